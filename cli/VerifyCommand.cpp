@@ -1,0 +1,285 @@
+#include "cli/VerifyCommand.h"
+
+#include "fileinfo/FileHandler.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <map>
+
+namespace selavia::cli {
+namespace {
+
+using verify::VerifiedDocument;
+
+const QString kUsage = QStringLiteral(
+    "Uso: selavia-verify [--json] [--extract CAMINHO [--force]] ARQUIVO\n"
+    "\n"
+    "Verifica um documento assinado (.slv) e mostra o resultado.\n"
+    "\n"
+    "  --json              imprime o resultado como um objeto JSON\n"
+    "  --extract CAMINHO   grava o documento original em CAMINHO\n"
+    "  --force             substitui CAMINHO se ele já existir\n"
+    "  -h, --help          mostra esta ajuda\n"
+    "\n"
+    "Saída: 0 documento íntegro e todas as assinaturas válidas; 1 documento íntegro,\n"
+    "mas nem todos os certificados são ICP-Brasil válidos; 2 verificação falhou;\n"
+    "64 uso incorreto; 73 não foi possível gravar o documento extraído.\n");
+
+struct Options {
+    bool json = false;
+    bool force = false;
+    bool help = false;
+    QString extractPath;
+    QString file;
+};
+
+// nullopt with a message in `problem` when the arguments make no sense.
+std::optional<Options> parseArguments(const QStringList& arguments, QString& problem)
+{
+    Options options;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument == QLatin1String("--json")) {
+            options.json = true;
+        } else if (!optionsEnded && argument == QLatin1String("--force")) {
+            options.force = true;
+        } else if (!optionsEnded && (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
+            options.help = true;
+        } else if (!optionsEnded && argument == QLatin1String("--extract")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+                problem = QStringLiteral("--extract precisa de um caminho.");
+                return std::nullopt;
+            }
+            options.extractPath = arguments[++i];
+        } else if (!optionsEnded && argument.startsWith(QLatin1String("--extract="))) {
+            options.extractPath = argument.mid(10);
+        } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
+            problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
+            return std::nullopt;
+        } else if (options.file.isNull()) {
+            options.file = argument;
+        } else {
+            problem = QStringLiteral("Informe um único arquivo.");
+            return std::nullopt;
+        }
+    }
+    if (options.help)
+        return options;
+    if (options.file.isEmpty())
+        problem = QStringLiteral("Informe o arquivo a verificar.");
+    else if (options.force && options.extractPath.isEmpty())
+        problem = QStringLiteral("--force só vale com --extract.");
+    if (!problem.isEmpty())
+        return std::nullopt;
+    return options;
+}
+
+QJsonValue nullable(const QString& text, bool present)
+{
+    return present ? QJsonValue(text) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject signerJson(const verify::SignerEntry& signer)
+{
+    QJsonArray chain;
+    for (const signature::Certificate& certificate : signer.chain) {
+        QString name;
+        try {
+            name = certificate.getInfo(signature::CertificateInfo::SubjectSimpleName);
+        } catch (const signature::SignatureError&) {
+        }
+        chain.append(name);
+    }
+    return QJsonObject{
+        {"index", signer.index},
+        {"holder_name", signer.holderName},
+        {"identity", signer.identity},
+        {"class", verify::imageKey(signer.certificateClass)},
+        {"email", signer.email},
+        {"signing_time", signer.signingTime},
+        {"timestamp_origin", signer.timestampOrigin},
+        {"valid_from", signer.validFromText},
+        {"valid_to", signer.validToText},
+        {"version", signer.version},
+        {"serial_number", signer.serialNumber},
+        {"thumbprint", signer.thumbprint},
+        {"chain", chain},
+    };
+}
+
+QJsonObject nodeJson(const verify::TreeNode& node)
+{
+    return QJsonObject{
+        {"key", node.key},
+        {"parent", nullable(node.parentKey, !node.parentKey.isEmpty())},
+        {"text", node.text},
+        {"image", node.imageKey},
+        {"expanded", node.expanded},
+    };
+}
+
+QByteArray contentOf(const VerifiedDocument& document)
+{
+    return document.verified() && document.signedData ? document.signedData->content()
+                                                       : QByteArray();
+}
+
+QString classCaption(verify::CertificateClass certificateClass)
+{
+    switch (certificateClass) {
+    case verify::CertificateClass::Valid:
+        return QStringLiteral("Certificado ICP-Brasil - Válido");
+    case verify::CertificateClass::Invalid:
+        return QStringLiteral("Certificado ICP-Brasil - Inválido");
+    case verify::CertificateClass::NoIcpValid:
+        return QStringLiteral("Certificado Desconhecido - Válido");
+    case verify::CertificateClass::NoIcpInvalid:
+        break;
+    }
+    return QStringLiteral("Certificado Desconhecido - Inválido");
+}
+
+// The tree with two blanks of indentation per level; signer nodes name
+// their class in words, since a terminal has no icons.
+void writeTree(const VerifiedDocument& document, QTextStream& out)
+{
+    std::map<QString, int> depth;
+    std::map<QString, verify::CertificateClass> signerClass;
+    for (const verify::SignerEntry& signer : document.signers)
+        signerClass[QStringLiteral("aChild%1").arg(signer.index)] = signer.certificateClass;
+    for (const verify::TreeNode& node : document.tree) {
+        int level = node.parentKey.isEmpty() ? 0 : depth[node.parentKey] + 1;
+        depth[node.key] = level;
+        out << QString(level * 2, QLatin1Char(' ')) << node.text;
+        if (auto found = signerClass.find(node.key); found != signerClass.end())
+            out << QStringLiteral("  [") << classCaption(found->second) << QLatin1Char(']');
+        out << '\n';
+    }
+}
+
+QString yesNo(bool value) { return value ? QStringLiteral("sim") : QStringLiteral("não"); }
+
+int exitStatusOf(const VerifiedDocument& document)
+{
+    if (!document.verified())
+        return exit_status::kVerificationFailed;
+    return document.signaturesOk ? exit_status::kSignaturesOk : exit_status::kNotAllValid;
+}
+
+// Writes the original document; false with a message in `err` when it cannot.
+bool extract(const VerifiedDocument& document, const Options& options, QTextStream& err)
+{
+    if (!options.force && QFileInfo::exists(options.extractPath)) {
+        err << QStringLiteral("Não foi gravado: %1 já existe (use --force para substituir).\n")
+                   .arg(options.extractPath);
+        return false;
+    }
+    if (auto failure = fileinfo::WriteFileBytes(options.extractPath, contentOf(document))) {
+        err << QStringLiteral("Não foi possível gravar %1: %2\n")
+                   .arg(options.extractPath, failure->text());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QJsonObject jsonReport(const VerifiedDocument& document)
+{
+    QJsonObject report{{"file", document.filePath}, {"verified", document.verified()}};
+    if (document.error) {
+        report["error"] = QJsonObject{{"code_text", document.error->codeText},
+                                      {"caption", document.error->caption},
+                                      {"text", document.error->text}};
+    } else {
+        report["error"] = QJsonValue::Null;
+    }
+    const bool verified = document.verified();
+    report["signatures_ok"] = verified && document.signaturesOk;
+    report["original_name"] = verified ? document.originalName : QString();
+    report["has_extension"] = verified && document.hasExtension;
+    QJsonArray signers;
+    QJsonArray tree;
+    if (verified) {
+        const QByteArray content = contentOf(document);
+        report["content_size"] = static_cast<double>(content.size());
+        report["content_sha256"] = QString::fromLatin1(
+            QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+        for (const verify::SignerEntry& signer : document.signers)
+            signers.append(signerJson(signer));
+        for (const verify::TreeNode& node : document.tree)
+            tree.append(nodeJson(node));
+    } else {
+        report["content_size"] = QJsonValue::Null;
+        report["content_sha256"] = QJsonValue::Null;
+    }
+    report["signers"] = signers;
+    report["tree"] = tree;
+    return report;
+}
+
+QString textReport(const VerifiedDocument& document)
+{
+    QString report;
+    QTextStream out(&report);
+    out << QStringLiteral("Arquivo: ") << document.filePath << '\n';
+    if (!document.verified()) {
+        out << QStringLiteral("Verificação: FALHOU\n") << document.error->caption << '\n'
+            << QString(document.error->text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                   .trimmed()
+            << '\n';
+        return report;
+    }
+    const QByteArray content = contentOf(document);
+    out << QStringLiteral("Verificação: documento íntegro, assinaturas conferem\n")
+        << QStringLiteral("Documento original: ") << document.originalName
+        << (document.hasExtension ? QString() : QStringLiteral(" (sem extensão)")) << '\n'
+        << QStringLiteral("Tamanho: ") << fileinfo::SizeText(content.size()) << QStringLiteral(" (")
+        << content.size() << QStringLiteral(" bytes)\n")
+        << QStringLiteral("SHA-256: ")
+        << QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() << '\n'
+        << QStringLiteral("Todos os certificados ICP-Brasil válidos: ") << yesNo(document.signaturesOk)
+        << QStringLiteral("\n\n");
+    writeTree(document, out);
+    return report;
+}
+
+int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
+                     const signature::TrustStore& trustStore)
+{
+    QString problem;
+    std::optional<Options> options = parseArguments(arguments, problem);
+    if (!options) {
+        err << problem << QStringLiteral("\n\n") << kUsage;
+        err.flush();
+        return exit_status::kUsage;
+    }
+    if (options->help) {
+        out << kUsage;
+        out.flush();
+        return exit_status::kSignaturesOk;
+    }
+    VerifiedDocument document = verify::loadSignedDocument(options->file, trustStore);
+    if (options->json)
+        out << QJsonDocument(jsonReport(document)).toJson(QJsonDocument::Indented);
+    else
+        out << textReport(document);
+    out.flush();
+    int status = exitStatusOf(document);
+    if (!options->extractPath.isEmpty()) {
+        if (!document.verified())
+            err << QStringLiteral("Nada foi extraído: a verificação falhou.\n");
+        else if (!extract(document, *options, err))
+            status = exit_status::kCannotWrite;
+    }
+    err.flush();
+    return status;
+}
+
+} // namespace selavia::cli

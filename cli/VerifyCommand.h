@@ -1,0 +1,30 @@
+#pragma once
+
+// `selavia-verify`: what the verify core computes, for scripts and people.
+
+#include "platform/signature/TrustStore.h"
+#include "verify/VerifiedDocument.h"
+
+#include <QJsonObject>
+#include <QStringList>
+#include <QTextStream>
+
+namespace selavia::cli {
+
+namespace exit_status {
+inline constexpr int kSignaturesOk = 0;
+inline constexpr int kNotAllValid = 1;
+inline constexpr int kVerificationFailed = 2;
+inline constexpr int kUsage = 64;
+inline constexpr int kCannotWrite = 73;
+} // namespace exit_status
+
+// Runs the command on `arguments` (without the program name), writing the
+// report to `out` and problems to `err`; returns the exit status.
+int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
+                     const signature::TrustStore& trustStore = signature::TrustStore::systemDefault());
+
+QJsonObject jsonReport(const verify::VerifiedDocument& document);
+QString textReport(const verify::VerifiedDocument& document);
+
+} // namespace selavia::cli

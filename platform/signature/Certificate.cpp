@@ -1,0 +1,219 @@
+#include "Certificate.h"
+
+#include "OpenSslHandles.h"
+#include "SignatureError.h"
+#include "TextDecoding.h"
+#include "ValidationContext.h"
+
+#include <openssl/err.h>
+
+#include <array>
+
+namespace selavia::signature {
+namespace {
+
+CertificateDisplayHandler displayHandler = nullptr;
+
+QString firstEntry(const X509_NAME* name, int nid)
+{
+    int index = X509_NAME_get_index_by_NID(name, nid, -1);
+    if (index < 0)
+        return {};
+    const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, index);
+    return entry != nullptr ? text::toQString(X509_NAME_ENTRY_get_data(entry)) : QString();
+}
+
+QString nameText(const X509_NAME* name)
+{
+    // Most specific first, values unescaped, so that a search by subject
+    // name sees the names as people write them.
+    constexpr unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | XN_FLAG_DN_REV |
+                                    ASN1_STRFLGS_UTF8_CONVERT | ASN1_STRFLGS_DUMP_UNKNOWN |
+                                    ASN1_STRFLGS_DUMP_DER;
+    ossl::UniqueBio bio(BIO_new(BIO_s_mem()));
+    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, flags) < 0)
+        throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
+    char* data = nullptr;
+    long length = BIO_get_mem_data(bio.get(), &data);
+    return QString::fromUtf8(data, length);
+}
+
+QString hexText(const unsigned char* data, int length)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(data), length).toHex())
+        .toUpper();
+}
+
+QString firstSanEmail(X509* certificate)
+{
+    ossl::UniqueGeneralNames names(static_cast<GENERAL_NAMES*>(
+        X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
+    if (!names)
+        return {};
+    for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
+        const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
+        if (name->type == GEN_EMAIL)
+            return text::toQString(name->d.rfc822Name);
+    }
+    return {};
+}
+
+} // namespace
+
+namespace detail {
+QString simpleName(X509* certificate)
+{
+    const X509_NAME* subject = X509_get_subject_name(certificate);
+    for (int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName,
+                    NID_pkcs9_emailAddress}) {
+        QString value = firstEntry(subject, nid);
+        if (!value.isEmpty())
+            return value;
+    }
+    return {};
+}
+} // namespace detail
+
+Certificate::Certificate(X509* certificate, std::shared_ptr<const ValidationContext> context)
+    : context_(std::move(context))
+{
+    ossl::UniqueX509 own = ossl::upRef(certificate);
+    if (!own)
+        throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
+    x509_ = std::shared_ptr<X509>(own.release(), ossl::Deleter<X509_free>());
+}
+
+QString Certificate::getInfo(CertificateInfo info) const
+{
+    if (isNull())
+        throw SignatureError::of(code::kCertificateUnreadable);
+    switch (info) {
+    case CertificateInfo::SubjectSimpleName:
+        return detail::simpleName(handle());
+    case CertificateInfo::SubjectEmail: {
+        QString email = firstSanEmail(handle());
+        ERR_clear_error();
+        return email.isEmpty() ? firstEntry(X509_get_subject_name(handle()), NID_pkcs9_emailAddress)
+                               : email;
+    }
+    }
+    return {};
+}
+
+QString Certificate::subjectName() const { return nameText(X509_get_subject_name(handle())); }
+QString Certificate::issuerName() const { return nameText(X509_get_issuer_name(handle())); }
+
+int Certificate::version() const { return static_cast<int>(X509_get_version(handle())) + 1; }
+
+QString Certificate::serialNumber() const
+{
+    const ASN1_INTEGER* serial = X509_get0_serialNumber(handle());
+    if (serial == nullptr)
+        throw SignatureError::of(code::kCertificateUnreadable);
+    if (ASN1_STRING_length(serial) == 0)
+        return QStringLiteral("00");
+    QString hex = hexText(ASN1_STRING_get0_data(serial), ASN1_STRING_length(serial));
+    return ASN1_STRING_type(serial) == V_ASN1_NEG_INTEGER ? QLatin1Char('-') + hex : hex;
+}
+
+QString Certificate::thumbprint() const
+{
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (X509_digest(handle(), EVP_sha1(), digest.data(), &length) != 1)
+        throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
+    return hexText(digest.data(), static_cast<int>(length));
+}
+
+QDateTime Certificate::validFromDate() const
+{
+    QDateTime moment = text::decodeTime(X509_get0_notBefore(handle()));
+    if (!moment.isValid())
+        throw SignatureError::of(code::kCertificateUnreadable);
+    return moment;
+}
+
+QDateTime Certificate::validToDate() const
+{
+    QDateTime moment = text::decodeTime(X509_get0_notAfter(handle()));
+    if (!moment.isValid())
+        throw SignatureError::of(code::kCertificateUnreadable);
+    return moment;
+}
+
+std::vector<Extension> Certificate::extensions() const
+{
+    std::vector<Extension> result;
+    for (int i = 0; i < X509_get_ext_count(handle()); ++i) {
+        X509_EXTENSION* raw = X509_get_ext(handle(), i);
+        std::array<char, 128> oid{};
+        OBJ_obj2txt(oid.data(), oid.size(), X509_EXTENSION_get_object(raw), 1);
+        const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(raw);
+        Extension extension;
+        extension.oid = QString::fromLatin1(oid.data());
+        extension.name = extension.oid == QLatin1String("2.5.29.17") ? OidName::SubjectAltName
+                                                                     : OidName::Other;
+        extension.critical = X509_EXTENSION_get_critical(raw) != 0;
+        extension.value = QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(data)),
+                                     ASN1_STRING_length(data));
+        result.push_back(std::move(extension));
+    }
+    return result;
+}
+
+QByteArray Certificate::der() const
+{
+    unsigned char* buffer = nullptr;
+    int length = i2d_X509(handle(), &buffer);
+    if (length < 0)
+        throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
+    QByteArray result(reinterpret_cast<const char*>(buffer), length);
+    OPENSSL_free(buffer);
+    return result;
+}
+
+CertificateStatus Certificate::isValid() const
+{
+    CertificateStatus status;
+    if (isNull() || !context_) {
+        status.problems << QStringLiteral("certificado sem contexto de validação");
+        return status;
+    }
+    try {
+        status.problems = context_->validityProblems(handle());
+    } catch (const SignatureError& error) {
+        status.problems << error.description();
+    }
+    status.result = status.problems.isEmpty();
+    return status;
+}
+
+bool operator==(const Certificate& a, const Certificate& b)
+{
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    return X509_cmp(a.handle(), b.handle()) == 0;
+}
+
+CertificateCollection CertificateCollection::find(FindType type, const QString& criterion,
+                                                  bool validOnly) const
+{
+    std::vector<Certificate> matches;
+    for (const Certificate& certificate : items_) {
+        bool matched = type == FindType::SubjectName &&
+                       certificate.subjectName().contains(criterion, Qt::CaseInsensitive);
+        if (matched && (!validOnly || certificate.isValid().result))
+            matches.push_back(certificate);
+    }
+    return CertificateCollection(std::move(matches));
+}
+
+void setCertificateDisplayHandler(CertificateDisplayHandler handler) { displayHandler = handler; }
+
+void display(const Certificate& certificate)
+{
+    if (displayHandler != nullptr)
+        displayHandler(certificate);
+}
+
+} // namespace selavia::signature

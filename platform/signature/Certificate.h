@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+typedef struct x509_st X509;
+
+namespace selavia::signature {
+
+class ValidationContext;
+
+// What `GetInfo` may be asked for.
+enum class CertificateInfo { SubjectSimpleName = 0, SubjectEmail = 2 };
+
+// Names the services give to extension OIDs; only the subject alternative
+// name is looked for by the program.
+enum class OidName { Other = 0, SubjectAltName = 12 };
+
+struct Extension {
+    QString oid;        // dotted form, e.g. "2.5.29.17"
+    OidName name = OidName::Other;
+    bool critical = false;
+    QByteArray value;   // the extension value's DER (for 2.5.29.17 the GeneralNames sequence)
+
+    // `EncodedData` with encoding 0: the value as Base64 text.
+    QString encodedBase64() const { return QString::fromLatin1(value.toBase64()); }
+};
+
+// `IsValid().Result`, with every problem found on the way for reports.
+struct CertificateStatus {
+    bool result = false;
+    QStringList problems; // Portuguese, one line each; empty when valid
+};
+
+// One X.509 certificate of a verified message, a chain or a trust store.
+// Cheap to copy (shared handle). It knows the context it came from (trust
+// store, the message's certificates and CRLs) so that it can judge itself.
+class Certificate {
+public:
+    Certificate() = default;
+    // Takes a reference of its own on `certificate`.
+    Certificate(X509* certificate, std::shared_ptr<const ValidationContext> context);
+
+    bool isNull() const { return !x509_; }
+
+    // Throws SignatureError when the value cannot be read.
+    QString getInfo(CertificateInfo info) const;
+    QString subjectName() const; // one line, RFC 2253 order, UTF-8
+    QString issuerName() const;
+    int version() const;         // 3 for X.509 v3
+    QString serialNumber() const; // uppercase hex, most significant byte first
+    QString thumbprint() const;   // uppercase hex SHA-1 of the DER
+    QDateTime validFromDate() const; // UTC
+    QDateTime validToDate() const;   // UTC
+    std::vector<Extension> extensions() const;
+    QByteArray der() const;
+
+    // Validity under default checks: builds to a trusted root, every
+    // certificate of the chain is within its period now, and no CRL carried
+    // in the message revokes any of them. Never throws: a status that cannot
+    // be worked out is not valid.
+    CertificateStatus isValid() const;
+
+    // For the platform layer only.
+    X509* handle() const { return x509_.get(); }
+    const std::shared_ptr<const ValidationContext>& context() const { return context_; }
+
+    friend bool operator==(const Certificate& a, const Certificate& b);
+
+private:
+    std::shared_ptr<X509> x509_;
+    std::shared_ptr<const ValidationContext> context_;
+};
+
+// Find types of a certificate collection.
+enum class FindType { SubjectName = 1 };
+
+// An ordered collection of certificates (`Certificates`).
+class CertificateCollection {
+public:
+    CertificateCollection() = default;
+    explicit CertificateCollection(std::vector<Certificate> items) : items_(std::move(items)) {}
+
+    int count() const { return static_cast<int>(items_.size()); }
+    const Certificate& item(int index) const { return items_.at(static_cast<size_t>(index)); }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+    // The certificates whose subject name contains `criterion`, compared
+    // without regard to case. `validOnly` keeps only those that are valid.
+    CertificateCollection find(FindType type, const QString& criterion, bool validOnly) const;
+
+private:
+    std::vector<Certificate> items_;
+};
+
+// Where the windows plug in the certificate dialog (`Display`); the core
+// cannot show widgets. Without a handler, display() does nothing.
+using CertificateDisplayHandler = void (*)(const Certificate&);
+void setCertificateDisplayHandler(CertificateDisplayHandler handler);
+void display(const Certificate& certificate);
+
+namespace detail {
+// `GetInfo` 0 of a raw certificate; empty when it has no usable name.
+QString simpleName(X509* certificate);
+} // namespace detail
+
+} // namespace selavia::signature

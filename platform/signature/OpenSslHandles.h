@@ -1,0 +1,57 @@
+#pragma once
+
+// Every OpenSSL handle the project holds lives in one of these owners; no
+// other file calls a *_free function.
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/cms.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+
+namespace selavia::signature::ossl {
+
+template <auto FreeFunction> struct Deleter {
+    template <typename T> void operator()(T* handle) const noexcept { FreeFunction(handle); }
+};
+
+using UniqueBio = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
+using UniqueCms = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
+using UniqueX509 = std::unique_ptr<X509, Deleter<X509_free>>;
+using UniqueX509Crl = std::unique_ptr<X509_CRL, Deleter<X509_CRL_free>>;
+using UniqueX509Store = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
+using UniqueX509StoreCtx = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
+using UniqueEvpMdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
+using UniqueEvpMd = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
+using UniqueGeneralNames = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
+using UniqueAsn1Object = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>>;
+using UniqueAsn1Type = std::unique_ptr<ASN1_TYPE, Deleter<ASN1_TYPE_free>>;
+
+inline void freeX509Stack(STACK_OF(X509) * stack) noexcept { sk_X509_pop_free(stack, X509_free); }
+inline void freeCrlStack(STACK_OF(X509_CRL) * stack) noexcept
+{
+    sk_X509_CRL_pop_free(stack, X509_CRL_free);
+}
+using UniqueX509Stack = std::unique_ptr<STACK_OF(X509), Deleter<freeX509Stack>>;
+using UniqueCrlStack = std::unique_ptr<STACK_OF(X509_CRL), Deleter<freeCrlStack>>;
+
+// Turns a borrowed pointer into an owned one.
+inline UniqueX509 upRef(X509* certificate)
+{
+    if (certificate != nullptr && X509_up_ref(certificate) != 1)
+        return {};
+    return UniqueX509(certificate);
+}
+
+inline UniqueX509Store upRef(X509_STORE* store)
+{
+    if (store != nullptr && X509_STORE_up_ref(store) != 1)
+        return {};
+    return UniqueX509Store(store);
+}
+
+} // namespace selavia::signature::ossl

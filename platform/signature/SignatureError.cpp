@@ -1,0 +1,88 @@
+#include "SignatureError.h"
+
+#include <openssl/err.h>
+
+#include <QStringList>
+
+#include <array>
+
+namespace selavia::signature {
+
+SignatureError::SignatureError(std::uint32_t code, QString description)
+    : std::runtime_error(description.toStdString()), code_(code),
+      description_(std::move(description))
+{
+}
+
+QString signedDecimalText(std::uint32_t code)
+{
+    return QString::number(static_cast<std::int32_t>(code));
+}
+
+QString SignatureError::codeText() const { return signedDecimalText(code_); }
+
+QString SignatureError::describe(std::uint32_t errorCode)
+{
+    switch (errorCode) {
+    case code::kHashMismatch:
+        return QStringLiteral("O valor de hash do conteúdo não confere com o valor assinado.");
+    case code::kNotSignedData:
+        return QStringLiteral("Os dados não são uma mensagem assinada PKCS#7/CMS válida.");
+    case code::kBadSignature:
+        return QStringLiteral("A assinatura não confere com o certificado do signatário.");
+    case code::kDetachedContent:
+        return QStringLiteral("A mensagem assinada não contém o documento original "
+                              "(assinatura destacada).");
+    case code::kSignerCertificateMissing:
+        return QStringLiteral("O certificado de um dos signatários não está presente na "
+                              "mensagem assinada.");
+    case code::kUnsupportedAlgorithm:
+        return QStringLiteral("A mensagem assinada usa um algoritmo não suportado.");
+    case code::kNotVerified:
+        return QStringLiteral("A mensagem assinada ainda não foi verificada.");
+    case code::kBadBase64:
+        return QStringLiteral("O texto não está codificado em Base64 válido.");
+    case code::kLimitExceeded:
+        return QStringLiteral("A mensagem assinada excede os limites de tamanho ou de "
+                              "complexidade aceitos.");
+    case code::kCertificateUnreadable:
+        return QStringLiteral("Não foi possível ler o certificado.");
+    default:
+        return QStringLiteral("Falha interna dos serviços de assinatura.");
+    }
+}
+
+SignatureError SignatureError::of(std::uint32_t errorCode)
+{
+    return SignatureError(errorCode, describe(errorCode));
+}
+
+std::vector<unsigned long> drainOpenSslErrors()
+{
+    std::vector<unsigned long> errors;
+    while (unsigned long error = ERR_get_error())
+        errors.push_back(error);
+    return errors;
+}
+
+SignatureError SignatureError::fromOpenSsl(std::uint32_t errorCode)
+{
+    return withDetails(errorCode, drainOpenSslErrors());
+}
+
+SignatureError SignatureError::withDetails(std::uint32_t errorCode,
+                                           const std::vector<unsigned long>& errors)
+{
+    QStringList details;
+    std::array<char, 256> buffer{};
+    for (unsigned long error : errors) {
+        ERR_error_string_n(error, buffer.data(), buffer.size());
+        details << QString::fromLatin1(buffer.data());
+    }
+    QString description = describe(errorCode);
+    if (!details.isEmpty())
+        description += QStringLiteral(" (OpenSSL: %1)").arg(details.join(QStringLiteral("; ")));
+    return SignatureError(errorCode, description);
+}
+
+} // namespace selavia::signature

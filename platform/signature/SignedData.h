@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Chain.h"
+#include "TrustStore.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+namespace selavia::signature {
+
+// The services' names of the signed attributes the program reads.
+enum class AttributeName {
+    SigningTime = 0,         // 1.2.840.113549.1.9.5
+    DocumentName = 1,        // 1.3.6.1.4.1.311.88.2.1
+    DocumentDescription = 2, // 1.3.6.1.4.1.311.88.2.2
+    Other = -1,
+};
+
+struct Attribute {
+    AttributeName name = AttributeName::Other;
+    QString oid;
+    // QDateTime (UTC) for the signing time, QString for the two texts; an
+    // invalid QVariant when the value could not be decoded.
+    QVariant value;
+};
+
+class Signer {
+public:
+    Signer(Certificate certificate, std::vector<Attribute> attributes, Chain chain)
+        : certificate_(std::move(certificate)), attributes_(std::move(attributes)),
+          chain_(std::move(chain))
+    {
+    }
+
+    const Certificate& certificate() const { return certificate_; }
+    // Signed attributes, in message order.
+    const std::vector<Attribute>& authenticatedAttributes() const { return attributes_; }
+    // The chain as Verify attached it.
+    const Chain& chain() const { return chain_; }
+
+private:
+    Certificate certificate_;
+    std::vector<Attribute> attributes_;
+    Chain chain_;
+};
+
+// How the message was written in the file.
+enum class InputForm { Der, Pem, Base64 };
+
+// One CMS/PKCS#7 SignedData message (`SignedData`).
+class SignedData {
+public:
+    explicit SignedData(TrustStore trustStore = TrustStore::systemDefault());
+    ~SignedData();
+    SignedData(SignedData&&) noexcept;
+    SignedData& operator=(SignedData&&) noexcept;
+
+    // Verifies every signer's signature against the attached content and the
+    // signer's certificate from the message; certificates are not judged.
+    // Accepts DER, BER (indefinite lengths), PEM and Base64. `detached` must
+    // be false and `flag` 0. Throws SignatureError; on failure the object
+    // holds no message.
+    void verify(QByteArrayView message, bool detached = false, int flag = 0);
+
+    bool isVerified() const;
+    // The attached content, byte for byte. Throws before a successful verify.
+    QByteArray content() const;
+    // The signers in message order. Throws before a successful verify.
+    const std::vector<Signer>& signers() const;
+    InputForm inputForm() const;
+
+private:
+    struct State;
+    TrustStore trustStore_;
+    std::unique_ptr<State> state_;
+};
+
+// `Utilities`.
+namespace utilities {
+// Decodes Base64 text (line breaks and blanks allowed). Throws SignatureError.
+QByteArray base64Decode(const QString& text);
+} // namespace utilities
+
+} // namespace selavia::signature

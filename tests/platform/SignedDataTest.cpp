@@ -1,0 +1,435 @@
+#include "platform/signature/SignatureError.h"
+#include "platform/signature/SignedData.h"
+#include "tests/support/Printers.h"
+#include "tools/fixtures/FixtureBuilder.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace fx = selavia::fixtures;
+namespace sig = selavia::signature;
+namespace code = selavia::signature::code;
+
+namespace {
+
+QByteArray bytes(const fx::Bytes& raw) { return QByteArray::fromStdString(raw); }
+
+sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
+{
+    sig::TrustStore store = sig::TrustStore::empty();
+    for (const fx::Cert* root : roots)
+        store.addTrusted(bytes(root->der()));
+    return store;
+}
+
+// A signer of the ICP-like hierarchy with its intermediate and root in the message.
+fx::MessageSpec icpMessage(const fx::Cert& signer, fx::Encoding encoding = fx::Encoding::Der)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    fx::MessageSpec spec;
+    spec.content = "%PDF-1.4 conteudo do contrato";
+    spec.signers.push_back({.cert = signer});
+    spec.extraCertificates = {icp.intermediate, icp.root};
+    spec.encoding = encoding;
+    return spec;
+}
+
+fx::Cert icpSigner(std::time_t notBefore = 0, std::time_t notAfter = 0)
+{
+    return fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, "FULANO DE TAL:12345678901",
+                              {fx::SanEntry::email("fulano@example.com.br"),
+                               fx::icpPersonal("01021980", "12345678901")},
+                              notBefore, notAfter);
+}
+
+// The code of the SignatureError that verify() raises, or 0.
+std::uint32_t verifyCode(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
+{
+    sig::SignedData data(std::move(store));
+    try {
+        data.verify(bytes(message));
+    } catch (const sig::SignatureError& error) {
+        EXPECT_FALSE(data.isVerified());
+        EXPECT_FALSE(error.description().isEmpty());
+        return error.code();
+    }
+    return 0;
+}
+
+sig::SignedData verified(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
+{
+    sig::SignedData data(std::move(store));
+    data.verify(bytes(message));
+    return data;
+}
+
+} // namespace
+
+TEST(SignatureErrorTest, CodesAreComparedAsSignedDecimalText)
+{
+    EXPECT_EQ(sig::signedDecimalText(code::kHashMismatch), "-2146889721");
+    EXPECT_EQ(sig::signedDecimalText(code::kNotSignedData), "-2146881269");
+    EXPECT_EQ(sig::signedDecimalText(code::kBadSignature), "-2138570159");
+    EXPECT_EQ(sig::SignatureError::of(code::kDetachedContent).codeText(),
+              sig::signedDecimalText(code::kDetachedContent));
+}
+
+TEST(VerifyFailureTest, ContentChangedAfterSigningIsAHashMismatch)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::Bytes message = fx::makeSignedMessage(spec);
+    EXPECT_EQ(verifyCode(fx::tamperContent(message, spec.content)), code::kHashMismatch);
+}
+
+TEST(VerifyFailureTest, ChangedSignatureBytesAreABadSignature)
+{
+    fx::Bytes message = fx::makeSignedMessage(icpMessage(icpSigner()));
+    EXPECT_EQ(verifyCode(fx::tamperSignature(message)), code::kBadSignature);
+
+    fx::MessageSpec rsa = icpMessage(fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate,
+                                                        "RSA:1", {}, 0, 0, fx::KeyType::Rsa2048));
+    EXPECT_EQ(verifyCode(fx::tamperSignature(fx::makeSignedMessage(rsa))), code::kBadSignature);
+}
+
+TEST(VerifyFailureTest, WithoutSignedAttributesAnyChangeIsABadSignature)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    spec.signers[0].signedAttributes = false;
+    fx::Bytes message = fx::makeSignedMessage(spec);
+    EXPECT_EQ(verifyCode(message), 0u);
+    EXPECT_EQ(verifyCode(fx::tamperContent(message, spec.content)), code::kBadSignature);
+    EXPECT_EQ(verifyCode(fx::tamperSignature(message)), code::kBadSignature);
+}
+
+TEST(VerifyFailureTest, BytesThatAreNoSignedMessageAreRejectedAsSuch)
+{
+    fx::Bytes good = fx::makeSignedMessage(icpMessage(icpSigner()));
+    const std::vector<std::pair<const char*, fx::Bytes>> cases = {
+        {"empty", ""},
+        {"random bytes", fx::Bytes("\x8a\x11\xf0\x93\x00\x42\x99\xee\x10\x07", 10)},
+        {"a PDF", "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\n%%EOF\n"},
+        {"plain text", "contrato de aluguel"},
+        {"truncated", fx::truncate(good, good.size() / 2)},
+        {"only the first byte", fx::truncate(good, 1)},
+        {"a certificate", icpSigner().der()},
+        {"PEM of another type", icpSigner().pem()},
+        {"Base64 of garbage", "QUJDREVGRw=="},
+    };
+    for (const auto& [name, input] : cases)
+        EXPECT_EQ(verifyCode(input), code::kNotSignedData) << name;
+}
+
+TEST(VerifyFailureTest, DetachedSignatureAndMissingSignerCertificateHaveTheirOwnCodes)
+{
+    fx::MessageSpec detached = icpMessage(icpSigner());
+    detached.detached = true;
+    EXPECT_EQ(verifyCode(fx::makeSignedMessage(detached)), code::kDetachedContent);
+
+    fx::MessageSpec withoutCertificate = icpMessage(icpSigner());
+    withoutCertificate.signers[0].includeCertificate = false;
+    EXPECT_EQ(verifyCode(fx::makeSignedMessage(withoutCertificate)),
+              code::kSignerCertificateMissing);
+}
+
+TEST(VerifyFailureTest, ContentIsRefusedBeforeAndAfterAFailedVerify)
+{
+    sig::SignedData data(sig::TrustStore::empty());
+    EXPECT_THROW((void)data.content(), sig::SignatureError);
+    data.verify(bytes(fx::makeSignedMessage(icpMessage(icpSigner()))));
+    EXPECT_TRUE(data.isVerified());
+    EXPECT_THROW(data.verify(QByteArray("nada")), sig::SignatureError);
+    EXPECT_FALSE(data.isVerified());
+    EXPECT_THROW((void)data.signers(), sig::SignatureError);
+}
+
+TEST(InputFormTest, EveryAcceptedFormGivesTheSameContent)
+{
+    const std::vector<std::pair<fx::Encoding, sig::InputForm>> forms = {
+        {fx::Encoding::Der, sig::InputForm::Der},
+        {fx::Encoding::BerIndefinite, sig::InputForm::Der},
+        {fx::Encoding::PemPkcs7, sig::InputForm::Pem},
+        {fx::Encoding::PemCms, sig::InputForm::Pem},
+        {fx::Encoding::Base64, sig::InputForm::Base64},
+        {fx::Encoding::Base64Lines, sig::InputForm::Base64},
+    };
+    fx::Cert signer = icpSigner();
+    for (const auto& [encoding, form] : forms) {
+        fx::MessageSpec spec = icpMessage(signer, encoding);
+        sig::SignedData data = verified(fx::makeSignedMessage(spec));
+        EXPECT_EQ(data.content(), bytes(spec.content)) << static_cast<int>(encoding);
+        EXPECT_EQ(data.inputForm(), form) << static_cast<int>(encoding);
+        ASSERT_EQ(data.signers().size(), 1u);
+    }
+}
+
+TEST(InputFormTest, BerIndefiniteLengthMessageStillDetectsTampering)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner(), fx::Encoding::BerIndefinite);
+    spec.content = std::string(100000, 'x') + "fim";
+    fx::Bytes message = fx::makeSignedMessage(spec);
+    EXPECT_EQ(verifyCode(message), 0u);
+    EXPECT_EQ(verifyCode(fx::tamperContent(message, "fim")), code::kHashMismatch);
+}
+
+TEST(SignerTest, SignersComeInMessageOrderWithTheirOwnCertificates)
+{
+    fx::Cert first = icpSigner();
+    fx::Cert second = fx::issueEndEntity(fx::foreignHierarchy().intermediate, "Second Signer");
+    fx::MessageSpec spec = icpMessage(first);
+    spec.signers.push_back({.cert = second, .digest = fx::Digest::Sha512});
+    spec.signers[0].digest = fx::Digest::Sha1;
+    sig::SignedData data = verified(fx::makeSignedMessage(spec));
+    ASSERT_EQ(data.signers().size(), 2u);
+    EXPECT_EQ(data.signers()[0].certificate().der(), bytes(first.der()));
+    EXPECT_EQ(data.signers()[1].certificate().der(), bytes(second.der()));
+}
+
+TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
+{
+    const std::vector<fx::TextEncoding> encodings = {
+        fx::TextEncoding::Utf16LeOctets, fx::TextEncoding::Utf8String, fx::TextEncoding::BmpString,
+        fx::TextEncoding::Utf8Octets};
+    for (fx::TextEncoding encoding : encodings) {
+        fx::MessageSpec spec = icpMessage(icpSigner());
+        spec.signers[0].attributes = {fx::documentNameAttribute("contratação-2026.pdf", encoding)};
+        sig::SignedData data = verified(fx::makeSignedMessage(spec));
+        const auto& attributes = data.signers()[0].authenticatedAttributes();
+        auto name = std::find_if(attributes.begin(), attributes.end(), [](const auto& a) {
+            return a.name == sig::AttributeName::DocumentName;
+        });
+        ASSERT_NE(name, attributes.end()) << static_cast<int>(encoding);
+        EXPECT_EQ(name->value.toString(), QStringLiteral("contratação-2026.pdf"))
+            << static_cast<int>(encoding);
+    }
+    for (fx::TextEncoding ascii : {fx::TextEncoding::PrintableString, fx::TextEncoding::Ia5String}) {
+        fx::MessageSpec spec = icpMessage(icpSigner());
+        spec.signers[0].attributes = {fx::documentDescriptionAttribute("CARIMBO LOCAL", ascii)};
+        sig::SignedData data = verified(fx::makeSignedMessage(spec));
+        bool found = false;
+        for (const auto& attribute : data.signers()[0].authenticatedAttributes()) {
+            if (attribute.name == sig::AttributeName::DocumentDescription) {
+                EXPECT_EQ(attribute.value.toString(), "CARIMBO LOCAL");
+                found = true;
+            }
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
+TEST(SignerTest, SigningTimeIsReadFromUtcTimeAndGeneralizedTime)
+{
+    for (bool generalized : {false, true}) {
+        fx::MessageSpec spec = icpMessage(icpSigner());
+        spec.signers[0].signingTime.reset();
+        spec.signers[0].attributes = {
+            fx::signingTimeAttribute(fx::utc(2026, 12, 6, 21, 5, 9), generalized)};
+        sig::SignedData data = verified(fx::makeSignedMessage(spec));
+        int times = 0;
+        for (const auto& attribute : data.signers()[0].authenticatedAttributes()) {
+            if (attribute.name != sig::AttributeName::SigningTime)
+                continue;
+            ++times;
+            EXPECT_EQ(attribute.value.toDateTime(),
+                      QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::UTC));
+        }
+        EXPECT_EQ(times, 1) << "generalized=" << generalized;
+    }
+}
+
+TEST(SignerTest, ARepeatedAttributeIsListedEveryTimeInMessageOrder)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    // DER sorts the set by encoding: the shorter value comes first.
+    spec.signers[0].attributes = {fx::documentNameAttribute("segundo-nome.pdf"),
+                                  fx::documentNameAttribute("a.pdf")};
+    sig::SignedData data = verified(fx::makeSignedMessage(spec));
+    QStringList names;
+    for (const auto& attribute : data.signers()[0].authenticatedAttributes()) {
+        if (attribute.name == sig::AttributeName::DocumentName)
+            names << attribute.value.toString();
+    }
+    EXPECT_EQ(names, QStringList({"a.pdf", "segundo-nome.pdf"}));
+}
+
+TEST(SignerTest, WithoutSigningTimeTheSignerHasNoSuchAttribute)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    spec.signers[0].signingTime.reset();
+    spec.signers[0].attributes = {fx::documentNameAttribute("x.pdf")};
+    sig::SignedData data = verified(fx::makeSignedMessage(spec));
+    for (const auto& attribute : data.signers()[0].authenticatedAttributes())
+        EXPECT_NE(attribute.name, sig::AttributeName::SigningTime);
+}
+
+TEST(ChainTest, ChainRunsFromTheSignerTowardsTheRoot)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    fx::Cert signer = icpSigner();
+    sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(signer)), storeTrusting({&icp.root}));
+    const sig::Signer& first = data.signers()[0];
+    const sig::CertificateCollection& attached = first.chain().certificates();
+    ASSERT_EQ(attached.count(), 3);
+    EXPECT_EQ(attached.item(0).der(), bytes(signer.der()));
+    EXPECT_EQ(attached.item(1).der(), bytes(icp.intermediate.der()));
+    EXPECT_EQ(attached.item(2).der(), bytes(icp.root.der()));
+
+    sig::Chain rebuilt;
+    EXPECT_TRUE(rebuilt.build(first.certificate()));
+    EXPECT_EQ(rebuilt.certificates().count(), 3);
+}
+
+TEST(ChainTest, AnUntrustedChainBuildsAsFarAsItCan)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    spec.extraCertificates = {icp.intermediate}; // the root is neither sent nor trusted
+    sig::SignedData data = verified(fx::makeSignedMessage(spec));
+    sig::Chain chain;
+    EXPECT_FALSE(chain.build(data.signers()[0].certificate()));
+    ASSERT_EQ(chain.certificates().count(), 2);
+    EXPECT_EQ(chain.certificates().item(1).der(), bytes(icp.intermediate.der()));
+
+    sig::SignedData withRoot = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
+    sig::Chain untrusted;
+    EXPECT_FALSE(untrusted.build(withRoot.signers()[0].certificate()));
+    EXPECT_EQ(untrusted.certificates().count(), 3);
+}
+
+TEST(FindTest, SubjectNameSearchIgnoresCaseAndMatchesSuffixedNames)
+{
+    sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
+    const sig::CertificateCollection& chain = data.signers()[0].chain().certificates();
+    auto found = chain.find(sig::FindType::SubjectName,
+                            QStringLiteral("autoridade certificadora RAIZ brasileira"), false);
+    ASSERT_EQ(found.count(), 1);
+    EXPECT_EQ(found.item(0).getInfo(sig::CertificateInfo::SubjectSimpleName),
+              "Autoridade Certificadora Raiz Brasileira v5");
+    EXPECT_EQ(chain.find(sig::FindType::SubjectName, "ICP-Brasil", false).count(), 2);
+    EXPECT_EQ(chain.find(sig::FindType::SubjectName, "Raiz Brasileira v6", false).count(), 0);
+    EXPECT_EQ(sig::CertificateCollection().find(sig::FindType::SubjectName, "x", false).count(), 0);
+    // validOnly keeps nothing when nothing is trusted
+    EXPECT_EQ(chain.find(sig::FindType::SubjectName, "Autoridade", true).count(), 0);
+}
+
+TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    const std::time_t now = std::time(nullptr);
+    const std::time_t day = 86400;
+    auto validity = [&](const fx::MessageSpec& spec, bool trustRoot) {
+        sig::SignedData data = verified(fx::makeSignedMessage(spec),
+                                        trustRoot ? storeTrusting({&icp.root}) : sig::TrustStore::empty());
+        return data.signers()[0].certificate().isValid();
+    };
+    EXPECT_TRUE(validity(icpMessage(icpSigner()), true).result);
+
+    sig::CertificateStatus untrusted = validity(icpMessage(icpSigner()), false);
+    EXPECT_FALSE(untrusted.result);
+    EXPECT_FALSE(untrusted.problems.isEmpty());
+
+    EXPECT_FALSE(validity(icpMessage(icpSigner(now - 30 * day, now - day)), true).result)
+        << "expired";
+    EXPECT_FALSE(validity(icpMessage(icpSigner(now + day, now + 30 * day)), true).result)
+        << "not yet valid";
+
+    fx::Cert revoked = icpSigner();
+    fx::MessageSpec withCrl = icpMessage(revoked);
+    withCrl.crls = {fx::makeCrl(icp.intermediate, {revoked})};
+    sig::CertificateStatus status = validity(withCrl, true);
+    EXPECT_FALSE(status.result);
+    EXPECT_TRUE(status.problems.join(' ').contains("revogado")) << status.problems.join(' ').toStdString();
+
+    fx::MessageSpec otherRevoked = icpMessage(icpSigner());
+    otherRevoked.crls = {fx::makeCrl(icp.intermediate, {icpSigner()})};
+    EXPECT_TRUE(validity(otherRevoked, true).result) << "a CRL that does not list it";
+}
+
+TEST(CertificateTest, SerialAndThumbprintMatchTheOpensslCommand)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (long serial : {1L, 0x80L, 0x0102030405L}) {
+        fx::CertSpec spec;
+        spec.subject = {{"CN", "Serial Test"}};
+        spec.serial = serial;
+        fx::Cert raw = fx::makeCertificate(spec);
+        const QString path = dir.filePath(QStringLiteral("c%1.pem").arg(serial));
+        fx::writeFile(path.toStdString(), raw.pem());
+        QProcess openssl;
+        openssl.start("openssl", {"x509", "-in", path, "-noout", "-serial", "-fingerprint", "-sha1"});
+        ASSERT_TRUE(openssl.waitForFinished(10000));
+        const QString output = QString::fromLatin1(openssl.readAllStandardOutput());
+        const QString expectedSerial = output.section("serial=", 1).section('\n', 0, 0).trimmed();
+        const QString expectedThumb =
+            output.section("Fingerprint=", 1).section('\n', 0, 0).remove(':').trimmed();
+
+        sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(raw)));
+        const sig::Certificate& certificate = data.signers()[0].certificate();
+        EXPECT_EQ(certificate.serialNumber(), expectedSerial);
+        EXPECT_EQ(certificate.thumbprint(), expectedThumb);
+        EXPECT_EQ(certificate.version(), 3);
+    }
+}
+
+TEST(CertificateTest, SimpleNameFallsBackFromCommonNameToUnitOrganisationAndEmail)
+{
+    const std::vector<std::pair<std::vector<std::pair<std::string, std::string>>, QString>> cases = {
+        {{{"O", "Org"}, {"OU", "Unidade"}, {"CN", "Nome Comum"}}, "Nome Comum"},
+        {{{"O", "Org"}, {"OU", "Unidade"}}, "Unidade"},
+        {{{"C", "BR"}, {"O", "Org"}}, "Org"},
+        {{{"emailAddress", "so@example.com"}}, "so@example.com"},
+    };
+    for (const auto& [subject, expected] : cases) {
+        fx::CertSpec spec;
+        spec.subject = subject;
+        sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
+        EXPECT_EQ(data.signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectSimpleName),
+                  expected);
+    }
+}
+
+TEST(CertificateTest, EmailComesFromTheAlternativeNameThenTheSubject)
+{
+    auto emailOf = [](const fx::CertSpec& spec) {
+        sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
+        return data.signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectEmail);
+    };
+    fx::CertSpec spec;
+    spec.subject = {{"CN", "A"}, {"emailAddress", "subject@example.com"}};
+    EXPECT_EQ(emailOf(spec), "subject@example.com");
+    spec.san = {fx::icpPersonal("01011990", "11122233344"), fx::SanEntry::email("san@example.com"),
+                fx::SanEntry::email("second@example.com")};
+    EXPECT_EQ(emailOf(spec), "san@example.com");
+    spec.subject = {{"CN", "B"}};
+    spec.san = {fx::SanEntry::dns("example.com")};
+    EXPECT_EQ(emailOf(spec), "");
+}
+
+TEST(CertificateTest, SubjectAlternativeNameIsExtensionTwelveWithItsDerInBase64)
+{
+    fx::Cert signer = icpSigner();
+    sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(signer)));
+    int alternativeNames = 0;
+    for (const sig::Extension& extension : data.signers()[0].certificate().extensions()) {
+        if (extension.name != sig::OidName::SubjectAltName)
+            continue;
+        ++alternativeNames;
+        EXPECT_EQ(extension.oid, "2.5.29.17");
+        QByteArray der = sig::utilities::base64Decode(extension.encodedBase64());
+        EXPECT_EQ(der, extension.value);
+        ASSERT_FALSE(der.isEmpty());
+        EXPECT_EQ(static_cast<unsigned char>(der[0]), 0x30); // GeneralNames SEQUENCE
+        EXPECT_TRUE(der.contains(QByteArray("\x60\x4C", 2)));
+        EXPECT_TRUE(der.contains("12345678901"));
+    }
+    EXPECT_EQ(alternativeNames, 1);
+}
+
+TEST(UtilitiesTest, Base64DecodeAcceptsLineBreaksAndRefusesGarbage)
+{
+    EXPECT_EQ(sig::utilities::base64Decode("Y29u\r\ndGV1ZG8="), QByteArray("conteudo"));
+    EXPECT_EQ(sig::utilities::base64Decode(""), QByteArray());
+    EXPECT_THROW(sig::utilities::base64Decode("não é base64!"), sig::SignatureError);
+}
