@@ -1,0 +1,579 @@
+#include "fileinfo/FileHandler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QMimeType>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <QTime>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace selavia::fileinfo {
+
+namespace {
+
+// The attribute words of the properties panel, kept as the numbers the
+// panel's table was written for.
+namespace attribute {
+constexpr int kReadOnly = 1;
+constexpr int kHidden = 2;
+constexpr int kSystem = 4;
+constexpr int kVolume = 8;
+constexpr int kDirectory = 16;
+constexpr int kArchive = 32;
+constexpr int kAlias = 1024;
+constexpr int kCompressed = 2048;
+} // namespace attribute
+
+FileError MakeError(int number)
+{
+    switch (number) {
+    case error_number::kFileNotFound:
+        return {number, QStringLiteral("Arquivo não encontrado")};
+    case error_number::kDiskFull:
+        return {number, QStringLiteral("Disco cheio")};
+    case error_number::kPermissionDenied:
+        return {number, QStringLiteral("Permissão negada")};
+    case error_number::kPathNotFound:
+        return {number, QStringLiteral("Caminho não encontrado")};
+    default:
+        return {error_number::kPathFileAccess, QStringLiteral("Erro de acesso ao caminho/arquivo")};
+    }
+}
+
+// Failures of reading or replacing a file, in the program's numbering.
+FileError ErrorFromErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return MakeError(error_number::kPathNotFound);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return MakeError(error_number::kPermissionDenied);
+    case ENOSPC:
+    case EDQUOT:
+        return MakeError(error_number::kDiskFull);
+    default:
+        return MakeError(error_number::kPathFileAccess);
+    }
+}
+
+// Failures of looking at an existing file: a missing one and a folder are
+// both "not found", as the properties panel only shows files.
+FileError LookupError(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+        return MakeError(error_number::kFileNotFound);
+    case EACCES:
+    case EPERM:
+        return MakeError(error_number::kPermissionDenied);
+    default:
+        return MakeError(error_number::kPathFileAccess);
+    }
+}
+
+// Retries a system call interrupted by a signal.
+template <typename Call> auto RetryOnEintr(Call call)
+{
+    for (;;) {
+        auto result = call();
+        if (result != -1 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+// Closes the descriptor when the scope ends.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    ~FdGuard()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    // Closes now and tells whether the kernel reported a late write failure.
+    bool closeChecked()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// The last component of `path` as written (no trailing separator handling:
+// callers pass paths that name files).
+QString LastComponent(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+// `name` as the folder `dir` lists it: the exact entry when there is one,
+// else an entry differing only in case (a case-insensitive mount accepts
+// any spelling). The given name when the folder cannot be listed.
+QString ListedName(const QByteArray& dir, const QString& name)
+{
+    const QByteArray encoded = QFile::encodeName(name);
+    DIR* stream = ::opendir(dir.isEmpty() ? "/" : dir.constData());
+    if (stream == nullptr) {
+        return name;
+    }
+    QString caseless;
+    bool exact = false;
+    while (const dirent* entry = ::readdir(stream)) {
+        if (encoded == entry->d_name) {
+            exact = true;
+            break;
+        }
+        if (caseless.isEmpty()) {
+            const QString candidate = QFile::decodeName(entry->d_name);
+            if (candidate.compare(name, Qt::CaseInsensitive) == 0) {
+                caseless = candidate;
+            }
+        }
+    }
+    ::closedir(stream);
+    if (exact || caseless.isEmpty()) {
+        return name;
+    }
+    return caseless;
+}
+
+QString ListedFileName(const QString& path)
+{
+    const QString name = LastComponent(path);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    QByteArray dir;
+    if (slash < 0) {
+        dir = ".";
+    } else {
+        dir = QFile::encodeName(path.left(slash));
+    }
+    return ListedName(dir, name);
+}
+
+int AttributeWord(const struct stat& own, const QString& name)
+{
+    int word = 0;
+    if (S_ISDIR(own.st_mode)) {
+        word |= attribute::kDirectory;
+    }
+    if (S_ISLNK(own.st_mode)) {
+        word |= attribute::kAlias;
+    }
+    if ((own.st_mode & S_IWUSR) == 0) {
+        word |= attribute::kReadOnly;
+    }
+    if (name.startsWith(QLatin1Char('.'))) {
+        word |= attribute::kHidden;
+    }
+    return word == 0 ? attribute::kArchive : word;
+}
+
+QString AttributeText(int word)
+{
+    // The whole word is compared: a combination the table has no row for
+    // (read-only and hidden, say) shows nothing.
+    switch (word) {
+    case 0:
+        return QStringLiteral("Arquivo Normal");
+    case attribute::kReadOnly:
+        return QStringLiteral("Somente Leitura");
+    case attribute::kHidden:
+        return QStringLiteral("Arquivo Oculto");
+    case attribute::kSystem:
+        return QStringLiteral("Arquivo do Sistema");
+    case attribute::kVolume:
+        return QStringLiteral("Diretório");
+    case attribute::kDirectory:
+        return QStringLiteral("Pasta");
+    case attribute::kArchive:
+        return QStringLiteral("Arquivo Normal");
+    case attribute::kAlias:
+        return QStringLiteral("Atalho ou Link");
+    case attribute::kCompressed:
+        return QStringLiteral("Arquivo Compactado");
+    default:
+        return {};
+    }
+}
+
+QString TypeName(const QString& path)
+{
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    // The fallback type's description varies with the shared MIME data and
+    // the language; the panel always says "Desconhecido" for it.
+    if (!type.isValid() || type.isDefault() || type.comment().isEmpty()) {
+        return QStringLiteral("Desconhecido");
+    }
+    return type.comment();
+}
+
+QDateTime FromTimespec(const timespec& moment)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(moment.tv_sec) * 1000 + moment.tv_nsec / 1000000);
+}
+
+// Removes the time-zone field of a Qt time format together with the
+// brackets around it and the blank or comma that separates it, so "HH:mm:ss
+// t", "HH:mm:ss (t)" and "t HH:mm:ss" all become "HH:mm:ss".
+QString WithoutTimeZone(const QString& format)
+{
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+            out += c;
+            continue;
+        }
+        if (quoted || c != QLatin1Char('t')) {
+            out += c;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < format.size() && format.at(end) == QLatin1Char('t')) {
+            ++end;
+        }
+        // Enclosing "(t)" or "[t]".
+        if (!out.isEmpty() && end < format.size() &&
+            ((out.back() == QLatin1Char('(') && format.at(end) == QLatin1Char(')')) ||
+             (out.back() == QLatin1Char('[') && format.at(end) == QLatin1Char(']')))) {
+            out.chop(1);
+            ++end;
+        }
+        const qsizetype before = out.size();
+        while (!out.isEmpty() && (out.back().isSpace() || out.back() == QLatin1Char(','))) {
+            out.chop(1);
+        }
+        if (out.size() == before) {
+            while (end < format.size() && format.at(end).isSpace()) {
+                ++end;
+            }
+        }
+        i = end - 1;
+    }
+    return out.trimmed();
+}
+
+} // namespace
+
+QString GetFileProperty(const QString& path, int selector, const FileErrorReporter& reporter)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat target {};
+    // Looked up on every call, whatever the selector: a file removed since
+    // the last call is reported, not described from stale data.
+    int failure = 0;
+    if (encoded.isEmpty()) {
+        failure = ENOENT;
+    } else if (::stat(encoded.constData(), &target) != 0) {
+        failure = errno;
+    } else if (!S_ISREG(target.st_mode)) {
+        failure = ENOENT;
+    }
+    if (failure != 0) {
+        if (reporter) {
+            reporter(LookupError(failure));
+        }
+        return {};
+    }
+
+    switch (static_cast<FileProperty>(selector)) {
+    case FileProperty::SizeBytes:
+        return QString::number(qint64(target.st_size));
+    case FileProperty::FileName:
+        return ListedFileName(path);
+    case FileProperty::BaseName:
+        return ListedFileName(path).section(QLatin1Char('.'), 0, 0);
+    case FileProperty::Extension: {
+        // Taken from the path as given: a dotted folder name with an
+        // extensionless file yields the tail after the folder's dot.
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        return dot < 0 ? path : path.mid(dot + 1);
+    }
+    case FileProperty::SizeText:
+        return SizeText(qint64(target.st_size));
+    case FileProperty::TypeName:
+        return TypeName(path);
+    case FileProperty::Location:
+        return QDir::cleanPath(QFileInfo(path).absolutePath());
+    case FileProperty::AttributeText: {
+        struct stat own {};
+        if (::lstat(encoded.constData(), &own) != 0) {
+            own = target;
+        }
+        return AttributeText(AttributeWord(own, ListedFileName(path)));
+    }
+    case FileProperty::DateCreated: {
+        const QDateTime born = QFileInfo(path).birthTime();
+        return GeneralDateText(born.isValid() ? born : FromTimespec(target.st_mtim));
+    }
+    case FileProperty::DateLastAccessed:
+        return GeneralDateText(FromTimespec(target.st_atim));
+    case FileProperty::DateLastModified:
+        return GeneralDateText(FromTimespec(target.st_mtim));
+    }
+    return {};
+}
+
+QByteArray ReadFileBytes(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    if (encoded.isEmpty()) {
+        return {};
+    }
+    // O_NONBLOCK: opening a FIFO without a writer must not hang; the type is
+    // checked on the open descriptor so it cannot change in between.
+    FdGuard fd(RetryOnEintr(
+        [&] { return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+    if (fd.get() < 0) {
+        return {};
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
+
+    constexpr qsizetype kBlock = 1 << 20;
+    constexpr qsizetype kLargest = std::numeric_limits<qsizetype>::max() / 2;
+    QByteArray content;
+    if (info.st_size > 0 && info.st_size < kLargest) {
+        content.reserve(qsizetype(info.st_size));
+    }
+    qsizetype used = 0;
+    // Read to the end of file rather than to the size seen at open: a file
+    // that grows or shrinks meanwhile gives what was there.
+    for (;;) {
+        if (content.size() - used < kBlock) {
+            if (kLargest - used < kBlock) {
+                return {};
+            }
+            content.resize(used + kBlock);
+        }
+        const ssize_t got =
+            RetryOnEintr([&] { return ::read(fd.get(), content.data() + used, size_t(kBlock)); });
+        if (got < 0) {
+            return {};
+        }
+        if (got == 0) {
+            break;
+        }
+        used += got;
+    }
+    content.truncate(used);
+    return content;
+}
+
+std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data)
+{
+    QByteArray target = QFile::encodeName(path);
+    if (target.isEmpty() || target.endsWith('/')) {
+        return MakeError(error_number::kPathFileAccess);
+    }
+
+    struct stat existing {};
+    bool exists = false;
+    if (::lstat(target.constData(), &existing) == 0) {
+        if (S_ISLNK(existing.st_mode)) {
+            // Replace the file the link points to, not the link itself.
+            char* resolved = ::realpath(target.constData(), nullptr);
+            if (resolved != nullptr) {
+                target = resolved;
+                ::free(resolved);
+            }
+            exists = ::lstat(target.constData(), &existing) == 0;
+        } else {
+            exists = true;
+        }
+    } else if (errno != ENOENT) {
+        return ErrorFromErrno(errno);
+    }
+    // Renaming over a folder, FIFO or device would replace it with a file.
+    if (exists && !S_ISREG(existing.st_mode)) {
+        return MakeError(error_number::kPathFileAccess);
+    }
+
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
+    const QByteArray name = slash < 0 ? target : target.mid(slash + 1);
+
+    // The temporary is created with 0666 so the kernel applies the umask (and
+    // any default ACL) exactly as it would for the target itself.
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray temporary;
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        QByteArray suffix(6, '\0');
+        for (char& c : suffix) {
+            c = kLetters[QRandomGenerator::global()->bounded(int(sizeof(kLetters) - 1))];
+        }
+        temporary = folder + '.' + name + '.' + suffix;
+        descriptor = RetryOnEintr([&] {
+            return ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        });
+        if (descriptor < 0 && errno != EEXIST) {
+            return ErrorFromErrno(errno);
+        }
+    }
+    if (descriptor < 0) {
+        return MakeError(error_number::kPathFileAccess);
+    }
+    FdGuard fd(descriptor);
+
+    auto fail = [&](int err) {
+        if (fd.get() >= 0) {
+            fd.closeChecked();
+        }
+        ::unlink(temporary.constData());
+        return ErrorFromErrno(err);
+    };
+
+    const char* next = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t wrote = RetryOnEintr([&] { return ::write(fd.get(), next, size_t(left)); });
+        if (wrote < 0) {
+            return fail(errno);
+        }
+        next += wrote;
+        left -= wrote;
+    }
+    if (exists) {
+        // Keep the owner where allowed (an administrator saving a user's
+        // file) and the read/write bits; never carry an execute bit over.
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
+            [[maybe_unused]] const int ignored =
+                ::fchown(fd.get(), existing.st_uid, existing.st_gid);
+        }
+        if (::fchmod(fd.get(), existing.st_mode & 0666) != 0) {
+            return fail(errno);
+        }
+    }
+    if (!fd.closeChecked()) {
+        return fail(errno);
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        return fail(errno);
+    }
+    return std::nullopt;
+}
+
+bool FileExists(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat info {};
+    return !encoded.isEmpty() && ::stat(encoded.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+QString GetLongPath(const QString& path)
+{
+    if (path.isEmpty()) {
+        return {};
+    }
+    QString absolute = path;
+    if (!absolute.startsWith(QLatin1Char('/'))) {
+        const QString current = QDir::currentPath();
+        if (current.isEmpty()) {
+            return {};
+        }
+        absolute = current + QLatin1Char('/') + absolute;
+    }
+
+    // `walked` is the path as given so far, for the kernel to check each
+    // step (so "missing/../x" fails); `result` is the same path with "."
+    // and ".." resolved by text and each name spelled as listed.
+    QByteArray walked;
+    QStringList result;
+    const QStringList components = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& component : components) {
+        const QByteArray parent = walked;
+        walked += '/' + QFile::encodeName(component);
+        struct stat info {};
+        if (::lstat(walked.constData(), &info) != 0) {
+            return {};
+        }
+        if (component == QLatin1String(".")) {
+            continue;
+        }
+        if (component == QLatin1String("..")) {
+            if (!result.isEmpty()) {
+                result.removeLast();
+            }
+            continue;
+        }
+        result.append(ListedName(parent, component));
+    }
+    return QLatin1Char('/') + result.join(QLatin1Char('/'));
+}
+
+QString GeneralDateText(const QDateTime& moment)
+{
+    if (!moment.isValid()) {
+        return {};
+    }
+    const QDateTime local = moment.toLocalTime();
+    const QLocale locale;
+    const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+    const QTime time = local.time();
+    // Compared to the second, as shown: a midnight stamp with milliseconds
+    // still reads as a plain date.
+    if (time.hour() == 0 && time.minute() == 0 && time.second() == 0) {
+        return locale.toString(local.date(), dateFormat);
+    }
+    const QString timeFormat = WithoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+    return locale.toString(local, dateFormat + QLatin1Char(' ') + timeFormat);
+}
+
+QString SizeText(qint64 bytes)
+{
+    if (bytes < 0) {
+        return {};
+    }
+    if (bytes < 1000) {
+        return QString::number(bytes) + QStringLiteral(" Bytes");
+    }
+    // The unit follows the size before rounding, so 999999 bytes is
+    // "1000 KB", not "1 MB".
+    double step = 1e9;
+    QString unit = QStringLiteral(" GB");
+    if (bytes < 1000000) {
+        step = 1e3;
+        unit = QStringLiteral(" KB");
+    } else if (bytes < 1000000000) {
+        step = 1e6;
+        unit = QStringLiteral(" MB");
+    }
+    const double quotient = double(bytes) / step;
+    // nearbyint in the default rounding mode rounds halves to even.
+    const double rounded = std::nearbyint(quotient * 100) / 100;
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(rounded, 'f', QLocale::FloatingPointShortest) + unit;
+}
+
+} // namespace selavia::fileinfo

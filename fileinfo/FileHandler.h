@@ -1,0 +1,86 @@
+#pragma once
+
+// File properties and file access: the `FileHandler` procedures.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace selavia::fileinfo {
+
+// A failure of a file procedure: a number in the program's numbering (53 for
+// a missing file) and a Portuguese description.
+struct FileError {
+    int number = 0;
+    QString description;
+
+    // "53 - Arquivo não encontrado": what the critical message box shows.
+    QString text() const { return QString::number(number) + QStringLiteral(" - ") + description; }
+};
+
+namespace error_number {
+inline constexpr int kFileNotFound = 53;
+inline constexpr int kDiskFull = 61;
+inline constexpr int kPermissionDenied = 70;
+inline constexpr int kPathFileAccess = 75;
+inline constexpr int kPathNotFound = 76;
+} // namespace error_number
+
+// Selector of GetFileProperty.
+enum class FileProperty {
+    SizeBytes = 0,
+    FileName = 1,
+    BaseName = 2,
+    Extension = 3,
+    SizeText = 4,
+    TypeName = 5,
+    Location = 6,
+    AttributeText = 7,
+    DateCreated = 8,
+    DateLastAccessed = 9,
+    DateLastModified = 10,
+};
+
+// Receives the failures of GetFileProperty; the windows turn them into the
+// critical message box, the core and the command line ignore or print them.
+using FileErrorReporter = std::function<void(const FileError&)>;
+
+// One display property of the file at `path`, in the user's locale. Any
+// other selector value gives the empty text. On failure (no such file, a
+// folder, unreadable) reports through `reporter` and returns the empty text.
+QString GetFileProperty(const QString& path, int selector, const FileErrorReporter& reporter = {});
+inline QString GetFileProperty(const QString& path, FileProperty selector,
+                               const FileErrorReporter& reporter = {})
+{
+    return GetFileProperty(path, static_cast<int>(selector), reporter);
+}
+
+// The whole content of a regular file; the empty value on any failure,
+// without a message. FIFOs, devices and folders are refused at once.
+QByteArray ReadFileBytes(const QString& path);
+
+// Writes `data` as the whole content of `path`: into a new file beside it,
+// then renamed into place, so a failure never leaves a truncated file. The
+// failure, if any, comes back.
+[[nodiscard]] std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data);
+
+// Whether a file (not a folder) exists at `path`.
+bool FileExists(const QString& path);
+
+// The absolute form of `path` with each component written as its folder
+// lists it and a trailing separator dropped; empty when a component does
+// not exist.
+QString GetLongPath(const QString& path);
+
+// Display helpers shared with the signature tree.
+// The general date form of the user's locale: short date, a blank, the long
+// time without a time-zone field; the date alone at exactly midnight.
+// `moment` is shown in local time.
+QString GeneralDateText(const QDateTime& moment);
+// The size in decimal units ("1,5 KB"), as the properties panel shows it.
+QString SizeText(qint64 bytes);
+
+} // namespace selavia::fileinfo
