@@ -83,31 +83,46 @@ Certificate::Certificate(X509* certificate, std::shared_ptr<const ValidationCont
     x509_ = std::shared_ptr<X509>(own.release(), ossl::Deleter<X509_free>());
 }
 
-QString Certificate::getInfo(CertificateInfo info) const
+X509* Certificate::checkedHandle() const
 {
     if (isNull())
         throw SignatureError::of(code::kCertificateUnreadable);
+    return x509_.get();
+}
+
+QString Certificate::getInfo(CertificateInfo info) const
+{
+    X509* certificate = checkedHandle();
     switch (info) {
     case CertificateInfo::SubjectSimpleName:
-        return detail::simpleName(handle());
+        return detail::simpleName(certificate);
     case CertificateInfo::SubjectEmail: {
-        QString email = firstSanEmail(handle());
+        QString email = firstSanEmail(certificate);
         ERR_clear_error();
-        return email.isEmpty() ? firstEntry(X509_get_subject_name(handle()), NID_pkcs9_emailAddress)
+        return email.isEmpty() ? firstEntry(X509_get_subject_name(certificate), NID_pkcs9_emailAddress)
                                : email;
     }
     }
     return {};
 }
 
-QString Certificate::subjectName() const { return nameText(X509_get_subject_name(handle())); }
-QString Certificate::issuerName() const { return nameText(X509_get_issuer_name(handle())); }
+QString Certificate::subjectName() const
+{
+    return nameText(X509_get_subject_name(checkedHandle()));
+}
+QString Certificate::issuerName() const
+{
+    return nameText(X509_get_issuer_name(checkedHandle()));
+}
 
-int Certificate::version() const { return static_cast<int>(X509_get_version(handle())) + 1; }
+int Certificate::version() const
+{
+    return static_cast<int>(X509_get_version(checkedHandle())) + 1;
+}
 
 QString Certificate::serialNumber() const
 {
-    const ASN1_INTEGER* serial = X509_get0_serialNumber(handle());
+    const ASN1_INTEGER* serial = X509_get0_serialNumber(checkedHandle());
     if (serial == nullptr)
         throw SignatureError::of(code::kCertificateUnreadable);
     if (ASN1_STRING_length(serial) == 0)
@@ -120,14 +135,14 @@ QString Certificate::thumbprint() const
 {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (X509_digest(handle(), EVP_sha1(), digest.data(), &length) != 1)
+    if (X509_digest(checkedHandle(), EVP_sha1(), digest.data(), &length) != 1)
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
     return hexText(digest.data(), static_cast<int>(length));
 }
 
 QDateTime Certificate::validFromDate() const
 {
-    QDateTime moment = text::decodeTime(X509_get0_notBefore(handle()));
+    QDateTime moment = text::decodeTime(X509_get0_notBefore(checkedHandle()));
     if (!moment.isValid())
         throw SignatureError::of(code::kCertificateUnreadable);
     return moment;
@@ -135,7 +150,7 @@ QDateTime Certificate::validFromDate() const
 
 QDateTime Certificate::validToDate() const
 {
-    QDateTime moment = text::decodeTime(X509_get0_notAfter(handle()));
+    QDateTime moment = text::decodeTime(X509_get0_notAfter(checkedHandle()));
     if (!moment.isValid())
         throw SignatureError::of(code::kCertificateUnreadable);
     return moment;
@@ -144,8 +159,8 @@ QDateTime Certificate::validToDate() const
 std::vector<Extension> Certificate::extensions() const
 {
     std::vector<Extension> result;
-    for (int i = 0; i < X509_get_ext_count(handle()); ++i) {
-        X509_EXTENSION* raw = X509_get_ext(handle(), i);
+    for (int i = 0; i < X509_get_ext_count(checkedHandle()); ++i) {
+        X509_EXTENSION* raw = X509_get_ext(checkedHandle(), i);
         std::array<char, 128> oid{};
         OBJ_obj2txt(oid.data(), oid.size(), X509_EXTENSION_get_object(raw), 1);
         const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(raw);
@@ -164,7 +179,7 @@ std::vector<Extension> Certificate::extensions() const
 QByteArray Certificate::der() const
 {
     unsigned char* buffer = nullptr;
-    int length = i2d_X509(handle(), &buffer);
+    int length = i2d_X509(checkedHandle(), &buffer);
     if (length < 0)
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
     QByteArray result(reinterpret_cast<const char*>(buffer), length);

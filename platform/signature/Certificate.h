@@ -73,6 +73,9 @@ public:
     friend bool operator==(const Certificate& a, const Certificate& b);
 
 private:
+    // The handle, or SignatureError(kCertificateUnreadable) for a null certificate.
+    X509* checkedHandle() const;
+
     std::shared_ptr<X509> x509_;
     std::shared_ptr<const ValidationContext> context_;
 };

@@ -45,6 +45,8 @@ QString SignatureError::describe(std::uint32_t errorCode)
     case code::kLimitExceeded:
         return QStringLiteral("A mensagem assinada excede os limites de tamanho ou de "
                               "complexidade aceitos.");
+    case code::kNoSigners:
+        return QStringLiteral("A mensagem não contém nenhuma assinatura.");
     case code::kCertificateUnreadable:
         return QStringLiteral("Não foi possível ler o certificado.");
     default:

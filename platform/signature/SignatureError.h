@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kNotVerified = 0x80880304;    // asked for conten
 inline constexpr std::uint32_t kBadBase64 = 0x80880305;
 inline constexpr std::uint32_t kLimitExceeded = 0x80880306;
 inline constexpr std::uint32_t kCertificateUnreadable = 0x80880307;
+inline constexpr std::uint32_t kNoSigners = 0x80880308;
 } // namespace code
 
 // A failure of the signature services: a 32-bit code and a Portuguese

@@ -90,6 +90,9 @@ X509* signerCertificate(CMS_SignerInfo* info)
 
 void attachSignerCertificates(CMS_ContentInfo* cms)
 {
+    // Content without any signature proves nothing about its integrity.
+    if (sk_CMS_SignerInfo_num(signerInfos(cms)) <= 0)
+        throw SignatureError::of(code::kNoSigners);
     CMS_set1_signers_certs(cms, nullptr, 0);
     ERR_clear_error();
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);

@@ -306,7 +306,7 @@ TEST(FindTest, SubjectNameSearchIgnoresCaseAndMatchesSuffixedNames)
     ASSERT_EQ(found.count(), 1);
     EXPECT_EQ(found.item(0).getInfo(sig::CertificateInfo::SubjectSimpleName),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(chain.find(sig::FindType::SubjectName, "ICP-Brasil", false).count(), 2);
+    EXPECT_EQ(chain.find(sig::FindType::SubjectName, "raiz brasileira V5", false).count(), 1);
     EXPECT_EQ(chain.find(sig::FindType::SubjectName, "Raiz Brasileira v6", false).count(), 0);
     EXPECT_EQ(sig::CertificateCollection().find(sig::FindType::SubjectName, "x", false).count(), 0);
     // validOnly keeps nothing when nothing is trusted
@@ -432,4 +432,24 @@ TEST(UtilitiesTest, Base64DecodeAcceptsLineBreaksAndRefusesGarbage)
     EXPECT_EQ(sig::utilities::base64Decode("Y29u\r\ndGV1ZG8="), QByteArray("conteudo"));
     EXPECT_EQ(sig::utilities::base64Decode(""), QByteArray());
     EXPECT_THROW(sig::utilities::base64Decode("não é base64!"), sig::SignatureError);
+}
+
+TEST(VerifyFailureTest, AMessageWithoutSignersProvesNothing)
+{
+    fx::MessageSpec spec;
+    spec.content = "conteudo sem assinatura";
+    EXPECT_EQ(verifyCode(fx::makeSignedMessage(spec)), code::kNoSigners);
+}
+
+TEST(CertificateTest, ANullCertificateFailsCleanly)
+{
+    const sig::Certificate none;
+    EXPECT_THROW((void)none.getInfo(sig::CertificateInfo::SubjectSimpleName), sig::SignatureError);
+    EXPECT_THROW((void)none.serialNumber(), sig::SignatureError);
+    EXPECT_THROW((void)none.extensions(), sig::SignatureError);
+    EXPECT_FALSE(none.isValid().result);
+    EXPECT_THROW((void)sig::CertificateCollection({none}).find(sig::FindType::SubjectName, "x", false),
+                 sig::SignatureError);
+    sig::Chain chain;
+    EXPECT_THROW(chain.build(none), sig::SignatureError);
 }
