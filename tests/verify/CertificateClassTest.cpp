@@ -1,0 +1,168 @@
+#include "verify/CertificateClass.h"
+
+#include "platform/signature/SignatureError.h"
+#include "tests/verify/VerifyTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace selavia::verify;
+using namespace selavia::verify::testing;
+
+namespace {
+
+constexpr std::time_t kDay = 86400;
+
+CertificateClass classOfOnlySigner(const fx::Cert& signer, sig::TrustStore store)
+{
+    VerifiedSigners verified = verifiedSigners(messageFor({{.cert = signer}}), std::move(store));
+    return classifySigner(verified.signers().at(0));
+}
+
+// A hierarchy in which only the intermediate's name carries the criterion.
+struct CriterionOnIntermediate {
+    fx::Cert root;
+    fx::Cert intermediate;
+    fx::Cert signer;
+};
+
+const CriterionOnIntermediate& criterionOnIntermediate()
+{
+    static const CriterionOnIntermediate made = [] {
+        CriterionOnIntermediate result;
+        fx::CertSpec root;
+        root.subject = {{"C", "BR"}, {"CN", "Raiz Independente de Teste"}};
+        root.ca = true;
+        result.root = fx::makeCertificate(root);
+        fx::CertSpec intermediate;
+        intermediate.subject = {{"C", "BR"},
+                                {"CN", "AC Subordinada Autoridade Certificadora Raiz Brasileira"}};
+        intermediate.issuer = &result.root;
+        intermediate.ca = true;
+        result.intermediate = fx::makeCertificate(intermediate);
+        result.signer = fx::issueEndEntity(result.intermediate, "BELTRANO");
+        return result;
+    }();
+    return made;
+}
+
+} // namespace
+
+TEST(CertificateClassTest, EachClassHasTheKeyOfItsImage)
+{
+    EXPECT_EQ(imageKey(CertificateClass::Valid), "cert_valid");
+    EXPECT_EQ(imageKey(CertificateClass::Invalid), "cert_invalid");
+    EXPECT_EQ(imageKey(CertificateClass::NoIcpValid), "cert_noicp_valid");
+    EXPECT_EQ(imageKey(CertificateClass::NoIcpInvalid), "cert_noicp_invalid");
+}
+
+TEST(VerifyCertificateTest, AnyCertificateOfTheChainNamingTheRootAuthorityMakesItIcpBrasil)
+{
+    // The root's name carries a generation suffix.
+    VerifiedSigners icp = verifiedSigners(messageFor({{.cert = icpSigner()}}));
+    EXPECT_TRUE(VerifyCertificate(icp.signers()[0].chain().certificates()));
+
+    const auto& made = criterionOnIntermediate();
+    fx::MessageSpec spec = messageFor({{.cert = made.signer}});
+    spec.extraCertificates = {made.intermediate, made.root};
+    VerifiedSigners onIntermediate = verifiedSigners(spec, storeTrusting({&made.root}));
+    ASSERT_EQ(onIntermediate.signers()[0].chain().certificates().count(), 3);
+    EXPECT_TRUE(VerifyCertificate(onIntermediate.signers()[0].chain().certificates()));
+
+    // Only the signer's own name, under a foreign root.
+    fx::Cert ownName = fx::issueEndEntity(fx::foreignHierarchy().intermediate,
+                                          "autoridade certificadora raiz brasileira (cópia)");
+    VerifiedSigners own = verifiedSigners(messageFor({{.cert = ownName}}));
+    EXPECT_TRUE(VerifyCertificate(own.signers()[0].chain().certificates()));
+}
+
+TEST(VerifyCertificateTest, ForeignAndEmptyChainsAreNotIcpBrasilAndAnEmptyEntryIsAFailure)
+{
+    VerifiedSigners foreign = verifiedSigners(messageFor(
+        {{.cert = fx::issueEndEntity(fx::foreignHierarchy().intermediate, "John Doe")}}));
+    EXPECT_EQ(foreign.signers()[0].chain().certificates().count(), 3);
+    EXPECT_FALSE(VerifyCertificate(foreign.signers()[0].chain().certificates()));
+    EXPECT_FALSE(VerifyCertificate(sig::CertificateCollection()));
+
+    std::vector<sig::Certificate> withEmpty(foreign.signers()[0].chain().certificates().begin(),
+                                            foreign.signers()[0].chain().certificates().end());
+    withEmpty.emplace_back();
+    EXPECT_THROW(VerifyCertificate(sig::CertificateCollection(withEmpty)), sig::SignatureError);
+}
+
+TEST(ClassifySignerTest, TheTwoTestsGiveTheFourClasses)
+{
+    const std::time_t now = std::time(nullptr);
+    const fx::Hierarchy& foreign = fx::foreignHierarchy();
+
+    EXPECT_EQ(classOfOnlySigner(icpSigner(), trustingIcp()), CertificateClass::Valid);
+    EXPECT_EQ(classOfOnlySigner(icpSigner("EXPIRADO:1", "12345678901", now - 30 * kDay, now - kDay),
+                                trustingIcp()),
+              CertificateClass::Invalid);
+    EXPECT_EQ(classOfOnlySigner(icpSigner(), sig::TrustStore::empty()), CertificateClass::Invalid)
+        << "an untrusted ICP-Brasil root is still ICP-Brasil";
+
+    fx::Cert john = fx::issueEndEntity(foreign.intermediate, "John Doe");
+    EXPECT_EQ(classOfOnlySigner(john, storeTrusting({&foreign.root})),
+              CertificateClass::NoIcpValid);
+    EXPECT_EQ(classOfOnlySigner(john, trustingIcp()), CertificateClass::NoIcpInvalid);
+
+    const auto& made = criterionOnIntermediate();
+    fx::MessageSpec spec = messageFor({{.cert = made.signer}});
+    spec.extraCertificates = {made.intermediate, made.root};
+    VerifiedSigners onIntermediate = verifiedSigners(spec, storeTrusting({&made.root}));
+    EXPECT_EQ(classifySigner(onIntermediate.signers()[0]), CertificateClass::Valid);
+}
+
+TEST(ClassifySignerTest, ARevokedIcpBrasilCertificateIsIcpBrasilAndInvalid)
+{
+    fx::Cert revoked = icpSigner("REVOGADO:1");
+    fx::MessageSpec spec = messageFor({{.cert = revoked}});
+    spec.crls = {fx::makeCrl(fx::icpBrasilHierarchy().intermediate, {revoked})};
+    VerifiedSigners verified = verifiedSigners(spec);
+    EXPECT_EQ(classifySigner(verified.signers()[0]), CertificateClass::Invalid);
+}
+
+TEST(ClassifySignerTest, AValidityThatCannotBeWorkedOutCountsAsInvalid)
+{
+    // The certificate of a trusted ICP-Brasil signer, but cut off from its
+    // message: nothing to judge it against.
+    VerifiedSigners verified = verifiedSigners(messageFor({{.cert = icpSigner()}}));
+    const sig::Signer& original = verified.signers()[0];
+    ASSERT_EQ(classifySigner(original), CertificateClass::Valid);
+    sig::Certificate withoutContext(original.certificate().handle(), nullptr);
+    ASSERT_FALSE(withoutContext.isValid().result);
+    sig::Signer cutOff(withoutContext, original.authenticatedAttributes(), original.chain());
+    EXPECT_EQ(classifySigner(cutOff), CertificateClass::Invalid);
+
+    sig::Signer empty(sig::Certificate(), {}, sig::Chain());
+    EXPECT_EQ(classifySigner(empty), CertificateClass::NoIcpInvalid);
+}
+
+TEST(SignaturesOkTest, TrueOnlyWhenThereAreSignersAndEveryOneIsValid)
+{
+    using C = CertificateClass;
+    EXPECT_FALSE(signaturesOk({}));
+    EXPECT_TRUE(signaturesOk({C::Valid}));
+    EXPECT_TRUE(signaturesOk({C::Valid, C::Valid, C::Valid}));
+    for (C other : {C::Invalid, C::NoIcpValid, C::NoIcpInvalid}) {
+        EXPECT_FALSE(signaturesOk({other}));
+        EXPECT_FALSE(signaturesOk({other, C::Valid})) << "an invalid first signer";
+        EXPECT_FALSE(signaturesOk({C::Valid, other, C::Valid}));
+    }
+}
+
+TEST(SignaturesOkTest, AValidLastSignerDoesNotHideAnInvalidFirstOne)
+{
+    const std::time_t now = std::time(nullptr);
+    fx::Cert expired = icpSigner("EXPIRADO:1", "11111111111", now - 30 * kDay, now - kDay);
+    VerifiedDocument document =
+        verifiedDocument(messageFor({{.cert = expired}, {.cert = icpSigner()}}));
+    ASSERT_EQ(document.signers.size(), 2u);
+    EXPECT_EQ(document.signers[0].certificateClass, CertificateClass::Invalid);
+    EXPECT_EQ(document.signers[1].certificateClass, CertificateClass::Valid);
+    EXPECT_FALSE(document.signaturesOk);
+
+    VerifiedDocument bothValid =
+        verifiedDocument(messageFor({{.cert = icpSigner()}, {.cert = icpSigner("OUTRO:2")}}));
+    EXPECT_TRUE(bothValid.signaturesOk);
+}

@@ -1,0 +1,150 @@
+#include "verify/DocumentName.h"
+
+#include "tests/verify/VerifyTestSupport.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace selavia::verify;
+using namespace selavia::verify::testing;
+
+namespace {
+
+fx::SignerSpec signerNaming(const std::string& documentName, fx::Cert cert = icpSigner())
+{
+    fx::SignerSpec signer{.cert = std::move(cert)};
+    signer.attributes = {fx::documentNameAttribute(documentName)};
+    return signer;
+}
+
+// The document as loaded from a file of this name in a fresh folder.
+VerifiedDocument loadedAs(const QTemporaryDir& dir, const QString& fileName,
+                          const fx::MessageSpec& spec)
+{
+    const QString path = dir.filePath(fileName);
+    fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
+    return loadSignedDocument(path, trustingIcp());
+}
+
+} // namespace
+
+TEST(DocumentNameRuleTest, AcceptedWhenTheTextAfterTheFirstDotIsNotExactlySlv)
+{
+    const std::vector<std::pair<QString, std::optional<QString>>> cases = {
+        {"contrato.pdf", "contrato.pdf"},
+        {"contrato.slv", std::nullopt},
+        {"LEIAME", std::nullopt},
+        {"a.slv.pdf", std::nullopt},
+        {"contrato.SLV", "contrato.SLV"},
+        {"a.b.pdf", "a.b.pdf"},
+        {"a.slvx", "a.slvx"},
+        {".slv", std::nullopt},
+        {".bashrc", ".bashrc"},
+        {"contrato.", "contrato."},
+        {"", std::nullopt},
+    };
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(acceptedDocumentName(value), expected) << value.toStdString();
+}
+
+TEST(DocumentNameRuleTest, OnlyTheLastPathComponentIsLookedAt)
+{
+    EXPECT_EQ(acceptedDocumentName("../../x.pdf"), "x.pdf");
+    EXPECT_EQ(acceptedDocumentName("..\\..\\Windows\\x.dll"), "x.dll");
+    EXPECT_EQ(acceptedDocumentName("/etc/cron.d/job.sh"), "job.sh");
+    EXPECT_EQ(acceptedDocumentName("C:\\Users\\a/b\\relatorio.xlsx"), "relatorio.xlsx");
+    EXPECT_EQ(acceptedDocumentName("../x.slv"), std::nullopt);
+    EXPECT_EQ(acceptedDocumentName("pasta.pdf/"), std::nullopt);
+    for (const QString& nothing :
+         {QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a/.."), QStringLiteral("a\\."),
+          QStringLiteral("/")})
+        EXPECT_EQ(sanitizedDocumentName(nothing), "") << nothing.toStdString();
+}
+
+TEST(DocumentNameRuleTest, ControlAndDirectionCharactersAreRemoved)
+{
+    EXPECT_EQ(sanitizedDocumentName(QStringLiteral("con\ttra\r\nto\x7f.pdf")), "contrato.pdf");
+    EXPECT_EQ(sanitizedDocumentName(QString::fromUtf16(u"a\u0000b\u0085c\u009F.pdf", 10)),
+              "abc.pdf");
+    // "fdp.exe" written backwards behind a right-to-left override.
+    EXPECT_EQ(sanitizedDocumentName(QString::fromUtf16(u"fatura\u202Efdp.exe")), "faturafdp.exe");
+    EXPECT_EQ(sanitizedDocumentName(QString::fromUtf16(
+                  u"\u200E\u200F\u202A\u202B\u202C\u202D\u2066\u2067\u2068\u2069\u061Cnome.txt")),
+              "nome.txt");
+    // Letters of other scripts stay.
+    EXPECT_EQ(sanitizedDocumentName(QString::fromUtf16(u"contratação ª №1.pdf")),
+              QString::fromUtf16(u"contratação ª №1.pdf"));
+    // What is left of ".." with a control character between its dots is still "..".
+    EXPECT_EQ(sanitizedDocumentName(QStringLiteral(".\x01.")), "");
+    // The rule sees the cleaned text: the "slv" behind an invisible mark counts.
+    EXPECT_EQ(acceptedDocumentName(QString::fromUtf16(u"a.\u200Eslv")), std::nullopt);
+}
+
+TEST(OriginalNameTest, TheLastAcceptableNameWinsAcrossAttributesAndSigners)
+{
+    // Within one signer, in message order; an unacceptable value does not
+    // clear an accepted one.
+    VerifiedSigners verified = verifiedSigners(messageFor({{.cert = icpSigner()}}));
+    const sig::Signer& base = verified.signers()[0];
+    auto named = [](const char* value) {
+        return sig::Attribute{sig::AttributeName::DocumentName, "1.3.6.1.4.1.311.88.2.1",
+                              QString::fromUtf8(value)};
+    };
+    sig::Signer several(
+        base.certificate(),
+        {named("primeiro.pdf"), named("segundo.docx"), named("x.slv"), named("LEIAME")},
+        base.chain());
+    EXPECT_EQ(readSigner(several, 1).documentName, "segundo.docx");
+
+    VerifiedDocument two = verifiedDocument(messageFor(
+        {signerNaming("primeiro.pdf"), signerNaming("segundo.odt", icpSigner("OUTRO:1"))}));
+    EXPECT_EQ(two.signers[0].documentName, "primeiro.pdf");
+    EXPECT_EQ(two.signers[1].documentName, "segundo.odt");
+    EXPECT_EQ(two.originalName, "segundo.odt");
+    EXPECT_TRUE(two.hasExtension);
+
+    VerifiedDocument laterWithout = verifiedDocument(
+        messageFor({signerNaming("primeiro.pdf"), signerNaming("b.slv", icpSigner("OUTRO:1"))}));
+    EXPECT_EQ(laterWithout.originalName, "primeiro.pdf");
+    EXPECT_TRUE(laterWithout.hasExtension);
+}
+
+TEST(OriginalNameTest, APathInTheNameNeverLeavesTheLastComponent)
+{
+    VerifiedDocument escaping = verifiedDocument(messageFor({signerNaming("../../x.pdf")}));
+    EXPECT_EQ(escaping.originalName, "x.pdf");
+    EXPECT_TRUE(escaping.hasExtension);
+
+    // Separators of both kinds and a right-to-left override, as signed.
+    VerifiedDocument disguised =
+        verifiedDocument(messageFor({signerNaming("C:\\temp/..\\fatura\xE2\x80\xAE"
+                                                  "fdp.exe")}));
+    EXPECT_EQ(disguised.originalName, "faturafdp.exe");
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    VerifiedDocument signedName =
+        loadedAs(dir, "pedido.slv", messageFor({signerNaming("../x.slv")}));
+    EXPECT_EQ(signedName.originalName, "pedido");
+    EXPECT_FALSE(signedName.hasExtension);
+}
+
+TEST(OriginalNameTest, WithoutAcceptableNameTheSignedFileNameUpToItsFirstDotIsUsed)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    VerifiedDocument unnamed =
+        loadedAs(dir, "meu.contrato.slv", messageFor({{.cert = icpSigner()}}));
+    ASSERT_TRUE(unnamed.verified());
+    EXPECT_EQ(unnamed.originalName, "meu");
+    EXPECT_FALSE(unnamed.hasExtension);
+
+    VerifiedDocument ownName =
+        loadedAs(dir, "contrato.slv", messageFor({signerNaming("contrato.slv")}));
+    EXPECT_EQ(ownName.originalName, "contrato");
+    EXPECT_FALSE(ownName.hasExtension);
+
+    VerifiedDocument named = loadedAs(dir, "outro.slv", messageFor({signerNaming("contrato.pdf")}));
+    EXPECT_EQ(named.originalName, "contrato.pdf");
+    EXPECT_TRUE(named.hasExtension);
+}

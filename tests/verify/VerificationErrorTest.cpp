@@ -1,0 +1,76 @@
+#include "verify/VerificationError.h"
+
+#include "platform/signature/SignatureError.h"
+#include "tests/support/Printers.h"
+
+#include <gtest/gtest.h>
+
+namespace sig = selavia::signature;
+using selavia::verify::classifyVerificationError;
+using selavia::verify::VerificationErrorClass;
+
+namespace {
+
+const QString kUnknownText = QStringLiteral(
+    "Foi detectado um erro desconhecido durante o processo de validação do seu arquivo. Em caso "
+    "de dúvidas entre em contato com o desenvolvedor informando a tentativa realizada.");
+
+} // namespace
+
+TEST(VerificationErrorTest, TheThreeKnownCodesGiveTheirCaptionsAndTexts)
+{
+    struct Row {
+        std::uint32_t code;
+        VerificationErrorClass errorClass;
+        QString caption;
+        QString text;
+    };
+    const std::vector<Row> rows = {
+        {sig::code::kHashMismatch, VerificationErrorClass::HashMismatch,
+         "Documento Violado - Erro 1717",
+         "O conteúdo deste arquivo foi adulterado, por tanto o mesmo encontra-se inválido\r\n"
+         "Hash incorreto."},
+        {sig::code::kNotSignedData, VerificationErrorClass::InvalidFile,
+         "Arquivo Inválido - Erro 0212",
+         "Este arquivo não possui uma assinatura no formato PKCS7 ou está corrompido.\r\n"
+         "Conteúdo Desconhecido."},
+        {sig::code::kBadSignature, VerificationErrorClass::SignatureViolated,
+         "Assinatura Violada - Erro 1718",
+         "A(s) Assinatura(s) contidas neste arquivo foram violadas ou o arquivo está corrompido. "
+         "Segurança Questionada - Incompatibilidade\r\n\r\n"},
+    };
+    for (const Row& row : rows) {
+        const sig::SignatureError failure = sig::SignatureError::of(row.code);
+        const auto error = classifyVerificationError(failure.codeText(), failure.description());
+        EXPECT_EQ(error.errorClass, row.errorClass) << row.caption.toStdString();
+        EXPECT_EQ(error.codeText, failure.codeText());
+        EXPECT_EQ(error.caption, row.caption);
+        EXPECT_EQ(error.text, row.text) << row.caption.toStdString();
+    }
+}
+
+TEST(VerificationErrorTest, AnyOtherCodeQuotesItsNumberAndTheServicesDescription)
+{
+    const sig::SignatureError detached = sig::SignatureError::of(sig::code::kDetachedContent);
+    const auto error = classifyVerificationError(detached.codeText(), detached.description());
+    EXPECT_EQ(error.errorClass, VerificationErrorClass::Unknown);
+    EXPECT_EQ(error.caption, "Erro (" + sig::signedDecimalText(sig::code::kDetachedContent) + ")");
+    EXPECT_EQ(error.text, detached.description() + "\r\n\r\n" + kUnknownText + "\r\n\r\n");
+
+    const auto plain = classifyVerificationError("-5", "Falha qualquer.");
+    EXPECT_EQ(plain.caption, "Erro (-5)");
+    EXPECT_EQ(plain.text, "Falha qualquer.\r\n\r\n" + kUnknownText + "\r\n\r\n");
+}
+
+TEST(VerificationErrorTest, CodesAreComparedAsExactText)
+{
+    // The unsigned reading of a known code, or the same digits with blanks,
+    // are other codes.
+    for (const QString& near :
+         {QStringLiteral("2148077575"), QStringLiteral(" -2146889721"),
+          QStringLiteral("-2146889721 "), QStringLiteral("-02146881269"), QString()}) {
+        const auto error = classifyVerificationError(near, "descrição");
+        EXPECT_EQ(error.errorClass, VerificationErrorClass::Unknown) << near.toStdString();
+        EXPECT_EQ(error.caption, "Erro (" + near + ")");
+    }
+}

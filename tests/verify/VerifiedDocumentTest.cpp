@@ -1,0 +1,134 @@
+#include "verify/VerifiedDocument.h"
+
+#include "platform/signature/SignatureError.h"
+#include "tests/verify/VerifyTestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace selavia::verify;
+using namespace selavia::verify::testing;
+
+namespace {
+
+fx::MessageSpec namedMessage()
+{
+    fx::SignerSpec signer{.cert = icpSigner()};
+    signer.attributes = {fx::documentNameAttribute("contrato.pdf")};
+    return messageFor({signer});
+}
+
+// What a failed verification must leave behind, whatever the failure.
+void expectNothingButTheError(const VerifiedDocument& document)
+{
+    EXPECT_FALSE(document.verified());
+    EXPECT_TRUE(!document.signedData || !document.signedData->isVerified());
+    EXPECT_TRUE(document.signers.empty());
+    EXPECT_TRUE(document.tree.empty());
+    EXPECT_EQ(document.originalName, "");
+    EXPECT_FALSE(document.hasExtension);
+    EXPECT_FALSE(document.signaturesOk);
+}
+
+} // namespace
+
+class LoadSignedDocumentTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QString write(const QString& name, const fx::Bytes& content)
+    {
+        const QString path = dir_.filePath(name);
+        fx::writeFile(path.toStdString(), content);
+        return path;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(LoadSignedDocumentTest, AGoodFileIsVerifiedWithEverythingTheWindowShows)
+{
+    const fx::MessageSpec spec = namedMessage();
+    const QString path = write("contrato.slv", fx::makeSignedMessage(spec));
+    const VerifiedDocument document = loadSignedDocument(path, trustingIcp());
+
+    ASSERT_TRUE(document.verified());
+    EXPECT_EQ(document.filePath, path);
+    ASSERT_NE(document.signedData, nullptr);
+    EXPECT_EQ(document.signedData->content(), bytes(spec.content));
+    ASSERT_EQ(document.signers.size(), 1u);
+    EXPECT_EQ(document.signers[0].index, 1);
+    EXPECT_EQ(document.signers[0].certificateClass, CertificateClass::Valid);
+    EXPECT_TRUE(document.signaturesOk);
+    EXPECT_EQ(document.tree.size(), 14u);
+    EXPECT_EQ(document.originalName, "contrato.pdf");
+    EXPECT_TRUE(document.hasExtension);
+}
+
+TEST_F(LoadSignedDocumentTest, EachFailureGivesItsErrorClassAndNothingElse)
+{
+    const fx::MessageSpec spec = namedMessage();
+    const fx::Bytes good = fx::makeSignedMessage(spec);
+    fx::MessageSpec detachedSpec = namedMessage();
+    detachedSpec.detached = true;
+
+    struct Case {
+        const char* file;
+        fx::Bytes content;
+        VerificationErrorClass errorClass;
+        const char* caption;
+    };
+    const std::vector<Case> cases = {
+        {"adulterado.slv", fx::tamperContent(good, spec.content),
+         VerificationErrorClass::HashMismatch, "Documento Violado - Erro 1717"},
+        {"texto.slv", "isto não é uma mensagem assinada", VerificationErrorClass::InvalidFile,
+         "Arquivo Inválido - Erro 0212"},
+        {"vazio.slv", "", VerificationErrorClass::InvalidFile, "Arquivo Inválido - Erro 0212"},
+        {"assinatura.slv", fx::tamperSignature(good), VerificationErrorClass::SignatureViolated,
+         "Assinatura Violada - Erro 1718"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const VerifiedDocument document =
+            loadSignedDocument(write(c.file, c.content), trustingIcp());
+        ASSERT_TRUE(document.error.has_value());
+        EXPECT_EQ(document.error->errorClass, c.errorClass);
+        EXPECT_EQ(document.error->caption, c.caption);
+        expectNothingButTheError(document);
+    }
+
+    const VerifiedDocument detached = loadSignedDocument(
+        write("destacado.slv", fx::makeSignedMessage(detachedSpec)), trustingIcp());
+    ASSERT_TRUE(detached.error.has_value());
+    const QString codeText = sig::signedDecimalText(sig::code::kDetachedContent);
+    EXPECT_EQ(detached.error->errorClass, VerificationErrorClass::Unknown);
+    EXPECT_EQ(detached.error->codeText, codeText);
+    EXPECT_EQ(detached.error->caption, "Erro (" + codeText + ")");
+    EXPECT_TRUE(detached.error->text.startsWith(
+        sig::SignatureError::describe(sig::code::kDetachedContent) + "\r\n\r\nFoi detectado"))
+        << detached.error->text.toStdString();
+    expectNothingButTheError(detached);
+}
+
+TEST_F(LoadSignedDocumentTest, AFileThatCannotBeReadIsReportedAsAnInvalidFile)
+{
+    const VerifiedDocument missing =
+        loadSignedDocument(dir_.filePath("nao-existe.slv"), trustingIcp());
+    ASSERT_TRUE(missing.error.has_value());
+    EXPECT_EQ(missing.error->caption, "Arquivo Inválido - Erro 0212");
+    expectNothingButTheError(missing);
+
+    const VerifiedDocument folder = loadSignedDocument(dir_.path(), trustingIcp());
+    ASSERT_TRUE(folder.error.has_value());
+    EXPECT_EQ(folder.error->errorClass, VerificationErrorClass::InvalidFile);
+
+    const QString locked = write("trancado.slv", fx::makeSignedMessage(namedMessage()));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+    // Root reads any file; elsewhere the refused read must look like no message.
+    if (!QFile(locked).open(QIODevice::ReadOnly)) {
+        const VerifiedDocument unreadable = loadSignedDocument(locked, trustingIcp());
+        ASSERT_TRUE(unreadable.error.has_value());
+        EXPECT_EQ(unreadable.error->errorClass, VerificationErrorClass::InvalidFile);
+    }
+}

@@ -1,0 +1,70 @@
+#include "CertificateClass.h"
+
+#include "platform/signature/SignatureError.h"
+
+#include <exception>
+
+namespace selavia::verify {
+
+QString imageKey(CertificateClass certificateClass)
+{
+    switch (certificateClass) {
+    case CertificateClass::Valid:
+        return QStringLiteral("cert_valid");
+    case CertificateClass::Invalid:
+        return QStringLiteral("cert_invalid");
+    case CertificateClass::NoIcpValid:
+        return QStringLiteral("cert_noicp_valid");
+    case CertificateClass::NoIcpInvalid:
+        return QStringLiteral("cert_noicp_invalid");
+    }
+    return QStringLiteral("cert_noicp_invalid");
+}
+
+bool VerifyCertificate(const signature::CertificateCollection& certs)
+{
+    // A collection made by hand may hold an empty certificate, whose name
+    // cannot be searched: that is a failure of the test, not a "no".
+    for (const signature::Certificate& certificate : certs) {
+        if (certificate.isNull())
+            throw signature::SignatureError::of(signature::code::kCertificateUnreadable);
+    }
+    return certs
+               .find(signature::FindType::SubjectName, QString::fromLatin1(kIcpBrasilCriterion),
+                     false)
+               .count() != 0;
+}
+
+CertificateClass classifySigner(const signature::Signer& signer)
+{
+    // Each test that cannot be worked out answers against the signer: an
+    // unverifiable certificate must never be shown as ICP-Brasil or valid.
+    bool icp = false;
+    try {
+        icp = VerifyCertificate(signer.chain().certificates());
+    } catch (const std::exception&) {
+        icp = false;
+    }
+    bool valid = false;
+    try {
+        valid = signer.certificate().isValid().result;
+    } catch (const std::exception&) {
+        valid = false;
+    }
+    if (icp)
+        return valid ? CertificateClass::Valid : CertificateClass::Invalid;
+    return valid ? CertificateClass::NoIcpValid : CertificateClass::NoIcpInvalid;
+}
+
+bool signaturesOk(const std::vector<CertificateClass>& classes)
+{
+    if (classes.empty())
+        return false;
+    for (CertificateClass certificateClass : classes) {
+        if (certificateClass != CertificateClass::Valid)
+            return false;
+    }
+    return true;
+}
+
+} // namespace selavia::verify

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/signature/SignedData.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace selavia::verify {
+
+enum class CertificateClass { Valid, Invalid, NoIcpValid, NoIcpInvalid };
+
+// The class's key, which is also the key of its image:
+// "cert_valid", "cert_invalid", "cert_noicp_valid", "cert_noicp_invalid".
+QString imageKey(CertificateClass certificateClass);
+
+// The ICP-Brasil root authority's name without generation suffix.
+inline constexpr const char* kIcpBrasilCriterion = "Autoridade Certificadora Raiz Brasileira";
+
+// `VerifyCertificate`: whether the collection holds a certificate whose
+// subject name contains the ICP-Brasil criterion. Throws SignatureError.
+bool VerifyCertificate(const signature::CertificateCollection& certs);
+
+// Both tests for one signer. A failure inside either test counts against
+// the signer (not ICP-Brasil, not valid).
+CertificateClass classifySigner(const signature::Signer& signer);
+
+// True only when there is at least one signer and every one is "cert_valid".
+bool signaturesOk(const std::vector<CertificateClass>& classes);
+
+} // namespace selavia::verify

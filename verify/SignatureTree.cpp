@@ -1,0 +1,205 @@
+#include "SignatureTree.h"
+
+#include "fileinfo/FileHandler.h"
+#include "verify/DocumentName.h"
+#include "verify/SignerIdentity.h"
+
+#include <exception>
+
+namespace selavia::verify {
+namespace {
+
+namespace sig = signature;
+
+// A value that cannot be read leaves its field empty and the rest goes on.
+template <typename Step> void attempt(Step&& step)
+{
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
+
+// Blanks only: a marker with a tab or a line break around it is not one.
+QString withoutOuterBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+void readIdentity(const sig::Certificate& certificate, SignerEntry& entry)
+{
+    if (std::optional<QString> identity = GetSignerIdentity(certificate)) {
+        const QStringList parts = identity->split(QLatin1Char(':'));
+        entry.holderName = parts.value(0);
+        entry.identity = parts.value(1);
+        return;
+    }
+    // Without ICP-Brasil data the signer is still shown by its name.
+    attempt([&] {
+        entry.holderName = certificate.getInfo(sig::CertificateInfo::SubjectSimpleName)
+                               .section(QLatin1Char(':'), 0, 0);
+    });
+}
+
+void readAttributes(const sig::Signer& signer, SignerEntry& entry)
+{
+    for (const sig::Attribute& attribute : signer.authenticatedAttributes()) {
+        if (!attribute.value.isValid())
+            continue;
+        switch (attribute.name) {
+        case sig::AttributeName::SigningTime:
+            entry.signingTime = fileinfo::GeneralDateText(attribute.value.toDateTime());
+            break;
+        case sig::AttributeName::DocumentName:
+            if (std::optional<QString> name = acceptedDocumentName(attribute.value.toString()))
+                entry.documentName = *name;
+            break;
+        case sig::AttributeName::DocumentDescription:
+            entry.timestampOrigin =
+                timestampOriginText(withoutOuterBlanks(attribute.value.toString()));
+            break;
+        case sig::AttributeName::Other:
+            break;
+        }
+    }
+}
+
+void readTechnicalData(const sig::Certificate& certificate, SignerEntry& entry)
+{
+    attempt([&] { entry.email = certificate.getInfo(sig::CertificateInfo::SubjectEmail); });
+    attempt([&] {
+        entry.validFrom = certificate.validFromDate();
+        entry.validFromText = fileinfo::GeneralDateText(entry.validFrom);
+    });
+    attempt([&] {
+        entry.validTo = certificate.validToDate();
+        entry.validToText = fileinfo::GeneralDateText(entry.validTo);
+    });
+    attempt([&] { entry.version = certificate.version(); });
+    attempt([&] { entry.serialNumber = certificate.serialNumber(); });
+    attempt([&] { entry.thumbprint = certificate.thumbprint(); });
+}
+
+TreeNode node(QString key, QString parentKey, QString text, QString imageKey)
+{
+    TreeNode result;
+    result.key = std::move(key);
+    result.parentKey = std::move(parentKey);
+    result.text = std::move(text);
+    result.imageKey = std::move(imageKey);
+    return result;
+}
+
+QString chainNodeText(const sig::Certificate& certificate)
+{
+    QString text;
+    attempt([&] { text = certificate.getInfo(sig::CertificateInfo::SubjectSimpleName); });
+    return text;
+}
+
+void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
+{
+    const QString i = QString::number(entry.index);
+    const QString signerKey = QStringLiteral("aChild") + i;
+    const QString technicalKey = QStringLiteral("ChildD") + i;
+    const QString chainKey = QStringLiteral("ChildE") + i;
+    const QString info = QStringLiteral("info_gen");
+
+    TreeNode signerNode =
+        node(signerKey, QStringLiteral("Root"), entry.holderName, imageKey(entry.certificateClass));
+    signerNode.expanded = true;
+    nodes.push_back(std::move(signerNode));
+    nodes.push_back(node(QStringLiteral("ChildA") + i, signerKey,
+                         QStringLiteral("Cpf/Cnpj: ") + entry.identity,
+                         QStringLiteral("info_doc")));
+    nodes.push_back(node(QStringLiteral("ChildB") + i, signerKey,
+                         QStringLiteral("EMail: ") + entry.email, QStringLiteral("info_email")));
+    if (!entry.signingTime.isEmpty()) {
+        // The blank before the origin stays when there is no origin.
+        nodes.push_back(node(QStringLiteral("ChildC") + i, signerKey,
+                             QStringLiteral("Carimbo de Tempo: ") + entry.signingTime +
+                                 QLatin1Char(' ') + entry.timestampOrigin,
+                             QStringLiteral("info_time")));
+    }
+    nodes.push_back(node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"),
+                         QStringLiteral("info_tec")));
+    nodes.push_back(node(QStringLiteral("ChildDA") + i, technicalKey,
+                         QStringLiteral("Validade: ") + entry.validFromText +
+                             QStringLiteral(" - ") + entry.validToText,
+                         info));
+    nodes.push_back(node(QStringLiteral("ChildDB") + i, technicalKey,
+                         QStringLiteral("Versão: ") +
+                             (entry.version > 0 ? QString::number(entry.version) : QString()),
+                         info));
+    nodes.push_back(node(QStringLiteral("ChildDC") + i, technicalKey,
+                         QStringLiteral("NºSerial: ") + entry.serialNumber, info));
+    nodes.push_back(node(QStringLiteral("ChildDD") + i, technicalKey,
+                         QStringLiteral("Impressão: ") + entry.thumbprint, info));
+    nodes.push_back(node(chainKey, signerKey, QStringLiteral("Cadeia de Certificados"),
+                         QStringLiteral("signs")));
+    // "." between the indexes: without it signer 1's twelfth certificate and
+    // signer 11's second would share a key.
+    int j = 0;
+    for (const sig::Certificate& certificate : entry.chain) {
+        ++j;
+        TreeNode certificateNode =
+            node(QStringLiteral("ChildEA") + i + QLatin1Char('.') + QString::number(j), chainKey,
+                 chainNodeText(certificate), QStringLiteral("certificate"));
+        certificateNode.certificate = certificate;
+        nodes.push_back(std::move(certificateNode));
+    }
+}
+
+} // namespace
+
+SignerEntry readSigner(const sig::Signer& signer, int index)
+{
+    SignerEntry entry;
+    entry.index = index;
+    const sig::Certificate& certificate = signer.certificate();
+    // An empty certificate has nothing to read, and most of its accessors
+    // expect a handle.
+    if (!certificate.isNull())
+        readIdentity(certificate, entry);
+    entry.certificateClass = classifySigner(signer);
+    readAttributes(signer, entry);
+    if (!certificate.isNull())
+        readTechnicalData(certificate, entry);
+    // Built again from the signer's certificate; one that cannot be built
+    // leaves the list empty.
+    attempt([&] {
+        sig::Chain chain;
+        chain.build(certificate);
+        entry.chain.assign(chain.certificates().begin(), chain.certificates().end());
+    });
+    return entry;
+}
+
+QString timestampOriginText(const QString& trimmedDescription)
+{
+    if (trimmedDescription == QLatin1String("<ct>CARIMBO_LOCAL</ct>"))
+        return QStringLiteral("(LOCAL)");
+    if (trimmedDescription == QLatin1String("<ct>CARIMBO_ON</ct>"))
+        return QStringLiteral("(ON Observatório Nacional - Hora Legal Brasileira)");
+    return QStringLiteral("(Fonte Desconhecida)");
+}
+
+std::vector<TreeNode> buildTree(const std::vector<SignerEntry>& signers)
+{
+    std::vector<TreeNode> nodes;
+    TreeNode root = node(QStringLiteral("Root"), QString(),
+                         QStringLiteral("Certificados e Assinaturas"), QStringLiteral("cert_tree"));
+    root.expanded = true;
+    nodes.push_back(std::move(root));
+    for (const SignerEntry& entry : signers)
+        appendSigner(entry, nodes);
+    return nodes;
+}
+
+} // namespace selavia::verify

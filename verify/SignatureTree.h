@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/signature/SignedData.h"
+#include "verify/CertificateClass.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace selavia::verify {
+
+// The data shown for one signer, taken from that signer only.
+struct SignerEntry {
+    int index = 0;                 // from 1
+    QString holderName;
+    QString identity;              // the CPF text
+    CertificateClass certificateClass = CertificateClass::NoIcpInvalid;
+    QString email;
+    QString signingTime;           // display text; empty without the attribute
+    QString timestampOrigin;       // "(LOCAL)", …; empty without a description
+    QString documentName;          // last acceptable document name, empty if none
+    QDateTime validFrom, validTo;  // UTC
+    QString validFromText, validToText; // display texts in local time
+    int version = 0;
+    QString serialNumber;
+    QString thumbprint;
+    std::vector<signature::Certificate> chain; // signer first
+};
+
+// One node of `tvSigns`, in display order.
+struct TreeNode {
+    QString key;
+    QString parentKey;             // empty for "Root"
+    QString text;
+    QString imageKey;
+    bool expanded = false;
+    std::optional<signature::Certificate> certificate; // chain nodes only
+};
+
+// Reads one signer (index from 1) under the resume-on-error rule: a value
+// that cannot be read stays empty and the rest goes on.
+SignerEntry readSigner(const signature::Signer& signer, int index);
+
+// The timestamp-origin text of a trimmed document-description value.
+QString timestampOriginText(const QString& trimmedDescription);
+
+// The nodes of the tree for these signers, in display order.
+std::vector<TreeNode> buildTree(const std::vector<SignerEntry>& signers);
+
+} // namespace selavia::verify

@@ -1,0 +1,66 @@
+#include "VerificationError.h"
+
+#include <array>
+
+namespace selavia::verify {
+namespace {
+
+const QString kLineBreak = QStringLiteral("\r\n");
+
+struct KnownFailure {
+    const char* codeText;
+    VerificationErrorClass errorClass;
+    QString caption;
+    QString text;
+};
+
+const std::array<KnownFailure, 3>& knownFailures()
+{
+    static const std::array<KnownFailure, 3> table = {{
+        {"-2146889721", VerificationErrorClass::HashMismatch,
+         QStringLiteral("Documento Violado - Erro 1717"),
+         QStringLiteral("O conteúdo deste arquivo foi adulterado, por tanto o mesmo encontra-se "
+                        "inválido") +
+             kLineBreak + QStringLiteral("Hash incorreto.")},
+        {"-2146881269", VerificationErrorClass::InvalidFile,
+         QStringLiteral("Arquivo Inválido - Erro 0212"),
+         QStringLiteral("Este arquivo não possui uma assinatura no formato PKCS7 ou está "
+                        "corrompido.") +
+             kLineBreak + QStringLiteral("Conteúdo Desconhecido.")},
+        {"-2138570159", VerificationErrorClass::SignatureViolated,
+         QStringLiteral("Assinatura Violada - Erro 1718"),
+         QStringLiteral("A(s) Assinatura(s) contidas neste arquivo foram violadas ou o arquivo "
+                        "está corrompido. Segurança Questionada - Incompatibilidade") +
+             kLineBreak + kLineBreak},
+    }};
+    return table;
+}
+
+const QString kUnknownFailureText =
+    QStringLiteral("Foi detectado um erro desconhecido durante o processo de validação do seu "
+                   "arquivo. Em caso de dúvidas entre em contato com o desenvolvedor informando a "
+                   "tentativa realizada.");
+
+} // namespace
+
+VerificationError classifyVerificationError(const QString& codeText, const QString& description)
+{
+    VerificationError error;
+    error.codeText = codeText;
+    // Compared as text, first match wins, like the codes the services report.
+    for (const KnownFailure& known : knownFailures()) {
+        if (codeText == QLatin1String(known.codeText)) {
+            error.errorClass = known.errorClass;
+            error.caption = known.caption;
+            error.text = known.text;
+            return error;
+        }
+    }
+    error.errorClass = VerificationErrorClass::Unknown;
+    error.caption = QStringLiteral("Erro (") + codeText + QLatin1Char(')');
+    error.text =
+        description + kLineBreak + kLineBreak + kUnknownFailureText + kLineBreak + kLineBreak;
+    return error;
+}
+
+} // namespace selavia::verify

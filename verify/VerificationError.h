@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace selavia::verify {
+
+// The four classes of verification failure shown in the error panel.
+enum class VerificationErrorClass { HashMismatch, InvalidFile, SignatureViolated, Unknown };
+
+struct VerificationError {
+    VerificationErrorClass errorClass = VerificationErrorClass::Unknown;
+    QString codeText;    // the failure's code as signed decimal text
+    QString caption;     // `lblErrorNum`
+    QString text;        // `lblErrorDes`, line breaks (CR LF) included
+};
+
+// Picks the class by comparing `codeText` with the table's decimal texts in
+// order; the unknown class quotes `description`.
+VerificationError classifyVerificationError(const QString& codeText, const QString& description);
+
+} // namespace selavia::verify

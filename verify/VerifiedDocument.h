@@ -1,0 +1,45 @@
+#pragma once
+
+// Everything there is to say about one signed file, computed without any
+// window: the verdict or the error class, the document's name, the signers
+// and the tree as the document window shows it.
+
+#include "platform/signature/SignedData.h"
+#include "verify/CertificateClass.h"
+#include "verify/SignatureTree.h"
+#include "verify/VerificationError.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace selavia::verify {
+
+struct VerifiedDocument {
+    QString filePath;                       // `aFilePath`, as given
+    std::optional<VerificationError> error; // set when verification failed
+    // The verified message; holds the content for viewing and extraction.
+    std::shared_ptr<signature::SignedData> signedData;
+    std::vector<SignerEntry> signers;
+    std::vector<TreeNode> tree;
+    QString originalName;                   // `OriginalName`
+    bool hasExtension = false;              // `HasExtension`
+    bool signaturesOk = false;              // `SignaturesOk`
+
+    bool verified() const { return !error.has_value(); }
+};
+
+// Reads the file at `path`, verifies it against `trustStore`, and on success
+// classifies every signer, builds the tree and decides the document's name
+// (falling back to the signed file's base name when no signer names it).
+VerifiedDocument loadSignedDocument(const QString& path,
+                                    signature::TrustStore trustStore =
+                                        signature::TrustStore::systemDefault());
+// The same from bytes already read; `path` names the signed file for the
+// fallback name.
+VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
+                                   signature::TrustStore trustStore);
+
+} // namespace selavia::verify
