@@ -1,6 +1,7 @@
 #include "cli/VerifyCommand.h"
 
 #include "fileinfo/FileHandler.h"
+#include "platform/signature/SignatureError.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

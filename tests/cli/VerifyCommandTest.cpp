@@ -1,0 +1,224 @@
+#include "cli/VerifyCommand.h"
+#include "tests/support/Printers.h"
+#include "tools/fixtures/FixtureBuilder.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace fx = selavia::fixtures;
+namespace cli = selavia::cli;
+namespace sig = selavia::signature;
+
+namespace {
+
+const fx::Bytes kContent = "%PDF-1.4 contrato de locação";
+
+class VerifyCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QString writeMessage(const QString& name, const fx::Bytes& message)
+    {
+        const QString path = dir_.filePath(name);
+        fx::writeFile(path.toStdString(), message);
+        return path;
+    }
+
+    static fx::MessageSpec icpSpec()
+    {
+        const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+        fx::MessageSpec spec;
+        spec.content = kContent;
+        fx::SignerSpec signer{.cert = fx::issueEndEntity(icp.intermediate, "FULANA DE TAL:12345678901",
+                                                         {fx::icpPersonal("02031985", "98765432100")})};
+        signer.attributes = {fx::documentNameAttribute("locacao.pdf"),
+                             fx::documentDescriptionAttribute("<ct>CARIMBO_LOCAL</ct>")};
+        spec.signers = {signer};
+        spec.extraCertificates = {icp.intermediate, icp.root};
+        return spec;
+    }
+
+    sig::TrustStore trustingIcp() const
+    {
+        sig::TrustStore store = sig::TrustStore::empty();
+        store.addTrusted(QByteArray::fromStdString(fx::icpBrasilHierarchy().root.der()));
+        return store;
+    }
+
+    int run(const QStringList& arguments, const sig::TrustStore& store)
+    {
+        out_.clear();
+        err_.clear();
+        QTextStream out(&out_);
+        QTextStream err(&err_);
+        return cli::runVerifyCommand(arguments, out, err, store);
+    }
+
+    QJsonObject runJson(const QString& path, int expectedStatus, const sig::TrustStore& store)
+    {
+        EXPECT_EQ(run({"--json", path}, store), expectedStatus) << err_.toStdString();
+        QJsonParseError parseError{};
+        QJsonDocument document = QJsonDocument::fromJson(out_.toUtf8(), &parseError);
+        EXPECT_EQ(parseError.error, QJsonParseError::NoError) << out_.toStdString();
+        return document.object();
+    }
+
+    QTemporaryDir dir_;
+    QString out_;
+    QString err_;
+};
+
+const QStringList kMembers = {"file",          "verified",     "error",          "signatures_ok",
+                              "original_name", "has_extension", "content_size", "content_sha256",
+                              "signers",       "tree"};
+
+} // namespace
+
+TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
+{
+    const std::vector<QStringList> bad = {
+        {}, {"--bogus", "a.slv"}, {"a.slv", "b.slv"}, {"--force", "a.slv"}, {"a.slv", "--extract"}};
+    for (const QStringList& arguments : bad) {
+        EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(err_.contains("Uso: selavia-verify")) << err_.toStdString();
+        EXPECT_TRUE(out_.isEmpty());
+    }
+    EXPECT_EQ(run({"--help"}, trustingIcp()), 0);
+    EXPECT_TRUE(out_.contains("--extract CAMINHO"));
+}
+
+TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
+{
+    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    QJsonObject report = runJson(path, cli::exit_status::kSignaturesOk, trustingIcp());
+    EXPECT_EQ(report.keys().size(), kMembers.size());
+    for (const QString& member : kMembers)
+        EXPECT_TRUE(report.contains(member)) << member.toStdString();
+    EXPECT_EQ(report["file"].toString(), path);
+    EXPECT_TRUE(report["verified"].toBool());
+    EXPECT_TRUE(report["error"].isNull());
+    EXPECT_TRUE(report["signatures_ok"].toBool());
+    EXPECT_EQ(report["original_name"].toString(), "locacao.pdf");
+    EXPECT_TRUE(report["has_extension"].toBool());
+    EXPECT_EQ(report["content_size"].toInteger(), static_cast<qint64>(kContent.size()));
+    EXPECT_EQ(report["content_sha256"].toString(),
+              QCryptographicHash::hash(QByteArray::fromStdString(kContent), QCryptographicHash::Sha256)
+                  .toHex());
+
+    const QJsonArray signers = report["signers"].toArray();
+    ASSERT_EQ(signers.size(), 1);
+    const QJsonObject signer = signers[0].toObject();
+    EXPECT_EQ(signer["index"].toInt(), 1);
+    EXPECT_EQ(signer["holder_name"].toString(), "FULANA DE TAL");
+    EXPECT_EQ(signer["identity"].toString(), "987.654.321-00");
+    EXPECT_EQ(signer["class"].toString(), "cert_valid");
+    EXPECT_EQ(signer["timestamp_origin"].toString(), "(LOCAL)");
+    EXPECT_EQ(signer["version"].toInt(), 3);
+    EXPECT_EQ(signer["chain"].toArray().size(), 3);
+    EXPECT_EQ(signer["chain"].toArray()[2].toString(), "Autoridade Certificadora Raiz Brasileira v5");
+    EXPECT_EQ(signer.keys().size(), 13);
+
+    const QJsonArray tree = report["tree"].toArray();
+    ASSERT_FALSE(tree.isEmpty());
+    EXPECT_EQ(tree[0].toObject()["key"].toString(), "Root");
+    EXPECT_TRUE(tree[0].toObject()["parent"].isNull());
+    EXPECT_EQ(tree[1].toObject()["parent"].toString(), "Root");
+    EXPECT_EQ(tree[1].toObject()["image"].toString(), "cert_valid");
+    EXPECT_TRUE(tree[1].toObject()["expanded"].toBool());
+}
+
+TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)
+{
+    const fx::MessageSpec spec = icpSpec();
+    const fx::Bytes message = fx::makeSignedMessage(spec);
+    const QString good = writeMessage("bom.slv", message);
+    EXPECT_EQ(run({good}, trustingIcp()), cli::exit_status::kSignaturesOk);
+    EXPECT_EQ(run({good}, sig::TrustStore::empty()), cli::exit_status::kNotAllValid);
+    EXPECT_TRUE(out_.contains("Certificado ICP-Brasil - Inválido")) << out_.toStdString();
+
+    const QString tampered = writeMessage("violado.slv", fx::tamperContent(message, spec.content));
+    QJsonObject report = runJson(tampered, cli::exit_status::kVerificationFailed, trustingIcp());
+    EXPECT_FALSE(report["verified"].toBool());
+    const QJsonObject error = report["error"].toObject();
+    EXPECT_EQ(error["code_text"].toString(), "-2146889721");
+    EXPECT_EQ(error["caption"].toString(), "Documento Violado - Erro 1717");
+    EXPECT_TRUE(error["text"].toString().endsWith("\r\nHash incorreto."));
+    EXPECT_FALSE(report["signatures_ok"].toBool());
+    EXPECT_FALSE(report["has_extension"].toBool());
+    EXPECT_EQ(report["original_name"].toString(), "");
+    EXPECT_TRUE(report["content_size"].isNull());
+    EXPECT_TRUE(report["content_sha256"].isNull());
+    EXPECT_TRUE(report["signers"].toArray().isEmpty());
+    EXPECT_TRUE(report["tree"].toArray().isEmpty());
+    EXPECT_EQ(report.keys().size(), kMembers.size());
+}
+
+TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
+{
+    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    EXPECT_EQ(run({path}, trustingIcp()), 0);
+    EXPECT_TRUE(out_.contains("\nCertificados e Assinaturas\n")) << out_.toStdString();
+    EXPECT_TRUE(out_.contains("\n  FULANA DE TAL  [Certificado ICP-Brasil - Válido]\n"));
+    EXPECT_TRUE(out_.contains("\n    Cpf/Cnpj: 987.654.321-00\n"));
+    EXPECT_TRUE(out_.contains("\n      Autoridade Certificadora Raiz Brasileira v5\n"));
+}
+
+TEST_F(VerifyCommandTest, ExtractWritesTheOriginalAndRefusesToOverwriteWithoutForce)
+{
+    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString target = dir_.filePath("locacao.pdf");
+    EXPECT_EQ(run({"--extract", target, path}, trustingIcp()), 0) << err_.toStdString();
+    QFile extracted(target);
+    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
+    EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(kContent));
+    extracted.close();
+
+    const QString existing = dir_.filePath("existente.pdf");
+    fx::writeFile(existing.toStdString(), "anterior");
+    EXPECT_EQ(run({"--extract", existing, path}, trustingIcp()), cli::exit_status::kCannotWrite);
+    EXPECT_TRUE(err_.contains("já existe"));
+    QFile kept(existing);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("anterior"));
+    kept.close();
+
+    EXPECT_EQ(run({"--extract=" + existing, "--force", path}, trustingIcp()), 0);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray::fromStdString(kContent));
+
+    EXPECT_EQ(run({"--extract", dir_.filePath("falta/x.pdf"), path}, trustingIcp()),
+              cli::exit_status::kCannotWrite);
+    EXPECT_TRUE(err_.contains("Não foi possível gravar")) << err_.toStdString();
+}
+
+TEST_F(VerifyCommandTest, ExtractAfterAFailedVerificationWritesNothing)
+{
+    const fx::MessageSpec spec = icpSpec();
+    const QString path = writeMessage("x.slv", fx::tamperContent(fx::makeSignedMessage(spec), spec.content));
+    const QString target = dir_.filePath("nada.pdf");
+    EXPECT_EQ(run({"--extract", target, path}, trustingIcp()), cli::exit_status::kVerificationFailed);
+    EXPECT_FALSE(QFile::exists(target));
+}
+
+TEST_F(VerifyCommandTest, TheRealProgramReadsTheSystemStoreFromTheEnvironment)
+{
+    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString root = dir_.filePath("raiz.pem");
+    fx::writeFile(root.toStdString(), fx::icpBrasilHierarchy().root.pem());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SSL_CERT_FILE", root);
+    environment.insert("SSL_CERT_DIR", dir_.filePath("nenhum"));
+    program.setProcessEnvironment(environment);
+    program.start(SELAVIA_VERIFY_BINARY, {"--json", path});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    QJsonObject report = QJsonDocument::fromJson(program.readAllStandardOutput()).object();
+    EXPECT_EQ(report["signers"].toArray()[0].toObject()["class"].toString(), "cert_valid");
+}
