@@ -1,0 +1,129 @@
+#include "resources/Images.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QSvgRenderer>
+#include <QtMath>
+#include <initializer_list>
+
+// The rcc output lives in a static library, where nothing registers it by
+// itself; this must sit outside any namespace (the macro declares a function).
+static void registerCompiledImages()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace selavia::resources {
+namespace {
+
+void ensureRegistered()
+{
+    [[maybe_unused]] static const bool registered = (registerCompiledImages(), true);
+}
+
+QString imagePath(const QString& name)
+{
+    return QStringLiteral(":/images/") + name + QStringLiteral(".svg");
+}
+
+// Drawn straight from the SVG so that pixmaps do not depend on the SVG image
+// format plugin being installed; cached because trees ask for the same
+// images over and over.
+QPixmap render(const QString& path, int size, qreal ratio)
+{
+    ensureRegistered();
+    const int pixels = qCeil(size * ratio);
+    const QString cacheKey = QStringLiteral("selavia:%1:%2:%3").arg(path).arg(pixels).arg(ratio);
+    QPixmap pixmap;
+    if (QPixmapCache::find(cacheKey, &pixmap)) {
+        return pixmap;
+    }
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid()) {
+        return {};
+    }
+    pixmap = QPixmap(pixels, pixels);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&painter);
+    }
+    pixmap.setDevicePixelRatio(ratio);
+    QPixmapCache::insert(cacheKey, pixmap);
+    return pixmap;
+}
+
+// One pixmap per size lets QIcon pick an exact match for small sizes and
+// high pixel ratios instead of scaling a single bitmap.
+QIcon iconFrom(const QString& path, std::initializer_list<int> sizes)
+{
+    QIcon icon;
+    for (const int size : sizes) {
+        icon.addPixmap(render(path, size, 1.0));
+    }
+    return icon;
+}
+
+QString pictureName(Picture which)
+{
+    switch (which) {
+    case Picture::Error:
+        return QStringLiteral("error");
+    case Picture::Tick:
+        return QStringLiteral("tick");
+    case Picture::Exclamation:
+        return QStringLiteral("exclamation");
+    case Picture::Alert:
+        return QStringLiteral("alert");
+    case Picture::AppIcon:
+        return QStringLiteral("selavia");
+    }
+    return {};
+}
+
+} // namespace
+
+const QStringList& treeImageKeys()
+{
+    static const QStringList keys{
+        QStringLiteral("cert_valid"),
+        QStringLiteral("cert_invalid"),
+        QStringLiteral("cert_noicp_valid"),
+        QStringLiteral("cert_noicp_invalid"),
+        QStringLiteral("signs"),
+        QStringLiteral("certificate"),
+        QStringLiteral("cert_tree"),
+        QStringLiteral("info_doc"),
+        QStringLiteral("info_email"),
+        QStringLiteral("info_gen"),
+        QStringLiteral("info_tec"),
+        QStringLiteral("info_time"),
+    };
+    return keys;
+}
+
+QIcon treeImage(const QString& key)
+{
+    if (!treeImageKeys().contains(key)) {
+        return {};
+    }
+    return iconFrom(imagePath(key), {16, 24, 32, 48, 64});
+}
+
+QPixmap picture(Picture which, int size)
+{
+    if (size < 1) {
+        return {};
+    }
+    const qreal ratio = qGuiApp != nullptr ? qGuiApp->devicePixelRatio() : 1.0;
+    return render(imagePath(pictureName(which)), size, ratio);
+}
+
+QIcon appIcon()
+{
+    return iconFrom(imagePath(pictureName(Picture::AppIcon)), {16, 22, 24, 32, 48, 64, 128, 256});
+}
+
+} // namespace selavia::resources

@@ -1,0 +1,142 @@
+#include "resources/Images.h"
+
+#include "tests/support/Printers.h"
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QImage>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+namespace res = selavia::resources;
+using res::Picture;
+
+// Pixmaps need a GUI application. It runs at twice the pixel density so the
+// tests also see that pictures are drawn for the screen, not blown up.
+class GuiEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("QT_SCALE_FACTOR", "2");
+        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[15] = "test_resources";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QGuiApplication> app_;
+};
+
+[[maybe_unused]] testing::Environment* const kGui =
+    testing::AddGlobalTestEnvironment(new GuiEnvironment);
+
+// Share of pixels that are not fully transparent.
+double coverage(const QPixmap& pixmap)
+{
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    int visible = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            visible += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+        }
+    }
+    return double(visible) / (image.width() * image.height());
+}
+
+TEST(TreeImages, KeysFollowTheImageListOrder)
+{
+    const QStringList expected{"cert_valid",         "cert_invalid", "cert_noicp_valid",
+                               "cert_noicp_invalid", "signs",        "certificate",
+                               "cert_tree",          "info_doc",     "info_email",
+                               "info_gen",           "info_tec",     "info_time"};
+    EXPECT_EQ(res::treeImageKeys(), expected);
+}
+
+TEST(TreeImages, EveryKeyDrawsItsOwnVisibleImageAt16)
+{
+    QList<QImage> drawn;
+    for (const QString& key : res::treeImageKeys()) {
+        SCOPED_TRACE(key.toStdString());
+        const QIcon icon = res::treeImage(key);
+        ASSERT_FALSE(icon.isNull());
+        const QPixmap pixmap = icon.pixmap(QSize(16, 16));
+        EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(16, 16));
+        EXPECT_EQ(pixmap.size(), QSize(32, 32)) << "not drawn for the pixel ratio";
+        EXPECT_GT(coverage(pixmap), 0.2);
+        // Two keys drawing the same picture means the resource list is wrong.
+        const QImage image = pixmap.toImage();
+        for (const QImage& other : drawn) {
+            EXPECT_NE(image, other);
+        }
+        drawn.append(image);
+    }
+}
+
+TEST(TreeImages, CertificateClassDiscsHaveTheirColours)
+{
+    struct Disc {
+        const char* key;
+        int minHue;
+        int maxHue;
+    };
+    // Red wraps around 0, so it is sampled as a hue shifted by 180°.
+    const Disc discs[] = {{"cert_valid", 90, 150},
+                          {"cert_invalid", 180 - 20, 180 + 20},
+                          {"cert_noicp_valid", 200, 235},
+                          {"cert_noicp_invalid", 260, 300}};
+    for (const Disc& disc : discs) {
+        SCOPED_TRACE(disc.key);
+        const QImage image = res::treeImage(disc.key).pixmap(QSize(16, 16)).toImage();
+        const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+        int hue = centre.hsvHue();
+        if (disc.minHue == 160) {
+            hue = (hue + 180) % 360;
+        }
+        EXPECT_GE(hue, disc.minHue);
+        EXPECT_LE(hue, disc.maxHue);
+        EXPECT_GT(centre.hsvSaturation(), 100);
+    }
+}
+
+TEST(TreeImages, UnknownKeysGiveNullIcons)
+{
+    EXPECT_TRUE(res::treeImage("no_such_image").isNull());
+    EXPECT_TRUE(res::treeImage("").isNull());
+    // A picture that exists, but is not one of the tree's.
+    EXPECT_TRUE(res::treeImage("tick").isNull());
+    EXPECT_TRUE(res::treeImage("CERT_VALID").isNull());
+}
+
+TEST(Pictures, EveryPictureDrawsAtBothSizes)
+{
+    for (const Picture which :
+         {Picture::Error, Picture::Tick, Picture::Exclamation, Picture::Alert, Picture::AppIcon}) {
+        for (const int size : {32, 16}) {
+            SCOPED_TRACE(testing::Message() << "picture " << int(which) << " at " << size);
+            const QPixmap pixmap = res::picture(which, size);
+            ASSERT_FALSE(pixmap.isNull());
+            EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(size, size));
+            EXPECT_EQ(pixmap.size(), QSize(2 * size, 2 * size)) << "not drawn for the pixel ratio";
+            EXPECT_GT(coverage(pixmap), 0.15);
+        }
+    }
+    EXPECT_TRUE(res::picture(Picture::Tick, 0).isNull());
+}
+
+TEST(Pictures, AppIconDrawsAtWindowAndDesktopSizes)
+{
+    const QIcon icon = res::appIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int size : {16, 48, 128}) {
+        SCOPED_TRACE(size);
+        const QPixmap pixmap = icon.pixmap(QSize(size, size));
+        EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(size, size));
+        EXPECT_GT(coverage(pixmap), 0.3);
+    }
+}
+
+} // namespace
