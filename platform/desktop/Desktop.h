@@ -1,0 +1,67 @@
+#pragma once
+
+// What the windows ask of the desktop: message boxes, file dialogs, the
+// launcher, the beep and the end of the program. Windows call it through
+// this interface so tests can answer in place of a person.
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+class QWidget;
+
+namespace selavia::desktop {
+
+enum class MessageIcon { Information, Exclamation, Critical };
+
+// A save or open dialog. `filter` is one entry written as
+// "description (*.ext)|*.ext".
+struct FileDialogRequest {
+    QString title;
+    QString fileName;
+    QString filter;
+    QString initialFolder;
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    virtual void message(QWidget* parent, MessageIcon icon, const QString& title,
+                         const QString& text) = 0;
+    // The chosen path, or nullopt when the user cancelled. Asks before
+    // overwriting, requires the folder to exist, never resolves symbolic links.
+    virtual std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+    // Opens a file or a web address with the program the desktop associates
+    // with it; the result is not examined.
+    virtual void open(const QUrl& target) = 0;
+    virtual void beep() = 0;
+    // Ends the program at once.
+    virtual void endProgram() = 0;
+};
+
+// The real desktop: QMessageBox, QFileDialog, QDesktopServices.
+class QtDesktop : public Desktop {
+public:
+    void message(QWidget* parent, MessageIcon icon, const QString& title,
+                 const QString& text) override;
+    std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) override;
+    std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) override;
+    void open(const QUrl& target) override;
+    void beep() override;
+    void endProgram() override;
+};
+
+// The desktop's icon for the type of the file at `path` ("AddFileIcon"):
+// from the MIME database's icon names in the icon theme, else the file icon
+// provider's. A null pixmap when there is none.
+QPixmap fileTypeIcon(const QString& path, int size);
+
+// "description (*.ext)|*.ext" as a Qt name filter: "description (*.ext)".
+QString qtNameFilter(const QString& filter);
+
+} // namespace selavia::desktop
