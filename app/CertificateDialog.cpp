@@ -1,0 +1,303 @@
+#include "CertificateDialog.h"
+
+#include "fileinfo/FileHandler.h"
+#include "platform/signature/CertificateDetails.h"
+#include "platform/signature/Chain.h"
+#include "platform/signature/SignatureError.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace selavia::app {
+namespace {
+
+namespace sig = selavia::signature;
+
+constexpr int kCertificateIndexRole = Qt::UserRole;
+constexpr int kFullValueRole = Qt::UserRole;
+
+// A value the certificate cannot give is shown empty rather than failing the
+// whole dialog: the other tabs may still tell the user what is wrong.
+template <typename Read> QString readOrEmpty(Read&& read)
+{
+    try {
+        return read();
+    } catch (const sig::SignatureError&) {
+        return {};
+    }
+}
+
+QString simpleName(const sig::Certificate& certificate)
+{
+    QString name =
+        readOrEmpty([&] { return certificate.getInfo(sig::CertificateInfo::SubjectSimpleName); });
+    return name.isEmpty() ? readOrEmpty([&] { return certificate.subjectName(); }) : name;
+}
+
+QString validityText(const sig::CertificateStatus& status)
+{
+    if (status.result)
+        return QStringLiteral("Este certificado é válido.");
+    QString text = QStringLiteral("Este certificado não é válido:");
+    for (const QString& problem : status.problems)
+        text += QStringLiteral("\n• ") + problem;
+    return text;
+}
+
+QIcon statusIcon(const QWidget* widget, bool valid)
+{
+    return widget->style()->standardIcon(valid ? QStyle::SP_MessageBoxInformation
+                                               : QStyle::SP_MessageBoxWarning);
+}
+
+QLabel* boldLabel(const QString& text)
+{
+    auto* label = new QLabel(text);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+// Long names and DNs must wrap and be copyable.
+QLabel* valueLabel(const QString& text, const QString& objectName)
+{
+    auto* label = new QLabel(text);
+    label->setObjectName(objectName);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QFrame* separator()
+{
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QString dateText(const sig::Certificate& certificate, QDateTime (sig::Certificate::*read)() const)
+{
+    return readOrEmpty([&] { return fileinfo::GeneralDateText((certificate.*read)()); });
+}
+
+} // namespace
+
+CertificateDialog::CertificateDialog(const signature::Certificate& certificate, QWidget* parent)
+    : QDialog(parent), certificate_(certificate), status_(certificate.isValid())
+{
+    setObjectName(QStringLiteral("CertificateDialog"));
+    setWindowTitle(QStringLiteral("Certificado"));
+
+    auto* tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("certificateTabs"));
+    tabs->addTab(makeGeneralTab(), QStringLiteral("Geral"));
+    tabs->addTab(makeDetailsTab(), QStringLiteral("Detalhes"));
+    tabs->addTab(makePathTab(), QStringLiteral("Caminho de certificação"));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addWidget(buttons);
+    setMinimumSize(460, 520);
+    resize(540, 600);
+}
+
+QWidget* CertificateDialog::makeGeneralTab()
+{
+    auto* page = new QWidget;
+    auto* panel = new QFrame;
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setBackgroundRole(QPalette::Base);
+    panel->setAutoFillBackground(true);
+
+    auto* icon = new QLabel;
+    icon->setPixmap(statusIcon(this, status_.result).pixmap(32, 32));
+    auto* title = boldLabel(QStringLiteral("Informações do certificado"));
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+    title->setFont(titleFont);
+    auto* header = new QHBoxLayout;
+    header->addWidget(icon);
+    header->addWidget(title, 1);
+
+    QStringList purposes = sig::certificatePurposes(certificate_);
+    for (QString& purpose : purposes)
+        purpose.prepend(QStringLiteral("• "));
+    auto* purposeList = valueLabel(purposes.join(QLatin1Char('\n')), QStringLiteral("purposes"));
+    purposeList->setIndent(12);
+
+    auto* names = new QGridLayout;
+    names->setColumnStretch(1, 1);
+    names->addWidget(boldLabel(QStringLiteral("Emitido para:")), 0, 0, Qt::AlignTop);
+    names->addWidget(valueLabel(simpleName(certificate_), QStringLiteral("issuedTo")), 0, 1);
+    names->addWidget(boldLabel(QStringLiteral("Emitido por:")), 1, 0, Qt::AlignTop);
+    names->addWidget(valueLabel(readOrEmpty([&] { return sig::issuerSimpleName(certificate_); }),
+                                QStringLiteral("issuedBy")),
+                     1, 1);
+
+    auto* period = valueLabel(
+        QStringLiteral("<b>Válido de</b> %1 <b>até</b> %2")
+            .arg(dateText(certificate_, &sig::Certificate::validFromDate).toHtmlEscaped(),
+                 dateText(certificate_, &sig::Certificate::validToDate).toHtmlEscaped()),
+        QStringLiteral("validityPeriod"));
+    period->setTextFormat(Qt::RichText);
+
+    auto* layout = new QVBoxLayout(panel);
+    layout->addLayout(header);
+    layout->addWidget(separator());
+    layout->addWidget(boldLabel(QStringLiteral("Este certificado destina-se a:")));
+    layout->addWidget(purposeList);
+    layout->addWidget(separator());
+    layout->addLayout(names);
+    layout->addSpacing(8);
+    layout->addWidget(period);
+    layout->addStretch(1);
+
+    auto* status = valueLabel(validityText(status_), QStringLiteral("generalStatus"));
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->addWidget(panel, 1);
+    pageLayout->addWidget(status);
+    return page;
+}
+
+QWidget* CertificateDialog::makeDetailsTab()
+{
+    auto* list = new QTreeWidget;
+    list->setObjectName(QStringLiteral("detailsList"));
+    list->setColumnCount(2);
+    list->setHeaderLabels({QStringLiteral("Campo"), QStringLiteral("Valor")});
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+
+    std::vector<sig::CertificateField> fields;
+    try {
+        fields = sig::detailFields(certificate_, &fileinfo::GeneralDateText);
+    } catch (const sig::SignatureError& error) {
+        fields = {{QStringLiteral("Erro"), error.description()}};
+    }
+    for (const sig::CertificateField& field : fields) {
+        // The list holds one line; the box below shows every line.
+        auto* item = new QTreeWidgetItem(
+            list,
+            {field.name, QString(field.value).replace(QLatin1Char('\n'), QStringLiteral(", "))});
+        item->setData(1, kFullValueRole, field.value);
+        item->setToolTip(1, field.value);
+    }
+    list->resizeColumnToContents(0);
+
+    auto* value = new QPlainTextEdit;
+    value->setObjectName(QStringLiteral("detailValue"));
+    value->setReadOnly(true);
+    value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    connect(list, &QTreeWidget::currentItemChanged, value, [value](QTreeWidgetItem* current) {
+        value->setPlainText(current != nullptr ? current->data(1, kFullValueRole).toString()
+                                               : QString());
+    });
+    list->setCurrentItem(list->topLevelItem(0));
+
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(list);
+    splitter->addWidget(value);
+    splitter->setChildrenCollapsible(false);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(splitter);
+    return page;
+}
+
+QWidget* CertificateDialog::makePathTab()
+{
+    sig::Chain chain;
+    bool trusted = false;
+    try {
+        trusted = chain.build(certificate_);
+    } catch (const sig::SignatureError&) {
+        trusted = false;
+    }
+    // The chain runs from the certificate towards the root; the tree shows
+    // the root at the top.
+    path_.assign(chain.certificates().begin(), chain.certificates().end());
+    if (path_.empty())
+        path_.push_back(certificate_);
+    std::reverse(path_.begin(), path_.end());
+
+    auto* tree = new QTreeWidget;
+    tree->setObjectName(QStringLiteral("pathTree"));
+    tree->setHeaderHidden(true);
+    tree->setColumnCount(1);
+    QTreeWidgetItem* parentItem = nullptr;
+    for (std::size_t i = 0; i < path_.size(); ++i) {
+        auto* item =
+            parentItem != nullptr ? new QTreeWidgetItem(parentItem) : new QTreeWidgetItem(tree);
+        item->setText(0, simpleName(path_[i]));
+        item->setData(0, kCertificateIndexRole, static_cast<int>(i));
+        // An untrusted top of the path is where the trouble starts.
+        if (i == 0 && !trusted)
+            item->setIcon(0, statusIcon(this, false));
+        parentItem = item;
+    }
+    tree->expandAll();
+
+    auto* status = valueLabel(QString(), QStringLiteral("pathStatus"));
+    status->setFrameShape(QFrame::StyledPanel);
+    status->setBackgroundRole(QPalette::Base);
+    status->setAutoFillBackground(true);
+    status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status->setMargin(6);
+    status->setMinimumHeight(status->fontMetrics().lineSpacing() * 4);
+    // The status follows the selected certificate, the dialog's own at first.
+    connect(tree, &QTreeWidget::currentItemChanged, status,
+            [this, status](QTreeWidgetItem* current) {
+                if (current == nullptr) {
+                    status->clear();
+                    return;
+                }
+                const auto index =
+                    static_cast<std::size_t>(current->data(0, kCertificateIndexRole).toInt());
+                status->setText(
+                    validityText(index + 1 == path_.size() ? status_ : path_[index].isValid()));
+            });
+    tree->setCurrentItem(parentItem);
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(boldLabel(QStringLiteral("Caminho de certificação")));
+    layout->addWidget(tree, 1);
+    layout->addWidget(boldLabel(QStringLiteral("Status do certificado:")));
+    layout->addWidget(status);
+    return page;
+}
+
+void showCertificateDialog(const signature::Certificate& certificate)
+{
+    CertificateDialog dialog(certificate, QApplication::activeWindow());
+    dialog.exec();
+}
+
+void installCertificateDialog()
+{
+    signature::setCertificateDisplayHandler(&showCertificateDialog);
+}
+
+} // namespace selavia::app

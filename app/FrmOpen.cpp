@@ -1,0 +1,617 @@
+#include "app/FrmOpen.h"
+
+#include "resources/Images.h"
+#include "selavia/Version.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <map>
+
+namespace selavia::app {
+namespace {
+
+using fileinfo::FileProperty;
+
+const QString kTitle = QStringLiteral("Selavia Reader");
+constexpr int kNodeIndexRole = Qt::UserRole;
+
+template <typename T> T* named(T* widget, const char* name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLineEdit* valueBox(const char* name)
+{
+    auto* box = named(new QLineEdit, name);
+    box->setReadOnly(true);
+    box->setFrame(false);
+    box->setStyleSheet(QStringLiteral("background: transparent;"));
+    return box;
+}
+
+QFrame* etchedLine()
+{
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QLabel* pictureLabel(const char* name, const QPixmap& pixmap)
+{
+    auto* label = named(new QLabel, name);
+    label->setPixmap(pixmap);
+    label->setFixedSize(32, 32);
+    return label;
+}
+
+QLabel* heading(const char* name, const QString& text, int pointSize)
+{
+    auto* label = named(new QLabel(text), name);
+    QFont font(QStringLiteral("Arial"), pointSize);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+// A tick or an exclamation mark beside a caption.
+QFrame* statusPanel(const char* name, const char* imageName, resources::Picture picture,
+                    const QString& caption)
+{
+    auto* panel = named(new QFrame, name);
+    auto* layout = new QHBoxLayout(panel);
+    layout->setContentsMargins(0, 4, 0, 4);
+    layout->addWidget(pictureLabel(imageName, resources::picture(picture, 32)));
+    auto* label = new QLabel(caption);
+    label->setWordWrap(true);
+    layout->addWidget(label, 1);
+    return panel;
+}
+
+QString environmentText(const char* name) { return qEnvironmentVariable(name); }
+
+} // namespace
+
+struct FrmOpen::Ui {
+    QWidget* FrmLoading = nullptr;
+    QWidget* FrmError = nullptr;
+    QLabel* lblErrorNum = nullptr;
+    QPlainTextEdit* lblErrorDes = nullptr;
+    QTabWidget* Tabs = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+    std::map<int, QLineEdit*> text; // Text1 … Text15
+    QFrame* frame_integridade_ok = nullptr;
+    QFrame* FrameSignatures_ok = nullptr;
+    QFrame* FrameSignatures_false = nullptr;
+    QFrame* framecompatib = nullptr;
+    QPushButton* Command1 = nullptr;
+    QTreeWidget* tvSigns = nullptr;
+    QPushButton* BTN001 = nullptr;
+    QPushButton* BTN002 = nullptr;
+    QPushButton* BTN003 = nullptr;
+    QMenu* popMenu = nullptr;
+    QAction* showlegenda = nullptr;
+    QAction* sep0 = nullptr;
+    QAction* showcertificate = nullptr;
+
+    QLineEdit* box(int number) const { return text.at(number); }
+};
+
+namespace {
+
+// One tab of file properties: the icon and name, then the rows of the table.
+QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
+                       std::array<int, 7> boxes, std::array<const char*, 7> names)
+{
+    auto* tab = new QWidget;
+    auto* layout = new QVBoxLayout(tab);
+    auto* top = new QHBoxLayout;
+    image = named(new QLabel, imageName);
+    image->setFixedSize(32, 32);
+    top->addWidget(image);
+    ui->text[boxes[0]] = valueBox(names[0]);
+    top->addWidget(ui->text[boxes[0]], 1);
+    layout->addLayout(top);
+    const QStringList labels = {QStringLiteral("Tipo de arquivo:"), QStringLiteral("Local:"),
+                                QStringLiteral("Tamanho:"), QStringLiteral("Criado em:"),
+                                QStringLiteral("Modificado em:"), QStringLiteral("Acessado em:")};
+    auto* grid = new QGridLayout;
+    int row = 0;
+    grid->addWidget(etchedLine(), row++, 0, 1, 2);
+    for (int i = 0; i < 6; ++i) {
+        if (i == 3)
+            grid->addWidget(etchedLine(), row++, 0, 1, 2);
+        grid->addWidget(new QLabel(labels[i]), row, 0);
+        ui->text[boxes[i + 1]] = valueBox(names[i + 1]);
+        grid->addWidget(ui->text[boxes[i + 1]], row++, 1);
+    }
+    grid->addWidget(etchedLine(), row++, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    layout->addLayout(grid);
+    return tab;
+}
+
+} // namespace
+
+FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QWidget* parent)
+    : QWidget(parent), desktop_(desktop), trustStore_(std::move(trustStore)),
+      ui_(std::make_unique<Ui>())
+{
+    setObjectName(QStringLiteral("FrmOpen"));
+    setWindowTitle(kTitle);
+    setWindowIcon(resources::appIcon());
+    resize(560, 500);
+    Ui& ui = *ui_;
+
+    // Tab 0: the signed file.
+    QWidget* signedTab = propertiesTab(&ui, "Image1", ui.Image1, {1, 3, 4, 5, 11, 10, 9},
+                                       {"Text1", "Text3", "Text4", "Text5", "Text11", "Text10", "Text9"});
+    auto* signedLayout = static_cast<QVBoxLayout*>(signedTab->layout());
+    ui.frame_integridade_ok = statusPanel("frame_integridade_ok", "Image5", resources::Picture::Tick,
+                                          QStringLiteral("Integridade"));
+    ui.FrameSignatures_ok = statusPanel("FrameSignatures_ok", "Image4", resources::Picture::Tick,
+                                        QStringLiteral("Assinaturas e Certificados"));
+    ui.FrameSignatures_false = statusPanel(
+        "FrameSignatures_false", "Image7", resources::Picture::Exclamation,
+        QStringLiteral("Assinaturas e Certificados - Atenção ! Verifique a aba 'Assinaturas e "
+                       "Certificados'."));
+    ui.FrameSignatures_ok->hide();
+    ui.FrameSignatures_false->hide();
+    signedLayout->addWidget(ui.frame_integridade_ok);
+    signedLayout->addWidget(ui.FrameSignatures_ok);
+    signedLayout->addWidget(ui.FrameSignatures_false);
+    signedLayout->addStretch(1);
+
+    // Tab 1: the original document.
+    QWidget* originalTab = propertiesTab(&ui, "Image2", ui.Image2, {2, 6, 7, 8, 14, 13, 12},
+                                         {"Text2", "Text6", "Text7", "Text8", "Text14", "Text13", "Text12"});
+    auto* originalLayout = static_cast<QVBoxLayout*>(originalTab->layout());
+    ui.framecompatib = named(new QFrame, "framecompatib");
+    ui.framecompatib->setAutoFillBackground(true);
+    QPalette tooltip = ui.framecompatib->palette();
+    tooltip.setColor(QPalette::Window, tooltip.color(QPalette::ToolTipBase));
+    tooltip.setColor(QPalette::WindowText, tooltip.color(QPalette::ToolTipText));
+    ui.framecompatib->setPalette(tooltip);
+    ui.framecompatib->setFrameShape(QFrame::StyledPanel);
+    auto* compat = new QGridLayout(ui.framecompatib);
+    compat->addWidget(pictureLabel("Image6", resources::picture(resources::Picture::Alert, 32)), 0, 0, 2, 1);
+    compat->addWidget(heading("Label17", QStringLiteral("Incompatibilidade Detectada !"), 10), 0, 1, 1, 2);
+    compat->addWidget(named(new QLabel(QStringLiteral("Definir extensão do documento original:")), "Label16"), 1, 1, 1, 2);
+    ui.text[15] = named(new QLineEdit, "Text15");
+    compat->addWidget(ui.text[15], 2, 1);
+    ui.Command1 = named(new QPushButton(QStringLiteral("Aplicar")), "Command1");
+    compat->addWidget(ui.Command1, 2, 2);
+    compat->setColumnStretch(1, 1);
+    ui.framecompatib->hide();
+    originalLayout->addWidget(ui.framecompatib);
+    originalLayout->addStretch(1);
+
+    // Tab 2: the signatures.
+    auto* signaturesTab = new QWidget;
+    auto* signaturesLayout = new QVBoxLayout(signaturesTab);
+    signaturesLayout->addWidget(heading("Label2", QStringLiteral("Assinaturas e Certificados"), 10));
+    auto* purpose = named(new QLabel(QStringLiteral("Identifica os responsáveis e/ou assinates assim "
+                                                    "como a integridade do documento.")),
+                          "LblOpen2");
+    purpose->setWordWrap(true);
+    signaturesLayout->addWidget(purpose);
+    ui.tvSigns = named(new QTreeWidget, "tvSigns");
+    ui.tvSigns->setHeaderHidden(true);
+    ui.tvSigns->setIconSize(QSize(16, 16));
+    ui.tvSigns->viewport()->installEventFilter(this);
+    signaturesLayout->addWidget(ui.tvSigns, 1);
+    auto* hint = named(new QLabel(QStringLiteral("Clique com o botão direito do mouse na janela acima "
+                                                 "para visualizar as propriedades do objeto "
+                                                 "selecionado.")),
+                       "Label5");
+    hint->setWordWrap(true);
+    signaturesLayout->addWidget(hint);
+
+    ui.Tabs = named(new QTabWidget, "Tabs");
+    ui.Tabs->addTab(signedTab, QStringLiteral("Documento Assinado  "));
+    ui.Tabs->addTab(originalTab, QStringLiteral("Documento Original "));
+    ui.Tabs->addTab(signaturesTab, QStringLiteral("Assinaturas e Certificados "));
+    ui.Tabs->hide();
+
+    // The error panel stands where the tabs would.
+    ui.FrmError = named(new QWidget, "FrmError");
+    auto* errorLayout = new QGridLayout(ui.FrmError);
+    errorLayout->addWidget(pictureLabel("Image3", resources::picture(resources::Picture::Error, 32)), 0, 0, Qt::AlignTop);
+    ui.lblErrorNum = named(new QLabel, "lblErrorNum");
+    QFont errorFont(QStringLiteral("Tahoma"), 11);
+    errorFont.setBold(true);
+    ui.lblErrorNum->setFont(errorFont);
+    ui.lblErrorNum->setStyleSheet(QStringLiteral("color: #800000;"));
+    errorLayout->addWidget(ui.lblErrorNum, 0, 1);
+    ui.lblErrorDes = named(new QPlainTextEdit, "lblErrorDes");
+    ui.lblErrorDes->setReadOnly(true);
+    errorLayout->addWidget(ui.lblErrorDes, 1, 0, 1, 2);
+    errorLayout->setColumnStretch(1, 1);
+    ui.FrmError->hide();
+
+    ui.BTN002 = named(new QPushButton(QStringLiteral("&Visualizar Documento")), "BTN002");
+    ui.BTN003 = named(new QPushButton(QStringLiteral("&Extrair Documento")), "BTN003");
+    ui.BTN001 = named(new QPushButton(QStringLiteral("&Ok")), "BTN001");
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {ui.BTN002, ui.BTN003}) {
+        button->setFlat(true);
+        buttons->addWidget(button);
+    }
+    buttons->addStretch(1);
+    ui.BTN001->setFlat(true);
+    buttons->addWidget(ui.BTN001);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(ui.Tabs, 1);
+    layout->addWidget(ui.FrmError, 1);
+    layout->addLayout(buttons);
+
+    // The busy panel covers the whole client area, the buttons included.
+    ui.FrmLoading = named(new QFrame(this), "FrmLoading");
+    ui.FrmLoading->setAutoFillBackground(true);
+    auto* loading = new QVBoxLayout(ui.FrmLoading);
+    loading->addStretch(1);
+    QLabel* analysing = heading("Label18", QStringLiteral("Analisando Documento"), 14);
+    analysing->setAlignment(Qt::AlignCenter);
+    loading->addWidget(analysing);
+    auto* wait = named(new QLabel(QStringLiteral("Aguarde ...")), "Label21");
+    wait->setAlignment(Qt::AlignCenter);
+    loading->addWidget(wait);
+    loading->addStretch(1);
+    ui.FrmLoading->setGeometry(rect());
+    ui.FrmLoading->raise();
+
+    ui.popMenu = named(new QMenu(this), "popMenu");
+    ui.showlegenda = ui.popMenu->addAction(QStringLiteral("Exibir &Legenda"));
+    ui.showlegenda->setObjectName(QStringLiteral("showlegenda"));
+    ui.sep0 = ui.popMenu->addSeparator();
+    ui.sep0->setObjectName(QStringLiteral("sep0"));
+    ui.showcertificate = ui.popMenu->addAction(QStringLiteral("Exibir &Certificado"));
+    ui.showcertificate->setObjectName(QStringLiteral("showcertificate"));
+
+    connect(ui.BTN001, &QPushButton::clicked, this, &FrmOpen::BTN001_Click);
+    connect(ui.BTN002, &QPushButton::clicked, this, &FrmOpen::BTN002_Click);
+    connect(ui.BTN003, &QPushButton::clicked, this, &FrmOpen::BTN003_Click);
+    connect(ui.Command1, &QPushButton::clicked, this, &FrmOpen::Command1_Click);
+    connect(ui.showcertificate, &QAction::triggered, this, &FrmOpen::showcertificate_Click);
+    connect(ui.showlegenda, &QAction::triggered, this, &FrmOpen::showlegenda_Click);
+}
+
+FrmOpen::~FrmOpen()
+{
+    if (busyCursor_)
+        QGuiApplication::restoreOverrideCursor();
+    removeTempCopy();
+}
+
+void FrmOpen::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    ui_->FrmLoading->setGeometry(rect());
+}
+
+void FrmOpen::Form_Load(const QString& documentPath)
+{
+    setWindowTitle(QStringLiteral("%1 %2.%3.%4")
+                       .arg(kTitle)
+                       .arg(kVersionMajor)
+                       .arg(kVersionMinor)
+                       .arg(kVersionRevision));
+    if (documentPath.isEmpty()) {
+        ended_ = true;
+        desktop_.endProgram();
+        return;
+    }
+    ShowFile(documentPath);
+}
+
+void FrmOpen::ShowFile(const QString& aFilePath)
+{
+    aFilePath_ = aFilePath;
+    show();
+    ui_->FrmLoading->show();
+    ui_->FrmLoading->raise();
+    setDocumentButtonsEnabled(false);
+    repaint();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    busyCursor_ = true;
+    if (!letEventsRun())
+        return;
+
+    document_ = verify::loadSignedDocument(aFilePath, trustStore_);
+    if (document_.error) {
+        ShowVerificationError(*document_.error);
+        return;
+    }
+    showVerifiedDocument();
+}
+
+void FrmOpen::showVerifiedDocument()
+{
+    Ui& ui = *ui_;
+    ui.Image1->setPixmap(desktop::fileTypeIcon(aFilePath_, 32));
+    fillSignedFileRows();
+    ui.tvSigns->clear();
+    if (!letEventsRun())
+        return;
+    fillTree();
+    signaturesOk_ = document_.signaturesOk;
+    if (document_.hasExtension) {
+        hasExtension_ = true;
+        originalName_ = document_.originalName;
+        ui.Tabs->setCurrentIndex(0);
+        setDocumentButtonsEnabled(true);
+    } else {
+        hasExtension_ = false;
+        desktop_.message(this, desktop::MessageIcon::Information, kTitle,
+                         QStringLiteral("Este documento assinado não possui uma propriedade de "
+                                        "extensão válida.\r\nPara realizar a extração e/ou "
+                                        "visualização, você deverá informar a extensão do "
+                                        "documento original."));
+        originalName_ = document_.originalName;
+        ui.framecompatib->show();
+        ui.box(15)->setText(originalName_ + QLatin1Char('.'));
+        ui.Tabs->setCurrentIndex(1);
+    }
+    tempCopyPath_ = tempFolderPath() + QLatin1Char('/') + originalName_;
+    writeTempCopy();
+    ui.Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
+    fillOriginalRows();
+    (signaturesOk_ ? ui.FrameSignatures_ok : ui.FrameSignatures_false)->show();
+    ui.FrmLoading->hide();
+    ui.Tabs->show();
+    QGuiApplication::restoreOverrideCursor();
+    busyCursor_ = false;
+    repaint();
+}
+
+void FrmOpen::ShowVerificationError(const verify::VerificationError& error)
+{
+    desktop_.beep();
+    ui_->FrmLoading->hide();
+    ui_->FrmError->show();
+    setDocumentButtonsEnabled(false);
+    ui_->lblErrorNum->setText(error.caption);
+    ui_->lblErrorDes->setPlainText(error.text);
+    QGuiApplication::restoreOverrideCursor();
+    busyCursor_ = false;
+}
+
+bool FrmOpen::letEventsRun()
+{
+    QCoreApplication::processEvents();
+    return !ended_;
+}
+
+QString FrmOpen::property(const QString& path, FileProperty selector)
+{
+    return fileinfo::GetFileProperty(path, selector, [this](const fileinfo::FileError& error) {
+        desktop_.message(this, desktop::MessageIcon::Critical, kTitle, error.text());
+    });
+}
+
+void FrmOpen::fillSignedFileRows()
+{
+    const Ui& ui = *ui_;
+    ui.box(1)->setText(property(aFilePath_, FileProperty::FileName));
+    ui.box(3)->setText(property(aFilePath_, FileProperty::TypeName));
+    ui.box(4)->setText(property(aFilePath_, FileProperty::Location));
+    ui.box(5)->setText(property(aFilePath_, FileProperty::SizeText));
+    ui.box(9)->setText(property(aFilePath_, FileProperty::DateLastAccessed));
+    ui.box(10)->setText(property(aFilePath_, FileProperty::DateLastModified));
+    ui.box(11)->setText(property(aFilePath_, FileProperty::DateCreated));
+}
+
+// The original document is shown with the signed file's folder and dates,
+// and with the name, type, size and last access of its temporary copy.
+void FrmOpen::fillOriginalRows()
+{
+    const Ui& ui = *ui_;
+    ui.box(2)->setText(property(tempCopyPath_, FileProperty::FileName));
+    ui.box(6)->setText(property(tempCopyPath_, FileProperty::TypeName));
+    ui.box(7)->setText(property(aFilePath_, FileProperty::Location));
+    ui.box(8)->setText(property(tempCopyPath_, FileProperty::SizeText));
+    ui.box(12)->setText(property(tempCopyPath_, FileProperty::DateLastAccessed));
+    ui.box(13)->setText(property(aFilePath_, FileProperty::DateLastModified));
+    ui.box(14)->setText(property(aFilePath_, FileProperty::DateCreated));
+}
+
+void FrmOpen::fillTree()
+{
+    std::map<QString, QTreeWidgetItem*> items;
+    for (size_t i = 0; i < document_.tree.size(); ++i) {
+        const verify::TreeNode& node = document_.tree[i];
+        auto parent = items.find(node.parentKey);
+        QTreeWidgetItem* item = parent != items.end() ? new QTreeWidgetItem(parent->second)
+                                                      : new QTreeWidgetItem(ui_->tvSigns);
+        item->setText(0, node.text);
+        item->setIcon(0, resources::treeImage(node.imageKey));
+        item->setData(0, kNodeIndexRole, static_cast<int>(i));
+        items[node.key] = item;
+    }
+    // Expanding after all children exist, so the branches open as built.
+    for (size_t i = 0; i < document_.tree.size(); ++i)
+        items[document_.tree[i].key]->setExpanded(document_.tree[i].expanded);
+}
+
+QString FrmOpen::tempFolderPath()
+{
+    if (!tempFolder_)
+        tempFolder_ = fileinfo::PrivateFolder::create(environmentText("TEMP"));
+    if (tempFolder_)
+        return tempFolder_->path();
+    // No private folder could be made: the copy then cannot be written
+    // either, and viewing finds nothing.
+    const QString base = environmentText("TEMP");
+    return base.isEmpty() ? QDir::tempPath() : base;
+}
+
+void FrmOpen::writeTempCopy()
+{
+    if (!document_.signedData)
+        return;
+    (void)fileinfo::WriteFileBytes(tempCopyPath_, document_.signedData->content());
+}
+
+void FrmOpen::setDocumentButtonsEnabled(bool enabled)
+{
+    ui_->BTN002->setEnabled(enabled);
+    ui_->BTN003->setEnabled(enabled);
+}
+
+void FrmOpen::removeTempCopy()
+{
+    if (!tempCopyPath_.isEmpty() && fileinfo::FileExists(tempCopyPath_))
+        QFile::remove(tempCopyPath_);
+    if (tempFolder_) {
+        tempFolder_->remove();
+        tempFolder_.reset();
+    }
+}
+
+void FrmOpen::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void FrmOpen::Form_Unload()
+{
+    if (ended_)
+        return;
+    removeTempCopy();
+    ended_ = true;
+    desktop_.endProgram();
+}
+
+void FrmOpen::BTN001_Click() { close(); }
+
+void FrmOpen::BTN002_Click() { desktop_.open(QUrl::fromLocalFile(tempCopyPath_)); }
+
+void FrmOpen::BTN003_Click()
+{
+    const QString extension = property(tempCopyPath_, FileProperty::Extension);
+    desktop::FileDialogRequest request;
+    request.title = QStringLiteral("Abrir Arquivo Assinado SLV ...");
+    request.fileName = property(tempCopyPath_, FileProperty::FileName);
+    request.filter = property(tempCopyPath_, FileProperty::TypeName) + QStringLiteral(" (*.") +
+                     extension + QStringLiteral(")|*.") + extension;
+    request.initialFolder = environmentText("MYDOC");
+    std::optional<QString> target = desktop_.saveFileName(this, request);
+    if (!target || !document_.signedData)
+        return;
+    if (auto failure = fileinfo::WriteFileBytes(*target, document_.signedData->content())) {
+        desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
+                         QStringLiteral("Não foi possível gravar o documento em \"%1\".\r\n%2")
+                             .arg(*target, failure->text()));
+    }
+}
+
+void FrmOpen::refuseName(const QString& text)
+{
+    desktop_.message(this, desktop::MessageIcon::Critical, kTitle, text);
+}
+
+void FrmOpen::Command1_Click()
+{
+    const QString name = ui_->box(15)->text().trimmed().toLower();
+    // A name that cannot be a file in the private folder is refused before
+    // anything changes, so the window keeps its state.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+        name == QLatin1String("..") || name.contains(QChar(0))) {
+        refuseName(QStringLiteral("Não é possível usar \"%1\" como nome do documento.").arg(name));
+        return;
+    }
+    const QString newPath = tempFolderPath() + QLatin1Char('/') + name;
+    if (!document_.signedData)
+        return;
+    if (auto failure = fileinfo::WriteFileBytes(newPath, document_.signedData->content())) {
+        refuseName(QStringLiteral("Não foi possível gravar o documento como \"%1\".\r\n%2")
+                       .arg(name, failure->text()));
+        return;
+    }
+    if (newPath != tempCopyPath_ && fileinfo::FileExists(tempCopyPath_))
+        QFile::remove(tempCopyPath_);
+    originalName_ = name;
+    tempCopyPath_ = newPath;
+    if (property(tempCopyPath_, FileProperty::Extension).isEmpty()) {
+        refuseName(QStringLiteral("Você deve informar uma exntesão válida."));
+        return;
+    }
+    ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
+    fillOriginalRows();
+    hasExtension_ = true;
+    setDocumentButtonsEnabled(true);
+    ui_->framecompatib->hide();
+    repaint();
+}
+
+const verify::TreeNode* FrmOpen::selectedNode() const
+{
+    QTreeWidgetItem* item = ui_->tvSigns->currentItem();
+    if (item == nullptr || !item->isSelected())
+        return nullptr;
+    const int index = item->data(0, kNodeIndexRole).toInt();
+    if (index < 0 || static_cast<size_t>(index) >= document_.tree.size())
+        return nullptr;
+    return &document_.tree[static_cast<size_t>(index)];
+}
+
+bool FrmOpen::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui_->tvSigns->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FrmOpen::tvSigns_MouseUp(Qt::MouseButton button, const QPoint& globalPosition)
+{
+    if (button != Qt::RightButton)
+        return;
+    const verify::TreeNode* node = selectedNode();
+    ui_->showcertificate->setEnabled(node != nullptr && node->imageKey == QLatin1String("certificate"));
+    ui_->showlegenda->setEnabled(true);
+    ui_->popMenu->popup(globalPosition);
+}
+
+void FrmOpen::showcertificate_Click()
+{
+    const verify::TreeNode* node = selectedNode();
+    if (node != nullptr && node->certificate)
+        signature::display(*node->certificate);
+}
+
+void FrmOpen::showlegenda_Click()
+{
+    if (!legendFactory_)
+        return;
+    QWidget* legend = legendFactory_();
+    if (legend == nullptr)
+        return;
+    setEnabled(false);
+    legend->setAttribute(Qt::WA_DeleteOnClose);
+    connect(legend, &QObject::destroyed, this, [this] { setEnabled(true); });
+    legend->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    legend->show();
+}
+
+} // namespace selavia::app

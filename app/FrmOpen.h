@@ -1,0 +1,100 @@
+#pragma once
+
+// The document window: shows one verified signed file, its original
+// document and its signatures.
+
+#include "fileinfo/FileHandler.h"
+#include "fileinfo/PrivateFolder.h"
+#include "platform/desktop/Desktop.h"
+#include "verify/VerifiedDocument.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace selavia::app {
+
+class FrmOpen : public QWidget {
+    Q_OBJECT
+
+public:
+    // The controls, by their designer names.
+    struct Ui;
+
+    FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QWidget* parent = nullptr);
+    ~FrmOpen() override;
+
+    // Titles the window and loads `documentPath`; an empty path ends the program.
+    void Form_Load(const QString& documentPath);
+    // Loads, verifies and shows one signed file.
+    void ShowFile(const QString& aFilePath);
+
+    // Makes the legend window; the window takes input again once it is destroyed.
+    void setLegendFactory(std::function<QWidget*()> factory) { legendFactory_ = std::move(factory); }
+
+    // `SignedDocument`.
+    const QString& originalName() const { return originalName_; }
+    bool hasExtension() const { return hasExtension_; }
+    const QString& tempCopyPath() const { return tempCopyPath_; }
+    bool signaturesOk() const { return signaturesOk_; }
+    // Whether the window has ended the program (closed, or loaded without a path).
+    bool ended() const { return ended_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BTN001_Click();
+    void BTN002_Click();
+    void BTN003_Click();
+    void Command1_Click();
+    void tvSigns_MouseUp(Qt::MouseButton button, const QPoint& globalPosition);
+    void showcertificate_Click();
+    void showlegenda_Click();
+    void Form_Unload();
+
+    void ShowVerificationError(const verify::VerificationError& error);
+    void showVerifiedDocument();
+    // Lets pending window events run; false when the window was closed meanwhile.
+    bool letEventsRun();
+    QString property(const QString& path, fileinfo::FileProperty selector);
+    void fillSignedFileRows();
+    void fillOriginalRows();
+    void fillTree();
+    void writeTempCopy();
+    void setDocumentButtonsEnabled(bool enabled);
+    QString tempFolderPath();
+    void removeTempCopy();
+    const verify::TreeNode* selectedNode() const;
+    void refuseName(const QString& text);
+
+    desktop::Desktop& desktop_;
+    signature::TrustStore trustStore_;
+    std::unique_ptr<Ui> ui_;
+    std::function<QWidget*()> legendFactory_;
+
+    verify::VerifiedDocument document_;
+    QString aFilePath_;
+    QString originalName_;
+    bool hasExtension_ = false;
+    QString tempCopyPath_;
+    bool signaturesOk_ = false;
+    std::optional<fileinfo::PrivateFolder> tempFolder_;
+    bool busyCursor_ = false;
+    bool ended_ = false;
+};
+
+} // namespace selavia::app

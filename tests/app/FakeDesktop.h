@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/desktop/Desktop.h"
+
+#include <optional>
+#include <vector>
+
+// Answers the windows' dialogs in place of a person and records what they asked.
+class FakeDesktop : public selavia::desktop::Desktop {
+public:
+    struct Message {
+        selavia::desktop::MessageIcon icon;
+        QString title;
+        QString text;
+    };
+
+    std::vector<Message> messages;
+    std::vector<selavia::desktop::FileDialogRequest> saveRequests;
+    std::vector<selavia::desktop::FileDialogRequest> openRequests;
+    std::optional<QString> saveAnswer; // nullopt: the user cancels
+    std::optional<QString> openAnswer;
+    std::vector<QUrl> opened;
+    int beeps = 0;
+    int ends = 0;
+
+    void message(QWidget*, selavia::desktop::MessageIcon icon, const QString& title,
+                 const QString& text) override
+    {
+        messages.push_back({icon, title, text});
+    }
+    std::optional<QString> saveFileName(QWidget*, const selavia::desktop::FileDialogRequest& request) override
+    {
+        saveRequests.push_back(request);
+        return saveAnswer;
+    }
+    std::optional<QString> openFileName(QWidget*, const selavia::desktop::FileDialogRequest& request) override
+    {
+        openRequests.push_back(request);
+        return openAnswer;
+    }
+    void open(const QUrl& target) override { opened.push_back(target); }
+    void beep() override { ++beeps; }
+    void endProgram() override { ++ends; }
+};
