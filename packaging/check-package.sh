@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Builds the .deb from a finished build and checks it the way a desktop sees it:
+# where the files land, the control fields, the menu entry, the file type, and
+# the argument a real launcher hands the program.
+#   packaging/check-package.sh BUILD-DIR        (CPACK names the cpack to use)
+set -euo pipefail
+
+build=$(cd "${1:?uso: check-package.sh BUILD-DIR}" && pwd)
+cpack=${CPACK:-cpack}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+failures=0
+fail() {
+    echo "FALHA: $*" >&2
+    failures=$((failures + 1))
+}
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb="$scratch/out/selavia-reader_${version}_$(dpkg --print-architecture).deb"
+if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log" >&2
+    echo "FALHA: cpack" >&2
+    exit 1
+fi
+[ -f "$deb" ] || { echo "FALHA: $(basename "$deb") não foi gerado:" "$scratch"/out/*.deb >&2; exit 1; }
+
+# Control fields. Depends must name the libraries the binaries link (from
+# dpkg-shlibdeps) and what they load or use without linking.
+[ "$(dpkg-deb -f "$deb" Package)" = selavia-reader ] || fail "Package: $(dpkg-deb -f "$deb" Package)"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version: $(dpkg-deb -f "$deb" Version), esperado $version"
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libssl3 shared-mime-info; do
+    grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends sem $package: $depends"
+done
+
+# Exactly these files, owned by root, programs executable and data not.
+expected="./usr/bin/selavia-reader 755
+./usr/bin/selavia-verify 755
+./usr/share/applications/selavia-reader.desktop 644
+./usr/share/icons/hicolor/scalable/apps/selavia-reader.svg 644
+./usr/share/mime/packages/selavia-signed.xml 644"
+actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {
+    mode = 0
+    for (i = 2; i <= 10; i++) mode = mode * 2 + (substr($1, i, 1) != "-")
+    printf "%s %o%s\n", $6, mode, ($2 == "root/root" ? "" : " " $2)
+}' | sort)
+[ "$actual" = "$expected" ] || fail "conteúdo do pacote:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+
+root="$scratch/root"
+dpkg-deb -x "$deb" "$root"
+share="$root/usr/share"
+entry="$share/applications/selavia-reader.desktop"
+
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$entry" || fail "desktop-file-validate"
+fi
+if command -v xmllint >/dev/null; then
+    xmllint --noout "$share/mime/packages/selavia-signed.xml" || fail "xmllint"
+fi
+
+# The entry, the file type and the icon name one another.
+icon=$(sed -n 's/^Icon=//p' "$entry")
+[ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon sem ícone instalado"
+mime=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
+grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
+    || fail "MimeType=$mime não definido no pacote"
+
+help=$("$root/usr/bin/selavia-verify" --help) || fail "selavia-verify --help saiu com $?"
+[[ $help == "Uso: selavia-verify"* ]] || fail "selavia-verify --help: $help"
+if ldd "$root/usr/bin/selavia-reader" | grep 'not found'; then
+    fail "selavia-reader: bibliotecas não encontradas"
+fi
+
+if command -v gio >/dev/null; then
+    documents="$scratch/Meus Documentos/pasta com espaços"
+    mkdir -p "$documents"
+    document="$documents/contrato \"final\" d'Ávila \$HOME \`x\` & ; |.SLV"
+    openssl rand 64 >"$document"
+
+    # The file type, by name alone and whatever the case of the extension.
+    export XDG_DATA_HOME="$scratch/home" XDG_DATA_DIRS="$share:/usr/share"
+    update-mime-database "$share/mime"
+    type=$(gio info -a standard::content-type "$document" | sed -n 's/^ *standard::content-type: //p')
+    [ "$type" = "$mime" ] || fail "tipo de $(basename "$document"): $type, esperado $mime"
+
+    # A real launcher with a stand-in program that records its arguments: a
+    # file arrives as the one argument "-o|PATH", the menu alone as none.
+    mkdir -p "$scratch/bin"
+    cat >"$scratch/bin/selavia-reader" <<SCRIPT
+#!/bin/sh
+{ echo "\$#"; for argument in "\$@"; do printf '%s\n' "\$argument"; done; } >"$scratch/arguments.new"
+mv "$scratch/arguments.new" "$scratch/arguments"
+SCRIPT
+    chmod +x "$scratch/bin/selavia-reader"
+    launch() { # expected-output [file]
+        rm -f "$scratch/arguments"
+        PATH="$scratch/bin:$PATH" gio launch "$entry" "${@:2}" || fail "gio launch $*"
+        for _ in $(seq 100); do
+            [ -f "$scratch/arguments" ] && break
+            sleep 0.1
+        done
+        [ "$(cat "$scratch/arguments" 2>/dev/null)" = "$1" ] \
+            || fail "gio launch ${*:2}: recebeu [$(cat "$scratch/arguments" 2>/dev/null)], esperado [$1]"
+    }
+    launch "1"$'\n'"-o|$document" "$document"
+    launch "0"
+
+    # The desktop offers the program for the document's type (TryExec finds
+    # the stand-in).
+    if command -v update-desktop-database >/dev/null; then
+        update-desktop-database "$share/applications"
+        handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime "$type")
+        grep -q "^Default application.*: selavia-reader.desktop$" <<<"$handlers" \
+            || fail "gio mime $type: $handlers"
+    fi
+fi
+
+[ "$failures" -eq 0 ] || exit 1
+echo "ok: $(basename "$deb")"
+echo "Depends: $depends"
