@@ -3,11 +3,9 @@
 #include "fileinfo/FileHandler.h"
 #include "platform/signature/SignatureError.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-
 #include <map>
 
 namespace selavia::cli {
@@ -50,7 +48,8 @@ std::optional<Options> parseArguments(const QStringList& arguments, QString& pro
             options.json = true;
         } else if (!optionsEnded && argument == QLatin1String("--force")) {
             options.force = true;
-        } else if (!optionsEnded && (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
+        } else if (!optionsEnded &&
+                   (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
             options.help = true;
         } else if (!optionsEnded && argument == QLatin1String("--extract")) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
@@ -125,12 +124,6 @@ QJsonObject nodeJson(const verify::TreeNode& node)
     };
 }
 
-QByteArray contentOf(const VerifiedDocument& document)
-{
-    return document.verified() && document.signedData ? document.signedData->content()
-                                                       : QByteArray();
-}
-
 QString classCaption(verify::CertificateClass certificateClass)
 {
     switch (certificateClass) {
@@ -164,7 +157,10 @@ void writeTree(const VerifiedDocument& document, QTextStream& out)
     }
 }
 
-QString yesNo(bool value) { return value ? QStringLiteral("sim") : QStringLiteral("não"); }
+QString yesNo(bool value)
+{
+    return value ? QStringLiteral("sim") : QStringLiteral("não");
+}
 
 int exitStatusOf(const VerifiedDocument& document)
 {
@@ -181,7 +177,7 @@ bool extract(const VerifiedDocument& document, const Options& options, QTextStre
                    .arg(options.extractPath);
         return false;
     }
-    if (auto failure = fileinfo::WriteFileBytes(options.extractPath, contentOf(document))) {
+    if (auto failure = verify::writeOriginalDocument(document, options.extractPath)) {
         err << QStringLiteral("Não foi possível gravar %1: %2\n")
                    .arg(options.extractPath, failure->text());
         return false;
@@ -208,10 +204,9 @@ QJsonObject jsonReport(const VerifiedDocument& document)
     QJsonArray signers;
     QJsonArray tree;
     if (verified) {
-        const QByteArray content = contentOf(document);
-        report["content_size"] = static_cast<double>(content.size());
-        report["content_sha256"] = QString::fromLatin1(
-            QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+        report["content_size"] = static_cast<double>(document.signedData->contentSize());
+        report["content_sha256"] =
+            QString::fromLatin1(document.signedData->contentSha256().toHex());
         for (const verify::SignerEntry& signer : document.signers)
             signers.append(signerJson(signer));
         for (const verify::TreeNode& node : document.tree)
@@ -232,21 +227,21 @@ QString textReport(const VerifiedDocument& document)
     out << QStringLiteral("Arquivo: ") << document.filePath << '\n';
     if (!document.verified()) {
         out << QStringLiteral("Verificação: FALHOU\n") << document.error->caption << '\n'
-            << QString(document.error->text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            << QString(document.error->text)
+                   .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
                    .trimmed()
             << '\n';
         return report;
     }
-    const QByteArray content = contentOf(document);
+    const qint64 size = document.signedData->contentSize();
     out << QStringLiteral("Verificação: documento íntegro, assinaturas conferem\n")
         << QStringLiteral("Documento original: ") << document.originalName
         << (document.hasExtension ? QString() : QStringLiteral(" (sem extensão)")) << '\n'
-        << QStringLiteral("Tamanho: ") << fileinfo::SizeText(content.size()) << QStringLiteral(" (")
-        << content.size() << QStringLiteral(" bytes)\n")
-        << QStringLiteral("SHA-256: ")
-        << QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() << '\n'
-        << QStringLiteral("Todos os certificados ICP-Brasil válidos: ") << yesNo(document.signaturesOk)
-        << QStringLiteral("\n\n");
+        << QStringLiteral("Tamanho: ") << fileinfo::SizeText(size) << QStringLiteral(" (") << size
+        << QStringLiteral(" bytes)\n") << QStringLiteral("SHA-256: ")
+        << document.signedData->contentSha256().toHex() << '\n'
+        << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
+        << yesNo(document.signaturesOk) << QStringLiteral("\n\n");
     writeTree(document, out);
     return report;
 }

@@ -1,7 +1,6 @@
 #include "cli/VerifyCommand.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])

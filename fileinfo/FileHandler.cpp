@@ -14,9 +14,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace selavia::fileinfo {
 
@@ -340,29 +342,65 @@ QString GetFileProperty(const QString& path, int selector, const FileErrorReport
     return {};
 }
 
-QByteArray ReadFileBytes(const QString& path)
+std::optional<RegularFile> RegularFile::open(const QString& path)
 {
     const QByteArray encoded = QFile::encodeName(path);
     if (encoded.isEmpty()) {
-        return {};
+        return std::nullopt;
     }
     // O_NONBLOCK: opening a FIFO without a writer must not hang; the type is
     // checked on the open descriptor so it cannot change in between.
-    FdGuard fd(RetryOnEintr(
-        [&] { return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
-    if (fd.get() < 0) {
-        return {};
+    const int fd = RetryOnEintr(
+        [&] { return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) {
+        return std::nullopt;
     }
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return RegularFile(fd, info.st_size);
+}
+
+RegularFile::RegularFile(RegularFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(other.size_)
+{
+}
+
+RegularFile& RegularFile::operator=(RegularFile&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+        size_ = other.size_;
+    }
+    return *this;
+}
+
+RegularFile::~RegularFile()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+QByteArray ReadFileBytes(const QString& path)
+{
+    std::optional<RegularFile> file = RegularFile::open(path);
+    if (!file) {
         return {};
     }
+    const int fd = file->descriptor();
+    const qint64 size = file->size();
 
     constexpr qsizetype kBlock = 1 << 20;
     constexpr qsizetype kLargest = std::numeric_limits<qsizetype>::max() / 2;
     QByteArray content;
-    if (info.st_size > 0 && info.st_size < kLargest) {
-        content.reserve(qsizetype(info.st_size));
+    if (size > 0 && size < kLargest) {
+        content.reserve(qsizetype(size));
     }
     qsizetype used = 0;
     // Read to the end of file rather than to the size seen at open: a file
@@ -375,7 +413,7 @@ QByteArray ReadFileBytes(const QString& path)
             content.resize(used + kBlock);
         }
         const ssize_t got =
-            RetryOnEintr([&] { return ::read(fd.get(), content.data() + used, size_t(kBlock)); });
+            RetryOnEintr([&] { return ::read(fd, content.data() + used, size_t(kBlock)); });
         if (got < 0) {
             return {};
         }
@@ -388,7 +426,38 @@ QByteArray ReadFileBytes(const QString& path)
     return content;
 }
 
-std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data)
+namespace {
+
+// Copies `length` bytes from `sourceFd` at `offset` to `targetFd` through a
+// buffer; returns 0 or an errno.
+int CopyByReading(int sourceFd, qint64 offset, qint64 length, int targetFd)
+{
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    while (length > 0) {
+        const size_t want = size_t(std::min<qint64>(length, block.size()));
+        const ssize_t got =
+            RetryOnEintr([&] { return ::pread(sourceFd, block.data(), want, offset); });
+        if (got <= 0) {
+            return got == 0 ? EIO : errno;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t wrote = RetryOnEintr(
+                [&] { return ::write(targetFd, block.constData() + done, size_t(got - done)); });
+            if (wrote < 0) {
+                return errno;
+            }
+            done += wrote;
+        }
+        offset += got;
+        length -= got;
+    }
+    return 0;
+}
+
+// Writes `path` through `fill`, which writes the content to the descriptor
+// it is given and returns 0 or an errno: into a new file beside the target,
+// renamed into place, so a failure never leaves a truncated file.
+std::optional<FileError> WriteAtomically(const QString& path, const std::function<int(int)>& fill)
 {
     QByteArray target = QFile::encodeName(path);
     if (target.isEmpty() || target.endsWith('/')) {
@@ -453,15 +522,8 @@ std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& d
         return ErrorFromErrno(err);
     };
 
-    const char* next = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t wrote = RetryOnEintr([&] { return ::write(fd.get(), next, size_t(left)); });
-        if (wrote < 0) {
-            return fail(errno);
-        }
-        next += wrote;
-        left -= wrote;
+    if (const int err = fill(fd.get()); err != 0) {
+        return fail(err);
     }
     if (exists) {
         // Keep the owner where allowed (an administrator saving a user's
@@ -481,6 +543,52 @@ std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& d
         return fail(errno);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data)
+{
+    return WriteAtomically(path, [&](int fd) {
+        const char* next = data.constData();
+        qsizetype left = data.size();
+        while (left > 0) {
+            const ssize_t wrote = RetryOnEintr([&] { return ::write(fd, next, size_t(left)); });
+            if (wrote < 0) {
+                return errno;
+            }
+            next += wrote;
+            left -= wrote;
+        }
+        return 0;
+    });
+}
+
+std::optional<FileError> CopyFileRange(const QString& path, int sourceFd, qint64 offset,
+                                       qint64 length)
+{
+    return WriteAtomically(path, [&](int fd) {
+        // The kernel copies (or shares) the blocks without passing them
+        // through this process; plain reads and writes where it cannot.
+        loff_t from = offset;
+        qint64 left = length;
+        while (left > 0) {
+            const ssize_t copied = RetryOnEintr(
+                [&] { return ::copy_file_range(sourceFd, &from, fd, nullptr, size_t(left), 0); });
+            if (copied > 0) {
+                left -= copied;
+                continue;
+            }
+            if (copied == 0) {
+                return EIO; // the source is shorter than it was
+            }
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+                return errno;
+            }
+            return CopyByReading(sourceFd, from, left, fd);
+        }
+        return 0;
+    });
 }
 
 bool FileExists(const QString& path)

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-
 #include <functional>
 #include <optional>
 
@@ -66,6 +65,32 @@ QByteArray ReadFileBytes(const QString& path);
 // then renamed into place, so a failure never leaves a truncated file. The
 // failure, if any, comes back.
 [[nodiscard]] std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data);
+
+// Writes `length` bytes of the open file `sourceFd`, from `offset` on, as
+// the whole content of `path`, as atomically as WriteFileBytes and without
+// passing the bytes through this process where the kernel can copy them.
+[[nodiscard]] std::optional<FileError> CopyFileRange(const QString& path, int sourceFd,
+                                                     qint64 offset, qint64 length);
+
+// A regular file opened for reading; FIFOs, devices and folders are refused
+// at once. Closes the file when it goes.
+class RegularFile {
+public:
+    static std::optional<RegularFile> open(const QString& path);
+    RegularFile(RegularFile&& other) noexcept;
+    RegularFile& operator=(RegularFile&& other) noexcept;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+    ~RegularFile();
+
+    int descriptor() const { return fd_; }
+    qint64 size() const { return size_; }
+
+private:
+    RegularFile(int fd, qint64 size) : fd_(fd), size_(size) {}
+    int fd_ = -1;
+    qint64 size_ = 0;
+};
 
 // Whether a file (not a folder) exists at `path`.
 bool FileExists(const QString& path);

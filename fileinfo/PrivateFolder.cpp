@@ -1,7 +1,6 @@
 #include "fileinfo/PrivateFolder.h"
 
 #include <QDir>
-
 #include <cstdlib>
 
 namespace selavia::fileinfo {

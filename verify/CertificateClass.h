@@ -3,7 +3,6 @@
 #include "platform/signature/SignedData.h"
 
 #include <QString>
-
 #include <vector>
 
 namespace selavia::verify {

@@ -1,6 +1,7 @@
 #include "DocumentName.h"
 
 #include <QStringList>
+#include <QStringView>
 #include <algorithm>
 
 namespace selavia::verify {
@@ -19,6 +20,67 @@ bool isBidirectionalFormatting(char16_t code)
            (code >= 0x2066 && code <= 0x2069) || code == 0x061C;
 }
 
+// The longest extension kept when a name is shortened: beyond it, the text
+// after the last "." is part of the long name, not an extension.
+constexpr qsizetype kMaxKeptExtension = 16;
+
+// Without control and bidirectional-formatting characters, and without
+// halves of surrogate pairs, which no file name can hold.
+QString withoutUnsafeCharacters(QStringView text)
+{
+    QString cleaned;
+    cleaned.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar character = text[i];
+        if (character.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            cleaned += character;
+            cleaned += text[++i];
+            continue;
+        }
+        const char16_t code = character.unicode();
+        if (!character.isSurrogate() && !isControl(code) && !isBidirectionalFormatting(code))
+            cleaned += character;
+    }
+    return cleaned;
+}
+
+// The bytes of one character (or surrogate pair) in UTF-8.
+qsizetype utf8Length(QStringView character)
+{
+    if (character.size() == 2)
+        return 4;
+    const char16_t code = character[0].unicode();
+    return code < 0x80 ? 1 : code < 0x800 ? 2 : 3;
+}
+
+// The longest start of `text` that fits in `budget` UTF-8 bytes, never
+// splitting a surrogate pair. `text` holds no lone surrogates.
+QString leadingBytes(QStringView text, qsizetype budget)
+{
+    qsizetype used = 0;
+    qsizetype end = 0;
+    while (end < text.size()) {
+        const qsizetype width = text[end].isHighSurrogate() ? 2 : 1;
+        const qsizetype bytes = utf8Length(text.sliced(end, width));
+        if (used + bytes > budget)
+            break;
+        used += bytes;
+        end += width;
+    }
+    return text.first(end).toString();
+}
+
+QString shortenedName(const QString& name)
+{
+    if (name.toUtf8().size() <= kMaxDocumentNameBytes)
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const bool keepExtension = dot > 0 && name.size() - dot - 1 <= kMaxKeptExtension;
+    const QString extension = keepExtension ? name.mid(dot) : QString();
+    const QStringView stem = keepExtension ? QStringView(name).first(dot) : QStringView(name);
+    return leadingBytes(stem, kMaxDocumentNameBytes - extension.toUtf8().size()) + extension;
+}
+
 } // namespace
 
 QString sanitizedDocumentName(const QString& value)
@@ -27,18 +89,23 @@ QString sanitizedDocumentName(const QString& value)
     // may reach a path, whatever separators it holds.
     const qsizetype separator =
         std::max(value.lastIndexOf(QLatin1Char('/')), value.lastIndexOf(QLatin1Char('\\')));
-    const QString component = value.mid(separator + 1);
-
-    QString cleaned;
-    cleaned.reserve(component.size());
-    for (QChar character : component) {
-        const char16_t code = character.unicode();
-        if (!isControl(code) && !isBidirectionalFormatting(code))
-            cleaned += character;
-    }
+    const QString cleaned =
+        shortenedName(withoutUnsafeCharacters(QStringView(value).sliced(separator + 1)));
     if (cleaned == QLatin1String(".") || cleaned == QLatin1String(".."))
         return {};
     return cleaned;
+}
+
+QString displayText(const QString& value)
+{
+    QString cleaned = withoutUnsafeCharacters(value);
+    if (cleaned.size() <= kMaxDisplayTextLength)
+        return cleaned;
+    qsizetype end = kMaxDisplayTextLength;
+    if (cleaned[end - 1].isHighSurrogate())
+        --end;
+    cleaned.truncate(end);
+    return cleaned + QChar(0x2026);
 }
 
 std::optional<QString> acceptedDocumentName(const QString& value)

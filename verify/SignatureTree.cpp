@@ -34,16 +34,18 @@ QString withoutOuterBlanks(const QString& text)
 
 void readIdentity(const sig::Certificate& certificate, SignerEntry& entry)
 {
+    // Names come from the file's certificates, which anyone can write: what
+    // is shown holds no control or reordering characters.
     if (std::optional<QString> identity = GetSignerIdentity(certificate)) {
         const QStringList parts = identity->split(QLatin1Char(':'));
-        entry.holderName = parts.value(0);
-        entry.identity = parts.value(1);
+        entry.holderName = displayText(parts.value(0));
+        entry.identity = displayText(parts.value(1));
         return;
     }
     // Without ICP-Brasil data the signer is still shown by its name.
     attempt([&] {
-        entry.holderName = certificate.getInfo(sig::CertificateInfo::SubjectSimpleName)
-                               .section(QLatin1Char(':'), 0, 0);
+        entry.holderName = displayText(certificate.getInfo(sig::CertificateInfo::SubjectSimpleName)
+                                           .section(QLatin1Char(':'), 0, 0));
     });
 }
 
@@ -72,7 +74,9 @@ void readAttributes(const sig::Signer& signer, SignerEntry& entry)
 
 void readTechnicalData(const sig::Certificate& certificate, SignerEntry& entry)
 {
-    attempt([&] { entry.email = certificate.getInfo(sig::CertificateInfo::SubjectEmail); });
+    attempt([&] {
+        entry.email = displayText(certificate.getInfo(sig::CertificateInfo::SubjectEmail));
+    });
     attempt([&] {
         entry.validFrom = certificate.validFromDate();
         entry.validFromText = fileinfo::GeneralDateText(entry.validFrom);
@@ -100,7 +104,7 @@ QString chainNodeText(const sig::Certificate& certificate)
 {
     QString text;
     attempt([&] { text = certificate.getInfo(sig::CertificateInfo::SubjectSimpleName); });
-    return text;
+    return displayText(text);
 }
 
 void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)

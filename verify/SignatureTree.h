@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QString>
-
 #include <optional>
 #include <vector>
 
@@ -13,15 +12,15 @@ namespace selavia::verify {
 
 // The data shown for one signer, taken from that signer only.
 struct SignerEntry {
-    int index = 0;                 // from 1
+    int index = 0; // from 1
     QString holderName;
-    QString identity;              // the CPF text
+    QString identity; // the CPF text
     CertificateClass certificateClass = CertificateClass::NoIcpInvalid;
     QString email;
-    QString signingTime;           // display text; empty without the attribute
-    QString timestampOrigin;       // "(LOCAL)", …; empty without a description
-    QString documentName;          // last acceptable document name, empty if none
-    QDateTime validFrom, validTo;  // UTC
+    QString signingTime;                // display text; empty without the attribute
+    QString timestampOrigin;            // "(LOCAL)", …; empty without a description
+    QString documentName;               // last acceptable document name, empty if none
+    QDateTime validFrom, validTo;       // UTC
     QString validFromText, validToText; // display texts in local time
     int version = 0;
     QString serialNumber;
@@ -32,7 +31,7 @@ struct SignerEntry {
 // One node of `tvSigns`, in display order.
 struct TreeNode {
     QString key;
-    QString parentKey;             // empty for "Root"
+    QString parentKey; // empty for "Root"
     QString text;
     QString imageKey;
     bool expanded = false;

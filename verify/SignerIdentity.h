@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-
 #include <optional>
 
 namespace selavia::verify {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 
 namespace selavia::verify {
@@ -11,9 +10,9 @@ enum class VerificationErrorClass { HashMismatch, InvalidFile, SignatureViolated
 
 struct VerificationError {
     VerificationErrorClass errorClass = VerificationErrorClass::Unknown;
-    QString codeText;    // the failure's code as signed decimal text
-    QString caption;     // `lblErrorNum`
-    QString text;        // `lblErrorDes`, line breaks (CR LF) included
+    QString codeText; // the failure's code as signed decimal text
+    QString caption;  // `lblErrorNum`
+    QString text;     // `lblErrorDes`, line breaks (CR LF) included
 };
 
 // Picks the class by comparing `codeText` with the table's decimal texts in

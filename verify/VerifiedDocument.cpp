@@ -2,6 +2,7 @@
 
 #include "fileinfo/FileHandler.h"
 #include "platform/signature/SignatureError.h"
+#include "verify/DocumentName.h"
 
 #include <exception>
 
@@ -9,6 +10,31 @@ namespace selavia::verify {
 namespace {
 
 namespace sig = signature;
+namespace error_number = fileinfo::error_number;
+
+// Classes the signers, builds the tree and decides the document's name.
+void describeSigners(VerifiedDocument& document)
+{
+    std::vector<CertificateClass> classes;
+    int index = 0;
+    for (const sig::Signer& signer : document.signedData->signers()) {
+        document.signers.push_back(readSigner(signer, ++index));
+        classes.push_back(document.signers.back().certificateClass);
+        // Later signers replace the name of earlier ones.
+        if (!document.signers.back().documentName.isEmpty())
+            document.originalName = document.signers.back().documentName;
+    }
+    document.signaturesOk = signaturesOk(classes);
+    document.tree = buildTree(document.signers);
+
+    document.hasExtension = !document.originalName.isEmpty();
+    // The signed file's own name may hold anything a file name can, line
+    // breaks and reordering marks included: it is cleaned like a name from
+    // inside the file.
+    if (!document.hasExtension)
+        document.originalName = sanitizedDocumentName(
+            fileinfo::GetFileProperty(document.filePath, fileinfo::FileProperty::BaseName));
+}
 
 VerifiedDocument failed(VerifiedDocument document, const QString& codeText,
                         const QString& description)
@@ -23,16 +49,16 @@ VerifiedDocument failed(VerifiedDocument document, const QString& codeText,
     return document;
 }
 
-} // namespace
-
-VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
-                                   sig::TrustStore trustStore)
+// Runs `verify` on a fresh SignedData; the rest of the document follows
+// from what it verified.
+template <typename Verify>
+VerifiedDocument verifyWith(const QString& path, sig::TrustStore trustStore, Verify verify)
 {
     VerifiedDocument document;
     document.filePath = path;
     auto signedData = std::make_shared<sig::SignedData>(std::move(trustStore));
     try {
-        signedData->verify(bytes);
+        verify(*signedData);
     } catch (const sig::SignatureError& error) {
         return failed(std::move(document), error.codeText(), error.description());
     } catch (const std::exception&) {
@@ -42,31 +68,44 @@ VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
         return failed(std::move(document), error.codeText(), error.description());
     }
     document.signedData = std::move(signedData);
-
-    std::vector<CertificateClass> classes;
-    int index = 0;
-    for (const sig::Signer& signer : document.signedData->signers()) {
-        document.signers.push_back(readSigner(signer, ++index));
-        classes.push_back(document.signers.back().certificateClass);
-        // Later signers replace the name of earlier ones.
-        if (!document.signers.back().documentName.isEmpty())
-            document.originalName = document.signers.back().documentName;
-    }
-    document.signaturesOk = signaturesOk(classes);
-    document.tree = buildTree(document.signers);
-
-    document.hasExtension = !document.originalName.isEmpty();
-    if (!document.hasExtension)
-        document.originalName = fileinfo::GetFileProperty(path, fileinfo::FileProperty::BaseName);
+    describeSigners(document);
     return document;
 }
 
-VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustStore)
+} // namespace
+
+VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
+                                   sig::TrustStore trustStore)
 {
-    // A file that cannot be read gives no bytes, which the services refuse
-    // as no signed message at all.
-    const QByteArray bytes = fileinfo::ReadFileBytes(path);
-    return verifySignedBytes(path, bytes, std::move(trustStore));
+    return verifyWith(path, std::move(trustStore),
+                      [&](sig::SignedData& data) { data.verify(bytes); });
+}
+
+VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustStore,
+                                    const sig::Progress& progress)
+{
+    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
+    if (!file) {
+        // A file that cannot be read gives no bytes, which the services
+        // refuse as no signed message at all.
+        return verifySignedBytes(path, QByteArrayView(), std::move(trustStore));
+    }
+    return verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
+        data.verifyFile(file->descriptor(), file->size(), progress);
+    });
+}
+
+std::optional<fileinfo::FileError> writeOriginalDocument(const VerifiedDocument& document,
+                                                         const QString& path)
+{
+    if (!document.signedData || !document.signedData->isVerified())
+        return fileinfo::FileError{error_number::kPathFileAccess,
+                                   QStringLiteral("Não há documento verificado para gravar.")};
+    const sig::ContentSource source = document.signedData->contentSource();
+    if (source.inFile())
+        return fileinfo::CopyFileRange(path, source.fd, source.offset, source.length);
+    return fileinfo::WriteFileBytes(
+        path, QByteArray::fromRawData(source.memory.data(), source.memory.size()));
 }
 
 } // namespace selavia::verify

@@ -4,13 +4,13 @@
 // window: the verdict or the error class, the document's name, the signers
 // and the tree as the document window shows it.
 
+#include "fileinfo/FileHandler.h"
 #include "platform/signature/SignedData.h"
 #include "verify/CertificateClass.h"
 #include "verify/SignatureTree.h"
 #include "verify/VerificationError.h"
 
 #include <QString>
-
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,9 +24,9 @@ struct VerifiedDocument {
     std::shared_ptr<signature::SignedData> signedData;
     std::vector<SignerEntry> signers;
     std::vector<TreeNode> tree;
-    QString originalName;                   // `OriginalName`
-    bool hasExtension = false;              // `HasExtension`
-    bool signaturesOk = false;              // `SignaturesOk`
+    QString originalName;      // `OriginalName`
+    bool hasExtension = false; // `HasExtension`
+    bool signaturesOk = false; // `SignaturesOk`
 
     bool verified() const { return !error.has_value(); }
 };
@@ -34,12 +34,19 @@ struct VerifiedDocument {
 // Reads the file at `path`, verifies it against `trustStore`, and on success
 // classifies every signer, builds the tree and decides the document's name
 // (falling back to the signed file's base name when no signer names it).
-VerifiedDocument loadSignedDocument(const QString& path,
-                                    signature::TrustStore trustStore =
-                                        signature::TrustStore::systemDefault());
+// Large contents are hashed straight from the file; `progress` follows that.
+VerifiedDocument
+loadSignedDocument(const QString& path,
+                   signature::TrustStore trustStore = signature::TrustStore::systemDefault(),
+                   const signature::Progress& progress = {});
 // The same from bytes already read; `path` names the signed file for the
 // fallback name.
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
                                    signature::TrustStore trustStore);
+
+// Writes the original document, byte for byte, as the whole content of
+// `path`, atomically; the failure, if any, comes back.
+[[nodiscard]] std::optional<fileinfo::FileError>
+writeOriginalDocument(const VerifiedDocument& document, const QString& path);
 
 } // namespace selavia::verify

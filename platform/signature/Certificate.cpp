@@ -5,9 +5,8 @@
 #include "TextDecoding.h"
 #include "ValidationContext.h"
 
-#include <openssl/err.h>
-
 #include <array>
+#include <openssl/err.h>
 
 namespace selavia::signature {
 namespace {
@@ -99,8 +98,9 @@ QString Certificate::getInfo(CertificateInfo info) const
     case CertificateInfo::SubjectEmail: {
         QString email = firstSanEmail(certificate);
         ERR_clear_error();
-        return email.isEmpty() ? firstEntry(X509_get_subject_name(certificate), NID_pkcs9_emailAddress)
-                               : email;
+        return email.isEmpty()
+                   ? firstEntry(X509_get_subject_name(certificate), NID_pkcs9_emailAddress)
+                   : email;
     }
     }
     return {};
@@ -166,8 +166,8 @@ std::vector<Extension> Certificate::extensions() const
         const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(raw);
         Extension extension;
         extension.oid = QString::fromLatin1(oid.data());
-        extension.name = extension.oid == QLatin1String("2.5.29.17") ? OidName::SubjectAltName
-                                                                     : OidName::Other;
+        extension.name =
+            extension.oid == QLatin1String("2.5.29.17") ? OidName::SubjectAltName : OidName::Other;
         extension.critical = X509_EXTENSION_get_critical(raw) != 0;
         extension.value = QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(data)),
                                      ASN1_STRING_length(data));
@@ -223,7 +223,10 @@ CertificateCollection CertificateCollection::find(FindType type, const QString& 
     return CertificateCollection(std::move(matches));
 }
 
-void setCertificateDisplayHandler(CertificateDisplayHandler handler) { displayHandler = handler; }
+void setCertificateDisplayHandler(CertificateDisplayHandler handler)
+{
+    displayHandler = handler;
+}
 
 void display(const Certificate& certificate)
 {

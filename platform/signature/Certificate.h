@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 #include <vector>
 
@@ -22,10 +21,10 @@ enum class CertificateInfo { SubjectSimpleName = 0, SubjectEmail = 2 };
 enum class OidName { Other = 0, SubjectAltName = 12 };
 
 struct Extension {
-    QString oid;        // dotted form, e.g. "2.5.29.17"
+    QString oid; // dotted form, e.g. "2.5.29.17"
     OidName name = OidName::Other;
     bool critical = false;
-    QByteArray value;   // the extension value's DER (for 2.5.29.17 the GeneralNames sequence)
+    QByteArray value; // the extension value's DER (for 2.5.29.17 the GeneralNames sequence)
 
     // `EncodedData` with encoding 0: the value as Base64 text.
     QString encodedBase64() const { return QString::fromLatin1(value.toBase64()); }
@@ -52,9 +51,9 @@ public:
     QString getInfo(CertificateInfo info) const;
     QString subjectName() const; // one line, RFC 2253 order, UTF-8
     QString issuerName() const;
-    int version() const;         // 3 for X.509 v3
-    QString serialNumber() const; // uppercase hex, most significant byte first
-    QString thumbprint() const;   // uppercase hex SHA-1 of the DER
+    int version() const;             // 3 for X.509 v3
+    QString serialNumber() const;    // uppercase hex, most significant byte first
+    QString thumbprint() const;      // uppercase hex SHA-1 of the DER
     QDateTime validFromDate() const; // UTC
     QDateTime validToDate() const;   // UTC
     std::vector<Extension> extensions() const;

@@ -11,7 +11,7 @@ namespace selavia::signature {
 // parsing once: binary DER/BER as it stands, PEM and Base64 decoded.
 struct SniffedInput {
     InputForm form = InputForm::Der;
-    QByteArrayView binary;  // points into the input or into `decoded`
+    QByteArrayView binary; // points into the input or into `decoded`
     QByteArray decoded;
 };
 

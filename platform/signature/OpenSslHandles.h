@@ -3,6 +3,7 @@
 // Every OpenSSL handle the project holds lives in one of these owners; no
 // other file calls a *_free function.
 
+#include <memory>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -10,8 +11,6 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-
-#include <memory>
 
 namespace selavia::signature::ossl {
 
@@ -31,7 +30,10 @@ using UniqueGeneralNames = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_
 using UniqueAsn1Object = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>>;
 using UniqueAsn1Type = std::unique_ptr<ASN1_TYPE, Deleter<ASN1_TYPE_free>>;
 
-inline void freeX509Stack(STACK_OF(X509) * stack) noexcept { sk_X509_pop_free(stack, X509_free); }
+inline void freeX509Stack(STACK_OF(X509) * stack) noexcept
+{
+    sk_X509_pop_free(stack, X509_free);
+}
 inline void freeCrlStack(STACK_OF(X509_CRL) * stack) noexcept
 {
     sk_X509_CRL_pop_free(stack, X509_CRL_free);

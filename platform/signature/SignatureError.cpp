@@ -1,10 +1,8 @@
 #include "SignatureError.h"
 
-#include <openssl/err.h>
-
 #include <QStringList>
-
 #include <array>
+#include <openssl/err.h>
 
 namespace selavia::signature {
 
@@ -19,7 +17,10 @@ QString signedDecimalText(std::uint32_t code)
     return QString::number(static_cast<std::int32_t>(code));
 }
 
-QString SignatureError::codeText() const { return signedDecimalText(code_); }
+QString SignatureError::codeText() const
+{
+    return signedDecimalText(code_);
+}
 
 QString SignatureError::describe(std::uint32_t errorCode)
 {
@@ -45,6 +46,8 @@ QString SignatureError::describe(std::uint32_t errorCode)
     case code::kLimitExceeded:
         return QStringLiteral("A mensagem assinada excede os limites de tamanho ou de "
                               "complexidade aceitos.");
+    case code::kCancelled:
+        return QStringLiteral("A verificação foi interrompida.");
     case code::kNoSigners:
         return QStringLiteral("A mensagem não contém nenhuma assinatura.");
     case code::kCertificateUnreadable:

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -11,18 +10,19 @@ namespace selavia::signature {
 // 32-bit codes of the signature services. The first three are the ones the
 // program classifies; the others are ours, each with its own description.
 namespace code {
-inline constexpr std::uint32_t kHashMismatch = 0x80091007;   // content differs from its digest
-inline constexpr std::uint32_t kNotSignedData = 0x8009310B;  // not a CMS SignedData at all
-inline constexpr std::uint32_t kBadSignature = 0x80880251;   // signature value does not verify
-inline constexpr std::uint32_t kInternal = 0x80880300;       // OpenSSL failed unexpectedly
+inline constexpr std::uint32_t kHashMismatch = 0x80091007;  // content differs from its digest
+inline constexpr std::uint32_t kNotSignedData = 0x8009310B; // not a CMS SignedData at all
+inline constexpr std::uint32_t kBadSignature = 0x80880251;  // signature value does not verify
+inline constexpr std::uint32_t kInternal = 0x80880300;      // OpenSSL failed unexpectedly
 inline constexpr std::uint32_t kDetachedContent = 0x80880301;
 inline constexpr std::uint32_t kSignerCertificateMissing = 0x80880302;
 inline constexpr std::uint32_t kUnsupportedAlgorithm = 0x80880303;
-inline constexpr std::uint32_t kNotVerified = 0x80880304;    // asked for content before Verify
+inline constexpr std::uint32_t kNotVerified = 0x80880304; // asked for content before Verify
 inline constexpr std::uint32_t kBadBase64 = 0x80880305;
 inline constexpr std::uint32_t kLimitExceeded = 0x80880306;
 inline constexpr std::uint32_t kCertificateUnreadable = 0x80880307;
 inline constexpr std::uint32_t kNoSigners = 0x80880308;
+inline constexpr std::uint32_t kCancelled = 0x80880309;
 } // namespace code
 
 // A failure of the signature services: a 32-bit code and a Portuguese

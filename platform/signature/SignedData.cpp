@@ -1,19 +1,25 @@
 #include "SignedData.h"
 
+#include "DerFrame.h"
 #include "InputForm.h"
 #include "OpenSslHandles.h"
 #include "SignatureError.h"
 #include "TextDecoding.h"
 #include "ValidationContext.h"
 
-#include <openssl/err.h>
-
+#include <QCryptographicHash>
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <unistd.h>
 
 namespace selavia::signature {
 namespace {
 
 constexpr int kReadBlock = 1 << 16;
+// Content goes to the digests in blocks of this size.
+constexpr qint64 kFeedBlock = 1 << 20;
 
 bool isUnsupportedReason(unsigned long error)
 {
@@ -54,7 +60,10 @@ SignatureError signatureFailure(int result, std::uint32_t mismatchCode)
     return SignatureError::withDetails(failure, errors);
 }
 
-bool hasSignedAttributes(CMS_SignerInfo* info) { return CMS_signed_get_attr_count(info) >= 0; }
+bool hasSignedAttributes(CMS_SignerInfo* info)
+{
+    return CMS_signed_get_attr_count(info) >= 0;
+}
 
 ossl::UniqueCms parseSignedData(QByteArrayView binary)
 {
@@ -114,24 +123,114 @@ void verifyAttributeSignatures(CMS_ContentInfo* cms)
     }
 }
 
-// Hashes the content once per digest algorithm, then checks each signer's
-// message digest (or, without signed attributes, its signature).
-void verifyContent(CMS_ContentInfo* cms)
+// Up to `length` bytes of `fd` from `offset`; fewer only at the end of the file.
+QByteArray readRange(int fd, qint64 offset, qint64 length)
 {
-    ossl::UniqueBio chain(CMS_dataInit(cms, nullptr));
+    QByteArray bytes(static_cast<qsizetype>(std::max<qint64>(length, 0)), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t got =
+            ::pread(fd, bytes.data() + done, static_cast<size_t>(length - done), offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    bytes.truncate(static_cast<qsizetype>(done));
+    return bytes;
+}
+
+// The content, handed over in blocks; returns false to stop early.
+using Feeder = std::function<void(const std::function<void(const char*, qint64)>& write)>;
+
+// The SHA-256 of what went through `chain`, when one of its digests is
+// SHA-256; empty otherwise.
+QByteArray sha256Of(BIO* chain)
+{
+    for (BIO* bio = chain; bio != nullptr; bio = BIO_next(bio)) {
+        EVP_MD_CTX* context = nullptr;
+        if (BIO_method_type(bio) != BIO_TYPE_MD || BIO_get_md_ctx(bio, &context) != 1)
+            continue;
+        if (!EVP_MD_is_a(EVP_MD_CTX_get0_md(context), "SHA256"))
+            continue;
+        ossl::UniqueEvpMdCtx copy(EVP_MD_CTX_new());
+        std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+        unsigned int length = 0;
+        if (copy && EVP_MD_CTX_copy_ex(copy.get(), context) == 1 &&
+            EVP_DigestFinal_ex(copy.get(), digest.data(), &length) == 1)
+            return QByteArray(reinterpret_cast<const char*>(digest.data()), length);
+    }
+    return {};
+}
+
+// Hashes the content once per digest algorithm as `feed` writes it, then
+// checks each signer's message digest (or, without signed attributes, its
+// signature). Returns the content's SHA-256 when it came for free.
+QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed)
+{
+    ossl::UniqueBio sink(BIO_new(BIO_s_null()));
+    ossl::UniqueBio chain(sink ? CMS_dataInit(cms, sink.get()) : nullptr);
     if (!chain)
         throw signatureFailure(-1, code::kBadSignature);
-    std::array<char, kReadBlock> block{};
-    while (BIO_read(chain.get(), block.data(), kReadBlock) > 0) {
-    }
+    sink.release(); // now the end of the chain
+    feed([&](const char* data, qint64 length) {
+        for (qint64 done = 0; done < length;) {
+            const int block = static_cast<int>(std::min<qint64>(length - done, kReadBlock));
+            if (BIO_write(chain.get(), data + done, block) != block)
+                throw SignatureError::fromOpenSsl(code::kInternal);
+            done += block;
+        }
+    });
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
         CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
         int result = CMS_SignerInfo_verify_content(info, chain.get());
         if (result != 1)
             throw signatureFailure(result, hasSignedAttributes(info) ? code::kHashMismatch
-                                                                      : code::kBadSignature);
+                                                                     : code::kBadSignature);
     }
+    return sha256Of(chain.get());
+}
+
+void reportProgress(const Progress& progress, qint64 done, qint64 total)
+{
+    if (progress && !progress(done, total))
+        throw SignatureError::of(code::kCancelled);
+}
+
+// The content held by the parsed message.
+Feeder memoryFeeder(QByteArrayView content, const Progress& progress)
+{
+    return [content, progress](const auto& write) {
+        for (qint64 done = 0; done < content.size();) {
+            const qint64 block = std::min<qint64>(content.size() - done, kFeedBlock);
+            write(content.data() + done, block);
+            done += block;
+            reportProgress(progress, done, content.size());
+        }
+    };
+}
+
+// The content read from the file, block by block, never held whole.
+Feeder fileFeeder(int fd, qint64 offset, qint64 length, const Progress& progress)
+{
+    return [=](const auto& write) {
+        ::posix_fadvise(fd, offset, length, POSIX_FADV_SEQUENTIAL);
+        QByteArray block(static_cast<qsizetype>(std::min<qint64>(length, kFeedBlock)),
+                         Qt::Uninitialized);
+        for (qint64 done = 0; done < length;) {
+            const qint64 want = std::min<qint64>(length - done, block.size());
+            const ssize_t got = ::pread(fd, block.data(), static_cast<size_t>(want), offset + done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) // the file shrank under us: what is there does not verify
+                throw SignatureError::of(code::kNotSignedData);
+            write(block.constData(), got);
+            done += got;
+            reportProgress(progress, done, length);
+        }
+    };
 }
 
 AttributeName attributeName(const QString& oid)
@@ -222,11 +321,41 @@ std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
 
 } // namespace
 
-struct SignedData::State {
+namespace detail {
+struct SignedDataState {
     ossl::UniqueCms cms;
     std::vector<Signer> signers;
     InputForm form = InputForm::Der;
+    // Where the content lives: inside `cms`, or as a byte range of the file.
+    int fd = -1;
+    qint64 contentOffset = 0;
+    qint64 contentLength = 0;
+    QByteArray sha256;
+
+    SignedDataState() = default;
+    SignedDataState(const SignedDataState&) = delete;
+    SignedDataState& operator=(const SignedDataState&) = delete;
+    ~SignedDataState()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
 };
+} // namespace detail
+
+namespace {
+
+// What both paths do once the message is parsed and its content can be fed.
+void finish(detail::SignedDataState& state, const TrustStore& trustStore, const Feeder& feed)
+{
+    attachSignerCertificates(state.cms.get());
+    verifyAttributeSignatures(state.cms.get());
+    state.sha256 = verifyContent(state.cms.get(), feed);
+    state.signers = makeSigners(state.cms.get(), makeContext(state.cms.get(), trustStore));
+    ERR_clear_error();
+}
+
+} // namespace
 
 SignedData::SignedData(TrustStore trustStore) : trustStore_(std::move(trustStore)) {}
 SignedData::~SignedData() = default;
@@ -236,45 +365,119 @@ SignedData& SignedData::operator=(SignedData&&) noexcept = default;
 void SignedData::verify(QByteArrayView message, bool detached, int flag)
 {
     state_.reset();
-    ERR_clear_error();
     if (detached || flag != 0)
-        throw SignatureError(code::kInternal,
-                             QStringLiteral("Modo de verificação não suportado."));
+        throw SignatureError(code::kInternal, QStringLiteral("Modo de verificação não suportado."));
+    verifyInMemory(message, {});
+}
+
+void SignedData::verifyInMemory(QByteArrayView message, const Progress& progress)
+{
+    ERR_clear_error();
     SniffedInput input = sniffInput(message);
-    auto state = std::make_unique<State>();
+    auto state = std::make_unique<detail::SignedDataState>();
     state->form = input.form;
     state->cms = parseSignedData(input.binary);
-    attachSignerCertificates(state->cms.get());
-    verifyAttributeSignatures(state->cms.get());
-    verifyContent(state->cms.get());
-    state->signers = makeSigners(state->cms.get(), makeContext(state->cms.get(), trustStore_));
-    ERR_clear_error();
+    ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
+    const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
+    state->contentLength = bytes.size();
+    finish(*state, trustStore_, memoryFeeder(bytes, progress));
     state_ = std::move(state);
 }
 
-bool SignedData::isVerified() const { return state_ != nullptr; }
+void SignedData::verifyFile(int fd, qint64 size, const Progress& progress)
+{
+    state_.reset();
+    ERR_clear_error();
+    auto readAt = [fd](qint64 offset, qint64 length) { return readRange(fd, offset, length); };
+    std::optional<FrameSplit> split = splitAtContent(readAt, size);
+    if (!split) {
+        // Not the common layout (BER, PEM, Base64, damage): read it whole.
+        const QByteArray message = readRange(fd, 0, size);
+        verifyInMemory(message, progress);
+        return;
+    }
+    auto state = std::make_unique<detail::SignedDataState>();
+    state->cms = parseSignedData(split->frame);
+    state->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (state->fd < 0)
+        throw SignatureError(code::kInternal, SignatureError::describe(code::kInternal));
+    state->contentOffset = split->contentOffset;
+    state->contentLength = split->contentLength;
+    finish(*state, trustStore_,
+           fileFeeder(state->fd, split->contentOffset, split->contentLength, progress));
+    state_ = std::move(state);
+}
 
-QByteArray SignedData::content() const
+bool SignedData::isVerified() const
+{
+    return state_ != nullptr;
+}
+
+const detail::SignedDataState& SignedData::verifiedState() const
 {
     if (!state_)
         throw SignatureError::of(code::kNotVerified);
-    ASN1_OCTET_STRING** content = CMS_get0_content(state_->cms.get());
-    return QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(*content)),
-                      ASN1_STRING_length(*content));
+    return *state_;
+}
+
+QByteArray SignedData::content() const
+{
+    const ContentSource source = contentSource();
+    if (!source.inFile())
+        return source.memory.toByteArray();
+    const QByteArray bytes = readRange(source.fd, source.offset, source.length);
+    if (bytes.size() != source.length)
+        throw SignatureError::of(code::kNotSignedData);
+    return bytes;
+}
+
+ContentSource SignedData::contentSource() const
+{
+    const detail::SignedDataState& state = verifiedState();
+    ContentSource source;
+    source.length = state.contentLength;
+    if (state.fd >= 0) {
+        source.fd = state.fd;
+        source.offset = state.contentOffset;
+        return source;
+    }
+    ASN1_OCTET_STRING** content = CMS_get0_content(state.cms.get());
+    source.memory = QByteArrayView(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
+    return source;
+}
+
+qint64 SignedData::contentSize() const
+{
+    return verifiedState().contentLength;
+}
+
+QByteArray SignedData::contentSha256() const
+{
+    const detail::SignedDataState& state = verifiedState();
+    if (!state.sha256.isEmpty())
+        return state.sha256;
+    const ContentSource source = contentSource();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!source.inFile()) {
+        hash.addData(source.memory);
+    } else {
+        for (qint64 done = 0; done < source.length; done += kFeedBlock) {
+            const QByteArray block = readRange(source.fd, source.offset + done,
+                                               std::min(kFeedBlock, source.length - done));
+            hash.addData(block);
+        }
+    }
+    return hash.result();
 }
 
 const std::vector<Signer>& SignedData::signers() const
 {
-    if (!state_)
-        throw SignatureError::of(code::kNotVerified);
-    return state_->signers;
+    return verifiedState().signers;
 }
 
 InputForm SignedData::inputForm() const
 {
-    if (!state_)
-        throw SignatureError::of(code::kNotVerified);
-    return state_->form;
+    return verifiedState().form;
 }
 
 namespace utilities {

@@ -8,7 +8,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
-
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -50,6 +50,25 @@ private:
     Chain chain_;
 };
 
+namespace detail {
+struct SignedDataState;
+}
+
+// Called as the content is hashed; returning false stops the verification
+// (it then fails with code::kCancelled).
+using Progress = std::function<bool(qint64 done, qint64 total)>;
+
+// Where the verified content is: in memory, or a byte range of the signed
+// file (then `fd` stays open as long as the SignedData).
+struct ContentSource {
+    QByteArrayView memory;
+    int fd = -1;
+    qint64 offset = 0;
+    qint64 length = 0;
+
+    bool inFile() const { return fd >= 0; }
+};
+
 // How the message was written in the file.
 enum class InputForm { Der, Pem, Base64 };
 
@@ -67,18 +86,29 @@ public:
     // be false and `flag` 0. Throws SignatureError; on failure the object
     // holds no message.
     void verify(QByteArrayView message, bool detached = false, int flag = 0);
+    // The same for the open regular file `fd` of `size` bytes. A message
+    // whose content is one definite-length OCTET STRING is verified without
+    // holding the content: it is hashed straight from the file. Others are
+    // read whole. `progress` follows the hashing.
+    void verifyFile(int fd, qint64 size, const Progress& progress = {});
 
     bool isVerified() const;
     // The attached content, byte for byte. Throws before a successful verify.
     QByteArray content() const;
+    ContentSource contentSource() const;
+    qint64 contentSize() const;
+    // SHA-256 of the content (free when a signer used SHA-256).
+    QByteArray contentSha256() const;
     // The signers in message order. Throws before a successful verify.
     const std::vector<Signer>& signers() const;
     InputForm inputForm() const;
 
 private:
-    struct State;
+    void verifyInMemory(QByteArrayView message, const Progress& progress);
+    const detail::SignedDataState& verifiedState() const;
+
     TrustStore trustStore_;
-    std::unique_ptr<State> state_;
+    std::unique_ptr<detail::SignedDataState> state_;
 };
 
 // `Utilities`.

@@ -1,11 +1,9 @@
 #include "TextDecoding.h"
 
+#include <QStringDecoder>
+#include <ctime>
 #include <openssl/asn1.h>
 #include <openssl/crypto.h>
-
-#include <QStringDecoder>
-
-#include <ctime>
 
 namespace selavia::signature::text {
 namespace {
@@ -82,8 +80,8 @@ std::optional<QString> decodeTextValue(const ASN1_TYPE* value)
     const ASN1_STRING* string = value->value.asn1_string;
     switch (value->type) {
     case V_ASN1_OCTET_STRING:
-        return decodeOctetText(QByteArrayView(ASN1_STRING_get0_data(string),
-                                              ASN1_STRING_length(string)));
+        return decodeOctetText(
+            QByteArrayView(ASN1_STRING_get0_data(string), ASN1_STRING_length(string)));
     case V_ASN1_UTF8STRING:
     case V_ASN1_BMPSTRING:
     case V_ASN1_PRINTABLESTRING:

@@ -3,7 +3,6 @@
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
-
 #include <optional>
 
 typedef struct asn1_string_st ASN1_STRING;

@@ -29,14 +29,18 @@ TrustStore TrustStore::systemDefault()
     return TrustStore(std::move(store));
 }
 
-TrustStore TrustStore::empty() { return TrustStore(newStore()); }
+TrustStore TrustStore::empty()
+{
+    return TrustStore(newStore());
+}
 
 void TrustStore::addTrusted(const QByteArray& derOrPem)
 {
     ERR_clear_error();
     ossl::UniqueX509 certificate;
     if (derOrPem.trimmed().startsWith("-----BEGIN")) {
-        ossl::UniqueBio bio(BIO_new_mem_buf(derOrPem.constData(), static_cast<int>(derOrPem.size())));
+        ossl::UniqueBio bio(
+            BIO_new_mem_buf(derOrPem.constData(), static_cast<int>(derOrPem.size())));
         certificate.reset(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     } else {
         const auto* cursor = reinterpret_cast<const unsigned char*>(derOrPem.constData());

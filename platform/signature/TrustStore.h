@@ -3,7 +3,6 @@
 #include "Certificate.h"
 
 #include <QByteArray>
-
 #include <memory>
 
 typedef struct x509_store_st X509_STORE;

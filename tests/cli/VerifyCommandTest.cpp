@@ -1,4 +1,5 @@
 #include "cli/VerifyCommand.h"
+
 #include "tests/support/Printers.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
@@ -8,7 +9,6 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace fx = selavia::fixtures;
@@ -35,8 +35,9 @@ protected:
         const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
         fx::MessageSpec spec;
         spec.content = kContent;
-        fx::SignerSpec signer{.cert = fx::issueEndEntity(icp.intermediate, "FULANA DE TAL:12345678901",
-                                                         {fx::icpPersonal("02031985", "98765432100")})};
+        fx::SignerSpec signer{.cert =
+                                  fx::issueEndEntity(icp.intermediate, "FULANA DE TAL:12345678901",
+                                                     {fx::icpPersonal("02031985", "98765432100")})};
         signer.attributes = {fx::documentNameAttribute("locacao.pdf"),
                              fx::documentDescriptionAttribute("<ct>CARIMBO_LOCAL</ct>")};
         spec.signers = {signer};
@@ -74,7 +75,7 @@ protected:
     QString err_;
 };
 
-const QStringList kMembers = {"file",          "verified",     "error",          "signatures_ok",
+const QStringList kMembers = {"file",          "verified",      "error",        "signatures_ok",
                               "original_name", "has_extension", "content_size", "content_sha256",
                               "signers",       "tree"};
 
@@ -85,7 +86,8 @@ TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
     const std::vector<QStringList> bad = {
         {}, {"--bogus", "a.slv"}, {"a.slv", "b.slv"}, {"--force", "a.slv"}, {"a.slv", "--extract"}};
     for (const QStringList& arguments : bad) {
-        EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage) << arguments.join(' ').toStdString();
+        EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage)
+            << arguments.join(' ').toStdString();
         EXPECT_TRUE(err_.contains("Uso: selavia-verify")) << err_.toStdString();
         EXPECT_TRUE(out_.isEmpty());
     }
@@ -107,9 +109,10 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(report["original_name"].toString(), "locacao.pdf");
     EXPECT_TRUE(report["has_extension"].toBool());
     EXPECT_EQ(report["content_size"].toInteger(), static_cast<qint64>(kContent.size()));
-    EXPECT_EQ(report["content_sha256"].toString(),
-              QCryptographicHash::hash(QByteArray::fromStdString(kContent), QCryptographicHash::Sha256)
-                  .toHex());
+    EXPECT_EQ(
+        report["content_sha256"].toString(),
+        QCryptographicHash::hash(QByteArray::fromStdString(kContent), QCryptographicHash::Sha256)
+            .toHex());
 
     const QJsonArray signers = report["signers"].toArray();
     ASSERT_EQ(signers.size(), 1);
@@ -121,7 +124,8 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["timestamp_origin"].toString(), "(LOCAL)");
     EXPECT_EQ(signer["version"].toInt(), 3);
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
-    EXPECT_EQ(signer["chain"].toArray()[2].toString(), "Autoridade Certificadora Raiz Brasileira v5");
+    EXPECT_EQ(signer["chain"].toArray()[2].toString(),
+              "Autoridade Certificadora Raiz Brasileira v5");
     EXPECT_EQ(signer.keys().size(), 13);
 
     const QJsonArray tree = report["tree"].toArray();
@@ -200,9 +204,11 @@ TEST_F(VerifyCommandTest, ExtractWritesTheOriginalAndRefusesToOverwriteWithoutFo
 TEST_F(VerifyCommandTest, ExtractAfterAFailedVerificationWritesNothing)
 {
     const fx::MessageSpec spec = icpSpec();
-    const QString path = writeMessage("x.slv", fx::tamperContent(fx::makeSignedMessage(spec), spec.content));
+    const QString path =
+        writeMessage("x.slv", fx::tamperContent(fx::makeSignedMessage(spec), spec.content));
     const QString target = dir_.filePath("nada.pdf");
-    EXPECT_EQ(run({"--extract", target, path}, trustingIcp()), cli::exit_status::kVerificationFailed);
+    EXPECT_EQ(run({"--extract", target, path}, trustingIcp()),
+              cli::exit_status::kVerificationFailed);
     EXPECT_FALSE(QFile::exists(target));
 }
 

@@ -1,11 +1,13 @@
-#include "platform/signature/SignatureError.h"
 #include "platform/signature/SignedData.h"
+
+#include "platform/signature/SignatureError.h"
 #include "tests/support/Printers.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QTemporaryDir>
-
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 namespace fx = selavia::fixtures;
@@ -14,7 +16,10 @@ namespace code = selavia::signature::code;
 
 namespace {
 
-QByteArray bytes(const fx::Bytes& raw) { return QByteArray::fromStdString(raw); }
+QByteArray bytes(const fx::Bytes& raw)
+{
+    return QByteArray::fromStdString(raw);
+}
 
 sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
 {
@@ -38,18 +43,18 @@ fx::MessageSpec icpMessage(const fx::Cert& signer, fx::Encoding encoding = fx::E
 
 fx::Cert icpSigner(std::time_t notBefore = 0, std::time_t notAfter = 0)
 {
-    return fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, "FULANO DE TAL:12345678901",
-                              {fx::SanEntry::email("fulano@example.com.br"),
-                               fx::icpPersonal("01021980", "12345678901")},
-                              notBefore, notAfter);
+    return fx::issueEndEntity(
+        fx::icpBrasilHierarchy().intermediate, "FULANO DE TAL:12345678901",
+        {fx::SanEntry::email("fulano@example.com.br"), fx::icpPersonal("01021980", "12345678901")},
+        notBefore, notAfter);
 }
 
-// The code of the SignatureError that verify() raises, or 0.
-std::uint32_t verifyCode(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
+// The code of the SignatureError that `verify` raises, or 0.
+std::uint32_t codeOf(const std::function<void(sig::SignedData&)>& verify, sig::TrustStore store)
 {
     sig::SignedData data(std::move(store));
     try {
-        data.verify(bytes(message));
+        verify(data);
     } catch (const sig::SignatureError& error) {
         EXPECT_FALSE(data.isVerified());
         EXPECT_FALSE(error.description().isEmpty());
@@ -58,11 +63,52 @@ std::uint32_t verifyCode(const fx::Bytes& message, sig::TrustStore store = sig::
     return 0;
 }
 
-sig::SignedData verified(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
+// The message as a file on disk, for the path that reads from the file.
+class MessageFile {
+public:
+    explicit MessageFile(const fx::Bytes& message)
+    {
+        EXPECT_TRUE(file_.open());
+        file_.write(message.data(), static_cast<qint64>(message.size()));
+        file_.flush();
+    }
+    int descriptor() { return file_.handle(); }
+    qint64 size() const { return file_.size(); }
+
+private:
+    QTemporaryFile file_;
+};
+
+// Verifies from memory and from a file; both paths must agree on the code.
+std::uint32_t verifyCode(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
 {
-    sig::SignedData data(std::move(store));
-    data.verify(bytes(message));
-    return data;
+    const std::uint32_t inMemory =
+        codeOf([&](sig::SignedData& data) { data.verify(bytes(message)); }, store);
+    MessageFile file(message);
+    const std::uint32_t fromFile = codeOf(
+        [&](sig::SignedData& data) { data.verifyFile(file.descriptor(), file.size()); }, store);
+    EXPECT_EQ(inMemory, fromFile) << "the two paths disagree";
+    return inMemory;
+}
+
+// A message verified through the file path, checked against the memory path.
+struct Verified {
+    std::unique_ptr<MessageFile> file;
+    std::unique_ptr<sig::SignedData> data;
+    sig::SignedData* operator->() const { return data.get(); }
+};
+
+Verified verified(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
+{
+    sig::SignedData inMemory(store);
+    inMemory.verify(bytes(message));
+    Verified result{std::make_unique<MessageFile>(message),
+                    std::make_unique<sig::SignedData>(store)};
+    result.data->verifyFile(result.file->descriptor(), result.file->size());
+    EXPECT_EQ(result.data->content(), inMemory.content());
+    EXPECT_EQ(result.data->contentSha256(), inMemory.contentSha256());
+    EXPECT_EQ(result.data->signers().size(), inMemory.signers().size());
+    return result;
 }
 
 } // namespace
@@ -157,10 +203,10 @@ TEST(InputFormTest, EveryAcceptedFormGivesTheSameContent)
     fx::Cert signer = icpSigner();
     for (const auto& [encoding, form] : forms) {
         fx::MessageSpec spec = icpMessage(signer, encoding);
-        sig::SignedData data = verified(fx::makeSignedMessage(spec));
-        EXPECT_EQ(data.content(), bytes(spec.content)) << static_cast<int>(encoding);
-        EXPECT_EQ(data.inputForm(), form) << static_cast<int>(encoding);
-        ASSERT_EQ(data.signers().size(), 1u);
+        Verified data = verified(fx::makeSignedMessage(spec));
+        EXPECT_EQ(data->content(), bytes(spec.content)) << static_cast<int>(encoding);
+        EXPECT_EQ(data->inputForm(), form) << static_cast<int>(encoding);
+        ASSERT_EQ(data->signers().size(), 1u);
     }
 }
 
@@ -180,10 +226,10 @@ TEST(SignerTest, SignersComeInMessageOrderWithTheirOwnCertificates)
     fx::MessageSpec spec = icpMessage(first);
     spec.signers.push_back({.cert = second, .digest = fx::Digest::Sha512});
     spec.signers[0].digest = fx::Digest::Sha1;
-    sig::SignedData data = verified(fx::makeSignedMessage(spec));
-    ASSERT_EQ(data.signers().size(), 2u);
-    EXPECT_EQ(data.signers()[0].certificate().der(), bytes(first.der()));
-    EXPECT_EQ(data.signers()[1].certificate().der(), bytes(second.der()));
+    Verified data = verified(fx::makeSignedMessage(spec));
+    ASSERT_EQ(data->signers().size(), 2u);
+    EXPECT_EQ(data->signers()[0].certificate().der(), bytes(first.der()));
+    EXPECT_EQ(data->signers()[1].certificate().der(), bytes(second.der()));
 }
 
 TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
@@ -194,8 +240,8 @@ TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
     for (fx::TextEncoding encoding : encodings) {
         fx::MessageSpec spec = icpMessage(icpSigner());
         spec.signers[0].attributes = {fx::documentNameAttribute("contratação-2026.pdf", encoding)};
-        sig::SignedData data = verified(fx::makeSignedMessage(spec));
-        const auto& attributes = data.signers()[0].authenticatedAttributes();
+        Verified data = verified(fx::makeSignedMessage(spec));
+        const auto& attributes = data->signers()[0].authenticatedAttributes();
         auto name = std::find_if(attributes.begin(), attributes.end(), [](const auto& a) {
             return a.name == sig::AttributeName::DocumentName;
         });
@@ -203,12 +249,13 @@ TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
         EXPECT_EQ(name->value.toString(), QStringLiteral("contratação-2026.pdf"))
             << static_cast<int>(encoding);
     }
-    for (fx::TextEncoding ascii : {fx::TextEncoding::PrintableString, fx::TextEncoding::Ia5String}) {
+    for (fx::TextEncoding ascii :
+         {fx::TextEncoding::PrintableString, fx::TextEncoding::Ia5String}) {
         fx::MessageSpec spec = icpMessage(icpSigner());
         spec.signers[0].attributes = {fx::documentDescriptionAttribute("CARIMBO LOCAL", ascii)};
-        sig::SignedData data = verified(fx::makeSignedMessage(spec));
+        Verified data = verified(fx::makeSignedMessage(spec));
         bool found = false;
-        for (const auto& attribute : data.signers()[0].authenticatedAttributes()) {
+        for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
             if (attribute.name == sig::AttributeName::DocumentDescription) {
                 EXPECT_EQ(attribute.value.toString(), "CARIMBO LOCAL");
                 found = true;
@@ -225,9 +272,9 @@ TEST(SignerTest, SigningTimeIsReadFromUtcTimeAndGeneralizedTime)
         spec.signers[0].signingTime.reset();
         spec.signers[0].attributes = {
             fx::signingTimeAttribute(fx::utc(2026, 12, 6, 21, 5, 9), generalized)};
-        sig::SignedData data = verified(fx::makeSignedMessage(spec));
+        Verified data = verified(fx::makeSignedMessage(spec));
         int times = 0;
-        for (const auto& attribute : data.signers()[0].authenticatedAttributes()) {
+        for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
             if (attribute.name != sig::AttributeName::SigningTime)
                 continue;
             ++times;
@@ -244,9 +291,9 @@ TEST(SignerTest, ARepeatedAttributeIsListedEveryTimeInMessageOrder)
     // DER sorts the set by encoding: the shorter value comes first.
     spec.signers[0].attributes = {fx::documentNameAttribute("segundo-nome.pdf"),
                                   fx::documentNameAttribute("a.pdf")};
-    sig::SignedData data = verified(fx::makeSignedMessage(spec));
+    Verified data = verified(fx::makeSignedMessage(spec));
     QStringList names;
-    for (const auto& attribute : data.signers()[0].authenticatedAttributes()) {
+    for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
         if (attribute.name == sig::AttributeName::DocumentName)
             names << attribute.value.toString();
     }
@@ -258,8 +305,8 @@ TEST(SignerTest, WithoutSigningTimeTheSignerHasNoSuchAttribute)
     fx::MessageSpec spec = icpMessage(icpSigner());
     spec.signers[0].signingTime.reset();
     spec.signers[0].attributes = {fx::documentNameAttribute("x.pdf")};
-    sig::SignedData data = verified(fx::makeSignedMessage(spec));
-    for (const auto& attribute : data.signers()[0].authenticatedAttributes())
+    Verified data = verified(fx::makeSignedMessage(spec));
+    for (const auto& attribute : data->signers()[0].authenticatedAttributes())
         EXPECT_NE(attribute.name, sig::AttributeName::SigningTime);
 }
 
@@ -267,8 +314,8 @@ TEST(ChainTest, ChainRunsFromTheSignerTowardsTheRoot)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     fx::Cert signer = icpSigner();
-    sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(signer)), storeTrusting({&icp.root}));
-    const sig::Signer& first = data.signers()[0];
+    Verified data = verified(fx::makeSignedMessage(icpMessage(signer)), storeTrusting({&icp.root}));
+    const sig::Signer& first = data->signers()[0];
     const sig::CertificateCollection& attached = first.chain().certificates();
     ASSERT_EQ(attached.count(), 3);
     EXPECT_EQ(attached.item(0).der(), bytes(signer.der()));
@@ -285,22 +332,22 @@ TEST(ChainTest, AnUntrustedChainBuildsAsFarAsItCan)
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     fx::MessageSpec spec = icpMessage(icpSigner());
     spec.extraCertificates = {icp.intermediate}; // the root is neither sent nor trusted
-    sig::SignedData data = verified(fx::makeSignedMessage(spec));
+    Verified data = verified(fx::makeSignedMessage(spec));
     sig::Chain chain;
-    EXPECT_FALSE(chain.build(data.signers()[0].certificate()));
+    EXPECT_FALSE(chain.build(data->signers()[0].certificate()));
     ASSERT_EQ(chain.certificates().count(), 2);
     EXPECT_EQ(chain.certificates().item(1).der(), bytes(icp.intermediate.der()));
 
-    sig::SignedData withRoot = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
+    Verified withRoot = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
     sig::Chain untrusted;
-    EXPECT_FALSE(untrusted.build(withRoot.signers()[0].certificate()));
+    EXPECT_FALSE(untrusted.build(withRoot->signers()[0].certificate()));
     EXPECT_EQ(untrusted.certificates().count(), 3);
 }
 
 TEST(FindTest, SubjectNameSearchIgnoresCaseAndMatchesSuffixedNames)
 {
-    sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
-    const sig::CertificateCollection& chain = data.signers()[0].chain().certificates();
+    Verified data = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
+    const sig::CertificateCollection& chain = data->signers()[0].chain().certificates();
     auto found = chain.find(sig::FindType::SubjectName,
                             QStringLiteral("autoridade certificadora RAIZ brasileira"), false);
     ASSERT_EQ(found.count(), 1);
@@ -319,9 +366,9 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     const std::time_t now = std::time(nullptr);
     const std::time_t day = 86400;
     auto validity = [&](const fx::MessageSpec& spec, bool trustRoot) {
-        sig::SignedData data = verified(fx::makeSignedMessage(spec),
-                                        trustRoot ? storeTrusting({&icp.root}) : sig::TrustStore::empty());
-        return data.signers()[0].certificate().isValid();
+        Verified data = verified(fx::makeSignedMessage(spec),
+                                 trustRoot ? storeTrusting({&icp.root}) : sig::TrustStore::empty());
+        return data->signers()[0].certificate().isValid();
     };
     EXPECT_TRUE(validity(icpMessage(icpSigner()), true).result);
 
@@ -339,7 +386,8 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     withCrl.crls = {fx::makeCrl(icp.intermediate, {revoked})};
     sig::CertificateStatus status = validity(withCrl, true);
     EXPECT_FALSE(status.result);
-    EXPECT_TRUE(status.problems.join(' ').contains("revogado")) << status.problems.join(' ').toStdString();
+    EXPECT_TRUE(status.problems.join(' ').contains("revogado"))
+        << status.problems.join(' ').toStdString();
 
     fx::MessageSpec otherRevoked = icpMessage(icpSigner());
     otherRevoked.crls = {fx::makeCrl(icp.intermediate, {icpSigner()})};
@@ -358,15 +406,16 @@ TEST(CertificateTest, SerialAndThumbprintMatchTheOpensslCommand)
         const QString path = dir.filePath(QStringLiteral("c%1.pem").arg(serial));
         fx::writeFile(path.toStdString(), raw.pem());
         QProcess openssl;
-        openssl.start("openssl", {"x509", "-in", path, "-noout", "-serial", "-fingerprint", "-sha1"});
+        openssl.start("openssl",
+                      {"x509", "-in", path, "-noout", "-serial", "-fingerprint", "-sha1"});
         ASSERT_TRUE(openssl.waitForFinished(10000));
         const QString output = QString::fromLatin1(openssl.readAllStandardOutput());
         const QString expectedSerial = output.section("serial=", 1).section('\n', 0, 0).trimmed();
         const QString expectedThumb =
             output.section("Fingerprint=", 1).section('\n', 0, 0).remove(':').trimmed();
 
-        sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(raw)));
-        const sig::Certificate& certificate = data.signers()[0].certificate();
+        Verified data = verified(fx::makeSignedMessage(icpMessage(raw)));
+        const sig::Certificate& certificate = data->signers()[0].certificate();
         EXPECT_EQ(certificate.serialNumber(), expectedSerial);
         EXPECT_EQ(certificate.thumbprint(), expectedThumb);
         EXPECT_EQ(certificate.version(), 3);
@@ -375,17 +424,18 @@ TEST(CertificateTest, SerialAndThumbprintMatchTheOpensslCommand)
 
 TEST(CertificateTest, SimpleNameFallsBackFromCommonNameToUnitOrganisationAndEmail)
 {
-    const std::vector<std::pair<std::vector<std::pair<std::string, std::string>>, QString>> cases = {
-        {{{"O", "Org"}, {"OU", "Unidade"}, {"CN", "Nome Comum"}}, "Nome Comum"},
-        {{{"O", "Org"}, {"OU", "Unidade"}}, "Unidade"},
-        {{{"C", "BR"}, {"O", "Org"}}, "Org"},
-        {{{"emailAddress", "so@example.com"}}, "so@example.com"},
-    };
+    const std::vector<std::pair<std::vector<std::pair<std::string, std::string>>, QString>> cases =
+        {
+            {{{"O", "Org"}, {"OU", "Unidade"}, {"CN", "Nome Comum"}}, "Nome Comum"},
+            {{{"O", "Org"}, {"OU", "Unidade"}}, "Unidade"},
+            {{{"C", "BR"}, {"O", "Org"}}, "Org"},
+            {{{"emailAddress", "so@example.com"}}, "so@example.com"},
+        };
     for (const auto& [subject, expected] : cases) {
         fx::CertSpec spec;
         spec.subject = subject;
-        sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
-        EXPECT_EQ(data.signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectSimpleName),
+        Verified data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
+        EXPECT_EQ(data->signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectSimpleName),
                   expected);
     }
 }
@@ -393,8 +443,8 @@ TEST(CertificateTest, SimpleNameFallsBackFromCommonNameToUnitOrganisationAndEmai
 TEST(CertificateTest, EmailComesFromTheAlternativeNameThenTheSubject)
 {
     auto emailOf = [](const fx::CertSpec& spec) {
-        sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
-        return data.signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectEmail);
+        Verified data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
+        return data->signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectEmail);
     };
     fx::CertSpec spec;
     spec.subject = {{"CN", "A"}, {"emailAddress", "subject@example.com"}};
@@ -410,9 +460,9 @@ TEST(CertificateTest, EmailComesFromTheAlternativeNameThenTheSubject)
 TEST(CertificateTest, SubjectAlternativeNameIsExtensionTwelveWithItsDerInBase64)
 {
     fx::Cert signer = icpSigner();
-    sig::SignedData data = verified(fx::makeSignedMessage(icpMessage(signer)));
+    Verified data = verified(fx::makeSignedMessage(icpMessage(signer)));
     int alternativeNames = 0;
-    for (const sig::Extension& extension : data.signers()[0].certificate().extensions()) {
+    for (const sig::Extension& extension : data->signers()[0].certificate().extensions()) {
         if (extension.name != sig::OidName::SubjectAltName)
             continue;
         ++alternativeNames;
@@ -448,8 +498,92 @@ TEST(CertificateTest, ANullCertificateFailsCleanly)
     EXPECT_THROW((void)none.serialNumber(), sig::SignatureError);
     EXPECT_THROW((void)none.extensions(), sig::SignatureError);
     EXPECT_FALSE(none.isValid().result);
-    EXPECT_THROW((void)sig::CertificateCollection({none}).find(sig::FindType::SubjectName, "x", false),
-                 sig::SignatureError);
+    EXPECT_THROW(
+        (void)sig::CertificateCollection({none}).find(sig::FindType::SubjectName, "x", false),
+        sig::SignatureError);
     sig::Chain chain;
     EXPECT_THROW(chain.build(none), sig::SignatureError);
+}
+
+TEST(StreamingTest, DefiniteContentIsReadFromTheFileAndOtherFormsFromMemory)
+{
+    fx::Cert signer = icpSigner();
+    const std::vector<std::pair<fx::Encoding, bool>> forms = {{fx::Encoding::Der, true},
+                                                              {fx::Encoding::BerIndefinite, false},
+                                                              {fx::Encoding::PemCms, false},
+                                                              {fx::Encoding::Base64Lines, false}};
+    for (const auto& [encoding, inFile] : forms) {
+        fx::MessageSpec spec = icpMessage(signer, encoding);
+        spec.content = std::string(300000, 'z');
+        Verified data = verified(fx::makeSignedMessage(spec));
+        const sig::ContentSource source = data->contentSource();
+        EXPECT_EQ(source.inFile(), inFile) << static_cast<int>(encoding);
+        EXPECT_EQ(source.length, 300000);
+        EXPECT_EQ(data->contentSize(), 300000);
+    }
+}
+
+TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    spec.content = std::string(5 * 1024 * 1024 + 17, 'p');
+    const fx::Bytes message = fx::makeSignedMessage(spec);
+    for (bool fromFile : {true, false}) {
+        std::vector<std::pair<qint64, qint64>> calls;
+        auto record = [&](qint64 done, qint64 total) {
+            calls.emplace_back(done, total);
+            return true;
+        };
+        MessageFile file(message);
+        sig::SignedData data(sig::TrustStore::empty());
+        if (fromFile)
+            data.verifyFile(file.descriptor(), file.size(), record);
+        else
+            data.verify(bytes(message)); // no progress on this entry
+        if (!fromFile)
+            continue;
+        ASSERT_GE(calls.size(), 5u);
+        EXPECT_EQ(calls.back(),
+                  std::make_pair(qint64(spec.content.size()), qint64(spec.content.size())));
+        for (size_t i = 1; i < calls.size(); ++i)
+            EXPECT_LT(calls[i - 1].first, calls[i].first);
+
+        sig::SignedData stopped(sig::TrustStore::empty());
+        int seen = 0;
+        try {
+            stopped.verifyFile(file.descriptor(), file.size(),
+                               [&](qint64, qint64) { return ++seen < 2; });
+            ADD_FAILURE() << "a stopped verification must fail";
+        } catch (const sig::SignatureError& error) {
+            EXPECT_EQ(error.code(), code::kCancelled);
+        }
+        EXPECT_FALSE(stopped.isVerified());
+    }
+}
+
+TEST(StreamingTest, Sha256OfTheContentIsRightWhateverTheSignersDigest)
+{
+    for (fx::Digest digest : {fx::Digest::Sha1, fx::Digest::Sha256, fx::Digest::Sha512}) {
+        fx::MessageSpec spec = icpMessage(icpSigner());
+        spec.signers[0].digest = digest;
+        spec.content = std::string(2 * 1024 * 1024 + 3, 's');
+        Verified data = verified(fx::makeSignedMessage(spec));
+        EXPECT_EQ(data->contentSha256(),
+                  QCryptographicHash::hash(bytes(spec.content), QCryptographicHash::Sha256));
+    }
+}
+
+TEST(StreamingTest, DamagedFramesGiveTheSameVerdictAsTheWholeMessage)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner());
+    spec.content = std::string(70000, 'd');
+    const fx::Bytes message = fx::makeSignedMessage(spec);
+    // Cut at every region: before, inside and after the content.
+    for (std::size_t length : {std::size_t(3), std::size_t(40), std::size_t(100),
+                               message.size() / 2, message.size() - 200, message.size() - 1}) {
+        EXPECT_EQ(verifyCode(fx::truncate(message, length)), code::kNotSignedData) << length;
+    }
+    fx::Bytes grown = message;
+    grown[1] = static_cast<char>(grown[1] ^ 0x01); // the outer length no longer fits
+    verifyCode(grown);                             // the two paths agree, whatever the code
 }
