@@ -1,25 +1,29 @@
 #include "app/FrmOpen.h"
 
+#include "app/modLayout.h"
+#include "app/zFrmLegenda.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
 #include <map>
 
 namespace selavia::app {
@@ -28,6 +32,8 @@ namespace {
 using fileinfo::FileProperty;
 
 const QString kTitle = QStringLiteral("Selavia Reader");
+constexpr qint64 kEventInterval = 40;  // ms between event runs while hashing
+constexpr qint64 kProgressDelay = 500; // ms of work before the bar shows
 constexpr int kNodeIndexRole = Qt::UserRole;
 
 template <typename T> T* named(T* widget, const char* name)
@@ -84,12 +90,16 @@ QFrame* statusPanel(const char* name, const char* imageName, resources::Picture 
     return panel;
 }
 
-QString environmentText(const char* name) { return qEnvironmentVariable(name); }
+QString environmentText(const char* name)
+{
+    return qEnvironmentVariable(name);
+}
 
 } // namespace
 
 struct FrmOpen::Ui {
     QWidget* FrmLoading = nullptr;
+    QProgressBar* progressBar = nullptr;
     QWidget* FrmError = nullptr;
     QLabel* lblErrorNum = nullptr;
     QPlainTextEdit* lblErrorDes = nullptr;
@@ -130,8 +140,8 @@ QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
     top->addWidget(ui->text[boxes[0]], 1);
     layout->addLayout(top);
     const QStringList labels = {QStringLiteral("Tipo de arquivo:"), QStringLiteral("Local:"),
-                                QStringLiteral("Tamanho:"), QStringLiteral("Criado em:"),
-                                QStringLiteral("Modificado em:"), QStringLiteral("Acessado em:")};
+                                QStringLiteral("Tamanho:"),         QStringLiteral("Criado em:"),
+                                QStringLiteral("Modificado em:"),   QStringLiteral("Acessado em:")};
     auto* grid = new QGridLayout;
     int row = 0;
     grid->addWidget(etchedLine(), row++, 0, 1, 2);
@@ -161,11 +171,12 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     Ui& ui = *ui_;
 
     // Tab 0: the signed file.
-    QWidget* signedTab = propertiesTab(&ui, "Image1", ui.Image1, {1, 3, 4, 5, 11, 10, 9},
-                                       {"Text1", "Text3", "Text4", "Text5", "Text11", "Text10", "Text9"});
+    QWidget* signedTab =
+        propertiesTab(&ui, "Image1", ui.Image1, {1, 3, 4, 5, 11, 10, 9},
+                      {"Text1", "Text3", "Text4", "Text5", "Text11", "Text10", "Text9"});
     auto* signedLayout = static_cast<QVBoxLayout*>(signedTab->layout());
-    ui.frame_integridade_ok = statusPanel("frame_integridade_ok", "Image5", resources::Picture::Tick,
-                                          QStringLiteral("Integridade"));
+    ui.frame_integridade_ok = statusPanel("frame_integridade_ok", "Image5",
+                                          resources::Picture::Tick, QStringLiteral("Integridade"));
     ui.FrameSignatures_ok = statusPanel("FrameSignatures_ok", "Image4", resources::Picture::Tick,
                                         QStringLiteral("Assinaturas e Certificados"));
     ui.FrameSignatures_false = statusPanel(
@@ -180,8 +191,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     signedLayout->addStretch(1);
 
     // Tab 1: the original document.
-    QWidget* originalTab = propertiesTab(&ui, "Image2", ui.Image2, {2, 6, 7, 8, 14, 13, 12},
-                                         {"Text2", "Text6", "Text7", "Text8", "Text14", "Text13", "Text12"});
+    QWidget* originalTab =
+        propertiesTab(&ui, "Image2", ui.Image2, {2, 6, 7, 8, 14, 13, 12},
+                      {"Text2", "Text6", "Text7", "Text8", "Text14", "Text13", "Text12"});
     auto* originalLayout = static_cast<QVBoxLayout*>(originalTab->layout());
     ui.framecompatib = named(new QFrame, "framecompatib");
     ui.framecompatib->setAutoFillBackground(true);
@@ -191,9 +203,13 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.framecompatib->setPalette(tooltip);
     ui.framecompatib->setFrameShape(QFrame::StyledPanel);
     auto* compat = new QGridLayout(ui.framecompatib);
-    compat->addWidget(pictureLabel("Image6", resources::picture(resources::Picture::Alert, 32)), 0, 0, 2, 1);
-    compat->addWidget(heading("Label17", QStringLiteral("Incompatibilidade Detectada !"), 10), 0, 1, 1, 2);
-    compat->addWidget(named(new QLabel(QStringLiteral("Definir extensão do documento original:")), "Label16"), 1, 1, 1, 2);
+    compat->addWidget(pictureLabel("Image6", resources::picture(resources::Picture::Alert, 32)), 0,
+                      0, 2, 1);
+    compat->addWidget(heading("Label17", QStringLiteral("Incompatibilidade Detectada !"), 10), 0, 1,
+                      1, 2);
+    compat->addWidget(
+        named(new QLabel(QStringLiteral("Definir extensão do documento original:")), "Label16"), 1,
+        1, 1, 2);
     ui.text[15] = named(new QLineEdit, "Text15");
     compat->addWidget(ui.text[15], 2, 1);
     ui.Command1 = named(new QPushButton(QStringLiteral("Aplicar")), "Command1");
@@ -206,21 +222,27 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     // Tab 2: the signatures.
     auto* signaturesTab = new QWidget;
     auto* signaturesLayout = new QVBoxLayout(signaturesTab);
-    signaturesLayout->addWidget(heading("Label2", QStringLiteral("Assinaturas e Certificados"), 10));
-    auto* purpose = named(new QLabel(QStringLiteral("Identifica os responsáveis e/ou assinates assim "
-                                                    "como a integridade do documento.")),
-                          "LblOpen2");
+    signaturesLayout->addWidget(
+        heading("Label2", QStringLiteral("Assinaturas e Certificados"), 10));
+    auto* purpose =
+        named(new QLabel(QStringLiteral("Identifica os responsáveis e/ou assinates assim "
+                                        "como a integridade do documento.")),
+              "LblOpen2");
     purpose->setWordWrap(true);
     signaturesLayout->addWidget(purpose);
     ui.tvSigns = named(new QTreeWidget, "tvSigns");
     ui.tvSigns->setHeaderHidden(true);
     ui.tvSigns->setIconSize(QSize(16, 16));
+    // Long timestamp and chain texts scroll instead of being cut short.
+    ui.tvSigns->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui.tvSigns->header()->setStretchLastSection(false);
     ui.tvSigns->viewport()->installEventFilter(this);
     signaturesLayout->addWidget(ui.tvSigns, 1);
-    auto* hint = named(new QLabel(QStringLiteral("Clique com o botão direito do mouse na janela acima "
-                                                 "para visualizar as propriedades do objeto "
-                                                 "selecionado.")),
-                       "Label5");
+    auto* hint =
+        named(new QLabel(QStringLiteral("Clique com o botão direito do mouse na janela acima "
+                                        "para visualizar as propriedades do objeto "
+                                        "selecionado.")),
+              "Label5");
     hint->setWordWrap(true);
     signaturesLayout->addWidget(hint);
 
@@ -233,7 +255,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     // The error panel stands where the tabs would.
     ui.FrmError = named(new QWidget, "FrmError");
     auto* errorLayout = new QGridLayout(ui.FrmError);
-    errorLayout->addWidget(pictureLabel("Image3", resources::picture(resources::Picture::Error, 32)), 0, 0, Qt::AlignTop);
+    errorLayout->addWidget(
+        pictureLabel("Image3", resources::picture(resources::Picture::Error, 32)), 0, 0,
+        Qt::AlignTop);
     ui.lblErrorNum = named(new QLabel, "lblErrorNum");
     QFont errorFont(QStringLiteral("Tahoma"), 11);
     errorFont.setBold(true);
@@ -274,6 +298,12 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     auto* wait = named(new QLabel(QStringLiteral("Aguarde ...")), "Label21");
     wait->setAlignment(Qt::AlignCenter);
     loading->addWidget(wait);
+    ui.progressBar = named(new QProgressBar, "progressBar");
+    ui.progressBar->setRange(0, 100);
+    ui.progressBar->setTextVisible(true);
+    ui.progressBar->setMaximumWidth(320);
+    ui.progressBar->hide();
+    loading->addWidget(ui.progressBar, 0, Qt::AlignHCenter);
     loading->addStretch(1);
     ui.FrmLoading->setGeometry(rect());
     ui.FrmLoading->raise();
@@ -335,7 +365,9 @@ void FrmOpen::ShowFile(const QString& aFilePath)
     if (!letEventsRun())
         return;
 
-    document_ = verify::loadSignedDocument(aFilePath, trustStore_);
+    document_ = verify::loadSignedDocument(aFilePath, trustStore_, busyProgress());
+    if (ended_) // closed while the content was hashed
+        return;
     if (document_.error) {
         ShowVerificationError(*document_.error);
         return;
@@ -392,6 +424,27 @@ void FrmOpen::ShowVerificationError(const verify::VerificationError& error)
     ui_->lblErrorDes->setPlainText(error.text);
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;
+}
+
+// Keeps the busy panel alive while a large content is hashed: events run
+// every few tens of milliseconds, and the bar shows once the work has taken
+// half a second. Closing the window stops the work.
+signature::Progress FrmOpen::busyProgress()
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
+    return [this, sinceStart, sinceEvents](qint64 done, qint64 total) mutable {
+        if (sinceEvents.elapsed() < kEventInterval)
+            return !ended_;
+        sinceEvents.restart();
+        if (sinceStart.elapsed() >= kProgressDelay && total > 0) {
+            ui_->progressBar->setValue(static_cast<int>(done * 100 / total));
+            ui_->progressBar->show();
+        }
+        return letEventsRun();
+    };
 }
 
 bool FrmOpen::letEventsRun()
@@ -465,9 +518,7 @@ QString FrmOpen::tempFolderPath()
 
 void FrmOpen::writeTempCopy()
 {
-    if (!document_.signedData)
-        return;
-    (void)fileinfo::WriteFileBytes(tempCopyPath_, document_.signedData->content());
+    (void)verify::writeOriginalDocument(document_, tempCopyPath_);
 }
 
 void FrmOpen::setDocumentButtonsEnabled(bool enabled)
@@ -501,9 +552,15 @@ void FrmOpen::Form_Unload()
     desktop_.endProgram();
 }
 
-void FrmOpen::BTN001_Click() { close(); }
+void FrmOpen::BTN001_Click()
+{
+    close();
+}
 
-void FrmOpen::BTN002_Click() { desktop_.open(QUrl::fromLocalFile(tempCopyPath_)); }
+void FrmOpen::BTN002_Click()
+{
+    desktop_.open(QUrl::fromLocalFile(tempCopyPath_));
+}
 
 void FrmOpen::BTN003_Click()
 {
@@ -515,9 +572,9 @@ void FrmOpen::BTN003_Click()
                      extension + QStringLiteral(")|*.") + extension;
     request.initialFolder = environmentText("MYDOC");
     std::optional<QString> target = desktop_.saveFileName(this, request);
-    if (!target || !document_.signedData)
+    if (!target)
         return;
-    if (auto failure = fileinfo::WriteFileBytes(*target, document_.signedData->content())) {
+    if (auto failure = verify::writeOriginalDocument(document_, *target)) {
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar o documento em \"%1\".\r\n%2")
                              .arg(*target, failure->text()));
@@ -540,9 +597,7 @@ void FrmOpen::Command1_Click()
         return;
     }
     const QString newPath = tempFolderPath() + QLatin1Char('/') + name;
-    if (!document_.signedData)
-        return;
-    if (auto failure = fileinfo::WriteFileBytes(newPath, document_.signedData->content())) {
+    if (auto failure = verify::writeOriginalDocument(document_, newPath)) {
         refuseName(QStringLiteral("Não foi possível gravar o documento como \"%1\".\r\n%2")
                        .arg(name, failure->text()));
         return;
@@ -588,7 +643,8 @@ void FrmOpen::tvSigns_MouseUp(Qt::MouseButton button, const QPoint& globalPositi
     if (button != Qt::RightButton)
         return;
     const verify::TreeNode* node = selectedNode();
-    ui_->showcertificate->setEnabled(node != nullptr && node->imageKey == QLatin1String("certificate"));
+    ui_->showcertificate->setEnabled(node != nullptr &&
+                                     node->imageKey == QLatin1String("certificate"));
     ui_->showlegenda->setEnabled(true);
     ui_->popMenu->popup(globalPosition);
 }
@@ -602,15 +658,9 @@ void FrmOpen::showcertificate_Click()
 
 void FrmOpen::showlegenda_Click()
 {
-    if (!legendFactory_)
-        return;
-    QWidget* legend = legendFactory_();
-    if (legend == nullptr)
-        return;
     setEnabled(false);
-    legend->setAttribute(Qt::WA_DeleteOnClose);
-    connect(legend, &QObject::destroyed, this, [this] { setEnabled(true); });
-    legend->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    auto* legend = new zFrmLegenda(this);
+    SetWindowTopMost(legend, kTrue);
     legend->show();
 }
 

@@ -9,8 +9,6 @@
 #include "verify/VerifiedDocument.h"
 
 #include <QWidget>
-
-#include <functional>
 #include <optional>
 
 class QAction;
@@ -40,9 +38,6 @@ public:
     // Loads, verifies and shows one signed file.
     void ShowFile(const QString& aFilePath);
 
-    // Makes the legend window; the window takes input again once it is destroyed.
-    void setLegendFactory(std::function<QWidget*()> factory) { legendFactory_ = std::move(factory); }
-
     // `SignedDocument`.
     const QString& originalName() const { return originalName_; }
     bool hasExtension() const { return hasExtension_; }
@@ -70,6 +65,7 @@ private:
     void showVerifiedDocument();
     // Lets pending window events run; false when the window was closed meanwhile.
     bool letEventsRun();
+    signature::Progress busyProgress();
     QString property(const QString& path, fileinfo::FileProperty selector);
     void fillSignedFileRows();
     void fillOriginalRows();
@@ -84,7 +80,6 @@ private:
     desktop::Desktop& desktop_;
     signature::TrustStore trustStore_;
     std::unique_ptr<Ui> ui_;
-    std::function<QWidget*()> legendFactory_;
 
     verify::VerifiedDocument document_;
     QString aFilePath_;

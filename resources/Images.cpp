@@ -30,11 +30,15 @@ QString imagePath(const QString& name)
 // Drawn straight from the SVG so that pixmaps do not depend on the SVG image
 // format plugin being installed; cached because trees ask for the same
 // images over and over.
-QPixmap render(const QString& path, int size, qreal ratio)
+QPixmap render(const QString& path, QSize size, qreal ratio)
 {
     ensureRegistered();
-    const int pixels = qCeil(size * ratio);
-    const QString cacheKey = QStringLiteral("selavia:%1:%2:%3").arg(path).arg(pixels).arg(ratio);
+    const QSize pixels(qCeil(size.width() * ratio), qCeil(size.height() * ratio));
+    const QString cacheKey = QStringLiteral("selavia:%1:%2x%3:%4")
+                                 .arg(path)
+                                 .arg(pixels.width())
+                                 .arg(pixels.height())
+                                 .arg(ratio);
     QPixmap pixmap;
     if (QPixmapCache::find(cacheKey, &pixmap)) {
         return pixmap;
@@ -43,7 +47,8 @@ QPixmap render(const QString& path, int size, qreal ratio)
     if (!renderer.isValid()) {
         return {};
     }
-    pixmap = QPixmap(pixels, pixels);
+    renderer.setAspectRatioMode(Qt::KeepAspectRatio);
+    pixmap = QPixmap(pixels);
     pixmap.fill(Qt::transparent);
     {
         QPainter painter(&pixmap);
@@ -53,6 +58,11 @@ QPixmap render(const QString& path, int size, qreal ratio)
     pixmap.setDevicePixelRatio(ratio);
     QPixmapCache::insert(cacheKey, pixmap);
     return pixmap;
+}
+
+QPixmap render(const QString& path, int size, qreal ratio)
+{
+    return render(path, QSize(size, size), ratio);
 }
 
 // One pixmap per size lets QIcon pick an exact match for small sizes and
@@ -79,6 +89,12 @@ QString pictureName(Picture which)
         return QStringLiteral("alert");
     case Picture::AppIcon:
         return QStringLiteral("selavia");
+    case Picture::Strip:
+        return QStringLiteral("strip");
+    case Picture::Bullet:
+        return QStringLiteral("bullet");
+    case Picture::Link:
+        return QStringLiteral("link");
     }
     return {};
 }
@@ -114,11 +130,22 @@ QIcon treeImage(const QString& key)
 
 QPixmap picture(Picture which, int size)
 {
-    if (size < 1) {
+    return picture(which, QSize(size, size));
+}
+
+QPixmap picture(Picture which, QSize size)
+{
+    if (size.width() < 1 || size.height() < 1) {
         return {};
     }
     const qreal ratio = qGuiApp != nullptr ? qGuiApp->devicePixelRatio() : 1.0;
     return render(imagePath(pictureName(which)), size, ratio);
+}
+
+QSize ownSize(Picture which)
+{
+    ensureRegistered();
+    return QSvgRenderer(imagePath(pictureName(which))).defaultSize();
 }
 
 QIcon appIcon()

@@ -6,6 +6,7 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -20,11 +21,18 @@ const QStringList& treeImageKeys();
 // QIcon for a key that is not in treeImageKeys().
 QIcon treeImage(const QString& key);
 
-enum class Picture { Error, Tick, Exclamation, Alert, AppIcon };
+// Strip is the tall decorative band on the left of the welcome window;
+// Bullet and Link are the welcome window's feature and web-link icons.
+enum class Picture { Error, Tick, Exclamation, Alert, AppIcon, Strip, Bullet, Link };
 
 // `which` drawn at `size`×`size` logical pixels for the application's device
-// pixel ratio; null for a size below 1.
+// pixel ratio, keeping its proportions; null for a size below 1.
 QPixmap picture(Picture which, int size = 32);
+// `which` drawn into `size` logical pixels, keeping its proportions; null for
+// an empty size.
+QPixmap picture(Picture which, QSize size);
+// The size the picture was drawn for, e.g. 152×401 for the strip.
+QSize ownSize(Picture which);
 
 // The program's icon, for windows and the desktop.
 QIcon appIcon();

@@ -59,11 +59,20 @@ std::optional<QString> QtDesktop::openFileName(QWidget* parent, const FileDialog
     return runDialog(parent, request, QFileDialog::AcceptOpen);
 }
 
-void QtDesktop::open(const QUrl& target) { QDesktopServices::openUrl(target); }
+void QtDesktop::open(const QUrl& target)
+{
+    QDesktopServices::openUrl(target);
+}
 
-void QtDesktop::beep() { QApplication::beep(); }
+void QtDesktop::beep()
+{
+    QApplication::beep();
+}
 
-void QtDesktop::endProgram() { QCoreApplication::exit(0); }
+void QtDesktop::endProgram()
+{
+    QCoreApplication::exit(0);
+}
 
 QPixmap fileTypeIcon(const QString& path, int size)
 {
@@ -74,6 +83,9 @@ QPixmap fileTypeIcon(const QString& path, int size)
     return icon.isNull() ? QPixmap() : icon.pixmap(size, size);
 }
 
-QString qtNameFilter(const QString& filter) { return filter.section(QLatin1Char('|'), 0, 0); }
+QString qtNameFilter(const QString& filter)
+{
+    return filter.section(QLatin1Char('|'), 0, 0);
+}
 
 } // namespace selavia::desktop

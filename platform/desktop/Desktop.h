@@ -8,7 +8,6 @@
 #include <QPixmap>
 #include <QString>
 #include <QUrl>
-
 #include <optional>
 
 class QWidget;
@@ -34,8 +33,10 @@ public:
                          const QString& text) = 0;
     // The chosen path, or nullopt when the user cancelled. Asks before
     // overwriting, requires the folder to exist, never resolves symbolic links.
-    virtual std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) = 0;
-    virtual std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual std::optional<QString> saveFileName(QWidget* parent,
+                                                const FileDialogRequest& request) = 0;
+    virtual std::optional<QString> openFileName(QWidget* parent,
+                                                const FileDialogRequest& request) = 0;
     // Opens a file or a web address with the program the desktop associates
     // with it; the result is not examined.
     virtual void open(const QUrl& target) = 0;

@@ -28,12 +28,14 @@ public:
     {
         messages.push_back({icon, title, text});
     }
-    std::optional<QString> saveFileName(QWidget*, const selavia::desktop::FileDialogRequest& request) override
+    std::optional<QString> saveFileName(QWidget*,
+                                        const selavia::desktop::FileDialogRequest& request) override
     {
         saveRequests.push_back(request);
         return saveAnswer;
     }
-    std::optional<QString> openFileName(QWidget*, const selavia::desktop::FileDialogRequest& request) override
+    std::optional<QString> openFileName(QWidget*,
+                                        const selavia::desktop::FileDialogRequest& request) override
     {
         openRequests.push_back(request);
         return openAnswer;

@@ -113,8 +113,8 @@ TEST(TreeImages, UnknownKeysGiveNullIcons)
 
 TEST(Pictures, EveryPictureDrawsAtBothSizes)
 {
-    for (const Picture which :
-         {Picture::Error, Picture::Tick, Picture::Exclamation, Picture::Alert, Picture::AppIcon}) {
+    for (const Picture which : {Picture::Error, Picture::Tick, Picture::Exclamation, Picture::Alert,
+                                Picture::AppIcon, Picture::Bullet, Picture::Link}) {
         for (const int size : {32, 16}) {
             SCOPED_TRACE(testing::Message() << "picture " << int(which) << " at " << size);
             const QPixmap pixmap = res::picture(which, size);
@@ -125,6 +125,53 @@ TEST(Pictures, EveryPictureDrawsAtBothSizes)
         }
     }
     EXPECT_TRUE(res::picture(Picture::Tick, 0).isNull());
+}
+
+TEST(Pictures, WelcomeIconsAreAGreenAndABlueDiscWithWhiteMarks)
+{
+    struct Disc {
+        Picture which;
+        int minHue;
+        int maxHue;
+    };
+    for (const Disc& disc : {Disc{Picture::Bullet, 90, 150}, Disc{Picture::Link, 200, 235}}) {
+        SCOPED_TRACE(int(disc.which));
+        const QImage image = res::picture(disc.which, 16).toImage();
+        // Above the mark: the disc itself.
+        const QColor rim = image.pixelColor(image.width() / 2, image.height() / 8);
+        EXPECT_GE(rim.hsvHue(), disc.minHue);
+        EXPECT_LE(rim.hsvHue(), disc.maxHue);
+        EXPECT_GT(rim.hsvSaturation(), 100);
+        int white = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                white += c.alpha() == 255 && c.lightness() > 240 ? 1 : 0;
+            }
+        }
+        EXPECT_GT(white, image.width() * image.height() / 20) << "no white mark";
+    }
+}
+
+TEST(Pictures, StripDrawsOpaqueAtItsOwnSizeAndKeepsItsProportions)
+{
+    EXPECT_EQ(res::ownSize(Picture::Strip), QSize(152, 401));
+    EXPECT_EQ(res::ownSize(Picture::Bullet), QSize(16, 16));
+    const QPixmap strip = res::picture(Picture::Strip, res::ownSize(Picture::Strip));
+    ASSERT_FALSE(strip.isNull());
+    EXPECT_EQ(strip.deviceIndependentSize(), QSizeF(152, 401));
+    EXPECT_EQ(strip.size(), QSize(304, 802)) << "not drawn for the pixel ratio";
+    EXPECT_DOUBLE_EQ(coverage(strip), 1.0) << "the strip has no transparent parts";
+    // Dark and coloured at the top, where the window shows it.
+    const QColor top = strip.toImage().pixelColor(20, 20);
+    EXPECT_LT(top.lightness(), 140);
+    EXPECT_GT(top.hsvSaturation(), 80);
+    // Asked for a square, the tall strip is narrowed rather than squashed.
+    const QPixmap square = res::picture(Picture::Strip, 64);
+    EXPECT_EQ(square.deviceIndependentSize(), QSizeF(64, 64));
+    EXPECT_LT(coverage(square), 0.5);
+    EXPECT_GT(coverage(square), 0.3);
+    EXPECT_TRUE(res::picture(Picture::Strip, QSize(0, 401)).isNull());
 }
 
 TEST(Pictures, AppIconDrawsAtWindowAndDesktopSizes)

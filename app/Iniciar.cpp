@@ -1,0 +1,36 @@
+#include "app/Iniciar.h"
+
+#include "app/CommandLine.h"
+#include "fileinfo/FileHandler.h"
+
+namespace selavia::app {
+
+StartOutcome Main(const QStringList& arguments, desktop::Desktop& desktop, StartupWindows& windows)
+{
+    CommandLine line = splitCommandLine(commandLineText(arguments));
+    if (line.incorrect) {
+        desktop.message(nullptr, desktop::MessageIcon::Exclamation,
+                        QStringLiteral("Selavia Reader"), QStringLiteral("Parámetros Incorretos."));
+    }
+    if (line.option == QLatin1String("-o")) {
+        const QString documentPath = fileinfo::GetLongPath(line.argument);
+        const QString extension = fileinfo::GetFileProperty(
+            documentPath, fileinfo::FileProperty::Extension, [&](const fileinfo::FileError& error) {
+                desktop.message(nullptr, desktop::MessageIcon::Critical,
+                                QStringLiteral("Selavia Reader"), error.text());
+            });
+        if (extension.toLower() == QLatin1String("slv")) {
+            windows.showDocumentWindow(documentPath);
+            return StartOutcome::DocumentWindow;
+        }
+        desktop.message(nullptr, desktop::MessageIcon::Critical,
+                        QStringLiteral("Selavia Reader - Erro"),
+                        QStringLiteral("Este Arquivo não possui a extensão SLV."));
+        desktop.endProgram();
+        return StartOutcome::Ended;
+    }
+    windows.showMainWindow();
+    return StartOutcome::MainWindow;
+}
+
+} // namespace selavia::app

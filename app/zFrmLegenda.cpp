@@ -1,0 +1,93 @@
+#include "app/zFrmLegenda.h"
+
+#include "resources/Images.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace selavia::app {
+namespace {
+
+struct Row {
+    const char* imageKey;
+    const char* heading;
+    const char* explanation;
+};
+
+// Row order is the order of the certificate classes.
+const Row kRows[] = {
+    {"cert_valid", "Certificado ICP-Brasil - Válido",
+     "Aprovado de acordo com a lista de certificados revogados e encontra-se dentro do prazo de "
+     "validade"},
+    {"cert_invalid", "Certificado ICP-Brasil - Inválido", "Revogado ou Expirado"},
+    {"cert_noicp_valid", "Certificado Desconhecido - Válido",
+     "Certificado não ICP-Brasil - Desconhecido, porem apresenta cadeia de certificados válida no "
+     "windows."},
+    {"cert_noicp_invalid", "Certificado Desconhecido - Inválido",
+     "Certificado não ICP-Brasil - Desconhecido e Inválido."},
+};
+
+} // namespace
+
+zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
+    : QWidget(nullptr,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      documentWindow_(documentWindow)
+{
+    setObjectName(QStringLiteral("zFrmLegenda"));
+    setWindowTitle(QStringLiteral("Legenda"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
+    setPalette(white);
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+
+    auto* layout = new QGridLayout(this);
+    layout->setColumnStretch(1, 1);
+    int row = 0;
+    int number = 1;
+    for (const Row& entry : kRows) {
+        auto* image = new QLabel;
+        image->setObjectName(QStringLiteral("Image%1").arg(number));
+        image->setPixmap(resources::treeImage(QLatin1String(entry.imageKey)).pixmap(16, 16));
+        image->setFixedSize(16, 16);
+        layout->addWidget(image, row, 0, Qt::AlignTop);
+        auto* heading = new QLabel(QString::fromUtf8(entry.heading));
+        heading->setObjectName(QStringLiteral("Label%1").arg(number));
+        QFont bold = heading->font();
+        bold.setBold(true);
+        heading->setFont(bold);
+        layout->addWidget(heading, row++, 1);
+        auto* explanation = new QLabel(QString::fromUtf8(entry.explanation));
+        explanation->setObjectName(QStringLiteral("Label%1").arg(number + 4));
+        explanation->setWordWrap(true);
+        explanation->setFixedWidth(240);
+        layout->addWidget(explanation, row++, 1, Qt::AlignTop);
+        layout->setRowMinimumHeight(row++, 6);
+        ++number;
+    }
+    auto* ok = new QPushButton(QStringLiteral("&Ok"));
+    ok->setObjectName(QStringLiteral("Command2"));
+    ok->setFlat(true);
+    connect(ok, &QPushButton::clicked, this, &QWidget::close);
+    layout->addWidget(ok, row, 0, 1, 2, Qt::AlignLeft);
+    setFixedSize(sizeHint().expandedTo(QSize(289, 0)));
+}
+
+void zFrmLegenda::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void zFrmLegenda::Form_Unload()
+{
+    if (documentWindow_)
+        documentWindow_->setEnabled(true);
+}
+
+} // namespace selavia::app

@@ -1,0 +1,434 @@
+#include "app/FrmMain.h"
+
+#include "tests/app/FakeDesktop.h"
+#include "tests/support/Printers.h"
+
+#include <QCursor>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using selavia::app::FrmMain;
+
+namespace {
+
+const QColor kBlue(0, 0, 255);
+const QColor kBlack(0, 0, 0);
+
+class FrmMainTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window_ = std::make_unique<FrmMain>(desktop_, [this](const QString& path) {
+            handedOver_.push_back(path);
+            visibleAtHandOver_ = window_->isVisible();
+        });
+    }
+    void TearDown() override
+    {
+        window_.reset();
+        qunsetenv("MYDOC");
+    }
+
+    FrmMain& shown()
+    {
+        window_->Form_Load();
+        window_->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+        return *window_;
+    }
+
+    template <typename T = QWidget> T* control(const char* name) const
+    {
+        T* found = window_->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << "no control named " << name;
+        return found;
+    }
+    QLabel* label(const char* name) const { return control<QLabel>(name); }
+
+    // Moves the pointer as a person would: the platform reports the move to
+    // whatever control is under the pointer there.
+    void moveOnto(QWidget* widget, QPoint position = {})
+    {
+        if (position.isNull())
+            position = widget->rect().center();
+        // The platform reports nothing when the pointer does not move.
+        if (QCursor::pos() == widget->mapToGlobal(position))
+            position += QPoint(1, 0);
+        QTest::mouseMove(widget, position);
+        ASSERT_EQ(QCursor::pos(), widget->mapToGlobal(position));
+    }
+    void moveOnto(const char* name) { moveOnto(control(name)); }
+
+    // A point of the window that no control covers.
+    QPoint background() const
+    {
+        const QRect last = control("Label10")->geometry();
+        const QPoint point(last.left(), last.bottom() + 12);
+        EXPECT_EQ(window_->childAt(point), nullptr) << "not bare background";
+        return point;
+    }
+    void moveOverBackground() { moveOnto(window_.get(), background()); }
+
+    static QColor colour(const QLabel* link) { return link->palette().color(QPalette::WindowText); }
+    static bool underlined(const QLabel* link) { return link->font().underline(); }
+    void expectLink(const char* name, const QColor& expected, bool underline) const
+    {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(colour(label(name)), expected);
+        EXPECT_EQ(underlined(label(name)), underline);
+    }
+
+    FakeDesktop desktop_;
+    std::unique_ptr<FrmMain> window_;
+    std::vector<QString> handedOver_;
+    bool visibleAtHandOver_ = true;
+};
+
+} // namespace
+
+// --- Captions and version texts ---------------------------------------------
+
+TEST(FrmMainVersion, TextsAreBuiltFromThePlainNumbers)
+{
+    EXPECT_EQ(selavia::app::versionCaption(2, 1, 6), "Selavia Reader 2.1.6");
+    EXPECT_EQ(selavia::app::versionText(2, 1, 6), "v.2.1.6");
+    EXPECT_EQ(selavia::app::versionCaption(10, 0, 12), "Selavia Reader 10.0.12");
+    EXPECT_EQ(selavia::app::versionText(10, 0, 12), "v.10.0.12");
+}
+
+TEST_F(FrmMainTest, LoadPutsTheVersionIntoTheCaptionAndBesideTheTitle)
+{
+    EXPECT_EQ(window_->windowTitle(), "Selavia Reader");
+    EXPECT_EQ(label("lblSysVersion")->text(), "versão");
+    window_->Form_Load();
+    EXPECT_EQ(window_->windowTitle(), "Selavia Reader 2.1.6");
+    EXPECT_EQ(label("lblSysVersion")->text(), "v.2.1.6");
+    EXPECT_EQ(label("Label4")->text(), "Selavia Reader");
+}
+
+// --- Controls, texts and fonts ----------------------------------------------
+
+TEST_F(FrmMainTest, LabelsCarryTheirTexts)
+{
+    const std::pair<const char*, QString> texts[] = {
+        {"Label3", "Leitor de Arquivos Assinados Digitalmente (.SLV) gerados através da suite de"},
+        {"Label1", "soluções da"},
+        {"Label2", "Projeto Selavia"},
+        {"Label5", "."},
+        {"Label6", "Atesta a Integridade do documento assinado digitalmente"},
+        {"Label7", "Verifica a validade das assinaturas e certificados"},
+        {"Label8", "Diretivas de Segurança - Nível Avançado"},
+        {"Label9", "Segue rigorosamente aos padrões do ITI e ICP-Brasil. (#PKCS7)."},
+        {"Label10", "Verificando a validade jurídica aos arquivos assinados."},
+        {"Label13", "Conheça outros produtos da Suite de Soluções para Assinatura Digital."},
+        {"Label12", "https://selavia.example/"},
+        {"Label11", ""},
+    };
+    for (const auto& [name, text] : texts) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(label(name)->text(), text);
+    }
+    EXPECT_EQ(control<QPushButton>("Command2")->text(), "&Abrir Documento Assinado");
+    EXPECT_EQ(control<QPushButton>("Command1")->text(), "&Ok");
+    for (const char* name : {"Picture1", "Image1", "Image2", "Image3", "Image4", "Image6"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(label(name)->pixmap().isNull());
+    }
+    for (const char* name : {"Line1", "Line2", "Line3", "Line4"})
+        EXPECT_NE(control<QFrame>(name), nullptr);
+}
+
+TEST_F(FrmMainTest, FontsAndColoursOfTheWindow)
+{
+    auto expectFont = [](const QFont& font, const QString& family, qreal points, bool bold) {
+        EXPECT_EQ(font.family(), family);
+        EXPECT_DOUBLE_EQ(font.pointSizeF(), points);
+        EXPECT_EQ(font.bold(), bold);
+    };
+    expectFont(window_->font(), "Arial", 8.25, false);
+    expectFont(label("Label4")->font(), "Verdana", 11.25, true);
+    expectFont(label("lblSysVersion")->font(), "Tahoma", 6.75, false);
+    expectFont(label("Label2")->font(), "Arial", 8.25, true);
+    expectFont(label("Label6")->font(), "Arial", 8.25, false);
+    expectFont(control("Command2")->font(), "Arial", 8.25, false);
+    // The etched rules: grey with white beside or below it.
+    EXPECT_EQ(control("Line1")->palette().color(QPalette::Window), QColor(128, 128, 128));
+    EXPECT_EQ(control("Line2")->palette().color(QPalette::Window), QColor(255, 255, 255));
+    EXPECT_EQ(control("Line3")->palette().color(QPalette::Window), QColor(128, 128, 128));
+    EXPECT_EQ(control("Line4")->palette().color(QPalette::Window), QColor(255, 255, 255));
+    // Both buttons are of the document window's flat kind.
+    EXPECT_TRUE(control<QPushButton>("Command1")->isFlat());
+    EXPECT_TRUE(control<QPushButton>("Command2")->isFlat());
+}
+
+TEST_F(FrmMainTest, WindowHasAFixedSizeNoMaximizeButtonAndOpensCentred)
+{
+    FrmMain& window = shown();
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_GE(window.width(), 545);
+    EXPECT_GE(window.height(), 345);
+    // "About" 545×345: only wider fonts than the usual ones may stretch it.
+    EXPECT_LE(window.width(), 700);
+    EXPECT_LE(window.height(), 400);
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(window.windowIcon().isNull());
+    const QPoint offset =
+        window.frameGeometry().center() - window.screen()->availableGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2);
+}
+
+TEST_F(FrmMainTest, LayoutReadsAsDesignedAndCutsNoText)
+{
+    FrmMain& window = shown();
+    auto at = [&](const char* name) { return control(name)->geometry(); };
+    for (QLabel* text : window.findChildren<QLabel*>()) {
+        if (text->text().isEmpty())
+            continue;
+        SCOPED_TRACE(text->objectName().toStdString());
+        EXPECT_GE(text->width(), text->sizeHint().width()) << "text cut short";
+        EXPECT_GE(text->height(), text->fontMetrics().height());
+        EXPECT_TRUE(window.rect().contains(text->geometry())) << "outside the window";
+    }
+    // The strip on the left, full height, then the etched rule.
+    EXPECT_EQ(at("Picture1"), QRect(0, 0, 121, window.height()));
+    EXPECT_EQ(at("Line3").left(), 121);
+    EXPECT_EQ(at("Line4").left(), 122);
+    EXPECT_EQ(at("Line3").height(), window.height());
+    EXPECT_EQ(at("Line2").top(), at("Line1").top() + 1);
+    // The version text right of the title, bottoms together.
+    EXPECT_GT(at("lblSysVersion").left(), at("Label4").right());
+    EXPECT_LE(std::abs(at("lblSysVersion").bottom() - at("Label4").bottom()), 1);
+    // The maker's name inline on the description's second line.
+    EXPECT_EQ(at("Label1").top(), at("Label2").top());
+    EXPECT_GT(at("Label2").left(), at("Label1").right());
+    EXPECT_EQ(at("Label5").left(), at("Label2").right() + 1);
+    EXPECT_GT(at("Label1").top(), at("Label3").bottom());
+    // Bullets beside their lines, the fourth feature's second line under it.
+    for (const auto& [image, text] : {std::pair{"Image1", "Label6"},
+                                      {"Image2", "Label7"},
+                                      {"Image3", "Label8"},
+                                      {"Image4", "Label9"}}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(at(image).center().y(), at(text).center().y());
+        EXPECT_GT(at(text).left(), at(image).right());
+    }
+    EXPECT_EQ(at("Label10").left(), at("Label9").left());
+    EXPECT_GT(at("Label10").top(), at("Label9").top());
+    EXPECT_LT(at("Label10").top() - at("Label9").bottom(), 4) << "reads as a line of its own";
+    // The hot zone covers the web link's icon and both its lines.
+    for (const char* name : {"Image6", "Label13", "Label12"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(at("Label11").contains(at(name)));
+        EXPECT_EQ(window.childAt(at(name).center()), control("Label11"));
+    }
+    // Buttons at the bottom: one under the text column, one at the rule's end.
+    EXPECT_EQ(at("Command2").left(), at("Label3").left());
+    EXPECT_EQ(at("Command1").right(), at("Line1").right());
+    EXPECT_EQ(at("Command1").top(), at("Command2").top());
+    EXPECT_GT(at("Command2").top(), at("Label12").bottom());
+    // Flat buttons show only their captions, so they hug them.
+    for (const char* name : {"Command1", "Command2"}) {
+        SCOPED_TRACE(name);
+        const auto* button = control<QPushButton>(name);
+        const int caption = button->fontMetrics().horizontalAdvance(button->text().remove('&'));
+        EXPECT_GE(button->width() - caption, 8);
+        EXPECT_LE(button->width() - caption, 16);
+    }
+}
+
+// --- Link colours and the window's pointer ----------------------------------
+
+TEST_F(FrmMainTest, LinksStartAsTheirOwnColoursWithTheHandPointer)
+{
+    shown();
+    expectLink("Label2", kBlue, false);
+    EXPECT_EQ(colour(label("Label12")), colour(label("Label6")));
+    EXPECT_FALSE(underlined(label("Label12")));
+    EXPECT_FALSE(underlined(label("Label13")));
+    EXPECT_EQ(window_->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(control("Label2")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(control("Label11")->cursor().shape(), Qt::PointingHandCursor);
+    // The strip and the buttons show the arrow; plain labels the window's hand.
+    EXPECT_EQ(control("Picture1")->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(control("Command1")->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(control("Command2")->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(control("Label6")->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(FrmMainTest, HoveringTheMakersNameHighlightsOnlyIt)
+{
+    shown();
+    moveOverBackground();
+    moveOnto("Label2");
+    expectLink("Label2", kBlue, true);
+    expectLink("Label12", kBlack, false);
+    expectLink("Label13", kBlack, false);
+}
+
+TEST_F(FrmMainTest, HoveringAnyPartOfTheWebLinkHighlightsBothItsLines)
+{
+    shown();
+    for (const char* part : {"Image6", "Label13", "Label12"}) {
+        SCOPED_TRACE(part);
+        moveOverBackground();
+        expectLink("Label13", kBlack, false);
+        moveOnto(part);
+        expectLink("Label12", kBlue, true);
+        expectLink("Label13", kBlue, true);
+        expectLink("Label2", kBlack, false);
+    }
+}
+
+TEST_F(FrmMainTest, TheBackgroundResetsAllLinksAndTheWindowPointer)
+{
+    shown();
+    moveOnto("Label2");
+    moveOnto("Label12");
+    expectLink("Label2", kBlue, true);
+    moveOverBackground();
+    expectLink("Label2", kBlack, false);
+    expectLink("Label12", kBlack, false);
+    expectLink("Label13", kBlack, false);
+    EXPECT_EQ(window_->cursor().shape(), Qt::ArrowCursor);
+    // The links keep their own hand.
+    EXPECT_EQ(control("Label2")->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(control("Label11")->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(FrmMainTest, TheEtchedRulesCountAsBackground)
+{
+    shown();
+    for (const char* line : {"Line1", "Line3"}) {
+        SCOPED_TRACE(line);
+        moveOnto("Label2");
+        moveOnto(line);
+        expectLink("Label2", kBlack, false);
+    }
+}
+
+TEST_F(FrmMainTest, EveryMoveOverALinkHighlightsItNotJustTheFirst)
+{
+    shown();
+    QLabel* name = label("Label2");
+    moveOnto(name, QPoint(2, name->height() / 2));
+    expectLink("Label2", kBlue, true);
+    // Something else dims the link while the pointer stays over it.
+    QPalette palette = name->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    name->setPalette(palette);
+    moveOnto(name, QPoint(name->width() - 3, name->height() / 2));
+    expectLink("Label2", kBlue, true);
+}
+
+TEST_F(FrmMainTest, ControlsKeepThePointersMovesSoTheLinkStaysHighlighted)
+{
+    shown();
+    for (const char* other : {"Label6", "Image1", "Label3", "Label4", "Picture1", "Command1"}) {
+        SCOPED_TRACE(other);
+        moveOnto("Label2");
+        moveOnto(other);
+        expectLink("Label2", kBlue, true);
+    }
+    moveOnto("Label13");
+    moveOnto("Label10");
+    expectLink("Label13", kBlue, true);
+    // The window's own pointer is still the hand: no background was crossed.
+    EXPECT_EQ(window_->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(FrmMainTest, ClickingEitherLinkOpensTheWebAddress)
+{
+    shown();
+    QTest::mouseClick(control("Label2"), Qt::LeftButton);
+    ASSERT_EQ(desktop_.opened.size(), 1u);
+    EXPECT_EQ(desktop_.opened[0], QUrl("https://selavia.example/"));
+    QTest::mouseClick(control("Label11"), Qt::LeftButton, {},
+                      control("Label13")->geometry().center() - control("Label11")->pos());
+    ASSERT_EQ(desktop_.opened.size(), 2u);
+    EXPECT_EQ(desktop_.opened[1], QUrl("https://selavia.example/"));
+    // Released away from the link: no click.
+    QWidget* name = control("Label2");
+    QTest::mousePress(name, Qt::LeftButton);
+    QTest::mouseRelease(name, Qt::LeftButton, {}, QPoint(name->width() + 20, 2));
+    EXPECT_EQ(desktop_.opened.size(), 2u);
+    EXPECT_EQ(desktop_.ends, 0);
+    EXPECT_TRUE(window_->isVisible());
+}
+
+// --- The open dialog and the hand-over --------------------------------------
+
+TEST_F(FrmMainTest, CancellingTheOpenDialogChangesNothing)
+{
+    qputenv("MYDOC", "/home/fulano/Documentos");
+    shown();
+    desktop_.openAnswer = std::nullopt;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        QTest::mouseClick(control("Command2"), Qt::LeftButton);
+        ASSERT_EQ(desktop_.openRequests.size(), size_t(attempt + 1));
+        const auto& request = desktop_.openRequests.back();
+        EXPECT_EQ(request.title, "Abrir Arquivo Assinado SLV ...");
+        EXPECT_EQ(request.fileName, "");
+        EXPECT_EQ(request.filter, "Documento Assinado Selavia (*.slv)|*.slv");
+        EXPECT_EQ(request.initialFolder, "/home/fulano/Documentos");
+    }
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_TRUE(handedOver_.empty());
+    EXPECT_EQ(desktop_.ends, 0);
+    EXPECT_EQ(window_->windowTitle(), "Selavia Reader 2.1.6");
+
+    // An empty answer is no choice either.
+    desktop_.openAnswer = QString();
+    QTest::mouseClick(control("Command2"), Qt::LeftButton);
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_TRUE(handedOver_.empty());
+    EXPECT_EQ(desktop_.ends, 0);
+}
+
+TEST_F(FrmMainTest, WithoutMydocTheDialogChoosesItsOwnFolder)
+{
+    qunsetenv("MYDOC");
+    shown();
+    QTest::mouseClick(control("Command2"), Qt::LeftButton);
+    ASSERT_EQ(desktop_.openRequests.size(), 1u);
+    EXPECT_EQ(desktop_.openRequests[0].initialFolder, "");
+}
+
+TEST_F(FrmMainTest, AChosenFileClosesThisWindowThenOpensTheDocument)
+{
+    shown();
+    // Handed on untested: the document window reports what it cannot read.
+    const QString path = "/tmp/pasta com espaços/contrato.SLV.lnk";
+    desktop_.openAnswer = path;
+    QTest::mouseClick(control("Command2"), Qt::LeftButton);
+    ASSERT_EQ(handedOver_.size(), 1u);
+    EXPECT_EQ(handedOver_[0], path);
+    EXPECT_FALSE(visibleAtHandOver_) << "the main window must close before the document opens";
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(desktop_.ends, 0);
+    // Closing again ends nothing: the document window owns the program now.
+    window_->close();
+    EXPECT_EQ(desktop_.ends, 0);
+    EXPECT_EQ(handedOver_.size(), 1u);
+}
+
+TEST_F(FrmMainTest, OkAndTheCloseBoxEndTheProgram)
+{
+    shown();
+    QTest::mouseClick(control("Command1"), Qt::LeftButton);
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(desktop_.ends, 1);
+    EXPECT_TRUE(handedOver_.empty());
+
+    window_.reset();
+    SetUp();
+    shown();
+    window_->close();
+    EXPECT_EQ(desktop_.ends, 2);
+    EXPECT_TRUE(desktop_.openRequests.empty());
+}

@@ -1,0 +1,121 @@
+// selavia-screenshots OUTDIR: opens the document window on documents made
+// here, one per state, and saves what it shows as PNG files.
+
+#include "app/CertificateDialog.h"
+#include "app/FrmMain.h"
+#include "app/FrmOpen.h"
+#include "tools/fixtures/FixtureBuilder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace fx = selavia::fixtures;
+namespace sig = selavia::signature;
+
+namespace {
+
+// Message boxes are noted on the console instead of waiting for a person.
+class UnattendedDesktop : public selavia::desktop::QtDesktop {
+public:
+    void message(QWidget*, selavia::desktop::MessageIcon, const QString& title,
+                 const QString& text) override
+    {
+        std::printf("[%s] %s\n", qPrintable(title), qPrintable(text));
+    }
+    void endProgram() override {}
+};
+
+fx::MessageSpec document(const std::string& name, bool twoSigners = false)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    fx::MessageSpec spec;
+    spec.content = "%PDF-1.4\n% contrato\n%%EOF\n";
+    fx::SignerSpec first{.cert = fx::issueEndEntity(icp.intermediate, "MARIA DA SILVA:12345678901",
+                                                    {fx::SanEntry::email("maria@example.com.br"),
+                                                     fx::icpPersonal("01021980", "12345678901")})};
+    first.attributes = {fx::documentDescriptionAttribute("<ct>CARIMBO_ON</ct>")};
+    if (!name.empty())
+        first.attributes.push_back(fx::documentNameAttribute(name));
+    spec.signers = {first};
+    if (twoSigners)
+        spec.signers.push_back(
+            {.cert = fx::issueEndEntity(fx::foreignHierarchy().intermediate, "John Doe")});
+    spec.extraCertificates = {icp.intermediate, icp.root, fx::foreignHierarchy().intermediate};
+    return spec;
+}
+
+void save(QWidget& window, const QString& path)
+{
+    window.repaint();
+    QCoreApplication::processEvents();
+    if (window.grab().save(path))
+        std::printf("%s\n", qPrintable(path));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "uso: selavia-screenshots PASTA\n");
+        return 64;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(out.path());
+    QTemporaryDir work;
+    qputenv("TEMP", work.path().toLocal8Bit());
+    selavia::app::installCertificateDialog();
+    UnattendedDesktop desktop;
+    sig::TrustStore store = sig::TrustStore::empty();
+    store.addTrusted(QByteArray::fromStdString(fx::icpBrasilHierarchy().root.der()));
+
+    auto show = [&](const fx::Bytes& message, const QString& fileName) {
+        const QString path = QDir(work.path()).filePath(fileName);
+        fx::writeFile(path.toStdString(), message);
+        auto window = std::make_unique<selavia::app::FrmOpen>(desktop, store);
+        window->Form_Load(path);
+        return window;
+    };
+
+    {
+        selavia::app::FrmMain welcome(desktop, [](const QString&) {});
+        welcome.Form_Load();
+        welcome.show();
+        save(welcome, out.filePath("0-boas-vindas.png"));
+    }
+
+    const fx::MessageSpec good = document("contrato.pdf", true);
+    const fx::Bytes goodMessage = fx::makeSignedMessage(good);
+    {
+        auto window = show(goodMessage, "contrato.slv");
+        save(*window, out.filePath("1-mostrado-aba0.png"));
+        window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(1);
+        save(*window, out.filePath("2-mostrado-aba1.png"));
+        window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(2);
+        save(*window, out.filePath("3-mostrado-aba2-arvore.png"));
+    }
+    {
+        auto window = show(fx::makeSignedMessage(document("")), "sem-nome.slv");
+        save(*window, out.filePath("4-sem-extensao.png"));
+        window->findChild<QLineEdit*>("Text15")->setText(" Contrato.PDF ");
+        window->findChild<QPushButton*>("Command1")->click();
+        save(*window, out.filePath("5-extensao-informada.png"));
+    }
+    const std::vector<std::pair<fx::Bytes, QString>> failures = {
+        {fx::tamperContent(goodMessage, good.content), "6-erro-1717.png"},
+        {"nao e uma assinatura", "7-erro-0212.png"},
+        {fx::tamperSignature(goodMessage), "8-erro-1718.png"},
+    };
+    for (const auto& [message, name] : failures) {
+        auto window = show(message, "falha.slv");
+        save(*window, out.filePath(name));
+    }
+    return 0;
+}
