@@ -16,7 +16,7 @@ class QLabel;
 namespace selavia::app {
 
 // The maker's name and web address, as the welcome window shows and opens them.
-inline constexpr char kMakerName[] = "Projeto Selavia";
+inline constexpr char kMakerName[] = "Selavia Tecnologia";
 inline constexpr char kWebAddress[] = "https://selavia.example/";
 
 // "Selavia Reader 2.1.6": the welcome window's caption once it has loaded.

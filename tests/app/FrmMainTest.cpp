@@ -117,7 +117,7 @@ TEST_F(FrmMainTest, LabelsCarryTheirTexts)
     const std::pair<const char*, QString> texts[] = {
         {"Label3", "Leitor de Arquivos Assinados Digitalmente (.SLV) gerados através da suite de"},
         {"Label1", "soluções da"},
-        {"Label2", "Projeto Selavia"},
+        {"Label2", "Selavia Tecnologia"},
         {"Label5", "."},
         {"Label6", "Atesta a Integridade do documento assinado digitalmente"},
         {"Label7", "Verifica a validade das assinaturas e certificados"},

@@ -1,0 +1,63 @@
+// selavia-window-bench --document FILE   the document window on FILE
+// selavia-window-bench --bare            a bare window with a 50-item tree
+// Either way the program ends right after the window's first full paint, so
+// timing the whole process measures start-up to first paint.
+
+#include "app/FrmOpen.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+// Message boxes would wait for a person; the benchmark has none.
+class UnattendedDesktop : public selavia::desktop::QtDesktop {
+public:
+    void message(QWidget*, selavia::desktop::MessageIcon, const QString&, const QString&) override {}
+    void endProgram() override {}
+};
+
+// Quits once `window` has painted after everything it shows was set.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(QWidget* window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() >= 2 && arguments[1] == QLatin1String("--bare")) {
+        QTreeWidget tree;
+        tree.resize(560, 500);
+        auto* root = new QTreeWidgetItem(&tree, {QStringLiteral("Certificados e Assinaturas")});
+        for (int i = 0; i < 49; ++i)
+            new QTreeWidgetItem(root, {QStringLiteral("Nó %1").arg(i)});
+        tree.expandAll();
+        FirstPaint watch(&tree);
+        tree.show();
+        return application.exec();
+    }
+    if (arguments.size() != 3 || arguments[1] != QLatin1String("--document")) {
+        std::fprintf(stderr, "uso: selavia-window-bench --bare | --document ARQUIVO\n");
+        return 64;
+    }
+    UnattendedDesktop desktop;
+    selavia::app::FrmOpen window(desktop, selavia::signature::TrustStore::systemDefault());
+    window.Form_Load(arguments[2]);
+    // Everything is set once Form_Load returns; the next paint is the full one.
+    FirstPaint watch(&window);
+    window.update();
+    return application.exec();
+}
