@@ -547,6 +547,11 @@ std::optional<FileError> WriteAtomically(const QString& path, const std::functio
 
 } // namespace
 
+FileError WriteErrorFromErrno(int err)
+{
+    return ErrorFromErrno(err);
+}
+
 std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data)
 {
     return WriteAtomically(path, [&](int fd) {
@@ -564,28 +569,34 @@ std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& d
     });
 }
 
-std::optional<FileError> CopyFileRange(const QString& path, int sourceFd, qint64 offset,
-                                       qint64 length)
+std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
+                                        const std::vector<FileRange>& ranges)
 {
     return WriteAtomically(path, [&](int fd) {
-        // The kernel copies (or shares) the blocks without passing them
-        // through this process; plain reads and writes where it cannot.
-        loff_t from = offset;
-        qint64 left = length;
-        while (left > 0) {
-            const ssize_t copied = RetryOnEintr(
-                [&] { return ::copy_file_range(sourceFd, &from, fd, nullptr, size_t(left), 0); });
-            if (copied > 0) {
-                left -= copied;
-                continue;
+        for (const FileRange& range : ranges) {
+            // The kernel copies (or shares) the blocks without passing them
+            // through this process; plain reads and writes where it cannot.
+            loff_t from = range.offset;
+            qint64 left = range.length;
+            while (left > 0) {
+                const ssize_t copied = RetryOnEintr([&] {
+                    return ::copy_file_range(sourceFd, &from, fd, nullptr, size_t(left), 0);
+                });
+                if (copied > 0) {
+                    left -= copied;
+                    continue;
+                }
+                if (copied == 0) {
+                    return EIO; // the source is shorter than it was
+                }
+                if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+                    return errno;
+                }
+                if (const int err = CopyByReading(sourceFd, from, left, fd); err != 0) {
+                    return err;
+                }
+                left = 0;
             }
-            if (copied == 0) {
-                return EIO; // the source is shorter than it was
-            }
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-                return errno;
-            }
-            return CopyByReading(sourceFd, from, left, fd);
         }
         return 0;
     });

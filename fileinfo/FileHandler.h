@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace selavia::fileinfo {
 
@@ -61,16 +62,25 @@ inline QString GetFileProperty(const QString& path, FileProperty selector,
 // without a message. FIFOs, devices and folders are refused at once.
 QByteArray ReadFileBytes(const QString& path);
 
+// The failure of writing or making something, for the errno `err`.
+FileError WriteErrorFromErrno(int err);
+
 // Writes `data` as the whole content of `path`: into a new file beside it,
 // then renamed into place, so a failure never leaves a truncated file. The
 // failure, if any, comes back.
 [[nodiscard]] std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data);
 
-// Writes `length` bytes of the open file `sourceFd`, from `offset` on, as
+// A stretch of an open file.
+struct FileRange {
+    qint64 offset = 0;
+    qint64 length = 0;
+};
+
+// Writes the `ranges` of the open file `sourceFd`, one after the other, as
 // the whole content of `path`, as atomically as WriteFileBytes and without
 // passing the bytes through this process where the kernel can copy them.
-[[nodiscard]] std::optional<FileError> CopyFileRange(const QString& path, int sourceFd,
-                                                     qint64 offset, qint64 length);
+[[nodiscard]] std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
+                                                      const std::vector<FileRange>& ranges);
 
 // A regular file opened for reading; FIFOs, devices and folders are refused
 // at once. Closes the file when it goes.

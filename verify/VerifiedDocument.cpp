@@ -102,8 +102,12 @@ std::optional<fileinfo::FileError> writeOriginalDocument(const VerifiedDocument&
         return fileinfo::FileError{error_number::kPathFileAccess,
                                    QStringLiteral("Não há documento verificado para gravar.")};
     const sig::ContentSource source = document.signedData->contentSource();
-    if (source.inFile())
-        return fileinfo::CopyFileRange(path, source.fd, source.offset, source.length);
+    if (source.inFile()) {
+        std::vector<fileinfo::FileRange> ranges;
+        for (const sig::ByteRange& range : source.ranges)
+            ranges.push_back({range.offset, range.length});
+        return fileinfo::CopyFileRanges(path, source.fd, ranges);
+    }
     return fileinfo::WriteFileBytes(
         path, QByteArray::fromRawData(source.memory.data(), source.memory.size()));
 }

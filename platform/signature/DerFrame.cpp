@@ -14,6 +14,9 @@ constexpr unsigned char kSet = 0x31;
 constexpr unsigned char kOid = 0x06;
 constexpr unsigned char kInteger = 0x02;
 constexpr unsigned char kOctetString = 0x04;
+constexpr unsigned char kConstructedOctetString = 0x24;
+// More pieces than this is no signing tool's doing; read such a file whole.
+constexpr std::size_t kMaxPieces = 1 << 22;
 constexpr unsigned char kContext0 = 0xA0;
 
 const QByteArray kSignedDataOid("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02", 11);
@@ -72,10 +75,34 @@ QByteArray encodeLength(qint64 length)
 // keeping the enclosing elements whose lengths must shrink.
 struct Path {
     std::vector<Tlv> enclosing; // outermost first
-    Tlv content;
+    qint64 contentStart = 0;    // the content element, header included
+    qint64 contentEnd = 0;
+    std::vector<ByteRange> ranges;
 };
 
-std::optional<Path> findContent(const QByteArray& header, qint64 fileSize)
+// The pieces of a constructed OCTET STRING whose header is `outer`: each a
+// primitive OCTET STRING, up to the end of `outer` or its end-of-contents.
+std::optional<qint64> collectPieces(const ReadAt& read, qint64 fileSize, const Tlv& outer,
+                                    std::vector<ByteRange>& ranges)
+{
+    qint64 at = outer.contentStart();
+    const qint64 limit = outer.length >= 0 ? outer.end() : fileSize;
+    while (at < limit) {
+        const QByteArray head = read(at, std::min<qint64>(10, limit - at));
+        if (head.startsWith(QByteArray("\x00\x00", 2)) && outer.length < 0)
+            return at + 2;
+        auto piece = readTlv(head, 0);
+        if (!piece || piece->tag != kOctetString || piece->length < 0 ||
+            at + piece->headerLength + piece->length > limit || ranges.size() >= kMaxPieces)
+            return std::nullopt;
+        if (piece->length > 0)
+            ranges.push_back({at + piece->headerLength, piece->length});
+        at += piece->headerLength + piece->length;
+    }
+    return outer.length >= 0 && at == limit ? std::optional<qint64>(at) : std::nullopt;
+}
+
+std::optional<Path> findContent(const ReadAt& read, const QByteArray& header, qint64 fileSize)
 {
     Path path;
     auto enter = [&](qint64 offset, unsigned char tag) -> std::optional<Tlv> {
@@ -119,14 +146,25 @@ std::optional<Path> findContent(const QByteArray& header, qint64 fileSize)
     if (!explicitContent)
         return std::nullopt;
     auto content = readTlv(header, explicitContent->contentStart());
-    if (!content || content->tag != kOctetString || content->length < 0 ||
-        content->end() > fileSize)
+    if (!content)
         return std::nullopt;
+    path.contentStart = content->start;
+    if (content->tag == kOctetString && content->length >= 0 && content->end() <= fileSize) {
+        path.contentEnd = content->end();
+        if (content->length > 0)
+            path.ranges.push_back({content->contentStart(), content->length});
+    } else if (content->tag == kConstructedOctetString) {
+        auto end = collectPieces(read, fileSize, *content, path.ranges);
+        if (!end)
+            return std::nullopt;
+        path.contentEnd = *end;
+    } else {
+        return std::nullopt;
+    }
     for (const Tlv& level : path.enclosing) {
-        if (level.length >= 0 && level.end() < content->end())
+        if (level.length >= 0 && level.end() < path.contentEnd)
             return std::nullopt; // damaged: the full parse gives the verdict
     }
-    path.content = *content;
     return path;
 }
 
@@ -135,8 +173,8 @@ std::optional<Path> findContent(const QByteArray& header, qint64 fileSize)
 QByteArray rebuiltHeader(const QByteArray& header, const Path& path)
 {
     QByteArray rebuilt("\x04\x00", 2);
-    qint64 removed = path.content.headerLength + path.content.length - 2;
-    qint64 childEnd = path.content.start;
+    qint64 removed = path.contentEnd - path.contentStart - 2;
+    qint64 childEnd = path.contentStart;
     for (auto level = path.enclosing.rbegin(); level != path.enclosing.rend(); ++level) {
         // Bytes between this level's header and the next inner level stay as they are.
         const QByteArray between =
@@ -160,14 +198,15 @@ QByteArray rebuiltHeader(const QByteArray& header, const Path& path)
 std::optional<FrameSplit> splitAtContent(const ReadAt& read, qint64 size)
 {
     const QByteArray header = read(0, std::min(size, kMaxHeader));
-    std::optional<Path> path = findContent(header, size);
+    std::optional<Path> path = findContent(read, header, size);
     if (!path)
         return std::nullopt;
     FrameSplit split;
-    split.contentOffset = path->content.contentStart();
-    split.contentLength = path->content.length;
-    const QByteArray tail = read(path->content.end(), size - path->content.end());
-    if (tail.size() != size - path->content.end())
+    split.contentRanges = std::move(path->ranges);
+    for (const ByteRange& range : split.contentRanges)
+        split.contentLength += range.length;
+    const QByteArray tail = read(path->contentEnd, size - path->contentEnd);
+    if (tail.size() != size - path->contentEnd)
         return std::nullopt;
     split.frame = rebuiltHeader(header, *path) + tail;
     return split;

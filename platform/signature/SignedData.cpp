@@ -212,23 +212,65 @@ Feeder memoryFeeder(QByteArrayView content, const Progress& progress)
     };
 }
 
-// The content read from the file, block by block, never held whole.
-Feeder fileFeeder(int fd, qint64 offset, qint64 length, const Progress& progress)
+// Reads a file in large windows, so that many small pieces cost one read.
+class WindowReader {
+public:
+    explicit WindowReader(int fd) : fd_(fd), window_(kFeedBlock, Qt::Uninitialized) {}
+
+    // Up to `length` bytes at `offset`, from the current window or a new one.
+    QByteArrayView at(qint64 offset, qint64 length)
+    {
+        // A request that runs past the window starts a new one, unless the
+        // window is already at the end of the file.
+        const qint64 wanted = std::min<qint64>(length, window_.size());
+        if (offset < start_ || offset + wanted > start_ + filled_) {
+            start_ = offset;
+            filled_ = 0;
+            while (filled_ < window_.size()) {
+                const ssize_t got =
+                    ::pread(fd_, window_.data() + filled_,
+                            static_cast<size_t>(window_.size() - filled_), start_ + filled_);
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    break;
+                filled_ += got;
+            }
+        }
+        const qint64 available = start_ + filled_ - offset;
+        return QByteArrayView(window_.constData() + (offset - start_),
+                              std::min(length, std::max<qint64>(available, 0)));
+    }
+
+private:
+    int fd_;
+    QByteArray window_;
+    qint64 start_ = 0;
+    qint64 filled_ = 0;
+};
+
+// The content read from the file, window by window, never held whole.
+Feeder fileFeeder(int fd, const std::vector<ByteRange>& ranges, qint64 total,
+                  const Progress& progress)
 {
     return [=](const auto& write) {
-        ::posix_fadvise(fd, offset, length, POSIX_FADV_SEQUENTIAL);
-        QByteArray block(static_cast<qsizetype>(std::min<qint64>(length, kFeedBlock)),
-                         Qt::Uninitialized);
-        for (qint64 done = 0; done < length;) {
-            const qint64 want = std::min<qint64>(length - done, block.size());
-            const ssize_t got = ::pread(fd, block.data(), static_cast<size_t>(want), offset + done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) // the file shrank under us: what is there does not verify
-                throw SignatureError::of(code::kNotSignedData);
-            write(block.constData(), got);
-            done += got;
-            reportProgress(progress, done, length);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        WindowReader reader(fd);
+        qint64 fed = 0;
+        qint64 reported = 0;
+        for (const ByteRange& range : ranges) {
+            for (qint64 done = 0; done < range.length;) {
+                const QByteArrayView part = reader.at(range.offset + done, range.length - done);
+                if (part.isEmpty()) // the file shrank under us: what is there does not verify
+                    throw SignatureError::of(code::kNotSignedData);
+                write(part.data(), part.size());
+                done += part.size();
+                fed += part.size();
+                if (fed - reported >= kFeedBlock || fed == total) {
+                    reported = fed;
+                    reportProgress(progress, fed, total);
+                }
+            }
         }
     };
 }
@@ -328,7 +370,7 @@ struct SignedDataState {
     InputForm form = InputForm::Der;
     // Where the content lives: inside `cms`, or as a byte range of the file.
     int fd = -1;
-    qint64 contentOffset = 0;
+    std::vector<ByteRange> contentRanges;
     qint64 contentLength = 0;
     QByteArray sha256;
 
@@ -388,7 +430,12 @@ void SignedData::verifyFile(int fd, qint64 size, const Progress& progress)
 {
     state_.reset();
     ERR_clear_error();
-    auto readAt = [fd](qint64 offset, qint64 length) { return readRange(fd, offset, length); };
+    // Small reads (the pieces' headers) come from one window at a time.
+    WindowReader window(fd);
+    auto readAt = [&](qint64 offset, qint64 length) {
+        return length <= 64 ? window.at(offset, length).toByteArray()
+                            : readRange(fd, offset, length);
+    };
     std::optional<FrameSplit> split = splitAtContent(readAt, size);
     if (!split) {
         // Not the common layout (BER, PEM, Base64, damage): read it whole.
@@ -401,10 +448,10 @@ void SignedData::verifyFile(int fd, qint64 size, const Progress& progress)
     state->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (state->fd < 0)
         throw SignatureError(code::kInternal, SignatureError::describe(code::kInternal));
-    state->contentOffset = split->contentOffset;
+    state->contentRanges = std::move(split->contentRanges);
     state->contentLength = split->contentLength;
     finish(*state, trustStore_,
-           fileFeeder(state->fd, split->contentOffset, split->contentLength, progress));
+           fileFeeder(state->fd, state->contentRanges, state->contentLength, progress));
     state_ = std::move(state);
 }
 
@@ -425,9 +472,10 @@ QByteArray SignedData::content() const
     const ContentSource source = contentSource();
     if (!source.inFile())
         return source.memory.toByteArray();
-    const QByteArray bytes = readRange(source.fd, source.offset, source.length);
-    if (bytes.size() != source.length)
-        throw SignatureError::of(code::kNotSignedData);
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(source.length));
+    fileFeeder(source.fd, source.ranges, source.length,
+               {})([&](const char* data, qint64 length) { bytes.append(data, length); });
     return bytes;
 }
 
@@ -438,7 +486,7 @@ ContentSource SignedData::contentSource() const
     source.length = state.contentLength;
     if (state.fd >= 0) {
         source.fd = state.fd;
-        source.offset = state.contentOffset;
+        source.ranges = state.contentRanges;
         return source;
     }
     ASN1_OCTET_STRING** content = CMS_get0_content(state.cms.get());
@@ -461,11 +509,8 @@ QByteArray SignedData::contentSha256() const
     if (!source.inFile()) {
         hash.addData(source.memory);
     } else {
-        for (qint64 done = 0; done < source.length; done += kFeedBlock) {
-            const QByteArray block = readRange(source.fd, source.offset + done,
-                                               std::min(kFeedBlock, source.length - done));
-            hash.addData(block);
-        }
+        fileFeeder(source.fd, source.ranges, source.length, {})(
+            [&](const char* data, qint64 length) { hash.addData(QByteArrayView(data, length)); });
     }
     return hash.result();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Chain.h"
+#include "DerFrame.h"
 #include "TrustStore.h"
 
 #include <QByteArray>
@@ -58,12 +59,12 @@ struct SignedDataState;
 // (it then fails with code::kCancelled).
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
-// Where the verified content is: in memory, or a byte range of the signed
-// file (then `fd` stays open as long as the SignedData).
+// Where the verified content is: in memory, or stretches of the signed file
+// (then `fd` stays open as long as the SignedData).
 struct ContentSource {
     QByteArrayView memory;
     int fd = -1;
-    qint64 offset = 0;
+    std::vector<ByteRange> ranges;
     qint64 length = 0;
 
     bool inFile() const { return fd >= 0; }

@@ -382,7 +382,7 @@ TEST_F(FileHandlerTest, GetLongPath)
 
 } // namespace
 
-TEST_F(FileHandlerTest, CopyFileRangeWritesExactlyTheRangeOrNothing)
+TEST_F(FileHandlerTest, CopyFileRangesWritesExactlyTheRangesOrNothing)
 {
     QByteArray source(3 * 1024 * 1024 + 5, '\0');
     for (qsizetype i = 0; i < source.size(); ++i)
@@ -395,15 +395,17 @@ TEST_F(FileHandlerTest, CopyFileRangeWritesExactlyTheRangeOrNothing)
     const qint64 offset = 1000;
     const qint64 length = source.size() - 2000;
     make("destino.pdf", "anterior e mais longo do que nada");
-    EXPECT_FALSE(fi::CopyFileRange(path("destino.pdf"), file->descriptor(), offset, length));
-    EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length));
+    EXPECT_FALSE(fi::CopyFileRanges(path("destino.pdf"), file->descriptor(),
+                                     {{offset, length}, {0, 3}, {offset, 0}}));
+    EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length) + source.left(3));
 
     // A range past the end of the source fails and leaves the target as it was.
-    const auto failure = fi::CopyFileRange(path("destino.pdf"), file->descriptor(), source.size() - 10, 100);
+    const auto failure =
+        fi::CopyFileRanges(path("destino.pdf"), file->descriptor(), {{0, 5}, {source.size() - 10, 100}});
     EXPECT_TRUE(failure.has_value());
-    EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length));
+    EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length) + source.left(3));
     EXPECT_EQ(entries(), QStringList({"destino.pdf", "origem.slv"}));
 
-    EXPECT_TRUE(fi::CopyFileRange(path("falta/x.pdf"), file->descriptor(), 0, 10).has_value());
+    EXPECT_TRUE(fi::CopyFileRanges(path("falta/x.pdf"), file->descriptor(), {{0, 10}}).has_value());
     EXPECT_FALSE(fi::RegularFile::open(dir_.path()).has_value());
 }
