@@ -2,6 +2,7 @@
 
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
+#include "platform/desktop/ContentRisk.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
 
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -402,7 +404,8 @@ void FrmOpen::showVerifiedDocument()
         ui.box(15)->setText(originalName_ + QLatin1Char('.'));
         ui.Tabs->setCurrentIndex(1);
     }
-    tempCopyPath_ = tempFolderPath() + QLatin1Char('/') + originalName_;
+    // A copy that cannot be written does not stop the verification being
+    // shown; viewing tells why.
     writeTempCopy();
     ui.Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
     fillOriginalRows();
@@ -477,11 +480,11 @@ void FrmOpen::fillSignedFileRows()
 void FrmOpen::fillOriginalRows()
 {
     const Ui& ui = *ui_;
-    ui.box(2)->setText(property(tempCopyPath_, FileProperty::FileName));
-    ui.box(6)->setText(property(tempCopyPath_, FileProperty::TypeName));
+    ui.box(2)->setText(copyProperty(FileProperty::FileName));
+    ui.box(6)->setText(copyProperty(FileProperty::TypeName));
     ui.box(7)->setText(property(aFilePath_, FileProperty::Location));
-    ui.box(8)->setText(property(tempCopyPath_, FileProperty::SizeText));
-    ui.box(12)->setText(property(tempCopyPath_, FileProperty::DateLastAccessed));
+    ui.box(8)->setText(copyProperty(FileProperty::SizeText));
+    ui.box(12)->setText(copyProperty(FileProperty::DateLastAccessed));
     ui.box(13)->setText(property(aFilePath_, FileProperty::DateLastModified));
     ui.box(14)->setText(property(aFilePath_, FileProperty::DateCreated));
 }
@@ -504,21 +507,56 @@ void FrmOpen::fillTree()
         items[document_.tree[i].key]->setExpanded(document_.tree[i].expanded);
 }
 
-QString FrmOpen::tempFolderPath()
+std::optional<fileinfo::FileError> FrmOpen::makeTempFolder()
 {
-    if (!tempFolder_)
-        tempFolder_ = fileinfo::PrivateFolder::create(environmentText("TEMP"));
-    if (tempFolder_)
-        return tempFolder_->path();
-    // No private folder could be made: the copy then cannot be written
-    // either, and viewing finds nothing.
-    const QString base = environmentText("TEMP");
-    return base.isEmpty() ? QDir::tempPath() : base;
+    // A folder removed or replaced behind our back is not written into.
+    if (tempFolder_ && tempFolder_->intact())
+        return std::nullopt;
+    tempFolder_.reset();
+    auto made = fileinfo::PrivateFolder::create(environmentText("TEMP"));
+    if (auto* failure = std::get_if<fileinfo::FileError>(&made))
+        return *failure;
+    tempFolder_ = std::get<fileinfo::PrivateFolder>(std::move(made));
+    return std::nullopt;
 }
 
-void FrmOpen::writeTempCopy()
+bool FrmOpen::writeTempCopy()
 {
-    (void)verify::writeOriginalDocument(document_, tempCopyPath_);
+    // Ended while a message was up (a termination signal): the copy and its
+    // folder are already gone and stay gone.
+    if (ended_)
+        return false;
+    tempCopyFailure_ = makeTempFolder();
+    if (tempCopyFailure_) {
+        // Where the copy would have gone, for the message.
+        const QString base = environmentText("TEMP");
+        tempCopyPath_ =
+            (base.isEmpty() ? QDir::tempPath() : base) + QLatin1Char('/') + originalName_;
+        return false;
+    }
+    tempCopyPath_ = tempFolder_->path() + QLatin1Char('/') + originalName_;
+    tempCopyFailure_ = verify::writeOriginalDocument(document_, tempCopyPath_);
+    return !tempCopyFailure_;
+}
+
+QString FrmOpen::copyProperty(FileProperty selector)
+{
+    if (!tempCopyFailure_)
+        return property(tempCopyPath_, selector);
+    switch (selector) {
+    case FileProperty::FileName:
+        return originalName_;
+    case FileProperty::Extension:
+        return originalName_.section(QLatin1Char('.'), -1);
+    case FileProperty::TypeName: {
+        const QMimeType type =
+            QMimeDatabase().mimeTypeForFile(originalName_, QMimeDatabase::MatchExtension);
+        return type.isDefault() || type.comment().isEmpty() ? QStringLiteral("Desconhecido")
+                                                            : type.comment();
+    }
+    default:
+        return {};
+    }
 }
 
 void FrmOpen::setDocumentButtonsEnabled(bool enabled)
@@ -527,14 +565,13 @@ void FrmOpen::setDocumentButtonsEnabled(bool enabled)
     ui_->BTN003->setEnabled(enabled);
 }
 
+// The copy lives in the private folder and goes with it. A path outside it
+// is only where a failed copy would have gone, and may be someone's file.
 void FrmOpen::removeTempCopy()
 {
-    if (!tempCopyPath_.isEmpty() && fileinfo::FileExists(tempCopyPath_))
-        QFile::remove(tempCopyPath_);
-    if (tempFolder_) {
+    if (tempFolder_ && tempFolder_->intact())
         tempFolder_->remove();
-        tempFolder_.reset();
-    }
+    tempFolder_.reset();
 }
 
 void FrmOpen::closeEvent(QCloseEvent* event)
@@ -559,17 +596,41 @@ void FrmOpen::BTN001_Click()
 
 void FrmOpen::BTN002_Click()
 {
+    if (ended_)
+        return;
+    // The copy failed at load or has gone since: the folder may be fine now.
+    if (tempCopyFailure_ || !fileinfo::FileExists(tempCopyPath_)) {
+        if (!writeTempCopy()) {
+            desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
+                             QStringLiteral("Não foi possível gravar a cópia temporária do "
+                                            "documento em \"%1\" para visualizá-lo.\r\n%2")
+                                 .arg(tempCopyPath_, tempCopyFailure_->text()));
+            return;
+        }
+        ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
+        fillOriginalRows();
+    }
+    // The desktop opens the copy by its name and content; a program or a
+    // disguised type must not start on a click meant for reading.
+    QByteArray head;
+    if (QFile copy(tempCopyPath_); copy.open(QIODevice::ReadOnly))
+        head = copy.read(desktop::kContentHeadSize);
+    const desktop::ContentAssessment assessment =
+        desktop::assessContent(head, QFileInfo(tempCopyPath_).fileName());
+    if (assessment.risk != desktop::ContentRisk::None &&
+        !desktop_.confirm(this, kTitle, desktop::contentWarning(assessment, originalName_)))
+        return;
     desktop_.open(QUrl::fromLocalFile(tempCopyPath_));
 }
 
 void FrmOpen::BTN003_Click()
 {
-    const QString extension = property(tempCopyPath_, FileProperty::Extension);
+    const QString extension = copyProperty(FileProperty::Extension);
     desktop::FileDialogRequest request;
     request.title = QStringLiteral("Abrir Arquivo Assinado SLV ...");
-    request.fileName = property(tempCopyPath_, FileProperty::FileName);
-    request.filter = property(tempCopyPath_, FileProperty::TypeName) + QStringLiteral(" (*.") +
-                     extension + QStringLiteral(")|*.") + extension;
+    request.fileName = copyProperty(FileProperty::FileName);
+    request.filter = copyProperty(FileProperty::TypeName) + QStringLiteral(" (*.") + extension +
+                     QStringLiteral(")|*.") + extension;
     request.initialFolder = environmentText("MYDOC");
     std::optional<QString> target = desktop_.saveFileName(this, request);
     if (!target)
@@ -596,16 +657,22 @@ void FrmOpen::Command1_Click()
         refuseName(QStringLiteral("Não é possível usar \"%1\" como nome do documento.").arg(name));
         return;
     }
-    const QString newPath = tempFolderPath() + QLatin1Char('/') + name;
-    if (auto failure = verify::writeOriginalDocument(document_, newPath)) {
+    std::optional<fileinfo::FileError> failure = makeTempFolder();
+    const QString newPath = failure ? QString() : tempFolder_->path() + QLatin1Char('/') + name;
+    if (!failure)
+        failure = verify::writeOriginalDocument(document_, newPath);
+    if (failure) {
         refuseName(QStringLiteral("Não foi possível gravar o documento como \"%1\".\r\n%2")
                        .arg(name, failure->text()));
         return;
     }
-    if (newPath != tempCopyPath_ && fileinfo::FileExists(tempCopyPath_))
+    const bool oldCopyInFolder =
+        !tempCopyFailure_ && QFileInfo(tempCopyPath_).path() == tempFolder_->path();
+    if (newPath != tempCopyPath_ && oldCopyInFolder && fileinfo::FileExists(tempCopyPath_))
         QFile::remove(tempCopyPath_);
     originalName_ = name;
     tempCopyPath_ = newPath;
+    tempCopyFailure_.reset();
     if (property(tempCopyPath_, FileProperty::Extension).isEmpty()) {
         refuseName(QStringLiteral("Você deve informar uma exntesão válida."));
         return;

@@ -70,9 +70,14 @@ private:
     void fillSignedFileRows();
     void fillOriginalRows();
     void fillTree();
-    void writeTempCopy();
+    // Writes the temporary copy (making the private folder first when
+    // needed) and keeps the failure, if any; true when the copy is there.
+    bool writeTempCopy();
+    std::optional<fileinfo::FileError> makeTempFolder();
+    // A property of the temporary copy, or what the name alone tells
+    // (without a message) when the copy could not be written.
+    QString copyProperty(fileinfo::FileProperty selector);
     void setDocumentButtonsEnabled(bool enabled);
-    QString tempFolderPath();
     void removeTempCopy();
     const verify::TreeNode* selectedNode() const;
     void refuseName(const QString& text);
@@ -88,6 +93,8 @@ private:
     QString tempCopyPath_;
     bool signaturesOk_ = false;
     std::optional<fileinfo::PrivateFolder> tempFolder_;
+    // Why the temporary copy is not there; viewing tells it.
+    std::optional<fileinfo::FileError> tempCopyFailure_;
     bool busyCursor_ = false;
     bool ended_ = false;
 };

@@ -2,7 +2,9 @@
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
 #include "app/Iniciar.h"
+#include "fileinfo/PrivateFolder.h"
 #include "platform/desktop/SingleInstance.h"
+#include "platform/desktop/TerminationSignals.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -40,6 +42,15 @@ public:
     // The document window ended the program before any event loop ran.
     bool ended() const { return document_ && document_->ended(); }
 
+    // The session ends without the user: the document window ends the
+    // program as its closing would, removing the temporary copy.
+    void endSession()
+    {
+        if (document_)
+            document_->close();
+        desktop_.endProgram();
+    }
+
 private:
     desktop::Desktop& desktop_;
     signature::TrustStore trustStore_;
@@ -57,12 +68,26 @@ int main(int argc, char* argv[])
     desktop::SingleInstance instance;
     if (!instance.acquire())
         return 0;
+    // Folders of earlier runs that ended before they could remove their copy.
+    fileinfo::PrivateFolder::removeStale(qEnvironmentVariable("TEMP"));
     app::installCertificateDialog();
     desktop::QtDesktop desktop;
+    // The handlers outlive the windows, so a signal while they go does not
+    // cut their clean-up short. A signal during the load is read by the
+    // load's own event runs.
+    ProgramWindows* windowsInUse = nullptr;
+    desktop::TerminationSignals terminations([&](int) {
+        if (windowsInUse != nullptr)
+            windowsInUse->endSession();
+    });
     ProgramWindows windows(desktop, signature::TrustStore::systemDefault());
+    windowsInUse = &windows;
     const app::StartOutcome outcome =
         app::Main(QCoreApplication::arguments().mid(1), desktop, windows);
-    if (outcome == app::StartOutcome::Ended || windows.ended())
-        return 0;
-    return application.exec();
+    int status = 0;
+    if (outcome != app::StartOutcome::Ended && !windows.ended() && terminations.received() == 0)
+        status = application.exec();
+    windowsInUse = nullptr;
+    // Ended by a signal: the shell's convention for the status.
+    return terminations.received() != 0 ? 128 + terminations.received() : status;
 }

@@ -1,24 +1,172 @@
 #include "fileinfo/PrivateFolder.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace selavia::fileinfo {
+namespace {
 
-std::optional<PrivateFolder> PrivateFolder::create(const QString& base)
+constexpr std::string_view kPrefix = "selavia-";
+constexpr size_t kRandomLength = 6; // mkdtemp's XXXXXX
+// Our folders hold one file; anything deeper was not made by us.
+constexpr int kMaxDepth = 8;
+
+QString baseFolder(const QString& base)
 {
-    const QString parent = base.isEmpty() ? QDir::tempPath() : base;
-    QByteArray pattern = QFile::encodeName(QDir(parent).filePath(QStringLiteral("selavia-XXXXXX")));
+    return base.isEmpty() ? QDir::tempPath() : base;
+}
+
+// The process id in a private folder's name, 0 when `name` is not one.
+pid_t markedPid(std::string_view name)
+{
+    if (!name.starts_with(kPrefix))
+        return 0;
+    name.remove_prefix(kPrefix.size());
+    const size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9 ||
+        name.size() != dash + 1 + kRandomLength)
+        return 0;
+    pid_t pid = 0;
+    for (char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9')
+            return 0;
+        pid = pid * 10 + (c - '0');
+    }
+    for (char c : name.substr(dash + 1)) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+            return 0;
+    }
+    return pid;
+}
+
+bool removeEntry(int parentFd, const char* name, int depth);
+
+// Empties the folder open as `fd`. The names are listed first, so removing
+// entries cannot disturb the listing.
+void removeContents(int fd, int depth)
+{
+    const int listFd = ::dup(fd);
+    if (listFd < 0)
+        return;
+    DIR* listing = ::fdopendir(listFd);
+    if (listing == nullptr) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : names)
+        removeEntry(fd, name.c_str(), depth + 1);
+}
+
+// Removes the entry `name` of the folder open as `parentFd`; a folder with
+// what it holds, a link as the link itself.
+bool removeEntry(int parentFd, const char* name, int depth)
+{
+    if (::unlinkat(parentFd, name, 0) == 0)
+        return true;
+    if ((errno != EISDIR && errno != EPERM) || depth > kMaxDepth)
+        return false;
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    removeContents(fd, depth);
+    ::close(fd);
+    return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0;
+}
+
+bool processGone(pid_t pid)
+{
+    return ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+} // namespace
+
+std::variant<PrivateFolder, FileError> PrivateFolder::create(const QString& base)
+{
+    const QString name = QStringLiteral("selavia-%1-XXXXXX").arg(::getpid());
+    QByteArray pattern = QFile::encodeName(QDir(baseFolder(base)).filePath(name));
     // mkdtemp makes the name unique and the mode 0700 in one step.
-    if (mkdtemp(pattern.data()) == nullptr)
-        return std::nullopt;
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return WriteErrorFromErrno(errno);
     return PrivateFolder(QFile::decodeName(pattern));
+}
+
+int PrivateFolder::removeStale(const QString& base)
+{
+    const int baseFd =
+        ::open(QFile::encodeName(baseFolder(base)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd < 0)
+        return 0;
+    std::vector<std::string> candidates;
+    const int listFd = ::dup(baseFd);
+    DIR* listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (listing != nullptr) {
+        while (const dirent* entry = ::readdir(listing)) {
+            if (markedPid(entry->d_name) > 0)
+                candidates.emplace_back(entry->d_name);
+        }
+        ::closedir(listing);
+    } else if (listFd >= 0) {
+        ::close(listFd);
+    }
+    int removed = 0;
+    for (const std::string& name : candidates) {
+        if (!processGone(markedPid(name)))
+            continue;
+        // Opened without following a link, then checked through the open
+        // folder, so what is emptied is what was checked.
+        const int fd =
+            ::openat(baseFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat folder {};
+        const bool ours =
+            ::fstat(fd, &folder) == 0 && S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid();
+        if (ours)
+            removeContents(fd, 0);
+        ::close(fd);
+        if (ours && ::unlinkat(baseFd, name.c_str(), AT_REMOVEDIR) == 0)
+            ++removed;
+    }
+    ::close(baseFd);
+    return removed;
+}
+
+bool PrivateFolder::intact() const
+{
+    struct stat folder {};
+    return ::lstat(QFile::encodeName(path_).constData(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+           folder.st_uid == ::geteuid() && (folder.st_mode & 077) == 0;
 }
 
 void PrivateFolder::remove() const
 {
-    if (!path_.isEmpty())
-        QDir(path_).removeRecursively();
+    if (path_.isEmpty())
+        return;
+    const QFileInfo folder(path_);
+    const int parentFd =
+        ::open(QFile::encodeName(folder.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0)
+        return;
+    removeEntry(parentFd, QFile::encodeName(folder.fileName()).constData(), 0);
+    ::close(parentFd);
 }
 
 } // namespace selavia::fileinfo

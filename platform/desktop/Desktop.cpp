@@ -6,6 +6,7 @@
 #include <QFileIconProvider>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPushButton>
 
 namespace selavia::desktop {
 namespace {
@@ -47,6 +48,16 @@ void QtDesktop::message(QWidget* parent, MessageIcon icon, const QString& title,
 {
     QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+bool QtDesktop::confirm(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Sim"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("&Não"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> QtDesktop::saveFileName(QWidget* parent, const FileDialogRequest& request)

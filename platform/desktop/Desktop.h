@@ -31,6 +31,9 @@ public:
 
     virtual void message(QWidget* parent, MessageIcon icon, const QString& title,
                          const QString& text) = 0;
+    // An exclamation message with "Sim" and "Não", "Não" the default; true
+    // only when the user chose "Sim".
+    virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
     // The chosen path, or nullopt when the user cancelled. Asks before
     // overwriting, requires the folder to exist, never resolves symbolic links.
     virtual std::optional<QString> saveFileName(QWidget* parent,
@@ -50,6 +53,7 @@ class QtDesktop : public Desktop {
 public:
     void message(QWidget* parent, MessageIcon icon, const QString& title,
                  const QString& text) override;
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override;
     std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) override;
     std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) override;
     void open(const QUrl& target) override;

@@ -15,6 +15,8 @@ public:
     };
 
     std::vector<Message> messages;
+    std::vector<Message> confirmations;
+    bool confirmAnswer = false; // false: the user answers "Não"
     std::vector<selavia::desktop::FileDialogRequest> saveRequests;
     std::vector<selavia::desktop::FileDialogRequest> openRequests;
     std::optional<QString> saveAnswer; // nullopt: the user cancels
@@ -27,6 +29,11 @@ public:
                  const QString& text) override
     {
         messages.push_back({icon, title, text});
+    }
+    bool confirm(QWidget*, const QString& title, const QString& text) override
+    {
+        confirmations.push_back({selavia::desktop::MessageIcon::Exclamation, title, text});
+        return confirmAnswer;
     }
     std::optional<QString> saveFileName(QWidget*,
                                         const selavia::desktop::FileDialogRequest& request) override

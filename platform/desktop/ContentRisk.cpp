@@ -1,0 +1,172 @@
+#include "platform/desktop/ContentRisk.h"
+
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSet>
+#include <algorithm>
+#include <vector>
+
+namespace selavia::desktop {
+namespace {
+
+struct Category {
+    ContentRisk risk;
+    QSet<QString> types;
+    QSet<QString> extensions; // for what the MIME database may not know
+};
+
+// Checked in this order: scripts and installers are also "executables" or
+// archives to the database, and the narrower word is the one to tell.
+const std::vector<Category>& categories()
+{
+    static const std::vector<Category> list = {
+        {ContentRisk::Script,
+         {"application/x-shellscript", "application/x-csh", "text/x-python", "text/x-python3",
+          "application/x-perl", "application/x-ruby", "application/x-php", "text/x-tcl",
+          "application/x-tcl", "application/javascript", "application/ecmascript", "text/vbscript",
+          "application/x-bat", "text/x-msdos-batch", "application/x-powershell",
+          "text/x-powershell", "application/x-awk", "application/hta"},
+         {"sh",  "bash", "zsh", "ksh", "csh", "command", "py",  "pl",  "rb",  "php", "js",
+          "jse", "mjs",  "vbs", "vbe", "wsf", "wsh",     "hta", "bat", "cmd", "ps1", "psm1"}},
+        {ContentRisk::Launcher,
+         {"application/x-desktop", "application/x-ms-shortcut"},
+         {"desktop", "lnk", "kdelnk"}},
+        {ContentRisk::Installer,
+         {"application/x-msi", "application/x-ms-installer",
+          "application/vnd.debian.binary-package", "application/x-rpm",
+          "application/vnd.android.package-archive", "application/vnd.flatpak",
+          "application/vnd.flatpak.ref", "application/vnd.snap"},
+         {"msi", "msp", "deb", "rpm", "apk", "flatpak", "flatpakref", "snap"}},
+        {ContentRisk::Executable,
+         {"application/x-executable", "application/x-sharedlib", "application/x-pie-executable",
+          "application/x-ms-dos-executable", "application/x-msdownload",
+          "application/vnd.microsoft.portable-executable", "application/x-ms-ne-executable",
+          "application/x-msdos-program", "application/x-mach-binary",
+          "application/x-iso9660-appimage", "application/x-appimage", "application/x-java-archive",
+          "application/java-archive", "application/x-java"},
+         {"exe", "com", "scr", "pif", "cpl", "msc", "dll", "so", "run", "appimage", "jar"}},
+    };
+    return list;
+}
+
+bool dangerousType(const QMimeType& type, const Category& category)
+{
+    if (category.types.contains(type.name()))
+        return true;
+    // "text/x-script.python" and the like, from older databases.
+    if (category.risk == ContentRisk::Script && type.name().startsWith(u"text/x-script."))
+        return true;
+    for (const QString& ancestor : type.allAncestors()) {
+        if (category.types.contains(ancestor))
+            return true;
+    }
+    return false;
+}
+
+// Programs the database may not know: ELF, Mach-O (also universal, which
+// shares its mark with Java classes) and any interpreter line.
+ContentRisk byMarks(QByteArrayView head)
+{
+    if (head.startsWith("#!"))
+        return ContentRisk::Script;
+    for (const char* mark : {"\x7f"
+                             "ELF",
+                             "\xfe\xed\xfa\xce", "\xfe\xed\xfa\xcf", "\xce\xfa\xed\xfe",
+                             "\xcf\xfa\xed\xfe", "\xca\xfe\xba\xbe"}) {
+        if (head.startsWith(QByteArrayView(mark, 4)))
+            return ContentRisk::Executable;
+    }
+    return ContentRisk::None;
+}
+
+bool unknown(const QMimeType& type)
+{
+    return !type.isValid() || type.isDefault();
+}
+
+// Bytes that say nothing of their type: unrecognised, plain text, none.
+bool uninformative(const QMimeType& type)
+{
+    return unknown(type) || type.name() == u"text/plain" ||
+           type.name() == u"application/x-zerosize";
+}
+
+QString described(const QMimeType& type)
+{
+    return type.comment().isEmpty() ? type.name() : type.comment();
+}
+
+} // namespace
+
+ContentAssessment assessContent(QByteArrayView head, const QString& fileName)
+{
+    const QMimeDatabase database;
+    const QByteArray bytes = head.first(std::min(head.size(), kContentHeadSize)).toByteArray();
+    const QMimeType found = database.mimeTypeForData(bytes);
+    // A name can match several types ("*.py"); any of them may be the one
+    // the desktop picks.
+    QList<QMimeType> named = database.mimeTypesForFileName(fileName);
+    const QString extension = QFileInfo(fileName).suffix().toLower();
+
+    if (const ContentRisk marked = byMarks(head); marked != ContentRisk::None)
+        return {marked, described(found), {}, {}};
+    for (const Category& category : categories()) {
+        if (dangerousType(found, category))
+            return {category.risk, described(found), {}, {}};
+        for (const QMimeType& type : named) {
+            if (dangerousType(type, category))
+                return {category.risk, described(type), {}, {}};
+        }
+        if (!extension.isEmpty() && category.extensions.contains(extension))
+            return {category.risk, QLatin1Char('.') + extension, {}, {}};
+    }
+
+    named.removeIf(unknown);
+    if (uninformative(found) || named.isEmpty())
+        return {};
+    for (const QMimeType& type : named) {
+        // A content type more general than the name's (a ZIP for a .docx)
+        // or more particular (HTML for a text name) agrees with it.
+        if (found == type || found.inherits(type.name()) || type.inherits(found.name()))
+            return {};
+    }
+    return {ContentRisk::Mismatch, described(found), described(found), described(named.first())};
+}
+
+QString contentWarning(const ContentAssessment& assessment, const QString& fileName)
+{
+    const QString question = QStringLiteral("\r\n\r\nDeseja abrir o documento mesmo assim?");
+    switch (assessment.risk) {
+    case ContentRisk::None:
+        break;
+    case ContentRisk::Executable:
+        return QStringLiteral("O documento \"%1\" é um programa executável (%2).\r\nAbri-lo pode "
+                              "executar esse programa no seu computador.")
+                   .arg(fileName, assessment.finding) +
+               question;
+    case ContentRisk::Script:
+        return QStringLiteral("O documento \"%1\" é um script (%2).\r\nAbri-lo pode executar "
+                              "comandos no seu computador.")
+                   .arg(fileName, assessment.finding) +
+               question;
+    case ContentRisk::Launcher:
+        return QStringLiteral("O documento \"%1\" é um atalho ou lançador de programas (%2).\r\n"
+                              "Abri-lo pode iniciar um programa no seu computador.")
+                   .arg(fileName, assessment.finding) +
+               question;
+    case ContentRisk::Installer:
+        return QStringLiteral("O documento \"%1\" é um pacote de instalação (%2).\r\nAbri-lo pode "
+                              "instalar programas no seu computador.")
+                   .arg(fileName, assessment.finding) +
+               question;
+    case ContentRisk::Mismatch:
+        return QStringLiteral("O conteúdo do documento \"%1\" é do tipo \"%2\", mas a extensão do "
+                              "nome indica o tipo \"%3\".\r\nO documento pode ser aberto por um "
+                              "programa diferente do esperado.")
+                   .arg(fileName, assessment.contentType, assessment.nameType) +
+               question;
+    }
+    return {};
+}
+
+} // namespace selavia::desktop
