@@ -2,6 +2,7 @@
 
 #include "DerFrame.h"
 #include "InputForm.h"
+#include "Limits.h"
 #include "OpenSslHandles.h"
 #include "SignatureError.h"
 #include "TextDecoding.h"
@@ -71,6 +72,7 @@ ossl::UniqueCms parseSignedData(QByteArrayView binary)
     ossl::UniqueCms cms(d2i_CMS_ContentInfo(nullptr, &cursor, binary.size()));
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed)
         throw SignatureError::fromOpenSsl(code::kNotSignedData);
+    checkMessageLimits(cms.get());
     ASN1_OCTET_STRING** content = CMS_get0_content(cms.get());
     if (content == nullptr || *content == nullptr)
         throw SignatureError::fromOpenSsl(code::kDetachedContent);

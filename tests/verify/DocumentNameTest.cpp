@@ -80,6 +80,56 @@ TEST(DocumentNameRuleTest, ControlAndDirectionCharactersAreRemoved)
     EXPECT_EQ(acceptedDocumentName(QString::fromUtf16(u"a.\u200Eslv")), std::nullopt);
 }
 
+TEST(DocumentNameRuleTest, LongNamesAreCutToOneFileNameKeepingAShortExtension)
+{
+    const QString plain = sanitizedDocumentName(QString(5000, QLatin1Char('n')) + ".pdf");
+    EXPECT_EQ(plain.toUtf8().size(), kMaxDocumentNameBytes);
+    EXPECT_TRUE(plain.endsWith(".pdf"));
+    EXPECT_EQ(plain.count(QLatin1Char('n')), kMaxDocumentNameBytes - 4);
+
+    // Counted in UTF-8 bytes, and never through the middle of a character:
+    // "ç" takes two bytes, the emoji a surrogate pair and four bytes.
+    const QString accented = sanitizedDocumentName(QString(300, QChar(0xE7)) + ".txt");
+    EXPECT_EQ(accented, QString(125, QChar(0xE7)) + ".txt");
+    const QString emoji = QString::fromUtf16(u"😀");
+    const QString faces = sanitizedDocumentName(emoji.repeated(100) + ".odt");
+    EXPECT_EQ(faces, emoji.repeated(62) + ".odt");
+
+    // A "." far from the end starts no extension: the name is simply cut.
+    const QString noExtension = sanitizedDocumentName("a." + QString(400, QLatin1Char('x')));
+    EXPECT_EQ(noExtension, "a." + QString(kMaxDocumentNameBytes - 2, QLatin1Char('x')));
+
+    const QString fits = QString(kMaxDocumentNameBytes - 4, QLatin1Char('f')) + ".pdf";
+    EXPECT_EQ(sanitizedDocumentName(fits), fits);
+    // The rule looks at what is left: a cut name can still be a signed file's.
+    EXPECT_EQ(acceptedDocumentName("x.slv." + QString(600, QLatin1Char('y')) + ".pdf"),
+              std::nullopt);
+}
+
+TEST(DocumentNameRuleTest, HalvesOfSurrogatePairsAreRemoved)
+{
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, u'.', u'p', u'd', u'f'};
+    EXPECT_EQ(sanitizedDocumentName(QString::fromUtf16(lone, 8)), "ab.pdf");
+    EXPECT_EQ(sanitizedDocumentName(QString::fromUtf16(u"📄.pdf")), QString::fromUtf16(u"📄.pdf"));
+}
+
+TEST(DisplayTextTest, ShownTextsLoseControlAndDirectionCharactersAndStayShort)
+{
+    EXPECT_EQ(displayText(QString::fromUtf16(u"FULANO\n\u202EDE\u0000 TAL\u2066", 16)),
+              "FULANODE TAL");
+    EXPECT_EQ(displayText("nome:com/barras\\e.pontos"), "nome:com/barras\\e.pontos");
+
+    const QString cut = displayText(QString(1000, QLatin1Char('x')));
+    EXPECT_EQ(cut, QString(kMaxDisplayTextLength, QLatin1Char('x')) + QChar(0x2026));
+    EXPECT_EQ(displayText(QString(kMaxDisplayTextLength, QLatin1Char('x'))),
+              QString(kMaxDisplayTextLength, QLatin1Char('x')));
+    // A pair that would be split at the limit goes whole.
+    const QString pairAtLimit =
+        QString(kMaxDisplayTextLength - 1, QLatin1Char('x')) + QString::fromUtf16(u"😀z");
+    EXPECT_EQ(displayText(pairAtLimit),
+              QString(kMaxDisplayTextLength - 1, QLatin1Char('x')) + QChar(0x2026));
+}
+
 TEST(OriginalNameTest, TheLastAcceptableNameWinsAcrossAttributesAndSigners)
 {
     // Within one signer, in message order; an unacceptable value does not

@@ -1,0 +1,73 @@
+#pragma once
+
+// How much of a signed message the reader takes on. A ".slv" file comes from
+// anyone: these bounds keep the work of checking it (signature by signature,
+// chain by chain) in proportion to what real documents hold, far above it.
+// Beyond them the message is refused with code::kLimitExceeded.
+
+#include "SignatureError.h"
+
+#include <cstddef>
+#include <openssl/cms.h>
+#include <openssl/x509.h>
+
+namespace selavia::signature {
+
+namespace limits {
+// Signers of one message. Each costs a signature check and two chain
+// builds; real documents have a handful.
+inline constexpr int kMaxSigners = 256;
+// Certificates carried by the message, every one a candidate at each step
+// of each chain.
+inline constexpr int kMaxCertificates = 1024;
+// CRLs carried by the message, each checked against every certificate of
+// every chain.
+inline constexpr int kMaxCrls = 256;
+// Signed attributes of one signer.
+inline constexpr int kMaxSignedAttributes = 64;
+// The encoded size of one signed attribute value. Names, descriptions and
+// times take a few hundred bytes.
+inline constexpr long kMaxAttributeValueBytes = 1L << 20;
+} // namespace limits
+
+// Throws SignatureError(code::kLimitExceeded) when the parsed message goes
+// past any of the limits; to be called right after parsing, before any
+// signature or chain is checked.
+inline void checkMessageLimits(CMS_ContentInfo* cms)
+{
+    auto exceeded = [] { return SignatureError::of(code::kLimitExceeded); };
+    STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms);
+    const int signers = infos != nullptr ? sk_CMS_SignerInfo_num(infos) : 0;
+    if (signers > limits::kMaxSigners)
+        throw exceeded();
+
+    STACK_OF(X509)* certificates = CMS_get1_certs(cms);
+    const int certificateCount = certificates != nullptr ? sk_X509_num(certificates) : 0;
+    sk_X509_pop_free(certificates, X509_free);
+    if (certificateCount > limits::kMaxCertificates)
+        throw exceeded();
+
+    STACK_OF(X509_CRL)* crls = CMS_get1_crls(cms);
+    const int crlCount = crls != nullptr ? sk_X509_CRL_num(crls) : 0;
+    sk_X509_CRL_pop_free(crls, X509_CRL_free);
+    if (crlCount > limits::kMaxCrls)
+        throw exceeded();
+
+    for (int i = 0; i < signers; ++i) {
+        CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
+        const int attributes = CMS_signed_get_attr_count(info);
+        if (attributes > limits::kMaxSignedAttributes)
+            throw exceeded();
+        for (int a = 0; a < attributes; ++a) {
+            X509_ATTRIBUTE* attribute = CMS_signed_get_attr(info, a);
+            for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
+                // The encoded length, computed without encoding anything.
+                const int length = i2d_ASN1_TYPE(X509_ATTRIBUTE_get0_type(attribute, v), nullptr);
+                if (length > limits::kMaxAttributeValueBytes)
+                    throw exceeded();
+            }
+        }
+    }
+}
+
+} // namespace selavia::signature

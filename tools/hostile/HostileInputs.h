@@ -1,0 +1,88 @@
+#pragma once
+
+// Signed files written to hurt the reader: nesting, lying lengths, too many
+// signers or certificates, an issuer loop, oversized names and values,
+// names that disguise themselves, roots with keys that cannot be used.
+// Built with the fixture builder, plus DER surgery where no honest signer
+// would write such a thing. Shared by the hostile-file tool and the tests.
+
+#include "tools/fixtures/FixtureBuilder.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace selavia::hostile {
+
+using fixtures::Bytes;
+
+// --- DER surgery -------------------------------------------------------------
+
+// An element of a DER buffer: where it starts, its header and content lengths.
+struct Element {
+    std::size_t start = 0;
+    std::size_t header = 0;
+    std::size_t length = 0;
+    std::size_t end() const { return start + header + length; }
+};
+// Definite lengths only; aborts on anything else (test set-up broken).
+Element readElement(const Bytes& der, std::size_t pos);
+Bytes encodeLength(std::size_t length);
+Bytes encodeElement(unsigned char tag, const Bytes& content);
+// The encodings of the elements directly inside the element at `pos`.
+std::vector<Bytes> childrenOf(const Bytes& der, std::size_t pos = 0);
+
+// A DER message with its certificates field replaced by `certificates`, in
+// this order (the signatures do not cover it).
+Bytes withCertificates(const Bytes& message, const std::vector<Bytes>& certificates);
+
+// A DER message whose signer infos are `count` copies of its first one:
+// that many signers, each as valid as the first, without signing again.
+Bytes withSignerCopies(const Bytes& message, int count);
+
+// --- the inputs ----------------------------------------------------------------
+
+// Nesting `levels` deep.
+Bytes nestedIndefinite(int levels);    // the whole file, "30 80" never closed
+Bytes nestedDefinite(int levels);      // the whole file, every SEQUENCE closed
+Bytes nestedInAttribute(int levels);   // a valid message: a signed attribute nests
+Bytes nestedContentPieces(int levels); // BER content as nested constructed pieces
+
+// Lengths that point past the end of the file.
+Bytes outerLengthPastEnd();   // ContentInfo claims 2 GiB
+Bytes contentLengthPastEnd(); // the content OCTET STRING claims 2 GiB, the rest is honest
+Bytes eightByteLength();      // a length of 2^64 - 1
+
+// `count` signers, all with the same certificate.
+Bytes manySigners(int count);
+
+// A signer issued by A, where A is issued by B and B by A, with `copies`
+// further certificates of the loop (alternately A and B, other serials).
+Bytes issuerLoop(int copies);
+
+// A signer whose subject alternative name holds a DNS name of `bytes` bytes
+// before its ICP-Brasil entry.
+Bytes hugeSubjectAltName(std::size_t bytes);
+
+// A signer with a document description of `bytes` bytes.
+Bytes hugeAttribute(std::size_t bytes);
+
+// A signer naming the document `utf8` (as UTF-16LE octets, as Windows
+// signing tools write it), certificate named `commonName`.
+Bytes documentNamed(const std::string& utf8, const std::string& commonName = "FULANO DE TAL");
+
+// A chain whose root's key has an algorithm OpenSSL does not know; the
+// root travels in the message. `root` receives its DER (to be trusted).
+Bytes unknownKeyRoot(Bytes* root = nullptr);
+// A chain under an Ed448 root. `root` receives its DER.
+Bytes ed448Root(Bytes* root = nullptr);
+
+// Every input above at the sizes the issue asks for, for the tool.
+struct Named {
+    std::string name;
+    std::string description; // Portuguese, one line
+    Bytes bytes;
+};
+std::vector<Named> allInputs();
+
+} // namespace selavia::hostile
