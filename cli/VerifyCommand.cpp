@@ -169,20 +169,33 @@ int exitStatusOf(const VerifiedDocument& document)
     return document.signaturesOk ? exit_status::kSignaturesOk : exit_status::kNotAllValid;
 }
 
-// Writes the original document; false with a message in `err` when it cannot.
-bool extract(const VerifiedDocument& document, const Options& options, QTextStream& err)
+// Verifies the file and, when asked and allowed, writes the original
+// document while the content is hashed; a refusal or a failure to write is
+// told in `err` and makes `refused` true.
+VerifiedDocument verifyAndExtract(const Options& options, const signature::TrustStore& trustStore,
+                                  QTextStream& err, bool& refused)
 {
+    refused = false;
+    if (options.extractPath.isEmpty())
+        return verify::loadSignedDocument(options.file, trustStore);
     if (!options.force && QFileInfo::exists(options.extractPath)) {
-        err << QStringLiteral("Não foi gravado: %1 já existe (use --force para substituir).\n")
-                   .arg(options.extractPath);
-        return false;
+        VerifiedDocument document = verify::loadSignedDocument(options.file, trustStore);
+        if (document.verified()) {
+            err << QStringLiteral("Não foi gravado: %1 já existe (use --force para substituir).\n")
+                       .arg(options.extractPath);
+            refused = true;
+        }
+        return document;
     }
-    if (auto failure = verify::writeOriginalDocument(document, options.extractPath)) {
+    std::optional<fileinfo::FileError> failure;
+    VerifiedDocument document =
+        verify::loadAndWriteOriginal(options.file, trustStore, options.extractPath, failure);
+    if (failure) {
         err << QStringLiteral("Não foi possível gravar %1: %2\n")
                    .arg(options.extractPath, failure->text());
-        return false;
+        refused = true;
     }
-    return true;
+    return document;
 }
 
 } // namespace
@@ -261,19 +274,18 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
         out.flush();
         return exit_status::kSignaturesOk;
     }
-    VerifiedDocument document = verify::loadSignedDocument(options->file, trustStore);
+    bool refused = false;
+    VerifiedDocument document = verifyAndExtract(*options, trustStore, err, refused);
     if (options->json)
         out << QJsonDocument(jsonReport(document)).toJson(QJsonDocument::Indented);
     else
         out << textReport(document);
     out.flush();
     int status = exitStatusOf(document);
-    if (!options->extractPath.isEmpty()) {
-        if (!document.verified())
-            err << QStringLiteral("Nada foi extraído: a verificação falhou.\n");
-        else if (!extract(document, *options, err))
-            status = exit_status::kCannotWrite;
-    }
+    if (!options->extractPath.isEmpty() && !document.verified())
+        err << QStringLiteral("Nada foi extraído: a verificação falhou.\n");
+    else if (refused)
+        status = exit_status::kCannotWrite;
     err.flush();
     return status;
 }

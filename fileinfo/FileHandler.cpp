@@ -570,7 +570,8 @@ std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& d
 }
 
 std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
-                                        const std::vector<FileRange>& ranges)
+                                        const std::vector<FileRange>& ranges,
+                                        const std::function<bool()>& mayCommit)
 {
     return WriteAtomically(path, [&](int fd) {
         for (const FileRange& range : ranges) {
@@ -597,6 +598,9 @@ std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
                 }
                 left = 0;
             }
+        }
+        if (mayCommit && !mayCommit()) {
+            return ECANCELED;
         }
         return 0;
     });

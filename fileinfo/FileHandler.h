@@ -79,8 +79,11 @@ struct FileRange {
 // Writes the `ranges` of the open file `sourceFd`, one after the other, as
 // the whole content of `path`, as atomically as WriteFileBytes and without
 // passing the bytes through this process where the kernel can copy them.
+// `mayCommit`, when given, is asked once the bytes are written: false leaves
+// nothing behind (the result is then an error the caller asked for).
 [[nodiscard]] std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
-                                                      const std::vector<FileRange>& ranges);
+                                                      const std::vector<FileRange>& ranges,
+                                                      const std::function<bool()>& mayCommit = {});
 
 // A regular file opened for reading; FIFOs, devices and folders are refused
 // at once. Closes the file when it goes.

@@ -5,6 +5,9 @@
 #include "verify/DocumentName.h"
 
 #include <exception>
+#include <fcntl.h>
+#include <future>
+#include <unistd.h>
 
 namespace selavia::verify {
 namespace {
@@ -95,6 +98,79 @@ VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustSt
     });
 }
 
+namespace {
+
+std::vector<fileinfo::FileRange> fileRanges(const std::vector<sig::ByteRange>& ranges)
+{
+    std::vector<fileinfo::FileRange> converted;
+    converted.reserve(ranges.size());
+    for (const sig::ByteRange& range : ranges)
+        converted.push_back({range.offset, range.length});
+    return converted;
+}
+
+// The copy that runs beside the hashing; it waits for the verdict before
+// it puts the file in place.
+class StagedCopy {
+public:
+    ~StagedCopy() { settle(false); }
+
+    void start(const QString& target, int fd, const std::vector<sig::ByteRange>& ranges)
+    {
+        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (own < 0)
+            return;
+        std::shared_future<bool> verdict = verdict_.get_future().share();
+        copy_ = std::async(std::launch::async, [target, own, ranges = fileRanges(ranges), verdict] {
+            auto result =
+                fileinfo::CopyFileRanges(target, own, ranges, [&] { return verdict.get(); });
+            ::close(own);
+            return result;
+        });
+    }
+    bool started() const { return copy_.valid(); }
+
+    // Tells the copy whether to put its file in place and waits for it.
+    std::optional<fileinfo::FileError> settle(bool verified)
+    {
+        if (!copy_.valid())
+            return std::nullopt;
+        verdict_.set_value(verified);
+        return copy_.get();
+    }
+
+private:
+    std::promise<bool> verdict_;
+    std::future<std::optional<fileinfo::FileError>> copy_;
+};
+
+} // namespace
+
+VerifiedDocument loadAndWriteOriginal(const QString& path, sig::TrustStore trustStore,
+                                      const QString& target,
+                                      std::optional<fileinfo::FileError>& writeFailure)
+{
+    writeFailure.reset();
+    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
+    if (!file)
+        return verifySignedBytes(path, QByteArrayView(), std::move(trustStore));
+    StagedCopy copy;
+    VerifiedDocument document = verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
+        data.verifyFile(file->descriptor(), file->size(), {},
+                        [&](int fd, const std::vector<sig::ByteRange>& ranges) {
+                            copy.start(target, fd, ranges);
+                        });
+    });
+    if (copy.started()) {
+        auto result = copy.settle(document.verified());
+        if (document.verified())
+            writeFailure = result;
+    } else if (document.verified()) {
+        writeFailure = writeOriginalDocument(document, target);
+    }
+    return document;
+}
+
 std::optional<fileinfo::FileError> writeOriginalDocument(const VerifiedDocument& document,
                                                          const QString& path)
 {
@@ -102,12 +178,8 @@ std::optional<fileinfo::FileError> writeOriginalDocument(const VerifiedDocument&
         return fileinfo::FileError{error_number::kPathFileAccess,
                                    QStringLiteral("Não há documento verificado para gravar.")};
     const sig::ContentSource source = document.signedData->contentSource();
-    if (source.inFile()) {
-        std::vector<fileinfo::FileRange> ranges;
-        for (const sig::ByteRange& range : source.ranges)
-            ranges.push_back({range.offset, range.length});
-        return fileinfo::CopyFileRanges(path, source.fd, ranges);
-    }
+    if (source.inFile())
+        return fileinfo::CopyFileRanges(path, source.fd, fileRanges(source.ranges));
     return fileinfo::WriteFileBytes(
         path, QByteArray::fromRawData(source.memory.data(), source.memory.size()));
 }

@@ -49,4 +49,13 @@ VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
 [[nodiscard]] std::optional<fileinfo::FileError>
 writeOriginalDocument(const VerifiedDocument& document, const QString& path);
 
+// Verifies `path` like loadSignedDocument and writes its original document
+// to `target`. Where the content is a stretch of the file, the copy runs on
+// another thread while the content is hashed, staged beside `target` and put
+// in place only once the verification has succeeded; a failed verification
+// leaves nothing. `writeFailure` gets the write's failure, if any.
+VerifiedDocument loadAndWriteOriginal(const QString& path, signature::TrustStore trustStore,
+                                      const QString& target,
+                                      std::optional<fileinfo::FileError>& writeFailure);
+
 } // namespace selavia::verify

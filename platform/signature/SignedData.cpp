@@ -428,7 +428,8 @@ void SignedData::verifyInMemory(QByteArrayView message, const Progress& progress
     state_ = std::move(state);
 }
 
-void SignedData::verifyFile(int fd, qint64 size, const Progress& progress)
+void SignedData::verifyFile(int fd, qint64 size, const Progress& progress,
+                            const ContentLocated& located)
 {
     state_.reset();
     ERR_clear_error();
@@ -452,6 +453,8 @@ void SignedData::verifyFile(int fd, qint64 size, const Progress& progress)
         throw SignatureError(code::kInternal, SignatureError::describe(code::kInternal));
     state->contentRanges = std::move(split->contentRanges);
     state->contentLength = split->contentLength;
+    if (located)
+        located(state->fd, state->contentRanges);
     finish(*state, trustStore_,
            fileFeeder(state->fd, state->contentRanges, state->contentLength, progress));
     state_ = std::move(state);

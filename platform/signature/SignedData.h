@@ -70,6 +70,8 @@ struct ContentSource {
     bool inFile() const { return fd >= 0; }
 };
 
+using ContentLocated = std::function<void(int fd, const std::vector<ByteRange>& ranges)>;
+
 // How the message was written in the file.
 enum class InputForm { Der, Pem, Base64 };
 
@@ -91,7 +93,11 @@ public:
     // whose content is one definite-length OCTET STRING is verified without
     // holding the content: it is hashed straight from the file. Others are
     // read whole. `progress` follows the hashing.
-    void verifyFile(int fd, qint64 size, const Progress& progress = {});
+    // `located`, when given, learns where the content is before it is
+    // hashed (the descriptor is valid during the call only), so a copy can
+    // run meanwhile; it is not called for messages read whole.
+    void verifyFile(int fd, qint64 size, const Progress& progress = {},
+                    const ContentLocated& located = {});
 
     bool isVerified() const;
     // The attached content, byte for byte. Throws before a successful verify.

@@ -4,6 +4,7 @@
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -201,15 +202,30 @@ TEST_F(VerifyCommandTest, ExtractWritesTheOriginalAndRefusesToOverwriteWithoutFo
     EXPECT_TRUE(err_.contains("Não foi possível gravar")) << err_.toStdString();
 }
 
-TEST_F(VerifyCommandTest, ExtractAfterAFailedVerificationWritesNothing)
+TEST_F(VerifyCommandTest, ExtractionDuringHashingLeavesNothingWhenVerificationFails)
 {
-    const fx::MessageSpec spec = icpSpec();
-    const QString path =
-        writeMessage("x.slv", fx::tamperContent(fx::makeSignedMessage(spec), spec.content));
-    const QString target = dir_.filePath("nada.pdf");
-    EXPECT_EQ(run({"--extract", target, path}, trustingIcp()),
+    fx::MessageSpec spec = icpSpec();
+    spec.content = std::string(3 * 1024 * 1024, 'c') + "fim";
+    const fx::Bytes message = fx::makeSignedMessage(spec);
+    QDir out(dir_.filePath("saida"));
+    ASSERT_TRUE(out.mkpath("."));
+    const QString target = out.filePath("nada.pdf");
+
+    const QString tampered = writeMessage("x.slv", fx::tamperContent(message, "fim"));
+    EXPECT_EQ(run({"--extract", target, tampered}, trustingIcp()),
               cli::exit_status::kVerificationFailed);
-    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        << out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+               .join(' ')
+               .toStdString();
+
+    const QString good = writeMessage("y.slv", message);
+    EXPECT_EQ(run({"--extract", target, good}, trustingIcp()), 0) << err_.toStdString();
+    QFile extracted(target);
+    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
+    EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(spec.content));
+    EXPECT_EQ(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"nada.pdf"});
 }
 
 TEST_F(VerifyCommandTest, TheRealProgramReadsTheSystemStoreFromTheEnvironment)
