@@ -1,6 +1,7 @@
 #include "app/zFrmLegenda.h"
 
 #include "resources/Images.h"
+#include "verify/CertificateClass.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -11,21 +12,20 @@ namespace selavia::app {
 namespace {
 
 struct Row {
-    const char* imageKey;
-    const char* heading;
+    verify::CertificateClass certificateClass;
     const char* explanation;
 };
 
 // Row order is the order of the certificate classes.
 const Row kRows[] = {
-    {"cert_valid", "Certificado ICP-Brasil - Válido",
+    {verify::CertificateClass::Valid,
      "Aprovado de acordo com a lista de certificados revogados e encontra-se dentro do prazo de "
      "validade"},
-    {"cert_invalid", "Certificado ICP-Brasil - Inválido", "Revogado ou Expirado"},
-    {"cert_noicp_valid", "Certificado Desconhecido - Válido",
+    {verify::CertificateClass::Invalid, "Revogado ou Expirado"},
+    {verify::CertificateClass::NoIcpValid,
      "Certificado não ICP-Brasil - Desconhecido, porem apresenta cadeia de certificados válida no "
      "windows."},
-    {"cert_noicp_invalid", "Certificado Desconhecido - Inválido",
+    {verify::CertificateClass::NoIcpInvalid,
      "Certificado não ICP-Brasil - Desconhecido e Inválido."},
 };
 
@@ -53,10 +53,11 @@ zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
     for (const Row& entry : kRows) {
         auto* image = new QLabel;
         image->setObjectName(QStringLiteral("Image%1").arg(number));
-        image->setPixmap(resources::treeImage(QLatin1String(entry.imageKey)).pixmap(16, 16));
+        image->setPixmap(
+            resources::treeImage(verify::imageKey(entry.certificateClass)).pixmap(16, 16));
         image->setFixedSize(16, 16);
         layout->addWidget(image, row, 0, Qt::AlignTop);
-        auto* heading = new QLabel(QString::fromUtf8(entry.heading));
+        auto* heading = new QLabel(verify::caption(entry.certificateClass));
         heading->setObjectName(QStringLiteral("Label%1").arg(number));
         QFont bold = heading->font();
         bold.setBold(true);

@@ -124,21 +124,6 @@ QJsonObject nodeJson(const verify::TreeNode& node)
     };
 }
 
-QString classCaption(verify::CertificateClass certificateClass)
-{
-    switch (certificateClass) {
-    case verify::CertificateClass::Valid:
-        return QStringLiteral("Certificado ICP-Brasil - Válido");
-    case verify::CertificateClass::Invalid:
-        return QStringLiteral("Certificado ICP-Brasil - Inválido");
-    case verify::CertificateClass::NoIcpValid:
-        return QStringLiteral("Certificado Desconhecido - Válido");
-    case verify::CertificateClass::NoIcpInvalid:
-        break;
-    }
-    return QStringLiteral("Certificado Desconhecido - Inválido");
-}
-
 // The tree with two blanks of indentation per level; signer nodes name
 // their class in words, since a terminal has no icons.
 void writeTree(const VerifiedDocument& document, QTextStream& out)
@@ -152,7 +137,7 @@ void writeTree(const VerifiedDocument& document, QTextStream& out)
         depth[node.key] = level;
         out << QString(level * 2, QLatin1Char(' ')) << node.text;
         if (auto found = signerClass.find(node.key); found != signerClass.end())
-            out << QStringLiteral("  [") << classCaption(found->second) << QLatin1Char(']');
+            out << QStringLiteral("  [") << verify::caption(found->second) << QLatin1Char(']');
         out << '\n';
     }
 }

@@ -6,6 +6,21 @@
 
 namespace selavia::verify {
 
+QString caption(CertificateClass certificateClass)
+{
+    switch (certificateClass) {
+    case CertificateClass::Valid:
+        return QStringLiteral("Certificado ICP-Brasil - Válido");
+    case CertificateClass::Invalid:
+        return QStringLiteral("Certificado ICP-Brasil - Inválido");
+    case CertificateClass::NoIcpValid:
+        return QStringLiteral("Certificado Desconhecido - Válido");
+    case CertificateClass::NoIcpInvalid:
+        break;
+    }
+    return QStringLiteral("Certificado Desconhecido - Inválido");
+}
+
 QString imageKey(CertificateClass certificateClass)
 {
     switch (certificateClass) {

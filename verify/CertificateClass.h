@@ -12,6 +12,8 @@ enum class CertificateClass { Valid, Invalid, NoIcpValid, NoIcpInvalid };
 // The class's key, which is also the key of its image:
 // "cert_valid", "cert_invalid", "cert_noicp_valid", "cert_noicp_invalid".
 QString imageKey(CertificateClass certificateClass);
+// The class in words, as the legend heads it: "Certificado ICP-Brasil - Válido", …
+QString caption(CertificateClass certificateClass);
 
 // The ICP-Brasil root authority's name without generation suffix.
 inline constexpr const char* kIcpBrasilCriterion = "Autoridade Certificadora Raiz Brasileira";

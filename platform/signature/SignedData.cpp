@@ -18,7 +18,6 @@
 namespace selavia::signature {
 namespace {
 
-constexpr int kReadBlock = 1 << 16;
 // Content goes to the digests in blocks of this size.
 constexpr qint64 kFeedBlock = 1 << 20;
 
@@ -176,13 +175,10 @@ QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed)
     if (!chain)
         throw signatureFailure(-1, code::kBadSignature);
     sink.release(); // now the end of the chain
+    // Feeders hand over at most kFeedBlock bytes at a time, which fits an int.
     feed([&](const char* data, qint64 length) {
-        for (qint64 done = 0; done < length;) {
-            const int block = static_cast<int>(std::min<qint64>(length - done, kReadBlock));
-            if (BIO_write(chain.get(), data + done, block) != block)
-                throw SignatureError::fromOpenSsl(code::kInternal);
-            done += block;
-        }
+        if (BIO_write(chain.get(), data, static_cast<int>(length)) != length)
+            throw SignatureError::fromOpenSsl(code::kInternal);
     });
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
