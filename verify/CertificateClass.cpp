@@ -62,7 +62,7 @@ CertificateClass classifySigner(const signature::Signer& signer)
     }
     bool valid = false;
     try {
-        valid = signer.certificate().isValid().result;
+        valid = signer.certificate().isValid(signature::CertificateRole::Signer).result;
     } catch (const std::exception&) {
         valid = false;
     }

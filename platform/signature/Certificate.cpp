@@ -189,13 +189,24 @@ QByteArray Certificate::der() const
 
 CertificateStatus Certificate::isValid() const
 {
+    return isValid(CertificateRole::Any);
+}
+
+CertificateStatus Certificate::isValid(CertificateRole role) const
+{
     CertificateStatus status;
     if (isNull() || !context_) {
         status.problems << QStringLiteral("certificado sem contexto de validação");
         return status;
     }
     try {
-        status.problems = context_->validityProblems(handle());
+        ValidationContext::Judgement judgement = context_->judge(handle(), role);
+        status.problems = judgement.problems;
+        for (ValidationContext::Link& link : judgement.chain)
+            status.chain.push_back(
+                {Certificate(link.certificate.get(), context_), link.revocation, link.problems});
+        if (!status.chain.empty())
+            status.revocation = status.chain.front().revocation;
     } catch (const SignatureError& error) {
         status.problems << error.description();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Revocation.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -12,6 +14,13 @@ typedef struct x509_st X509;
 namespace selavia::signature {
 
 class ValidationContext;
+struct CertificateStatus;
+
+// What a certificate is judged for.
+enum class CertificateRole {
+    Any,    // the role its own extensions give it: an authority issues, the rest sign
+    Signer, // signing documents, whatever it is
+};
 
 // What `GetInfo` may be asked for.
 enum class CertificateInfo { SubjectSimpleName = 0, SubjectEmail = 2 };
@@ -28,12 +37,6 @@ struct Extension {
 
     // `EncodedData` with encoding 0: the value as Base64 text.
     QString encodedBase64() const { return QString::fromLatin1(value.toBase64()); }
-};
-
-// `IsValid().Result`, with every problem found on the way for reports.
-struct CertificateStatus {
-    bool result = false;
-    QStringList problems; // Portuguese, one line each; empty when valid
 };
 
 // One X.509 certificate of a verified message, a chain or a trust store.
@@ -60,9 +63,12 @@ public:
     QByteArray der() const;
 
     // Validity under default checks: builds to a trusted root, every
-    // certificate of the chain is within its period now, and no CRL carried
-    // in the message revokes any of them. Never throws: a status that cannot
-    // be worked out is not valid.
+    // certificate of the chain is within its period now and meant for its
+    // role, and none is revoked. `role` Any judges an authority as an
+    // issuer and any other certificate as a signer's; Signer judges it as a
+    // signer's whatever it is. Never throws: a status that cannot be worked
+    // out is not valid.
+    CertificateStatus isValid(CertificateRole role) const;
     CertificateStatus isValid() const;
 
     // For the platform layer only.
@@ -77,6 +83,21 @@ private:
 
     std::shared_ptr<X509> x509_;
     std::shared_ptr<const ValidationContext> context_;
+};
+
+// One certificate of the chain a status was worked out on.
+struct ChainLinkStatus {
+    Certificate certificate;
+    RevocationStatus revocation;
+    QStringList problems; // Portuguese, one line each, without the certificate's name
+};
+
+// `IsValid().Result`, with every problem found on the way for reports.
+struct CertificateStatus {
+    bool result = false;
+    QStringList problems;               // Portuguese, one line each; empty when valid
+    RevocationStatus revocation;        // of the certificate itself
+    std::vector<ChainLinkStatus> chain; // the certificate first, towards the root
 };
 
 // Find types of a certificate collection.

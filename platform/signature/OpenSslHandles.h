@@ -29,6 +29,11 @@ using UniqueEvpMd = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 using UniqueGeneralNames = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
 using UniqueAsn1Object = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>>;
 using UniqueAsn1Type = std::unique_ptr<ASN1_TYPE, Deleter<ASN1_TYPE_free>>;
+using UniqueAsn1Enumerated = std::unique_ptr<ASN1_ENUMERATED, Deleter<ASN1_ENUMERATED_free>>;
+using UniqueIssuingDistPoint =
+    std::unique_ptr<ISSUING_DIST_POINT, Deleter<ISSUING_DIST_POINT_free>>;
+using UniqueExtendedKeyUsage =
+    std::unique_ptr<EXTENDED_KEY_USAGE, Deleter<EXTENDED_KEY_USAGE_free>>;
 
 inline void freeX509Stack(STACK_OF(X509) * stack) noexcept
 {
@@ -47,6 +52,23 @@ inline UniqueX509 upRef(X509* certificate)
     if (certificate != nullptr && X509_up_ref(certificate) != 1)
         return {};
     return UniqueX509(certificate);
+}
+
+inline UniqueX509Crl upRef(X509_CRL* crl)
+{
+    if (crl != nullptr && X509_CRL_up_ref(crl) != 1)
+        return {};
+    return UniqueX509Crl(crl);
+}
+
+// A shared owner, for handles several objects hold at once.
+inline std::shared_ptr<X509> shared(UniqueX509 owned)
+{
+    return std::shared_ptr<X509>(owned.release(), Deleter<X509_free>());
+}
+inline std::shared_ptr<X509_CRL> shared(UniqueX509Crl owned)
+{
+    return std::shared_ptr<X509_CRL>(owned.release(), Deleter<X509_CRL_free>());
 }
 
 inline UniqueX509Store upRef(X509_STORE* store)

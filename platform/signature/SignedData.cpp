@@ -330,13 +330,15 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
     ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
     if (!certificates)
         certificates.reset(sk_X509_new_null());
-    ossl::UniqueCrlStack crls(CMS_get1_crls(cms));
-    if (!crls)
-        crls.reset(sk_X509_CRL_new_null());
-    if (!certificates || !crls)
+    if (!certificates)
         throw SignatureError::fromOpenSsl(code::kInternal);
+    ossl::UniqueCrlStack crls(CMS_get1_crls(cms));
+    std::vector<X509_CRL*> carried;
+    for (int i = 0; crls && i < sk_X509_CRL_num(crls.get()); ++i)
+        carried.push_back(sk_X509_CRL_value(crls.get(), i));
+    RevocationProviders revocation = {std::make_shared<MessageCrls>(carried)};
     return std::make_shared<const ValidationContext>(std::move(store), std::move(certificates),
-                                                     std::move(crls));
+                                                     std::move(revocation));
 }
 
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,

@@ -1,0 +1,83 @@
+#pragma once
+
+// Whether a certificate was revoked, and who said so. Answers come from
+// sources asked in order (the CRLs a message carries first); the first that
+// answers decides, and a source whose data does not verify never answers.
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+typedef struct x509_st X509;
+typedef struct X509_crl_st X509_CRL;
+
+namespace selavia::signature {
+
+enum class RevocationState { Good, Revoked, Unknown };
+enum class RevocationSource { None, Message, Cache, Download, Ocsp };
+
+struct RevocationStatus {
+    RevocationState state = RevocationState::Unknown;
+    RevocationSource source = RevocationSource::None;
+    QDateTime revokedAt; // UTC; set when revoked
+    int reason = -1;     // the CRL reason code; -1 when none was given
+    QString detail;      // one Portuguese line
+
+    bool revoked() const { return state == RevocationState::Revoked; }
+};
+
+// One place revocation data comes from.
+class RevocationProvider {
+public:
+    virtual ~RevocationProvider() = default;
+    // What this source says of `certificate`, issued by `issuer`; nullopt
+    // when it has nothing trustworthy to say.
+    virtual std::optional<RevocationStatus> check(X509* certificate, X509* issuer) = 0;
+};
+using RevocationProviders = std::vector<std::shared_ptr<RevocationProvider>>;
+
+// What a CRL that can be trusted says about one certificate.
+struct CrlAnswer {
+    bool listed = false;
+    QDateTime revokedAt; // UTC, when listed
+    int reason = -1;
+    // Not past its nextUpdate: only then does "not listed" mean "good".
+    bool current = false;
+};
+
+// Whether `crl` can be trusted as `issuer`'s word at `now`: named and signed
+// by `issuer`, which may sign CRLs (cRLSign where keyUsage is present),
+// issued no later than `now`, without a critical extension we do not
+// understand, and not a delta or indirect CRL.
+bool crlIssuedBy(X509_CRL* crl, X509* issuer, const QDateTime& now);
+
+// What `crl`, already found trustworthy for `issuer`, says of
+// `certificate`; nullopt when its scope leaves the certificate out.
+std::optional<CrlAnswer> crlAnswerFor(X509_CRL* crl, X509* certificate, const QDateTime& now);
+
+// The status a CRL answer gives; nullopt when a stale list does not list
+// the certificate (a verified list that lists it revokes, stale or not).
+std::optional<RevocationStatus> statusFromCrl(const CrlAnswer& answer, RevocationSource source);
+
+// The Portuguese name of a CRL reason code ("comprometimento da chave").
+QString revocationReasonText(int reason);
+
+// "revogado em 05/12/2026 14:03:00 UTC (motivo: ...)": the revocation as a
+// problem line tells it.
+QString revocationText(const RevocationStatus& status);
+
+// The CRLs carried by the signed message.
+class MessageCrls : public RevocationProvider {
+public:
+    // Takes a reference of its own on each CRL.
+    explicit MessageCrls(const std::vector<X509_CRL*>& crls);
+    ~MessageCrls() override;
+    std::optional<RevocationStatus> check(X509* certificate, X509* issuer) override;
+
+private:
+    std::vector<std::shared_ptr<X509_CRL>> crls_;
+};
+
+} // namespace selavia::signature

@@ -1,0 +1,198 @@
+#include "platform/signature/Revocation.h"
+
+#include "tests/verify/VerifyTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace selavia::verify::testing;
+
+constexpr std::time_t kDay = 86400;
+
+// A root, an intermediate that may only issue certificates (no cRLSign), and
+// a signer under it.
+struct NoCrlSignHierarchy {
+    fx::Cert root;
+    fx::Cert intermediate;
+};
+
+const NoCrlSignHierarchy& noCrlSignHierarchy()
+{
+    static const NoCrlSignHierarchy hierarchy = [] {
+        NoCrlSignHierarchy made;
+        made.root = fx::makeCertificate({.subject = {{"CN", "Raiz Sem LCR"}}, .ca = true});
+        made.intermediate =
+            fx::makeCertificate({.subject = {{"CN", "AC Sem LCR"}},
+                                 .issuer = &made.root,
+                                 .ca = true,
+                                 .extensions = {{"keyUsage", "critical,keyCertSign"}}});
+        return made;
+    }();
+    return hierarchy;
+}
+
+// The signer's status in a message that carries `crls`, under the ICP-like root.
+sig::CertificateStatus statusWith(const fx::Cert& signer,
+                                  std::vector<std::shared_ptr<X509_CRL>> crls,
+                                  std::vector<fx::Cert> extra = {})
+{
+    fx::MessageSpec spec = messageFor({{.cert = signer}});
+    spec.crls = std::move(crls);
+    spec.extraCertificates.insert(spec.extraCertificates.end(), extra.begin(), extra.end());
+    const NoCrlSignHierarchy& other = noCrlSignHierarchy();
+    const fx::Hierarchy icp = fx::icpBrasilHierarchy();
+    VerifiedSigners verified = verifiedSigners(spec, storeTrusting({&icp.root, &other.root}));
+    return verified.signers()[0].certificate().isValid(sig::CertificateRole::Signer);
+}
+
+// A certificate with the intermediate's name and a key of its own: what a
+// forger signs lists with.
+fx::Cert impostorOf(const std::string& name)
+{
+    return fx::makeCertificate(
+        {.subject = {{"C", "BR"}, {"O", "ICP-Brasil"}, {"CN", name}}, .ca = true});
+}
+
+TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    const fx::Cert signer = icpSigner();
+
+    sig::CertificateStatus revoked =
+        statusWith(signer, {fx::makeCrl({.issuer = &icp.intermediate,
+                                         .revoked = {signer},
+                                         .revocationDate = fx::utc(2026, 3, 4, 5, 6, 7),
+                                         .reason = 1})});
+    EXPECT_FALSE(revoked.result);
+    EXPECT_EQ(revoked.revocation.state, sig::RevocationState::Revoked);
+    EXPECT_EQ(revoked.revocation.source, sig::RevocationSource::Message);
+    EXPECT_TRUE(revoked.problems.join('\n').contains(
+        "revogado em 04/03/2026 05:06:07 UTC (motivo: comprometimento da chave)"))
+        << revoked.problems.join('\n').toStdString();
+
+    sig::CertificateStatus good = statusWith(signer, {fx::makeCrl(icp.intermediate, {})});
+    EXPECT_TRUE(good.result) << good.problems.join('\n').toStdString();
+    EXPECT_EQ(good.revocation.state, sig::RevocationState::Good);
+    EXPECT_EQ(good.revocation.source, sig::RevocationSource::Message);
+
+    // Lists that must be ignored: none of them revokes, none says "good".
+    const fx::Cert impostor = impostorOf("AC Intermediaria de Teste v5");
+    const std::time_t now = std::time(nullptr);
+    const std::vector<std::pair<const char*, std::shared_ptr<X509_CRL>>> ignored = {
+        {"signed by another key", fx::makeCrl({.issuer = &impostor, .revoked = {signer}})},
+        {"issued in the future", fx::makeCrl({.issuer = &icp.intermediate,
+                                              .revoked = {signer},
+                                              .lastUpdate = now + kDay,
+                                              .nextUpdate = now + 8 * kDay})},
+        {"unknown critical extension",
+         fx::makeCrl({.issuer = &icp.intermediate,
+                      .revoked = {signer},
+                      .extensions = {{"1.2.3.4.5", "critical,DER:05:00"}}})},
+        {"delta list", fx::makeCrl({.issuer = &icp.intermediate,
+                                    .revoked = {signer},
+                                    .extensions = {{"deltaCRL", "critical,DER:02:01:01"}}})},
+    };
+    for (const auto& [why, crl] : ignored) {
+        sig::CertificateStatus status = statusWith(signer, {crl});
+        EXPECT_TRUE(status.result) << why << ": " << status.problems.join('\n').toStdString();
+        EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown) << why;
+    }
+}
+
+TEST(MessageCrlTest, TheIntermediateIsRevokedOnlyByItsOwnIssuer)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    const fx::Cert signer = icpSigner();
+    const fx::Cert forgedRoot = impostorOf("Autoridade Certificadora Raiz Brasileira v5");
+
+    sig::CertificateStatus forged =
+        statusWith(signer, {fx::makeCrl({.issuer = &forgedRoot, .revoked = {icp.intermediate}})});
+    EXPECT_TRUE(forged.result) << forged.problems.join('\n').toStdString();
+    ASSERT_EQ(forged.chain.size(), 3u);
+    EXPECT_EQ(forged.chain[1].revocation.state, sig::RevocationState::Unknown);
+
+    sig::CertificateStatus genuine =
+        statusWith(signer, {fx::makeCrl({.issuer = &icp.root, .revoked = {icp.intermediate}})});
+    EXPECT_FALSE(genuine.result);
+    ASSERT_EQ(genuine.chain.size(), 3u);
+    EXPECT_TRUE(genuine.chain[1].revocation.revoked());
+    EXPECT_FALSE(genuine.revocation.revoked()) << "the signer itself is not listed";
+    EXPECT_TRUE(genuine.chain[1].problems.join(' ').contains("revogado"));
+    // The trusted root is not asked about.
+    EXPECT_EQ(genuine.chain[2].revocation.state, sig::RevocationState::Good);
+}
+
+TEST(MessageCrlTest, AnIssuerThatMayNotSignListsIsNotBelieved)
+{
+    const NoCrlSignHierarchy& other = noCrlSignHierarchy();
+    const fx::Cert signer = fx::issueEndEntity(other.intermediate, "BELTRANO");
+    sig::CertificateStatus status = statusWith(signer, {fx::makeCrl(other.intermediate, {signer})},
+                                               {other.intermediate, other.root});
+    EXPECT_TRUE(status.result) << status.problems.join('\n').toStdString();
+    EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown);
+}
+
+TEST(MessageCrlTest, AStaleListStillRevokesButNeverVouches)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    const fx::Cert signer = icpSigner();
+    const std::time_t now = std::time(nullptr);
+    auto stale = [&](std::vector<fx::Cert> revoked) {
+        return fx::makeCrl({.issuer = &icp.intermediate,
+                            .revoked = std::move(revoked),
+                            .lastUpdate = now - 30 * kDay,
+                            .nextUpdate = now - 20 * kDay,
+                            .revocationDate = now - 40 * kDay});
+    };
+    EXPECT_TRUE(statusWith(signer, {stale({signer})}).revocation.revoked());
+    EXPECT_FALSE(statusWith(signer, {stale({signer})}).result);
+    sig::CertificateStatus unlisted = statusWith(signer, {stale({})});
+    EXPECT_TRUE(unlisted.result);
+    EXPECT_EQ(unlisted.revocation.state, sig::RevocationState::Unknown);
+}
+
+TEST(SigningPurposeTest, TheSignerCertificateMustBeMeantForSignatures)
+{
+    const fx::Cert& issuer = fx::icpBrasilHierarchy().intermediate;
+    auto signerWith = [&](std::vector<std::pair<std::string, std::string>> extensions) {
+        return fx::makeCertificate({.subject = {{"CN", "FULANO"}},
+                                    .issuer = &issuer,
+                                    .extensions = std::move(extensions)});
+    };
+    const std::vector<std::pair<std::vector<std::pair<std::string, std::string>>, bool>> cases = {
+        {{}, true},
+        {{{"keyUsage", "critical,digitalSignature"}}, true},
+        {{{"keyUsage", "critical,nonRepudiation"}}, true},
+        {{{"keyUsage", "critical,keyCertSign"}}, false},
+        {{{"keyUsage", "critical,keyEncipherment"}}, false},
+        {{{"extendedKeyUsage", "serverAuth"}}, false},
+        {{{"extendedKeyUsage", "emailProtection"}}, true},
+        {{{"extendedKeyUsage", "clientAuth,serverAuth"}}, true},
+        {{{"extendedKeyUsage", "anyExtendedKeyUsage"}}, true},
+        {{{"extendedKeyUsage", "1.3.6.1.5.5.7.3.36"}}, true},
+        {{{"extendedKeyUsage", "1.3.6.1.4.1.311.10.3.12"}}, true},
+        {{{"extendedKeyUsage", "codeSigning,timeStamping"}}, false},
+        {{{"keyUsage", "digitalSignature"}, {"extendedKeyUsage", "serverAuth"}}, false},
+    };
+    for (const auto& [extensions, allowed] : cases) {
+        sig::CertificateStatus status = statusWith(signerWith(extensions), {});
+        const QString problems = status.problems.join('\n');
+        EXPECT_EQ(status.result, allowed) << problems.toStdString();
+        EXPECT_EQ(problems.contains("o certificado não se destina a assinaturas"), !allowed)
+            << problems.toStdString();
+    }
+}
+
+TEST(SigningPurposeTest, AnAuthorityCertificateSigningADocumentIsNotValid)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    fx::MessageSpec spec = messageFor({{.cert = icp.intermediate}});
+    VerifiedSigners verified = verifiedSigners(spec);
+    const sig::Certificate& certificate = verified.signers()[0].certificate();
+    EXPECT_FALSE(certificate.isValid(sig::CertificateRole::Signer).result);
+    // Judged as what it is, an authority, it is fine.
+    EXPECT_TRUE(certificate.isValid().result);
+}
+
+} // namespace
