@@ -5,6 +5,7 @@
 #include "platform/desktop/ContentRisk.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
+#include "verify/DocumentName.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -367,7 +368,8 @@ void FrmOpen::ShowFile(const QString& aFilePath)
     if (!letEventsRun())
         return;
 
-    document_ = verify::loadSignedDocument(aFilePath, trustStore_, busyProgress());
+    copy_ = std::make_unique<verify::TemporaryCopy>(environmentText("TEMP"));
+    document_ = verify::loadIntoCopy(aFilePath, trustStore_, busyProgress(), *copy_);
     if (ended_) // closed while the content was hashed
         return;
     if (document_.error) {
@@ -404,10 +406,9 @@ void FrmOpen::showVerifiedDocument()
         ui.box(15)->setText(originalName_ + QLatin1Char('.'));
         ui.Tabs->setCurrentIndex(1);
     }
-    // A copy that cannot be written does not stop the verification being
+    // A copy that could not be written does not stop the verification being
     // shown; viewing tells why.
-    writeTempCopy();
-    ui.Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
+    ui.Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath(), 32));
     fillOriginalRows();
     (signaturesOk_ ? ui.FrameSignatures_ok : ui.FrameSignatures_false)->show();
     ui.FrmLoading->hide();
@@ -507,42 +508,32 @@ void FrmOpen::fillTree()
         items[document_.tree[i].key]->setExpanded(document_.tree[i].expanded);
 }
 
-std::optional<fileinfo::FileError> FrmOpen::makeTempFolder()
-{
-    // A folder removed or replaced behind our back is not written into.
-    if (tempFolder_ && tempFolder_->intact())
-        return std::nullopt;
-    tempFolder_.reset();
-    auto made = fileinfo::PrivateFolder::create(environmentText("TEMP"));
-    if (auto* failure = std::get_if<fileinfo::FileError>(&made))
-        return *failure;
-    tempFolder_ = std::get<fileinfo::PrivateFolder>(std::move(made));
-    return std::nullopt;
-}
-
-bool FrmOpen::writeTempCopy()
+bool FrmOpen::ensureCopy(const QString& purpose)
 {
     // Ended while a message was up (a termination signal): the copy and its
     // folder are already gone and stay gone.
     if (ended_)
         return false;
-    tempCopyFailure_ = makeTempFolder();
-    if (tempCopyFailure_) {
-        // Where the copy would have gone, for the message.
-        const QString base = environmentText("TEMP");
-        tempCopyPath_ =
-            (base.isEmpty() ? QDir::tempPath() : base) + QLatin1Char('/') + originalName_;
+    if (copy_->present())
+        return true;
+    std::optional<fileinfo::FileError> failure =
+        verify::restageCopy(document_, trustStore_, *copy_);
+    if (failure) {
+        desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
+                         QStringLiteral("Não foi possível gravar a cópia temporária do "
+                                        "documento em \"%1\" %2.\r\n%3")
+                             .arg(tempCopyPath(), purpose, failure->text()));
         return false;
     }
-    tempCopyPath_ = tempFolder_->path() + QLatin1Char('/') + originalName_;
-    tempCopyFailure_ = verify::writeOriginalDocument(document_, tempCopyPath_);
-    return !tempCopyFailure_;
+    ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath(), 32));
+    fillOriginalRows();
+    return true;
 }
 
 QString FrmOpen::copyProperty(FileProperty selector)
 {
-    if (!tempCopyFailure_)
-        return property(tempCopyPath_, selector);
+    if (copy_->present())
+        return property(tempCopyPath(), selector);
     switch (selector) {
     case FileProperty::FileName:
         return originalName_;
@@ -565,13 +556,10 @@ void FrmOpen::setDocumentButtonsEnabled(bool enabled)
     ui_->BTN003->setEnabled(enabled);
 }
 
-// The copy lives in the private folder and goes with it. A path outside it
-// is only where a failed copy would have gone, and may be someone's file.
+// The copy lives in the private folder and goes with it.
 void FrmOpen::removeTempCopy()
 {
-    if (tempFolder_ && tempFolder_->intact())
-        tempFolder_->remove();
-    tempFolder_.reset();
+    copy_.reset();
 }
 
 void FrmOpen::closeEvent(QCloseEvent* event)
@@ -596,31 +584,20 @@ void FrmOpen::BTN001_Click()
 
 void FrmOpen::BTN002_Click()
 {
-    if (ended_)
+    if (!ensureCopy(QStringLiteral("para visualizá-lo")))
         return;
-    // The copy failed at load or has gone since: the folder may be fine now.
-    if (tempCopyFailure_ || !fileinfo::FileExists(tempCopyPath_)) {
-        if (!writeTempCopy()) {
-            desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
-                             QStringLiteral("Não foi possível gravar a cópia temporária do "
-                                            "documento em \"%1\" para visualizá-lo.\r\n%2")
-                                 .arg(tempCopyPath_, tempCopyFailure_->text()));
-            return;
-        }
-        ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
-        fillOriginalRows();
-    }
+    const QString copyPath = tempCopyPath();
     // The desktop opens the copy by its name and content; a program or a
     // disguised type must not start on a click meant for reading.
     QByteArray head;
-    if (QFile copy(tempCopyPath_); copy.open(QIODevice::ReadOnly))
+    if (QFile copy(copyPath); copy.open(QIODevice::ReadOnly))
         head = copy.read(desktop::kContentHeadSize);
     const desktop::ContentAssessment assessment =
-        desktop::assessContent(head, QFileInfo(tempCopyPath_).fileName());
+        desktop::assessContent(head, QFileInfo(copyPath).fileName());
     if (assessment.risk != desktop::ContentRisk::None &&
         !desktop_.confirm(this, kTitle, desktop::contentWarning(assessment, originalName_)))
         return;
-    desktop_.open(QUrl::fromLocalFile(tempCopyPath_));
+    desktop_.open(QUrl::fromLocalFile(copyPath));
 }
 
 void FrmOpen::BTN003_Click()
@@ -635,7 +612,15 @@ void FrmOpen::BTN003_Click()
     std::optional<QString> target = desktop_.saveFileName(this, request);
     if (!target)
         return;
-    if (auto failure = verify::writeOriginalDocument(document_, *target)) {
+    // The dialog asked before replacing a file: what is at the path is
+    // replaced, never what a link there points to. The bytes come from the
+    // verified copy.
+    std::optional<fileinfo::FileError> failure = copy_->copyTo(*target, fileinfo::Replace::Entry);
+    // No copy to take it from (it could not be written, went, or a viewer
+    // saved over it): a new verifying read, of the same content only.
+    if (failure && !copy_->present())
+        failure = verify::extractAgain(document_, trustStore_, *target, fileinfo::Replace::Entry);
+    if (failure) {
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar o documento em \"%1\".\r\n%2")
                              .arg(*target, failure->text()));
@@ -649,35 +634,27 @@ void FrmOpen::refuseName(const QString& text)
 
 void FrmOpen::Command1_Click()
 {
-    const QString name = ui_->box(15)->text().trimmed().toLower();
     // A name that cannot be a file in the private folder is refused before
     // anything changes, so the window keeps its state.
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
-        name == QLatin1String("..") || name.contains(QChar(0))) {
-        refuseName(QStringLiteral("Não é possível usar \"%1\" como nome do documento.").arg(name));
+    const std::optional<QString> name = verify::typedDocumentName(ui_->box(15)->text());
+    if (!name) {
+        refuseName(QStringLiteral("Não é possível usar \"%1\" como nome do documento.")
+                       .arg(ui_->box(15)->text().trimmed().toLower()));
         return;
     }
-    std::optional<fileinfo::FileError> failure = makeTempFolder();
-    const QString newPath = failure ? QString() : tempFolder_->path() + QLatin1Char('/') + name;
-    if (!failure)
-        failure = verify::writeOriginalDocument(document_, newPath);
-    if (failure) {
+    if (!ensureCopy(QStringLiteral("como \"%1\"").arg(*name)))
+        return;
+    if (std::optional<fileinfo::FileError> failure = copy_->rename(*name)) {
         refuseName(QStringLiteral("Não foi possível gravar o documento como \"%1\".\r\n%2")
-                       .arg(name, failure->text()));
+                       .arg(*name, failure->text()));
         return;
     }
-    const bool oldCopyInFolder =
-        !tempCopyFailure_ && QFileInfo(tempCopyPath_).path() == tempFolder_->path();
-    if (newPath != tempCopyPath_ && oldCopyInFolder && fileinfo::FileExists(tempCopyPath_))
-        QFile::remove(tempCopyPath_);
-    originalName_ = name;
-    tempCopyPath_ = newPath;
-    tempCopyFailure_.reset();
-    if (property(tempCopyPath_, FileProperty::Extension).isEmpty()) {
+    originalName_ = *name;
+    if (property(tempCopyPath(), FileProperty::Extension).isEmpty()) {
         refuseName(QStringLiteral("Você deve informar uma exntesão válida."));
         return;
     }
-    ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
+    ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath(), 32));
     fillOriginalRows();
     hasExtension_ = true;
     setDocumentButtonsEnabled(true);

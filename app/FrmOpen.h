@@ -4,8 +4,8 @@
 // document and its signatures.
 
 #include "fileinfo/FileHandler.h"
-#include "fileinfo/PrivateFolder.h"
 #include "platform/desktop/Desktop.h"
+#include "verify/TemporaryCopy.h"
 #include "verify/VerifiedDocument.h"
 
 #include <QWidget>
@@ -41,7 +41,7 @@ public:
     // `SignedDocument`.
     const QString& originalName() const { return originalName_; }
     bool hasExtension() const { return hasExtension_; }
-    const QString& tempCopyPath() const { return tempCopyPath_; }
+    QString tempCopyPath() const { return copy_ ? copy_->path() : QString(); }
     bool signaturesOk() const { return signaturesOk_; }
     // Whether the window has ended the program (closed, or loaded without a path).
     bool ended() const { return ended_; }
@@ -70,10 +70,9 @@ private:
     void fillSignedFileRows();
     void fillOriginalRows();
     void fillTree();
-    // Writes the temporary copy (making the private folder first when
-    // needed) and keeps the failure, if any; true when the copy is there.
-    bool writeTempCopy();
-    std::optional<fileinfo::FileError> makeTempFolder();
+    // The temporary copy in place: written again from a new verifying read
+    // when it is gone or was changed. Tells the user why not.
+    bool ensureCopy(const QString& purpose);
     // A property of the temporary copy, or what the name alone tells
     // (without a message) when the copy could not be written.
     QString copyProperty(fileinfo::FileProperty selector);
@@ -90,11 +89,8 @@ private:
     QString aFilePath_;
     QString originalName_;
     bool hasExtension_ = false;
-    QString tempCopyPath_;
     bool signaturesOk_ = false;
-    std::optional<fileinfo::PrivateFolder> tempFolder_;
-    // Why the temporary copy is not there; viewing tells it.
-    std::optional<fileinfo::FileError> tempCopyFailure_;
+    std::unique_ptr<verify::TemporaryCopy> copy_;
     bool busyCursor_ = false;
     bool ended_ = false;
 };

@@ -1,9 +1,9 @@
 #include "cli/VerifyCommand.h"
 
 #include "fileinfo/FileHandler.h"
+#include "fileinfo/StagedFile.h"
 #include "platform/signature/SignatureError.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <map>
@@ -154,33 +154,43 @@ int exitStatusOf(const VerifiedDocument& document)
     return document.signaturesOk ? exit_status::kSignaturesOk : exit_status::kNotAllValid;
 }
 
+QString alreadyThere(const QString& path)
+{
+    return QStringLiteral("Não foi gravado: %1 já existe (use --force para substituir).\n")
+        .arg(path);
+}
+
 // Verifies the file and, when asked and allowed, writes the original
-// document while the content is hashed; a refusal or a failure to write is
-// told in `err` and makes `refused` true.
+// document from the verifying read; a refusal or a failure to write is told
+// in `err` and makes `refused` true.
 VerifiedDocument verifyAndExtract(const Options& options, const signature::TrustStore& trustStore,
                                   QTextStream& err, bool& refused)
 {
     refused = false;
     if (options.extractPath.isEmpty())
         return verify::loadSignedDocument(options.file, trustStore);
-    if (!options.force && QFileInfo::exists(options.extractPath)) {
+    if (!options.force && fileinfo::EntryMayExist(options.extractPath)) {
         VerifiedDocument document = verify::loadSignedDocument(options.file, trustStore);
         if (document.verified()) {
-            err << QStringLiteral("Não foi gravado: %1 já existe (use --force para substituir).\n")
-                       .arg(options.extractPath);
+            err << alreadyThere(options.extractPath);
             refused = true;
         }
         return document;
     }
-    std::optional<fileinfo::FileError> failure;
-    VerifiedDocument document =
-        verify::loadAndWriteOriginal(options.file, trustStore, options.extractPath, failure);
-    if (failure) {
-        err << QStringLiteral("Não foi possível gravar %1: %2\n")
-                   .arg(options.extractPath, failure->text());
+    // Without --force nothing that appears meanwhile is replaced; with it,
+    // the entry itself is, never what a link there points to.
+    verify::Extraction extraction = verify::extractOriginal(
+        options.file, trustStore, options.extractPath,
+        options.force ? fileinfo::Replace::Entry : fileinfo::Replace::Never);
+    if (const auto& failure = extraction.failure) {
+        if (failure->number == fileinfo::error_number::kFileExists)
+            err << alreadyThere(options.extractPath);
+        else
+            err << QStringLiteral("Não foi possível gravar %1: %2\n")
+                       .arg(options.extractPath, failure->text());
         refused = true;
     }
-    return document;
+    return std::move(extraction.document);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "fileinfo/FileHandler.h"
 
+#include "fileinfo/StagedFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,11 +39,15 @@ constexpr int kAlias = 1024;
 constexpr int kCompressed = 2048;
 } // namespace attribute
 
-FileError MakeError(int number)
+} // namespace
+
+FileError MakeFileError(int number)
 {
     switch (number) {
     case error_number::kFileNotFound:
         return {number, QStringLiteral("Arquivo não encontrado")};
+    case error_number::kFileExists:
+        return {number, QStringLiteral("Arquivo já existe")};
     case error_number::kDiskFull:
         return {number, QStringLiteral("Disco cheio")};
     case error_number::kPermissionDenied:
@@ -53,22 +59,24 @@ FileError MakeError(int number)
     }
 }
 
+namespace {
+
 // Failures of reading or replacing a file, in the program's numbering.
 FileError ErrorFromErrno(int err)
 {
     switch (err) {
     case ENOENT:
     case ENOTDIR:
-        return MakeError(error_number::kPathNotFound);
+        return MakeFileError(error_number::kPathNotFound);
     case EACCES:
     case EPERM:
     case EROFS:
-        return MakeError(error_number::kPermissionDenied);
+        return MakeFileError(error_number::kPermissionDenied);
     case ENOSPC:
     case EDQUOT:
-        return MakeError(error_number::kDiskFull);
+        return MakeFileError(error_number::kDiskFull);
     default:
-        return MakeError(error_number::kPathFileAccess);
+        return MakeFileError(error_number::kPathFileAccess);
     }
 }
 
@@ -79,12 +87,12 @@ FileError LookupError(int err)
     switch (err) {
     case ENOENT:
     case ENOTDIR:
-        return MakeError(error_number::kFileNotFound);
+        return MakeFileError(error_number::kFileNotFound);
     case EACCES:
     case EPERM:
-        return MakeError(error_number::kPermissionDenied);
+        return MakeFileError(error_number::kPermissionDenied);
     default:
-        return MakeError(error_number::kPathFileAccess);
+        return MakeFileError(error_number::kPathFileAccess);
     }
 }
 
@@ -98,31 +106,6 @@ template <typename Call> auto RetryOnEintr(Call call)
         }
     }
 }
-
-// Closes the descriptor when the scope ends.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    ~FdGuard()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    // Closes now and tells whether the kernel reported a late write failure.
-    bool closeChecked()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 // The last component of `path` as written (no trailing separator handling:
 // callers pass paths that name files).
@@ -350,41 +333,13 @@ std::optional<RegularFile> RegularFile::open(const QString& path)
     }
     // O_NONBLOCK: opening a FIFO without a writer must not hang; the type is
     // checked on the open descriptor so it cannot change in between.
-    const int fd = RetryOnEintr(
-        [&] { return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
-    if (fd < 0) {
-        return std::nullopt;
-    }
+    UniqueFd fd(RetryOnEintr(
+        [&] { return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
-    return RegularFile(fd, info.st_size);
-}
-
-RegularFile::RegularFile(RegularFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(other.size_)
-{
-}
-
-RegularFile& RegularFile::operator=(RegularFile&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-        size_ = other.size_;
-    }
-    return *this;
-}
-
-RegularFile::~RegularFile()
-{
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
+    return RegularFile(std::move(fd), info.st_size);
 }
 
 QByteArray ReadFileBytes(const QString& path)
@@ -426,127 +381,6 @@ QByteArray ReadFileBytes(const QString& path)
     return content;
 }
 
-namespace {
-
-// Copies `length` bytes from `sourceFd` at `offset` to `targetFd` through a
-// buffer; returns 0 or an errno.
-int CopyByReading(int sourceFd, qint64 offset, qint64 length, int targetFd)
-{
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    while (length > 0) {
-        const size_t want = size_t(std::min<qint64>(length, block.size()));
-        const ssize_t got =
-            RetryOnEintr([&] { return ::pread(sourceFd, block.data(), want, offset); });
-        if (got <= 0) {
-            return got == 0 ? EIO : errno;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t wrote = RetryOnEintr(
-                [&] { return ::write(targetFd, block.constData() + done, size_t(got - done)); });
-            if (wrote < 0) {
-                return errno;
-            }
-            done += wrote;
-        }
-        offset += got;
-        length -= got;
-    }
-    return 0;
-}
-
-// Writes `path` through `fill`, which writes the content to the descriptor
-// it is given and returns 0 or an errno: into a new file beside the target,
-// renamed into place, so a failure never leaves a truncated file.
-std::optional<FileError> WriteAtomically(const QString& path, const std::function<int(int)>& fill)
-{
-    QByteArray target = QFile::encodeName(path);
-    if (target.isEmpty() || target.endsWith('/')) {
-        return MakeError(error_number::kPathFileAccess);
-    }
-
-    struct stat existing {};
-    bool exists = false;
-    if (::lstat(target.constData(), &existing) == 0) {
-        if (S_ISLNK(existing.st_mode)) {
-            // Replace the file the link points to, not the link itself.
-            char* resolved = ::realpath(target.constData(), nullptr);
-            if (resolved != nullptr) {
-                target = resolved;
-                ::free(resolved);
-            }
-            exists = ::lstat(target.constData(), &existing) == 0;
-        } else {
-            exists = true;
-        }
-    } else if (errno != ENOENT) {
-        return ErrorFromErrno(errno);
-    }
-    // Renaming over a folder, FIFO or device would replace it with a file.
-    if (exists && !S_ISREG(existing.st_mode)) {
-        return MakeError(error_number::kPathFileAccess);
-    }
-
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
-    const QByteArray name = slash < 0 ? target : target.mid(slash + 1);
-
-    // The temporary is created with 0666 so the kernel applies the umask (and
-    // any default ACL) exactly as it would for the target itself.
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray temporary;
-    int descriptor = -1;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        QByteArray suffix(6, '\0');
-        for (char& c : suffix) {
-            c = kLetters[QRandomGenerator::global()->bounded(int(sizeof(kLetters) - 1))];
-        }
-        temporary = folder + '.' + name + '.' + suffix;
-        descriptor = RetryOnEintr([&] {
-            return ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        });
-        if (descriptor < 0 && errno != EEXIST) {
-            return ErrorFromErrno(errno);
-        }
-    }
-    if (descriptor < 0) {
-        return MakeError(error_number::kPathFileAccess);
-    }
-    FdGuard fd(descriptor);
-
-    auto fail = [&](int err) {
-        if (fd.get() >= 0) {
-            fd.closeChecked();
-        }
-        ::unlink(temporary.constData());
-        return ErrorFromErrno(err);
-    };
-
-    if (const int err = fill(fd.get()); err != 0) {
-        return fail(err);
-    }
-    if (exists) {
-        // Keep the owner where allowed (an administrator saving a user's
-        // file) and the read/write bits; never carry an execute bit over.
-        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
-            [[maybe_unused]] const int ignored =
-                ::fchown(fd.get(), existing.st_uid, existing.st_gid);
-        }
-        if (::fchmod(fd.get(), existing.st_mode & 0666) != 0) {
-            return fail(errno);
-        }
-    }
-    if (!fd.closeChecked()) {
-        return fail(errno);
-    }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        return fail(errno);
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 FileError WriteErrorFromErrno(int err)
 {
     return ErrorFromErrno(err);
@@ -554,56 +388,15 @@ FileError WriteErrorFromErrno(int err)
 
 std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data)
 {
-    return WriteAtomically(path, [&](int fd) {
-        const char* next = data.constData();
-        qsizetype left = data.size();
-        while (left > 0) {
-            const ssize_t wrote = RetryOnEintr([&] { return ::write(fd, next, size_t(left)); });
-            if (wrote < 0) {
-                return errno;
-            }
-            next += wrote;
-            left -= wrote;
-        }
-        return 0;
-    });
-}
-
-std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
-                                        const std::vector<FileRange>& ranges,
-                                        const std::function<bool()>& mayCommit)
-{
-    return WriteAtomically(path, [&](int fd) {
-        for (const FileRange& range : ranges) {
-            // The kernel copies (or shares) the blocks without passing them
-            // through this process; plain reads and writes where it cannot.
-            loff_t from = range.offset;
-            qint64 left = range.length;
-            while (left > 0) {
-                const ssize_t copied = RetryOnEintr([&] {
-                    return ::copy_file_range(sourceFd, &from, fd, nullptr, size_t(left), 0);
-                });
-                if (copied > 0) {
-                    left -= copied;
-                    continue;
-                }
-                if (copied == 0) {
-                    return EIO; // the source is shorter than it was
-                }
-                if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-                    return errno;
-                }
-                if (const int err = CopyByReading(sourceFd, from, left, fd); err != 0) {
-                    return err;
-                }
-                left = 0;
-            }
-        }
-        if (mayCommit && !mayCommit()) {
-            return ECANCELED;
-        }
-        return 0;
-    });
+    auto staged = StagedFile::create(path);
+    if (auto* failure = std::get_if<FileError>(&staged)) {
+        return *failure;
+    }
+    StagedFile& file = std::get<StagedFile>(staged);
+    if (auto failure = file.write(data)) {
+        return failure;
+    }
+    return file.commit(path, Replace::Entry);
 }
 
 bool FileExists(const QString& path)

@@ -2,6 +2,8 @@
 
 // File properties and file access: the `FileHandler` procedures.
 
+#include "fileinfo/UniqueFd.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -23,6 +25,7 @@ struct FileError {
 
 namespace error_number {
 inline constexpr int kFileNotFound = 53;
+inline constexpr int kFileExists = 58;
 inline constexpr int kDiskFull = 61;
 inline constexpr int kPermissionDenied = 70;
 inline constexpr int kPathFileAccess = 75;
@@ -64,44 +67,27 @@ QByteArray ReadFileBytes(const QString& path);
 
 // The failure of writing or making something, for the errno `err`.
 FileError WriteErrorFromErrno(int err);
+// The failure numbered `number` with its description.
+FileError MakeFileError(int number);
 
 // Writes `data` as the whole content of `path`: into a new file beside it,
-// then renamed into place, so a failure never leaves a truncated file. The
-// failure, if any, comes back.
+// then renamed into place, so a failure never leaves a truncated file. A
+// link at `path` is replaced, never the file it points to. The failure, if
+// any, comes back.
 [[nodiscard]] std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data);
-
-// A stretch of an open file.
-struct FileRange {
-    qint64 offset = 0;
-    qint64 length = 0;
-};
-
-// Writes the `ranges` of the open file `sourceFd`, one after the other, as
-// the whole content of `path`, as atomically as WriteFileBytes and without
-// passing the bytes through this process where the kernel can copy them.
-// `mayCommit`, when given, is asked once the bytes are written: false leaves
-// nothing behind (the result is then an error the caller asked for).
-[[nodiscard]] std::optional<FileError> CopyFileRanges(const QString& path, int sourceFd,
-                                                      const std::vector<FileRange>& ranges,
-                                                      const std::function<bool()>& mayCommit = {});
 
 // A regular file opened for reading; FIFOs, devices and folders are refused
 // at once. Closes the file when it goes.
 class RegularFile {
 public:
     static std::optional<RegularFile> open(const QString& path);
-    RegularFile(RegularFile&& other) noexcept;
-    RegularFile& operator=(RegularFile&& other) noexcept;
-    RegularFile(const RegularFile&) = delete;
-    RegularFile& operator=(const RegularFile&) = delete;
-    ~RegularFile();
 
-    int descriptor() const { return fd_; }
+    int descriptor() const { return fd_.get(); }
     qint64 size() const { return size_; }
 
 private:
-    RegularFile(int fd, qint64 size) : fd_(fd), size_(size) {}
-    int fd_ = -1;
+    RegularFile(UniqueFd fd, qint64 size) : fd_(std::move(fd)), size_(size) {}
+    UniqueFd fd_;
     qint64 size_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "fileinfo/PrivateFolder.h"
 
+#include "fileinfo/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,23 +57,26 @@ bool removeEntry(int parentFd, const char* name, int depth);
 
 // Empties the folder open as `fd`. The names are listed first, so removing
 // entries cannot disturb the listing.
-void removeContents(int fd, int depth)
+// The names in the folder open as `fd`, "." and ".." left out.
+std::vector<std::string> listNames(int fd)
 {
-    const int listFd = ::dup(fd);
-    if (listFd < 0)
-        return;
-    DIR* listing = ::fdopendir(listFd);
-    if (listing == nullptr) {
-        ::close(listFd);
-        return;
-    }
     std::vector<std::string> names;
+    UniqueFd listFd(::dup(fd));
+    DIR* listing = listFd.valid() ? ::fdopendir(listFd.get()) : nullptr;
+    if (listing == nullptr)
+        return names;
+    (void)listFd.release(); // closedir closes it
     while (const dirent* entry = ::readdir(listing)) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
             names.emplace_back(entry->d_name);
     }
     ::closedir(listing);
-    for (const std::string& name : names)
+    return names;
+}
+
+void removeContents(int fd, int depth)
+{
+    for (const std::string& name : listNames(fd))
         removeEntry(fd, name.c_str(), depth + 1);
 }
 
@@ -83,11 +88,10 @@ bool removeEntry(int parentFd, const char* name, int depth)
         return true;
     if ((errno != EISDIR && errno != EPERM) || depth > kMaxDepth)
         return false;
-    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid())
         return false;
-    removeContents(fd, depth);
-    ::close(fd);
+    removeContents(fd.get(), depth);
     return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0;
 }
 
@@ -110,42 +114,28 @@ std::variant<PrivateFolder, FileError> PrivateFolder::create(const QString& base
 
 int PrivateFolder::removeStale(const QString& base)
 {
-    const int baseFd =
-        ::open(QFile::encodeName(baseFolder(base)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (baseFd < 0)
+    const UniqueFd baseFd(::open(QFile::encodeName(baseFolder(base)).constData(),
+                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!baseFd.valid())
         return 0;
-    std::vector<std::string> candidates;
-    const int listFd = ::dup(baseFd);
-    DIR* listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (listing != nullptr) {
-        while (const dirent* entry = ::readdir(listing)) {
-            if (markedPid(entry->d_name) > 0)
-                candidates.emplace_back(entry->d_name);
-        }
-        ::closedir(listing);
-    } else if (listFd >= 0) {
-        ::close(listFd);
-    }
     int removed = 0;
-    for (const std::string& name : candidates) {
-        if (!processGone(markedPid(name)))
+    for (const std::string& name : listNames(baseFd.get())) {
+        const pid_t pid = markedPid(name);
+        if (pid <= 0 || !processGone(pid))
             continue;
         // Opened without following a link, then checked through the open
         // folder, so what is emptied is what was checked.
-        const int fd =
-            ::openat(baseFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            continue;
+        const UniqueFd fd(
+            ::openat(baseFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat folder {};
-        const bool ours =
-            ::fstat(fd, &folder) == 0 && S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid();
-        if (ours)
-            removeContents(fd, 0);
-        ::close(fd);
-        if (ours && ::unlinkat(baseFd, name.c_str(), AT_REMOVEDIR) == 0)
+        const bool ours = fd.valid() && ::fstat(fd.get(), &folder) == 0 &&
+                          S_ISDIR(folder.st_mode) && folder.st_uid == ::geteuid();
+        if (!ours)
+            continue;
+        removeContents(fd.get(), 0);
+        if (::unlinkat(baseFd.get(), name.c_str(), AT_REMOVEDIR) == 0)
             ++removed;
     }
-    ::close(baseFd);
     return removed;
 }
 
@@ -161,12 +151,10 @@ void PrivateFolder::remove() const
     if (path_.isEmpty())
         return;
     const QFileInfo folder(path_);
-    const int parentFd =
-        ::open(QFile::encodeName(folder.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parentFd < 0)
-        return;
-    removeEntry(parentFd, QFile::encodeName(folder.fileName()).constData(), 0);
-    ::close(parentFd);
+    const UniqueFd parentFd(
+        ::open(QFile::encodeName(folder.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parentFd.valid())
+        removeEntry(parentFd.get(), QFile::encodeName(folder.fileName()).constData(), 0);
 }
 
 } // namespace selavia::fileinfo

@@ -108,6 +108,14 @@ QString displayText(const QString& value)
     return cleaned + QChar(0x2026);
 }
 
+std::optional<QString> typedDocumentName(const QString& text)
+{
+    const QString name = text.trimmed().toLower();
+    if (name.isEmpty() || sanitizedDocumentName(name) != name)
+        return std::nullopt;
+    return name;
+}
+
 std::optional<QString> acceptedDocumentName(const QString& value)
 {
     const QString name = sanitizedDocumentName(value);

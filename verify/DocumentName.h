@@ -25,6 +25,13 @@ QString sanitizedDocumentName(const QString& value);
 // to kMaxDisplayTextLength with "…" after it.
 QString displayText(const QString& value);
 
+// A name the user typed for the original document ("Aplicar"): blanks
+// around it removed, in lower case. nullopt when it cannot be a file name in
+// the private folder as it stands (empty, "." or "..", a separator, control
+// or reordering characters, too long): the same rule as for names read from
+// the signed file.
+std::optional<QString> typedDocumentName(const QString& text);
+
 // The document-name rule: the sanitized value is accepted when it holds a
 // "." and the text between its first and second "." is not exactly "slv".
 std::optional<QString> acceptedDocumentName(const QString& value);

@@ -5,9 +5,6 @@
 #include "verify/DocumentName.h"
 
 #include <exception>
-#include <fcntl.h>
-#include <future>
-#include <unistd.h>
 
 namespace selavia::verify {
 namespace {
@@ -84,104 +81,155 @@ VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
                       [&](sig::SignedData& data) { data.verify(bytes); });
 }
 
-VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustStore,
-                                    const sig::Progress& progress)
+VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input,
+                                   sig::TrustStore trustStore, const LoadOptions& options)
 {
-    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
-    if (!file) {
-        // A file that cannot be read gives no bytes, which the services
-        // refuse as no signed message at all.
-        return verifySignedBytes(path, QByteArrayView(), std::move(trustStore));
-    }
     return verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
-        data.verifyFile(file->descriptor(), file->size(), progress);
+        data.verify(input, {options.progress, options.sink});
     });
 }
 
 namespace {
 
-std::vector<fileinfo::FileRange> fileRanges(const std::vector<sig::ByteRange>& ranges)
+fileinfo::FileError signedFileChanged()
 {
-    std::vector<fileinfo::FileRange> converted;
-    converted.reserve(ranges.size());
-    for (const sig::ByteRange& range : ranges)
-        converted.push_back({range.offset, range.length});
-    return converted;
+    return {error_number::kPathFileAccess,
+            QStringLiteral("O arquivo assinado foi alterado depois da verificação")};
 }
 
-// The copy that runs beside the hashing; it waits for the verdict before
-// it puts the file in place.
-class StagedCopy {
+bool sameContent(const VerifiedDocument& again, const VerifiedDocument& document)
+{
+    return again.verified() &&
+           again.signedData->contentSha256() == document.signedData->contentSha256();
+}
+
+// A file that cannot be opened reads as nothing, which the services refuse
+// as no signed message at all.
+class EmptyInput : public sig::MessageInput {
 public:
-    ~StagedCopy() { settle(false); }
-
-    void start(const QString& target, int fd, const std::vector<sig::ByteRange>& ranges)
-    {
-        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (own < 0)
-            return;
-        std::shared_future<bool> verdict = verdict_.get_future().share();
-        copy_ = std::async(std::launch::async, [target, own, ranges = fileRanges(ranges), verdict] {
-            auto result =
-                fileinfo::CopyFileRanges(target, own, ranges, [&] { return verdict.get(); });
-            ::close(own);
-            return result;
-        });
-    }
-    bool started() const { return copy_.valid(); }
-
-    // Tells the copy whether to put its file in place and waits for it.
-    std::optional<fileinfo::FileError> settle(bool verified)
-    {
-        if (!copy_.valid())
-            return std::nullopt;
-        verdict_.set_value(verified);
-        return copy_.get();
-    }
-
-private:
-    std::promise<bool> verdict_;
-    std::future<std::optional<fileinfo::FileError>> copy_;
+    qint64 size() const override { return 0; }
+    qint64 read(qint64, char*, qint64) override { return 0; }
 };
+
+// Runs `use` on the file at `path`, opened for reading.
+template <typename Use> auto withFile(const QString& path, Use use)
+{
+    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
+    if (!file) {
+        EmptyInput nothing;
+        return use(static_cast<sig::MessageInput&>(nothing));
+    }
+    sig::FileInput input(file->descriptor(), file->size());
+    return use(static_cast<sig::MessageInput&>(input));
+}
+
+// Verifies `input` into a file staged beside `target`, put in place only
+// when `accept` agrees and the verification succeeded; what `accept`
+// refuses is a failure.
+Extraction extract(const QString& path, sig::MessageInput& input, sig::TrustStore trustStore,
+                   const QString& target, fileinfo::Replace replace,
+                   const std::function<bool(const VerifiedDocument&)>& accept)
+{
+    auto staged = fileinfo::StagedFile::create(target);
+    if (auto* failure = std::get_if<fileinfo::FileError>(&staged)) {
+        Extraction extraction{verifySignedInput(path, input, std::move(trustStore)), *failure};
+        if (!extraction.document.verified())
+            extraction.failure.reset();
+        return extraction;
+    }
+    fileinfo::StagedWriter writer(std::get<fileinfo::StagedFile>(std::move(staged)));
+    Extraction extraction{
+        verifySignedInput(path, input, std::move(trustStore),
+                          {{}, [&](QByteArrayView block) { writer.append(block); }}),
+        std::nullopt};
+    std::optional<fileinfo::FileError> written = writer.finish();
+    if (!accept(extraction.document))
+        extraction.failure = signedFileChanged();
+    else if (extraction.document.verified())
+        extraction.failure = written ? written : writer.file().commit(target, replace);
+    return extraction;
+}
 
 } // namespace
 
-VerifiedDocument loadAndWriteOriginal(const QString& path, sig::TrustStore trustStore,
-                                      const QString& target,
-                                      std::optional<fileinfo::FileError>& writeFailure)
+VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustStore,
+                                    const LoadOptions& options)
 {
-    writeFailure.reset();
-    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
-    if (!file)
-        return verifySignedBytes(path, QByteArrayView(), std::move(trustStore));
-    StagedCopy copy;
-    VerifiedDocument document = verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
-        data.verifyFile(file->descriptor(), file->size(), {},
-                        [&](int fd, const std::vector<sig::ByteRange>& ranges) {
-                            copy.start(target, fd, ranges);
-                        });
+    return withFile(path, [&](sig::MessageInput& input) {
+        return verifySignedInput(path, input, std::move(trustStore), options);
     });
-    if (copy.started()) {
-        auto result = copy.settle(document.verified());
-        if (document.verified())
-            writeFailure = result;
-    } else if (document.verified()) {
-        writeFailure = writeOriginalDocument(document, target);
-    }
+}
+
+VerifiedDocument loadIntoCopy(const QString& path, sig::TrustStore trustStore,
+                              const sig::Progress& progress, TemporaryCopy& copy)
+{
+    return withFile(path, [&](sig::MessageInput& input) {
+        return loadIntoCopy(path, input, std::move(trustStore), progress, copy);
+    });
+}
+
+VerifiedDocument loadIntoCopy(const QString& path, sig::MessageInput& input,
+                              sig::TrustStore trustStore, const sig::Progress& progress,
+                              TemporaryCopy& copy)
+{
+    VerifiedDocument document =
+        verifySignedInput(path, input, std::move(trustStore), {progress, copy.stage()});
+    if (document.verified())
+        (void)copy.place(document.originalName, document.signedData->contentSha256());
+    else
+        copy.discard();
     return document;
 }
 
-std::optional<fileinfo::FileError> writeOriginalDocument(const VerifiedDocument& document,
-                                                         const QString& path)
+std::optional<fileinfo::FileError> restageCopy(const VerifiedDocument& document,
+                                               sig::TrustStore trustStore, TemporaryCopy& copy)
 {
-    if (!document.signedData || !document.signedData->isVerified())
-        return fileinfo::FileError{error_number::kPathFileAccess,
-                                   QStringLiteral("Não há documento verificado para gravar.")};
-    const sig::ContentSource source = document.signedData->contentSource();
-    if (source.inFile())
-        return fileinfo::CopyFileRanges(path, source.fd, fileRanges(source.ranges));
-    return fileinfo::WriteFileBytes(
-        path, QByteArray::fromRawData(source.memory.data(), source.memory.size()));
+    if (!document.verified())
+        return fileinfo::MakeFileError(error_number::kPathFileAccess);
+    const QString name = copy.name();
+    const sig::ContentSink sink = copy.stage();
+    if (copy.failure())
+        return copy.failure();
+    VerifiedDocument again =
+        loadSignedDocument(document.filePath, std::move(trustStore), {{}, sink});
+    if (!sameContent(again, document)) {
+        copy.discard();
+        return signedFileChanged();
+    }
+    return copy.place(name, again.signedData->contentSha256());
+}
+
+std::optional<fileinfo::FileError> extractAgain(const VerifiedDocument& document,
+                                                sig::TrustStore trustStore, const QString& target,
+                                                fileinfo::Replace replace)
+{
+    if (!document.verified())
+        return fileinfo::MakeFileError(error_number::kPathFileAccess);
+    std::optional<fileinfo::FileError> failure;
+    withFile(document.filePath, [&](sig::MessageInput& input) {
+        failure =
+            extract(document.filePath, input, std::move(trustStore), target, replace,
+                    [&](const VerifiedDocument& again) { return sameContent(again, document); })
+                .failure;
+        return 0;
+    });
+    return failure;
+}
+
+Extraction extractOriginal(const QString& path, sig::TrustStore trustStore, const QString& target,
+                           fileinfo::Replace replace)
+{
+    return withFile(path, [&](sig::MessageInput& input) {
+        return extractOriginal(path, input, std::move(trustStore), target, replace);
+    });
+}
+
+Extraction extractOriginal(const QString& path, sig::MessageInput& input,
+                           sig::TrustStore trustStore, const QString& target,
+                           fileinfo::Replace replace)
+{
+    return extract(path, input, std::move(trustStore), target, replace,
+                   [](const VerifiedDocument&) { return true; });
 }
 
 } // namespace selavia::verify

@@ -5,9 +5,11 @@
 // and the tree as the document window shows it.
 
 #include "fileinfo/FileHandler.h"
+#include "fileinfo/StagedFile.h"
 #include "platform/signature/SignedData.h"
 #include "verify/CertificateClass.h"
 #include "verify/SignatureTree.h"
+#include "verify/TemporaryCopy.h"
 #include "verify/VerificationError.h"
 
 #include <QString>
@@ -20,7 +22,7 @@ namespace selavia::verify {
 struct VerifiedDocument {
     QString filePath;                       // `aFilePath`, as given
     std::optional<VerificationError> error; // set when verification failed
-    // The verified message; holds the content for viewing and extraction.
+    // The verified message: its signers, the content's size and SHA-256.
     std::shared_ptr<signature::SignedData> signedData;
     std::vector<SignerEntry> signers;
     std::vector<TreeNode> tree;
@@ -31,31 +33,61 @@ struct VerifiedDocument {
     bool verified() const { return !error.has_value(); }
 };
 
+struct LoadOptions {
+    signature::Progress progress; // follows the hashing of a large content
+    signature::ContentSink sink;  // gets the content from the verifying read
+};
+
 // Reads the file at `path`, verifies it against `trustStore`, and on success
 // classifies every signer, builds the tree and decides the document's name
 // (falling back to the signed file's base name when no signer names it).
-// Large contents are hashed straight from the file; `progress` follows that.
+// Large contents are hashed straight from the file.
 VerifiedDocument
 loadSignedDocument(const QString& path,
                    signature::TrustStore trustStore = signature::TrustStore::systemDefault(),
-                   const signature::Progress& progress = {});
-// The same from bytes already read; `path` names the signed file for the
-// fallback name.
+                   const LoadOptions& options = {});
+// The same from a message read by offset; `path` names the signed file.
+VerifiedDocument verifySignedInput(const QString& path, signature::MessageInput& input,
+                                   signature::TrustStore trustStore,
+                                   const LoadOptions& options = {});
+// The same from bytes already read.
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
                                    signature::TrustStore trustStore);
 
-// Writes the original document, byte for byte, as the whole content of
-// `path`, atomically; the failure, if any, comes back.
-[[nodiscard]] std::optional<fileinfo::FileError>
-writeOriginalDocument(const VerifiedDocument& document, const QString& path);
+// The window's load: the content goes into `copy` as it is verified, and the
+// copy takes the document's name once verified; nothing stays otherwise.
+VerifiedDocument loadIntoCopy(const QString& path, signature::TrustStore trustStore,
+                              const signature::Progress& progress, TemporaryCopy& copy);
+VerifiedDocument loadIntoCopy(const QString& path, signature::MessageInput& input,
+                              signature::TrustStore trustStore, const signature::Progress& progress,
+                              TemporaryCopy& copy);
 
-// Verifies `path` like loadSignedDocument and writes its original document
-// to `target`. Where the content is a stretch of the file, the copy runs on
-// another thread while the content is hashed, staged beside `target` and put
-// in place only once the verification has succeeded; a failed verification
-// leaves nothing. `writeFailure` gets the write's failure, if any.
-VerifiedDocument loadAndWriteOriginal(const QString& path, signature::TrustStore trustStore,
-                                      const QString& target,
-                                      std::optional<fileinfo::FileError>& writeFailure);
+// Writes `copy` again from a new verifying read of the signed file, for a
+// copy that is gone or was changed; refused when the file no longer holds
+// the content `document` verified.
+std::optional<fileinfo::FileError> restageCopy(const VerifiedDocument& document,
+                                               signature::TrustStore trustStore,
+                                               TemporaryCopy& copy);
+
+// Writes the original document of `document` to `target` from a new
+// verifying read of the signed file, for when there is no copy to take it
+// from; refused, leaving nothing, when the file no longer holds the content
+// `document` verified.
+std::optional<fileinfo::FileError> extractAgain(const VerifiedDocument& document,
+                                                signature::TrustStore trustStore,
+                                                const QString& target, fileinfo::Replace replace);
+
+// Verifies `path` and writes its original document to `target` from the
+// verifying read: staged beside `target` and put in place only once
+// verified, under `replace`'s rule. A failed verification leaves nothing.
+struct Extraction {
+    VerifiedDocument document;
+    std::optional<fileinfo::FileError> failure; // of the write, when verified
+};
+Extraction extractOriginal(const QString& path, signature::TrustStore trustStore,
+                           const QString& target, fileinfo::Replace replace);
+Extraction extractOriginal(const QString& path, signature::MessageInput& input,
+                           signature::TrustStore trustStore, const QString& target,
+                           fileinfo::Replace replace);
 
 } // namespace selavia::verify

@@ -1,5 +1,7 @@
 #include "platform/signature/DerFrame.h"
 
+#include "platform/signature/SignatureError.h"
+
 #include <vector>
 
 namespace selavia::signature {
@@ -8,6 +10,15 @@ namespace {
 // The part of the message before the content is a few hundred bytes; a
 // larger one is read whole instead.
 constexpr qint64 kMaxHeader = 1 << 20;
+// What follows the content (certificates, lists, signer infos, time-stamps)
+// is held in memory to be parsed: real messages carry a few MB at most.
+constexpr qint64 kMaxTail = 64 << 20;
+// Pieces of a constructed content, empty ones included: a byte per piece
+// and more is no signing tool's doing.
+constexpr qint64 kMaxPieces = 1 << 24;
+// Constructed strings inside constructed strings, and indefinite elements
+// inside indefinite elements.
+constexpr int kMaxNesting = 16;
 
 constexpr unsigned char kSequence = 0x30;
 constexpr unsigned char kSet = 0x31;
@@ -15,9 +26,9 @@ constexpr unsigned char kOid = 0x06;
 constexpr unsigned char kInteger = 0x02;
 constexpr unsigned char kOctetString = 0x04;
 constexpr unsigned char kConstructedOctetString = 0x24;
-// More pieces than this is no signing tool's doing; read such a file whole.
-constexpr std::size_t kMaxPieces = 1 << 22;
 constexpr unsigned char kContext0 = 0xA0;
+constexpr unsigned char kConstructed = 0x20;
+constexpr qint64 kMaxHeaderOctets = 10; // tag, length octet, up to eight more
 
 const QByteArray kSignedDataOid("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02", 11);
 
@@ -30,26 +41,25 @@ struct Tlv {
     qint64 end() const { return contentStart() + length; }
 };
 
-// One tag (single octet) and its length at `offset` of `bytes`.
-std::optional<Tlv> readTlv(const QByteArray& bytes, qint64 offset)
+// One tag (single octet) and its length at `offset` of `bytes`, which
+// start at `base` of the file.
+std::optional<Tlv> readTlv(QByteArrayView bytes, qint64 offset, qint64 base = 0)
 {
-    if (offset + 2 > bytes.size())
+    if (offset < 0 || offset + 2 > bytes.size())
         return std::nullopt;
     Tlv tlv;
-    tlv.start = offset;
+    tlv.start = base + offset;
     tlv.tag = static_cast<unsigned char>(bytes[offset]);
     if ((tlv.tag & 0x1F) == 0x1F)
         return std::nullopt; // multi-octet tags are never used here
     const auto first = static_cast<unsigned char>(bytes[offset + 1]);
+    tlv.headerLength = 2;
     if (first < 0x80) {
-        tlv.headerLength = 2;
         tlv.length = first;
         return tlv;
     }
-    if (first == 0x80) {
-        tlv.headerLength = 2;
-        return tlv;
-    }
+    if (first == 0x80)
+        return (tlv.tag & kConstructed) != 0 ? std::optional<Tlv>(tlv) : std::nullopt;
     const int count = first & 0x7F;
     if (count > 7 || offset + 2 + count > bytes.size())
         return std::nullopt;
@@ -59,6 +69,19 @@ std::optional<Tlv> readTlv(const QByteArray& bytes, qint64 offset)
     tlv.headerLength = 2 + count;
     tlv.length = length;
     return tlv;
+}
+
+// The header of the element at `offset` of the file.
+std::optional<Tlv> tlvAt(const ReadAt& read, qint64 offset, qint64 limit)
+{
+    if (offset >= limit)
+        return std::nullopt;
+    return readTlv(read(offset, std::min(kMaxHeaderOctets, limit - offset)), 0, offset);
+}
+
+bool endOfContents(const ReadAt& read, qint64 offset)
+{
+    return read(offset, 2) == QByteArray("\x00\x00", 2);
 }
 
 QByteArray encodeLength(qint64 length)
@@ -71,36 +94,68 @@ QByteArray encodeLength(qint64 length)
     return QByteArray(1, static_cast<char>(0x80 | octets.size())) + octets;
 }
 
-// Walks from the outer ContentInfo down to the content OCTET STRING,
-// keeping the enclosing elements whose lengths must shrink.
-struct Path {
-    std::vector<Tlv> enclosing; // outermost first
-    qint64 contentStart = 0;    // the content element, header included
-    qint64 contentEnd = 0;
-    std::vector<ByteRange> ranges;
+// Walks a constructed OCTET STRING: each piece an OCTET STRING, primitive
+// or constructed in turn, up to the end of `outer` or its end-of-contents.
+class PieceWalk {
+public:
+    PieceWalk(const ReadAt& read, const std::function<void(qint64, qint64)>& piece)
+        : read_(read), piece_(piece)
+    {
+    }
+
+    // The end of `outer`, which ends at `limit` at the latest.
+    std::optional<qint64> walk(const Tlv& outer, qint64 limit, int depth)
+    {
+        if (depth > kMaxNesting)
+            return std::nullopt;
+        const qint64 end = outer.length >= 0 ? outer.end() : limit;
+        if (end > limit)
+            return std::nullopt;
+        qint64 at = outer.contentStart();
+        while (at < end) {
+            if (outer.length < 0 && endOfContents(read_, at))
+                return at + 2;
+            std::optional<Tlv> piece = tlvAt(read_, at, end);
+            if (!piece || (piece->length >= 0 && piece->end() > end))
+                return std::nullopt;
+            if (++pieces_ > kMaxPieces)
+                throw SignatureError::of(code::kLimitExceeded);
+            std::optional<qint64> next;
+            if (piece->tag == kConstructedOctetString)
+                next = walk(*piece, end, depth + 1);
+            else if (piece->tag == kOctetString)
+                next = primitive(*piece);
+            if (!next)
+                return std::nullopt;
+            at = *next;
+        }
+        return outer.length >= 0 && at == end ? std::optional<qint64>(at) : std::nullopt;
+    }
+
+    // A primitive string: its bytes are content.
+    std::optional<qint64> primitive(const Tlv& string)
+    {
+        if (string.length > 0 && piece_)
+            piece_(string.contentStart(), string.length);
+        length_ += string.length;
+        return string.end();
+    }
+
+    qint64 length() const { return length_; }
+
+private:
+    const ReadAt& read_;
+    const std::function<void(qint64, qint64)>& piece_;
+    qint64 pieces_ = 0;
+    qint64 length_ = 0;
 };
 
-// The pieces of a constructed OCTET STRING whose header is `outer`: each a
-// primitive OCTET STRING, up to the end of `outer` or its end-of-contents.
-std::optional<qint64> collectPieces(const ReadAt& read, qint64 fileSize, const Tlv& outer,
-                                    std::vector<ByteRange>& ranges)
-{
-    qint64 at = outer.contentStart();
-    const qint64 limit = outer.length >= 0 ? outer.end() : fileSize;
-    while (at < limit) {
-        const QByteArray head = read(at, std::min<qint64>(10, limit - at));
-        if (head.startsWith(QByteArray("\x00\x00", 2)) && outer.length < 0)
-            return at + 2;
-        auto piece = readTlv(head, 0);
-        if (!piece || piece->tag != kOctetString || piece->length < 0 ||
-            at + piece->headerLength + piece->length > limit || ranges.size() >= kMaxPieces)
-            return std::nullopt;
-        if (piece->length > 0)
-            ranges.push_back({at + piece->headerLength, piece->length});
-        at += piece->headerLength + piece->length;
-    }
-    return outer.length >= 0 && at == limit ? std::optional<qint64>(at) : std::nullopt;
-}
+// Walks from the outer ContentInfo down to the content, keeping the
+// enclosing elements whose lengths must shrink.
+struct Path {
+    std::vector<Tlv> enclosing; // outermost first
+    ContentElement content;
+};
 
 std::optional<Path> findContent(const ReadAt& read, const QByteArray& header, qint64 fileSize)
 {
@@ -148,24 +203,51 @@ std::optional<Path> findContent(const ReadAt& read, const QByteArray& header, qi
     auto content = readTlv(header, explicitContent->contentStart());
     if (!content)
         return std::nullopt;
-    path.contentStart = content->start;
-    if (content->tag == kOctetString && content->length >= 0 && content->end() <= fileSize) {
-        path.contentEnd = content->end();
-        if (content->length > 0)
-            path.ranges.push_back({content->contentStart(), content->length});
-    } else if (content->tag == kConstructedOctetString) {
-        auto end = collectPieces(read, fileSize, *content, path.ranges);
-        if (!end)
-            return std::nullopt;
-        path.contentEnd = *end;
-    } else {
-        return std::nullopt;
-    }
+    // The innermost definite level bounds the content.
+    qint64 limit = fileSize;
     for (const Tlv& level : path.enclosing) {
-        if (level.length >= 0 && level.end() < path.contentEnd)
-            return std::nullopt; // damaged: the full parse gives the verdict
+        if (level.length >= 0)
+            limit = std::min(limit, level.end());
     }
+    const std::function<void(qint64, qint64)> none;
+    PieceWalk walk(read, none);
+    std::optional<qint64> end;
+    if (content->tag == kOctetString && content->length >= 0 && content->end() <= limit)
+        end = walk.primitive(*content);
+    else if (content->tag == kConstructedOctetString)
+        end = walk.walk(*content, limit, 0);
+    if (!end)
+        return std::nullopt;
+    path.content = {content->start, *end, walk.length()};
     return path;
+}
+
+// The end of the element at `offset`, walking indefinite lengths down to
+// their end-of-contents; the content element's end is already known.
+std::optional<qint64> elementEnd(const ReadAt& read, qint64 offset, qint64 fileSize,
+                                 const ContentElement& content, qint64 tailLimit, int depth)
+{
+    if (offset == content.offset)
+        return content.end;
+    if (depth > kMaxNesting)
+        return std::nullopt;
+    std::optional<Tlv> tlv = tlvAt(read, offset, fileSize);
+    if (!tlv)
+        return std::nullopt;
+    if (tlv->length >= 0)
+        return tlv->end() <= fileSize ? std::optional<qint64>(tlv->end()) : std::nullopt;
+    qint64 at = tlv->contentStart();
+    while (at < fileSize) {
+        if (at > tailLimit)
+            throw SignatureError::of(code::kLimitExceeded);
+        if (endOfContents(read, at))
+            return at + 2;
+        std::optional<qint64> next = elementEnd(read, at, fileSize, content, tailLimit, depth + 1);
+        if (!next)
+            return std::nullopt;
+        at = *next;
+    }
+    return std::nullopt;
 }
 
 // The header up to the content, with the content made empty and every
@@ -173,8 +255,8 @@ std::optional<Path> findContent(const ReadAt& read, const QByteArray& header, qi
 QByteArray rebuiltHeader(const QByteArray& header, const Path& path)
 {
     QByteArray rebuilt("\x04\x00", 2);
-    qint64 removed = path.contentEnd - path.contentStart - 2;
-    qint64 childEnd = path.contentStart;
+    qint64 removed = path.content.end - path.content.offset - 2;
+    qint64 childEnd = path.content.offset;
     for (auto level = path.enclosing.rbegin(); level != path.enclosing.rend(); ++level) {
         // Bytes between this level's header and the next inner level stay as they are.
         const QByteArray between =
@@ -201,15 +283,78 @@ std::optional<FrameSplit> splitAtContent(const ReadAt& read, qint64 size)
     std::optional<Path> path = findContent(read, header, size);
     if (!path)
         return std::nullopt;
-    FrameSplit split;
-    split.contentRanges = std::move(path->ranges);
-    for (const ByteRange& range : split.contentRanges)
-        split.contentLength += range.length;
-    const QByteArray tail = read(path->contentEnd, size - path->contentEnd);
-    if (tail.size() != size - path->contentEnd)
+    const ContentElement& content = path->content;
+    std::optional<qint64> messageEnd =
+        elementEnd(read, 0, size, content, content.end + kMaxTail, 0);
+    if (!messageEnd || *messageEnd < content.end)
         return std::nullopt;
+    for (const Tlv& level : path->enclosing) {
+        if (level.length >= 0 && level.end() < content.end)
+            return std::nullopt; // damaged: the full parse gives the verdict
+    }
+    const qint64 tailLength = *messageEnd - content.end;
+    if (tailLength > kMaxTail)
+        throw SignatureError::of(code::kLimitExceeded);
+    const QByteArray tail = read(content.end, tailLength);
+    if (tail.size() != tailLength)
+        return std::nullopt;
+    FrameSplit split;
     split.frame = rebuiltHeader(header, *path) + tail;
+    split.content = content;
     return split;
+}
+
+void walkContent(const ReadAt& readSmall, const ContentElement& content,
+                 const std::function<void(qint64 offset, qint64 length)>& piece)
+{
+    PieceWalk walk(readSmall, piece);
+    std::optional<Tlv> element = tlvAt(readSmall, content.offset, content.end);
+    std::optional<qint64> end;
+    if (element && element->tag == kOctetString)
+        end = walk.primitive(*element);
+    else if (element && element->tag == kConstructedOctetString)
+        end = walk.walk(*element, content.end, 0);
+    if (!end || *end != content.end || walk.length() != content.length)
+        throw SignatureError::of(code::kNotSignedData);
+}
+
+std::optional<qint64> definiteMessageEnd(QByteArrayView head)
+{
+    std::optional<Tlv> outer = readTlv(head, 0);
+    if (!outer || outer->tag != kSequence || outer->length < 0)
+        return std::nullopt;
+    return outer->end();
+}
+
+std::optional<int> countDigestAlgorithms(QByteArrayView der)
+{
+    // ContentInfo, its [0], SignedData, version: each entered or stepped over.
+    std::optional<Tlv> contentInfo = readTlv(der, 0);
+    std::optional<Tlv> type =
+        contentInfo ? readTlv(der, contentInfo->contentStart()) : std::nullopt;
+    if (!type || type->length < 0)
+        return std::nullopt;
+    std::optional<Tlv> explicit0 = readTlv(der, type->end());
+    std::optional<Tlv> signedData =
+        explicit0 ? readTlv(der, explicit0->contentStart()) : std::nullopt;
+    std::optional<Tlv> version =
+        signedData ? readTlv(der, signedData->contentStart()) : std::nullopt;
+    if (!version || version->length < 0)
+        return std::nullopt;
+    std::optional<Tlv> set = readTlv(der, version->end());
+    if (!set || set->tag != kSet)
+        return std::nullopt;
+    int count = 0;
+    qint64 at = set->contentStart();
+    while (set->length < 0 ? at + 2 <= der.size() && !(der[at] == 0 && der[at + 1] == 0)
+                           : at < set->end()) {
+        std::optional<Tlv> entry = readTlv(der, at);
+        if (!entry || entry->length < 0)
+            return std::nullopt;
+        ++count;
+        at = entry->end();
+    }
+    return count;
 }
 
 } // namespace selavia::signature

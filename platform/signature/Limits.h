@@ -28,6 +28,12 @@ inline constexpr int kMaxSignedAttributes = 64;
 // The encoded size of one signed attribute value. Names, descriptions and
 // times take a few hundred bytes.
 inline constexpr long kMaxAttributeValueBytes = 1L << 20;
+// Entries of the message's digestAlgorithms set. The content is hashed once
+// per distinct algorithm whatever the set says; signers use one or two.
+inline constexpr int kMaxDigestAlgorithms = 16;
+// A message whose layout cannot be cut around its content (PEM, Base64) is
+// read whole: up to this size.
+inline constexpr long long kMaxWholeMessageBytes = 256LL << 20;
 } // namespace limits
 
 // Throws SignatureError(code::kLimitExceeded) when the parsed message goes

@@ -8,10 +8,9 @@
 #include "TextDecoding.h"
 #include "ValidationContext.h"
 
-#include <QCryptographicHash>
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <unistd.h>
 
@@ -67,6 +66,10 @@ bool hasSignedAttributes(CMS_SignerInfo* info)
 
 ossl::UniqueCms parseSignedData(QByteArrayView binary)
 {
+    // Counted before parsing: each entry would cost a pass over the content.
+    if (std::optional<int> digests = countDigestAlgorithms(binary);
+        digests && *digests > limits::kMaxDigestAlgorithms)
+        throw SignatureError::of(code::kLimitExceeded);
     const auto* cursor = reinterpret_cast<const unsigned char*>(binary.data());
     ossl::UniqueCms cms(d2i_CMS_ContentInfo(nullptr, &cursor, binary.size()));
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed)
@@ -124,29 +127,62 @@ void verifyAttributeSignatures(CMS_ContentInfo* cms)
     }
 }
 
-// Up to `length` bytes of `fd` from `offset`; fewer only at the end of the file.
-QByteArray readRange(int fd, qint64 offset, qint64 length)
+// Up to `length` bytes of `input` from `offset`; fewer only at its end.
+QByteArray readRange(MessageInput& input, qint64 offset, qint64 length)
 {
     QByteArray bytes(static_cast<qsizetype>(std::max<qint64>(length, 0)), Qt::Uninitialized);
-    qint64 done = 0;
-    while (done < length) {
-        const ssize_t got =
-            ::pread(fd, bytes.data() + done, static_cast<size_t>(length - done), offset + done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    bytes.truncate(static_cast<qsizetype>(done));
+    const qint64 got = length > 0 ? input.read(offset, bytes.data(), length) : 0;
+    bytes.truncate(static_cast<qsizetype>(std::max<qint64>(got, 0)));
     return bytes;
 }
 
-// The content, handed over in blocks; returns false to stop early.
+// The content, handed over in blocks.
 using Feeder = std::function<void(const std::function<void(const char*, qint64)>& write)>;
 
-// The SHA-256 of what went through `chain`, when one of its digests is
-// SHA-256; empty otherwise.
+// The digest a signer names; some signers write the signature algorithm
+// where the digest belongs, which OpenSSL's matching accepts too.
+const EVP_MD* digestFor(const X509_ALGOR* algorithm)
+{
+    const ASN1_OBJECT* oid = nullptr;
+    X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+    int nid = OBJ_obj2nid(oid);
+    int digest = NID_undef;
+    if (OBJ_find_sigid_algs(nid, &digest, nullptr) == 1 && digest != NID_undef)
+        nid = digest;
+    return EVP_get_digestbynid(nid);
+}
+
+// One digest per distinct algorithm the signers use, and SHA-256 for the
+// report, over a sink that drops what went through.
+ossl::UniqueBio digestChain(CMS_ContentInfo* cms)
+{
+    ossl::UniqueBio chain(BIO_new(BIO_s_null()));
+    std::vector<int> types;
+    auto add = [&](const EVP_MD* md) {
+        if (std::find(types.begin(), types.end(), EVP_MD_get_type(md)) != types.end())
+            return;
+        ossl::UniqueBio link(BIO_new(BIO_f_md()));
+        if (!chain || !link || BIO_set_md(link.get(), md) != 1)
+            throw SignatureError::fromOpenSsl(code::kInternal);
+        BIO_push(link.get(), chain.release());
+        chain = std::move(link);
+        types.push_back(EVP_MD_get_type(md));
+    };
+    STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
+    for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
+        X509_ALGOR* algorithm = nullptr;
+        CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(infos, i), nullptr, nullptr, &algorithm,
+                                 nullptr);
+        const EVP_MD* md = algorithm != nullptr ? digestFor(algorithm) : nullptr;
+        if (md == nullptr)
+            throw SignatureError::fromOpenSsl(code::kUnsupportedAlgorithm);
+        add(md);
+    }
+    add(EVP_sha256());
+    return chain;
+}
+
+// The SHA-256 of what went through `chain`.
 QByteArray sha256Of(BIO* chain)
 {
     for (BIO* bio = chain; bio != nullptr; bio = BIO_next(bio)) {
@@ -162,23 +198,22 @@ QByteArray sha256Of(BIO* chain)
             EVP_DigestFinal_ex(copy.get(), digest.data(), &length) == 1)
             return QByteArray(reinterpret_cast<const char*>(digest.data()), length);
     }
-    return {};
+    throw SignatureError::fromOpenSsl(code::kInternal);
 }
 
-// Hashes the content once per digest algorithm as `feed` writes it, then
-// checks each signer's message digest (or, without signed attributes, its
-// signature). Returns the content's SHA-256 when it came for free.
-QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed)
+// Hashes the content once per digest algorithm as `feed` writes it, handing
+// every block to `sink` from that same write, then checks each signer's
+// message digest (or, without signed attributes, its signature). Returns
+// the content's SHA-256.
+QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed, const ContentSink& sink)
 {
-    ossl::UniqueBio sink(BIO_new(BIO_s_null()));
-    ossl::UniqueBio chain(sink ? CMS_dataInit(cms, sink.get()) : nullptr);
-    if (!chain)
-        throw signatureFailure(-1, code::kBadSignature);
-    sink.release(); // now the end of the chain
+    ossl::UniqueBio chain = digestChain(cms);
     // Feeders hand over at most kFeedBlock bytes at a time, which fits an int.
     feed([&](const char* data, qint64 length) {
         if (BIO_write(chain.get(), data, static_cast<int>(length)) != length)
             throw SignatureError::fromOpenSsl(code::kInternal);
+        if (sink)
+            sink(QByteArrayView(data, length));
     });
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
@@ -210,66 +245,84 @@ Feeder memoryFeeder(QByteArrayView content, const Progress& progress)
     };
 }
 
-// Reads a file in large windows, so that many small pieces cost one read.
+// Reads the input in large windows, so that many small pieces cost one read.
 class WindowReader {
 public:
-    explicit WindowReader(int fd) : fd_(fd), window_(kFeedBlock, Qt::Uninitialized) {}
+    explicit WindowReader(MessageInput& input)
+        : input_(input), window_(kFeedBlock, Qt::Uninitialized)
+    {
+    }
 
     // Up to `length` bytes at `offset`, from the current window or a new one.
+    // The view lasts until the next call.
     QByteArrayView at(qint64 offset, qint64 length)
     {
         // A request that runs past the window starts a new one, unless the
-        // window is already at the end of the file.
+        // window is already at the end of the input.
         const qint64 wanted = std::min<qint64>(length, window_.size());
         if (offset < start_ || offset + wanted > start_ + filled_) {
             start_ = offset;
-            filled_ = 0;
-            while (filled_ < window_.size()) {
-                const ssize_t got =
-                    ::pread(fd_, window_.data() + filled_,
-                            static_cast<size_t>(window_.size() - filled_), start_ + filled_);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    break;
-                filled_ += got;
-            }
+            filled_ = std::max<qint64>(input_.read(offset, window_.data(), window_.size()), 0);
         }
         const qint64 available = start_ + filled_ - offset;
         return QByteArrayView(window_.constData() + (offset - start_),
                               std::min(length, std::max<qint64>(available, 0)));
     }
 
+    // What a frame parser wants: small reads from the window, larger ones
+    // straight from the input.
+    QByteArray read(qint64 offset, qint64 length)
+    {
+        return length <= 64 ? at(offset, length).toByteArray() : readRange(input_, offset, length);
+    }
+
 private:
-    int fd_;
+    MessageInput& input_;
     QByteArray window_;
     qint64 start_ = 0;
     qint64 filled_ = 0;
 };
 
-// The content read from the file, window by window, never held whole.
-Feeder fileFeeder(int fd, const std::vector<ByteRange>& ranges, qint64 total,
-                  const Progress& progress)
+// The input up to `limit`: what follows a message is never read.
+class BoundedInput : public MessageInput {
+public:
+    BoundedInput(MessageInput& input, qint64 limit) : input_(input), limit_(limit) {}
+    qint64 size() const override { return limit_; }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        return input_.read(offset, buffer, std::clamp<qint64>(limit_ - offset, 0, length));
+    }
+
+private:
+    MessageInput& input_;
+    qint64 limit_;
+};
+
+// The content read from the input, window by window, never held whole: the
+// pieces are walked again as they are read.
+Feeder inputFeeder(MessageInput& input, const ContentElement& content, const Progress& progress)
 {
-    return [=](const auto& write) {
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        WindowReader reader(fd);
+    return [&input, content, progress](const auto& write) {
+        WindowReader reader(input);
+        const ReadAt small = [&](qint64 offset, qint64 length) {
+            return reader.read(offset, length);
+        };
         qint64 fed = 0;
         qint64 reported = 0;
-        for (const ByteRange& range : ranges) {
-            for (qint64 done = 0; done < range.length;) {
-                const QByteArrayView part = reader.at(range.offset + done, range.length - done);
-                if (part.isEmpty()) // the file shrank under us: what is there does not verify
+        walkContent(small, content, [&](qint64 offset, qint64 length) {
+            for (qint64 done = 0; done < length;) {
+                const QByteArrayView part = reader.at(offset + done, length - done);
+                if (part.isEmpty()) // the input shrank under us: what is there does not verify
                     throw SignatureError::of(code::kNotSignedData);
                 write(part.data(), part.size());
                 done += part.size();
                 fed += part.size();
-                if (fed - reported >= kFeedBlock || fed == total) {
+                if (fed - reported >= kFeedBlock || fed == content.length) {
                     reported = fed;
-                    reportProgress(progress, fed, total);
+                    reportProgress(progress, fed, content.length);
                 }
             }
-        }
+        });
     };
 }
 
@@ -368,36 +421,42 @@ struct SignedDataState {
     ossl::UniqueCms cms;
     std::vector<Signer> signers;
     InputForm form = InputForm::Der;
-    // Where the content lives: inside `cms`, or as a byte range of the file.
-    int fd = -1;
-    std::vector<ByteRange> contentRanges;
     qint64 contentLength = 0;
     QByteArray sha256;
-
-    SignedDataState() = default;
-    SignedDataState(const SignedDataState&) = delete;
-    SignedDataState& operator=(const SignedDataState&) = delete;
-    ~SignedDataState()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
 };
 } // namespace detail
 
 namespace {
 
 // What both paths do once the message is parsed and its content can be fed.
-void finish(detail::SignedDataState& state, const TrustStore& trustStore, const Feeder& feed)
+void finish(detail::SignedDataState& state, const TrustStore& trustStore, const Feeder& feed,
+            const ContentSink& sink)
 {
     attachSignerCertificates(state.cms.get());
     verifyAttributeSignatures(state.cms.get());
-    state.sha256 = verifyContent(state.cms.get(), feed);
+    state.sha256 = verifyContent(state.cms.get(), feed, sink);
     state.signers = makeSigners(state.cms.get(), makeContext(state.cms.get(), trustStore));
     ERR_clear_error();
 }
 
 } // namespace
+
+qint64 FileInput::read(qint64 offset, char* buffer, qint64 length)
+{
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t got =
+            ::pread(fd_, buffer + done, static_cast<size_t>(length - done), offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return done > 0 ? done : -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
 
 SignedData::SignedData(TrustStore trustStore) : trustStore_(std::move(trustStore)) {}
 SignedData::~SignedData() = default;
@@ -412,7 +471,13 @@ void SignedData::verify(QByteArrayView message, bool detached, int flag)
     verifyInMemory(message, {});
 }
 
-void SignedData::verifyInMemory(QByteArrayView message, const Progress& progress)
+void SignedData::verify(QByteArrayView message, const VerifyOptions& options)
+{
+    state_.reset();
+    verifyInMemory(message, options);
+}
+
+void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& options)
 {
     ERR_clear_error();
     SniffedInput input = sniffInput(message);
@@ -422,39 +487,32 @@ void SignedData::verifyInMemory(QByteArrayView message, const Progress& progress
     ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
     const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
     state->contentLength = bytes.size();
-    finish(*state, trustStore_, memoryFeeder(bytes, progress));
+    finish(*state, trustStore_, memoryFeeder(bytes, options.progress), options.sink);
     state_ = std::move(state);
 }
 
-void SignedData::verifyFile(int fd, qint64 size, const Progress& progress,
-                            const ContentLocated& located)
+void SignedData::verify(MessageInput& whole, const VerifyOptions& options)
 {
     state_.reset();
     ERR_clear_error();
+    const qint64 end = definiteMessageEnd(readRange(whole, 0, 10)).value_or(whole.size());
+    BoundedInput input(whole, std::min(end, whole.size()));
+    const qint64 size = input.size();
     // Small reads (the pieces' headers) come from one window at a time.
-    WindowReader window(fd);
-    auto readAt = [&](qint64 offset, qint64 length) {
-        return length <= 64 ? window.at(offset, length).toByteArray()
-                            : readRange(fd, offset, length);
-    };
-    std::optional<FrameSplit> split = splitAtContent(readAt, size);
+    WindowReader window(input);
+    std::optional<FrameSplit> split = splitAtContent(
+        [&](qint64 offset, qint64 length) { return window.read(offset, length); }, size);
     if (!split) {
-        // Not the common layout (BER, PEM, Base64, damage): read it whole.
-        const QByteArray message = readRange(fd, 0, size);
-        verifyInMemory(message, progress);
+        // Not the common layout (PEM, Base64, damage): read whole, within bounds.
+        if (size > limits::kMaxWholeMessageBytes)
+            throw SignatureError::of(code::kLimitExceeded);
+        verifyInMemory(readRange(input, 0, size), options);
         return;
     }
     auto state = std::make_unique<detail::SignedDataState>();
     state->cms = parseSignedData(split->frame);
-    state->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (state->fd < 0)
-        throw SignatureError(code::kInternal, SignatureError::describe(code::kInternal));
-    state->contentRanges = std::move(split->contentRanges);
-    state->contentLength = split->contentLength;
-    if (located)
-        located(state->fd, state->contentRanges);
-    finish(*state, trustStore_,
-           fileFeeder(state->fd, state->contentRanges, state->contentLength, progress));
+    state->contentLength = split->content.length;
+    finish(*state, trustStore_, inputFeeder(input, split->content, options.progress), options.sink);
     state_ = std::move(state);
 }
 
@@ -470,33 +528,6 @@ const detail::SignedDataState& SignedData::verifiedState() const
     return *state_;
 }
 
-QByteArray SignedData::content() const
-{
-    const ContentSource source = contentSource();
-    if (!source.inFile())
-        return source.memory.toByteArray();
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(source.length));
-    fileFeeder(source.fd, source.ranges, source.length,
-               {})([&](const char* data, qint64 length) { bytes.append(data, length); });
-    return bytes;
-}
-
-ContentSource SignedData::contentSource() const
-{
-    const detail::SignedDataState& state = verifiedState();
-    ContentSource source;
-    source.length = state.contentLength;
-    if (state.fd >= 0) {
-        source.fd = state.fd;
-        source.ranges = state.contentRanges;
-        return source;
-    }
-    ASN1_OCTET_STRING** content = CMS_get0_content(state.cms.get());
-    source.memory = QByteArrayView(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
-    return source;
-}
-
 qint64 SignedData::contentSize() const
 {
     return verifiedState().contentLength;
@@ -504,18 +535,7 @@ qint64 SignedData::contentSize() const
 
 QByteArray SignedData::contentSha256() const
 {
-    const detail::SignedDataState& state = verifiedState();
-    if (!state.sha256.isEmpty())
-        return state.sha256;
-    const ContentSource source = contentSource();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!source.inFile()) {
-        hash.addData(source.memory);
-    } else {
-        fileFeeder(source.fd, source.ranges, source.length, {})(
-            [&](const char* data, qint64 length) { hash.addData(QByteArrayView(data, length)); });
-    }
-    return hash.result();
+    return verifiedState().sha256;
 }
 
 const std::vector<Signer>& SignedData::signers() const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Chain.h"
-#include "DerFrame.h"
 #include "TrustStore.h"
 
 #include <QByteArray>
@@ -59,18 +58,38 @@ struct SignedDataState;
 // (it then fails with code::kCancelled).
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
-// Where the verified content is: in memory, or stretches of the signed file
-// (then `fd` stays open as long as the SignedData).
-struct ContentSource {
-    QByteArrayView memory;
-    int fd = -1;
-    std::vector<ByteRange> ranges;
-    qint64 length = 0;
+// Receives the content exactly as it is hashed: every byte once, in order,
+// from the one read the digests see. What the program shows, writes or sums
+// of the original document comes through here and nowhere else.
+using ContentSink = std::function<void(QByteArrayView block)>;
 
-    bool inFile() const { return fd >= 0; }
+struct VerifyOptions {
+    Progress progress;
+    ContentSink sink;
 };
 
-using ContentLocated = std::function<void(int fd, const std::vector<ByteRange>& ranges)>;
+// Where a signed message is read from, by offset: a file, or whatever a test
+// puts in its place.
+class MessageInput {
+public:
+    virtual ~MessageInput() = default;
+    virtual qint64 size() const = 0;
+    // Up to `length` bytes at `offset` into `buffer`; fewer only at the end
+    // of the input, -1 when it cannot be read.
+    virtual qint64 read(qint64 offset, char* buffer, qint64 length) = 0;
+};
+
+// An open regular file; the descriptor stays the caller's.
+class FileInput : public MessageInput {
+public:
+    FileInput(int fd, qint64 size) : fd_(fd), size_(size) {}
+    qint64 size() const override { return size_; }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override;
+
+private:
+    int fd_;
+    qint64 size_;
+};
 
 // How the message was written in the file.
 enum class InputForm { Der, Pem, Base64 };
@@ -89,29 +108,23 @@ public:
     // be false and `flag` 0. Throws SignatureError; on failure the object
     // holds no message.
     void verify(QByteArrayView message, bool detached = false, int flag = 0);
-    // The same for the open regular file `fd` of `size` bytes. A message
-    // whose content is one definite-length OCTET STRING is verified without
-    // holding the content: it is hashed straight from the file. Others are
-    // read whole. `progress` follows the hashing.
-    // `located`, when given, learns where the content is before it is
-    // hashed (the descriptor is valid during the call only), so a copy can
-    // run meanwhile; it is not called for messages read whole.
-    void verifyFile(int fd, qint64 size, const Progress& progress = {},
-                    const ContentLocated& located = {});
+    void verify(QByteArrayView message, const VerifyOptions& options);
+    // The same for a message read by offset. A message whose content is an
+    // OCTET STRING, whole or in pieces, is verified without holding the
+    // content: it is hashed as it is read, block by block, and handed to the
+    // sink from that same read. Others are read whole, within a limit.
+    void verify(MessageInput& input, const VerifyOptions& options = {});
 
     bool isVerified() const;
-    // The attached content, byte for byte. Throws before a successful verify.
-    QByteArray content() const;
-    ContentSource contentSource() const;
     qint64 contentSize() const;
-    // SHA-256 of the content (free when a signer used SHA-256).
+    // SHA-256 of the content, summed in the verifying pass.
     QByteArray contentSha256() const;
     // The signers in message order. Throws before a successful verify.
     const std::vector<Signer>& signers() const;
     InputForm inputForm() const;
 
 private:
-    void verifyInMemory(QByteArrayView message, const Progress& progress);
+    void verifyInMemory(QByteArrayView message, const VerifyOptions& options);
     const detail::SignedDataState& verifiedState() const;
 
     TrustStore trustStore_;

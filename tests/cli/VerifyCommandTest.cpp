@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace fx = selavia::fixtures;
 namespace cli = selavia::cli;
@@ -226,6 +227,45 @@ TEST_F(VerifyCommandTest, ExtractionDuringHashingLeavesNothingWhenVerificationFa
     EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(spec.content));
     EXPECT_EQ(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"nada.pdf"});
+}
+
+TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
+{
+    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString victim = dir_.filePath("de-outro-usuario.txt");
+    auto plant = [&](const QString& link, const QString& target) {
+        QFile::remove(link);
+        fx::writeFile(victim.toStdString(), "dados de outra pessoa");
+        // As root, the victim belongs to another user, as in a shared folder.
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(QFile::encodeName(victim).constData(), 4242, 4242), 0);
+        }
+        ASSERT_TRUE(QFile::link(target, link));
+    };
+    auto victimBytes = [&] {
+        QFile file(victim);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QString link = dir_.filePath("saida.pdf");
+
+    plant(link, victim);
+    EXPECT_EQ(run({"--extract", link, path}, trustingIcp()), cli::exit_status::kCannotWrite);
+    EXPECT_TRUE(err_.contains("já existe")) << err_.toStdString();
+    EXPECT_EQ(victimBytes(), "dados de outra pessoa");
+
+    // A dangling link counts as something there too, and is never followed.
+    plant(link, dir_.filePath("ainda-nao-existe.txt"));
+    EXPECT_EQ(run({"--extract", link, path}, trustingIcp()), cli::exit_status::kCannotWrite);
+    EXPECT_FALSE(QFile::exists(dir_.filePath("ainda-nao-existe.txt")));
+
+    // --force replaces the link itself.
+    plant(link, victim);
+    EXPECT_EQ(run({"--extract", link, "--force", path}, trustingIcp()), 0) << err_.toStdString();
+    EXPECT_EQ(victimBytes(), "dados de outra pessoa");
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    QFile extracted(link);
+    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
+    EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(kContent));
 }
 
 TEST_F(VerifyCommandTest, TheRealProgramReadsTheSystemStoreFromTheEnvironment)

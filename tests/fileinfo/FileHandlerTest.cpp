@@ -1,5 +1,7 @@
 #include "fileinfo/FileHandler.h"
 
+#include "fileinfo/StagedFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,7 +54,8 @@ protected:
 
     QStringList entries() const
     {
-        return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(dir_.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
 
     static void setTimes(const QString& file, const QDateTime& accessed, const QDateTime& modified)
@@ -382,30 +385,125 @@ TEST_F(FileHandlerTest, GetLongPath)
 
 } // namespace
 
-TEST_F(FileHandlerTest, CopyFileRangesWritesExactlyTheRangesOrNothing)
+// A file of another user, and a link to it planted where we are told to
+// write: the case of a shared folder with the sticky bit.
+struct PlantedLink {
+    QString victim;
+    QString link;
+};
+
+class StagedFileTest : public FileHandlerTest {
+protected:
+    PlantedLink plantLink(const QString& name)
+    {
+        PlantedLink planted{make(QStringLiteral("vitima.txt"), "dados de outra pessoa"),
+                            path(name)};
+        // As root the victim really belongs to someone else.
+        if (::geteuid() == 0) {
+            EXPECT_EQ(::chown(QFile::encodeName(planted.victim).constData(), 4242, 4242), 0);
+        }
+        EXPECT_TRUE(QFile::link(planted.victim, planted.link));
+        return planted;
+    }
+
+    fi::StagedFile staged(const QString& target, const QByteArray& content)
+    {
+        auto made = fi::StagedFile::create(target);
+        EXPECT_TRUE(std::holds_alternative<fi::StagedFile>(made));
+        fi::StagedFile file = std::get<fi::StagedFile>(std::move(made));
+        EXPECT_FALSE(file.write(content).has_value());
+        return file;
+    }
+
+    static bool isLink(const QString& file) { return QFileInfo(file).isSymLink(); }
+};
+
+TEST_F(StagedFileTest, WithoutReplacingNothingThatIsThereIsTouched)
 {
-    QByteArray source(3 * 1024 * 1024 + 5, '\0');
-    for (qsizetype i = 0; i < source.size(); ++i)
-        source[i] = static_cast<char>(i * 7 % 251);
-    make("origem.slv", source);
-    std::optional<fi::RegularFile> file = fi::RegularFile::open(path("origem.slv"));
-    ASSERT_TRUE(file.has_value());
-    EXPECT_EQ(file->size(), source.size());
+    EXPECT_FALSE(staged(path("novo.pdf"), "conteudo").commit(path("novo.pdf"), fi::Replace::Never));
+    EXPECT_EQ(fi::ReadFileBytes(path("novo.pdf")), "conteudo");
 
-    const qint64 offset = 1000;
-    const qint64 length = source.size() - 2000;
-    make("destino.pdf", "anterior e mais longo do que nada");
-    EXPECT_FALSE(fi::CopyFileRanges(path("destino.pdf"), file->descriptor(),
-                                     {{offset, length}, {0, 3}, {offset, 0}}));
-    EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length) + source.left(3));
+    // A file that appeared after the staging began is kept.
+    fi::StagedFile late = staged(path("chegou.pdf"), "nosso");
+    make(QStringLiteral("chegou.pdf"), "de outro");
+    const auto appeared = late.commit(path("chegou.pdf"), fi::Replace::Never);
+    ASSERT_TRUE(appeared.has_value());
+    EXPECT_EQ(appeared->text(), "58 - Arquivo já existe");
+    EXPECT_EQ(fi::ReadFileBytes(path("chegou.pdf")), "de outro");
 
-    // A range past the end of the source fails and leaves the target as it was.
-    const auto failure =
-        fi::CopyFileRanges(path("destino.pdf"), file->descriptor(), {{0, 5}, {source.size() - 10, 100}});
+    const PlantedLink planted = plantLink(QStringLiteral("alvo.pdf"));
+    EXPECT_TRUE(staged(planted.link, "x").commit(planted.link, fi::Replace::Never).has_value());
+    EXPECT_EQ(fi::ReadFileBytes(planted.victim), "dados de outra pessoa");
+    EXPECT_TRUE(isLink(planted.link));
+
+    ASSERT_TRUE(QFile::link(path("ninguem"), path("quebrado.pdf")));
+    EXPECT_TRUE(fi::EntryMayExist(path("quebrado.pdf")));
+    EXPECT_TRUE(staged(path("quebrado.pdf"), "x")
+                    .commit(path("quebrado.pdf"), fi::Replace::Never)
+                    .has_value());
+    EXPECT_FALSE(QFileInfo::exists(path("ninguem")));
+
+    EXPECT_FALSE(fi::EntryMayExist(path("livre.pdf")));
+    EXPECT_FALSE(fi::EntryMayExist(path("novo.pdf/x"))) << "under a file, nothing can be";
+    // Nothing staged is left behind, whatever happened.
+    EXPECT_EQ(entries(),
+              QStringList({"alvo.pdf", "chegou.pdf", "novo.pdf", "quebrado.pdf", "vitima.txt"}));
+}
+
+TEST_F(StagedFileTest, ReplacingAnEntryReplacesALinkNeverItsTarget)
+{
+    const PlantedLink planted = plantLink(QStringLiteral("alvo.pdf"));
+    EXPECT_FALSE(staged(planted.link, "extraido").commit(planted.link, fi::Replace::Entry));
+    EXPECT_FALSE(isLink(planted.link));
+    EXPECT_EQ(fi::ReadFileBytes(planted.link), "extraido");
+    EXPECT_EQ(fi::ReadFileBytes(planted.victim), "dados de outra pessoa");
+
+    // WriteFileBytes too: the link goes, the file it named stays.
+    ASSERT_TRUE(QFile::remove(planted.link));
+    ASSERT_TRUE(QFile::link(planted.victim, planted.link));
+    EXPECT_FALSE(fi::WriteFileBytes(planted.link, "gravado"));
+    EXPECT_EQ(fi::ReadFileBytes(planted.victim), "dados de outra pessoa");
+    EXPECT_EQ(fi::ReadFileBytes(planted.link), "gravado");
+
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("pasta")));
+    const auto onFolder = staged(path("pasta"), "x").commit(path("pasta"), fi::Replace::Entry);
+    ASSERT_TRUE(onFolder.has_value());
+    EXPECT_EQ(onFolder->number, 75);
+    EXPECT_TRUE(QFileInfo(path("pasta")).isDir());
+}
+
+TEST_F(StagedFileTest, TheWriterKeepsOrderAndReportsAFailure)
+{
+    QByteArray expected;
+    {
+        fi::StagedWriter writer(staged(path("grande.bin"), QByteArray()));
+        for (int i = 0; i < 3000; ++i) {
+            const QByteArray block(1 + i % 4099, static_cast<char>('a' + i % 26));
+            writer.append(block);
+            expected += block;
+        }
+        EXPECT_FALSE(writer.finish().has_value());
+        EXPECT_FALSE(writer.file().commit(path("grande.bin"), fi::Replace::Never));
+    }
+    EXPECT_EQ(fi::ReadFileBytes(path("grande.bin")), expected);
+
+    // A size limit makes the writes fail, even for root.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::optional<fi::FileError> failure;
+    {
+        fi::StagedWriter writer(staged(path("cheio.bin"), QByteArray()));
+        for (int i = 0; i < 12; ++i)
+            writer.append(QByteArray(1 << 20, 'z'));
+        failure = writer.finish();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(failure.has_value());
-    EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length) + source.left(3));
-    EXPECT_EQ(entries(), QStringList({"destino.pdf", "origem.slv"}));
-
-    EXPECT_TRUE(fi::CopyFileRanges(path("falta/x.pdf"), file->descriptor(), {{0, 10}}).has_value());
-    EXPECT_FALSE(fi::RegularFile::open(dir_.path()).has_value());
+    EXPECT_FALSE(QFileInfo::exists(path("cheio.bin")));
+    EXPECT_EQ(entries(), QStringList({"grande.bin"}));
 }

@@ -10,6 +10,7 @@
 #include "tests/fuzz/FuzzCheck.h"
 #include "verify/VerifiedDocument.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <cstddef>
 #include <cstdint>
@@ -65,7 +66,7 @@ void readDocument(const verify::VerifiedDocument& document)
     }
     require(document.signedData && document.signedData->isVerified(),
             "a verified document holds its message");
-    touched += static_cast<std::size_t>(document.signedData->content().size());
+    touched += static_cast<std::size_t>(document.signedData->contentSize());
     touched += static_cast<std::size_t>(document.signedData->inputForm());
     require(!document.signers.empty(), "a verified message has a signer");
     require(isSafeToShow(document.originalName), "the document name is safe to show");
@@ -123,15 +124,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static_cast<std::size_t>(QJsonDocument(selavia::cli::jsonReport(document)).toJson().size());
     touch(selavia::cli::textReport(document));
 
-    const verify::VerifiedDocument fromFile = verify::loadSignedDocument(asFile(data, size), store);
+    QByteArray content;
+    const verify::VerifiedDocument fromFile = verify::loadSignedDocument(
+        asFile(data, size), store, {{}, [&](QByteArrayView block) { content += block; }});
     readDocument(fromFile);
     require(fromFile.verified() == document.verified() &&
                 (document.verified() || fromFile.error->codeText == document.error->codeText),
             "memory and file give the same verdict");
     if (document.verified()) {
         require(fromFile.signers.size() == document.signers.size(), "the same signers");
-        require(fromFile.signedData->content() == document.signedData->content(),
+        require(fromFile.signedData->contentSha256() == document.signedData->contentSha256(),
                 "the same content");
+        require(QCryptographicHash::hash(content, QCryptographicHash::Sha256) ==
+                    fromFile.signedData->contentSha256(),
+                "what is handed over is what was summed");
     }
     return 0;
 }

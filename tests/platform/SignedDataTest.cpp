@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace fx = selavia::fixtures;
@@ -72,8 +74,7 @@ public:
         file_.write(message.data(), static_cast<qint64>(message.size()));
         file_.flush();
     }
-    int descriptor() { return file_.handle(); }
-    qint64 size() const { return file_.size(); }
+    sig::FileInput input() { return sig::FileInput(file_.handle(), file_.size()); }
 
 private:
     QTemporaryFile file_;
@@ -85,28 +86,35 @@ std::uint32_t verifyCode(const fx::Bytes& message, sig::TrustStore store = sig::
     const std::uint32_t inMemory =
         codeOf([&](sig::SignedData& data) { data.verify(bytes(message)); }, store);
     MessageFile file(message);
-    const std::uint32_t fromFile = codeOf(
-        [&](sig::SignedData& data) { data.verifyFile(file.descriptor(), file.size()); }, store);
+    sig::FileInput input = file.input();
+    const std::uint32_t fromFile =
+        codeOf([&](sig::SignedData& data) { data.verify(input); }, store);
     EXPECT_EQ(inMemory, fromFile) << "the two paths disagree";
     return inMemory;
 }
 
-// A message verified through the file path, checked against the memory path.
+// A message verified through the file path, checked against the memory
+// path, with the content as the verifying read handed it over.
 struct Verified {
-    std::unique_ptr<MessageFile> file;
     std::unique_ptr<sig::SignedData> data;
+    QByteArray content;
     sig::SignedData* operator->() const { return data.get(); }
 };
 
 Verified verified(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
 {
+    QByteArray inMemoryContent;
     sig::SignedData inMemory(store);
-    inMemory.verify(bytes(message));
-    Verified result{std::make_unique<MessageFile>(message),
-                    std::make_unique<sig::SignedData>(store)};
-    result.data->verifyFile(result.file->descriptor(), result.file->size());
-    EXPECT_EQ(result.data->content(), inMemory.content());
+    inMemory.verify(bytes(message), {{}, [&](QByteArrayView b) { inMemoryContent += b; }});
+    Verified result{std::make_unique<sig::SignedData>(store), {}};
+    MessageFile file(message);
+    sig::FileInput input = file.input();
+    result.data->verify(input, {{}, [&](QByteArrayView b) { result.content += b; }});
+    EXPECT_EQ(result.content, inMemoryContent);
     EXPECT_EQ(result.data->contentSha256(), inMemory.contentSha256());
+    EXPECT_EQ(result.data->contentSha256(),
+              QCryptographicHash::hash(result.content, QCryptographicHash::Sha256));
+    EXPECT_EQ(result.data->contentSize(), result.content.size());
     EXPECT_EQ(result.data->signers().size(), inMemory.signers().size());
     return result;
 }
@@ -182,7 +190,7 @@ TEST(VerifyFailureTest, DetachedSignatureAndMissingSignerCertificateHaveTheirOwn
 TEST(VerifyFailureTest, ContentIsRefusedBeforeAndAfterAFailedVerify)
 {
     sig::SignedData data(sig::TrustStore::empty());
-    EXPECT_THROW((void)data.content(), sig::SignatureError);
+    EXPECT_THROW((void)data.contentSha256(), sig::SignatureError);
     data.verify(bytes(fx::makeSignedMessage(icpMessage(icpSigner()))));
     EXPECT_TRUE(data.isVerified());
     EXPECT_THROW(data.verify(QByteArray("nada")), sig::SignatureError);
@@ -204,7 +212,7 @@ TEST(InputFormTest, EveryAcceptedFormGivesTheSameContent)
     for (const auto& [encoding, form] : forms) {
         fx::MessageSpec spec = icpMessage(signer, encoding);
         Verified data = verified(fx::makeSignedMessage(spec));
-        EXPECT_EQ(data->content(), bytes(spec.content)) << static_cast<int>(encoding);
+        EXPECT_EQ(data.content, bytes(spec.content)) << static_cast<int>(encoding);
         EXPECT_EQ(data->inputForm(), form) << static_cast<int>(encoding);
         ASSERT_EQ(data->signers().size(), 1u);
     }
@@ -505,22 +513,90 @@ TEST(CertificateTest, ANullCertificateFailsCleanly)
     EXPECT_THROW(chain.build(none), sig::SignatureError);
 }
 
-TEST(StreamingTest, BinaryContentIsReadFromTheFileAndTextFormsFromMemory)
+// Serves a message from memory and remembers how it was read.
+class WatchedInput : public sig::MessageInput {
+public:
+    explicit WatchedInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+        std::memcpy(buffer, bytes_.constData() + offset, static_cast<size_t>(got));
+        largestRead = std::max(largestRead, length);
+        furthest = std::max(furthest, offset + got);
+        return got;
+    }
+    qint64 largestRead = 0;
+    qint64 furthest = 0;
+
+private:
+    QByteArray bytes_;
+};
+
+// The BER message with every piece of its content wrapped in a constructed
+// string of its own and an empty piece after each: what some streaming
+// encoders write.
+fx::Bytes nestedPieces(const fx::Bytes& ber)
+{
+    const fx::Bytes start("\x24\x80", 2);
+    const std::size_t content = ber.find(start + "\x04\x82\x04\x00");
+    EXPECT_NE(content, fx::Bytes::npos);
+    fx::Bytes out = ber.substr(0, content + 2);
+    std::size_t at = content + 2;
+    while (ber.compare(at, 2, fx::Bytes("\x00\x00", 2)) != 0) {
+        const std::size_t length = ber[at + 1] == '\x82'
+                                       ? (static_cast<unsigned char>(ber[at + 2]) << 8) |
+                                             static_cast<unsigned char>(ber[at + 3])
+                                       : static_cast<unsigned char>(ber[at + 1]);
+        const std::size_t header = ber[at + 1] == '\x82' ? 4 : 2;
+        out += start + ber.substr(at, header + length) + fx::Bytes("\x00\x00\x04\x00", 4);
+        at += header + length;
+    }
+    return out + ber.substr(at);
+}
+
+TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
 {
     fx::Cert signer = icpSigner();
     const std::vector<std::pair<fx::Encoding, bool>> forms = {{fx::Encoding::Der, true},
                                                               {fx::Encoding::BerIndefinite, true},
                                                               {fx::Encoding::PemCms, false},
                                                               {fx::Encoding::Base64Lines, false}};
-    for (const auto& [encoding, inFile] : forms) {
+    const qint64 kContent = 3 * 1024 * 1024;
+    for (const auto& [encoding, streamed] : forms) {
         fx::MessageSpec spec = icpMessage(signer, encoding);
-        spec.content = std::string(300000, 'z');
-        Verified data = verified(fx::makeSignedMessage(spec));
-        const sig::ContentSource source = data->contentSource();
-        EXPECT_EQ(source.inFile(), inFile) << static_cast<int>(encoding);
-        EXPECT_EQ(source.length, 300000);
-        EXPECT_EQ(data->contentSize(), 300000);
+        spec.content = std::string(kContent, 'z');
+        const fx::Bytes message = fx::makeSignedMessage(spec);
+        // What follows a binary message in the file is nobody's business.
+        WatchedInput input(bytes(message) + QByteArray(streamed ? 2 * 1024 * 1024 : 0, '\x30'));
+        QByteArray content;
+        sig::SignedData data(sig::TrustStore::empty());
+        data.verify(input, {{}, [&](QByteArrayView block) { content += block; }});
+        EXPECT_EQ(content, bytes(spec.content)) << static_cast<int>(encoding);
+        EXPECT_EQ(data.contentSize(), kContent);
+        if (streamed) {
+            EXPECT_LE(input.largestRead, 1 << 20) << static_cast<int>(encoding);
+            // Indefinite lengths tell where the message ends only once it
+            // was walked: a window may have looked past it by then.
+            const qint64 past = encoding == fx::Encoding::Der ? 0 : 1 << 20;
+            EXPECT_LE(input.furthest, static_cast<qint64>(message.size()) + past)
+                << static_cast<int>(encoding);
+        } else {
+            EXPECT_EQ(input.largestRead, input.size());
+        }
     }
+
+    const fx::Bytes nested = nestedPieces(fx::makeSignedMessage([&] {
+        fx::MessageSpec spec = icpMessage(signer, fx::Encoding::BerIndefinite);
+        spec.content = std::string(kContent, 'n');
+        return spec;
+    }()));
+    WatchedInput input(bytes(nested));
+    Verified fromFile = verified(nested);
+    EXPECT_EQ(fromFile.content, QByteArray(kContent, 'n'));
+    sig::SignedData data(sig::TrustStore::empty());
+    data.verify(input);
+    EXPECT_LE(input.largestRead, 1 << 20) << "nested pieces are streamed too";
 }
 
 TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
@@ -532,10 +608,12 @@ TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
 
     std::vector<std::pair<qint64, qint64>> calls;
     sig::SignedData data(sig::TrustStore::empty());
-    data.verifyFile(file.descriptor(), file.size(), [&](qint64 done, qint64 all) {
-        calls.emplace_back(done, all);
-        return true;
-    });
+    sig::FileInput input = file.input();
+    data.verify(input, {[&](qint64 done, qint64 all) {
+                            calls.emplace_back(done, all);
+                            return true;
+                        },
+                        {}});
     ASSERT_GE(calls.size(), 5u);
     EXPECT_EQ(calls.back(), std::make_pair(total, total));
     for (size_t i = 1; i < calls.size(); ++i)
@@ -544,8 +622,7 @@ TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
     sig::SignedData stopped(sig::TrustStore::empty());
     int seen = 0;
     try {
-        stopped.verifyFile(file.descriptor(), file.size(),
-                           [&](qint64, qint64) { return ++seen < 2; });
+        stopped.verify(input, {[&](qint64, qint64) { return ++seen < 2; }, {}});
         ADD_FAILURE() << "a stopped verification must fail";
     } catch (const sig::SignatureError& error) {
         EXPECT_EQ(error.code(), code::kCancelled);

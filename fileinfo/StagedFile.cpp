@@ -1,0 +1,263 @@
+#include "fileinfo/StagedFile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace selavia::fileinfo {
+namespace {
+
+// Blocks go to the disk in pieces of this size; at most kQueued wait.
+constexpr qsizetype kBlock = 1 << 20;
+constexpr std::size_t kQueued = 4;
+
+template <typename Call> auto retryOnEintr(Call call)
+{
+    for (;;) {
+        auto result = call();
+        if (result != -1 || errno != EINTR)
+            return result;
+    }
+}
+
+QByteArray folderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : path.left(slash + 1);
+}
+
+// A new file under `folder` named ".<name>.XXXXXX", made with O_EXCL so it
+// can be neither an existing file nor a planted link.
+std::variant<std::pair<UniqueFd, QByteArray>, FileError> createHidden(const QByteArray& folder,
+                                                                      const QByteArray& name)
+{
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray suffix(6, '\0');
+        for (char& c : suffix)
+            c = kLetters[QRandomGenerator::global()->bounded(int(sizeof(kLetters) - 1))];
+        QByteArray path = folder + '.' + name + '.' + suffix;
+        // 0666: the kernel applies the umask (and a default ACL) as it would
+        // for the target itself.
+        UniqueFd fd(retryOnEintr([&] {
+            return ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        }));
+        if (fd.valid())
+            return std::pair(std::move(fd), std::move(path));
+        if (errno != EEXIST)
+            return WriteErrorFromErrno(errno);
+    }
+    return MakeFileError(error_number::kPathFileAccess);
+}
+
+} // namespace
+
+std::variant<StagedFile, FileError> StagedFile::create(const QString& target)
+{
+    const QByteArray encoded = QFile::encodeName(target);
+    if (encoded.isEmpty() || encoded.endsWith('/'))
+        return MakeFileError(error_number::kPathFileAccess);
+    const QByteArray folder = folderOf(encoded);
+    auto made = createHidden(folder, encoded.mid(folder.size()));
+    if (auto* failure = std::get_if<FileError>(&made))
+        return *failure;
+    auto& [fd, path] = std::get<0>(made);
+    return StagedFile(std::move(fd), QFile::decodeName(path));
+}
+
+std::variant<StagedFile, FileError> StagedFile::createIn(const QString& folder)
+{
+    QByteArray encoded = QFile::encodeName(folder);
+    if (!encoded.endsWith('/'))
+        encoded += '/';
+    auto made = createHidden(encoded, "selavia-copia");
+    if (auto* failure = std::get_if<FileError>(&made))
+        return *failure;
+    auto& [fd, path] = std::get<0>(made);
+    return StagedFile(std::move(fd), QFile::decodeName(path));
+}
+
+StagedFile& StagedFile::operator=(StagedFile&& other) noexcept
+{
+    if (this != &other) {
+        discard();
+        fd_ = std::move(other.fd_);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+StagedFile::~StagedFile()
+{
+    discard();
+}
+
+void StagedFile::discard()
+{
+    fd_.reset();
+    if (!path_.isEmpty())
+        ::unlink(QFile::encodeName(path_).constData());
+    path_.clear();
+}
+
+std::optional<FileError> StagedFile::fail(int err)
+{
+    discard();
+    return WriteErrorFromErrno(err);
+}
+
+std::optional<FileError> StagedFile::write(QByteArrayView bytes)
+{
+    const char* next = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t wrote =
+            retryOnEintr([&] { return ::write(fd_.get(), next, static_cast<size_t>(left)); });
+        if (wrote < 0)
+            return WriteErrorFromErrno(errno);
+        next += wrote;
+        left -= wrote;
+    }
+    return std::nullopt;
+}
+
+bool EntryMayExist(const QString& path)
+{
+    struct stat entry {};
+    if (::lstat(QFile::encodeName(path).constData(), &entry) == 0)
+        return true;
+    return errno != ENOENT && errno != ENOTDIR;
+}
+
+namespace {
+
+// Puts `from` at `to` only where nothing is: the kernel decides atomically,
+// and a link at `to`, dangling or not, counts as something.
+int renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // File systems without the flag: a hard link fails on any existing entry too.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
+} // namespace
+
+std::optional<FileError> StagedFile::commit(const QString& target, Replace replace)
+{
+    const QByteArray to = QFile::encodeName(target);
+    struct stat existing {};
+    const bool exists = ::lstat(to.constData(), &existing) == 0;
+    const int lookup = exists ? 0 : errno;
+    // An entry whose existence cannot be told counts as one.
+    if (replace == Replace::Never && (exists || (lookup != ENOENT && lookup != ENOTDIR))) {
+        discard();
+        return MakeFileError(error_number::kFileExists);
+    }
+    if (!exists && lookup != ENOENT)
+        return fail(lookup);
+    // Renaming over a folder, FIFO or device would replace it with a file.
+    if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
+        discard();
+        return MakeFileError(error_number::kPathFileAccess);
+    }
+    if (exists && S_ISREG(existing.st_mode)) {
+        // Keep the owner where allowed (an administrator saving a user's
+        // file) and the read/write bits; never carry an execute bit over.
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
+            [[maybe_unused]] const int ignored =
+                ::fchown(fd_.get(), existing.st_uid, existing.st_gid);
+        }
+        if (::fchmod(fd_.get(), existing.st_mode & 0666) != 0)
+            return fail(errno);
+    }
+    if (!fd_.closeChecked())
+        return fail(errno);
+    const QByteArray from = QFile::encodeName(path_);
+    // rename() replaces the entry itself: a link is replaced, never followed.
+    const int err = replace == Replace::Never
+                        ? renameNoReplace(from, to)
+                        : (::rename(from.constData(), to.constData()) == 0 ? 0 : errno);
+    if (err != 0) {
+        discard();
+        return err == EEXIST ? MakeFileError(error_number::kFileExists) : WriteErrorFromErrno(err);
+    }
+    path_.clear();
+    return std::nullopt;
+}
+
+StagedWriter::StagedWriter(StagedFile file) : file_(std::move(file)), thread_([this] { run(); }) {}
+
+StagedWriter::~StagedWriter()
+{
+    (void)finish();
+}
+
+void StagedWriter::append(QByteArrayView block)
+{
+    std::unique_lock lock(mutex_);
+    while (!block.isEmpty()) {
+        if (failure_)
+            return;
+        if (filling_.capacity() < kBlock)
+            filling_.reserve(kBlock);
+        const qsizetype take = std::min(block.size(), kBlock - filling_.size());
+        filling_.append(block.first(take));
+        block = block.sliced(take);
+        if (filling_.size() == kBlock)
+            handOver(lock);
+    }
+}
+
+void StagedWriter::handOver(std::unique_lock<std::mutex>& lock)
+{
+    changed_.wait(lock, [&] { return queue_.size() < kQueued || failure_; });
+    queue_.push_back(std::move(filling_));
+    filling_ = QByteArray();
+    changed_.notify_all();
+}
+
+std::optional<FileError> StagedWriter::finish()
+{
+    {
+        std::unique_lock lock(mutex_);
+        if (!filling_.isEmpty() && !failure_)
+            handOver(lock);
+        closing_ = true;
+        changed_.notify_all();
+    }
+    if (thread_.joinable())
+        thread_.join();
+    return failure_;
+}
+
+void StagedWriter::run()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return !queue_.empty() || closing_; });
+        if (queue_.empty())
+            return;
+        QByteArray block = std::move(queue_.front());
+        queue_.pop_front();
+        changed_.notify_all();
+        if (failure_)
+            continue;
+        lock.unlock();
+        std::optional<FileError> failure = file_.write(block);
+        lock.lock();
+        if (failure)
+            failure_ = failure;
+        changed_.notify_all();
+    }
+}
+
+} // namespace selavia::fileinfo

@@ -1,0 +1,206 @@
+#include "fileinfo/StagedFile.h"
+#include "tests/verify/VerifyTestSupport.h"
+#include "verify/DocumentName.h"
+#include "verify/TemporaryCopy.h"
+#include "verify/VerifiedDocument.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace selavia::verify;
+using namespace selavia::verify::testing;
+namespace fi = selavia::fileinfo;
+
+namespace {
+
+// A signed file whose bytes change under the reader: `before` until
+// changed() is called (or a read reaches `trigger`), `after` from then on,
+// as a file rewritten in place or a network file system may serve them.
+class ChangingInput : public sig::MessageInput {
+public:
+    ChangingInput(QByteArray before, QByteArray after)
+        : before_(std::move(before)), after_(std::move(after))
+    {
+    }
+    qint64 size() const override { return before_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        if (offset + length > trigger)
+            changed();
+        const QByteArray& bytes = changed_ ? after_ : before_;
+        const qint64 got = std::clamp<qint64>(bytes.size() - offset, 0, length);
+        std::memcpy(buffer, bytes.constData() + offset, static_cast<size_t>(got));
+        return got;
+    }
+    void changed()
+    {
+        if (!changed_ && onChange)
+            onChange();
+        changed_ = true;
+    }
+    qint64 trigger = std::numeric_limits<qint64>::max();
+    std::function<void()> onChange;
+
+private:
+    QByteArray before_;
+    QByteArray after_;
+    bool changed_ = false;
+};
+
+// "R$ 1.000,00" signed; "R$ 900.000,00" in its place afterwards, same size.
+struct Rewritten {
+    fx::Bytes content;
+    QByteArray signedBytes;
+    QByteArray rewrittenBytes;
+};
+
+Rewritten rewrittenContract(std::size_t padding = 0)
+{
+    fx::SignerSpec signer{.cert = icpSigner()};
+    signer.attributes = {fx::documentNameAttribute("contrato.txt")};
+    // SHA-512: the content's SHA-256 is not a by-product of the signer's digest.
+    signer.digest = fx::Digest::Sha512;
+    fx::MessageSpec spec = messageFor({signer});
+    spec.content = "Valor: R$   1.000,00" + fx::Bytes(padding, '.');
+    Rewritten result{spec.content, bytes(fx::makeSignedMessage(spec)), {}};
+    result.rewrittenBytes = result.signedBytes;
+    const qsizetype at = result.rewrittenBytes.indexOf("R$   1.000,00");
+    result.rewrittenBytes.replace(at, 13, "R$ 900.000,00");
+    return result;
+}
+
+QByteArray sha256(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+class OnePassTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QTemporaryDir dir_;
+};
+
+TEST_F(OnePassTest, WhatIsShownAndWrittenIsWhatWasVerifiedWhateverTheFileServesLater)
+{
+    const Rewritten contract = rewrittenContract();
+    const QByteArray verified = bytes(contract.content);
+    ChangingInput input(contract.signedBytes, contract.rewrittenBytes);
+    TemporaryCopy copy(dir_.path());
+    const VerifiedDocument document =
+        loadIntoCopy(path("contrato.slv"), input, trustingIcp(), {}, copy);
+    ASSERT_TRUE(document.verified());
+    input.changed(); // every later read would see the new bytes
+
+    EXPECT_EQ(document.signedData->contentSha256(), sha256(verified));
+    EXPECT_EQ(fi::ReadFileBytes(copy.path()), verified);
+    EXPECT_FALSE(copy.copyTo(path("extraido.txt"), fi::Replace::Never));
+    EXPECT_EQ(fi::ReadFileBytes(path("extraido.txt")), verified);
+
+    // A viewer that saved over the copy: nothing is copied out of it.
+    ASSERT_FALSE(fi::WriteFileBytes(copy.path(), "Valor: R$ 900.000,00"));
+    const auto changed = copy.copyTo(path("outro.txt"), fi::Replace::Never);
+    ASSERT_TRUE(changed.has_value());
+    EXPECT_FALSE(QFile::exists(path("outro.txt")));
+    EXPECT_FALSE(copy.present());
+}
+
+TEST_F(OnePassTest, AFileChangedWhileItIsReadFailsAndLeavesNothing)
+{
+    // Large enough to be read in several windows.
+    const Rewritten contract = rewrittenContract(3 << 20);
+    const qsizetype changeAt = contract.signedBytes.indexOf("R$") + (2 << 20);
+
+    ChangingInput forCopy(contract.signedBytes, contract.rewrittenBytes);
+    forCopy.trigger = changeAt;
+    TemporaryCopy copy(dir_.filePath("temp"));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("temp"));
+    const VerifiedDocument document =
+        loadIntoCopy(path("contrato.slv"), forCopy, trustingIcp(), {}, copy);
+    ASSERT_FALSE(document.verified());
+    EXPECT_EQ(document.error->caption, "Documento Violado - Erro 1717");
+    EXPECT_FALSE(copy.present());
+    // The private folder holds nothing, not even a staged part.
+    for (const QFileInfo& folder :
+         QDir(dir_.filePath("temp")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        EXPECT_EQ(QDir(folder.filePath())
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList())
+            << folder.filePath().toStdString();
+
+    ChangingInput forExtract(contract.signedBytes, contract.rewrittenBytes);
+    forExtract.trigger = changeAt;
+    const Extraction extraction = extractOriginal(path("contrato.slv"), forExtract, trustingIcp(),
+                                                  path("extraido.txt"), fi::Replace::Never);
+    EXPECT_FALSE(extraction.document.verified());
+    EXPECT_FALSE(extraction.failure.has_value());
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(OnePassTest, AnExtractionNeverReplacesWhatAppearedDuringTheVerification)
+{
+    const Rewritten contract = rewrittenContract(3 << 20);
+    ChangingInput input(contract.signedBytes, contract.signedBytes);
+    input.trigger = contract.signedBytes.size() / 2;
+    input.onChange = [&] { fx::writeFile(path("extraido.txt").toStdString(), "de outra pessoa"); };
+    const Extraction extraction = extractOriginal(path("contrato.slv"), input, trustingIcp(),
+                                                  path("extraido.txt"), fi::Replace::Never);
+    ASSERT_TRUE(extraction.document.verified());
+    ASSERT_TRUE(extraction.failure.has_value());
+    EXPECT_EQ(extraction.failure->number, fi::error_number::kFileExists);
+    EXPECT_EQ(fi::ReadFileBytes(path("extraido.txt")), "de outra pessoa");
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"extraido.txt"}));
+}
+
+TEST_F(OnePassTest, ACopyThatWentIsWrittenAgainOnlyFromTheSameContent)
+{
+    const Rewritten contract = rewrittenContract();
+    const QString signedPath = path("contrato.slv");
+    ASSERT_FALSE(fi::WriteFileBytes(signedPath, contract.signedBytes));
+    TemporaryCopy copy(dir_.path());
+    const VerifiedDocument document = loadIntoCopy(signedPath, trustingIcp(), {}, copy);
+    ASSERT_TRUE(document.verified());
+    EXPECT_EQ(copy.name(), "contrato.txt");
+
+    ASSERT_TRUE(QFile::remove(copy.path()));
+    EXPECT_FALSE(copy.present());
+    EXPECT_FALSE(restageCopy(document, trustingIcp(), copy));
+    EXPECT_EQ(fi::ReadFileBytes(copy.path()), bytes(contract.content));
+
+    // The signed file now holds another document, signed or not: refused.
+    ASSERT_TRUE(QFile::remove(copy.path()));
+    fx::MessageSpec other = messageFor({{.cert = icpSigner()}});
+    other.content = "outro documento";
+    ASSERT_FALSE(fi::WriteFileBytes(signedPath, bytes(fx::makeSignedMessage(other))));
+    EXPECT_TRUE(restageCopy(document, trustingIcp(), copy).has_value());
+    EXPECT_FALSE(copy.present());
+    ASSERT_FALSE(fi::WriteFileBytes(signedPath, contract.rewrittenBytes));
+    EXPECT_TRUE(restageCopy(document, trustingIcp(), copy).has_value());
+    EXPECT_FALSE(QFile::exists(copy.path()));
+}
+
+TEST_F(OnePassTest, RenamingTheCopyKeepsItsBytesAndNeverLeavesItsFolder)
+{
+    const Rewritten contract = rewrittenContract();
+    ASSERT_FALSE(fi::WriteFileBytes(path("contrato.slv"), contract.signedBytes));
+    TemporaryCopy copy(dir_.path());
+    ASSERT_TRUE(loadIntoCopy(path("contrato.slv"), trustingIcp(), {}, copy).verified());
+    const QString folder = QFileInfo(copy.path()).path();
+
+    EXPECT_FALSE(copy.rename("contrato.pdf"));
+    EXPECT_EQ(copy.path(), folder + "/contrato.pdf");
+    EXPECT_EQ(fi::ReadFileBytes(copy.path()), bytes(contract.content));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"contrato.pdf"}));
+
+    for (const char* refused : {"", "  ", ".", "..", "a/b", "../fora.pdf", "x\tb.pdf"})
+        EXPECT_FALSE(typedDocumentName(refused).has_value()) << refused;
+    EXPECT_EQ(typedDocumentName("  Contrato.PDF "), "contrato.pdf");
+}
+
+} // namespace

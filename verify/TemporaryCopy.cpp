@@ -1,0 +1,164 @@
+#include "verify/TemporaryCopy.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <cstdio>
+
+namespace selavia::verify {
+namespace {
+
+namespace error_number = fileinfo::error_number;
+
+fileinfo::FileError changedSinceVerified()
+{
+    return {error_number::kPathFileAccess,
+            QStringLiteral("A cópia temporária do documento foi alterada depois da verificação")};
+}
+
+// Copies `source` into `target` block by block, summing what went through.
+std::optional<fileinfo::FileError> copySumming(const fileinfo::RegularFile& source,
+                                               fileinfo::StagedFile& target, QByteArray& sha256)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 offset = 0;;) {
+        const ssize_t got =
+            ::pread(source.descriptor(), block.data(), static_cast<size_t>(block.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fileinfo::WriteErrorFromErrno(errno);
+        if (got == 0)
+            break;
+        const QByteArrayView part(block.constData(), got);
+        hash.addData(part);
+        if (auto failure = target.write(part))
+            return failure;
+        offset += got;
+    }
+    sha256 = hash.result();
+    return std::nullopt;
+}
+
+} // namespace
+
+TemporaryCopy::TemporaryCopy(QString base) : base_(std::move(base)) {}
+
+TemporaryCopy::~TemporaryCopy()
+{
+    discard();
+    if (folder_ && folder_->intact())
+        folder_->remove();
+}
+
+std::optional<fileinfo::FileError> TemporaryCopy::makeFolder()
+{
+    // A folder removed or replaced behind our back is not written into.
+    if (folder_ && folder_->intact())
+        return std::nullopt;
+    folder_.reset();
+    auto made = fileinfo::PrivateFolder::create(base_);
+    if (auto* failure = std::get_if<fileinfo::FileError>(&made))
+        return *failure;
+    folder_ = std::get<fileinfo::PrivateFolder>(std::move(made));
+    return std::nullopt;
+}
+
+signature::ContentSink TemporaryCopy::stage()
+{
+    discard();
+    failure_ = makeFolder();
+    if (!failure_) {
+        auto staged = fileinfo::StagedFile::createIn(folder_->path());
+        if (auto* failure = std::get_if<fileinfo::FileError>(&staged))
+            failure_ = *failure;
+        else
+            staging_ = std::make_unique<fileinfo::StagedWriter>(
+                std::get<fileinfo::StagedFile>(std::move(staged)));
+    }
+    fileinfo::StagedWriter* writer = staging_.get();
+    return [writer](QByteArrayView block) {
+        if (writer != nullptr)
+            writer->append(block);
+    };
+}
+
+void TemporaryCopy::discard()
+{
+    if (staging_) {
+        (void)staging_->finish();
+        staging_.reset();
+    }
+}
+
+std::optional<fileinfo::FileError> TemporaryCopy::place(const QString& name,
+                                                        const QByteArray& sha256)
+{
+    name_ = name;
+    sha256_ = sha256;
+    placed_ = false;
+    if (!staging_) {
+        if (!failure_)
+            failure_ = fileinfo::MakeFileError(error_number::kPathFileAccess);
+        return failure_;
+    }
+    failure_ = staging_->finish();
+    if (!failure_)
+        failure_ = staging_->file().commit(path(), fileinfo::Replace::Entry);
+    staging_.reset();
+    placed_ = !failure_;
+    return failure_;
+}
+
+std::optional<fileinfo::FileError> TemporaryCopy::rename(const QString& name)
+{
+    const QString from = path();
+    const QString previous = name_;
+    name_ = name;
+    if (!placed_ || from == path())
+        return failure_;
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(path()).constData()) != 0) {
+        const fileinfo::FileError failure = fileinfo::WriteErrorFromErrno(errno);
+        name_ = previous; // the copy keeps the name it has
+        return failure;
+    }
+    return std::nullopt;
+}
+
+QString TemporaryCopy::path() const
+{
+    if (name_.isEmpty())
+        return {};
+    const QString folder = folder_ ? folder_->path() : (base_.isEmpty() ? QDir::tempPath() : base_);
+    return folder + QLatin1Char('/') + name_;
+}
+
+bool TemporaryCopy::present() const
+{
+    return placed_ && folder_ && folder_->intact() && fileinfo::FileExists(path());
+}
+
+std::optional<fileinfo::FileError> TemporaryCopy::copyTo(const QString& target,
+                                                         fileinfo::Replace replace)
+{
+    std::optional<fileinfo::RegularFile> source =
+        present() ? fileinfo::RegularFile::open(path()) : std::nullopt;
+    if (!source)
+        return failure_ ? failure_ : fileinfo::MakeFileError(error_number::kFileNotFound);
+    auto staged = fileinfo::StagedFile::create(target);
+    if (auto* failure = std::get_if<fileinfo::FileError>(&staged))
+        return *failure;
+    fileinfo::StagedFile& file = std::get<fileinfo::StagedFile>(staged);
+    QByteArray copied;
+    if (auto failure = copySumming(*source, file, copied))
+        return failure;
+    if (copied != sha256_) {
+        placed_ = false;
+        failure_ = changedSinceVerified();
+        return failure_;
+    }
+    return file.commit(target, replace);
+}
+
+} // namespace selavia::verify
