@@ -1,5 +1,11 @@
-# Warnings are errors everywhere; sanitizers on demand for the CI's second build.
-add_compile_options(-Wall -Wextra -Werror -Wpedantic)
+# Warnings everywhere; turned into errors for development and CI builds
+# (tools/bootstrap sets SELAVIA_WERROR), never forced on a packager's build,
+# whose compiler may warn about things ours does not.
+option(SELAVIA_WERROR "Treat compiler warnings as errors" OFF)
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(SELAVIA_WERROR)
+    add_compile_options(-Werror)
+endif()
 
 if(SELAVIA_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer

@@ -29,8 +29,8 @@ const std::vector<Category>& categories()
          {"sh",  "bash", "zsh", "ksh", "csh", "command", "py",  "pl",  "rb",  "php", "js",
           "jse", "mjs",  "vbs", "vbe", "wsf", "wsh",     "hta", "bat", "cmd", "ps1", "psm1"}},
         {ContentRisk::Launcher,
-         {"application/x-desktop", "application/x-ms-shortcut"},
-         {"desktop", "lnk", "kdelnk"}},
+         {"application/x-desktop", "application/x-ms-shortcut", "application/x-java-jnlp-file"},
+         {"desktop", "lnk", "kdelnk", "jnlp"}},
         {ContentRisk::Installer,
          {"application/x-msi", "application/x-ms-installer",
           "application/vnd.debian.binary-package", "application/x-rpm",
@@ -45,13 +45,26 @@ const std::vector<Category>& categories()
           "application/x-iso9660-appimage", "application/x-appimage", "application/x-java-archive",
           "application/java-archive", "application/x-java"},
          {"exe", "com", "scr", "pif", "cpl", "msc", "dll", "so", "run", "appimage", "jar"}},
+        {ContentRisk::Macros,
+         {"application/vnd.ms-word.document.macroenabled.12",
+          "application/vnd.ms-word.template.macroenabled.12",
+          "application/vnd.ms-excel.sheet.macroenabled.12",
+          "application/vnd.ms-excel.template.macroenabled.12",
+          "application/vnd.ms-excel.addin.macroenabled.12",
+          "application/vnd.ms-excel.sheet.binary.macroenabled.12",
+          "application/vnd.ms-powerpoint.presentation.macroenabled.12",
+          "application/vnd.ms-powerpoint.slideshow.macroenabled.12",
+          "application/vnd.ms-powerpoint.template.macroenabled.12",
+          "application/vnd.ms-powerpoint.addin.macroenabled.12"},
+         {"docm", "dotm", "xlsm", "xltm", "xlam", "xlsb", "pptm", "ppsm", "potm", "ppam"}},
     };
     return list;
 }
 
 bool dangerousType(const QMimeType& type, const Category& category)
 {
-    if (category.types.contains(type.name()))
+    // The database writes "macroEnabled" in mixed case.
+    if (category.types.contains(type.name().toLower()))
         return true;
     // "text/x-script.python" and the like, from older databases.
     if (category.risk == ContentRisk::Script && type.name().startsWith(u"text/x-script."))
@@ -98,8 +111,23 @@ QString described(const QMimeType& type)
 
 } // namespace
 
-ContentAssessment assessContent(QByteArrayView head, const QString& fileName)
+namespace {
+
+// The name as the desktop will take it: a file system that drops trailing
+// dots and blanks makes "contrato.sh." a script.
+QString judgedName(const QString& fileName)
 {
+    qsizetype end = fileName.size();
+    while (end > 0 && (fileName[end - 1] == QLatin1Char('.') || fileName[end - 1].isSpace()))
+        --end;
+    return fileName.left(end);
+}
+
+} // namespace
+
+ContentAssessment assessContent(QByteArrayView head, const QString& givenName)
+{
+    const QString fileName = judgedName(givenName);
     const QMimeDatabase database;
     const QByteArray bytes = head.first(std::min(head.size(), kContentHeadSize)).toByteArray();
     const QMimeType found = database.mimeTypeForData(bytes);
@@ -157,6 +185,11 @@ QString contentWarning(const ContentAssessment& assessment, const QString& fileN
     case ContentRisk::Installer:
         return QStringLiteral("O documento \"%1\" é um pacote de instalação (%2).\r\nAbri-lo pode "
                               "instalar programas no seu computador.")
+                   .arg(fileName, assessment.finding) +
+               question;
+    case ContentRisk::Macros:
+        return QStringLiteral("O documento \"%1\" pode conter macros (%2).\r\nAbri-lo pode "
+                              "executar comandos no seu computador.")
                    .arg(fileName, assessment.finding) +
                question;
     case ContentRisk::Mismatch:

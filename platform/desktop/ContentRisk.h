@@ -15,6 +15,7 @@ enum class ContentRisk {
     Script,     // commands for an interpreter or a command shell
     Launcher,   // a desktop entry or a shortcut that starts a program
     Installer,  // a package that installs programs
+    Macros,     // an office document made to carry macros
     Mismatch,   // the bytes are of another type than the name says
 };
 

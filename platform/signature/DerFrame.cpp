@@ -1,5 +1,6 @@
 #include "platform/signature/DerFrame.h"
 
+#include "platform/signature/Limits.h"
 #include "platform/signature/SignatureError.h"
 
 #include <vector>
@@ -13,9 +14,6 @@ constexpr qint64 kMaxHeader = 1 << 20;
 // What follows the content (certificates, lists, signer infos, time-stamps)
 // is held in memory to be parsed: real messages carry a few MB at most.
 constexpr qint64 kMaxTail = 64 << 20;
-// Pieces of a constructed content, empty ones included: a byte per piece
-// and more is no signing tool's doing.
-constexpr qint64 kMaxPieces = 1 << 24;
 // Constructed strings inside constructed strings, and indefinite elements
 // inside indefinite elements.
 constexpr int kMaxNesting = 16;
@@ -118,7 +116,7 @@ public:
             std::optional<Tlv> piece = tlvAt(read_, at, end);
             if (!piece || (piece->length >= 0 && piece->end() > end))
                 return std::nullopt;
-            if (++pieces_ > kMaxPieces)
+            if (++pieces_ > limits::kMaxContentPieces)
                 throw SignatureError::of(code::kLimitExceeded);
             std::optional<qint64> next;
             if (piece->tag == kConstructedOctetString)

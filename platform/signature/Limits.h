@@ -31,6 +31,9 @@ inline constexpr long kMaxAttributeValueBytes = 1L << 20;
 // Entries of the message's digestAlgorithms set. The content is hashed once
 // per distinct algorithm whatever the set says; signers use one or two.
 inline constexpr int kMaxDigestAlgorithms = 16;
+// Pieces of a constructed content, empty ones and wrappers included.
+// Streaming signers write one per kilobyte or more.
+inline constexpr long long kMaxContentPieces = 1LL << 22;
 // A message whose layout cannot be cut around its content (PEM, Base64) is
 // read whole: up to this size.
 inline constexpr long long kMaxWholeMessageBytes = 256LL << 20;

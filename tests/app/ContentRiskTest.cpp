@@ -52,6 +52,16 @@ TEST(ContentRiskTest, ProgramsScriptsLaunchersAndInstallersByContentOrName)
         {"msi by name", kText, "setup.msi", ContentRisk::Installer},
         {"rpm by name", kText, "pacote.rpm", ContentRisk::Installer},
         {"apk by name", kZip, "app.apk", ContentRisk::Installer},
+        {"Java Web Start", "<?xml version=\"1.0\"?>\n<jnlp spec=\"1.0+\">", "app.jnlp",
+         ContentRisk::Launcher},
+        {"macro-enabled text", kZip, "contrato.docm", ContentRisk::Macros},
+        {"macro-enabled sheet", kZip, "planilha.XLSM", ContentRisk::Macros},
+        {"macro-enabled slides", kZip, "slides.pptm", ContentRisk::Macros},
+        // Trailing dots and blanks are dropped by the file systems that
+        // decide which program opens the file.
+        {"shell name ending in a dot", kText, "contrato.sh.", ContentRisk::Script},
+        {"python name ending in a blank", kText, "contrato.py ", ContentRisk::Script},
+        {"exe name ending in dots and blanks", kText, "nota.exe . .", ContentRisk::Executable},
     };
     for (const Case& c : cases)
         EXPECT_EQ(assessContent(c.head, c.name).risk, c.risk) << c.what;

@@ -3,6 +3,7 @@
 #include "platform/signature/SignatureError.h"
 #include "tests/support/Printers.h"
 #include "tools/fixtures/FixtureBuilder.h"
+#include "tools/hostile/HostileInputs.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -15,6 +16,7 @@
 namespace fx = selavia::fixtures;
 namespace sig = selavia::signature;
 namespace code = selavia::signature::code;
+namespace hostile = selavia::hostile;
 
 namespace {
 
@@ -533,28 +535,6 @@ private:
     QByteArray bytes_;
 };
 
-// The BER message with every piece of its content wrapped in a constructed
-// string of its own and an empty piece after each: what some streaming
-// encoders write.
-fx::Bytes nestedPieces(const fx::Bytes& ber)
-{
-    const fx::Bytes start("\x24\x80", 2);
-    const std::size_t content = ber.find(start + "\x04\x82\x04\x00");
-    EXPECT_NE(content, fx::Bytes::npos);
-    fx::Bytes out = ber.substr(0, content + 2);
-    std::size_t at = content + 2;
-    while (ber.compare(at, 2, fx::Bytes("\x00\x00", 2)) != 0) {
-        const std::size_t length = ber[at + 1] == '\x82'
-                                       ? (static_cast<unsigned char>(ber[at + 2]) << 8) |
-                                             static_cast<unsigned char>(ber[at + 3])
-                                       : static_cast<unsigned char>(ber[at + 1]);
-        const std::size_t header = ber[at + 1] == '\x82' ? 4 : 2;
-        out += start + ber.substr(at, header + length) + fx::Bytes("\x00\x00\x04\x00", 4);
-        at += header + length;
-    }
-    return out + ber.substr(at);
-}
-
 TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
 {
     fx::Cert signer = icpSigner();
@@ -586,7 +566,7 @@ TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
         }
     }
 
-    const fx::Bytes nested = nestedPieces(fx::makeSignedMessage([&] {
+    const fx::Bytes nested = hostile::withWrappedPieces(fx::makeSignedMessage([&] {
         fx::MessageSpec spec = icpMessage(signer, fx::Encoding::BerIndefinite);
         spec.content = std::string(kContent, 'n');
         return spec;

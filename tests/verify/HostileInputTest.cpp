@@ -300,6 +300,38 @@ TEST(MessageLimitsTest, EachLimitIsCheckedOnTheParsedMessage)
     EXPECT_TRUE(refusedAtLimit(fx::makeSignedMessage(crls)));
 }
 
+TEST(MessageLimitsTest, EachDigestAlgorithmIsHashedOnceAndTheirNumberIsBounded)
+{
+    namespace limits = sig::limits;
+    const QString limitCode = codeTextOf(sig::code::kLimitExceeded);
+    const fx::Bytes one = fx::makeSignedMessage(messageFor({{.cert = icpSigner()}}));
+    EXPECT_TRUE(verifySignedBytes(
+                    {}, bytes(hostile::withDigestAlgorithms(one, limits::kMaxDigestAlgorithms)),
+                    trustingIcp())
+                    .verified());
+    // Thousands of entries once cost a pass over the content each, and a
+    // stack overflow; now they are refused before anything is hashed.
+    for (int count : {limits::kMaxDigestAlgorithms + 1, 50000}) {
+        const VerifiedDocument refused =
+            verifySignedBytes({}, bytes(hostile::withDigestAlgorithms(one, count)), trustingIcp());
+        ASSERT_FALSE(refused.verified()) << count;
+        EXPECT_EQ(refused.error->codeText, limitCode) << count;
+    }
+}
+
+TEST(MessageLimitsTest, EmptyPiecesCountTowardThePieceLimit)
+{
+    const fx::Bytes ber = fx::encodeAs(fx::makeSignedMessage(messageFor({{.cert = icpSigner()}})),
+                                       fx::Encoding::BerIndefinite);
+    BytesInput within(bytes(hostile::withWrappedPieces(ber, 1000)));
+    EXPECT_TRUE(verifySignedInput({}, within, trustingIcp()).verified());
+    BytesInput beyond(
+        bytes(hostile::withWrappedPieces(ber, static_cast<int>(sig::limits::kMaxContentPieces))));
+    const VerifiedDocument refused = verifySignedInput({}, beyond, trustingIcp());
+    ASSERT_FALSE(refused.verified());
+    EXPECT_EQ(refused.error->codeText, codeTextOf(sig::code::kLimitExceeded));
+}
+
 TEST(MessageLimitsTest, AMessagePastALimitFailsWithTheLimitErrorBeforeAnyCheck)
 {
     const QString limitCode = codeTextOf(sig::code::kLimitExceeded);

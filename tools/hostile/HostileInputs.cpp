@@ -155,6 +155,38 @@ Bytes withSignerCopies(const Bytes& message, int count)
     return joinSignedData(parts);
 }
 
+Bytes withDigestAlgorithms(const Bytes& message, int count)
+{
+    SignedDataParts parts = splitSignedData(message);
+    const std::vector<Bytes> algorithms = childrenOf(parts.fields[1]);
+    if (algorithms.empty())
+        fail("no digest algorithm to copy");
+    Bytes set;
+    for (int i = 0; i < count; ++i)
+        set += algorithms.front();
+    parts.fields[1] = encodeElement(0x31, set);
+    return joinSignedData(parts);
+}
+
+Bytes withWrappedPieces(const Bytes& ber, int emptyAfterEach)
+{
+    const Bytes open("\x24\x80", 2);
+    const Bytes end("\x00\x00", 2);
+    std::size_t at = ber.find(open + "\x04");
+    if (at == Bytes::npos)
+        fail("no constructed content");
+    at += open.size();
+    Bytes out = ber.substr(0, at);
+    while (ber.compare(at, 2, end) != 0) {
+        const Element piece = readElement(ber, at);
+        out += open + ber.substr(at, piece.header + piece.length) + end;
+        for (int i = 0; i < emptyAfterEach; ++i)
+            out += Bytes("\x04\x00", 2);
+        at = piece.end();
+    }
+    return out + ber.substr(at);
+}
+
 Bytes withCertificates(const Bytes& message, const std::vector<Bytes>& certificates)
 {
     SignedDataParts parts = splitSignedData(message);
@@ -186,7 +218,8 @@ Bytes nestedDefinite(int levels)
     std::vector<Bytes> headers;
     std::size_t inner = 2; // NULL
     for (int i = 0; i < levels; ++i) {
-        Bytes header = "\x30" + encodeLength(inner);
+        Bytes header(1, '\x30');
+        header += encodeLength(inner);
         inner += header.size();
         headers.push_back(std::move(header));
     }
@@ -240,6 +273,21 @@ Bytes manySigners(int count)
     fx::MessageSpec spec = messageBy(signer);
     spec.signers.assign(static_cast<std::size_t>(count), fx::SignerSpec{.cert = signer});
     return fx::makeSignedMessage(spec);
+}
+
+Bytes trailingBytes(std::size_t contentBytes, std::size_t trailing)
+{
+    fx::MessageSpec spec = messageBy(plainSigner());
+    spec.content = Bytes(contentBytes, 't');
+    return fx::makeSignedMessage(spec) + Bytes(trailing, '\0');
+}
+
+Bytes wrappedContent(std::size_t contentBytes)
+{
+    fx::MessageSpec spec = messageBy(plainSigner());
+    spec.content = Bytes(contentBytes, 'w');
+    spec.encoding = fx::Encoding::BerIndefinite;
+    return withWrappedPieces(fx::makeSignedMessage(spec));
 }
 
 Bytes issuerLoop(int copies)
@@ -376,6 +424,25 @@ std::vector<Named> allInputs()
         {"raiz-ed448", "cadeia sob raiz Ed448", ed448Root()},
         {"fatura" + bidi + "fdp", "arquivo sem nome interno, com U+202E no próprio nome",
          plainMessage()},
+        {"algoritmos-50000", "50 000 entradas em digestAlgorithms",
+         withDigestAlgorithms(plainMessage(), 50000)},
+        {"pedacos-vazios", "conteúdo BER com 5 000 000 de pedaços vazios",
+         withWrappedPieces(fx::encodeAs(plainMessage(), fx::Encoding::BerIndefinite), 5000000)},
+    };
+}
+
+std::vector<std::function<Named()>> largeInputs()
+{
+    constexpr std::size_t kMiB = 1 << 20;
+    return {
+        [] {
+            return Named{"lixo-400mb", "mensagem válida seguida de 400 MiB de bytes",
+                         trailingBytes(1024, 400 * kMiB)};
+        },
+        [] {
+            return Named{"pedacos-aninhados-400mb", "conteúdo BER de 400 MiB em pedaços aninhados",
+                         wrappedContent(400 * kMiB)};
+        },
     };
 }
 

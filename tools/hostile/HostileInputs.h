@@ -9,6 +9,7 @@
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,15 @@ Bytes withCertificates(const Bytes& message, const std::vector<Bytes>& certifica
 // that many signers, each as valid as the first, without signing again.
 Bytes withSignerCopies(const Bytes& message, int count);
 
+// A DER message whose digestAlgorithms set holds `count` copies of its first
+// entry (the signatures do not cover the set).
+Bytes withDigestAlgorithms(const Bytes& message, int count);
+
+// A message in BER (indefinite lengths, the content in pieces) with every
+// piece wrapped in a constructed string of its own, and `emptyAfterEach`
+// empty pieces after each: what some streaming encoders write, and worse.
+Bytes withWrappedPieces(const Bytes& ber, int emptyAfterEach = 1);
+
 // --- the inputs ----------------------------------------------------------------
 
 // Nesting `levels` deep.
@@ -64,6 +74,13 @@ Bytes issuerLoop(int copies);
 // before its ICP-Brasil entry.
 Bytes hugeSubjectAltName(std::size_t bytes);
 
+// A valid message of `contentBytes` bytes of content, then `trailing` bytes
+// of nothing after the end of the message.
+Bytes trailingBytes(std::size_t contentBytes, std::size_t trailing);
+// A valid BER message whose content of `contentBytes` bytes is in pieces
+// wrapped in constructed strings.
+Bytes wrappedContent(std::size_t contentBytes);
+
 // A signer with a document description of `bytes` bytes.
 Bytes hugeAttribute(std::size_t bytes);
 
@@ -77,12 +94,15 @@ Bytes unknownKeyRoot(Bytes* root = nullptr);
 // A chain under an Ed448 root. `root` receives its DER.
 Bytes ed448Root(Bytes* root = nullptr);
 
-// Every input above at the sizes the issue asks for, for the tool.
+// Every input above, at the sizes that matter, for the tool; `large` adds
+// those of hundreds of MB.
 struct Named {
     std::string name;
     std::string description; // Portuguese, one line
     Bytes bytes;
 };
 std::vector<Named> allInputs();
+// Made one at a time when called: each holds hundreds of MB.
+std::vector<std::function<Named()>> largeInputs();
 
 } // namespace selavia::hostile
