@@ -1,6 +1,6 @@
 #include "app/Iniciar.h"
 
-#include "app/CommandLine.h"
+#include "platform/shell/CommandLine.h"
 #include "fileinfo/FileHandler.h"
 
 namespace selavia::app {

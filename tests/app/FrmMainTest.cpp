@@ -1,6 +1,7 @@
 #include "app/FrmMain.h"
 
-#include "tests/app/FakeDesktop.h"
+#include "tests/support/Controls.h"
+#include "tests/support/FakeDesktop.h"
 #include "tests/support/Printers.h"
 
 #include <QCursor>
@@ -43,9 +44,7 @@ protected:
 
     template <typename T = QWidget> T* control(const char* name) const
     {
-        T* found = window_->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << "no control named " << name;
-        return found;
+        return selavia::testing::control<T>(window_.get(), name);
     }
     QLabel* label(const char* name) const { return control<QLabel>(name); }
 

@@ -1,6 +1,7 @@
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
 #include "resources/Images.h"
+#include "tests/support/Controls.h"
 #include "tests/support/Printers.h"
 
 #include <QLabel>
