@@ -2,9 +2,10 @@
 
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
-#include "platform/desktop/ContentRisk.h"
+#include "platform/shell/ContentRisk.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
+#include "verify/TreeKeys.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,5 +1,6 @@
 #include "resources/Images.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmapCache>
@@ -101,31 +102,15 @@ QString pictureName(Picture which)
 
 } // namespace
 
-const QStringList& treeImageKeys()
-{
-    static const QStringList keys{
-        QStringLiteral("cert_valid"),
-        QStringLiteral("cert_invalid"),
-        QStringLiteral("cert_noicp_valid"),
-        QStringLiteral("cert_noicp_invalid"),
-        QStringLiteral("signs"),
-        QStringLiteral("certificate"),
-        QStringLiteral("cert_tree"),
-        QStringLiteral("info_doc"),
-        QStringLiteral("info_email"),
-        QStringLiteral("info_gen"),
-        QStringLiteral("info_tec"),
-        QStringLiteral("info_time"),
-    };
-    return keys;
-}
-
 QIcon treeImage(const QString& key)
 {
-    if (!treeImageKeys().contains(key)) {
+    ensureRegistered();
+    // The key names the file, so it must not lead out of the tree's images.
+    const QString path = QStringLiteral(":/tree/") + key + QStringLiteral(".svg");
+    if (key.isEmpty() || key.contains(QLatin1Char('/')) || !QFile::exists(path)) {
         return {};
     }
-    return iconFrom(imagePath(key), {16, 24, 32, 48, 64});
+    return iconFrom(path, {16, 24, 32, 48, 64});
 }
 
 QPixmap picture(Picture which, int size)

@@ -47,14 +47,6 @@ const CriterionOnIntermediate& criterionOnIntermediate()
 
 } // namespace
 
-TEST(CertificateClassTest, EachClassHasTheKeyOfItsImage)
-{
-    EXPECT_EQ(imageKey(CertificateClass::Valid), "cert_valid");
-    EXPECT_EQ(imageKey(CertificateClass::Invalid), "cert_invalid");
-    EXPECT_EQ(imageKey(CertificateClass::NoIcpValid), "cert_noicp_valid");
-    EXPECT_EQ(imageKey(CertificateClass::NoIcpInvalid), "cert_noicp_invalid");
-}
-
 TEST(VerifyCertificateTest, AnyCertificateOfTheChainNamingTheRootAuthorityMakesItIcpBrasil)
 {
     // The root's name carries a generation suffix.
