@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeDatabase>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -240,6 +242,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.tvSigns->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui.tvSigns->header()->setStretchLastSection(false);
     ui.tvSigns->viewport()->installEventFilter(this);
+    ui.tvSigns->installEventFilter(this);
     signaturesLayout->addWidget(ui.tvSigns, 1);
     auto* hint =
         named(new QLabel(QStringLiteral("Clique com o botão direito do mouse na janela acima "
@@ -277,12 +280,11 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.BTN003 = named(new QPushButton(QStringLiteral("&Extrair Documento")), "BTN003");
     ui.BTN001 = named(new QPushButton(QStringLiteral("&Ok")), "BTN001");
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* button : {ui.BTN002, ui.BTN003}) {
-        button->setFlat(true);
-        buttons->addWidget(button);
-    }
+    for (QPushButton* button : {ui.BTN002, ui.BTN003, ui.BTN001})
+        desktop::giveFlatButtonFeedback(button);
+    buttons->addWidget(ui.BTN002);
+    buttons->addWidget(ui.BTN003);
     buttons->addStretch(1);
-    ui.BTN001->setFlat(true);
     buttons->addWidget(ui.BTN001);
 
     auto* layout = new QVBoxLayout(this);
@@ -323,6 +325,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     connect(ui.BTN002, &QPushButton::clicked, this, &FrmOpen::BTN002_Click);
     connect(ui.BTN003, &QPushButton::clicked, this, &FrmOpen::BTN003_Click);
     connect(ui.Command1, &QPushButton::clicked, this, &FrmOpen::Command1_Click);
+    connect(ui.text[15], &QLineEdit::returnPressed, this, &FrmOpen::Command1_Click);
     connect(ui.showcertificate, &QAction::triggered, this, &FrmOpen::showcertificate_Click);
     connect(ui.showlegenda, &QAction::triggered, this, &FrmOpen::showlegenda_Click);
 }
@@ -499,6 +502,8 @@ void FrmOpen::fillTree()
         QTreeWidgetItem* item = parent != items.end() ? new QTreeWidgetItem(parent->second)
                                                       : new QTreeWidgetItem(ui_->tvSigns);
         item->setText(0, node.text);
+        // Long texts (the time-stamp origin) may not fit the tree's width.
+        item->setToolTip(0, node.text);
         item->setIcon(0, resources::treeImage(node.imageKey));
         item->setData(0, kNodeIndexRole, static_cast<int>(i));
         items[node.key] = item;
@@ -577,8 +582,20 @@ void FrmOpen::removeTempCopy()
 
 void FrmOpen::closeEvent(QCloseEvent* event)
 {
+    // While the legend is open the window takes no input, its close box
+    // included; the legend gives it back.
+    if (!isEnabled() && !ended_) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
+}
+
+void FrmOpen::endSession()
+{
+    Form_Unload();
+    close();
 }
 
 void FrmOpen::Form_Unload()
@@ -621,17 +638,18 @@ void FrmOpen::BTN002_Click()
     if (assessment.risk != desktop::ContentRisk::None &&
         !desktop_.confirm(this, kTitle, desktop::contentWarning(assessment, originalName_)))
         return;
-    desktop_.open(QUrl::fromLocalFile(tempCopyPath_));
+    if (!desktop_.open(QUrl::fromLocalFile(tempCopyPath_)))
+        desktop_.message(this, desktop::MessageIcon::Information, kTitle,
+                         QStringLiteral("Não foi encontrado um programa associado a este tipo de "
+                                        "documento. Use \"Extrair Documento\" para salvá-lo."));
 }
 
 void FrmOpen::BTN003_Click()
 {
-    const QString extension = copyProperty(FileProperty::Extension);
     desktop::FileDialogRequest request;
     request.title = QStringLiteral("Abrir Arquivo Assinado SLV ...");
     request.fileName = copyProperty(FileProperty::FileName);
-    request.filter = copyProperty(FileProperty::TypeName) + QStringLiteral(" (*.") + extension +
-                     QStringLiteral(")|*.") + extension;
+    request.filter = desktop::fileDialogFilter(copyProperty(FileProperty::TypeName), request.fileName);
     request.initialFolder = environmentText("MYDOC");
     std::optional<QString> target = desktop_.saveFileName(this, request);
     if (!target)
@@ -699,20 +717,58 @@ const verify::TreeNode* FrmOpen::selectedNode() const
 
 bool FrmOpen::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ui_->tvSigns->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    QTreeWidget* tree = ui_->tvSigns;
+    if (watched == tree->viewport()) {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
+        // A right-click acts on the node under the pointer, as trees do here.
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
+            if (QTreeWidgetItem* item = tree->itemAt(mouse->position().toPoint()))
+                tree->setCurrentItem(item);
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
+        }
+    } else if (watched == tree && isMenuKey(event)) {
+        showTreeMenu(treeMenuPosition());
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }
 
+// The Menu key and Shift+F10 open the tree's menu as a right-click does.
+bool FrmOpen::isMenuKey(QEvent* event)
+{
+    if (event->type() == QEvent::ContextMenu)
+        return static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    return key->key() == Qt::Key_Menu ||
+           (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+}
+
+// Under the selected node, or at the tree's corner when none is.
+QPoint FrmOpen::treeMenuPosition() const
+{
+    QTreeWidget* tree = ui_->tvSigns;
+    const QTreeWidgetItem* item = tree->currentItem();
+    const QRect area = item != nullptr ? tree->visualItemRect(item) : QRect();
+    return tree->viewport()->mapToGlobal(area.isValid() ? area.bottomLeft() : QPoint(0, 0));
+}
+
 void FrmOpen::tvSigns_MouseUp(Qt::MouseButton button, const QPoint& globalPosition)
 {
-    if (button != Qt::RightButton)
+    if (button == Qt::RightButton)
+        showTreeMenu(globalPosition);
+}
+
+void FrmOpen::showTreeMenu(const QPoint& globalPosition)
+{
+    // The key and the event it may turn into open the menu once.
+    if (ui_->popMenu->isVisible())
         return;
     const verify::TreeNode* node = selectedNode();
     ui_->showcertificate->setEnabled(node != nullptr &&
-                                     node->imageKey == QLatin1String("certificate"));
+                                     node->imageKey == verify::keys::kCertificate);
     ui_->showlegenda->setEnabled(true);
     ui_->popMenu->popup(globalPosition);
 }
@@ -721,7 +777,7 @@ void FrmOpen::showcertificate_Click()
 {
     const verify::TreeNode* node = selectedNode();
     if (node != nullptr && node->certificate)
-        signature::display(*node->certificate);
+        desktop_.showCertificate(this, *node->certificate);
 }
 
 void FrmOpen::showlegenda_Click()

@@ -359,6 +359,34 @@ TEST_F(FrmMainTest, ClickingEitherLinkOpensTheWebAddress)
     EXPECT_TRUE(window_->isVisible());
 }
 
+TEST_F(FrmMainTest, ALinkWithoutABrowserSaysSo)
+{
+    shown();
+    desktop_.openResult = false;
+    QTest::mouseClick(control("Label2"), Qt::LeftButton);
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    EXPECT_EQ(desktop_.messages[0].icon, selavia::desktop::MessageIcon::Information);
+    EXPECT_EQ(desktop_.messages[0].title, "Selavia Reader");
+    EXPECT_TRUE(desktop_.messages[0].text.contains("https://selavia.example/"));
+    EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(FrmMainTest, TheFlatButtonsRiseUnderThePointerOrWithTheFocusSoTheyReadAsButtons)
+{
+    shown();
+    window_->activateWindow();
+    auto* open = control<QPushButton>("Command2");
+    auto* ok = control<QPushButton>("Command1");
+    ok->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(ok->hasFocus());
+    EXPECT_FALSE(ok->isFlat()) << "the keyboard's stop shows";
+    EXPECT_TRUE(open->isFlat());
+    moveOnto(open);
+    EXPECT_FALSE(open->isFlat());
+    moveOverBackground();
+    EXPECT_TRUE(open->isFlat());
+}
+
 // --- The open dialog and the hand-over --------------------------------------
 
 TEST_F(FrmMainTest, CancellingTheOpenDialogChangesNothing)

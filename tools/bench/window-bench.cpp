@@ -53,6 +53,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "uso: selavia-window-bench --bare | --document ARQUIVO\n");
         return 64;
     }
+    // What the program does before its first window.
+    selavia::desktop::installTranslations(application);
+    selavia::desktop::useIconThemeFallbacks();
     UnattendedDesktop desktop;
     selavia::app::FrmOpen window(desktop, selavia::signature::TrustStore::systemDefault());
     window.Form_Load(arguments[2]);

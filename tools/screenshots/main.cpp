@@ -1,7 +1,6 @@
 // selavia-screenshots OUTDIR: opens the document window on documents made
 // here, one per state, and saves what it shows as PNG files.
 
-#include "app/CertificateDialog.h"
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
 #include "tools/fixtures/FixtureBuilder.h"
@@ -63,6 +62,8 @@ void save(QWidget& window, const QString& path)
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    selavia::desktop::installTranslations(application);
+    selavia::desktop::useIconThemeFallbacks();
     if (argc != 2) {
         std::fprintf(stderr, "uso: selavia-screenshots PASTA\n");
         return 64;
@@ -71,7 +72,6 @@ int main(int argc, char* argv[])
     QDir().mkpath(out.path());
     QTemporaryDir work;
     qputenv("TEMP", work.path().toLocal8Bit());
-    selavia::app::installCertificateDialog();
     UnattendedDesktop desktop;
     sig::TrustStore store = sig::TrustStore::empty();
     store.addTrusted(QByteArray::fromStdString(fx::icpBrasilHierarchy().root.der()));
