@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,12 +17,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeDatabase>
-#include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -649,7 +649,8 @@ void FrmOpen::BTN003_Click()
     desktop::FileDialogRequest request;
     request.title = QStringLiteral("Abrir Arquivo Assinado SLV ...");
     request.fileName = copyProperty(FileProperty::FileName);
-    request.filter = desktop::fileDialogFilter(copyProperty(FileProperty::TypeName), request.fileName);
+    request.filter =
+        desktop::fileDialogFilter(copyProperty(FileProperty::TypeName), request.fileName);
     request.initialFolder = environmentText("MYDOC");
     std::optional<QString> target = desktop_.saveFileName(this, request);
     if (!target)

@@ -122,8 +122,8 @@ void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
     nodes.push_back(std::move(signerNode));
     nodes.push_back(node(key(SignerNode::Identity), signerKey,
                          QStringLiteral("Cpf/Cnpj: ") + entry.identity, keys::kInfoDoc));
-    nodes.push_back(node(key(SignerNode::Email), signerKey,
-                         QStringLiteral("EMail: ") + entry.email, keys::kInfoEmail));
+    nodes.push_back(node(key(SignerNode::Email), signerKey, QStringLiteral("EMail: ") + entry.email,
+                         keys::kInfoEmail));
     if (!entry.signingTime.isEmpty()) {
         // The blank before the origin stays when there is no origin.
         nodes.push_back(node(key(SignerNode::Time), signerKey,
@@ -131,8 +131,8 @@ void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
                                  QLatin1Char(' ') + entry.timestampOrigin,
                              keys::kInfoTime));
     }
-    nodes.push_back(node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"),
-                         keys::kInfoTec));
+    nodes.push_back(
+        node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"), keys::kInfoTec));
     nodes.push_back(node(key(SignerNode::Validity), technicalKey,
                          QStringLiteral("Validade: ") + entry.validFromText +
                              QStringLiteral(" - ") + entry.validToText,
@@ -145,8 +145,8 @@ void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
                          QStringLiteral("NºSerial: ") + entry.serialNumber, keys::kInfoGen));
     nodes.push_back(node(key(SignerNode::Thumbprint), technicalKey,
                          QStringLiteral("Impressão: ") + entry.thumbprint, keys::kInfoGen));
-    nodes.push_back(node(chainKey, signerKey, QStringLiteral("Cadeia de Certificados"),
-                         keys::kSigns));
+    nodes.push_back(
+        node(chainKey, signerKey, QStringLiteral("Cadeia de Certificados"), keys::kSigns));
     int position = 0;
     for (const sig::Certificate& certificate : entry.chain) {
         TreeNode certificateNode = node(keys::chainCertificate(entry.index, ++position), chainKey,

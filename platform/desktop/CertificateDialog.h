@@ -27,8 +27,8 @@ private:
     bool marksTrouble(std::size_t index, bool trusted) const;
 
     signature::Certificate certificate_;
-    signature::CertificateStatus status_;      // of certificate_, worked out once
-    std::vector<signature::Certificate> path_; // root first, certificate_ last
+    signature::CertificateStatus status_;                  // of certificate_, worked out once
+    std::vector<signature::Certificate> path_;             // root first, certificate_ last
     std::vector<signature::CertificateStatus> pathStatus_; // of each of path_
 };
 

@@ -136,7 +136,8 @@ void useIconThemeFallbacks()
 {
     // Where the desktop's themes live, in case the platform did not say.
     QStringList searchPaths = QIcon::themeSearchPaths();
-    for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    for (const QString& data :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
         const QString icons = data + QStringLiteral("/icons");
         if (!searchPaths.contains(icons))
             searchPaths << icons;

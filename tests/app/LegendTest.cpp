@@ -21,7 +21,8 @@ TEST(LegendTest, EachRowShowsTheTreesOwnPictureOfItsClassAndOkGivesTheWindowBack
                               "cert_noicp_invalid"};
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(keys[i].toStdString());
-        const auto* image = control<QLabel>(legend, qPrintable(QStringLiteral("Image%1").arg(i + 1)));
+        const auto* image =
+            control<QLabel>(legend, qPrintable(QStringLiteral("Image%1").arg(i + 1)));
         EXPECT_EQ(image->pixmap().toImage(),
                   selavia::resources::treeImage(keys[i]).pixmap(16, 16).toImage());
     }

@@ -396,12 +396,12 @@ TEST_F(FileHandlerTest, CopyFileRangesWritesExactlyTheRangesOrNothing)
     const qint64 length = source.size() - 2000;
     make("destino.pdf", "anterior e mais longo do que nada");
     EXPECT_FALSE(fi::CopyFileRanges(path("destino.pdf"), file->descriptor(),
-                                     {{offset, length}, {0, 3}, {offset, 0}}));
+                                    {{offset, length}, {0, 3}, {offset, 0}}));
     EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length) + source.left(3));
 
     // A range past the end of the source fails and leaves the target as it was.
-    const auto failure =
-        fi::CopyFileRanges(path("destino.pdf"), file->descriptor(), {{0, 5}, {source.size() - 10, 100}});
+    const auto failure = fi::CopyFileRanges(path("destino.pdf"), file->descriptor(),
+                                            {{0, 5}, {source.size() - 10, 100}});
     EXPECT_TRUE(failure.has_value());
     EXPECT_EQ(fi::ReadFileBytes(path("destino.pdf")), source.mid(offset, length) + source.left(3));
     EXPECT_EQ(entries(), QStringList({"destino.pdf", "origem.slv"}));

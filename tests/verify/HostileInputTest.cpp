@@ -24,7 +24,8 @@ namespace hostile = selavia::hostile;
 
 namespace {
 
-VerifiedDocument verified(const fx::Bytes& message, sig::TrustStore store = sig::TrustStore::empty())
+VerifiedDocument verified(const fx::Bytes& message,
+                          sig::TrustStore store = sig::TrustStore::empty())
 {
     return verifySignedBytes(QString(), bytes(message), std::move(store));
 }
@@ -180,8 +181,7 @@ TEST(HostileInputTest, RootsWhoseKeysCannotBeUsedOrAreUnusualAreJudgedNotFatal)
     EXPECT_EQ(withEd448.signers.at(0).certificateClass, CertificateClass::NoIcpValid);
     EXPECT_EQ(withEd448.signers.at(0).chain.size(), 3u);
     // Untrusted, the same chain is simply not valid.
-    EXPECT_EQ(verified(ed448).signers.at(0).certificateClass,
-              CertificateClass::NoIcpInvalid);
+    EXPECT_EQ(verified(ed448).signers.at(0).certificateClass, CertificateClass::NoIcpInvalid);
 }
 
 TEST_F(HostileFileTest, NamesShownAndUsedForTheCopyCarryNoControlOrDirectionCharacters)
@@ -306,7 +306,7 @@ TEST(MessageLimitsTest, AMessagePastALimitFailsWithTheLimitErrorBeforeAnyCheck)
         const VerifiedDocument refused = verified(message);
         ASSERT_FALSE(refused.verified());
         EXPECT_EQ(refused.error->codeText, limitCode);
-        EXPECT_TRUE(refused.error->text.contains(
-            sig::SignatureError::describe(sig::code::kLimitExceeded)));
+        EXPECT_TRUE(
+            refused.error->text.contains(sig::SignatureError::describe(sig::code::kLimitExceeded)));
     }
 }

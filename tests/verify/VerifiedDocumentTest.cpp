@@ -35,7 +35,10 @@ void expectNothingButTheError(const VerifiedDocument& document)
 
 class LoadSignedDocumentTest : public ::testing::Test {
 protected:
-    QString write(const QString& name, const fx::Bytes& content) { return dir_.write(name, content); }
+    QString write(const QString& name, const fx::Bytes& content)
+    {
+        return dir_.write(name, content);
+    }
 
     ScratchFolder dir_;
 };

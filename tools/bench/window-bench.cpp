@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <cstdio>
 
 namespace {
@@ -16,7 +15,9 @@ namespace {
 // Message boxes would wait for a person; the benchmark has none.
 class UnattendedDesktop : public selavia::desktop::QtDesktop {
 public:
-    void message(QWidget*, selavia::desktop::MessageIcon, const QString&, const QString&) override {}
+    void message(QWidget*, selavia::desktop::MessageIcon, const QString&, const QString&) override
+    {
+    }
     void endProgram() override {}
 };
 

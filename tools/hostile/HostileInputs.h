@@ -77,7 +77,7 @@ Bytes unknownKeyRoot(Bytes* root = nullptr);
 // A chain under an Ed448 root. `root` receives its DER.
 Bytes ed448Root(Bytes* root = nullptr);
 
-// Every input above at the sizes the issue asks for, for the tool.
+// Every input above, at the sizes tools/hostile/measure times, for the tool.
 struct Named {
     std::string name;
     std::string description; // Portuguese, one line

@@ -1,8 +1,7 @@
 #include "platform/desktop/CertificateDialog.h"
 
-#include "platform/desktop/Desktop.h"
-
 #include "fileinfo/FileHandler.h"
+#include "platform/desktop/Desktop.h"
 #include "tests/support/Fixtures.h"
 
 #include <QApplication>
@@ -143,8 +142,8 @@ std::vector<bool> pathMarks(const CertificateDialog& dialog)
 {
     std::vector<bool> marks;
     const auto* tree = dialog.findChild<QTreeWidget*>("pathTree");
-    for (QTreeWidgetItem* item = tree != nullptr ? tree->topLevelItem(0) : nullptr;
-         item != nullptr; item = item->childCount() > 0 ? item->child(0) : nullptr)
+    for (QTreeWidgetItem* item = tree != nullptr ? tree->topLevelItem(0) : nullptr; item != nullptr;
+         item = item->childCount() > 0 ? item->child(0) : nullptr)
         marks.push_back(!item->icon(0).isNull());
     return marks;
 }

@@ -38,8 +38,8 @@ std::optional<QString> answerDialog(bool save, const QString& typedName, DialogS
         if (dialog == nullptr)
             return;
         if (const auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox")) {
-            const QPushButton* accept = buttons->button(save ? QDialogButtonBox::Save
-                                                             : QDialogButtonBox::Open);
+            const QPushButton* accept =
+                buttons->button(save ? QDialogButtonBox::Save : QDialogButtonBox::Open);
             const QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
             seen.acceptText = accept != nullptr ? accept->text() : QString();
             seen.cancelText = cancel != nullptr ? cancel->text() : QString();

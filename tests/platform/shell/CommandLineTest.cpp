@@ -38,4 +38,3 @@ TEST(CommandLineTest, SplitsAtBarsOrBlanksKeepingEmptyPartsAndQuotes)
     EXPECT_EQ(selavia::app::commandLineText({"-o", "/tmp/a", "b.slv"}), "-o /tmp/a b.slv");
     EXPECT_EQ(selavia::app::commandLineText({}), "");
 }
-

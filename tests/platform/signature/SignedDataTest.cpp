@@ -353,8 +353,7 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     EXPECT_FALSE(untrusted.result);
     EXPECT_FALSE(untrusted.problems.isEmpty());
 
-    EXPECT_FALSE(validity(icpMessage(holder(now - 30 * day, now - day)), true).result)
-        << "expired";
+    EXPECT_FALSE(validity(icpMessage(holder(now - 30 * day, now - day)), true).result) << "expired";
     EXPECT_FALSE(validity(icpMessage(holder(now + day, now + 30 * day)), true).result)
         << "not yet valid";
 
