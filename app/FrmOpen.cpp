@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <map>
@@ -384,7 +385,6 @@ void FrmOpen::ShowFile(const QString& aFilePath)
 void FrmOpen::showVerifiedDocument()
 {
     Ui& ui = *ui_;
-    ui.Image1->setPixmap(desktop::fileTypeIcon(aFilePath_, 32));
     fillSignedFileRows();
     ui.tvSigns->clear();
     if (!letEventsRun())
@@ -411,7 +411,6 @@ void FrmOpen::showVerifiedDocument()
     // A copy that cannot be written does not stop the verification being
     // shown; viewing tells why.
     writeTempCopy();
-    ui.Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
     fillOriginalRows();
     (signaturesOk_ ? ui.FrameSignatures_ok : ui.FrameSignatures_false)->show();
     ui.FrmLoading->hide();
@@ -419,6 +418,23 @@ void FrmOpen::showVerifiedDocument()
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;
     repaint();
+    // The first look-up in the desktop's icon theme (reading its index)
+    // takes longer than the rest of the window: the icons follow once the
+    // window has painted. A zero timer fires when no event is pending, the
+    // paint among them, where a queued call would come before the paint.
+    auto* idle = new QTimer(this);
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, this, [this, idle] {
+        showFileIcons();
+        idle->deleteLater();
+    });
+    idle->start(0);
+}
+
+void FrmOpen::showFileIcons()
+{
+    ui_->Image1->setPixmap(desktop::fileTypeIcon(aFilePath_, 32));
+    ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath_, 32));
 }
 
 void FrmOpen::ShowVerificationError(const verify::VerificationError& error)

@@ -69,6 +69,7 @@ private:
 
     void ShowVerificationError(const verify::VerificationError& error);
     void showVerifiedDocument();
+    void showFileIcons();
     // Lets pending window events run; false when the window was closed meanwhile.
     bool letEventsRun();
     signature::Progress busyProgress();

@@ -102,7 +102,11 @@ void QtDesktop::endProgram()
 QPixmap fileTypeIcon(const QString& path, int size)
 {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
-    QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    // The generic icon only when the type has none of its own: each look-up
+    // walks the themes.
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull())
         icon = QFileIconProvider().icon(QFileInfo(path));
     return icon.isNull() ? QPixmap() : icon.pixmap(size, size);
