@@ -735,14 +735,15 @@ const verify::TreeNode* FrmOpen::selectedNode() const
 bool FrmOpen::eventFilter(QObject* watched, QEvent* event)
 {
     QTreeWidget* tree = ui_->tvSigns;
-    if (watched == tree->viewport()) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        // A right-click acts on the node under the pointer, as trees do here.
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (watched == tree->viewport() && (press || event->type() == QEvent::MouseButtonRelease)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!press) {
+            tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
+        } else if (mouse->button() == Qt::RightButton) {
+            // A right-click acts on the node under the pointer, as trees do here.
             if (QTreeWidgetItem* item = tree->itemAt(mouse->position().toPoint()))
                 tree->setCurrentItem(item);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
         }
     } else if (watched == tree && isMenuKey(event)) {
         showTreeMenu(treeMenuPosition());
