@@ -261,7 +261,7 @@ FrmMain::FrmMain(desktop::Desktop& desktop,
     ui.Command1 = named(new QPushButton(QStringLiteral("&Ok")), "Command1");
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {ui.Command2, ui.Command1}) {
-        button->setFlat(true);
+        desktop::giveFlatButtonFeedback(button);
         button->setCursor(Qt::ArrowCursor);
         // A flat button shows only its caption: hugging it keeps the captions
         // in line with the text column and the rule's end.
@@ -405,7 +405,10 @@ void FrmMain::Label11_MouseMove()
 
 void FrmMain::openWebAddress()
 {
-    desktop_.open(QUrl(QString::fromUtf8(kWebAddress)));
+    if (!desktop_.open(QUrl(QString::fromUtf8(kWebAddress))))
+        desktop_.message(this, desktop::MessageIcon::Information, kTitle,
+                         QStringLiteral("Não foi encontrado um navegador para abrir o endereço %1.")
+                             .arg(QString::fromUtf8(kWebAddress)));
 }
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event)

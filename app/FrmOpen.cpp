@@ -2,13 +2,15 @@
 
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
-#include "platform/desktop/ContentRisk.h"
+#include "platform/shell/ContentRisk.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
 #include "verify/DocumentName.h"
+#include "verify/TreeKeys.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,6 +18,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <map>
@@ -240,6 +244,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.tvSigns->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui.tvSigns->header()->setStretchLastSection(false);
     ui.tvSigns->viewport()->installEventFilter(this);
+    ui.tvSigns->installEventFilter(this);
     signaturesLayout->addWidget(ui.tvSigns, 1);
     auto* hint =
         named(new QLabel(QStringLiteral("Clique com o botão direito do mouse na janela acima "
@@ -277,12 +282,11 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.BTN003 = named(new QPushButton(QStringLiteral("&Extrair Documento")), "BTN003");
     ui.BTN001 = named(new QPushButton(QStringLiteral("&Ok")), "BTN001");
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* button : {ui.BTN002, ui.BTN003}) {
-        button->setFlat(true);
-        buttons->addWidget(button);
-    }
+    for (QPushButton* button : {ui.BTN002, ui.BTN003, ui.BTN001})
+        desktop::giveFlatButtonFeedback(button);
+    buttons->addWidget(ui.BTN002);
+    buttons->addWidget(ui.BTN003);
     buttons->addStretch(1);
-    ui.BTN001->setFlat(true);
     buttons->addWidget(ui.BTN001);
 
     auto* layout = new QVBoxLayout(this);
@@ -323,6 +327,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     connect(ui.BTN002, &QPushButton::clicked, this, &FrmOpen::BTN002_Click);
     connect(ui.BTN003, &QPushButton::clicked, this, &FrmOpen::BTN003_Click);
     connect(ui.Command1, &QPushButton::clicked, this, &FrmOpen::Command1_Click);
+    connect(ui.text[15], &QLineEdit::returnPressed, this, &FrmOpen::Command1_Click);
     connect(ui.showcertificate, &QAction::triggered, this, &FrmOpen::showcertificate_Click);
     connect(ui.showlegenda, &QAction::triggered, this, &FrmOpen::showlegenda_Click);
 }
@@ -382,7 +387,6 @@ void FrmOpen::ShowFile(const QString& aFilePath)
 void FrmOpen::showVerifiedDocument()
 {
     Ui& ui = *ui_;
-    ui.Image1->setPixmap(desktop::fileTypeIcon(aFilePath_, 32));
     fillSignedFileRows();
     ui.tvSigns->clear();
     if (!letEventsRun())
@@ -408,7 +412,6 @@ void FrmOpen::showVerifiedDocument()
     }
     // A copy that could not be written does not stop the verification being
     // shown; viewing tells why.
-    ui.Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath(), 32));
     fillOriginalRows();
     (signaturesOk_ ? ui.FrameSignatures_ok : ui.FrameSignatures_false)->show();
     ui.FrmLoading->hide();
@@ -416,6 +419,23 @@ void FrmOpen::showVerifiedDocument()
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;
     repaint();
+    // The first look-up in the desktop's icon theme (reading its index)
+    // takes longer than the rest of the window: the icons follow once the
+    // window has painted. A zero timer fires when no event is pending, the
+    // paint among them, where a queued call would come before the paint.
+    auto* idle = new QTimer(this);
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, this, [this, idle] {
+        showFileIcons();
+        idle->deleteLater();
+    });
+    idle->start(0);
+}
+
+void FrmOpen::showFileIcons()
+{
+    ui_->Image1->setPixmap(desktop::fileTypeIcon(aFilePath_, 32));
+    ui_->Image2->setPixmap(desktop::fileTypeIcon(tempCopyPath(), 32));
 }
 
 void FrmOpen::ShowVerificationError(const verify::VerificationError& error)
@@ -499,6 +519,8 @@ void FrmOpen::fillTree()
         QTreeWidgetItem* item = parent != items.end() ? new QTreeWidgetItem(parent->second)
                                                       : new QTreeWidgetItem(ui_->tvSigns);
         item->setText(0, node.text);
+        // Long texts (the time-stamp origin) may not fit the tree's width.
+        item->setToolTip(0, node.text);
         item->setIcon(0, resources::treeImage(node.imageKey));
         item->setData(0, kNodeIndexRole, static_cast<int>(i));
         items[node.key] = item;
@@ -564,8 +586,20 @@ void FrmOpen::removeTempCopy()
 
 void FrmOpen::closeEvent(QCloseEvent* event)
 {
+    // While the legend is open the window takes no input, its close box
+    // included; the legend gives it back.
+    if (!isEnabled() && !ended_) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
+}
+
+void FrmOpen::endSession()
+{
+    Form_Unload();
+    close();
 }
 
 void FrmOpen::Form_Unload()
@@ -597,17 +631,19 @@ void FrmOpen::BTN002_Click()
     if (assessment.risk != desktop::ContentRisk::None &&
         !desktop_.confirm(this, kTitle, desktop::contentWarning(assessment, originalName_)))
         return;
-    desktop_.open(QUrl::fromLocalFile(copyPath));
+    if (!desktop_.open(QUrl::fromLocalFile(copyPath)))
+        desktop_.message(this, desktop::MessageIcon::Information, kTitle,
+                         QStringLiteral("Não foi encontrado um programa associado a este tipo de "
+                                        "documento. Use \"Extrair Documento\" para salvá-lo."));
 }
 
 void FrmOpen::BTN003_Click()
 {
-    const QString extension = copyProperty(FileProperty::Extension);
     desktop::FileDialogRequest request;
     request.title = QStringLiteral("Abrir Arquivo Assinado SLV ...");
     request.fileName = copyProperty(FileProperty::FileName);
-    request.filter = copyProperty(FileProperty::TypeName) + QStringLiteral(" (*.") + extension +
-                     QStringLiteral(")|*.") + extension;
+    request.filter =
+        desktop::fileDialogFilter(copyProperty(FileProperty::TypeName), request.fileName);
     request.initialFolder = environmentText("MYDOC");
     std::optional<QString> target = desktop_.saveFileName(this, request);
     if (!target)
@@ -675,20 +711,59 @@ const verify::TreeNode* FrmOpen::selectedNode() const
 
 bool FrmOpen::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == ui_->tvSigns->viewport() && event->type() == QEvent::MouseButtonRelease) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
+    QTreeWidget* tree = ui_->tvSigns;
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (watched == tree->viewport() && (press || event->type() == QEvent::MouseButtonRelease)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!press) {
+            tvSigns_MouseUp(mouse->button(), mouse->globalPosition().toPoint());
+        } else if (mouse->button() == Qt::RightButton) {
+            // A right-click acts on the node under the pointer, as trees do here.
+            if (QTreeWidgetItem* item = tree->itemAt(mouse->position().toPoint()))
+                tree->setCurrentItem(item);
+        }
+    } else if (watched == tree && isMenuKey(event)) {
+        showTreeMenu(treeMenuPosition());
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }
 
+// The Menu key and Shift+F10 open the tree's menu as a right-click does.
+bool FrmOpen::isMenuKey(QEvent* event)
+{
+    if (event->type() == QEvent::ContextMenu)
+        return static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    return key->key() == Qt::Key_Menu ||
+           (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+}
+
+// Under the selected node, or at the tree's corner when none is.
+QPoint FrmOpen::treeMenuPosition() const
+{
+    QTreeWidget* tree = ui_->tvSigns;
+    const QTreeWidgetItem* item = tree->currentItem();
+    const QRect area = item != nullptr ? tree->visualItemRect(item) : QRect();
+    return tree->viewport()->mapToGlobal(area.isValid() ? area.bottomLeft() : QPoint(0, 0));
+}
+
 void FrmOpen::tvSigns_MouseUp(Qt::MouseButton button, const QPoint& globalPosition)
 {
-    if (button != Qt::RightButton)
+    if (button == Qt::RightButton)
+        showTreeMenu(globalPosition);
+}
+
+void FrmOpen::showTreeMenu(const QPoint& globalPosition)
+{
+    // The key and the event it may turn into open the menu once.
+    if (ui_->popMenu->isVisible())
         return;
     const verify::TreeNode* node = selectedNode();
     ui_->showcertificate->setEnabled(node != nullptr &&
-                                     node->imageKey == QLatin1String("certificate"));
+                                     node->imageKey == verify::keys::kCertificate);
     ui_->showlegenda->setEnabled(true);
     ui_->popMenu->popup(globalPosition);
 }
@@ -697,7 +772,7 @@ void FrmOpen::showcertificate_Click()
 {
     const verify::TreeNode* node = selectedNode();
     if (node != nullptr && node->certificate)
-        signature::display(*node->certificate);
+        desktop_.showCertificate(this, *node->certificate);
 }
 
 void FrmOpen::showlegenda_Click()

@@ -45,6 +45,9 @@ public:
     bool signaturesOk() const { return signaturesOk_; }
     // Whether the window has ended the program (closed, or loaded without a path).
     bool ended() const { return ended_; }
+    // Ends the program as closing the window does, even while the legend
+    // keeps the window from being closed: a signal, the session's end.
+    void endSession();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -57,12 +60,16 @@ private:
     void BTN003_Click();
     void Command1_Click();
     void tvSigns_MouseUp(Qt::MouseButton button, const QPoint& globalPosition);
+    void showTreeMenu(const QPoint& globalPosition);
+    static bool isMenuKey(QEvent* event);
+    QPoint treeMenuPosition() const;
     void showcertificate_Click();
     void showlegenda_Click();
     void Form_Unload();
 
     void ShowVerificationError(const verify::VerificationError& error);
     void showVerifiedDocument();
+    void showFileIcons();
     // Lets pending window events run; false when the window was closed meanwhile.
     bool letEventsRun();
     signature::Progress busyProgress();

@@ -1,7 +1,7 @@
 #include "app/Iniciar.h"
 
-#include "app/CommandLine.h"
 #include "fileinfo/FileHandler.h"
+#include "platform/shell/CommandLine.h"
 
 namespace selavia::app {
 

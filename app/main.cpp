@@ -1,4 +1,3 @@
-#include "app/CertificateDialog.h"
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
 #include "app/Iniciar.h"
@@ -47,7 +46,7 @@ public:
     void endSession()
     {
         if (document_)
-            document_->close();
+            document_->endSession();
         desktop_.endProgram();
     }
 
@@ -68,9 +67,10 @@ int main(int argc, char* argv[])
     desktop::SingleInstance instance;
     if (!instance.acquire())
         return 0;
+    desktop::installTranslations(application);
+    desktop::useIconThemeFallbacks();
     // Folders of earlier runs that ended before they could remove their copy.
     fileinfo::PrivateFolder::removeStale(qEnvironmentVariable("TEMP"));
-    app::installCertificateDialog();
     desktop::QtDesktop desktop;
     // The handlers outlive the windows, so a signal while they go does not
     // cut their clean-up short. A signal during the load is read by the

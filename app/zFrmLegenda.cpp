@@ -1,5 +1,6 @@
 #include "app/zFrmLegenda.h"
 
+#include "platform/desktop/Desktop.h"
 #include "resources/Images.h"
 #include "verify/CertificateClass.h"
 
@@ -73,7 +74,7 @@ zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
     }
     auto* ok = new QPushButton(QStringLiteral("&Ok"));
     ok->setObjectName(QStringLiteral("Command2"));
-    ok->setFlat(true);
+    desktop::giveFlatButtonFeedback(ok);
     connect(ok, &QPushButton::clicked, this, &QWidget::close);
     layout->addWidget(ok, row, 0, 1, 2, Qt::AlignLeft);
     setFixedSize(sizeHint().expandedTo(QSize(289, 0)));

@@ -3,6 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/StagedFile.h"
 #include "platform/signature/SignatureError.h"
+#include "verify/TreeKeys.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -131,7 +132,8 @@ void writeTree(const VerifiedDocument& document, QTextStream& out)
     std::map<QString, int> depth;
     std::map<QString, verify::CertificateClass> signerClass;
     for (const verify::SignerEntry& signer : document.signers)
-        signerClass[QStringLiteral("aChild%1").arg(signer.index)] = signer.certificateClass;
+        signerClass[verify::keys::signerNode(verify::keys::SignerNode::Signer, signer.index)] =
+            signer.certificateClass;
     for (const verify::TreeNode& node : document.tree) {
         int level = node.parentKey.isEmpty() ? 0 : depth[node.parentKey] + 1;
         depth[node.key] = level;

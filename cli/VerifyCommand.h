@@ -21,8 +21,9 @@ inline constexpr int kCannotWrite = 73;
 
 // Runs the command on `arguments` (without the program name), writing the
 // report to `out` and problems to `err`; returns the exit status.
-int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
-                     const signature::TrustStore& trustStore = signature::TrustStore::systemDefault());
+int runVerifyCommand(
+    const QStringList& arguments, QTextStream& out, QTextStream& err,
+    const signature::TrustStore& trustStore = signature::TrustStore::systemDefault());
 
 QJsonObject jsonReport(const verify::VerifiedDocument& document);
 QString textReport(const verify::VerifiedDocument& document);

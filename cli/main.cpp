@@ -1,7 +1,6 @@
 #include "cli/VerifyCommand.h"
 
 #include <QStringList>
-
 #include <cstdio>
 
 // No QCoreApplication: the command needs no event loop, and leaving it out

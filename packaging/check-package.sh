@@ -30,7 +30,8 @@ fi
 [ "$(dpkg-deb -f "$deb" Package)" = selavia-reader ] || fail "Package: $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version: $(dpkg-deb -f "$deb" Version), esperado $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libssl3 shared-mime-info; do
+for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libssl3 shared-mime-info \
+    qt6-translations-l10n; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends sem $package: $depends"
 done
 
@@ -38,7 +39,10 @@ done
 expected="./usr/bin/selavia-reader 755
 ./usr/bin/selavia-verify 755
 ./usr/share/applications/selavia-reader.desktop 644
+./usr/share/bash-completion/completions/selavia-verify 644
 ./usr/share/icons/hicolor/scalable/apps/selavia-reader.svg 644
+./usr/share/man/man1/selavia-verify.1 644
+./usr/share/metainfo/example.selavia.reader.metainfo.xml 644
 ./usr/share/mime/packages/selavia-signed.xml 644"
 actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {
     mode = 0
@@ -68,6 +72,53 @@ grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
 
 help=$("$root/usr/bin/selavia-verify" --help) || fail "selavia-verify --help saiu com $?"
 [[ $help == "Uso: selavia-verify"* ]] || fail "selavia-verify --help: $help"
+# The software centres' listing: valid, naming the installed menu entry and
+# this version.
+metainfo="$share/metainfo/example.selavia.reader.metainfo.xml"
+if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$metainfo" >"$scratch/appstream.log" 2>&1 \
+        || fail "appstreamcli validate:"$'\n'"$(cat "$scratch/appstream.log")"
+else
+    fail "appstreamcli não encontrado (pacote appstream)"
+fi
+grep -q "<launchable type=\"desktop-id\">$(basename "$entry")</launchable>" "$metainfo" \
+    || fail "metainfo não aponta para $(basename "$entry")"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo sem a versão $version"
+
+# The manual page renders cleanly and has an entry for every option the
+# program lists in its help.
+page="$share/man/man1/selavia-verify.1"
+warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>&1 >"$scratch/man.txt") \
+    || fail "man -l: $warnings"
+[ -z "$warnings" ] || fail "man -l: $warnings"
+options=$(grep -Eo '^ +(-[[:alnum:]], )?--[[:alnum:]-]+' <<<"$help" | grep -Eo -- '--[[:alnum:]-]+')
+[ -n "$options" ] || fail "nenhuma opção em selavia-verify --help"
+for option in $options; do
+    grep -Eq "^ {7}(-[[:alnum:]], )?$option( |$)" "$scratch/man.txt" \
+        || fail "página de manual sem a opção $option"
+done
+
+# The completion offers every option of the help, then paths after one that
+# takes a path, and only .slv files (and folders) as the signed file.
+complete_words() { # words... (the last is the one being completed)
+    PATH="$root/usr/bin:$PATH" bash -c '
+        source "$1"; shift
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+        _selavia_verify
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$share/bash-completion/completions/selavia-verify" "$@"
+}
+offered=$(complete_words selavia-verify -)
+for option in $options; do
+    grep -qx -- "$option" <<<"$offered" || fail "completação sem $option: $offered"
+done
+mkdir -p "$scratch/completar/pasta"
+touch "$scratch/completar/contrato.slv" "$scratch/completar/OUTRO.SLV" "$scratch/completar/leia.txt"
+files=$(cd "$scratch/completar" && complete_words selavia-verify --json "")
+[ "$(sort <<<"$files" | tr '\n' ' ')" = "OUTRO.SLV contrato.slv pasta " ] \
+    || fail "completação do arquivo: $files"
+paths=$(cd "$scratch/completar" && complete_words selavia-verify --extract "l")
+[ "$paths" = leia.txt ] || fail "completação de --extract: $paths"
+
 if ldd "$root/usr/bin/selavia-reader" | grep 'not found'; then
     fail "selavia-reader: bibliotecas não encontradas"
 fi

@@ -1,6 +1,10 @@
 #include "resources/Images.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QHash>
+#include <QIconEngine>
+#include <QImage>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QSvgRenderer>
@@ -60,20 +64,61 @@ QPixmap render(const QString& path, QSize size, qreal ratio)
     return pixmap;
 }
 
-QPixmap render(const QString& path, int size, qreal ratio)
-{
-    return render(path, QSize(size, size), ratio);
-}
+// Draws the SVG at the size asked for, when it is asked for: an icon costs
+// nothing until it is shown, and only the sizes shown are drawn (a window
+// shows a few of the many sizes an icon offers).
+class SvgIconEngine : public QIconEngine {
+public:
+    SvgIconEngine(QString path, QList<QSize> sizes)
+        : path_(std::move(path)), sizes_(std::move(sizes))
+    {
+    }
 
-// One pixmap per size lets QIcon pick an exact match for small sizes and
-// high pixel ratios instead of scaling a single bitmap.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override
+    {
+        const QPixmap drawn = render(path_, size, 1.0);
+        return mode == QIcon::Disabled ? greyed(drawn) : drawn;
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap drawn = pixmap(rect.size() * ratio, mode, state);
+        drawn.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, drawn);
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
+    QIconEngine* clone() const override { return new SvgIconEngine(path_, sizes_); }
+    QString key() const override { return QStringLiteral("selavia-svg"); }
+
+private:
+    // As a disabled control shows its picture: grey and faded.
+    static QPixmap greyed(const QPixmap& pixmap)
+    {
+        QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                const int grey = qGray(line[x]);
+                line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) / 2);
+            }
+        }
+        return QPixmap::fromImage(image);
+    }
+
+    QString path_;
+    QList<QSize> sizes_;
+};
+
 QIcon iconFrom(const QString& path, std::initializer_list<int> sizes)
 {
-    QIcon icon;
+    QList<QSize> squares;
     for (const int size : sizes) {
-        icon.addPixmap(render(path, size, 1.0));
+        squares << QSize(size, size);
     }
-    return icon;
+    return QIcon(new SvgIconEngine(path, squares));
 }
 
 QString pictureName(Picture which)
@@ -101,31 +146,20 @@ QString pictureName(Picture which)
 
 } // namespace
 
-const QStringList& treeImageKeys()
-{
-    static const QStringList keys{
-        QStringLiteral("cert_valid"),
-        QStringLiteral("cert_invalid"),
-        QStringLiteral("cert_noicp_valid"),
-        QStringLiteral("cert_noicp_invalid"),
-        QStringLiteral("signs"),
-        QStringLiteral("certificate"),
-        QStringLiteral("cert_tree"),
-        QStringLiteral("info_doc"),
-        QStringLiteral("info_email"),
-        QStringLiteral("info_gen"),
-        QStringLiteral("info_tec"),
-        QStringLiteral("info_time"),
-    };
-    return keys;
-}
-
 QIcon treeImage(const QString& key)
 {
-    if (!treeImageKeys().contains(key)) {
+    // One icon per key, shared by every node that shows it.
+    static QHash<QString, QIcon> icons;
+    if (const auto known = icons.constFind(key); known != icons.constEnd()) {
+        return *known;
+    }
+    ensureRegistered();
+    // The key names the file, so it must not lead out of the tree's images.
+    const QString path = QStringLiteral(":/tree/") + key + QStringLiteral(".svg");
+    if (key.isEmpty() || key.contains(QLatin1Char('/')) || !QFile::exists(path)) {
         return {};
     }
-    return iconFrom(imagePath(key), {16, 24, 32, 48, 64});
+    return *icons.insert(key, iconFrom(path, {16, 24, 32, 48, 64}));
 }
 
 QPixmap picture(Picture which, int size)

@@ -8,17 +8,11 @@
 #include <QPixmap>
 #include <QSize>
 #include <QString>
-#include <QStringList>
 
 namespace selavia::resources {
 
-// The keys of the tree's image list, in its order: the four certificate
-// classes (ICP-Brasil valid, ICP-Brasil invalid, unknown valid, unknown
-// invalid) first, then the node images.
-const QStringList& treeImageKeys();
-
-// The tree image for `key`, 16×16 and sharp at higher pixel ratios; a null
-// QIcon for a key that is not in treeImageKeys().
+// The tree image for `key` (one of verify/TreeKeys.h's image keys), 16×16
+// and sharp at higher pixel ratios; a null QIcon for any other key.
 QIcon treeImage(const QString& key);
 
 // Strip is the tall decorative band on the left of the welcome window;

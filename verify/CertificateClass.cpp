@@ -1,6 +1,7 @@
 #include "CertificateClass.h"
 
 #include "platform/signature/SignatureError.h"
+#include "verify/TreeKeys.h"
 
 #include <exception>
 
@@ -25,15 +26,15 @@ QString imageKey(CertificateClass certificateClass)
 {
     switch (certificateClass) {
     case CertificateClass::Valid:
-        return QStringLiteral("cert_valid");
+        return keys::kCertValid;
     case CertificateClass::Invalid:
-        return QStringLiteral("cert_invalid");
+        return keys::kCertInvalid;
     case CertificateClass::NoIcpValid:
-        return QStringLiteral("cert_noicp_valid");
+        return keys::kCertNoIcpValid;
     case CertificateClass::NoIcpInvalid:
-        return QStringLiteral("cert_noicp_invalid");
+        break;
     }
-    return QStringLiteral("cert_noicp_invalid");
+    return keys::kCertNoIcpInvalid;
 }
 
 bool VerifyCertificate(const signature::CertificateCollection& certs)

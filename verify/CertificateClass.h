@@ -9,8 +9,7 @@ namespace selavia::verify {
 
 enum class CertificateClass { Valid, Invalid, NoIcpValid, NoIcpInvalid };
 
-// The class's key, which is also the key of its image:
-// "cert_valid", "cert_invalid", "cert_noicp_valid", "cert_noicp_invalid".
+// The class's key, which is also the key of its image (verify/TreeKeys.h).
 QString imageKey(CertificateClass certificateClass);
 // The class in words, as the legend heads it: "Certificado ICP-Brasil - Válido", …
 QString caption(CertificateClass certificateClass);

@@ -3,6 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "verify/DocumentName.h"
 #include "verify/SignerIdentity.h"
+#include "verify/TreeKeys.h"
 
 #include <exception>
 
@@ -109,52 +110,47 @@ QString chainNodeText(const sig::Certificate& certificate)
 
 void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
 {
-    const QString i = QString::number(entry.index);
-    const QString signerKey = QStringLiteral("aChild") + i;
-    const QString technicalKey = QStringLiteral("ChildD") + i;
-    const QString chainKey = QStringLiteral("ChildE") + i;
-    const QString info = QStringLiteral("info_gen");
+    using keys::SignerNode;
+    const auto key = [&entry](SignerNode which) { return keys::signerNode(which, entry.index); };
+    const QString signerKey = key(SignerNode::Signer);
+    const QString technicalKey = key(SignerNode::Technical);
+    const QString chainKey = key(SignerNode::Chain);
 
     TreeNode signerNode =
-        node(signerKey, QStringLiteral("Root"), entry.holderName, imageKey(entry.certificateClass));
+        node(signerKey, keys::kRoot, entry.holderName, imageKey(entry.certificateClass));
     signerNode.expanded = true;
     nodes.push_back(std::move(signerNode));
-    nodes.push_back(node(QStringLiteral("ChildA") + i, signerKey,
-                         QStringLiteral("Cpf/Cnpj: ") + entry.identity,
-                         QStringLiteral("info_doc")));
-    nodes.push_back(node(QStringLiteral("ChildB") + i, signerKey,
-                         QStringLiteral("EMail: ") + entry.email, QStringLiteral("info_email")));
+    nodes.push_back(node(key(SignerNode::Identity), signerKey,
+                         QStringLiteral("Cpf/Cnpj: ") + entry.identity, keys::kInfoDoc));
+    nodes.push_back(node(key(SignerNode::Email), signerKey, QStringLiteral("EMail: ") + entry.email,
+                         keys::kInfoEmail));
     if (!entry.signingTime.isEmpty()) {
         // The blank before the origin stays when there is no origin.
-        nodes.push_back(node(QStringLiteral("ChildC") + i, signerKey,
+        nodes.push_back(node(key(SignerNode::Time), signerKey,
                              QStringLiteral("Carimbo de Tempo: ") + entry.signingTime +
                                  QLatin1Char(' ') + entry.timestampOrigin,
-                             QStringLiteral("info_time")));
+                             keys::kInfoTime));
     }
-    nodes.push_back(node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"),
-                         QStringLiteral("info_tec")));
-    nodes.push_back(node(QStringLiteral("ChildDA") + i, technicalKey,
+    nodes.push_back(
+        node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"), keys::kInfoTec));
+    nodes.push_back(node(key(SignerNode::Validity), technicalKey,
                          QStringLiteral("Validade: ") + entry.validFromText +
                              QStringLiteral(" - ") + entry.validToText,
-                         info));
-    nodes.push_back(node(QStringLiteral("ChildDB") + i, technicalKey,
+                         keys::kInfoGen));
+    nodes.push_back(node(key(SignerNode::Version), technicalKey,
                          QStringLiteral("Versão: ") +
                              (entry.version > 0 ? QString::number(entry.version) : QString()),
-                         info));
-    nodes.push_back(node(QStringLiteral("ChildDC") + i, technicalKey,
-                         QStringLiteral("NºSerial: ") + entry.serialNumber, info));
-    nodes.push_back(node(QStringLiteral("ChildDD") + i, technicalKey,
-                         QStringLiteral("Impressão: ") + entry.thumbprint, info));
-    nodes.push_back(node(chainKey, signerKey, QStringLiteral("Cadeia de Certificados"),
-                         QStringLiteral("signs")));
-    // "." between the indexes: without it signer 1's twelfth certificate and
-    // signer 11's second would share a key.
-    int j = 0;
+                         keys::kInfoGen));
+    nodes.push_back(node(key(SignerNode::Serial), technicalKey,
+                         QStringLiteral("NºSerial: ") + entry.serialNumber, keys::kInfoGen));
+    nodes.push_back(node(key(SignerNode::Thumbprint), technicalKey,
+                         QStringLiteral("Impressão: ") + entry.thumbprint, keys::kInfoGen));
+    nodes.push_back(
+        node(chainKey, signerKey, QStringLiteral("Cadeia de Certificados"), keys::kSigns));
+    int position = 0;
     for (const sig::Certificate& certificate : entry.chain) {
-        ++j;
-        TreeNode certificateNode =
-            node(QStringLiteral("ChildEA") + i + QLatin1Char('.') + QString::number(j), chainKey,
-                 chainNodeText(certificate), QStringLiteral("certificate"));
+        TreeNode certificateNode = node(keys::chainCertificate(entry.index, ++position), chainKey,
+                                        chainNodeText(certificate), keys::kCertificate);
         certificateNode.certificate = certificate;
         nodes.push_back(std::move(certificateNode));
     }
@@ -197,8 +193,8 @@ QString timestampOriginText(const QString& trimmedDescription)
 std::vector<TreeNode> buildTree(const std::vector<SignerEntry>& signers)
 {
     std::vector<TreeNode> nodes;
-    TreeNode root = node(QStringLiteral("Root"), QString(),
-                         QStringLiteral("Certificados e Assinaturas"), QStringLiteral("cert_tree"));
+    TreeNode root =
+        node(keys::kRoot, QString(), QStringLiteral("Certificados e Assinaturas"), keys::kCertTree);
     root.expanded = true;
     nodes.push_back(std::move(root));
     for (const SignerEntry& entry : signers)

@@ -1,12 +1,19 @@
 #include "platform/desktop/Desktop.h"
 
+#include "platform/desktop/CertificateDialog.h"
+
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTranslator>
 
 namespace selavia::desktop {
 namespace {
@@ -29,8 +36,9 @@ std::optional<QString> runDialog(QWidget* parent, const FileDialogRequest& reque
 {
     QFileDialog dialog(parent, request.title, request.initialFolder);
     dialog.setAcceptMode(mode);
-    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
-                                                       : QFileDialog::ExistingFile);
+    // A typed name of a file that does not exist is the caller's to report,
+    // on opening as on saving.
+    dialog.setFileMode(QFileDialog::AnyFile);
     // A link is a file like any other here: the path the user picked is used.
     dialog.setOption(QFileDialog::DontResolveSymlinks);
     dialog.setNameFilter(qtNameFilter(request.filter));
@@ -70,9 +78,15 @@ std::optional<QString> QtDesktop::openFileName(QWidget* parent, const FileDialog
     return runDialog(parent, request, QFileDialog::AcceptOpen);
 }
 
-void QtDesktop::open(const QUrl& target)
+bool QtDesktop::open(const QUrl& target)
 {
-    QDesktopServices::openUrl(target);
+    return QDesktopServices::openUrl(target);
+}
+
+void QtDesktop::showCertificate(QWidget* parent, const signature::Certificate& certificate)
+{
+    CertificateDialog dialog(certificate, parent);
+    dialog.exec();
 }
 
 void QtDesktop::beep()
@@ -88,7 +102,11 @@ void QtDesktop::endProgram()
 QPixmap fileTypeIcon(const QString& path, int size)
 {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
-    QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    // The generic icon only when the type has none of its own: each look-up
+    // walks the themes.
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull())
         icon = QFileIconProvider().icon(QFileInfo(path));
     return icon.isNull() ? QPixmap() : icon.pixmap(size, size);
@@ -97,6 +115,84 @@ QPixmap fileTypeIcon(const QString& path, int size)
 QString qtNameFilter(const QString& filter)
 {
     return filter.section(QLatin1Char('|'), 0, 0);
+}
+
+QString fileDialogFilter(const QString& description, const QString& fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || dot + 1 == fileName.size())
+        return description + QStringLiteral(" (*)|*");
+    const QString extension = fileName.mid(dot + 1);
+    return QStringLiteral("%1 (*.%2)|*.%2").arg(description, extension);
+}
+
+void installTranslations(QCoreApplication& application)
+{
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+void useIconThemeFallbacks()
+{
+    // Where the desktop's themes live, in case the platform did not say.
+    QStringList searchPaths = QIcon::themeSearchPaths();
+    for (const QString& data :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        const QString icons = data + QStringLiteral("/icons");
+        if (!searchPaths.contains(icons))
+            searchPaths << icons;
+    }
+    QIcon::setThemeSearchPaths(searchPaths);
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    if (QIcon::fallbackThemeName().isEmpty() ||
+        QIcon::fallbackThemeName() == QLatin1String("hicolor"))
+        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+}
+
+namespace {
+
+// Raises its flat button under the pointer or with the focus.
+class FlatButtonFeedback : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Enter:
+        case QEvent::Leave:
+        case QEvent::FocusIn:
+        case QEvent::FocusOut: {
+            // Not a button any more while it is being destroyed.
+            auto* button = qobject_cast<QPushButton*>(watched);
+            if (button == nullptr)
+                break;
+            const bool hovered = event->type() == QEvent::Enter ||
+                                 (event->type() != QEvent::Leave && button->underMouse());
+            const bool focused = event->type() == QEvent::FocusIn ||
+                                 (event->type() != QEvent::FocusOut && button->hasFocus());
+            button->setFlat(!hovered && !focused);
+            break;
+        }
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void giveFlatButtonFeedback(QPushButton* button)
+{
+    button->setFlat(true);
+    button->installEventFilter(new FlatButtonFeedback(button));
 }
 
 } // namespace selavia::desktop

@@ -4,12 +4,16 @@
 // launcher, the beep and the end of the program. Windows call it through
 // this interface so tests can answer in place of a person.
 
+#include "platform/signature/Certificate.h"
+
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
 #include <QUrl>
 #include <optional>
 
+class QCoreApplication;
+class QPushButton;
 class QWidget;
 
 namespace selavia::desktop {
@@ -41,8 +45,10 @@ public:
     virtual std::optional<QString> openFileName(QWidget* parent,
                                                 const FileDialogRequest& request) = 0;
     // Opens a file or a web address with the program the desktop associates
-    // with it; the result is not examined.
-    virtual void open(const QUrl& target) = 0;
+    // with it; false when no program could be started for it.
+    virtual bool open(const QUrl& target) = 0;
+    // The certificate dialog (`Display`), modal over `parent`.
+    virtual void showCertificate(QWidget* parent, const signature::Certificate& certificate) = 0;
     virtual void beep() = 0;
     // Ends the program at once.
     virtual void endProgram() = 0;
@@ -56,7 +62,8 @@ public:
     bool confirm(QWidget* parent, const QString& title, const QString& text) override;
     std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) override;
     std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) override;
-    void open(const QUrl& target) override;
+    bool open(const QUrl& target) override;
+    void showCertificate(QWidget* parent, const signature::Certificate& certificate) override;
     void beep() override;
     void endProgram() override;
 };
@@ -68,5 +75,22 @@ QPixmap fileTypeIcon(const QString& path, int size);
 
 // "description (*.ext)|*.ext" as a Qt name filter: "description (*.ext)".
 QString qtNameFilter(const QString& filter);
+
+// The one filter entry for a file named `fileName` of the type `description`:
+// "description (*.ext)|*.ext", or "description (*)|*" when the name has no
+// extension.
+QString fileDialogFilter(const QString& description, const QString& fileName);
+
+// Qt's own dialogs and menus in the user's language (Qt's translations for
+// the system locale), as the desktop's own dialogs would speak it.
+void installTranslations(QCoreApplication& application);
+
+// File-type icons under a bare window manager: when the desktop names no icon
+// theme, hicolor, then Adwaita.
+void useIconThemeFallbacks();
+
+// A flat button that shows it can be pressed: raised while the pointer is
+// over it or while it has the focus, which also draws the focus frame.
+void giveFlatButtonFeedback(QPushButton* button);
 
 } // namespace selavia::desktop

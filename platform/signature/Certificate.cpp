@@ -11,8 +11,6 @@
 namespace selavia::signature {
 namespace {
 
-CertificateDisplayHandler displayHandler = nullptr;
-
 QString firstEntry(const X509_NAME* name, int nid)
 {
     int index = X509_NAME_get_index_by_NID(name, nid, -1);
@@ -232,17 +230,6 @@ CertificateCollection CertificateCollection::find(FindType type, const QString& 
             matches.push_back(certificate);
     }
     return CertificateCollection(std::move(matches));
-}
-
-void setCertificateDisplayHandler(CertificateDisplayHandler handler)
-{
-    displayHandler = handler;
-}
-
-void display(const Certificate& certificate)
-{
-    if (displayHandler != nullptr)
-        displayHandler(certificate);
 }
 
 } // namespace selavia::signature

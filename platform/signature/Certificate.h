@@ -122,12 +122,6 @@ private:
     std::vector<Certificate> items_;
 };
 
-// Where the windows plug in the certificate dialog (`Display`); the core
-// cannot show widgets. Without a handler, display() does nothing.
-using CertificateDisplayHandler = void (*)(const Certificate&);
-void setCertificateDisplayHandler(CertificateDisplayHandler handler);
-void display(const Certificate& certificate);
-
 namespace detail {
 // `GetInfo` 0 of a raw certificate; empty when it has no usable name.
 QString simpleName(X509* certificate);

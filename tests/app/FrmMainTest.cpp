@@ -1,6 +1,7 @@
 #include "app/FrmMain.h"
 
-#include "tests/app/FakeDesktop.h"
+#include "tests/support/Controls.h"
+#include "tests/support/FakeDesktop.h"
 #include "tests/support/Printers.h"
 
 #include <QCursor>
@@ -43,9 +44,7 @@ protected:
 
     template <typename T = QWidget> T* control(const char* name) const
     {
-        T* found = window_->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << "no control named " << name;
-        return found;
+        return selavia::testing::control<T>(window_.get(), name);
     }
     QLabel* label(const char* name) const { return control<QLabel>(name); }
 
@@ -110,60 +109,7 @@ TEST_F(FrmMainTest, LoadPutsTheVersionIntoTheCaptionAndBesideTheTitle)
     EXPECT_EQ(label("Label4")->text(), "Selavia Reader");
 }
 
-// --- Controls, texts and fonts ----------------------------------------------
-
-TEST_F(FrmMainTest, LabelsCarryTheirTexts)
-{
-    const std::pair<const char*, QString> texts[] = {
-        {"Label3", "Leitor de Arquivos Assinados Digitalmente (.SLV) gerados através da suite de"},
-        {"Label1", "soluções da"},
-        {"Label2", "Selavia Tecnologia"},
-        {"Label5", "."},
-        {"Label6", "Atesta a Integridade do documento assinado digitalmente"},
-        {"Label7", "Verifica a validade das assinaturas e certificados"},
-        {"Label8", "Diretivas de Segurança - Nível Avançado"},
-        {"Label9", "Segue rigorosamente aos padrões do ITI e ICP-Brasil. (#PKCS7)."},
-        {"Label10", "Verificando a validade jurídica aos arquivos assinados."},
-        {"Label13", "Conheça outros produtos da Suite de Soluções para Assinatura Digital."},
-        {"Label12", "https://selavia.example/"},
-        {"Label11", ""},
-    };
-    for (const auto& [name, text] : texts) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(label(name)->text(), text);
-    }
-    EXPECT_EQ(control<QPushButton>("Command2")->text(), "&Abrir Documento Assinado");
-    EXPECT_EQ(control<QPushButton>("Command1")->text(), "&Ok");
-    for (const char* name : {"Picture1", "Image1", "Image2", "Image3", "Image4", "Image6"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(label(name)->pixmap().isNull());
-    }
-    for (const char* name : {"Line1", "Line2", "Line3", "Line4"})
-        EXPECT_NE(control<QFrame>(name), nullptr);
-}
-
-TEST_F(FrmMainTest, FontsAndColoursOfTheWindow)
-{
-    auto expectFont = [](const QFont& font, const QString& family, qreal points, bool bold) {
-        EXPECT_EQ(font.family(), family);
-        EXPECT_DOUBLE_EQ(font.pointSizeF(), points);
-        EXPECT_EQ(font.bold(), bold);
-    };
-    expectFont(window_->font(), "Arial", 8.25, false);
-    expectFont(label("Label4")->font(), "Verdana", 11.25, true);
-    expectFont(label("lblSysVersion")->font(), "Tahoma", 6.75, false);
-    expectFont(label("Label2")->font(), "Arial", 8.25, true);
-    expectFont(label("Label6")->font(), "Arial", 8.25, false);
-    expectFont(control("Command2")->font(), "Arial", 8.25, false);
-    // The etched rules: grey with white beside or below it.
-    EXPECT_EQ(control("Line1")->palette().color(QPalette::Window), QColor(128, 128, 128));
-    EXPECT_EQ(control("Line2")->palette().color(QPalette::Window), QColor(255, 255, 255));
-    EXPECT_EQ(control("Line3")->palette().color(QPalette::Window), QColor(128, 128, 128));
-    EXPECT_EQ(control("Line4")->palette().color(QPalette::Window), QColor(255, 255, 255));
-    // Both buttons are of the document window's flat kind.
-    EXPECT_TRUE(control<QPushButton>("Command1")->isFlat());
-    EXPECT_TRUE(control<QPushButton>("Command2")->isFlat());
-}
+// --- Controls and layout -----------------------------------------------------
 
 TEST_F(FrmMainTest, WindowHasAFixedSizeNoMaximizeButtonAndOpensCentred)
 {
@@ -225,6 +171,10 @@ TEST_F(FrmMainTest, LayoutReadsAsDesignedAndCutsNoText)
         SCOPED_TRACE(name);
         EXPECT_TRUE(at("Label11").contains(at(name)));
         EXPECT_EQ(window.childAt(at(name).center()), control("Label11"));
+    }
+    for (const char* name : {"Picture1", "Image1", "Image2", "Image3", "Image4", "Image6"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(label(name)->pixmap().isNull()) << "a picture is missing";
     }
     // Buttons at the bottom: one under the text column, one at the rule's end.
     EXPECT_EQ(at("Command2").left(), at("Label3").left());
@@ -358,6 +308,34 @@ TEST_F(FrmMainTest, ClickingEitherLinkOpensTheWebAddress)
     EXPECT_EQ(desktop_.opened.size(), 2u);
     EXPECT_EQ(desktop_.ends, 0);
     EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(FrmMainTest, ALinkWithoutABrowserSaysSo)
+{
+    shown();
+    desktop_.openResult = false;
+    QTest::mouseClick(control("Label2"), Qt::LeftButton);
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    EXPECT_EQ(desktop_.messages[0].icon, selavia::desktop::MessageIcon::Information);
+    EXPECT_EQ(desktop_.messages[0].title, "Selavia Reader");
+    EXPECT_TRUE(desktop_.messages[0].text.contains("https://selavia.example/"));
+    EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(FrmMainTest, TheFlatButtonsRiseUnderThePointerOrWithTheFocusSoTheyReadAsButtons)
+{
+    shown();
+    window_->activateWindow();
+    auto* open = control<QPushButton>("Command2");
+    auto* ok = control<QPushButton>("Command1");
+    ok->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(ok->hasFocus());
+    EXPECT_FALSE(ok->isFlat()) << "the keyboard's stop shows";
+    EXPECT_TRUE(open->isFlat());
+    moveOnto(open);
+    EXPECT_FALSE(open->isFlat());
+    moveOverBackground();
+    EXPECT_TRUE(open->isFlat());
 }
 
 // --- The open dialog and the hand-over --------------------------------------

@@ -1,7 +1,5 @@
-#include "app/CommandLine.h"
 #include "app/Iniciar.h"
-#include "platform/desktop/SingleInstance.h"
-#include "tests/app/FakeDesktop.h"
+#include "tests/support/FakeDesktop.h"
 #include "tests/support/Printers.h"
 
 #include <QCoreApplication>
@@ -11,41 +9,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using selavia::app::CommandLine;
-using selavia::app::splitCommandLine;
 using selavia::app::StartOutcome;
 using selavia::desktop::MessageIcon;
-
-TEST(CommandLineTest, SplitsAtBarsOrBlanksKeepingEmptyPartsAndQuotes)
-{
-    struct Case {
-        QString text;
-        QString option;
-        QString argument;
-        bool incorrect;
-    };
-    const std::vector<Case> cases = {
-        {"", "", "", false},
-        {"-o|/tmp/meus docs/contrato.slv", "-o", "/tmp/meus docs/contrato.slv", false},
-        {"-o /tmp/meus docs/contrato.slv", "-o", "/tmp/meus", false},
-        {"-o|/tmp/CONTRATO.SLV", "-o", "/tmp/CONTRATO.SLV", false},
-        {"-O|/tmp/contrato.slv", "-O", "/tmp/contrato.slv", false},
-        {"/tmp/contrato.slv", "", "", true},
-        {"-o", "", "", true},
-        {"-o|/tmp/contrato.slv|mais coisas", "-o", "/tmp/contrato.slv", false},
-        {" -o /tmp/contrato.slv", "", "-o", false},
-        {"-o  /tmp/x.slv", "-o", "", false},
-        {"-o \"/tmp/contrato.slv\"", "-o", "\"/tmp/contrato.slv\"", false},
-    };
-    for (const Case& c : cases) {
-        const CommandLine line = splitCommandLine(c.text);
-        EXPECT_EQ(line.option, c.option) << c.text.toStdString();
-        EXPECT_EQ(line.argument, c.argument) << c.text.toStdString();
-        EXPECT_EQ(line.incorrect, c.incorrect) << c.text.toStdString();
-    }
-    EXPECT_EQ(selavia::app::commandLineText({"-o", "/tmp/a", "b.slv"}), "-o /tmp/a b.slv");
-    EXPECT_EQ(selavia::app::commandLineText({}), "");
-}
 
 namespace {
 
@@ -139,36 +104,4 @@ TEST_F(StartupTest, AQuotedPathDoesNotResolve)
 {
     EXPECT_EQ(start({"-o|\"" + slvPath_ + "\""}), StartOutcome::Ended);
     EXPECT_EQ(desktop_.messages.back().text, "Este Arquivo não possui a extensão SLV.");
-}
-
-TEST(SingleInstanceTest, ASecondInstanceIsRefusedWhileTheFirstLives)
-{
-    QTemporaryDir dir;
-    const QString lock = dir.filePath("selavia.lock");
-    {
-        selavia::desktop::SingleInstance first(lock);
-        ASSERT_TRUE(first.acquire());
-        selavia::desktop::SingleInstance second(lock);
-        EXPECT_FALSE(second.acquire());
-    }
-    selavia::desktop::SingleInstance afterwards(lock);
-    EXPECT_TRUE(afterwards.acquire());
-}
-
-TEST(SingleInstanceTest, ALockLeftByAProcessThatIsGoneDoesNotCount)
-{
-    QTemporaryDir dir;
-    const QString lock = dir.filePath("selavia.lock");
-    QProcess gone;
-    gone.start("true", {});
-    ASSERT_TRUE(gone.waitForFinished(10000));
-    const qint64 deadPid = gone.processId() != 0 ? gone.processId() : 999999;
-    QFile file(lock);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray::number(deadPid > 0 ? deadPid : 999999) + "\n" +
-               QCoreApplication::applicationName().toUtf8() + "\n" +
-               QSysInfo::machineHostName().toUtf8() + "\n");
-    file.close();
-    selavia::desktop::SingleInstance instance(lock);
-    EXPECT_TRUE(instance.acquire());
 }

@@ -1,7 +1,6 @@
 #include "cli/VerifyCommand.h"
 
-#include "tests/support/Printers.h"
-#include "tools/fixtures/FixtureBuilder.h"
+#include "tests/support/Fixtures.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,9 +12,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-namespace fx = selavia::fixtures;
+using namespace selavia::testing;
 namespace cli = selavia::cli;
-namespace sig = selavia::signature;
 
 namespace {
 
@@ -23,13 +21,9 @@ const fx::Bytes kContent = "%PDF-1.4 contrato de locação";
 
 class VerifyCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
     QString writeMessage(const QString& name, const fx::Bytes& message)
     {
-        const QString path = dir_.filePath(name);
-        fx::writeFile(path.toStdString(), message);
-        return path;
+        return dir_.write(name, message);
     }
 
     static fx::MessageSpec icpSpec()
@@ -45,13 +39,6 @@ protected:
         spec.signers = {signer};
         spec.extraCertificates = {icp.intermediate, icp.root};
         return spec;
-    }
-
-    sig::TrustStore trustingIcp() const
-    {
-        sig::TrustStore store = sig::TrustStore::empty();
-        store.addTrusted(QByteArray::fromStdString(fx::icpBrasilHierarchy().root.der()));
-        return store;
     }
 
     int run(const QStringList& arguments, const sig::TrustStore& store)
@@ -72,7 +59,7 @@ protected:
         return document.object();
     }
 
-    QTemporaryDir dir_;
+    ScratchFolder dir_;
     QString out_;
     QString err_;
 };

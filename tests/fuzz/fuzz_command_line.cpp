@@ -1,6 +1,6 @@
 // Arbitrary UTF-8 as the command line → option and argument.
 
-#include "app/CommandLine.h"
+#include "platform/shell/CommandLine.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <cstddef>

@@ -6,11 +6,13 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-
 #include <ostream>
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QByteArray& bytes, std::ostream* out)
 {
     *out << "QByteArray(" << bytes.size() << " bytes: " << bytes.left(48).toHex().toStdString()

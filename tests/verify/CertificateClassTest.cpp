@@ -1,12 +1,12 @@
 #include "verify/CertificateClass.h"
 
 #include "platform/signature/SignatureError.h"
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/VerifyFixtures.h"
 
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 
 namespace {
 
@@ -46,14 +46,6 @@ const CriterionOnIntermediate& criterionOnIntermediate()
 }
 
 } // namespace
-
-TEST(CertificateClassTest, EachClassHasTheKeyOfItsImage)
-{
-    EXPECT_EQ(imageKey(CertificateClass::Valid), "cert_valid");
-    EXPECT_EQ(imageKey(CertificateClass::Invalid), "cert_invalid");
-    EXPECT_EQ(imageKey(CertificateClass::NoIcpValid), "cert_noicp_valid");
-    EXPECT_EQ(imageKey(CertificateClass::NoIcpInvalid), "cert_noicp_invalid");
-}
 
 TEST(VerifyCertificateTest, AnyCertificateOfTheChainNamingTheRootAuthorityMakesItIcpBrasil)
 {

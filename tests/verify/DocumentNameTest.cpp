@@ -1,12 +1,12 @@
 #include "verify/DocumentName.h"
 
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/VerifyFixtures.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 
 namespace {
 

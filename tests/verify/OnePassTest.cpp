@@ -1,5 +1,5 @@
 #include "fileinfo/StagedFile.h"
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/VerifyFixtures.h"
 #include "verify/DocumentName.h"
 #include "verify/TemporaryCopy.h"
 #include "verify/VerifiedDocument.h"
@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 namespace fi = selavia::fileinfo;
 
 namespace {

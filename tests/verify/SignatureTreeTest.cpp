@@ -1,12 +1,12 @@
 #include "verify/SignatureTree.h"
 
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/VerifyFixtures.h"
 
 #include <QSet>
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 
 namespace {
 

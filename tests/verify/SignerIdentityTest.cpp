@@ -1,11 +1,11 @@
 #include "verify/SignerIdentity.h"
 
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/VerifyFixtures.h"
 
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 
 namespace {
 

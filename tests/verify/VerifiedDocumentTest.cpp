@@ -1,14 +1,14 @@
 #include "verify/VerifiedDocument.h"
 
 #include "platform/signature/SignatureError.h"
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/VerifyFixtures.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 
 namespace {
 
@@ -35,16 +35,12 @@ void expectNothingButTheError(const VerifiedDocument& document)
 
 class LoadSignedDocumentTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
     QString write(const QString& name, const fx::Bytes& content)
     {
-        const QString path = dir_.filePath(name);
-        fx::writeFile(path.toStdString(), content);
-        return path;
+        return dir_.write(name, content);
     }
 
-    QTemporaryDir dir_;
+    ScratchFolder dir_;
 };
 
 TEST_F(LoadSignedDocumentTest, AGoodFileIsVerifiedWithEverythingTheWindowShows)

@@ -5,6 +5,7 @@
 // light and on a dark background, to judge how it reads on screen.
 
 #include "resources/Images.h"
+#include "verify/TreeKeys.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -73,7 +74,7 @@ int main(int argc, char** argv)
 
     bool ok = true;
     std::vector<QPixmap> realSize;
-    for (const QString& key : res::treeImageKeys()) {
+    for (const QString key : selavia::verify::keys::kImageKeys) {
         const QIcon icon = res::treeImage(key);
         ok &= save(icon.pixmap(QSize(16 * kScale, 16 * kScale), 1.0), dir, key);
         realSize.push_back(icon.pixmap(QSize(16, 16), 1.0));

@@ -1,19 +1,21 @@
 // selavia-screenshots OUTDIR: opens the document window on documents made
 // here, one per state, and saves what it shows as PNG files.
 
-#include "app/CertificateDialog.h"
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
+#include "platform/desktop/CertificateDialog.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <cstdio>
+#include <ctime>
 
 namespace fx = selavia::fixtures;
 namespace sig = selavia::signature;
@@ -63,6 +65,8 @@ void save(QWidget& window, const QString& path)
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    selavia::desktop::installTranslations(application);
+    selavia::desktop::useIconThemeFallbacks();
     if (argc != 2) {
         std::fprintf(stderr, "uso: selavia-screenshots PASTA\n");
         return 64;
@@ -71,7 +75,6 @@ int main(int argc, char* argv[])
     QDir().mkpath(out.path());
     QTemporaryDir work;
     qputenv("TEMP", work.path().toLocal8Bit());
-    selavia::app::installCertificateDialog();
     UnattendedDesktop desktop;
     sig::TrustStore store = sig::TrustStore::empty();
     store.addTrusted(QByteArray::fromStdString(fx::icpBrasilHierarchy().root.der()));
@@ -89,6 +92,10 @@ int main(int argc, char* argv[])
         welcome.Form_Load();
         welcome.show();
         save(welcome, out.filePath("0-boas-vindas.png"));
+        // A flat button with the keyboard's focus stands out.
+        welcome.activateWindow();
+        welcome.findChild<QPushButton*>("Command2")->setFocus(Qt::TabFocusReason);
+        save(welcome, out.filePath("0-boas-vindas-foco.png"));
     }
 
     const fx::MessageSpec good = document("contrato.pdf", true);
@@ -116,6 +123,32 @@ int main(int argc, char* argv[])
     for (const auto& [message, name] : failures) {
         auto window = show(message, "falha.slv");
         save(*window, out.filePath(name));
+    }
+    {
+        // Qt's own save dialog, in the user's language, for a name without
+        // an extension.
+        QFileDialog dialog(nullptr, QStringLiteral("Abrir Arquivo Assinado SLV ..."));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(selavia::desktop::qtNameFilter(
+            selavia::desktop::fileDialogFilter(QStringLiteral("Documento PDF"), "contrato")));
+        dialog.selectFile(QStringLiteral("contrato"));
+        dialog.show();
+        save(dialog, out.filePath("9-dialogo-salvar.png"));
+    }
+    {
+        // An expired signer: the path marks it.
+        const std::time_t now = std::time(nullptr);
+        fx::MessageSpec expired = document("contrato.pdf");
+        expired.signers[0].cert = fx::issueEndEntity(
+            fx::icpBrasilHierarchy().intermediate, "MARIA DA SILVA:12345678901",
+            {fx::icpPersonal("01021980", "12345678901")}, now - 60 * 86400, now - 86400);
+        sig::SignedData data(store);
+        data.verify(QByteArray::fromStdString(fx::makeSignedMessage(expired)));
+        selavia::desktop::CertificateDialog dialog(data.signers()[0].certificate());
+        dialog.findChild<QTabWidget*>("certificateTabs")->setCurrentIndex(2);
+        dialog.show();
+        save(dialog, out.filePath("10-certificado-vencido-caminho.png"));
     }
     return 0;
 }

@@ -7,7 +7,7 @@
 
 class QWidget;
 
-namespace selavia::app {
+namespace selavia::desktop {
 
 // The certificate viewer the signature window opens ("Exibir Certificado"):
 // Geral, Detalhes and Caminho de certificação, as people know them from
@@ -23,16 +23,13 @@ private:
     QWidget* makeGeneralTab();
     QWidget* makeDetailsTab();
     QWidget* makePathTab();
+    // Whether the path tab marks path_[index] as a certificate with trouble.
+    bool marksTrouble(std::size_t index, bool trusted) const;
 
     signature::Certificate certificate_;
-    signature::CertificateStatus status_;      // of certificate_, worked out once
-    std::vector<signature::Certificate> path_; // root first, certificate_ last
+    signature::CertificateStatus status_;                  // of certificate_, worked out once
+    std::vector<signature::Certificate> path_;             // root first, certificate_ last
+    std::vector<signature::CertificateStatus> pathStatus_; // of each of path_
 };
 
-// Shows the dialog for `certificate` modally over the active window.
-void showCertificateDialog(const signature::Certificate& certificate);
-
-// Makes signature::display() open this dialog.
-void installCertificateDialog();
-
-} // namespace selavia::app
+} // namespace selavia::desktop

@@ -1,4 +1,4 @@
-#include "CertificateDialog.h"
+#include "platform/desktop/CertificateDialog.h"
 
 #include "fileinfo/FileHandler.h"
 #include "platform/signature/CertificateDetails.h"
@@ -20,7 +20,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-namespace selavia::app {
+namespace selavia::desktop {
 namespace {
 
 namespace sig = selavia::signature;
@@ -226,6 +226,25 @@ QWidget* CertificateDialog::makeDetailsTab()
     return page;
 }
 
+// Where the trouble starts: an untrusted top of the path; a certificate that
+// fails below an issuer that does not (expired, revoked, its signature); and
+// any certificate outside its validity period.
+bool CertificateDialog::marksTrouble(std::size_t index, bool trusted) const
+{
+    if (index == 0)
+        return !trusted || !pathStatus_[0].result;
+    if (pathStatus_[index].result)
+        return false;
+    if (pathStatus_[index - 1].result)
+        return true;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    try {
+        return now < path_[index].validFromDate() || now > path_[index].validToDate();
+    } catch (const sig::SignatureError&) {
+        return true;
+    }
+}
+
 QWidget* CertificateDialog::makePathTab()
 {
     sig::Chain chain;
@@ -242,6 +261,11 @@ QWidget* CertificateDialog::makePathTab()
         path_.push_back(certificate_);
     std::reverse(path_.begin(), path_.end());
 
+    pathStatus_.clear();
+    for (std::size_t i = 0; i + 1 < path_.size(); ++i)
+        pathStatus_.push_back(path_[i].isValid());
+    pathStatus_.push_back(status_);
+
     auto* tree = new QTreeWidget;
     tree->setObjectName(QStringLiteral("pathTree"));
     tree->setHeaderHidden(true);
@@ -252,8 +276,7 @@ QWidget* CertificateDialog::makePathTab()
             parentItem != nullptr ? new QTreeWidgetItem(parentItem) : new QTreeWidgetItem(tree);
         item->setText(0, simpleName(path_[i]));
         item->setData(0, kCertificateIndexRole, static_cast<int>(i));
-        // An untrusted top of the path is where the trouble starts.
-        if (i == 0 && !trusted)
+        if (marksTrouble(i, trusted))
             item->setIcon(0, statusIcon(this, false));
         parentItem = item;
     }
@@ -275,8 +298,7 @@ QWidget* CertificateDialog::makePathTab()
                 }
                 const auto index =
                     static_cast<std::size_t>(current->data(0, kCertificateIndexRole).toInt());
-                status->setText(
-                    validityText(index + 1 == path_.size() ? status_ : path_[index].isValid()));
+                status->setText(validityText(pathStatus_.at(index)));
             });
     tree->setCurrentItem(parentItem);
 
@@ -289,15 +311,4 @@ QWidget* CertificateDialog::makePathTab()
     return page;
 }
 
-void showCertificateDialog(const signature::Certificate& certificate)
-{
-    CertificateDialog dialog(certificate, QApplication::activeWindow());
-    dialog.exec();
-}
-
-void installCertificateDialog()
-{
-    signature::setCertificateDisplayHandler(&showCertificateDialog);
-}
-
-} // namespace selavia::app
+} // namespace selavia::desktop

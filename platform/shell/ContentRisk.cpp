@@ -1,4 +1,4 @@
-#include "platform/desktop/ContentRisk.h"
+#include "platform/shell/ContentRisk.h"
 
 #include <QFileInfo>
 #include <QMimeDatabase>

@@ -1,10 +1,8 @@
-#include "app/CertificateDialog.h"
+#include "platform/desktop/CertificateDialog.h"
 
 #include "fileinfo/FileHandler.h"
-#include "platform/signature/CertificateDetails.h"
-#include "platform/signature/SignedData.h"
-#include "tests/support/Printers.h"
-#include "tools/fixtures/FixtureBuilder.h"
+#include "platform/desktop/Desktop.h"
+#include "tests/support/Fixtures.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -15,40 +13,15 @@
 #include <gtest/gtest.h>
 #include <map>
 
-namespace fx = selavia::fixtures;
-namespace sig = selavia::signature;
-using selavia::app::CertificateDialog;
+using namespace selavia::testing;
+using selavia::desktop::CertificateDialog;
 
 namespace {
 
-QByteArray bytes(const fx::Bytes& raw)
+// The holder the dialog tests show.
+fx::Cert holder(std::time_t notBefore = 0, std::time_t notAfter = 0)
 {
-    return QByteArray::fromStdString(raw);
-}
-
-fx::Cert icpSigner(std::time_t notBefore = 0, std::time_t notAfter = 0,
-                   fx::KeyType keyType = fx::KeyType::EcP256)
-{
-    return fx::issueEndEntity(
-        fx::icpBrasilHierarchy().intermediate, "FULANO DE TAL:12345678901",
-        {fx::SanEntry::email("fulano@example.com.br"), fx::icpPersonal("01021980", "12345678901")},
-        notBefore, notAfter, keyType);
-}
-
-// The signer's certificate as the document window gets it: out of a verified
-// message that carries the signer's intermediate and root.
-sig::Certificate verifiedSigner(const fx::Cert& signer, bool trustRoot = true,
-                                const fx::Hierarchy& hierarchy = fx::icpBrasilHierarchy())
-{
-    fx::MessageSpec spec;
-    spec.signers.push_back({.cert = signer});
-    spec.extraCertificates = {hierarchy.intermediate, hierarchy.root};
-    sig::TrustStore store = sig::TrustStore::empty();
-    if (trustRoot)
-        store.addTrusted(bytes(hierarchy.root.der()));
-    sig::SignedData data(store);
-    data.verify(bytes(fx::makeSignedMessage(spec)));
-    return data.signers()[0].certificate();
+    return icpSigner("FULANO DE TAL:12345678901", "12345678901", notBefore, notAfter);
 }
 
 QString labelText(const QWidget& dialog, const char* name)
@@ -68,27 +41,15 @@ std::map<QString, QString> selectedValues(QTreeWidget& list, const QPlainTextEdi
     return fields;
 }
 
-std::map<QString, QString> fieldMap(const std::vector<sig::CertificateField>& fields)
-{
-    std::map<QString, QString> map;
-    for (const sig::CertificateField& field : fields)
-        map[field.name] = field.value;
-    return map;
-}
-
 } // namespace
 
 TEST(CertificateDialogTest, GeneralTabNamesSubjectIssuerPeriodAndValidity)
 {
-    const sig::Certificate certificate = verifiedSigner(icpSigner());
+    const sig::Certificate certificate = verifiedSigner(holder());
     CertificateDialog dialog(certificate);
-    EXPECT_EQ(dialog.objectName(), "CertificateDialog");
     auto* tabs = dialog.findChild<QTabWidget*>("certificateTabs");
     ASSERT_NE(tabs, nullptr);
     ASSERT_EQ(tabs->count(), 3);
-    EXPECT_EQ(tabs->tabText(0), "Geral");
-    EXPECT_EQ(tabs->tabText(1), "Detalhes");
-    EXPECT_EQ(tabs->tabText(2), "Caminho de certificação");
 
     EXPECT_EQ(labelText(dialog, "issuedTo"), "FULANO DE TAL:12345678901");
     EXPECT_EQ(labelText(dialog, "issuedBy"), "AC Intermediaria de Teste v5");
@@ -103,7 +64,7 @@ TEST(CertificateDialogTest, GeneralTabNamesSubjectIssuerPeriodAndValidity)
 
 TEST(CertificateDialogTest, DetailsListEveryFieldAndTheBoxShowsTheSelectedOneInFull)
 {
-    const sig::Certificate certificate = verifiedSigner(icpSigner());
+    const sig::Certificate certificate = verifiedSigner(holder());
     CertificateDialog dialog(certificate);
     auto* list = dialog.findChild<QTreeWidget*>("detailsList");
     auto* value = dialog.findChild<QPlainTextEdit*>("detailValue");
@@ -139,7 +100,7 @@ TEST(CertificateDialogTest, DetailsListEveryFieldAndTheBoxShowsTheSelectedOneInF
 
 TEST(CertificateDialogTest, PathNestsRootAboveIntermediateAboveTheCertificate)
 {
-    CertificateDialog dialog(verifiedSigner(icpSigner()));
+    CertificateDialog dialog(verifiedSigner(holder()));
     auto* tree = dialog.findChild<QTreeWidget*>("pathTree");
     ASSERT_NE(tree, nullptr);
     ASSERT_EQ(tree->topLevelItemCount(), 1);
@@ -158,7 +119,7 @@ TEST(CertificateDialogTest, PathNestsRootAboveIntermediateAboveTheCertificate)
 
 TEST(CertificateDialogTest, StatusNamesTheProblemAndFollowsTheSelectedCertificate)
 {
-    CertificateDialog untrusted(verifiedSigner(icpSigner(), /*trustRoot=*/false));
+    CertificateDialog untrusted(verifiedSigner(holder(), /*trustRoot=*/false));
     for (const char* label : {"generalStatus", "pathStatus"}) {
         const QString text = labelText(untrusted, label);
         EXPECT_TRUE(text.startsWith("Este certificado não é válido:")) << text.toStdString();
@@ -166,7 +127,7 @@ TEST(CertificateDialogTest, StatusNamesTheProblemAndFollowsTheSelectedCertificat
     }
 
     const std::time_t now = std::time(nullptr);
-    CertificateDialog expired(verifiedSigner(icpSigner(now - 30 * 86400, now - 86400)));
+    CertificateDialog expired(verifiedSigner(holder(now - 30 * 86400, now - 86400)));
     EXPECT_TRUE(labelText(expired, "pathStatus").contains("expirou"));
     auto* tree = expired.findChild<QTreeWidget*>("pathTree");
     ASSERT_NE(tree, nullptr);
@@ -174,54 +135,69 @@ TEST(CertificateDialogTest, StatusNamesTheProblemAndFollowsTheSelectedCertificat
     EXPECT_EQ(labelText(expired, "pathStatus"), "Este certificado é válido.") << "the root is fine";
 }
 
-TEST(CertificateDialogTest, DisplayOpensTheDialogOnceInstalled)
+namespace {
+
+// Root first: whether each certificate of the path tab carries the mark.
+std::vector<bool> pathMarks(const CertificateDialog& dialog)
 {
-    selavia::app::installCertificateDialog();
+    std::vector<bool> marks;
+    const auto* tree = dialog.findChild<QTreeWidget*>("pathTree");
+    for (QTreeWidgetItem* item = tree != nullptr ? tree->topLevelItem(0) : nullptr; item != nullptr;
+         item = item->childCount() > 0 ? item->child(0) : nullptr)
+        marks.push_back(!item->icon(0).isNull());
+    return marks;
+}
+
+sig::Certificate revokedSigner()
+{
+    const fx::Cert revoked = holder();
+    fx::MessageSpec spec = icpMessage(revoked);
+    spec.crls = {fx::makeCrl(fx::icpBrasilHierarchy().intermediate, {revoked})};
+    sig::SignedData data(trustingIcp());
+    data.verify(bytes(fx::makeSignedMessage(spec)));
+    return data.signers()[0].certificate();
+}
+
+} // namespace
+
+TEST(CertificateDialogTest, ThePathMarksWhereTheTroubleIs)
+{
+    const std::time_t now = std::time(nullptr);
+    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder()))),
+              (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder(), /*trustRoot=*/false))),
+              (std::vector<bool>{true, false, false}))
+        << "an untrusted root, not what hangs under it";
+    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder(now - 30 * 86400, now - 86400)))),
+              (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(pathMarks(CertificateDialog(revokedSigner())),
+              (std::vector<bool>{false, false, true}));
+    // Expired under an untrusted root: both.
+    EXPECT_EQ(pathMarks(CertificateDialog(
+                  verifiedSigner(holder(now - 30 * 86400, now - 86400), /*trustRoot=*/false))),
+              (std::vector<bool>{true, false, true}));
+}
+
+TEST(CertificateDialogTest, TheDesktopShowsTheDialogModallyOverTheWindow)
+{
+    QWidget window;
+    window.show();
     QString shown;
+    QWidget* shownOver = nullptr;
     // exec() only returns once the dialog is closed, so close it from its own loop.
-    QTimer::singleShot(0, [&shown] {
+    QTimer::singleShot(0, [&shown, &shownOver] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (auto* dialog = qobject_cast<CertificateDialog*>(widget);
                 dialog && dialog->isVisible()) {
-                shown = dialog->findChild<QLabel*>("issuedTo")->text();
+                if (const auto* issuedTo = dialog->findChild<QLabel*>("issuedTo"))
+                    shown = issuedTo->text();
+                shownOver = dialog->parentWidget();
+                EXPECT_TRUE(dialog->isModal());
                 dialog->accept();
             }
         }
     });
-    sig::display(verifiedSigner(icpSigner()));
-    sig::setCertificateDisplayHandler(nullptr);
+    selavia::desktop::QtDesktop().showCertificate(&window, verifiedSigner(holder()));
     EXPECT_EQ(shown, "FULANO DE TAL:12345678901");
-}
-
-TEST(CertificateDetailsTest, PublicKeyAndSignatureAlgorithmFollowTheKeys)
-{
-    const sig::Certificate ec = verifiedSigner(icpSigner());
-    EXPECT_EQ(sig::publicKeyDescription(ec), "EC (P-256)");
-    EXPECT_EQ(fieldMap(sig::detailFields(ec, {}))["Chave pública"], "EC (P-256)");
-
-    const sig::Certificate rsa = verifiedSigner(icpSigner(0, 0, fx::KeyType::Rsa2048));
-    EXPECT_EQ(sig::publicKeyDescription(rsa), "RSA (2048 bits)");
-    EXPECT_EQ(fieldMap(sig::detailFields(rsa, {}))["Chave pública"], "RSA (2048 bits)");
-
-    const fx::Hierarchy& foreign = fx::foreignHierarchy(); // an EC issuer
-    const sig::Certificate underEc =
-        verifiedSigner(fx::issueEndEntity(foreign.intermediate, "Jane Roe", {}), true, foreign);
-    EXPECT_EQ(sig::signatureAlgorithmName(underEc), "ecdsa-with-SHA256");
-    EXPECT_EQ(sig::issuerSimpleName(underEc), "Foreign Test Intermediate CA");
-}
-
-TEST(CertificateDetailsTest, CaExtensionsAreMarkedCriticalAndGiveThePurposes)
-{
-    sig::Chain chain;
-    ASSERT_TRUE(chain.build(verifiedSigner(icpSigner())));
-    const sig::Certificate& intermediate = chain.certificates().item(1);
-    std::map<QString, QString> fields = fieldMap(sig::detailFields(
-        intermediate, [](const QDateTime& moment) { return moment.toString(Qt::ISODate); }));
-    EXPECT_EQ(fields["Restrições básicas (crítica)"], "CA:TRUE");
-    EXPECT_EQ(fields["Uso da chave (crítica)"], "Certificate Sign, CRL Sign");
-    EXPECT_EQ(fields["Válido a partir de"], intermediate.validFromDate().toString(Qt::ISODate));
-    EXPECT_EQ(fields.count("Identificador da chave do requerente"), 1u);
-    EXPECT_EQ(
-        sig::certificatePurposes(intermediate),
-        QStringList({"Emissão de certificados", "Emissão de listas de certificados revogados"}));
+    EXPECT_EQ(shownOver, &window);
 }

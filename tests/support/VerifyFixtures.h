@@ -1,10 +1,9 @@
 #pragma once
 
-// Messages, trust stores and tree look-ups shared by the verification tests.
+// Verified documents and tree look-ups shared by the tests of the core and
+// the command line tool.
 
-#include "platform/signature/SignedData.h"
-#include "tests/support/Printers.h"
-#include "tools/fixtures/FixtureBuilder.h"
+#include "tests/support/Fixtures.h"
 #include "verify/SignatureTree.h"
 #include "verify/VerifiedDocument.h"
 
@@ -20,40 +19,10 @@
 #include <string>
 #include <vector>
 
-namespace selavia::verify::testing {
+namespace selavia::testing {
 
-namespace fx = selavia::fixtures;
-namespace sig = selavia::signature;
-
-inline QByteArray bytes(const fx::Bytes& raw)
-{
-    return QByteArray::fromStdString(raw);
-}
-
-inline sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
-{
-    sig::TrustStore store = sig::TrustStore::empty();
-    for (const fx::Cert* root : roots)
-        store.addTrusted(bytes(root->der()));
-    return store;
-}
-
-inline sig::TrustStore trustingIcp()
-{
-    const fx::Hierarchy icp = fx::icpBrasilHierarchy();
-    return storeTrusting({&icp.root});
-}
-
-// An end entity of the ICP-like hierarchy with a personal ICP-Brasil entry.
-inline fx::Cert icpSigner(const std::string& commonName = "FULANO DE TAL:98765432100",
-                          const std::string& cpf = "12345678901", std::time_t notBefore = 0,
-                          std::time_t notAfter = 0)
-{
-    return fx::issueEndEntity(
-        fx::icpBrasilHierarchy().intermediate, commonName,
-        {fx::SanEntry::email("fulano@example.com.br"), fx::icpPersonal("01021980", cpf)}, notBefore,
-        notAfter);
-}
+using verify::TreeNode;
+using verify::VerifiedDocument;
 
 // An attribute the reader ignores, of `size` bytes of content.
 inline fx::AttributeSpec ignoredAttribute(std::size_t size)
@@ -92,7 +61,7 @@ inline VerifiedDocument verifiedDocument(const fx::MessageSpec& spec,
                                          const QString& path = QString())
 {
     VerifiedDocument document =
-        verifySignedBytes(path, bytes(fx::makeSignedMessage(spec)), std::move(store));
+        verify::verifySignedBytes(path, bytes(fx::makeSignedMessage(spec)), std::move(store));
     EXPECT_TRUE(document.verified())
         << (document.error ? document.error->caption.toStdString() : std::string());
     // The tests name signers by their place in the list they gave.
@@ -150,4 +119,4 @@ inline QStringList keysOf(const std::vector<TreeNode>& tree)
     return keys;
 }
 
-} // namespace selavia::verify::testing
+} // namespace selavia::testing

@@ -1,12 +1,12 @@
 #include "platform/signature/Revocation.h"
 
-#include "tests/verify/VerifyTestSupport.h"
+#include "tests/support/Fixtures.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace selavia::verify::testing;
+using namespace selavia::testing;
 
 constexpr std::time_t kDay = 86400;
 
@@ -37,13 +37,14 @@ sig::CertificateStatus statusWith(const fx::Cert& signer,
                                   std::vector<std::shared_ptr<X509_CRL>> crls,
                                   std::vector<fx::Cert> extra = {})
 {
-    fx::MessageSpec spec = messageFor({{.cert = signer}});
+    fx::MessageSpec spec = icpMessage(signer);
     spec.crls = std::move(crls);
     spec.extraCertificates.insert(spec.extraCertificates.end(), extra.begin(), extra.end());
     const NoCrlSignHierarchy& other = noCrlSignHierarchy();
     const fx::Hierarchy icp = fx::icpBrasilHierarchy();
-    VerifiedSigners verified = verifiedSigners(spec, storeTrusting({&icp.root, &other.root}));
-    return verified.signers()[0].certificate().isValid(sig::CertificateRole::Signer);
+    sig::SignedData data(storeTrusting({&icp.root, &other.root}));
+    data.verify(bytes(fx::makeSignedMessage(spec)));
+    return data.signers()[0].certificate().isValid(sig::CertificateRole::Signer);
 }
 
 // A certificate with the intermediate's name and a key of its own: what a
@@ -187,9 +188,9 @@ TEST(SigningPurposeTest, TheSignerCertificateMustBeMeantForSignatures)
 TEST(SigningPurposeTest, AnAuthorityCertificateSigningADocumentIsNotValid)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
-    fx::MessageSpec spec = messageFor({{.cert = icp.intermediate}});
-    VerifiedSigners verified = verifiedSigners(spec);
-    const sig::Certificate& certificate = verified.signers()[0].certificate();
+    sig::SignedData data(trustingIcp());
+    data.verify(bytes(fx::makeSignedMessage(icpMessage(icp.intermediate))));
+    const sig::Certificate& certificate = data.signers()[0].certificate();
     EXPECT_FALSE(certificate.isValid(sig::CertificateRole::Signer).result);
     // Judged as what it is, an authority, it is fine.
     EXPECT_TRUE(certificate.isValid().result);

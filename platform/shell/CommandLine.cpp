@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "platform/shell/CommandLine.h"
 
 namespace selavia::app {
 

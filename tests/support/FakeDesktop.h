@@ -22,6 +22,8 @@ public:
     std::optional<QString> saveAnswer; // nullopt: the user cancels
     std::optional<QString> openAnswer;
     std::vector<QUrl> opened;
+    bool openResult = true; // false: no program could be started
+    std::vector<selavia::signature::Certificate> certificatesShown;
     int beeps = 0;
     int ends = 0;
 
@@ -47,7 +49,15 @@ public:
         openRequests.push_back(request);
         return openAnswer;
     }
-    void open(const QUrl& target) override { opened.push_back(target); }
+    bool open(const QUrl& target) override
+    {
+        opened.push_back(target);
+        return openResult;
+    }
+    void showCertificate(QWidget*, const selavia::signature::Certificate& certificate) override
+    {
+        certificatesShown.push_back(certificate);
+    }
     void beep() override { ++beeps; }
     void endProgram() override { ++ends; }
 };

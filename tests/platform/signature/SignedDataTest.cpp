@@ -1,8 +1,7 @@
 #include "platform/signature/SignedData.h"
 
 #include "platform/signature/SignatureError.h"
-#include "tests/support/Printers.h"
-#include "tools/fixtures/FixtureBuilder.h"
+#include "tests/support/Fixtures.h"
 #include "tools/hostile/HostileInputs.h"
 
 #include <QCryptographicHash>
@@ -13,44 +12,22 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-namespace fx = selavia::fixtures;
-namespace sig = selavia::signature;
+using namespace selavia::testing;
 namespace code = selavia::signature::code;
 namespace hostile = selavia::hostile;
 
 namespace {
 
-QByteArray bytes(const fx::Bytes& raw)
+// The signer's message in another encoding.
+fx::MessageSpec encodedAs(fx::MessageSpec spec, fx::Encoding encoding)
 {
-    return QByteArray::fromStdString(raw);
-}
-
-sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
-{
-    sig::TrustStore store = sig::TrustStore::empty();
-    for (const fx::Cert* root : roots)
-        store.addTrusted(bytes(root->der()));
-    return store;
-}
-
-// A signer of the ICP-like hierarchy with its intermediate and root in the message.
-fx::MessageSpec icpMessage(const fx::Cert& signer, fx::Encoding encoding = fx::Encoding::Der)
-{
-    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
-    fx::MessageSpec spec;
-    spec.content = "%PDF-1.4 conteudo do contrato";
-    spec.signers.push_back({.cert = signer});
-    spec.extraCertificates = {icp.intermediate, icp.root};
     spec.encoding = encoding;
     return spec;
 }
 
-fx::Cert icpSigner(std::time_t notBefore = 0, std::time_t notAfter = 0)
+fx::Cert holder(std::time_t notBefore = 0, std::time_t notAfter = 0)
 {
-    return fx::issueEndEntity(
-        fx::icpBrasilHierarchy().intermediate, "FULANO DE TAL:12345678901",
-        {fx::SanEntry::email("fulano@example.com.br"), fx::icpPersonal("01021980", "12345678901")},
-        notBefore, notAfter);
+    return icpSigner("FULANO DE TAL:12345678901", "12345678901", notBefore, notAfter);
 }
 
 // The code of the SignatureError that `verify` raises, or 0.
@@ -134,14 +111,14 @@ TEST(SignatureErrorTest, CodesAreComparedAsSignedDecimalText)
 
 TEST(VerifyFailureTest, ContentChangedAfterSigningIsAHashMismatch)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     fx::Bytes message = fx::makeSignedMessage(spec);
     EXPECT_EQ(verifyCode(fx::tamperContent(message, spec.content)), code::kHashMismatch);
 }
 
 TEST(VerifyFailureTest, ChangedSignatureBytesAreABadSignature)
 {
-    fx::Bytes message = fx::makeSignedMessage(icpMessage(icpSigner()));
+    fx::Bytes message = fx::makeSignedMessage(icpMessage(holder()));
     EXPECT_EQ(verifyCode(fx::tamperSignature(message)), code::kBadSignature);
 
     fx::MessageSpec rsa = icpMessage(fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate,
@@ -151,7 +128,7 @@ TEST(VerifyFailureTest, ChangedSignatureBytesAreABadSignature)
 
 TEST(VerifyFailureTest, WithoutSignedAttributesAnyChangeIsABadSignature)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     spec.signers[0].signedAttributes = false;
     fx::Bytes message = fx::makeSignedMessage(spec);
     EXPECT_EQ(verifyCode(message), 0u);
@@ -161,7 +138,7 @@ TEST(VerifyFailureTest, WithoutSignedAttributesAnyChangeIsABadSignature)
 
 TEST(VerifyFailureTest, BytesThatAreNoSignedMessageAreRejectedAsSuch)
 {
-    fx::Bytes good = fx::makeSignedMessage(icpMessage(icpSigner()));
+    fx::Bytes good = fx::makeSignedMessage(icpMessage(holder()));
     const std::vector<std::pair<const char*, fx::Bytes>> cases = {
         {"empty", ""},
         {"random bytes", fx::Bytes("\x8a\x11\xf0\x93\x00\x42\x99\xee\x10\x07", 10)},
@@ -169,8 +146,8 @@ TEST(VerifyFailureTest, BytesThatAreNoSignedMessageAreRejectedAsSuch)
         {"plain text", "contrato de aluguel"},
         {"truncated", fx::truncate(good, good.size() / 2)},
         {"only the first byte", fx::truncate(good, 1)},
-        {"a certificate", icpSigner().der()},
-        {"PEM of another type", icpSigner().pem()},
+        {"a certificate", holder().der()},
+        {"PEM of another type", holder().pem()},
         {"Base64 of garbage", "QUJDREVGRw=="},
     };
     for (const auto& [name, input] : cases)
@@ -179,11 +156,11 @@ TEST(VerifyFailureTest, BytesThatAreNoSignedMessageAreRejectedAsSuch)
 
 TEST(VerifyFailureTest, DetachedSignatureAndMissingSignerCertificateHaveTheirOwnCodes)
 {
-    fx::MessageSpec detached = icpMessage(icpSigner());
+    fx::MessageSpec detached = icpMessage(holder());
     detached.detached = true;
     EXPECT_EQ(verifyCode(fx::makeSignedMessage(detached)), code::kDetachedContent);
 
-    fx::MessageSpec withoutCertificate = icpMessage(icpSigner());
+    fx::MessageSpec withoutCertificate = icpMessage(holder());
     withoutCertificate.signers[0].includeCertificate = false;
     EXPECT_EQ(verifyCode(fx::makeSignedMessage(withoutCertificate)),
               code::kSignerCertificateMissing);
@@ -193,7 +170,7 @@ TEST(VerifyFailureTest, ContentIsRefusedBeforeAndAfterAFailedVerify)
 {
     sig::SignedData data(sig::TrustStore::empty());
     EXPECT_THROW((void)data.contentSha256(), sig::SignatureError);
-    data.verify(bytes(fx::makeSignedMessage(icpMessage(icpSigner()))));
+    data.verify(bytes(fx::makeSignedMessage(icpMessage(holder()))));
     EXPECT_TRUE(data.isVerified());
     EXPECT_THROW(data.verify(QByteArray("nada")), sig::SignatureError);
     EXPECT_FALSE(data.isVerified());
@@ -210,9 +187,9 @@ TEST(InputFormTest, EveryAcceptedFormGivesTheSameContent)
         {fx::Encoding::Base64, sig::InputForm::Base64},
         {fx::Encoding::Base64Lines, sig::InputForm::Base64},
     };
-    fx::Cert signer = icpSigner();
+    fx::Cert signer = holder();
     for (const auto& [encoding, form] : forms) {
-        fx::MessageSpec spec = icpMessage(signer, encoding);
+        fx::MessageSpec spec = encodedAs(icpMessage(signer), encoding);
         Verified data = verified(fx::makeSignedMessage(spec));
         EXPECT_EQ(data.content, bytes(spec.content)) << static_cast<int>(encoding);
         EXPECT_EQ(data->inputForm(), form) << static_cast<int>(encoding);
@@ -222,7 +199,7 @@ TEST(InputFormTest, EveryAcceptedFormGivesTheSameContent)
 
 TEST(InputFormTest, BerIndefiniteLengthMessageStillDetectsTampering)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner(), fx::Encoding::BerIndefinite);
+    fx::MessageSpec spec = encodedAs(icpMessage(holder()), fx::Encoding::BerIndefinite);
     spec.content = std::string(100000, 'x') + "fim";
     fx::Bytes message = fx::makeSignedMessage(spec);
     EXPECT_EQ(verifyCode(message), 0u);
@@ -231,7 +208,7 @@ TEST(InputFormTest, BerIndefiniteLengthMessageStillDetectsTampering)
 
 TEST(SignerTest, SignersComeInMessageOrderWithTheirOwnCertificates)
 {
-    fx::Cert first = icpSigner();
+    fx::Cert first = holder();
     fx::Cert second = fx::issueEndEntity(fx::foreignHierarchy().intermediate, "Second Signer");
     fx::MessageSpec spec = icpMessage(first);
     spec.signers.push_back({.cert = second, .digest = fx::Digest::Sha512});
@@ -248,7 +225,7 @@ TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
         fx::TextEncoding::Utf16LeOctets, fx::TextEncoding::Utf8String, fx::TextEncoding::BmpString,
         fx::TextEncoding::Utf8Octets};
     for (fx::TextEncoding encoding : encodings) {
-        fx::MessageSpec spec = icpMessage(icpSigner());
+        fx::MessageSpec spec = icpMessage(holder());
         spec.signers[0].attributes = {fx::documentNameAttribute("contratação-2026.pdf", encoding)};
         Verified data = verified(fx::makeSignedMessage(spec));
         const auto& attributes = data->signers()[0].authenticatedAttributes();
@@ -261,7 +238,7 @@ TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
     }
     for (fx::TextEncoding ascii :
          {fx::TextEncoding::PrintableString, fx::TextEncoding::Ia5String}) {
-        fx::MessageSpec spec = icpMessage(icpSigner());
+        fx::MessageSpec spec = icpMessage(holder());
         spec.signers[0].attributes = {fx::documentDescriptionAttribute("CARIMBO LOCAL", ascii)};
         Verified data = verified(fx::makeSignedMessage(spec));
         bool found = false;
@@ -278,7 +255,7 @@ TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
 TEST(SignerTest, SigningTimeIsReadFromUtcTimeAndGeneralizedTime)
 {
     for (bool generalized : {false, true}) {
-        fx::MessageSpec spec = icpMessage(icpSigner());
+        fx::MessageSpec spec = icpMessage(holder());
         spec.signers[0].signingTime.reset();
         spec.signers[0].attributes = {
             fx::signingTimeAttribute(fx::utc(2026, 12, 6, 21, 5, 9), generalized)};
@@ -297,7 +274,7 @@ TEST(SignerTest, SigningTimeIsReadFromUtcTimeAndGeneralizedTime)
 
 TEST(SignerTest, ARepeatedAttributeIsListedEveryTimeInMessageOrder)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     // DER sorts the set by encoding: the shorter value comes first.
     spec.signers[0].attributes = {fx::documentNameAttribute("segundo-nome.pdf"),
                                   fx::documentNameAttribute("a.pdf")};
@@ -312,7 +289,7 @@ TEST(SignerTest, ARepeatedAttributeIsListedEveryTimeInMessageOrder)
 
 TEST(SignerTest, WithoutSigningTimeTheSignerHasNoSuchAttribute)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     spec.signers[0].signingTime.reset();
     spec.signers[0].attributes = {fx::documentNameAttribute("x.pdf")};
     Verified data = verified(fx::makeSignedMessage(spec));
@@ -323,7 +300,7 @@ TEST(SignerTest, WithoutSigningTimeTheSignerHasNoSuchAttribute)
 TEST(ChainTest, ChainRunsFromTheSignerTowardsTheRoot)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
-    fx::Cert signer = icpSigner();
+    fx::Cert signer = holder();
     Verified data = verified(fx::makeSignedMessage(icpMessage(signer)), storeTrusting({&icp.root}));
     const sig::Signer& first = data->signers()[0];
     const sig::CertificateCollection& attached = first.chain().certificates();
@@ -340,7 +317,7 @@ TEST(ChainTest, ChainRunsFromTheSignerTowardsTheRoot)
 TEST(ChainTest, AnUntrustedChainBuildsAsFarAsItCan)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     spec.extraCertificates = {icp.intermediate}; // the root is neither sent nor trusted
     Verified data = verified(fx::makeSignedMessage(spec));
     sig::Chain chain;
@@ -348,7 +325,7 @@ TEST(ChainTest, AnUntrustedChainBuildsAsFarAsItCan)
     ASSERT_EQ(chain.certificates().count(), 2);
     EXPECT_EQ(chain.certificates().item(1).der(), bytes(icp.intermediate.der()));
 
-    Verified withRoot = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
+    Verified withRoot = verified(fx::makeSignedMessage(icpMessage(holder())));
     sig::Chain untrusted;
     EXPECT_FALSE(untrusted.build(withRoot->signers()[0].certificate()));
     EXPECT_EQ(untrusted.certificates().count(), 3);
@@ -356,7 +333,7 @@ TEST(ChainTest, AnUntrustedChainBuildsAsFarAsItCan)
 
 TEST(FindTest, SubjectNameSearchIgnoresCaseAndMatchesSuffixedNames)
 {
-    Verified data = verified(fx::makeSignedMessage(icpMessage(icpSigner())));
+    Verified data = verified(fx::makeSignedMessage(icpMessage(holder())));
     const sig::CertificateCollection& chain = data->signers()[0].chain().certificates();
     auto found = chain.find(sig::FindType::SubjectName,
                             QStringLiteral("autoridade certificadora RAIZ brasileira"), false);
@@ -380,18 +357,17 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
                                  trustRoot ? storeTrusting({&icp.root}) : sig::TrustStore::empty());
         return data->signers()[0].certificate().isValid();
     };
-    EXPECT_TRUE(validity(icpMessage(icpSigner()), true).result);
+    EXPECT_TRUE(validity(icpMessage(holder()), true).result);
 
-    sig::CertificateStatus untrusted = validity(icpMessage(icpSigner()), false);
+    sig::CertificateStatus untrusted = validity(icpMessage(holder()), false);
     EXPECT_FALSE(untrusted.result);
     EXPECT_FALSE(untrusted.problems.isEmpty());
 
-    EXPECT_FALSE(validity(icpMessage(icpSigner(now - 30 * day, now - day)), true).result)
-        << "expired";
-    EXPECT_FALSE(validity(icpMessage(icpSigner(now + day, now + 30 * day)), true).result)
+    EXPECT_FALSE(validity(icpMessage(holder(now - 30 * day, now - day)), true).result) << "expired";
+    EXPECT_FALSE(validity(icpMessage(holder(now + day, now + 30 * day)), true).result)
         << "not yet valid";
 
-    fx::Cert revoked = icpSigner();
+    fx::Cert revoked = holder();
     fx::MessageSpec withCrl = icpMessage(revoked);
     withCrl.crls = {fx::makeCrl(icp.intermediate, {revoked})};
     sig::CertificateStatus status = validity(withCrl, true);
@@ -399,8 +375,8 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     EXPECT_TRUE(status.problems.join(' ').contains("revogado"))
         << status.problems.join(' ').toStdString();
 
-    fx::MessageSpec otherRevoked = icpMessage(icpSigner());
-    otherRevoked.crls = {fx::makeCrl(icp.intermediate, {icpSigner()})};
+    fx::MessageSpec otherRevoked = icpMessage(holder());
+    otherRevoked.crls = {fx::makeCrl(icp.intermediate, {holder()})};
     EXPECT_TRUE(validity(otherRevoked, true).result) << "a CRL that does not list it";
 }
 
@@ -469,7 +445,7 @@ TEST(CertificateTest, EmailComesFromTheAlternativeNameThenTheSubject)
 
 TEST(CertificateTest, SubjectAlternativeNameIsExtensionTwelveWithItsDerInBase64)
 {
-    fx::Cert signer = icpSigner();
+    fx::Cert signer = holder();
     Verified data = verified(fx::makeSignedMessage(icpMessage(signer)));
     int alternativeNames = 0;
     for (const sig::Extension& extension : data->signers()[0].certificate().extensions()) {
@@ -537,14 +513,14 @@ private:
 
 TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
 {
-    fx::Cert signer = icpSigner();
+    fx::Cert signer = holder();
     const std::vector<std::pair<fx::Encoding, bool>> forms = {{fx::Encoding::Der, true},
                                                               {fx::Encoding::BerIndefinite, true},
                                                               {fx::Encoding::PemCms, false},
                                                               {fx::Encoding::Base64Lines, false}};
     const qint64 kContent = 3 * 1024 * 1024;
     for (const auto& [encoding, streamed] : forms) {
-        fx::MessageSpec spec = icpMessage(signer, encoding);
+        fx::MessageSpec spec = encodedAs(icpMessage(signer), encoding);
         spec.content = std::string(kContent, 'z');
         const fx::Bytes message = fx::makeSignedMessage(spec);
         // What follows a binary message in the file is nobody's business.
@@ -567,7 +543,7 @@ TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
     }
 
     const fx::Bytes nested = hostile::withWrappedPieces(fx::makeSignedMessage([&] {
-        fx::MessageSpec spec = icpMessage(signer, fx::Encoding::BerIndefinite);
+        fx::MessageSpec spec = encodedAs(icpMessage(signer), fx::Encoding::BerIndefinite);
         spec.content = std::string(kContent, 'n');
         return spec;
     }()));
@@ -581,7 +557,7 @@ TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
 
 TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     spec.content = std::string(5 * 1024 * 1024 + 17, 'p');
     MessageFile file(fx::makeSignedMessage(spec));
     const qint64 total = static_cast<qint64>(spec.content.size());
@@ -613,7 +589,7 @@ TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
 TEST(StreamingTest, Sha256OfTheContentIsRightWhateverTheSignersDigest)
 {
     for (fx::Digest digest : {fx::Digest::Sha1, fx::Digest::Sha256, fx::Digest::Sha512}) {
-        fx::MessageSpec spec = icpMessage(icpSigner());
+        fx::MessageSpec spec = icpMessage(holder());
         spec.signers[0].digest = digest;
         spec.content = std::string(2 * 1024 * 1024 + 3, 's');
         Verified data = verified(fx::makeSignedMessage(spec));
@@ -624,7 +600,7 @@ TEST(StreamingTest, Sha256OfTheContentIsRightWhateverTheSignersDigest)
 
 TEST(StreamingTest, DamagedFramesGiveTheSameVerdictAsTheWholeMessage)
 {
-    fx::MessageSpec spec = icpMessage(icpSigner());
+    fx::MessageSpec spec = icpMessage(holder());
     spec.content = std::string(70000, 'd');
     const fx::Bytes message = fx::makeSignedMessage(spec);
     // Cut at every region: before, inside and after the content.

@@ -1,0 +1,111 @@
+#pragma once
+
+// Signed messages, trust stores and scratch files shared by the tests of
+// every folder. Everything is made at test time by the fixture builder.
+
+#include "platform/signature/SignedData.h"
+#include "tests/support/Printers.h"
+#include "tools/fixtures/FixtureBuilder.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <string>
+
+namespace selavia::testing {
+
+namespace fx = selavia::fixtures;
+namespace sig = selavia::signature;
+
+inline QByteArray bytes(const fx::Bytes& raw)
+{
+    return QByteArray::fromStdString(raw);
+}
+
+inline sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
+{
+    sig::TrustStore store = sig::TrustStore::empty();
+    for (const fx::Cert* root : roots)
+        store.addTrusted(bytes(root->der()));
+    return store;
+}
+
+inline sig::TrustStore trustingIcp()
+{
+    const fx::Hierarchy icp = fx::icpBrasilHierarchy();
+    return storeTrusting({&icp.root});
+}
+
+// An end entity of the ICP-like hierarchy with an e-mail and a personal
+// ICP-Brasil entry.
+inline fx::Cert icpSigner(const std::string& commonName = "FULANO DE TAL:98765432100",
+                          const std::string& cpf = "12345678901", std::time_t notBefore = 0,
+                          std::time_t notAfter = 0, fx::KeyType keyType = fx::KeyType::EcP256,
+                          const std::string& email = "fulano@example.com.br")
+{
+    return fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, commonName,
+                              {fx::SanEntry::email(email), fx::icpPersonal("01021980", cpf)},
+                              notBefore, notAfter, keyType);
+}
+
+// One signer of the ICP-like hierarchy, its intermediate and root in the
+// message; `documentName` empty gives no name attribute.
+inline fx::MessageSpec icpMessage(const fx::Cert& signer, const std::string& documentName = {},
+                                  const fx::Bytes& content = "%PDF-1.4 conteudo do contrato")
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    fx::MessageSpec spec;
+    spec.content = content;
+    fx::SignerSpec signerSpec{.cert = signer};
+    if (!documentName.empty())
+        signerSpec.attributes = {fx::documentNameAttribute(documentName)};
+    spec.signers = {signerSpec};
+    spec.extraCertificates = {icp.intermediate, icp.root};
+    return spec;
+}
+
+// The signer's certificate as the windows get it: out of a verified message
+// that carries the signer's intermediate and root.
+inline sig::Certificate verifiedSigner(const fx::Cert& signer, bool trustRoot = true,
+                                       const fx::Hierarchy& hierarchy = fx::icpBrasilHierarchy())
+{
+    fx::MessageSpec spec;
+    spec.signers.push_back({.cert = signer});
+    spec.extraCertificates = {hierarchy.intermediate, hierarchy.root};
+    sig::SignedData data(trustRoot ? storeTrusting({&hierarchy.root}) : sig::TrustStore::empty());
+    data.verify(bytes(fx::makeSignedMessage(spec)));
+    return data.signers()[0].certificate();
+}
+
+// A folder of the test's own, removed with it.
+class ScratchFolder {
+public:
+    ScratchFolder() { EXPECT_TRUE(dir_.isValid()); }
+
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+    // Writes `content` under `name` and gives its path.
+    QString write(const QString& name, const fx::Bytes& content) const
+    {
+        const QString target = dir_.filePath(name);
+        fx::writeFile(QFile::encodeName(target).toStdString(), content);
+        return target;
+    }
+
+    // The whole file, or nothing when it cannot be read.
+    static QByteArray read(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+} // namespace selavia::testing
