@@ -28,6 +28,17 @@ inline constexpr int kMaxSignedAttributes = 64;
 // The encoded size of one signed attribute value. Names, descriptions and
 // times take a few hundred bytes.
 inline constexpr long kMaxAttributeValueBytes = 1L << 20;
+// The CAdES pieces of one signer. A token costs a signature and a chain
+// check, a counter-signature a signature; real signers carry one or two.
+inline constexpr int kMaxTimeStampTokens = 8;
+inline constexpr int kMaxCounterSignatures = 16;
+// Unsigned attributes of one signer that are looked at.
+inline constexpr int kMaxUnsignedAttributes = 64;
+// One token or counter-signature, certificates included; real ones take a
+// few kilobytes.
+inline constexpr long kMaxCadesValueBytes = 1L << 20;
+// Certificates one token may carry, each a candidate for the TSA's chain.
+inline constexpr int kMaxTokenCertificates = 64;
 } // namespace limits
 
 // Throws SignatureError(code::kLimitExceeded) when the parsed message goes
