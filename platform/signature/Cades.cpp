@@ -21,60 +21,41 @@ SigningCertificateCheck signerBinding(CMS_SignerInfo* info, X509* signer)
     return check;
 }
 
-// Reads the values of one unsigned attribute as tokens or counter-signatures.
-class UnsignedReader {
-public:
-    UnsignedReader(CadesInfo& cades, QByteArrayView signatureValue, const CadesContext& context)
-        : cades_(cades), signatureValue_(signatureValue), context_(context)
-    {
-    }
-
-    void read(const QString& oid, X509_ATTRIBUTE* attribute)
-    {
-        if (oid != kTimeStampTokenOid && oid != kCounterSignatureOid)
-            return;
-        for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
-            const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, v);
-            if (oid == kTimeStampTokenOid)
-                addToken(value);
-            else
-                addCounterSignature(value);
-        }
-    }
-
-private:
-    void addToken(const ASN1_TYPE* token)
-    {
-        if (static_cast<int>(cades_.timeStamps.size()) >= limits::kMaxTimeStampTokens) {
-            note(QStringLiteral("só os %1 primeiros carimbos do tempo foram verificados")
-                     .arg(limits::kMaxTimeStampTokens));
+// Verifies each value of `attribute` with `verify` into `results`, up to
+// `limit` in all; past it, `unchecked` goes to the signer's problems once.
+template <typename Result, typename Verify>
+void verifyValues(X509_ATTRIBUTE* attribute, std::vector<Result>& results, int limit,
+                  const QString& unchecked, QStringList& problems, Verify verify)
+{
+    for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
+        if (static_cast<int>(results.size()) >= limit) {
+            problems << unchecked;
             return;
         }
-        cades_.timeStamps.push_back(
-            verifyTimeStampToken(asn1::der(token), signatureValue_, context_));
+        results.push_back(verify(asn1::der(X509_ATTRIBUTE_get0_type(attribute, v))));
     }
+}
 
-    void addCounterSignature(const ASN1_TYPE* signerInfo)
-    {
-        if (static_cast<int>(cades_.counterSignatures.size()) >= limits::kMaxCounterSignatures) {
-            note(QStringLiteral("só as %1 primeiras contra-assinaturas foram verificadas")
-                     .arg(limits::kMaxCounterSignatures));
-            return;
-        }
-        cades_.counterSignatures.push_back(
-            verifyCounterSignature(asn1::der(signerInfo), signatureValue_, context_));
+// Tokens and counter-signatures among the values of one unsigned attribute.
+void readUnsigned(CadesInfo& cades, const QString& oid, X509_ATTRIBUTE* attribute,
+                  QByteArrayView signatureValue, const CadesContext& context)
+{
+    if (oid == kTimeStampTokenOid) {
+        verifyValues(attribute, cades.timeStamps, limits::kMaxTimeStampTokens,
+                     QStringLiteral("só os %1 primeiros carimbos do tempo foram verificados")
+                         .arg(limits::kMaxTimeStampTokens),
+                     cades.problems, [&](const QByteArray& token) {
+                         return verifyTimeStampToken(token, signatureValue, context);
+                     });
+    } else if (oid == kCounterSignatureOid) {
+        verifyValues(attribute, cades.counterSignatures, limits::kMaxCounterSignatures,
+                     QStringLiteral("só as %1 primeiras contra-assinaturas foram verificadas")
+                         .arg(limits::kMaxCounterSignatures),
+                     cades.problems, [&](const QByteArray& signerInfo) {
+                         return verifyCounterSignature(signerInfo, signatureValue, context);
+                     });
     }
-
-    void note(const QString& problem)
-    {
-        if (!cades_.problems.contains(problem))
-            cades_.problems << problem;
-    }
-
-    CadesInfo& cades_;
-    QByteArrayView signatureValue_;
-    const CadesContext& context_;
-};
+}
 
 } // namespace
 
@@ -96,7 +77,7 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
     CadesInfo cades;
     cades.signingCertificate = signerBinding(info, signer);
     cades.policy = readSignaturePolicy(info);
-    UnsignedReader reader(cades, asn1::bytes(CMS_SignerInfo_get0_signature(info)), context);
+    const QByteArrayView signatureValue = asn1::bytes(CMS_SignerInfo_get0_signature(info));
     const int count = CMS_unsigned_get_attr_count(info);
     for (int i = 0; i < count; ++i) {
         if (i == limits::kMaxUnsignedAttributes) {
@@ -108,8 +89,9 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
         X509_ATTRIBUTE* attribute = CMS_unsigned_get_attr(info, i);
         const QString oid = asn1::oidText(X509_ATTRIBUTE_get0_object(attribute));
         cades.unsignedAttributeOids << oid;
-        reader.read(oid, attribute);
+        readUnsigned(cades, oid, attribute, signatureValue, context);
     }
+    cades.problems.removeDuplicates();
     ERR_clear_error();
     return cades;
 }

@@ -5,6 +5,7 @@
 #include "platform/signature/Limits.h"
 #include "platform/signature/SignedData.h"
 #include "tests/support/Printers.h"
+#include "tests/support/SignatureTestSupport.h"
 #include "tools/fixtures/CadesFixtures.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
@@ -19,18 +20,8 @@ namespace {
 constexpr std::time_t kDay = 24 * 3600;
 constexpr std::time_t kYear = 365 * kDay;
 
-QByteArray bytes(const fx::Bytes& raw)
-{
-    return QByteArray::fromStdString(raw);
-}
-
-sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
-{
-    sig::TrustStore store = sig::TrustStore::empty();
-    for (const fx::Cert* root : roots)
-        store.addTrusted(bytes(root->der()));
-    return store;
-}
+using selavia::testing::bytes;
+using selavia::testing::storeTrusting;
 
 const fx::Hierarchy& icp()
 {

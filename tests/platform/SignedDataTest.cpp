@@ -2,6 +2,7 @@
 
 #include "platform/signature/SignatureError.h"
 #include "tests/support/Printers.h"
+#include "tests/support/SignatureTestSupport.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <QCryptographicHash>
@@ -16,18 +17,8 @@ namespace code = selavia::signature::code;
 
 namespace {
 
-QByteArray bytes(const fx::Bytes& raw)
-{
-    return QByteArray::fromStdString(raw);
-}
-
-sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
-{
-    sig::TrustStore store = sig::TrustStore::empty();
-    for (const fx::Cert* root : roots)
-        store.addTrusted(bytes(root->der()));
-    return store;
-}
+using selavia::testing::bytes;
+using selavia::testing::storeTrusting;
 
 // A signer of the ICP-like hierarchy with its intermediate and root in the message.
 fx::MessageSpec icpMessage(const fx::Cert& signer, fx::Encoding encoding = fx::Encoding::Der)

@@ -4,6 +4,7 @@
 
 #include "platform/signature/SignedData.h"
 #include "tests/support/Printers.h"
+#include "tests/support/SignatureTestSupport.h"
 #include "tools/fixtures/FixtureBuilder.h"
 #include "verify/SignatureTree.h"
 #include "verify/VerifiedDocument.h"
@@ -25,18 +26,8 @@ namespace selavia::verify::testing {
 namespace fx = selavia::fixtures;
 namespace sig = selavia::signature;
 
-inline QByteArray bytes(const fx::Bytes& raw)
-{
-    return QByteArray::fromStdString(raw);
-}
-
-inline sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)
-{
-    sig::TrustStore store = sig::TrustStore::empty();
-    for (const fx::Cert* root : roots)
-        store.addTrusted(bytes(root->der()));
-    return store;
-}
+using selavia::testing::bytes;
+using selavia::testing::storeTrusting;
 
 inline sig::TrustStore trustingIcp()
 {
