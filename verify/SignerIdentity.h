@@ -17,6 +17,11 @@ QByteArray KeepPrintable(QByteArrayView bytes);
 // Holder name, ":" and the CPF text (masked "@@@.@@@.@@@-@@" when exactly
 // eleven characters). nullopt when the certificate has no subject
 // alternative name with an ICP-Brasil entry, or any step fails.
+// The CPF is read at fixed places after the first ICP-Brasil entry. When
+// that entry is not the personal data (2.16.76.1.3.1), the same places are
+// read inside the personal-data entry, else inside the responsible
+// person's (2.16.76.1.3.4), and the CPF text is empty unless it is eleven
+// digits.
 std::optional<QString> GetSignerIdentity(const signature::Certificate& certificate);
 
 // The same over the raw pieces, for tests and fuzzing: the subject simple

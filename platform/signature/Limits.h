@@ -37,6 +37,17 @@ inline constexpr long long kMaxContentPieces = 1LL << 22;
 // A message whose layout cannot be cut around its content (PEM, Base64) is
 // read whole: up to this size.
 inline constexpr long long kMaxWholeMessageBytes = 256LL << 20;
+// The CAdES pieces of one signer. A token costs a signature and a chain
+// check, a counter-signature a signature; real signers carry one or two.
+inline constexpr int kMaxTimeStampTokens = 8;
+inline constexpr int kMaxCounterSignatures = 16;
+// Unsigned attributes of one signer that are looked at.
+inline constexpr int kMaxUnsignedAttributes = 64;
+// One token or counter-signature, certificates included; real ones take a
+// few kilobytes.
+inline constexpr long kMaxCadesValueBytes = 1L << 20;
+// Certificates one token may carry, each a candidate for the TSA's chain.
+inline constexpr int kMaxTokenCertificates = 64;
 } // namespace limits
 
 // Throws SignatureError(code::kLimitExceeded) when the parsed message goes

@@ -9,6 +9,7 @@
 #include <openssl/bn.h>
 #include <openssl/cms.h>
 #include <openssl/evp.h>
+#include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -45,6 +46,15 @@ inline void freeCrlStack(STACK_OF(X509_CRL) * stack) noexcept
 }
 using UniqueX509Stack = std::unique_ptr<STACK_OF(X509), Deleter<freeX509Stack>>;
 using UniqueCrlStack = std::unique_ptr<STACK_OF(X509_CRL), Deleter<freeCrlStack>>;
+
+// The CAdES readers.
+inline void freeAsn1Sequence(ASN1_SEQUENCE_ANY* sequence) noexcept
+{
+    sk_ASN1_TYPE_pop_free(sequence, ASN1_TYPE_free);
+}
+using UniqueAsn1Sequence = std::unique_ptr<ASN1_SEQUENCE_ANY, Deleter<freeAsn1Sequence>>;
+using UniqueX509Algor = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
+using UniqueTstInfo = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO_free>>;
 
 // Turns a borrowed pointer into an owned one.
 inline UniqueX509 upRef(X509* certificate)

@@ -395,8 +395,10 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
 }
 
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
-                                const std::shared_ptr<const ValidationContext>& context)
+                                const std::shared_ptr<const ValidationContext>& context,
+                                const TrustStore& trustStore)
 {
+    const CadesContext cades = detail::cadesContextOf(cms, trustStore, context);
     std::vector<Signer> signers;
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
@@ -409,7 +411,9 @@ std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
             // A chain that cannot be built stays empty; judging it is the
             // caller's matter.
         }
-        signers.emplace_back(std::move(certificate), readAttributes(info), std::move(chain));
+        CadesInfo cadesInfo = detail::readCades(info, certificate.handle(), cades);
+        signers.emplace_back(std::move(certificate), readAttributes(info), std::move(chain),
+                             std::move(cadesInfo));
     }
     return signers;
 }
@@ -435,7 +439,8 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore, const 
     attachSignerCertificates(state.cms.get());
     verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
-    state.signers = makeSigners(state.cms.get(), makeContext(state.cms.get(), trustStore));
+    state.signers =
+        makeSigners(state.cms.get(), makeContext(state.cms.get(), trustStore), trustStore);
     ERR_clear_error();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Cades.h"
 #include "Chain.h"
 #include "TrustStore.h"
 
@@ -32,9 +33,10 @@ struct Attribute {
 
 class Signer {
 public:
-    Signer(Certificate certificate, std::vector<Attribute> attributes, Chain chain)
+    Signer(Certificate certificate, std::vector<Attribute> attributes, Chain chain,
+           CadesInfo cades = {})
         : certificate_(std::move(certificate)), attributes_(std::move(attributes)),
-          chain_(std::move(chain))
+          chain_(std::move(chain)), cades_(std::move(cades))
     {
     }
 
@@ -43,11 +45,14 @@ public:
     const std::vector<Attribute>& authenticatedAttributes() const { return attributes_; }
     // The chain as Verify attached it.
     const Chain& chain() const { return chain_; }
+    // Time-stamps, signing-certificate binding, policy, counter-signatures.
+    const CadesInfo& cades() const { return cades_; }
 
 private:
     Certificate certificate_;
     std::vector<Attribute> attributes_;
     Chain chain_;
+    CadesInfo cades_;
 };
 
 namespace detail {

@@ -178,3 +178,42 @@ TEST(SignerEntryIdentityTest, WithoutIdentityTheSignerIsShownByItsNameUpToTheCol
     EXPECT_EQ(second.holderName, "FULANO DE TAL");
     EXPECT_EQ(second.identity, "123.456.789-01");
 }
+
+TEST(GetSignerIdentityTest, TheCpfComesFromThePersonalEntryWhereverItStands)
+{
+    // An e-CPF of the judiciary: CEI, a UPN and the voter id come first.
+    const fx::SanEntry upn =
+        fx::SanEntry::otherName("1.3.6.1.4.1.311.20.2.3", "fulano@tjsp.jus.br");
+    fx::Cert judiciary = certificateWith(
+        "FULANO DE TAL:12345678901", {fx::icpCei("001234567890"), upn, fx::icpVoterId("0123456789"),
+                                      fx::icpPersonal("01021980", "12345678901")});
+    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(judiciary)), "FULANO DE TAL:123.456.789-01");
+
+    // A company's certificate: the responsible person's entry.
+    fx::Cert company = certificateWith(
+        "EMPRESA LTDA:12345678000199",
+        {fx::SanEntry::otherName("2.16.76.1.3.2", "BELTRANO DA SILVA"),
+         fx::SanEntry::otherName("2.16.76.1.3.4", fx::icpPersonalData("31121975", "10987654321")),
+         fx::SanEntry::otherName("2.16.76.1.3.3", "12345678000199")});
+    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(company)), "EMPRESA LTDA:109.876.543-21");
+}
+
+TEST(GetSignerIdentityTest, ReadFromAnotherEntryOnlyElevenDigitsShow)
+{
+    // No personal or responsible entry: nothing rather than other fields.
+    fx::Cert onlyOthers =
+        certificateWith("SEM DADOS", {fx::icpCei("001234567890"), fx::icpVoterId("0123456789")});
+    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(onlyOthers)), "SEM DADOS:");
+    // A personal entry whose CPF places hold no digits.
+    fx::Cert letters = certificateWith(
+        "LETRAS",
+        {fx::icpCei("001234567890"),
+         fx::SanEntry::otherName("2.16.76.1.3.1", fx::icpPersonalData("01021980", "ABCDEFGHIJK"))});
+    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(letters)), "LETRAS:");
+    // When the personal entry is first, today's reading stands, letters and all.
+    fx::Cert first = certificateWith(
+        "PRIMEIRO",
+        {fx::SanEntry::otherName("2.16.76.1.3.1", fx::icpPersonalData("01021980", "ABCDEFGHIJK")),
+         fx::icpCei("001234567890")});
+    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(first)), "PRIMEIRO:ABC.DEF.GHI-JK");
+}

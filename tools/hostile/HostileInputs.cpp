@@ -58,89 +58,9 @@ Bytes plainMessage()
 
 // --- DER surgery -------------------------------------------------------------
 
-Element readElement(const Bytes& der, std::size_t pos)
-{
-    Element element;
-    element.start = pos;
-    if (pos + 2 > der.size())
-        fail("DER header past the end");
-    std::size_t p = pos + 1;
-    const auto first = static_cast<unsigned char>(der[p++]);
-    if (first < 0x80) {
-        element.length = first;
-    } else {
-        const std::size_t count = first & 0x7F;
-        if (count == 0 || count > 4 || p + count > der.size())
-            fail("DER length (definite, at most four bytes)");
-        for (std::size_t k = 0; k < count; ++k)
-            element.length = (element.length << 8) | static_cast<unsigned char>(der[p++]);
-    }
-    element.header = p - pos;
-    if (element.end() > der.size())
-        fail("DER element past the end");
-    return element;
-}
-
-Bytes encodeLength(std::size_t length)
-{
-    if (length < 0x80)
-        return Bytes(1, static_cast<char>(length));
-    Bytes digits;
-    for (; length > 0; length >>= 8)
-        digits.insert(digits.begin(), static_cast<char>(length & 0xFF));
-    return static_cast<char>(0x80 | digits.size()) + digits;
-}
-
-Bytes encodeElement(unsigned char tag, const Bytes& content)
-{
-    return static_cast<char>(tag) + encodeLength(content.size()) + content;
-}
-
-std::vector<Bytes> childrenOf(const Bytes& der, std::size_t pos)
-{
-    const Element parent = readElement(der, pos);
-    std::vector<Bytes> children;
-    for (std::size_t at = parent.start + parent.header; at < parent.end();) {
-        const Element child = readElement(der, at);
-        children.push_back(der.substr(child.start, child.header + child.length));
-        at = child.end();
-    }
-    return children;
-}
-
-namespace {
-
-// ContentInfo → its content type and the SignedData fields (version,
-// digestAlgorithms, encapContentInfo, [0] certificates, [1] crls, signerInfos).
-struct SignedDataParts {
-    Bytes contentType;
-    std::vector<Bytes> fields;
-};
-
-SignedDataParts splitSignedData(const Bytes& message)
-{
-    const std::vector<Bytes> contentInfo = childrenOf(message);
-    if (contentInfo.size() != 2)
-        fail("ContentInfo layout");
-    const std::vector<Bytes> explicitContent = childrenOf(contentInfo[1]);
-    if (explicitContent.size() != 1)
-        fail("ContentInfo [0] layout");
-    SignedDataParts parts{contentInfo[0], childrenOf(explicitContent[0])};
-    if (parts.fields.size() < 4)
-        fail("SignedData layout");
-    return parts;
-}
-
-Bytes joinSignedData(const SignedDataParts& parts)
-{
-    Bytes signedData;
-    for (const Bytes& field : parts.fields)
-        signedData += field;
-    return encodeElement(0x30,
-                         parts.contentType + encodeElement(0xA0, encodeElement(0x30, signedData)));
-}
-
-} // namespace
+using fixtures::detail::joinSignedData;
+using fixtures::detail::SignedDataParts;
+using fixtures::detail::splitSignedData;
 
 Bytes withSignerCopies(const Bytes& message, int count)
 {

@@ -7,6 +7,7 @@
 // would write such a thing. Shared by the hostile-file tool and the tests.
 
 #include "tools/fixtures/FixtureBuilder.h"
+#include "tools/fixtures/FixtureDetail.h"
 
 #include <cstddef>
 #include <functional>
@@ -19,19 +20,12 @@ using fixtures::Bytes;
 
 // --- DER surgery -------------------------------------------------------------
 
-// An element of a DER buffer: where it starts, its header and content lengths.
-struct Element {
-    std::size_t start = 0;
-    std::size_t header = 0;
-    std::size_t length = 0;
-    std::size_t end() const { return start + header + length; }
-};
-// Definite lengths only; aborts on anything else (test set-up broken).
-Element readElement(const Bytes& der, std::size_t pos);
-Bytes encodeLength(std::size_t length);
-Bytes encodeElement(unsigned char tag, const Bytes& content);
-// The encodings of the elements directly inside the element at `pos`.
-std::vector<Bytes> childrenOf(const Bytes& der, std::size_t pos = 0);
+// The fixture builder's: definite lengths only, aborting on anything else.
+using fixtures::detail::childrenOf;
+using fixtures::detail::Element;
+using fixtures::detail::encodeElement;
+using fixtures::detail::encodeLength;
+using fixtures::detail::readElement;
 
 // A DER message with its certificates field replaced by `certificates`, in
 // this order (the signatures do not cover it).

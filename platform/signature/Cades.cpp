@@ -1,0 +1,99 @@
+#include "Cades.h"
+
+#include "Asn1Items.h"
+#include "Limits.h"
+#include "OpenSslHandles.h"
+
+#include <openssl/err.h>
+
+namespace selavia::signature::detail {
+namespace {
+
+const QString kTimeStampTokenOid = QStringLiteral("1.2.840.113549.1.9.16.2.14");
+const QString kCounterSignatureOid = QStringLiteral("1.2.840.113549.1.9.6");
+
+SigningCertificateCheck signerBinding(CMS_SignerInfo* info, X509* signer)
+{
+    SigningCertificateCheck check = essBinding(info, signer);
+    if (check.binding == CertificateBinding::Mismatch)
+        check.problems.prepend(
+            QStringLiteral("o certificado do signatário não é o indicado na assinatura"));
+    return check;
+}
+
+// Verifies each value of `attribute` with `verify` into `results`, up to
+// `limit` in all; past it, `unchecked` goes to the signer's problems once.
+template <typename Result, typename Verify>
+void verifyValues(X509_ATTRIBUTE* attribute, std::vector<Result>& results, int limit,
+                  const QString& unchecked, QStringList& problems, Verify verify)
+{
+    for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
+        if (static_cast<int>(results.size()) >= limit) {
+            problems << unchecked;
+            return;
+        }
+        results.push_back(verify(asn1::der(X509_ATTRIBUTE_get0_type(attribute, v))));
+    }
+}
+
+// Tokens and counter-signatures among the values of one unsigned attribute.
+void readUnsigned(CadesInfo& cades, const QString& oid, X509_ATTRIBUTE* attribute,
+                  QByteArrayView signatureValue, const CadesContext& context)
+{
+    if (oid == kTimeStampTokenOid) {
+        verifyValues(attribute, cades.timeStamps, limits::kMaxTimeStampTokens,
+                     QStringLiteral("só os %1 primeiros carimbos do tempo foram verificados")
+                         .arg(limits::kMaxTimeStampTokens),
+                     cades.problems, [&](const QByteArray& token) {
+                         return verifyTimeStampToken(token, signatureValue, context);
+                     });
+    } else if (oid == kCounterSignatureOid) {
+        verifyValues(attribute, cades.counterSignatures, limits::kMaxCounterSignatures,
+                     QStringLiteral("só as %1 primeiras contra-assinaturas foram verificadas")
+                         .arg(limits::kMaxCounterSignatures),
+                     cades.problems, [&](const QByteArray& signerInfo) {
+                         return verifyCounterSignature(signerInfo, signatureValue, context);
+                     });
+    }
+}
+
+} // namespace
+
+CadesContext cadesContextOf(CMS_ContentInfo* cms, TrustStore trustStore,
+                            std::shared_ptr<const ValidationContext> validation)
+{
+    CadesContext context;
+    context.trustStore = std::move(trustStore);
+    ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
+    for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i)
+        context.messageCertificates.emplace_back(sk_X509_value(certificates.get(), i), validation);
+    context.validation = std::move(validation);
+    ERR_clear_error();
+    return context;
+}
+
+CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& context)
+{
+    CadesInfo cades;
+    cades.signingCertificate = signerBinding(info, signer);
+    cades.policy = readSignaturePolicy(info);
+    const QByteArrayView signatureValue = asn1::bytes(CMS_SignerInfo_get0_signature(info));
+    const int count = CMS_unsigned_get_attr_count(info);
+    for (int i = 0; i < count; ++i) {
+        if (i == limits::kMaxUnsignedAttributes) {
+            cades.problems << QStringLiteral(
+                                  "só os %1 primeiros atributos não assinados foram lidos")
+                                  .arg(limits::kMaxUnsignedAttributes);
+            break;
+        }
+        X509_ATTRIBUTE* attribute = CMS_unsigned_get_attr(info, i);
+        const QString oid = asn1::oidText(X509_ATTRIBUTE_get0_object(attribute));
+        cades.unsignedAttributeOids << oid;
+        readUnsigned(cades, oid, attribute, signatureValue, context);
+    }
+    cades.problems.removeDuplicates();
+    ERR_clear_error();
+    return cades;
+}
+
+} // namespace selavia::signature::detail

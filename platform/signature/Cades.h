@@ -1,0 +1,43 @@
+#pragma once
+
+// The CAdES pieces of one signer, as read and verified when the message is:
+// signature time-stamps, the signing-certificate binding, the signature
+// policy, counter-signatures, and which unsigned attributes it carries.
+
+#include "CadesContext.h"
+#include "CounterSignature.h"
+#include "SignaturePolicy.h"
+#include "SigningCertificate.h"
+#include "TimeStampToken.h"
+
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+typedef struct x509_st X509;
+typedef struct CMS_SignerInfo_st CMS_SignerInfo;
+typedef struct CMS_ContentInfo_st CMS_ContentInfo;
+
+namespace selavia::signature {
+
+struct CadesInfo {
+    std::vector<TimeStampToken> timeStamps; // one per token value, in message order
+    // A mismatch carries the problem "o certificado do signatário não é o
+    // indicado na assinatura".
+    SigningCertificateCheck signingCertificate;
+    std::optional<SignaturePolicyIdentifier> policy;
+    std::vector<CounterSignature> counterSignatures;
+    QStringList unsignedAttributeOids; // dotted, in message order
+    // What was left unchecked (past the limits); Portuguese, one line each.
+    QStringList problems;
+};
+
+namespace detail {
+// The context every signer of `cms` shares.
+CadesContext cadesContextOf(CMS_ContentInfo* cms, TrustStore trustStore,
+                            std::shared_ptr<const ValidationContext> validation);
+// Everything above for the signer `info` whose certificate is `signer`.
+CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& context);
+} // namespace detail
+
+} // namespace selavia::signature

@@ -1,0 +1,190 @@
+#include "CounterSignature.h"
+
+#include "Asn1Items.h"
+#include "Limits.h"
+#include "OpenSslHandles.h"
+#include "TextDecoding.h"
+
+#include <algorithm>
+#include <openssl/err.h>
+#include <openssl/rsa.h>
+#include <vector>
+
+namespace selavia::signature {
+namespace {
+
+QByteArray element(char tag, const QByteArray& content)
+{
+    QByteArray length;
+    if (content.size() < 0x80) {
+        length.append(static_cast<char>(content.size()));
+    } else {
+        for (qsizetype rest = content.size(); rest > 0; rest >>= 8)
+            length.prepend(static_cast<char>(rest & 0xFF));
+        length.prepend(static_cast<char>(0x80 | length.size()));
+    }
+    return tag + length + content;
+}
+
+// OpenSSL's CMS code verifies a SignerInfo only inside a SignedData, so the
+// counter-signature goes into one of its own: no content (what it signs is
+// fed beside it), no certificates (the message's are handed over).
+ossl::UniqueCms wrapped(QByteArrayView signerInfo)
+{
+    static const QByteArray kSignedDataOid("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02", 11);
+    static const QByteArray kDataOid("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x01", 11);
+    const QByteArray signedData =
+        element(0x30, QByteArray("\x02\x01\x01\x31\x00", 5) + element(0x30, kDataOid) +
+                          element(0x31, signerInfo.toByteArray()));
+    const QByteArray contentInfo = element(0x30, kSignedDataOid + element('\xA0', signedData));
+    const auto* cursor = reinterpret_cast<const unsigned char*>(contentInfo.constData());
+    ossl::UniqueCms cms(d2i_CMS_ContentInfo(nullptr, &cursor, contentInfo.size()));
+    STACK_OF(CMS_SignerInfo)* infos = cms ? CMS_get0_SignerInfos(cms.get()) : nullptr;
+    if (infos == nullptr || sk_CMS_SignerInfo_num(infos) != 1)
+        return {};
+    return cms;
+}
+
+ossl::UniqueX509Stack messageCertificates(const CadesContext& context)
+{
+    ossl::UniqueX509Stack stack(sk_X509_new_null());
+    for (const Certificate& certificate : context.messageCertificates) {
+        if (!stack || X509_add_cert(stack.get(), certificate.handle(), X509_ADD_FLAG_UP_REF) != 1)
+            return {};
+    }
+    return stack;
+}
+
+void readSignedAttributes(CounterSignature& result, CMS_SignerInfo* info)
+{
+    const int count = std::min(CMS_signed_get_attr_count(info), limits::kMaxSignedAttributes);
+    for (int i = 0; i < count; ++i)
+        result.signedAttributeOids
+            << asn1::oidText(X509_ATTRIBUTE_get0_object(CMS_signed_get_attr(info, i)));
+    const int at = CMS_signed_get_attr_by_NID(info, NID_pkcs9_signingTime, -1);
+    if (at < 0)
+        return;
+    const ASN1_TYPE* time = X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(info, at), 0);
+    if (asn1::isA(time, V_ASN1_UTCTIME) || asn1::isA(time, V_ASN1_GENERALIZEDTIME))
+        result.signingTime = text::decodeTime(time->value.asn1_string);
+}
+
+// The message digest (or, without signed attributes, the signature) over
+// the parent's signature value.
+bool coversParent(CMS_SignerInfo* info, QByteArrayView parentSignature)
+{
+    X509_ALGOR* digestAlgorithm = nullptr;
+    CMS_SignerInfo_get0_algs(info, nullptr, nullptr, &digestAlgorithm, nullptr);
+    const ASN1_OBJECT* oid = nullptr;
+    X509_ALGOR_get0(&oid, nullptr, nullptr, digestAlgorithm);
+    const EVP_MD* md = EVP_get_digestbyobj(oid);
+    ossl::UniqueBio sink(BIO_new(BIO_s_null()));
+    ossl::UniqueBio digest(BIO_new(BIO_f_md()));
+    if (md == nullptr || !sink || !digest || BIO_set_md(digest.get(), md) != 1)
+        return false;
+    BIO* chain = BIO_push(digest.get(), sink.release());
+    if (BIO_write(chain, parentSignature.data(), static_cast<int>(parentSignature.size())) !=
+        parentSignature.size())
+        return false;
+    return CMS_SignerInfo_verify_content(info, chain) == 1;
+}
+
+// The signed attributes as the signature covers them: a DER SET OF.
+QByteArray signedAttributesDer(CMS_SignerInfo* info)
+{
+    std::vector<QByteArray> encodings;
+    for (int i = 0; i < CMS_signed_get_attr_count(info); ++i) {
+        unsigned char* buffer = nullptr;
+        const int length = i2d_X509_ATTRIBUTE(CMS_signed_get_attr(info, i), &buffer);
+        if (length <= 0)
+            return {};
+        encodings.emplace_back(reinterpret_cast<const char*>(buffer), length);
+        OPENSSL_free(buffer);
+    }
+    std::sort(encodings.begin(), encodings.end());
+    QByteArray content;
+    for (const QByteArray& encoding : encodings)
+        content += encoding;
+    return element(0x31, content);
+}
+
+// The signature over the signed attributes. OpenSSL's CMS_SignerInfo_verify
+// cannot serve: it insists on a content-type attribute, which a
+// counter-signature must not carry (RFC 5652 11.4).
+bool attributesVerify(CMS_SignerInfo* info, X509* signer)
+{
+    const QByteArray signedBytes = signedAttributesDer(info);
+    EVP_PKEY* key = X509_get0_pubkey(signer);
+    X509_ALGOR* digestAlgorithm = nullptr;
+    X509_ALGOR* signatureAlgorithm = nullptr;
+    CMS_SignerInfo_get0_algs(info, nullptr, nullptr, &digestAlgorithm, &signatureAlgorithm);
+    if (signedBytes.isEmpty() || key == nullptr || digestAlgorithm == nullptr ||
+        signatureAlgorithm == nullptr)
+        return false;
+    const int keyType = EVP_PKEY_get_base_id(key);
+    // EdDSA hashes by itself.
+    const bool edDsa = keyType == EVP_PKEY_ED25519 || keyType == EVP_PKEY_ED448;
+    const EVP_MD* md = edDsa ? nullptr : EVP_get_digestbyobj(digestAlgorithm->algorithm);
+    ossl::UniqueEvpMdCtx context(EVP_MD_CTX_new());
+    EVP_PKEY_CTX* keyContext = nullptr;
+    if (!context || (!edDsa && md == nullptr) ||
+        EVP_DigestVerifyInit(context.get(), &keyContext, md, nullptr, key) != 1)
+        return false;
+    if (OBJ_obj2nid(signatureAlgorithm->algorithm) == NID_rsassaPss &&
+        (EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PSS_PADDING) != 1 ||
+         EVP_PKEY_CTX_set_rsa_pss_saltlen(keyContext, RSA_PSS_SALTLEN_AUTO) != 1))
+        return false;
+    const ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(info);
+    return EVP_DigestVerify(context.get(), ASN1_STRING_get0_data(signature),
+                            static_cast<size_t>(ASN1_STRING_length(signature)),
+                            reinterpret_cast<const unsigned char*>(signedBytes.constData()),
+                            static_cast<size_t>(signedBytes.size())) == 1;
+}
+
+void verifySigner(CounterSignature& result, CMS_SignerInfo* info, X509* signer,
+                  QByteArrayView parentSignature)
+{
+    const bool attributes = CMS_signed_get_attr_count(info) >= 0;
+    if (attributes && !attributesVerify(info, signer))
+        result.problems << QStringLiteral("a contra-assinatura não confere com o certificado");
+    else if (!coversParent(info, parentSignature))
+        result.problems << (attributes ? QStringLiteral("a contra-assinatura não corresponde a "
+                                                        "esta assinatura")
+                                       : QStringLiteral("a contra-assinatura não confere com o "
+                                                        "certificado"));
+}
+
+} // namespace
+
+CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayView parentSignature,
+                                        const CadesContext& context)
+{
+    ERR_clear_error();
+    CounterSignature result;
+    ossl::UniqueCms cms =
+        signerInfo.size() <= limits::kMaxCadesValueBytes ? wrapped(signerInfo) : nullptr;
+    ossl::UniqueX509Stack certificates = messageCertificates(context);
+    if (!cms || !certificates) {
+        result.problems << QStringLiteral("contra-assinatura ilegível");
+        ERR_clear_error();
+        return result;
+    }
+    CMS_SignerInfo* info = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
+    readSignedAttributes(result, info);
+    CMS_set1_signers_certs(cms.get(), certificates.get(), 0);
+    ERR_clear_error();
+    X509* signer = nullptr;
+    CMS_SignerInfo_get0_algs(info, nullptr, &signer, nullptr, nullptr);
+    if (signer == nullptr) {
+        result.problems << QStringLiteral("o certificado do contra-assinante não está na mensagem");
+    } else {
+        result.certificate = Certificate(signer, context.validation);
+        result.signerName = detail::simpleName(signer);
+        verifySigner(result, info, signer, parentSignature);
+    }
+    ERR_clear_error();
+    result.signatureValid = result.problems.isEmpty();
+    return result;
+}
+
+} // namespace selavia::signature

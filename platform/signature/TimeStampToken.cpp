@@ -1,0 +1,261 @@
+#include "TimeStampToken.h"
+
+#include "Limits.h"
+#include "OpenSslHandles.h"
+#include "SigningCertificate.h"
+#include "TextDecoding.h"
+
+#include <array>
+#include <openssl/err.h>
+#include <openssl/x509_vfy.h>
+
+namespace selavia::signature {
+namespace {
+
+constexpr int kMaxChainDepth = 32;
+
+QString unreadableToken()
+{
+    return QStringLiteral("carimbo do tempo ilegível");
+}
+
+struct ParsedToken {
+    ossl::UniqueCms cms;
+    ossl::UniqueTstInfo info;
+};
+
+// The token through the CMS parser, which steps over attribute certificates
+// where the PKCS#7 parser of OpenSSL's TS code gives up.
+std::optional<ParsedToken> parseToken(QByteArrayView token)
+{
+    ParsedToken parsed;
+    const auto* cursor = reinterpret_cast<const unsigned char*>(token.data());
+    parsed.cms.reset(d2i_CMS_ContentInfo(nullptr, &cursor, token.size()));
+    if (!parsed.cms || OBJ_obj2nid(CMS_get0_type(parsed.cms.get())) != NID_pkcs7_signed ||
+        OBJ_obj2nid(CMS_get0_eContentType(parsed.cms.get())) != NID_id_smime_ct_TSTInfo)
+        return std::nullopt;
+    ASN1_OCTET_STRING** content = CMS_get0_content(parsed.cms.get());
+    if (content == nullptr || *content == nullptr)
+        return std::nullopt;
+    const unsigned char* start = ASN1_STRING_get0_data(*content);
+    const unsigned char* info = start;
+    parsed.info.reset(d2i_TS_TST_INFO(nullptr, &info, ASN1_STRING_length(*content)));
+    if (!parsed.info || info != start + ASN1_STRING_length(*content))
+        return std::nullopt;
+    return parsed;
+}
+
+// The token's certificates, then the message's: where the TSA's
+// certificate and its issuers are looked for.
+ossl::UniqueX509Stack helperCertificates(CMS_ContentInfo* cms, const CadesContext& context)
+{
+    ossl::UniqueX509Stack helpers(CMS_get1_certs(cms));
+    if (!helpers)
+        helpers.reset(sk_X509_new_null());
+    if (!helpers || sk_X509_num(helpers.get()) > limits::kMaxTokenCertificates)
+        return {};
+    for (const Certificate& certificate : context.messageCertificates) {
+        if (X509_add_cert(helpers.get(), certificate.handle(), X509_ADD_FLAG_UP_REF) != 1)
+            return {};
+    }
+    return helpers;
+}
+
+// The TSA's signature over the token's signed attributes and, through the
+// message-digest attribute, over the TSTInfo.
+bool signatureVerifies(CMS_ContentInfo* cms, CMS_SignerInfo* info)
+{
+    if (CMS_signed_get_attr_count(info) < 0 || CMS_SignerInfo_verify(info) != 1)
+        return false;
+    ossl::UniqueBio chain(CMS_dataInit(cms, nullptr));
+    if (!chain)
+        return false;
+    std::array<char, 4096> buffer{};
+    while (BIO_read(chain.get(), buffer.data(), static_cast<int>(buffer.size())) > 0) {
+    }
+    return CMS_SignerInfo_verify_content(info, chain.get()) == 1;
+}
+
+std::optional<QString> imprintProblem(TS_TST_INFO* info, QByteArrayView signatureValue)
+{
+    TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
+    const ASN1_OBJECT* algorithm = nullptr;
+    X509_ALGOR_get0(&algorithm, nullptr, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
+    const EVP_MD* md = EVP_get_digestbyobj(algorithm);
+    if (md == nullptr)
+        return QStringLiteral("algoritmo de resumo do carimbo do tempo não suportado");
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (EVP_Digest(signatureValue.data(), static_cast<size_t>(signatureValue.size()), digest.data(),
+                   &length, md, nullptr) != 1)
+        return QStringLiteral("algoritmo de resumo do carimbo do tempo não suportado");
+    const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
+    if (QByteArrayView(digest.data(), length) !=
+        QByteArrayView(ASN1_STRING_get0_data(hashed), ASN1_STRING_length(hashed)))
+        return QStringLiteral("o carimbo do tempo não corresponde a esta assinatura");
+    return std::nullopt;
+}
+
+// RFC 3161 2.3: the TSA's certificate holds extendedKeyUsage timeStamping,
+// marked critical. Other purposes beside it are let pass.
+std::optional<QString> usageProblem(X509* tsa)
+{
+    const int index = X509_get_ext_by_NID(tsa, NID_ext_key_usage, -1);
+    if (index < 0 || (X509_get_extension_flags(tsa) & EXFLAG_XKUSAGE) == 0 ||
+        (X509_get_extended_key_usage(tsa) & XKU_TIMESTAMP) == 0)
+        return QStringLiteral("o certificado da ACT não tem o uso estendido de chave carimbo do "
+                              "tempo (timeStamping)");
+    if (X509_EXTENSION_get_critical(X509_get_ext(tsa, index)) != 1)
+        return QStringLiteral("o uso estendido de chave do certificado da ACT não é crítico");
+    return std::nullopt;
+}
+
+std::optional<QString> essProblem(CMS_SignerInfo* info, X509* tsa)
+{
+    const SigningCertificateCheck check = detail::essBinding(info, tsa);
+    switch (check.binding) {
+    case CertificateBinding::Matches:
+        return std::nullopt;
+    case CertificateBinding::Absent:
+        return QStringLiteral("o carimbo do tempo não identifica o certificado da ACT");
+    case CertificateBinding::Mismatch:
+        return QStringLiteral("o certificado da ACT não é o indicado no carimbo do tempo");
+    case CertificateBinding::Unreadable:
+        break;
+    }
+    return check.problems.value(0, unreadableToken());
+}
+
+struct ChainFindings {
+    QStringList problems;
+};
+
+QString chainError(int error, X509* certificate)
+{
+    const QString name = certificate != nullptr ? detail::simpleName(certificate) : QString();
+    switch (error) {
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return QStringLiteral("%1: fora da validade na data do carimbo do tempo").arg(name);
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_CHAIN_TOO_LONG:
+        return QStringLiteral("a cadeia da ACT não chega a uma raiz confiável");
+    default:
+        return QStringLiteral("%1: %2").arg(
+            name, QString::fromLatin1(X509_verify_cert_error_string(error)));
+    }
+}
+
+// Every problem of the chain, not just the first.
+int collectChainErrors(int ok, X509_STORE_CTX* store)
+{
+    auto* findings = static_cast<ChainFindings*>(X509_STORE_CTX_get_app_data(store));
+    if (ok == 1 || findings == nullptr)
+        return 1;
+    const QString line =
+        chainError(X509_STORE_CTX_get_error(store), X509_STORE_CTX_get_current_cert(store));
+    if (!findings->problems.contains(line))
+        findings->problems << line;
+    return 1;
+}
+
+// The TSA's chain judged at `at`; fills `chain` with what was built.
+QStringList chainProblems(X509* tsa, STACK_OF(X509) * helpers, const QDateTime& at,
+                          const CadesContext& context, std::vector<Certificate>& chain)
+{
+    ChainFindings findings;
+    ossl::UniqueX509StoreCtx store(X509_STORE_CTX_new());
+    if (!store || X509_STORE_CTX_init(store.get(), context.trustStore.handle(), tsa, helpers) != 1)
+        return {QStringLiteral("não foi possível validar a cadeia da ACT")};
+    X509_STORE_CTX_set_app_data(store.get(), &findings);
+    X509_STORE_CTX_set_verify_cb(store.get(), collectChainErrors);
+    X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(store.get());
+    X509_VERIFY_PARAM_set_depth(parameters, kMaxChainDepth);
+    X509_VERIFY_PARAM_set_time(parameters, static_cast<time_t>(at.toSecsSinceEpoch()));
+    if (X509_verify_cert(store.get()) != 1 && findings.problems.isEmpty())
+        findings.problems << QStringLiteral("não foi possível validar a cadeia da ACT");
+    ossl::UniqueX509Stack built(X509_STORE_CTX_get1_chain(store.get()));
+    for (int i = 0; built && i < sk_X509_num(built.get()); ++i)
+        chain.emplace_back(sk_X509_value(built.get(), i), context.validation);
+    return findings.problems;
+}
+
+// What is known of the TSA once its certificate is found.
+void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, STACK_OF(X509) * helpers,
+              const CadesContext& context)
+{
+    result.tsaCertificate = Certificate(tsa, context.validation);
+    result.tsaName = detail::simpleName(tsa);
+    if (auto problem = usageProblem(tsa))
+        result.problems << *problem;
+    if (auto problem = essProblem(info, tsa))
+        result.problems << *problem;
+    if (!result.genTime.isValid())
+        return;
+    result.problems << chainProblems(tsa, helpers, result.genTime, context, result.tsaChain);
+    if (context.tsaChainCheck && !result.tsaChain.empty()) {
+        result.problems << context.tsaChainCheck(result.tsaChain, result.genTime);
+        result.revocationChecked = true;
+    }
+}
+
+void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView signatureValue,
+                  const CadesContext& context)
+{
+    result.genTime = text::decodeTime(TS_TST_INFO_get_time(token.info.get()));
+    if (!result.genTime.isValid())
+        result.problems << QStringLiteral("data do carimbo do tempo ilegível");
+    STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(token.cms.get());
+    if (infos == nullptr || sk_CMS_SignerInfo_num(infos) != 1) {
+        result.problems << QStringLiteral("o carimbo do tempo deve ter exatamente um signatário");
+        return;
+    }
+    CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, 0);
+    ossl::UniqueX509Stack helpers = helperCertificates(token.cms.get(), context);
+    if (!helpers) {
+        result.problems << QStringLiteral("o carimbo do tempo tem certificados demais");
+        return;
+    }
+    CMS_set1_signers_certs(token.cms.get(), helpers.get(), 0);
+    ERR_clear_error();
+    X509* tsa = nullptr;
+    CMS_SignerInfo_get0_algs(info, nullptr, &tsa, nullptr, nullptr);
+    if (auto problem = imprintProblem(token.info.get(), signatureValue))
+        result.problems << *problem;
+    if (tsa == nullptr) {
+        result.problems << QStringLiteral(
+            "o certificado da ACT não está no carimbo nem na mensagem");
+        return;
+    }
+    if (!signatureVerifies(token.cms.get(), info))
+        result.problems << QStringLiteral("a assinatura da ACT no carimbo do tempo não confere");
+    judgeTsa(result, info, tsa, helpers.get(), context);
+}
+
+} // namespace
+
+TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
+                                    const CadesContext& context)
+{
+    ERR_clear_error();
+    TimeStampToken result;
+    if (token.size() > limits::kMaxCadesValueBytes) {
+        result.problems << QStringLiteral("o carimbo do tempo excede o tamanho aceito");
+        return result;
+    }
+    std::optional<ParsedToken> parsed = parseToken(token);
+    if (!parsed)
+        result.problems << unreadableToken();
+    else
+        verifyParsed(result, *parsed, signatureValue, context);
+    ERR_clear_error();
+    result.valid = result.problems.isEmpty();
+    return result;
+}
+
+} // namespace selavia::signature

@@ -1,0 +1,42 @@
+#pragma once
+
+// Signature time-stamp tokens (RFC 3161, unsigned attribute
+// 1.2.840.113549.1.9.16.2.14): a time-stamp authority (TSA, "ACT") signed
+// the hash of one signature value at a time it vouches for.
+
+#include "CadesContext.h"
+#include "Certificate.h"
+
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace selavia::signature {
+
+struct TimeStampToken {
+    // The token verifies over this signature, by a TSA fit for it whose
+    // chain reaches a trusted root at `genTime`: `problems` is empty.
+    bool valid = false;
+    QDateTime genTime;                 // UTC; invalid when unreadable
+    QString tsaName;                   // the TSA certificate's simple name (as GetInfo 0)
+    Certificate tsaCertificate;        // null when the token does not hold it
+    std::vector<Certificate> tsaChain; // as built at genTime, TSA first
+    // Whether a TsaChainCheck judged the chain (revocation).
+    bool revocationChecked = false;
+    QStringList problems; // Portuguese, one line each
+};
+
+// Verifies `token`, the DER of a time-stamp token's ContentInfo, as the
+// time-stamp of a signature whose value is `signatureValue`: the TSA's
+// signature over the token; its certificate's critical extendedKeyUsage
+// timeStamping; its chain to a root of `context.trustStore` at the token's
+// time, helped by the token's and the message's certificates; the message
+// imprint; the token's ESS identifier of the TSA's certificate. Tokens whose
+// certificate set holds attribute certificates are read like any other.
+// Never throws.
+TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
+                                    const CadesContext& context);
+
+} // namespace selavia::signature

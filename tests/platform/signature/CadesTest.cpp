@@ -1,0 +1,497 @@
+// The CAdES pieces of a signer as the signature layer reads them:
+// time-stamp tokens, the signing-certificate binding, the policy
+// identifier, counter-signatures, and hostile values of each.
+
+#include "platform/signature/Limits.h"
+#include "platform/signature/SignedData.h"
+#include "tests/support/Fixtures.h"
+#include "tools/fixtures/CadesFixtures.h"
+
+#include <QCryptographicHash>
+#include <gtest/gtest.h>
+
+using namespace selavia::testing;
+
+namespace {
+
+constexpr std::time_t kDay = 24 * 3600;
+constexpr std::time_t kYear = 365 * kDay;
+
+const fx::Hierarchy& icp()
+{
+    static const fx::Hierarchy hierarchy = fx::icpBrasilHierarchy();
+    return hierarchy;
+}
+
+fx::Cert signerCert(const std::string& name = "FULANO DE TAL:12345678901")
+{
+    return fx::issueEndEntity(icp().intermediate, name);
+}
+
+// A DER message of the ICP-like hierarchy, its intermediate and root
+// carried, with these signers.
+fx::Bytes messageOf(std::vector<fx::SignerSpec> signers)
+{
+    fx::MessageSpec spec;
+    spec.content = "%PDF-1.4 conteudo do contrato";
+    // Signers stay in the given order: see the ordering note of the fixtures.
+    for (std::size_t n = 1; n < signers.size(); ++n)
+        signers[n].attributes.push_back(
+            {"1.2.3.4.5", "\x04" + std::string(1, static_cast<char>(n)) + std::string(n, 'p')});
+    spec.signers = std::move(signers);
+    spec.extraCertificates = {icp().intermediate, icp().root};
+    return fx::makeSignedMessage(spec);
+}
+
+fx::Bytes messageOf(const fx::Cert& signer, std::vector<fx::AttributeSpec> attributes = {})
+{
+    return messageOf(std::vector<fx::SignerSpec>{{.cert = signer, .attributes = attributes}});
+}
+
+// The signers of a message verified against a store trusting the ICP-like root.
+struct Verified {
+    std::shared_ptr<sig::SignedData> data;
+    const sig::CadesInfo& cades(std::size_t index = 0) const
+    {
+        return data->signers().at(index).cades();
+    }
+};
+
+Verified verified(const fx::Bytes& message, sig::TrustStore store = storeTrusting({&icp().root}))
+{
+    auto data = std::make_shared<sig::SignedData>(std::move(store));
+    data->verify(bytes(message));
+    return {data};
+}
+
+const fx::Cert& tsa()
+{
+    static const fx::Cert cert = fx::makeTsa(icp().intermediate);
+    return cert;
+}
+
+fx::TokenSpec tokenBy(const fx::Cert& authority, std::time_t genTime = 0)
+{
+    return {.tsa = authority, .genTime = genTime};
+}
+
+// The only token of signer 0.
+sig::TimeStampToken onlyToken(const fx::Bytes& message,
+                              sig::TrustStore store = storeTrusting({&icp().root}))
+{
+    const Verified result = verified(message, std::move(store));
+    EXPECT_EQ(result.cades().timeStamps.size(), 1u);
+    return result.cades().timeStamps.empty() ? sig::TimeStampToken{}
+                                             : result.cades().timeStamps.front();
+}
+
+QString thumbprintOf(const fx::Cert& cert)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(bytes(cert.der()), QCryptographicHash::Sha1).toHex().toUpper());
+}
+
+// A SEQUENCE around `content`, whatever it holds.
+fx::Bytes sequenceOf(const fx::Bytes& content)
+{
+    fx::Bytes length;
+    if (content.size() < 0x80) {
+        length = std::string(1, static_cast<char>(content.size()));
+    } else {
+        for (std::size_t rest = content.size(); rest > 0; rest >>= 8)
+            length.insert(length.begin(), static_cast<char>(rest & 0xFF));
+        length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
+    }
+    return "\x30" + length + content;
+}
+
+std::string joined(const QStringList& lines)
+{
+    return lines.join(QStringLiteral("; ")).toStdString();
+}
+
+QDateTime utcOf(std::time_t when)
+{
+    return QDateTime::fromSecsSinceEpoch(when, Qt::UTC);
+}
+
+} // namespace
+
+TEST(TimeStampTokenTest, AValidTokenGivesItsTimeItsAuthorityAndTheChain)
+{
+    const std::time_t genTime = std::time(nullptr) - 3600;
+    const fx::Bytes message =
+        fx::withTimeStamp(messageOf(signerCert()), 0, tokenBy(tsa(), genTime));
+    const sig::TimeStampToken token = onlyToken(message);
+    EXPECT_TRUE(token.valid) << joined(token.problems);
+    EXPECT_TRUE(token.problems.isEmpty());
+    EXPECT_EQ(token.genTime, utcOf(genTime));
+    EXPECT_EQ(token.tsaName, "ACT de Teste");
+    EXPECT_EQ(token.tsaCertificate.thumbprint(), thumbprintOf(tsa()));
+    ASSERT_EQ(token.tsaChain.size(), 3u);
+    EXPECT_EQ(token.tsaChain[0].thumbprint(), thumbprintOf(tsa()));
+    EXPECT_EQ(token.tsaChain[2].thumbprint(), thumbprintOf(icp().root));
+    EXPECT_FALSE(token.revocationChecked);
+    // The token is an unsigned attribute: the message verifies as before.
+    const Verified result = verified(message);
+    EXPECT_EQ(result.cades().unsignedAttributeOids, QStringList{"1.2.840.113549.1.9.16.2.14"});
+}
+
+TEST(TimeStampTokenTest, TheTsaChainMayComeFromTheTokenOrTheMessage)
+{
+    // Neither the intermediate nor the root in the message: the token carries them.
+    fx::MessageSpec bare;
+    bare.signers = {{.cert = signerCert()}};
+    fx::TokenSpec withChain = tokenBy(tsa());
+    withChain.chain = {icp().intermediate};
+    const fx::Bytes message = fx::withTimeStamp(fx::makeSignedMessage(bare), 0, withChain);
+    EXPECT_TRUE(onlyToken(message).valid) << joined(onlyToken(message).problems);
+
+    // The token without the TSA's certificate: found when the message has it.
+    fx::TokenSpec withoutCertificate = tokenBy(tsa());
+    withoutCertificate.includeTsaCertificate = false;
+    const fx::Bytes base = messageOf(signerCert());
+    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), withoutCertificate);
+    const sig::TimeStampToken missing =
+        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {token}));
+    EXPECT_FALSE(missing.valid);
+    EXPECT_TRUE(
+        missing.problems.contains("o certificado da ACT não está no carimbo nem na mensagem"))
+        << joined(missing.problems);
+    const sig::TimeStampToken found =
+        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {token}, {tsa()}));
+    EXPECT_TRUE(found.valid) << joined(found.problems);
+}
+
+TEST(TimeStampTokenTest, ATokenOverOtherBytesOrAnotherSignatureDoesNotCount)
+{
+    const fx::Bytes base = messageOf(signerCert());
+    const fx::Bytes elsewhere = fx::makeTimeStampToken("outros bytes", tokenBy(tsa()));
+    const sig::TimeStampToken token =
+        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {elsewhere}));
+    EXPECT_FALSE(token.valid);
+    EXPECT_EQ(token.problems, QStringList{"o carimbo do tempo não corresponde a esta assinatura"});
+
+    // Two signers: the first one's token moved to the second.
+    const fx::Bytes two = messageOf({{.cert = signerCert()}, {.cert = signerCert("CICLANO")}});
+    const fx::Bytes firstsToken =
+        fx::makeTimeStampToken(fx::signatureValueOf(two, 0), tokenBy(tsa()));
+    const Verified moved =
+        verified(fx::withUnsignedAttribute(two, 1, fx::kTimeStampTokenOid, {firstsToken}));
+    EXPECT_TRUE(moved.cades(0).timeStamps.empty());
+    ASSERT_EQ(moved.cades(1).timeStamps.size(), 1u);
+    EXPECT_FALSE(moved.cades(1).timeStamps[0].valid);
+}
+
+TEST(TimeStampTokenTest, TheAuthorityMustBeTrustedAndFitForTimeStamping)
+{
+    const fx::Bytes base = messageOf(signerCert());
+    const fx::Hierarchy& foreign = fx::foreignHierarchy();
+    fx::TokenSpec untrusted = tokenBy(fx::makeTsa(foreign.intermediate));
+    untrusted.chain = {foreign.intermediate, foreign.root};
+    const sig::TimeStampToken fromForeign = onlyToken(fx::withTimeStamp(base, 0, untrusted));
+    EXPECT_FALSE(fromForeign.valid);
+    EXPECT_EQ(fromForeign.problems, QStringList{"a cadeia da ACT não chega a uma raiz confiável"});
+    EXPECT_EQ(fromForeign.tsaName, "ACT de Teste") << "the authority is still named";
+
+    const sig::TimeStampToken noUsage = onlyToken(fx::withTimeStamp(
+        base, 0, tokenBy(fx::makeTsa(icp().intermediate, fx::TsaUsage::NoExtendedKeyUsage))));
+    EXPECT_EQ(noUsage.problems,
+              QStringList{"o certificado da ACT não tem o uso estendido de chave carimbo do tempo "
+                          "(timeStamping)"});
+    const sig::TimeStampToken notCritical = onlyToken(fx::withTimeStamp(
+        base, 0, tokenBy(fx::makeTsa(icp().intermediate, fx::TsaUsage::NonCriticalTimeStamping))));
+    EXPECT_EQ(notCritical.problems,
+              QStringList{"o uso estendido de chave do certificado da ACT não é crítico"});
+    EXPECT_FALSE(notCritical.valid);
+}
+
+TEST(TimeStampTokenTest, TheChainIsJudgedAtTheTokensTime)
+{
+    // A TSA whose certificate expired since: its tokens from its time stand.
+    const std::time_t now = std::time(nullptr);
+    const fx::Cert expired =
+        fx::makeTsa(icp().intermediate, fx::TsaUsage::TimeStamping, now - 3 * kYear, now - kYear);
+    const fx::Bytes base = messageOf(signerCert());
+    const sig::TimeStampToken inside =
+        onlyToken(fx::withTimeStamp(base, 0, tokenBy(expired, now - 2 * kYear)));
+    EXPECT_TRUE(inside.valid) << joined(inside.problems);
+    EXPECT_EQ(inside.genTime, utcOf(now - 2 * kYear));
+    const sig::TimeStampToken after =
+        onlyToken(fx::withTimeStamp(base, 0, tokenBy(expired, now - kDay)));
+    EXPECT_FALSE(after.valid);
+    EXPECT_EQ(after.problems,
+              QStringList{"ACT de Teste: fora da validade na data do carimbo do tempo"});
+}
+
+TEST(TimeStampTokenTest, ATokenWithAnAttributeCertificateIsReadAndVerified)
+{
+    const fx::Bytes base = messageOf(signerCert());
+    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), tokenBy(tsa()));
+    const fx::Bytes withAc = fx::withAttributeCertificate(token);
+    ASSERT_TRUE(fx::pkcs7Reads(token));
+    ASSERT_FALSE(fx::pkcs7Reads(withAc)) << "the fixture must hold what the PKCS#7 parser refuses";
+    const sig::TimeStampToken read =
+        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {withAc}));
+    EXPECT_TRUE(read.valid) << joined(read.problems);
+    EXPECT_EQ(read.tsaName, "ACT de Teste");
+}
+
+TEST(TimeStampTokenTest, TheTokenMustBeSignedByTheAuthorityItNames)
+{
+    const fx::Bytes base = messageOf(signerCert());
+    fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), tokenBy(tsa()));
+    // An ESS identifier v1 (SHA-1) serves as well as v2.
+    fx::TokenSpec v1 = tokenBy(tsa());
+    v1.essDigest = fx::Digest::Sha1;
+    EXPECT_TRUE(onlyToken(fx::withTimeStamp(base, 0, v1)).valid);
+    // The last bytes are the authority's signature.
+    token.back() = static_cast<char>(token.back() ^ 0x01);
+    const sig::TimeStampToken tampered =
+        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {token}));
+    EXPECT_EQ(tampered.problems,
+              QStringList{"a assinatura da ACT no carimbo do tempo não confere"});
+}
+
+TEST(TimeStampTokenTest, RevocationOfTheAuthorityPlugsInThroughTheContext)
+{
+    const std::time_t genTime = std::time(nullptr) - 600;
+    const fx::Bytes signature = "valor da assinatura";
+    fx::TokenSpec spec = tokenBy(tsa(), genTime);
+    spec.chain = {icp().intermediate};
+    const QByteArray token = bytes(fx::makeTimeStampToken(signature, spec));
+    sig::CadesContext context;
+    context.trustStore = storeTrusting({&icp().root});
+    std::vector<QString> seen;
+    QDateTime seenAt;
+    context.tsaChainCheck = [&](const std::vector<sig::Certificate>& chain, const QDateTime& at) {
+        for (const sig::Certificate& certificate : chain)
+            seen.push_back(certificate.thumbprint());
+        seenAt = at;
+        return QStringList{"ACT de Teste: o certificado foi revogado"};
+    };
+    const sig::TimeStampToken result = sig::verifyTimeStampToken(token, bytes(signature), context);
+    EXPECT_TRUE(result.revocationChecked);
+    EXPECT_FALSE(result.valid);
+    EXPECT_EQ(result.problems, QStringList{"ACT de Teste: o certificado foi revogado"});
+    EXPECT_EQ(seen, (std::vector<QString>{thumbprintOf(tsa()), thumbprintOf(icp().intermediate),
+                                          thumbprintOf(icp().root)}));
+    EXPECT_EQ(seenAt, utcOf(genTime));
+}
+
+TEST(SigningCertificateTest, TheAttributeMustNameTheSignersCertificate)
+{
+    const fx::Cert signer = signerCert();
+    const fx::Cert other = signerCert("OUTRO");
+    struct Case {
+        const char* name;
+        fx::EssSpec ess;
+        sig::CertificateBinding binding;
+        const char* oid;
+    };
+    const std::vector<Case> cases = {
+        {"v2 naming the signer",
+         {.hashOf = &signer, .issuerSerialOf = &signer},
+         sig::CertificateBinding::Matches,
+         fx::kSigningCertificateV2Oid},
+        {"v2 without issuer and serial",
+         {.hashOf = &signer},
+         sig::CertificateBinding::Matches,
+         fx::kSigningCertificateV2Oid},
+        {"v2 SHA-512",
+         {.hashOf = &signer, .issuerSerialOf = &signer, .digest = fx::Digest::Sha512},
+         sig::CertificateBinding::Matches,
+         fx::kSigningCertificateV2Oid},
+        {"v2 SHA-256 written out",
+         {.hashOf = &signer, .issuerSerialOf = &signer, .writeDefaultAlgorithm = true},
+         sig::CertificateBinding::Matches,
+         fx::kSigningCertificateV2Oid},
+        {"v1 naming the signer",
+         {.version = 1, .hashOf = &signer, .issuerSerialOf = &signer},
+         sig::CertificateBinding::Matches,
+         fx::kSigningCertificateOid},
+        {"v2 naming another",
+         {.hashOf = &other, .issuerSerialOf = &other},
+         sig::CertificateBinding::Mismatch,
+         fx::kSigningCertificateV2Oid},
+        {"v2 hash right, serial of another",
+         {.hashOf = &signer, .issuerSerialOf = &other},
+         sig::CertificateBinding::Mismatch,
+         fx::kSigningCertificateV2Oid},
+        {"v1 naming another",
+         {.version = 1, .hashOf = &other},
+         sig::CertificateBinding::Mismatch,
+         fx::kSigningCertificateOid},
+    };
+    for (const Case& c : cases) {
+        const sig::SigningCertificateCheck check =
+            verified(messageOf(signer, {fx::signingCertificateAttribute(c.ess)}))
+                .cades()
+                .signingCertificate;
+        EXPECT_EQ(check.binding, c.binding) << c.name;
+        EXPECT_EQ(check.attributeOid, c.oid) << c.name;
+        if (c.binding == sig::CertificateBinding::Mismatch)
+            EXPECT_EQ(check.problems,
+                      QStringList{"o certificado do signatário não é o indicado na assinatura"})
+                << c.name;
+        else
+            EXPECT_TRUE(check.problems.isEmpty()) << c.name;
+    }
+}
+
+TEST(SigningCertificateTest, AbsentBothAndUnreadable)
+{
+    const fx::Cert signer = signerCert();
+    const fx::Cert other = signerCert("OUTRO");
+    EXPECT_EQ(verified(messageOf(signer)).cades().signingCertificate.binding,
+              sig::CertificateBinding::Absent);
+    // A v1 that matches does not hide a v2 that names another certificate.
+    const sig::SigningCertificateCheck both =
+        verified(
+            messageOf(signer, {fx::signingCertificateAttribute({.version = 1, .hashOf = &signer}),
+                               fx::signingCertificateV2(other)}))
+            .cades()
+            .signingCertificate;
+    EXPECT_EQ(both.binding, sig::CertificateBinding::Mismatch);
+    EXPECT_EQ(both.attributeOid, fx::kSigningCertificateV2Oid);
+    const sig::SigningCertificateCheck garbage =
+        verified(messageOf(signer, {{fx::kSigningCertificateV2Oid, "\x04\x03"
+                                                                   "abc"}}))
+            .cades()
+            .signingCertificate;
+    EXPECT_EQ(garbage.binding, sig::CertificateBinding::Unreadable);
+    EXPECT_EQ(garbage.problems, QStringList{"atributo signing-certificate-v2 ilegível"});
+}
+
+TEST(SignaturePolicyIdentifierTest, ThePolicyIsReadWithItsHashAndWhereItLives)
+{
+    const Verified explicitPolicy = verified(messageOf(
+        signerCert(),
+        {fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3",
+                                      "http://politicas.icpbrasil.gov.br/PA_AD_RB_v2_3.der",
+                                      fx::Digest::Sha512)}));
+    ASSERT_TRUE(explicitPolicy.cades().policy.has_value());
+    const sig::SignaturePolicyIdentifier& policy = *explicitPolicy.cades().policy;
+    EXPECT_FALSE(policy.implied);
+    EXPECT_EQ(policy.oid, "2.16.76.1.7.1.1.2.3");
+    EXPECT_EQ(policy.hashAlgorithmOid, "2.16.840.1.101.3.4.2.3");
+    EXPECT_EQ(policy.hash.size(), 64);
+    EXPECT_EQ(policy.uri, "http://politicas.icpbrasil.gov.br/PA_AD_RB_v2_3.der");
+    EXPECT_TRUE(policy.problems.isEmpty());
+
+    const auto implied =
+        verified(messageOf(signerCert(), {fx::impliedPolicyAttribute()})).cades().policy;
+    ASSERT_TRUE(implied.has_value());
+    EXPECT_TRUE(implied->implied);
+    EXPECT_TRUE(implied->oid.isEmpty());
+
+    EXPECT_FALSE(verified(messageOf(signerCert())).cades().policy.has_value());
+}
+
+TEST(CounterSignatureTest, ACounterSignatureOverTheSignatureVerifies)
+{
+    const fx::Cert counterSigner = fx::issueEndEntity(icp().intermediate, "TABELIAO DE NOTAS");
+    const std::time_t when = std::time(nullptr) - 120;
+    const fx::Bytes message = fx::withCounterSignature(
+        messageOf(signerCert()), 0, {.cert = counterSigner, .signingTime = when});
+    const Verified result = verified(message);
+    ASSERT_EQ(result.cades().counterSignatures.size(), 1u);
+    const sig::CounterSignature& counter = result.cades().counterSignatures[0];
+    EXPECT_TRUE(counter.signatureValid) << joined(counter.problems);
+    EXPECT_EQ(counter.signerName, "TABELIAO DE NOTAS");
+    EXPECT_EQ(counter.certificate.thumbprint(), thumbprintOf(counterSigner));
+    EXPECT_EQ(counter.signingTime, utcOf(when));
+    EXPECT_FALSE(counter.signedAttributeOids.contains("1.2.840.113549.1.9.3")) << "no content type";
+    EXPECT_TRUE(result.data->signers()[0].certificate() != counter.certificate);
+}
+
+TEST(CounterSignatureTest, OnesThatDoNotVerifySayWhy)
+{
+    const fx::Cert counterSigner = fx::issueEndEntity(icp().intermediate, "TABELIAO DE NOTAS");
+    const fx::Bytes base = messageOf(signerCert());
+    struct Case {
+        const char* name;
+        fx::Bytes message;
+        QString problem;
+    };
+    const std::vector<Case> cases = {
+        {"over other bytes",
+         fx::withCounterSignature(base, 0, {.cert = counterSigner, .over = fx::Bytes("outros")}),
+         "a contra-assinatura não corresponde a esta assinatura"},
+        {"signature changed",
+         fx::withCounterSignature(base, 0, {.cert = counterSigner, .tamperSignature = true}),
+         "a contra-assinatura não confere com o certificado"},
+        {"certificate missing",
+         fx::withUnsignedAttribute(
+             base, 0, fx::kCounterSignatureOid,
+             {fx::makeCounterSignature(fx::signatureValueOf(base), {.cert = counterSigner})}),
+         "o certificado do contra-assinante não está na mensagem"},
+        {"not a signer info",
+         fx::withUnsignedAttribute(base, 0, fx::kCounterSignatureOid, {"\x30\x03\x02\x01\x01"}),
+         "contra-assinatura ilegível"},
+    };
+    for (const Case& c : cases) {
+        const Verified result = verified(c.message);
+        ASSERT_EQ(result.cades().counterSignatures.size(), 1u) << c.name;
+        const sig::CounterSignature& counter = result.cades().counterSignatures[0];
+        EXPECT_FALSE(counter.signatureValid) << c.name;
+        EXPECT_EQ(counter.problems, QStringList{c.problem}) << c.name;
+    }
+}
+
+TEST(CadesHostileTest, GarbageValuesAreReportedNeverTrusted)
+{
+    const fx::Bytes base = messageOf(signerCert());
+    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), tokenBy(tsa()));
+    fx::Bytes deepNest = "\x05\x00";
+    for (int level = 0; level < 60; ++level)
+        deepNest = sequenceOf(deepNest);
+    const std::vector<std::pair<const char*, fx::Bytes>> values = {
+        {"an integer", "\x02\x01\x05"},
+        {"an empty sequence", fx::Bytes("\x30\x00", 2)},
+        {"a signed message of data, not a token", base},
+        {"a deep nest", deepNest},
+        {"a token cut short inside", sequenceOf(token.substr(4, token.size() / 2))},
+    };
+    for (const auto& [name, value] : values) {
+        const Verified stamped =
+            verified(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {value}));
+        ASSERT_EQ(stamped.cades().timeStamps.size(), 1u) << name;
+        EXPECT_FALSE(stamped.cades().timeStamps[0].valid) << name;
+        EXPECT_EQ(stamped.cades().timeStamps[0].problems, QStringList{"carimbo do tempo ilegível"})
+            << name;
+        const Verified countered =
+            verified(fx::withUnsignedAttribute(base, 0, fx::kCounterSignatureOid, {value}));
+        ASSERT_EQ(countered.cades().counterSignatures.size(), 1u) << name;
+        EXPECT_FALSE(countered.cades().counterSignatures[0].signatureValid) << name;
+    }
+    const auto policy =
+        verified(messageOf(signerCert(), {{fx::kSignaturePolicyOid, "\x02\x01\x05"}}))
+            .cades()
+            .policy;
+    ASSERT_TRUE(policy.has_value());
+    EXPECT_EQ(policy->problems, QStringList{"identificador da política de assinatura ilegível"});
+}
+
+TEST(CadesHostileTest, TokensAndCounterSignaturesPastTheLimitsAreLeftUnchecked)
+{
+    const fx::Bytes base = messageOf(signerCert());
+    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), tokenBy(tsa()));
+    const std::vector<fx::Bytes> tokens(sig::limits::kMaxTimeStampTokens + 5, token);
+    const Verified result =
+        verified(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, tokens));
+    ASSERT_EQ(result.cades().timeStamps.size(),
+              static_cast<std::size_t>(sig::limits::kMaxTimeStampTokens));
+    EXPECT_TRUE(result.cades().timeStamps.back().valid);
+    EXPECT_EQ(result.cades().problems,
+              QStringList{QString("só os %1 primeiros carimbos do tempo foram verificados")
+                              .arg(sig::limits::kMaxTimeStampTokens)});
+
+    const fx::Bytes counter =
+        fx::makeCounterSignature(fx::signatureValueOf(base), {.cert = signerCert("X")});
+    const std::vector<fx::Bytes> counters(sig::limits::kMaxCounterSignatures + 1, counter);
+    EXPECT_EQ(verified(fx::withUnsignedAttribute(base, 0, fx::kCounterSignatureOid, counters))
+                  .cades()
+                  .counterSignatures.size(),
+              static_cast<std::size_t>(sig::limits::kMaxCounterSignatures));
+}
