@@ -3,6 +3,7 @@
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
 #include "platform/shell/ContentRisk.h"
+#include "platform/signature/SignatureError.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
 #include "verify/DocumentName.h"
@@ -13,6 +14,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFrame>
 #include <QGridLayout>
@@ -32,6 +34,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <map>
+#include <thread>
 
 namespace selavia::app {
 namespace {
@@ -374,9 +377,11 @@ void FrmOpen::ShowFile(const QString& aFilePath)
         return;
 
     copy_ = std::make_unique<verify::TemporaryCopy>(environmentText("TEMP"));
-    document_ = verify::loadIntoCopy(aFilePath, trustStore_, busyProgress(), *copy_);
-    if (ended_) // closed while the content was hashed
+    loadBesideEvents(aFilePath);
+    if (ended_) { // closed while the document was loaded
+        removeTempCopy();
         return;
+    }
     if (document_.error) {
         ShowVerificationError(*document_.error);
         return;
@@ -450,25 +455,48 @@ void FrmOpen::ShowVerificationError(const verify::VerificationError& error)
     busyCursor_ = false;
 }
 
-// Keeps the busy panel alive while a large content is hashed: events run
-// every few tens of milliseconds, and the bar shows once the work has taken
-// half a second. Closing the window stops the work.
-signature::Progress FrmOpen::busyProgress()
+void FrmOpen::loadBesideEvents(const QString& aFilePath)
 {
+    loading_ = true;
+    QEventLoop loop;
     QElapsedTimer sinceStart;
     sinceStart.start();
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
-    return [this, sinceStart, sinceEvents](qint64 done, qint64 total) mutable {
-        if (sinceEvents.elapsed() < kEventInterval)
-            return !ended_;
-        sinceEvents.restart();
-        if (sinceStart.elapsed() >= kProgressDelay && total > 0) {
-            ui_->progressBar->setValue(static_cast<int>(done * 100 / total));
-            ui_->progressBar->show();
-        }
-        return letEventsRun();
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { showProgress(sinceStart.elapsed()); });
+    ticker.start(kEventInterval);
+    const signature::Progress progress = [this](qint64 done, qint64 total) {
+        progressDone_ = done;
+        progressTotal_ = total;
+        return !cancelled_.load();
     };
+    std::thread worker([&] {
+        try {
+            document_ = verify::loadIntoCopy(aFilePath, trustStore_, progress, *copy_);
+        } catch (const std::exception&) {
+            // Out of memory, say: the window shows it as a failed load.
+            document_ = verify::VerifiedDocument{};
+            document_.error = verify::classifyVerificationError(
+                signature::signedDecimalText(signature::code::kInternal),
+                signature::SignatureError::describe(signature::code::kInternal));
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // The program's end stops every event loop, this one too: the work is
+    // then told to stop, and waited for.
+    loop.exec();
+    cancelled_ = cancelled_ || ended_;
+    worker.join();
+    loading_ = false;
+}
+
+// The bar shows once the work has taken half a second.
+void FrmOpen::showProgress(qint64 sinceStart)
+{
+    const qint64 total = progressTotal_;
+    if (sinceStart < kProgressDelay || total <= 0)
+        return;
+    ui_->progressBar->setValue(static_cast<int>(progressDone_ * 100 / total));
+    ui_->progressBar->show();
 }
 
 bool FrmOpen::letEventsRun()
@@ -606,8 +634,11 @@ void FrmOpen::Form_Unload()
 {
     if (ended_)
         return;
-    removeTempCopy();
     ended_ = true;
+    cancelled_ = true;
+    // A load still running writes into the copy: it goes once the load stopped.
+    if (!loading_)
+        removeTempCopy();
     desktop_.endProgram();
 }
 

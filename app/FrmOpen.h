@@ -9,6 +9,7 @@
 #include "verify/VerifiedDocument.h"
 
 #include <QWidget>
+#include <atomic>
 #include <optional>
 
 class QAction;
@@ -72,7 +73,10 @@ private:
     void showFileIcons();
     // Lets pending window events run; false when the window was closed meanwhile.
     bool letEventsRun();
-    signature::Progress busyProgress();
+    // Loads the document on a thread of its own while the window goes on
+    // painting and taking input; the busy panel follows the work.
+    void loadBesideEvents(const QString& aFilePath);
+    void showProgress(qint64 sinceStart);
     QString property(const QString& path, fileinfo::FileProperty selector);
     void fillSignedFileRows();
     void fillOriginalRows();
@@ -100,6 +104,11 @@ private:
     std::unique_ptr<verify::TemporaryCopy> copy_;
     bool busyCursor_ = false;
     bool ended_ = false;
+    // The load's thread reads these; the window writes them.
+    bool loading_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<qint64> progressDone_{0};
+    std::atomic<qint64> progressTotal_{0};
 };
 
 } // namespace selavia::app
