@@ -1,6 +1,7 @@
 #include "VerifiedDocument.h"
 
 #include "fileinfo/FileHandler.h"
+#include "platform/revocation/RevocationService.h"
 #include "platform/signature/SignatureError.h"
 #include "verify/DocumentName.h"
 
@@ -52,16 +53,32 @@ VerifiedDocument failed(VerifiedDocument document, const QString& codeText,
     return document;
 }
 
-// Runs `verify` on a fresh SignedData; the rest of the document follows
-// from what it verified.
+sig::PhaseProgress revocationProgress(const LoadProgress& progress)
+{
+    if (!progress)
+        return {};
+    return [progress](qint64 done, qint64 total) {
+        return progress(LoadPhase::Revocation, done, total);
+    };
+}
+
+// Runs `verify` on a fresh SignedData, whose certificates may ask the
+// revocation sources the options allow, then the revocation phase; the
+// rest of the document follows from what it verified.
 template <typename Verify>
-VerifiedDocument verifyWith(const QString& path, sig::TrustStore trustStore, Verify verify)
+VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
+                            const LoadProgress& progress, Verify verify)
 {
     VerifiedDocument document;
     document.filePath = path;
-    auto signedData = std::make_shared<sig::SignedData>(std::move(trustStore));
+    document.offline = options.revocation.offline;
+    document.checkedAt = QDateTime::currentDateTimeUtc();
+    auto signedData = std::make_shared<sig::SignedData>(
+        options.trustStore, revocation::validationServices(options.revocation));
     try {
         verify(*signedData);
+        if (!signedData->prepareValidation(revocationProgress(progress)))
+            throw sig::SignatureError::of(sig::code::kCancelled);
     } catch (const sig::SignatureError& error) {
         return failed(std::move(document), error.codeText(), error.description());
     } catch (const std::exception&) {
@@ -78,24 +95,39 @@ VerifiedDocument verifyWith(const QString& path, sig::TrustStore trustStore, Ver
 } // namespace
 
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
-                                   sig::TrustStore trustStore)
+                                   const LoadOptions& options)
 {
-    return verifyWith(path, std::move(trustStore),
-                      [&](sig::SignedData& data) { data.verify(bytes); });
+    return verifyWith(path, options, {}, [&](sig::SignedData& data) { data.verify(bytes); });
 }
 
-VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustStore,
-                                    const sig::Progress& progress)
+VerifiedDocument loadSignedDocument(const QString& path, const LoadOptions& options,
+                                    const LoadProgress& progress)
 {
     std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
     if (!file) {
         // A file that cannot be read gives no bytes, which the services
         // refuse as no signed message at all.
-        return verifySignedBytes(path, QByteArrayView(), std::move(trustStore));
+        return verifySignedBytes(path, QByteArrayView(), options);
     }
-    return verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
-        data.verifyFile(file->descriptor(), file->size(), progress);
+    sig::Progress hashing;
+    if (progress)
+        hashing = [&](qint64 done, qint64 total) {
+            return progress(LoadPhase::Hashing, done, total);
+        };
+    return verifyWith(path, options, progress, [&](sig::SignedData& data) {
+        data.verifyFile(file->descriptor(), file->size(), hashing);
     });
+}
+
+VerifiedDocument loadSignedDocument(const QString& path, const LoadOptions& options,
+                                    const sig::Progress& progress)
+{
+    LoadProgress hashingOnly;
+    if (progress)
+        hashingOnly = [progress](LoadPhase phase, qint64 done, qint64 total) {
+            return phase != LoadPhase::Hashing || progress(done, total);
+        };
+    return loadSignedDocument(path, options, hashingOnly);
 }
 
 namespace {
@@ -146,16 +178,16 @@ private:
 
 } // namespace
 
-VerifiedDocument loadAndWriteOriginal(const QString& path, sig::TrustStore trustStore,
+VerifiedDocument loadAndWriteOriginal(const QString& path, const LoadOptions& options,
                                       const QString& target,
                                       std::optional<fileinfo::FileError>& writeFailure)
 {
     writeFailure.reset();
     std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path);
     if (!file)
-        return verifySignedBytes(path, QByteArrayView(), std::move(trustStore));
+        return verifySignedBytes(path, QByteArrayView(), options);
     StagedCopy copy;
-    VerifiedDocument document = verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
+    VerifiedDocument document = verifyWith(path, options, {}, [&](sig::SignedData& data) {
         data.verifyFile(file->descriptor(), file->size(), {},
                         [&](int fd, const std::vector<sig::ByteRange>& ranges) {
                             copy.start(target, fd, ranges);
