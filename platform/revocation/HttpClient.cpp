@@ -279,7 +279,11 @@ HttpResponse httpFetch(const HttpRequest& request, FetchControl& control)
             return exchange.response;
         if (redirects >= request.maxRedirects)
             return {{}, QStringLiteral("redirecionamentos demais")};
-        url = exchange.redirect;
+        // A path alone stays on the same server.
+        if (exchange.redirect.startsWith('/') && !exchange.redirect.startsWith("//"))
+            url = url.left(url.indexOf('/', qsizetype(7))) + exchange.redirect;
+        else
+            url = exchange.redirect;
     }
 }
 

@@ -20,6 +20,9 @@ namespace ossl = signature::ossl;
 
 // Certificates taken from one caIssuers answer at most.
 constexpr int kMaxIssuerCandidates = 16;
+// Addresses of one kind tried per certificate: a certificate naming
+// thousands would otherwise spend the document's time on them.
+constexpr qsizetype kMaxAddresses = 8;
 // OCSP answers may be this far off our clock.
 constexpr long kOcspLeewaySeconds = 300;
 
@@ -51,7 +54,7 @@ QList<QByteArray> distributionPoints(X509* certificate)
         const GENERAL_NAMES* names = point->distpoint->name.fullname;
         for (int n = 0; n < sk_GENERAL_NAME_num(names); ++n) {
             const QByteArray url = uriOf(sk_GENERAL_NAME_value(names, n));
-            if (isHttp(url))
+            if (isHttp(url) && urls.size() < kMaxAddresses)
                 urls << url;
         }
     }
@@ -67,7 +70,8 @@ QList<QByteArray> accessLocations(X509* certificate, int method)
     for (int i = 0; access && i < sk_ACCESS_DESCRIPTION_num(access.get()); ++i) {
         const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
         const QByteArray url = uriOf(description->location);
-        if (OBJ_obj2nid(description->method) == method && isHttp(url))
+        if (OBJ_obj2nid(description->method) == method && isHttp(url) &&
+            urls.size() < kMaxAddresses)
             urls << url;
     }
     ERR_clear_error();
