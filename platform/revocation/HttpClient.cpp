@@ -189,7 +189,7 @@ Exchange exchangeOnce(const QByteArray& urlText, const HttpRequest& request, Fet
 } // namespace
 
 FetchControl::FetchControl(std::chrono::milliseconds perRequest, std::chrono::milliseconds budget)
-    : perRequest_(perRequest), budget_(budget), thread_([this] { watchdog(); })
+    : perRequest_(perRequest), budget_(budget)
 {
 }
 
@@ -200,7 +200,8 @@ FetchControl::~FetchControl()
         stopping_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void FetchControl::abort()
@@ -238,6 +239,9 @@ bool FetchControl::watch(int fd, Clock::time_point deadline)
         if (aborted_)
             return false;
         sockets_[fd] = deadline;
+        // Started with the first request: most documents make none.
+        if (!thread_.joinable())
+            thread_ = std::thread([this] { watchdog(); });
     }
     changed_.notify_all();
     return true;

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <sys/stat.h>
 
 namespace selavia::signature {
 namespace {
@@ -47,6 +48,14 @@ bool holdsHashedNames(const QByteArray& folder)
     return found;
 }
 
+bool sameFile(const char* a, const char* b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 // Reading the whole bundle file costs most of a short verification; the
 // hashed folder holds the same certificates and is read one at a time.
 void addSystemCertificates(X509_STORE* store)
@@ -57,13 +66,16 @@ void addSystemCertificates(X509_STORE* store)
     X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
     if (lookup != nullptr && !folderList.isEmpty())
         X509_LOOKUP_add_dir(lookup, folderList.constData(), X509_FILETYPE_PEM);
-    if (file != nullptr) {
+    const QList<QByteArray> each = folderList.split(':');
+    const bool hashed = std::any_of(each.begin(), each.end(), holdsHashedNames);
+    // Naming the default bundle changes nothing the hashed folder does not
+    // already give; any other file is read whole.
+    if (file != nullptr && (!hashed || !sameFile(file, X509_get_default_cert_file()))) {
         if (*file != '\0')
             X509_STORE_load_file(store, file);
         return;
     }
-    const QList<QByteArray> each = folderList.split(':');
-    if (std::none_of(each.begin(), each.end(), holdsHashedNames))
+    if (!hashed)
         X509_STORE_load_file(store, X509_get_default_cert_file());
 }
 

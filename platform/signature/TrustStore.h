@@ -15,8 +15,9 @@ public:
     // The bundled ICP-Brasil roots that match their pins, and the system
     // store: certificates looked up by subject hash in the certificate folder
     // (SSL_CERT_DIR, else OpenSSL's default) when a chain asks for them, plus
-    // the whole file SSL_CERT_FILE names when it is set. The default bundle
-    // file is read only when no folder holds hashed names.
+    // the whole file SSL_CERT_FILE names when it is set and is not the
+    // default bundle. The default bundle is read only when no folder holds
+    // hashed names.
     static TrustStore systemDefault();
     // An empty store (nothing trusted); tests add their own roots.
     static TrustStore empty();
