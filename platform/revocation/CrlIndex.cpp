@@ -3,7 +3,6 @@
 #include "platform/signature/OpenSslHandles.h"
 #include "platform/signature/TextDecoding.h"
 
-#include <QCryptographicHash>
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
@@ -70,18 +69,28 @@ quint64 numberAt(const QByteArray& bytes, qsizetype offset)
 
 QByteArray bodyDigest(QByteArrayView header, QByteArrayView serials)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(header);
-    hash.addData(serials);
-    return hash.result();
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    signature::ossl::UniqueEvpMdCtx context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), header.data(), static_cast<size_t>(header.size())) != 1 ||
+        EVP_DigestUpdate(context.get(), serials.data(), static_cast<size_t>(serials.size())) != 1 ||
+        EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
 }
 
 } // namespace
 
+QByteArray sha256(QByteArrayView bytes)
+{
+    return bodyDigest(bytes, {});
+}
+
 CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
 {
     CrlIndex index;
-    index.crlSha256_ = QCryptographicHash::hash(der, QCryptographicHash::Sha256);
+    index.crlSha256_ = sha256(der);
     index.issuerKey_ = keyDigest(issuer);
     index.issuerName_ = nameHash(X509_CRL_get_issuer(crl));
     index.thisUpdate_ = secondsOf(X509_CRL_get0_lastUpdate(crl));
@@ -123,7 +132,8 @@ std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes)
         return std::nullopt;
     const QByteArrayView header(bytes.constData(), kHeader);
     const QByteArrayView serials(bytes.constData() + kHeader, static_cast<qsizetype>(count) * 8);
-    if (bodyDigest(header, serials) != bytes.right(kDigest))
+    const QByteArray digest = bodyDigest(header, serials);
+    if (digest.isEmpty() || digest != bytes.right(kDigest))
         return std::nullopt;
     CrlIndex index;
     index.crlSha256_ = bytes.mid(8, kDigest);

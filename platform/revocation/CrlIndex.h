@@ -16,6 +16,9 @@ typedef struct X509_crl_st X509_CRL;
 
 namespace selavia::revocation {
 
+// SHA-256 through libcrypto, which uses the processor's instructions for it.
+QByteArray sha256(QByteArrayView bytes);
+
 class CrlIndex {
 public:
     // The index of `crl`, whose DER is `der`, already verified as `issuer`'s.

@@ -18,6 +18,8 @@ using namespace std::chrono_literals;
 
 // How often a connection in progress looks at the clock and the switch.
 constexpr auto kConnectSlice = 50ms;
+// Reads of a large list in pieces this big (OpenSSL's default is 4 KiB).
+constexpr int kReadBuffer = 64 * 1024;
 
 struct Url {
     QByteArray host;
@@ -150,7 +152,7 @@ Exchange exchangeOnce(const QByteArray& urlText, const HttpRequest& request, Fet
     const int seconds = remainingMs(*deadline) / 1000 + 2;
     ossl::UniqueHttpContext context(
         socket ? OSSL_HTTP_open(url->host.constData(), url->port.constData(), nullptr, nullptr, 0,
-                                socket.get(), socket.get(), nullptr, nullptr, 0, seconds)
+                                socket.get(), socket.get(), nullptr, nullptr, kReadBuffer, seconds)
                : nullptr);
     ossl::UniqueBio body(
         request.body.isEmpty()

@@ -142,7 +142,7 @@ public:
     {
         std::optional<QByteArray> der =
             cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
-        if (!der || QCryptographicHash::hash(*der, QCryptographicHash::Sha256) != index.crlSha256())
+        if (!der || sha256(*der) != index.crlSha256())
             return nullptr;
         ossl::UniqueX509Crl crl = parseCrl(*der);
         return crl ? ossl::shared(std::move(crl)) : nullptr;
