@@ -62,9 +62,11 @@ void putNumber(QByteArray& out, quint64 value)
     out.append(bytes, 8);
 }
 
-quint64 numberAt(const QByteArray& bytes, qsizetype offset)
+quint64 numberAt(const char* data, qsizetype offset)
 {
-    return qFromLittleEndian<quint64>(bytes.constData() + offset);
+    quint64 value = 0;
+    std::memcpy(&value, data + offset, sizeof value);
+    return qFromLittleEndian(value);
 }
 
 QByteArray bodyDigest(QByteArrayView header, QByteArrayView serials)
@@ -126,7 +128,8 @@ std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes)
 {
     if (bytes.size() < kHeader + kDigest || !bytes.startsWith(kMagic))
         return std::nullopt;
-    const quint64 count = numberAt(bytes, kHeader - 8);
+    const char* data = bytes.constData();
+    const quint64 count = numberAt(data, kHeader - 8);
     if (count > quint64(bytes.size()) / 8 ||
         bytes.size() != kHeader + static_cast<qsizetype>(count) * 8 + kDigest)
         return std::nullopt;
@@ -139,10 +142,10 @@ std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes)
     index.crlSha256_ = bytes.mid(8, kDigest);
     index.issuerKey_ = bytes.mid(8 + kDigest, kDigest);
     qsizetype at = 8 + 2 * kDigest;
-    index.issuerName_ = numberAt(bytes, at);
-    index.thisUpdate_ = static_cast<qint64>(numberAt(bytes, at + 8));
-    index.nextUpdate_ = static_cast<qint64>(numberAt(bytes, at + 16));
-    const quint64 scope = numberAt(bytes, at + 24);
+    index.issuerName_ = numberAt(data, at);
+    index.thisUpdate_ = static_cast<qint64>(numberAt(data, at + 8));
+    index.nextUpdate_ = static_cast<qint64>(numberAt(data, at + 16));
+    const quint64 scope = numberAt(data, at + 24);
     index.scope_ = {(scope & 1) != 0, (scope & 2) != 0, (scope & 4) != 0};
     index.serials_ = bytes.mid(kHeader, static_cast<qsizetype>(count) * 8);
     return index;
@@ -165,7 +168,7 @@ bool CrlIndex::mayList(X509* certificate) const
     qsizetype high = serials_.size() / 8;
     while (low < high) {
         const qsizetype middle = low + (high - low) / 2;
-        const quint64 value = numberAt(serials_, middle * 8);
+        const quint64 value = numberAt(serials_.constData(), middle * 8);
         if (value == print)
             return true;
         if (value < print)

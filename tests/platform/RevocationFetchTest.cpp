@@ -418,3 +418,27 @@ TEST(RevocationCacheTest, TheLeastRecentlyUsedEntriesGoFirst)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RevocationSettingsTest, TheEnvironmentChoosesOfflineAndTheCacheFolder)
+{
+    selavia::testing::ScopedEnvironment environment;
+    environment.set("SELAVIA_OFFLINE", "1")
+        .set("SELAVIA_CACHE_DIR", "/tmp/propria")
+        .set("XDG_CACHE_HOME", "/tmp/xdg")
+        .set("HOME", "/tmp/casa");
+    rev::Settings settings = rev::Settings::fromEnvironment();
+    EXPECT_TRUE(settings.offline);
+    EXPECT_EQ(settings.cacheFolder, "/tmp/propria");
+
+    environment.set("SELAVIA_OFFLINE", "0").set("SELAVIA_CACHE_DIR", std::nullopt);
+    settings = rev::Settings::fromEnvironment();
+    EXPECT_FALSE(settings.offline);
+    EXPECT_EQ(settings.cacheFolder, "/tmp/xdg/selavia-reader");
+
+    environment.set("XDG_CACHE_HOME", std::nullopt);
+    EXPECT_EQ(rev::Settings::fromEnvironment().cacheFolder, "/tmp/casa/.cache/selavia-reader");
+}
+
+} // namespace
