@@ -109,6 +109,7 @@ QString environmentText(const char* name)
 
 struct FrmOpen::Ui {
     QWidget* FrmLoading = nullptr;
+    QLabel* Label21 = nullptr;
     QProgressBar* progressBar = nullptr;
     QWidget* FrmError = nullptr;
     QLabel* lblErrorNum = nullptr;
@@ -171,7 +172,7 @@ QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
 } // namespace
 
 FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QWidget* parent)
-    : QWidget(parent), desktop_(desktop), trustStore_(std::move(trustStore)),
+    : QWidget(parent), desktop_(desktop), loadOptions_(std::move(trustStore)),
       ui_(std::make_unique<Ui>())
 {
     setObjectName(QStringLiteral("FrmOpen"));
@@ -305,7 +306,8 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     QLabel* analysing = heading("Label18", QStringLiteral("Analisando Documento"), 14);
     analysing->setAlignment(Qt::AlignCenter);
     loading->addWidget(analysing);
-    auto* wait = named(new QLabel(QStringLiteral("Aguarde ...")), "Label21");
+    ui.Label21 = named(new QLabel(QStringLiteral("Aguarde ...")), "Label21");
+    QLabel* wait = ui.Label21;
     wait->setAlignment(Qt::AlignCenter);
     loading->addWidget(wait);
     ui.progressBar = named(new QProgressBar, "progressBar");
@@ -464,14 +466,16 @@ void FrmOpen::loadBesideEvents(const QString& aFilePath)
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] { showProgress(sinceStart.elapsed()); });
     ticker.start(kEventInterval);
-    const signature::Progress progress = [this](qint64 done, qint64 total) {
+    const verify::LoadProgress progress = [this](verify::LoadPhase phase, qint64 done,
+                                                 qint64 total) {
+        progressPhase_ = phase;
         progressDone_ = done;
         progressTotal_ = total;
         return !cancelled_.load();
     };
     std::thread worker([&] {
         try {
-            document_ = verify::loadIntoCopy(aFilePath, trustStore_, progress, *copy_);
+            document_ = verify::loadIntoCopy(aFilePath, loadOptions_, progress, *copy_);
         } catch (const std::exception&) {
             // Out of memory, say: the window shows it as a failed load.
             document_ = verify::VerifiedDocument{};
@@ -489,12 +493,17 @@ void FrmOpen::loadBesideEvents(const QString& aFilePath)
     loading_ = false;
 }
 
-// The bar shows once the work has taken half a second.
+// The bar shows once the work has taken half a second; while the lists of
+// revoked certificates are asked for, the panel says so.
 void FrmOpen::showProgress(qint64 sinceStart)
 {
     const qint64 total = progressTotal_;
     if (sinceStart < kProgressDelay || total <= 0)
         return;
+    const bool revocation = progressPhase_ == verify::LoadPhase::Revocation;
+    ui_->Label21->setText(revocation
+                              ? QStringLiteral("Consultando listas de certificados revogados...")
+                              : QStringLiteral("Aguarde ..."));
     ui_->progressBar->setValue(static_cast<int>(progressDone_ * 100 / total));
     ui_->progressBar->show();
 }
@@ -567,7 +576,7 @@ bool FrmOpen::ensureCopy(const QString& purpose)
     if (copy_->present())
         return true;
     std::optional<fileinfo::FileError> failure =
-        verify::restageCopy(document_, trustStore_, *copy_);
+        verify::restageCopy(document_, loadOptions_, *copy_);
     if (failure) {
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar a cópia temporária do "
@@ -686,7 +695,7 @@ void FrmOpen::BTN003_Click()
     // No copy to take it from (it could not be written, went, or a viewer
     // saved over it): a new verifying read, of the same content only.
     if (failure && !copy_->present())
-        failure = verify::extractAgain(document_, trustStore_, *target, fileinfo::Replace::Entry);
+        failure = verify::extractAgain(document_, loadOptions_, *target, fileinfo::Replace::Entry);
     if (failure) {
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar o documento em \"%1\".\r\n%2")

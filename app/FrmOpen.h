@@ -93,7 +93,7 @@ private:
     void refuseName(const QString& text);
 
     desktop::Desktop& desktop_;
-    signature::TrustStore trustStore_;
+    verify::LoadOptions loadOptions_;
     std::unique_ptr<Ui> ui_;
 
     verify::VerifiedDocument document_;
@@ -109,6 +109,7 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<qint64> progressDone_{0};
     std::atomic<qint64> progressTotal_{0};
+    std::atomic<verify::LoadPhase> progressPhase_{verify::LoadPhase::Hashing};
 };
 
 } // namespace selavia::app

@@ -15,11 +15,13 @@ namespace {
 using verify::VerifiedDocument;
 
 const QString kUsage = QStringLiteral(
-    "Uso: selavia-verify [--json] [--extract CAMINHO [--force]] ARQUIVO\n"
+    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO [--force]] ARQUIVO\n"
     "\n"
     "Verifica um documento assinado (.slv) e mostra o resultado.\n"
     "\n"
     "  --json              imprime o resultado como um objeto JSON\n"
+    "  --offline           não consulta a rede (listas de certificados revogados,\n"
+    "                      OCSP, certificados emissores); usa apenas a cópia local\n"
     "  --extract CAMINHO   grava o documento original em CAMINHO\n"
     "  --force             substitui CAMINHO se ele já existir\n"
     "  -h, --help          mostra esta ajuda\n"
@@ -30,6 +32,7 @@ const QString kUsage = QStringLiteral(
 
 struct Options {
     bool json = false;
+    bool offline = false;
     bool force = false;
     bool help = false;
     QString extractPath;
@@ -47,6 +50,8 @@ std::optional<Options> parseArguments(const QStringList& arguments, QString& pro
             optionsEnded = true;
         } else if (!optionsEnded && argument == QLatin1String("--json")) {
             options.json = true;
+        } else if (!optionsEnded && argument == QLatin1String("--offline")) {
+            options.offline = true;
         } else if (!optionsEnded && argument == QLatin1String("--force")) {
             options.force = true;
         } else if (!optionsEnded &&
@@ -86,6 +91,80 @@ QJsonValue nullable(const QString& text, bool present)
     return present ? QJsonValue(text) : QJsonValue(QJsonValue::Null);
 }
 
+QString stateCode(signature::RevocationState state)
+{
+    switch (state) {
+    case signature::RevocationState::Good:
+        return QStringLiteral("good");
+    case signature::RevocationState::Revoked:
+        return QStringLiteral("revoked");
+    case signature::RevocationState::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+QJsonValue sourceCode(signature::RevocationSource source)
+{
+    switch (source) {
+    case signature::RevocationSource::Message:
+        return QStringLiteral("message");
+    case signature::RevocationSource::Cache:
+        return QStringLiteral("cache");
+    case signature::RevocationSource::Download:
+        return QStringLiteral("download");
+    case signature::RevocationSource::Ocsp:
+        return QStringLiteral("ocsp");
+    case signature::RevocationSource::None:
+        break;
+    }
+    return QJsonValue::Null;
+}
+
+QJsonValue utcText(const QDateTime& moment)
+{
+    return moment.isValid() ? QJsonValue(moment.toUTC().toString(Qt::ISODate))
+                            : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject revocationJson(const signature::RevocationStatus& status)
+{
+    return QJsonObject{
+        {"status", stateCode(status.state)},
+        {"source", sourceCode(status.source)},
+        {"revoked_at", status.revoked() ? utcText(status.revokedAt) : QJsonValue::Null},
+        {"detail", status.detail},
+    };
+}
+
+QString subjectOf(const signature::Certificate& certificate)
+{
+    try {
+        return certificate.subjectName();
+    } catch (const signature::SignatureError&) {
+        return {};
+    }
+}
+
+QJsonArray chainStatusJson(const signature::CertificateStatus& status)
+{
+    QJsonArray chain;
+    for (const signature::ChainLinkStatus& link : status.chain) {
+        QString thumbprint;
+        try {
+            thumbprint = link.certificate.thumbprint();
+        } catch (const signature::SignatureError&) {
+        }
+        chain.append(QJsonObject{
+            {"subject", subjectOf(link.certificate)},
+            {"thumbprint", thumbprint},
+            {"revocation", revocationJson(link.revocation)},
+            {"problems", QJsonArray::fromStringList(link.problems)},
+        });
+    }
+    return chain;
+}
+
 QJsonObject signerJson(const verify::SignerEntry& signer)
 {
     QJsonArray chain;
@@ -111,6 +190,8 @@ QJsonObject signerJson(const verify::SignerEntry& signer)
         {"serial_number", signer.serialNumber},
         {"thumbprint", signer.thumbprint},
         {"chain", chain},
+        {"revocation", revocationJson(signer.status.revocation)},
+        {"chain_status", chainStatusJson(signer.status)},
     };
 }
 
@@ -144,6 +225,27 @@ void writeTree(const VerifiedDocument& document, QTextStream& out)
     }
 }
 
+// Each signer's chain with the revocation status of every certificate.
+void writeRevocation(const VerifiedDocument& document, QTextStream& out)
+{
+    out << QStringLiteral("\nSituação de revogação (consultada em %1 UTC, %2):\n")
+               .arg(document.checkedAt.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                    document.offline ? QStringLiteral("sem acesso à rede")
+                                     : QStringLiteral("com acesso à rede"));
+    for (const verify::SignerEntry& signer : document.signers) {
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        for (const signature::ChainLinkStatus& link : signer.status.chain) {
+            QString name;
+            try {
+                name = link.certificate.getInfo(signature::CertificateInfo::SubjectSimpleName);
+            } catch (const signature::SignatureError&) {
+            }
+            out << QStringLiteral("    ") << name << QStringLiteral(": ")
+                << signature::revocationSummary(link.revocation) << '\n';
+        }
+    }
+}
+
 QString yesNo(bool value)
 {
     return value ? QStringLiteral("sim") : QStringLiteral("não");
@@ -165,14 +267,14 @@ QString alreadyThere(const QString& path)
 // Verifies the file and, when asked and allowed, writes the original
 // document from the verifying read; a refusal or a failure to write is told
 // in `err` and makes `refused` true.
-VerifiedDocument verifyAndExtract(const Options& options, const signature::TrustStore& trustStore,
+VerifiedDocument verifyAndExtract(const Options& options, const verify::LoadOptions& load,
                                   QTextStream& err, bool& refused)
 {
     refused = false;
     if (options.extractPath.isEmpty())
-        return verify::loadSignedDocument(options.file, trustStore);
+        return verify::loadSignedDocument(options.file, load);
     if (!options.force && fileinfo::EntryMayExist(options.extractPath)) {
-        VerifiedDocument document = verify::loadSignedDocument(options.file, trustStore);
+        VerifiedDocument document = verify::loadSignedDocument(options.file, load);
         if (document.verified()) {
             err << alreadyThere(options.extractPath);
             refused = true;
@@ -182,7 +284,7 @@ VerifiedDocument verifyAndExtract(const Options& options, const signature::Trust
     // Without --force nothing that appears meanwhile is replaced; with it,
     // the entry itself is, never what a link there points to.
     verify::Extraction extraction = verify::extractOriginal(
-        options.file, trustStore, options.extractPath,
+        options.file, load, options.extractPath,
         options.force ? fileinfo::Replace::Entry : fileinfo::Replace::Never);
     if (const auto& failure = extraction.failure) {
         if (failure->number == fileinfo::error_number::kFileExists)
@@ -227,6 +329,8 @@ QJsonObject jsonReport(const VerifiedDocument& document)
     }
     report["signers"] = signers;
     report["tree"] = tree;
+    report["checked_at"] = utcText(document.checkedAt);
+    report["offline"] = document.offline;
     return report;
 }
 
@@ -253,11 +357,12 @@ QString textReport(const VerifiedDocument& document)
         << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
         << yesNo(document.signaturesOk) << QStringLiteral("\n\n");
     writeTree(document, out);
+    writeRevocation(document, out);
     return report;
 }
 
 int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
-                     const signature::TrustStore& trustStore)
+                     const verify::LoadOptions& loadOptions)
 {
     QString problem;
     std::optional<Options> options = parseArguments(arguments, problem);
@@ -271,8 +376,10 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
         out.flush();
         return exit_status::kSignaturesOk;
     }
+    verify::LoadOptions load = loadOptions;
+    load.revocation.offline = load.revocation.offline || options->offline;
     bool refused = false;
-    VerifiedDocument document = verifyAndExtract(*options, trustStore, err, refused);
+    VerifiedDocument document = verifyAndExtract(*options, load, err, refused);
     if (options->json)
         out << QJsonDocument(jsonReport(document)).toJson(QJsonDocument::Indented);
     else

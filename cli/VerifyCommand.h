@@ -2,7 +2,7 @@
 
 // `selavia-verify`: what the verify core computes, for scripts and people.
 
-#include "platform/signature/TrustStore.h"
+#include "verify/LoadOptions.h"
 #include "verify/VerifiedDocument.h"
 
 #include <QJsonObject>
@@ -20,10 +20,10 @@ inline constexpr int kCannotWrite = 73;
 } // namespace exit_status
 
 // Runs the command on `arguments` (without the program name), writing the
-// report to `out` and problems to `err`; returns the exit status.
-int runVerifyCommand(
-    const QStringList& arguments, QTextStream& out, QTextStream& err,
-    const signature::TrustStore& trustStore = signature::TrustStore::systemDefault());
+// report to `out` and problems to `err`; returns the exit status. `--offline`
+// forbids requests whatever `options` say.
+int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
+                     const verify::LoadOptions& options = {});
 
 QJsonObject jsonReport(const verify::VerifiedDocument& document);
 QString textReport(const verify::VerifiedDocument& document);

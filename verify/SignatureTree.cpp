@@ -168,6 +168,8 @@ SignerEntry readSigner(const sig::Signer& signer, int index)
     if (!certificate.isNull())
         readIdentity(certificate, entry);
     entry.certificateClass = classifySigner(signer);
+    // Worked out once already by the classification, so this is a look-up.
+    attempt([&] { entry.status = certificate.isValid(sig::CertificateRole::Signer); });
     readAttributes(signer, entry);
     if (!certificate.isNull())
         readTechnicalData(certificate, entry);

@@ -26,6 +26,9 @@ struct SignerEntry {
     QString serialNumber;
     QString thumbprint;
     std::vector<signature::Certificate> chain; // signer first
+    // The validity of the signer's certificate as a signer's, with the
+    // revocation status and problems of each certificate of its chain.
+    signature::CertificateStatus status;
 };
 
 // One node of `tvSigns`, in display order.

@@ -1,10 +1,12 @@
 #include "VerifiedDocument.h"
 
 #include "fileinfo/FileHandler.h"
+#include "platform/revocation/RevocationService.h"
 #include "platform/signature/SignatureError.h"
 #include "verify/DocumentName.h"
 
 #include <exception>
+#include <functional>
 
 namespace selavia::verify {
 namespace {
@@ -49,16 +51,32 @@ VerifiedDocument failed(VerifiedDocument document, const QString& codeText,
     return document;
 }
 
-// Runs `verify` on a fresh SignedData; the rest of the document follows
-// from what it verified.
+sig::PhaseProgress revocationProgress(const LoadProgress& progress)
+{
+    if (!progress)
+        return {};
+    return [progress](qint64 done, qint64 total) {
+        return progress(LoadPhase::Revocation, done, total);
+    };
+}
+
+// Runs `verify` on a fresh SignedData, whose certificates may ask the
+// revocation sources the options allow, then the revocation phase; the
+// rest of the document follows from what it verified.
 template <typename Verify>
-VerifiedDocument verifyWith(const QString& path, sig::TrustStore trustStore, Verify verify)
+VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
+                            const LoadProgress& progress, Verify verify)
 {
     VerifiedDocument document;
     document.filePath = path;
-    auto signedData = std::make_shared<sig::SignedData>(std::move(trustStore));
+    document.offline = options.revocation.offline;
+    document.checkedAt = QDateTime::currentDateTimeUtc();
+    auto signedData = std::make_shared<sig::SignedData>(
+        options.trustStore, revocation::validationServices(options.revocation));
     try {
         verify(*signedData);
+        if (!signedData->prepareValidation(revocationProgress(progress)))
+            throw sig::SignatureError::of(sig::code::kCancelled);
     } catch (const sig::SignatureError& error) {
         return failed(std::move(document), error.codeText(), error.description());
     } catch (const std::exception&) {
@@ -75,17 +93,22 @@ VerifiedDocument verifyWith(const QString& path, sig::TrustStore trustStore, Ver
 } // namespace
 
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
-                                   sig::TrustStore trustStore)
+                                   const LoadOptions& options)
 {
-    return verifyWith(path, std::move(trustStore),
-                      [&](sig::SignedData& data) { data.verify(bytes); });
+    return verifyWith(path, options, {}, [&](sig::SignedData& data) { data.verify(bytes); });
 }
 
 VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input,
-                                   sig::TrustStore trustStore, const LoadOptions& options)
+                                   const LoadOptions& options, const LoadProgress& progress,
+                                   const sig::ContentSink& sink)
 {
-    return verifyWith(path, std::move(trustStore), [&](sig::SignedData& data) {
-        data.verify(input, {options.progress, options.sink});
+    sig::Progress hashing;
+    if (progress)
+        hashing = [&](qint64 done, qint64 total) {
+            return progress(LoadPhase::Hashing, done, total);
+        };
+    return verifyWith(path, options, progress, [&](sig::SignedData& data) {
+        data.verify(input, {hashing, sink});
     });
 }
 
@@ -126,22 +149,21 @@ template <typename Use> auto withFile(const QString& path, Use use)
 // Verifies `input` into a file staged beside `target`, put in place only
 // when `accept` agrees and the verification succeeded; what `accept`
 // refuses is a failure.
-Extraction extract(const QString& path, sig::MessageInput& input, sig::TrustStore trustStore,
+Extraction extract(const QString& path, sig::MessageInput& input, const LoadOptions& options,
                    const QString& target, fileinfo::Replace replace,
                    const std::function<bool(const VerifiedDocument&)>& accept)
 {
     auto staged = fileinfo::StagedFile::create(target);
     if (auto* failure = std::get_if<fileinfo::FileError>(&staged)) {
-        Extraction extraction{verifySignedInput(path, input, std::move(trustStore)), *failure};
+        Extraction extraction{verifySignedInput(path, input, options), *failure};
         if (!extraction.document.verified())
             extraction.failure.reset();
         return extraction;
     }
     fileinfo::StagedWriter writer(std::get<fileinfo::StagedFile>(std::move(staged)));
-    Extraction extraction{
-        verifySignedInput(path, input, std::move(trustStore),
-                          {{}, [&](QByteArrayView block) { writer.append(block); }}),
-        std::nullopt};
+    Extraction extraction{verifySignedInput(path, input, options, {},
+                                            [&](QByteArrayView block) { writer.append(block); }),
+                          std::nullopt};
     std::optional<fileinfo::FileError> written = writer.finish();
     if (!accept(extraction.document))
         extraction.failure = signedFileChanged();
@@ -152,28 +174,27 @@ Extraction extract(const QString& path, sig::MessageInput& input, sig::TrustStor
 
 } // namespace
 
-VerifiedDocument loadSignedDocument(const QString& path, sig::TrustStore trustStore,
-                                    const LoadOptions& options)
+VerifiedDocument loadSignedDocument(const QString& path, const LoadOptions& options,
+                                    const LoadProgress& progress, const sig::ContentSink& sink)
 {
     return withFile(path, [&](sig::MessageInput& input) {
-        return verifySignedInput(path, input, std::move(trustStore), options);
+        return verifySignedInput(path, input, options, progress, sink);
     });
 }
 
-VerifiedDocument loadIntoCopy(const QString& path, sig::TrustStore trustStore,
-                              const sig::Progress& progress, TemporaryCopy& copy)
+VerifiedDocument loadIntoCopy(const QString& path, const LoadOptions& options,
+                              const LoadProgress& progress, TemporaryCopy& copy)
 {
     return withFile(path, [&](sig::MessageInput& input) {
-        return loadIntoCopy(path, input, std::move(trustStore), progress, copy);
+        return loadIntoCopy(path, input, options, progress, copy);
     });
 }
 
 VerifiedDocument loadIntoCopy(const QString& path, sig::MessageInput& input,
-                              sig::TrustStore trustStore, const sig::Progress& progress,
+                              const LoadOptions& options, const LoadProgress& progress,
                               TemporaryCopy& copy)
 {
-    VerifiedDocument document =
-        verifySignedInput(path, input, std::move(trustStore), {progress, copy.stage()});
+    VerifiedDocument document = verifySignedInput(path, input, options, progress, copy.stage());
     if (document.verified())
         (void)copy.place(document.originalName, document.signedData->contentSha256());
     else
@@ -182,7 +203,7 @@ VerifiedDocument loadIntoCopy(const QString& path, sig::MessageInput& input,
 }
 
 std::optional<fileinfo::FileError> restageCopy(const VerifiedDocument& document,
-                                               sig::TrustStore trustStore, TemporaryCopy& copy)
+                                               const LoadOptions& options, TemporaryCopy& copy)
 {
     if (!document.verified())
         return fileinfo::MakeFileError(error_number::kPathFileAccess);
@@ -190,8 +211,7 @@ std::optional<fileinfo::FileError> restageCopy(const VerifiedDocument& document,
     const sig::ContentSink sink = copy.stage();
     if (copy.failure())
         return copy.failure();
-    VerifiedDocument again =
-        loadSignedDocument(document.filePath, std::move(trustStore), {{}, sink});
+    VerifiedDocument again = loadSignedDocument(document.filePath, options, {}, sink);
     if (!sameContent(again, document)) {
         copy.discard();
         return signedFileChanged();
@@ -200,35 +220,31 @@ std::optional<fileinfo::FileError> restageCopy(const VerifiedDocument& document,
 }
 
 std::optional<fileinfo::FileError> extractAgain(const VerifiedDocument& document,
-                                                sig::TrustStore trustStore, const QString& target,
+                                                const LoadOptions& options, const QString& target,
                                                 fileinfo::Replace replace)
 {
     if (!document.verified())
         return fileinfo::MakeFileError(error_number::kPathFileAccess);
-    std::optional<fileinfo::FileError> failure;
-    withFile(document.filePath, [&](sig::MessageInput& input) {
-        failure =
-            extract(document.filePath, input, std::move(trustStore), target, replace,
-                    [&](const VerifiedDocument& again) { return sameContent(again, document); })
-                .failure;
-        return 0;
+    return withFile(document.filePath, [&](sig::MessageInput& input) {
+        return extract(document.filePath, input, options, target, replace,
+                       [&](const VerifiedDocument& again) { return sameContent(again, document); })
+            .failure;
     });
-    return failure;
 }
 
-Extraction extractOriginal(const QString& path, sig::TrustStore trustStore, const QString& target,
+Extraction extractOriginal(const QString& path, const LoadOptions& options, const QString& target,
                            fileinfo::Replace replace)
 {
     return withFile(path, [&](sig::MessageInput& input) {
-        return extractOriginal(path, input, std::move(trustStore), target, replace);
+        return extractOriginal(path, input, options, target, replace);
     });
 }
 
 Extraction extractOriginal(const QString& path, sig::MessageInput& input,
-                           sig::TrustStore trustStore, const QString& target,
+                           const LoadOptions& options, const QString& target,
                            fileinfo::Replace replace)
 {
-    return extract(path, input, std::move(trustStore), target, replace,
+    return extract(path, input, options, target, replace,
                    [](const VerifiedDocument&) { return true; });
 }
 

@@ -56,6 +56,16 @@ QString validityText(const sig::CertificateStatus& status)
     return text;
 }
 
+const QString kRevocationCaption = QStringLiteral("Situação de revogação:");
+
+// The validity with the certificate's revocation status under it, as the
+// certification path shows each certificate.
+QString pathStatusText(const sig::CertificateStatus& status)
+{
+    return validityText(status) + QStringLiteral("\n\n") + kRevocationCaption + QLatin1Char(' ') +
+           sig::revocationSummary(status.revocation);
+}
+
 QIcon statusIcon(const QWidget* widget, bool valid)
 {
     return widget->style()->standardIcon(valid ? QStyle::SP_MessageBoxInformation
@@ -151,6 +161,10 @@ QWidget* CertificateDialog::makeGeneralTab()
     names->addWidget(valueLabel(readOrEmpty([&] { return sig::issuerSimpleName(certificate_); }),
                                 QStringLiteral("issuedBy")),
                      1, 1);
+    names->addWidget(boldLabel(kRevocationCaption), 2, 0, Qt::AlignTop);
+    names->addWidget(
+        valueLabel(sig::revocationSummary(status_.revocation), QStringLiteral("revocationStatus")),
+        2, 1);
 
     auto* period = valueLabel(
         QStringLiteral("<b>Válido de</b> %1 <b>até</b> %2")
@@ -298,7 +312,7 @@ QWidget* CertificateDialog::makePathTab()
                 }
                 const auto index =
                     static_cast<std::size_t>(current->data(0, kCertificateIndexRole).toInt());
-                status->setText(validityText(pathStatus_.at(index)));
+                status->setText(pathStatusText(pathStatus_.at(index)));
             });
     tree->setCurrentItem(parentItem);
 

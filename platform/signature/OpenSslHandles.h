@@ -9,6 +9,9 @@
 #include <openssl/bn.h>
 #include <openssl/cms.h>
 #include <openssl/evp.h>
+#include <openssl/http.h>
+#include <openssl/ocsp.h>
+#include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -35,6 +38,31 @@ using UniqueIssuingDistPoint =
     std::unique_ptr<ISSUING_DIST_POINT, Deleter<ISSUING_DIST_POINT_free>>;
 using UniqueExtendedKeyUsage =
     std::unique_ptr<EXTENDED_KEY_USAGE, Deleter<EXTENDED_KEY_USAGE_free>>;
+
+using UniqueOcspRequest = std::unique_ptr<OCSP_REQUEST, Deleter<OCSP_REQUEST_free>>;
+using UniqueOcspResponse = std::unique_ptr<OCSP_RESPONSE, Deleter<OCSP_RESPONSE_free>>;
+using UniqueOcspBasic = std::unique_ptr<OCSP_BASICRESP, Deleter<OCSP_BASICRESP_free>>;
+using UniqueOcspCertId = std::unique_ptr<OCSP_CERTID, Deleter<OCSP_CERTID_free>>;
+using UniquePkcs7 = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
+using UniqueDistributionPoints = std::unique_ptr<CRL_DIST_POINTS, Deleter<CRL_DIST_POINTS_free>>;
+using UniqueAuthorityInfoAccess =
+    std::unique_ptr<AUTHORITY_INFO_ACCESS, Deleter<AUTHORITY_INFO_ACCESS_free>>;
+
+inline void freeOpenSslString(char* text) noexcept
+{
+    OPENSSL_free(text);
+}
+inline void closeHttp(OSSL_HTTP_REQ_CTX* context) noexcept
+{
+    OSSL_HTTP_close(context, 1);
+}
+inline void freeConfValues(STACK_OF(CONF_VALUE) * values) noexcept
+{
+    sk_CONF_VALUE_pop_free(values, X509V3_conf_free);
+}
+using UniqueOpenSslString = std::unique_ptr<char, Deleter<freeOpenSslString>>;
+using UniqueHttpContext = std::unique_ptr<OSSL_HTTP_REQ_CTX, Deleter<closeHttp>>;
+using UniqueConfValues = std::unique_ptr<STACK_OF(CONF_VALUE), Deleter<freeConfValues>>;
 
 inline void freeX509Stack(STACK_OF(X509) * stack) noexcept
 {

@@ -89,15 +89,38 @@ QString okDetail(RevocationSource source)
 
 } // namespace
 
+CrlScope crlScope(X509_CRL* crl)
+{
+    CrlScope scope;
+    if (ossl::UniqueIssuingDistPoint point = distributionPoint(crl)) {
+        scope.onlyUsers = point->onlyuser != 0;
+        scope.onlyAuthorities = point->onlyCA != 0;
+        scope.onlyAttributes = point->onlyattr != 0;
+    }
+    ERR_clear_error();
+    return scope;
+}
+
+bool scopeCovers(const CrlScope& scope, X509* certificate)
+{
+    const bool authority = X509_check_ca(certificate) != 0;
+    return !scope.onlyAttributes && !(scope.onlyUsers && authority) &&
+           !(scope.onlyAuthorities && !authority);
+}
+
+bool issuerMaySignCrls(X509* issuer)
+{
+    return (X509_get_extension_flags(issuer) & EXFLAG_KUSAGE) == 0 ||
+           (X509_get_key_usage(issuer) & KU_CRL_SIGN) != 0;
+}
+
 bool crlIssuedBy(X509_CRL* crl, X509* issuer, const QDateTime& now)
 {
     ERR_clear_error();
     if (crl == nullptr || issuer == nullptr)
         return false;
     bool trusted = X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(issuer)) == 0;
-    // keyUsage, where present, must allow signing CRLs.
-    trusted = trusted && ((X509_get_extension_flags(issuer) & EXFLAG_KUSAGE) == 0 ||
-                          (X509_get_key_usage(issuer) & KU_CRL_SIGN) != 0);
+    trusted = trusted && issuerMaySignCrls(issuer);
     EVP_PKEY* key = X509_get0_pubkey(issuer);
     trusted = trusted && key != nullptr && X509_CRL_verify(crl, key) == 1;
     trusted = trusted && compareTime(X509_CRL_get0_lastUpdate(crl), now) < 0;
@@ -118,11 +141,8 @@ std::optional<CrlAnswer> crlAnswerFor(X509_CRL* crl, X509* certificate, const QD
     ERR_clear_error();
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_issuer_name(certificate)) != 0)
         return std::nullopt;
-    if (ossl::UniqueIssuingDistPoint point = distributionPoint(crl)) {
-        const bool authority = X509_check_ca(certificate) != 0;
-        if (point->onlyattr || (point->onlyuser && authority) || (point->onlyCA && !authority))
-            return std::nullopt;
-    }
+    if (!scopeCovers(crlScope(crl), certificate))
+        return std::nullopt;
     CrlAnswer answer;
     const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
     answer.current = next == nullptr || compareTime(next, now) > 0;
@@ -192,6 +212,21 @@ QString revocationText(const RevocationStatus& status)
     if (!reason.isEmpty())
         text += QStringLiteral(" (motivo: ") + reason + QLatin1Char(')');
     return text;
+}
+
+QString revocationSummary(const RevocationStatus& status)
+{
+    switch (status.state) {
+    case RevocationState::Good:
+        return QStringLiteral("Não revogado: ") + status.detail;
+    case RevocationState::Revoked: {
+        const QString text = revocationText(status);
+        return text.left(1).toUpper() + text.mid(1);
+    }
+    case RevocationState::Unknown:
+        break;
+    }
+    return QStringLiteral("Desconhecida: ") + status.detail;
 }
 
 MessageCrls::MessageCrls(const std::vector<X509_CRL*>& crls)

@@ -35,6 +35,9 @@ public:
     // What this source says of `certificate`, issued by `issuer`; nullopt
     // when it has nothing trustworthy to say.
     virtual std::optional<RevocationStatus> check(X509* certificate, X509* issuer) = 0;
+    // Whether asking may reach the network: such sources are asked only
+    // during the validation phase, never afterwards.
+    virtual bool usesNetwork() const { return false; }
 };
 using RevocationProviders = std::vector<std::shared_ptr<RevocationProvider>>;
 
@@ -46,6 +49,18 @@ struct CrlAnswer {
     // Not past its nextUpdate: only then does "not listed" mean "good".
     bool current = false;
 };
+
+// Which certificates a list speaks of (its issuing distribution point).
+struct CrlScope {
+    bool onlyUsers = false;
+    bool onlyAuthorities = false;
+    bool onlyAttributes = false;
+};
+CrlScope crlScope(X509_CRL* crl);
+bool scopeCovers(const CrlScope& scope, X509* certificate);
+
+// Whether `issuer` may sign lists: cRLSign where keyUsage is present.
+bool issuerMaySignCrls(X509* issuer);
 
 // Whether `crl` can be trusted as `issuer`'s word at `now`: named and signed
 // by `issuer`, which may sign CRLs (cRLSign where keyUsage is present),
@@ -67,6 +82,10 @@ QString revocationReasonText(int reason);
 // "revogado em 05/12/2026 14:03:00 UTC (motivo: ...)": the revocation as a
 // problem line tells it.
 QString revocationText(const RevocationStatus& status);
+
+// The status as one line for people: "Não revogado: ...", "Revogado em
+// ...", "Desconhecida: ...". The certificate dialog and the text report show it.
+QString revocationSummary(const RevocationStatus& status);
 
 // The CRLs carried by the signed message.
 class MessageCrls : public RevocationProvider {

@@ -378,7 +378,8 @@ std::vector<Attribute> readAttributes(CMS_SignerInfo* info)
     return attributes;
 }
 
-std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, TrustStore store)
+std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, TrustStore store,
+                                                     ValidationServices services)
 {
     ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
     if (!certificates)
@@ -389,9 +390,9 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
     std::vector<X509_CRL*> carried;
     for (int i = 0; crls && i < sk_X509_CRL_num(crls.get()); ++i)
         carried.push_back(sk_X509_CRL_value(crls.get(), i));
-    RevocationProviders revocation = {std::make_shared<MessageCrls>(carried)};
+    services.revocation.insert(services.revocation.begin(), std::make_shared<MessageCrls>(carried));
     return std::make_shared<const ValidationContext>(std::move(store), std::move(certificates),
-                                                     std::move(revocation));
+                                                     std::move(services));
 }
 
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
@@ -427,20 +428,21 @@ struct SignedDataState {
     InputForm form = InputForm::Der;
     qint64 contentLength = 0;
     QByteArray sha256;
+    std::shared_ptr<const ValidationContext> context;
 };
 } // namespace detail
 
 namespace {
 
 // What both paths do once the message is parsed and its content can be fed.
-void finish(detail::SignedDataState& state, const TrustStore& trustStore, const Feeder& feed,
-            const ContentSink& sink)
+void finish(detail::SignedDataState& state, const TrustStore& trustStore,
+            const ValidationServices& services, const Feeder& feed, const ContentSink& sink)
 {
     attachSignerCertificates(state.cms.get());
     verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
-    state.signers =
-        makeSigners(state.cms.get(), makeContext(state.cms.get(), trustStore), trustStore);
+    state.context = makeContext(state.cms.get(), trustStore, services);
+    state.signers = makeSigners(state.cms.get(), state.context, trustStore);
     ERR_clear_error();
 }
 
@@ -463,7 +465,10 @@ qint64 FileInput::read(qint64 offset, char* buffer, qint64 length)
     return done;
 }
 
-SignedData::SignedData(TrustStore trustStore) : trustStore_(std::move(trustStore)) {}
+SignedData::SignedData(TrustStore trustStore, ValidationServices services)
+    : trustStore_(std::move(trustStore)), services_(std::move(services))
+{
+}
 SignedData::~SignedData() = default;
 SignedData::SignedData(SignedData&&) noexcept = default;
 SignedData& SignedData::operator=(SignedData&&) noexcept = default;
@@ -492,7 +497,7 @@ void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& opt
     ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
     const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
     state->contentLength = bytes.size();
-    finish(*state, trustStore_, memoryFeeder(bytes, options.progress), options.sink);
+    finish(*state, trustStore_, services_, memoryFeeder(bytes, options.progress), options.sink);
     state_ = std::move(state);
 }
 
@@ -517,7 +522,8 @@ void SignedData::verify(MessageInput& whole, const VerifyOptions& options)
     auto state = std::make_unique<detail::SignedDataState>();
     state->cms = parseSignedData(split->frame);
     state->contentLength = split->content.length;
-    finish(*state, trustStore_, inputFeeder(input, split->content, options.progress), options.sink);
+    finish(*state, trustStore_, services_, inputFeeder(input, split->content, options.progress),
+           options.sink);
     state_ = std::move(state);
 }
 
@@ -551,6 +557,25 @@ const std::vector<Signer>& SignedData::signers() const
 InputForm SignedData::inputForm() const
 {
     return verifiedState().form;
+}
+
+bool SignedData::prepareValidation(const PhaseProgress& progress)
+{
+    if (!state_)
+        throw SignatureError::of(code::kNotVerified);
+    std::vector<X509*> certificates;
+    for (const Signer& signer : state_->signers)
+        certificates.push_back(signer.certificate().handle());
+    const bool finished = state_->context->prepare(certificates, progress);
+    for (Signer& signer : state_->signers) {
+        Chain chain;
+        try {
+            chain.build(signer.certificate());
+        } catch (const SignatureError&) {
+        }
+        signer = Signer(signer.certificate(), signer.authenticatedAttributes(), std::move(chain));
+    }
+    return finished;
 }
 
 namespace utilities {

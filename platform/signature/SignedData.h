@@ -3,6 +3,7 @@
 #include "Cades.h"
 #include "Chain.h"
 #include "TrustStore.h"
+#include "ValidationServices.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -102,7 +103,10 @@ enum class InputForm { Der, Pem, Base64 };
 // One CMS/PKCS#7 SignedData message (`SignedData`).
 class SignedData {
 public:
-    explicit SignedData(TrustStore trustStore = TrustStore::systemDefault());
+    // `services` are what judging the certificates may ask outside the
+    // message (revocation sources after its own CRLs, issuer fetching).
+    explicit SignedData(TrustStore trustStore = TrustStore::systemDefault(),
+                        ValidationServices services = {});
     ~SignedData();
     SignedData(SignedData&&) noexcept;
     SignedData& operator=(SignedData&&) noexcept;
@@ -128,11 +132,20 @@ public:
     const std::vector<Signer>& signers() const;
     InputForm inputForm() const;
 
+    // The validation phase, after a successful verify: completes every
+    // signer's chain and asks the revocation sources about each certificate
+    // of it, concurrently, so that judging them later (on any thread) asks
+    // nothing outside the process. Signers' chains are rebuilt with what it
+    // found. Returns false when `progress` cancelled it. Throws before a
+    // successful verify.
+    bool prepareValidation(const PhaseProgress& progress = {});
+
 private:
     void verifyInMemory(QByteArrayView message, const VerifyOptions& options);
     const detail::SignedDataState& verifiedState() const;
 
     TrustStore trustStore_;
+    ValidationServices services_;
     std::unique_ptr<detail::SignedDataState> state_;
 };
 

@@ -12,8 +12,12 @@ namespace selavia::signature {
 // The roots a chain must reach to be trusted. Shared: copies see the same store.
 class TrustStore {
 public:
-    // OpenSSL's default verify paths: the system store, honouring
-    // SSL_CERT_FILE and SSL_CERT_DIR.
+    // The bundled ICP-Brasil roots that match their pins, and the system
+    // store: certificates looked up by subject hash in the certificate folder
+    // (SSL_CERT_DIR, else OpenSSL's default) when a chain asks for them, plus
+    // the whole file SSL_CERT_FILE names when it is set and is not the
+    // default bundle. The default bundle is read only when no folder holds
+    // hashed names.
     static TrustStore systemDefault();
     // An empty store (nothing trusted); tests add their own roots.
     static TrustStore empty();

@@ -1,6 +1,8 @@
 #include "ValidationContext.h"
 
+#include "BundledCertificates.h"
 #include "Certificate.h"
+#include "PhaseRunner.h"
 #include "SignatureError.h"
 
 #include <array>
@@ -12,6 +14,9 @@ namespace {
 
 // Bounds chain building on hostile certificate sets.
 constexpr int kMaxChainDepth = 32;
+// Requests for missing issuers one chain may make, and rounds of looking.
+constexpr int kMaxIssuerFetches = 4;
+constexpr int kMaxCompletionRounds = 8;
 
 const QString kNotForSignatures = QStringLiteral("o certificado não se destina a assinaturas");
 
@@ -50,6 +55,8 @@ QString describeError(int error)
         return QStringLiteral("o certificado não pode emitir certificados");
     case X509_V_ERR_INVALID_PURPOSE:
         return QStringLiteral("o certificado não se destina a este uso");
+    case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
+        return QStringLiteral("a chave da autoridade emissora usa um algoritmo não suportado");
     default:
         if (isUntrustedError(error))
             return QStringLiteral("a cadeia não chega a uma raiz confiável");
@@ -74,22 +81,72 @@ int collectProblems(int ok, X509_STORE_CTX* context)
     return 1;
 }
 
+} // namespace
+
 struct StoreRun {
+    ossl::UniqueX509Stack untrusted; // the context reads it until it goes
     ossl::UniqueX509StoreCtx context{X509_STORE_CTX_new()};
     Findings findings;
     int result = 0;
+
+    bool trusted() const { return result == 1 && !findings.untrusted; }
+    // The last certificate the chain reached.
+    X509* top() const
+    {
+        STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+        const int length = chain != nullptr ? sk_X509_num(chain) : 0;
+        return length > 0 ? sk_X509_value(chain, length - 1) : nullptr;
+    }
 };
 
-std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate, STACK_OF(X509) * untrusted)
+namespace {
+
+bool inStore(X509_STORE* store, X509* certificate)
+{
+    ossl::UniqueX509StoreCtx context(X509_STORE_CTX_new());
+    if (!context || X509_STORE_CTX_init(context.get(), store, nullptr, nullptr) != 1)
+        return false;
+    ossl::UniqueX509Stack found(
+        X509_STORE_CTX_get1_certs(context.get(), X509_get_subject_name(certificate)));
+    for (int i = 0; found && i < sk_X509_num(found.get()); ++i) {
+        if (X509_cmp(sk_X509_value(found.get(), i), certificate) == 0)
+            return true;
+    }
+    return false;
+}
+
+// OpenSSL 3.0 cannot build any chain from a certificate whose key it cannot
+// read, not even when the store trusts that very certificate (ICP-Brasil
+// v7). Such an anchor is trusted as it stands and judged on its dates.
+void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate)
+{
+    if (run.trusted() || X509_get0_pubkey(certificate) != nullptr || !inStore(store, certificate))
+        return;
+    run.findings = {};
+    run.result = 1;
+    if (X509_cmp_time(X509_get0_notAfter(certificate), nullptr) < 0)
+        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_HAS_EXPIRED);
+    if (X509_cmp_time(X509_get0_notBefore(certificate), nullptr) > 0)
+        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_NOT_YET_VALID);
+}
+
+std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
+                                   ossl::UniqueX509Stack untrusted)
 {
     auto run = std::make_unique<StoreRun>();
+    run->untrusted = std::move(untrusted);
     if (!run->context ||
-        X509_STORE_CTX_init(run->context.get(), store, certificate, untrusted) != 1)
+        X509_STORE_CTX_init(run->context.get(), store, certificate, run->untrusted.get()) != 1)
         throw SignatureError::fromOpenSsl(code::kInternal);
     X509_STORE_CTX_set_app_data(run->context.get(), &run->findings);
     X509_STORE_CTX_set_verify_cb(run->context.get(), collectProblems);
     X509_STORE_CTX_set_depth(run->context.get(), kMaxChainDepth);
+    // What the store holds is trusted as it stands, self-signed or not: a
+    // root whose key OpenSSL cannot read (ICP-Brasil v7) is still an anchor.
+    X509_STORE_CTX_set_flags(run->context.get(), X509_V_FLAG_PARTIAL_CHAIN);
     run->result = X509_verify_cert(run->context.get());
+    ERR_clear_error();
+    acceptUnreadableAnchor(*run, store, certificate);
     ERR_clear_error();
     return run;
 }
@@ -102,6 +159,16 @@ QByteArray fingerprint(X509* certificate)
     if (certificate == nullptr || X509_digest(certificate, EVP_sha1(), digest.data(), &length) != 1)
         return {};
     return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
+}
+
+ossl::UniqueX509Stack alone(X509* certificate)
+{
+    ossl::UniqueX509Stack chain(sk_X509_new_null());
+    ossl::UniqueX509 own = ossl::upRef(certificate);
+    if (!chain || !own || sk_X509_push(chain.get(), own.get()) <= 0)
+        throw SignatureError::fromOpenSsl(code::kInternal);
+    own.release();
+    return chain;
 }
 
 bool selfIssued(X509* certificate)
@@ -165,26 +232,74 @@ bool meantForSignatures(X509* certificate)
 }
 
 ValidationContext::ValidationContext(TrustStore store, ossl::UniqueX509Stack untrusted,
-                                     RevocationProviders revocation)
-    : store_(std::move(store)), untrusted_(std::move(untrusted)), revocation_(std::move(revocation))
+                                     ValidationServices services)
+    : store_(std::move(store)), untrusted_(std::move(untrusted)), services_(std::move(services))
 {
+}
+
+ValidationContext::~ValidationContext() = default;
+
+ossl::UniqueX509Stack ValidationContext::candidates() const
+{
+    ossl::UniqueX509Stack all(sk_X509_new_null());
+    if (!all)
+        throw SignatureError::fromOpenSsl(code::kInternal);
+    auto push = [&](X509* certificate) {
+        ossl::UniqueX509 own = ossl::upRef(certificate);
+        if (!own || sk_X509_push(all.get(), own.get()) <= 0)
+            throw SignatureError::fromOpenSsl(code::kInternal);
+        own.release();
+    };
+    for (int i = 0; untrusted_ && i < sk_X509_num(untrusted_.get()); ++i)
+        push(sk_X509_value(untrusted_.get(), i));
+    std::lock_guard lock(mutex_);
+    for (const auto& helper : helpers_)
+        push(helper.get());
+    return all;
+}
+
+bool ValidationContext::addHelpers(const std::vector<std::shared_ptr<X509>>& found) const
+{
+    bool added = false;
+    std::lock_guard lock(mutex_);
+    for (const auto& certificate : found) {
+        if (certificate && helperKeys_.insert(fingerprint(certificate.get())).second) {
+            helpers_.push_back(certificate);
+            added = true;
+        }
+    }
+    return added;
+}
+
+std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate) const
+{
+    int budget = kMaxIssuerFetches;
+    std::unique_ptr<StoreRun> run;
+    for (int round = 0; round < kMaxCompletionRounds; ++round) {
+        run = runStore(store_.handle(), certificate, candidates());
+        X509* top = run->top();
+        if (run->trusted() || top == nullptr || selfIssued(top))
+            break;
+        std::vector<std::shared_ptr<X509>> found = bundled::issuersOf(top);
+        if (found.empty() && networkOpen_ && services_.issuers)
+            found = services_.issuers->fetchIssuers(top, budget);
+        ERR_clear_error();
+        if (!addHelpers(found))
+            break;
+    }
+    return run;
 }
 
 ValidationContext::BuiltChain ValidationContext::buildChain(X509* certificate) const
 {
     ERR_clear_error();
-    auto run = runStore(store_.handle(), certificate, untrusted_.get());
+    auto run = completeChain(certificate);
     BuiltChain built;
     built.certificates.reset(X509_STORE_CTX_get1_chain(run->context.get()));
-    if (!built.certificates) {
-        // Nothing was built at all: the chain is the certificate alone.
-        built.certificates.reset(sk_X509_new_null());
-        ossl::UniqueX509 own = ossl::upRef(certificate);
-        if (!built.certificates || !own || sk_X509_push(built.certificates.get(), own.get()) <= 0)
-            throw SignatureError::fromOpenSsl(code::kInternal);
-        own.release();
-    }
-    built.trusted = run->result == 1 && !run->findings.untrusted;
+    // Nothing was built at all: the chain is the certificate alone.
+    if (!built.certificates || sk_X509_num(built.certificates.get()) == 0)
+        built.certificates = alone(certificate);
+    built.trusted = run->trusted();
     return built;
 }
 
@@ -205,9 +320,11 @@ ValidationContext::Judgement ValidationContext::judgeNow(X509* certificate,
                                                          CertificateRole role) const
 {
     ERR_clear_error();
-    auto run = runStore(store_.handle(), certificate, untrusted_.get());
+    auto run = completeChain(certificate);
     ossl::UniqueX509Stack chain(X509_STORE_CTX_get1_chain(run->context.get()));
-    const bool trusted = run->result == 1 && !run->findings.untrusted;
+    if (!chain || sk_X509_num(chain.get()) == 0)
+        chain = alone(certificate);
+    const bool trusted = run->trusted();
     Judgement judgement;
     const int length = chain ? sk_X509_num(chain.get()) : 0;
     for (int depth = 0; depth < length; ++depth) {
@@ -217,7 +334,7 @@ ValidationContext::Judgement ValidationContext::judgeNow(X509* certificate,
         link.problems = run->findings.byDepth[depth];
         if (depth + 1 < length)
             link.revocation = revocationOf(current, sk_X509_value(chain.get(), depth + 1));
-        else if (trusted && selfIssued(current))
+        else if (trusted)
             link.revocation = anchorStatus();
         else
             link.revocation = unknownStatus(QStringLiteral("o emissor do certificado não foi "
@@ -243,22 +360,70 @@ ValidationContext::Judgement ValidationContext::judgeNow(X509* certificate,
 
 RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer) const
 {
+    const bool network = networkOpen_;
     const QByteArray key = fingerprint(certificate) + fingerprint(issuer);
     {
         std::lock_guard lock(mutex_);
-        if (auto found = revocations_.find(key); found != revocations_.end())
-            return found->second;
+        auto found = revocations_.find(key);
+        if (found != revocations_.end() && (found->second.complete || !network))
+            return found->second.status;
     }
     RevocationStatus status =
         unknownStatus(QStringLiteral("não foi possível consultar a situação de revogação"));
-    for (const auto& provider : revocation_) {
+    for (const auto& provider : services_.revocation) {
+        if (provider->usesNetwork() && !network)
+            continue;
         if (std::optional<RevocationStatus> answer = provider->check(certificate, issuer)) {
             status = *answer;
             break;
         }
     }
+    ERR_clear_error();
     std::lock_guard lock(mutex_);
-    return revocations_.emplace(key, std::move(status)).first->second;
+    revocations_[key] = Answer{status, network};
+    return status;
+}
+
+void ValidationContext::checkChainOf(X509* certificate, PhaseRunner& runner,
+                                     std::set<QByteArray>& claimed, std::mutex& claimedMutex) const
+{
+    auto run = completeChain(certificate);
+    ossl::UniqueX509Stack chain(X509_STORE_CTX_get1_chain(run->context.get()));
+    const int length = chain ? sk_X509_num(chain.get()) : 0;
+    for (int depth = 0; depth + 1 < length; ++depth) {
+        std::shared_ptr<X509> subject =
+            ossl::shared(ossl::upRef(sk_X509_value(chain.get(), depth)));
+        std::shared_ptr<X509> issuer =
+            ossl::shared(ossl::upRef(sk_X509_value(chain.get(), depth + 1)));
+        {
+            std::lock_guard lock(claimedMutex);
+            if (!claimed.insert(fingerprint(subject.get()) + fingerprint(issuer.get())).second)
+                continue;
+        }
+        runner.add([this, subject, issuer] { revocationOf(subject.get(), issuer.get()); });
+    }
+}
+
+bool ValidationContext::prepare(const std::vector<X509*>& certificates,
+                                const PhaseProgress& progress) const
+{
+    ERR_clear_error();
+    networkOpen_ = true;
+    PhaseRunner runner(services_.parallelism);
+    std::set<QByteArray> claimed;
+    std::mutex claimedMutex;
+    for (X509* certificate : certificates) {
+        std::shared_ptr<X509> own = ossl::shared(ossl::upRef(certificate));
+        runner.add([this, own, &runner, &claimed, &claimedMutex] {
+            checkChainOf(own.get(), runner, claimed, claimedMutex);
+        });
+    }
+    const bool finished = runner.run(progress, services_.abort);
+    networkOpen_ = false;
+    // Judgements made before the phase did not see what it found.
+    std::lock_guard lock(mutex_);
+    judgements_.clear();
+    return finished;
 }
 
 } // namespace selavia::signature

@@ -3,21 +3,28 @@
 #include "OpenSslHandles.h"
 #include "Revocation.h"
 #include "TrustStore.h"
+#include "ValidationServices.h"
 
 #include <QByteArray>
 #include <QStringList>
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace selavia::signature {
 
+struct StoreRun;
+
 // What judging a certificate needs besides the certificate: the trusted
-// roots, the other certificates of its message and the sources of
-// revocation data, asked in order.
+// roots, the other certificates of its message, the bundled intermediates
+// and the services from outside (revocation sources asked in order, issuer
+// fetching). Services that reach the network are used only by prepare().
 class ValidationContext {
 public:
     ValidationContext(TrustStore store, ossl::UniqueX509Stack untrusted,
-                      RevocationProviders revocation);
+                      ValidationServices services);
+    ~ValidationContext();
 
     // The chain of `certificate` as far as it builds, signer first, and
     // whether it reached a trusted root.
@@ -41,16 +48,39 @@ public:
     };
     Judgement judge(X509* certificate, CertificateRole role) const;
 
+    // The validation phase: completes the chain of each of `certificates`
+    // (fetching missing issuers) and asks the revocation sources about every
+    // certificate of those chains, on up to `parallelism` threads. Afterwards
+    // judging them asks nothing outside the process. Returns false when
+    // `progress` cancelled it.
+    bool prepare(const std::vector<X509*>& certificates, const PhaseProgress& progress) const;
+
 private:
+    struct Answer {
+        RevocationStatus status;
+        bool complete = false; // every source was asked, the network ones too
+    };
+
     Judgement judgeNow(X509* certificate, CertificateRole role) const;
     RevocationStatus revocationOf(X509* certificate, X509* issuer) const;
+    // Builds the chain, adding bundled or fetched issuers while it stops
+    // short of a trusted root.
+    std::unique_ptr<StoreRun> completeChain(X509* certificate) const;
+    ossl::UniqueX509Stack candidates() const;
+    // Adds the certificates not yet known; false when none was new.
+    bool addHelpers(const std::vector<std::shared_ptr<X509>>& found) const;
+    void checkChainOf(X509* certificate, class PhaseRunner& runner, std::set<QByteArray>& claimed,
+                      std::mutex& claimedMutex) const;
 
     TrustStore store_;
     ossl::UniqueX509Stack untrusted_;
-    RevocationProviders revocation_;
+    ValidationServices services_;
+    mutable std::atomic<bool> networkOpen_{false};
     mutable std::mutex mutex_;
+    mutable std::vector<std::shared_ptr<X509>> helpers_;
+    mutable std::set<QByteArray> helperKeys_;
     mutable std::map<QByteArray, Judgement> judgements_;
-    mutable std::map<QByteArray, RevocationStatus> revocations_;
+    mutable std::map<QByteArray, Answer> revocations_;
 };
 
 // Whether the certificate's key usage and extended key usage allow signing

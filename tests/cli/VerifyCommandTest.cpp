@@ -1,6 +1,7 @@
 #include "cli/VerifyCommand.h"
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/HttpTestServer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -41,7 +42,7 @@ protected:
         return spec;
     }
 
-    int run(const QStringList& arguments, const sig::TrustStore& store)
+    int run(const QStringList& arguments, const selavia::verify::LoadOptions& store)
     {
         out_.clear();
         err_.clear();
@@ -66,7 +67,7 @@ protected:
 
 const QStringList kMembers = {"file",          "verified",      "error",        "signatures_ok",
                               "original_name", "has_extension", "content_size", "content_sha256",
-                              "signers",       "tree"};
+                              "signers",       "tree",          "checked_at",   "offline"};
 
 } // namespace
 
@@ -82,6 +83,7 @@ TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
     }
     EXPECT_EQ(run({"--help"}, trustingIcp()), 0);
     EXPECT_TRUE(out_.contains("--extract CAMINHO"));
+    EXPECT_TRUE(out_.contains("--offline"));
 }
 
 TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
@@ -115,7 +117,7 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 13);
+    EXPECT_EQ(signer.keys().size(), 15);
 
     const QJsonArray tree = report["tree"].toArray();
     ASSERT_FALSE(tree.isEmpty());
@@ -270,4 +272,142 @@ TEST_F(VerifyCommandTest, TheRealProgramReadsTheSystemStoreFromTheEnvironment)
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     QJsonObject report = QJsonDocument::fromJson(program.readAllStandardOutput()).object();
     EXPECT_EQ(report["signers"].toArray()[0].toObject()["class"].toString(), "cert_valid");
+}
+
+namespace {
+
+using selavia::testing::HttpReply;
+
+// A hierarchy whose signer names a distribution point on the test's server.
+struct OnlineDocument {
+    fx::Cert root;
+    fx::Cert authority;
+    fx::Cert signer;
+    fx::Bytes message;
+};
+
+OnlineDocument onlineDocument(const selavia::testing::HttpTestServer& server)
+{
+    OnlineDocument made;
+    made.root = fx::makeCertificate({.subject = {{"CN", "Raiz da Linha de Comando"}},
+                                     .key = fx::makeKey(fx::KeyType::EcP256, true),
+                                     .ca = true});
+    made.authority = fx::makeCertificate({.subject = {{"CN", "AC da Linha de Comando"}},
+                                          .issuer = &made.root,
+                                          .key = fx::makeKey(fx::KeyType::EcP256, true),
+                                          .ca = true});
+    made.signer = fx::makeCertificate(
+        {.subject = {{"CN", "BELTRANA"}},
+         .issuer = &made.authority,
+         .extensions = {{"crlDistributionPoints", "URI:" + server.url("/ac.crl")}}});
+    fx::MessageSpec spec;
+    spec.signers = {{.cert = made.signer}};
+    spec.extraCertificates = {made.authority};
+    made.message = fx::makeSignedMessage(spec);
+    return made;
+}
+
+} // namespace
+
+TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
+{
+    selavia::testing::HttpTestServer server;
+    const OnlineDocument online = onlineDocument(server);
+    server.route(
+        "/ac.crl",
+        HttpReply{.body = fx::crlDer(fx::makeCrl({.issuer = &online.authority,
+                                                  .revoked = {online.signer},
+                                                  .revocationDate = fx::utc(2026, 1, 2, 3, 4, 5),
+                                                  .reason = 1})
+                                         .get())});
+    const QString path = writeMessage("revogado.slv", online.message);
+    sig::TrustStore store = sig::TrustStore::empty();
+    store.addTrusted(QByteArray::fromStdString(online.root.der()));
+    selavia::revocation::Settings settings;
+    settings.cacheFolder = dir_.filePath("cache");
+
+    // Offline first: nothing asked, the status unknown.
+    EXPECT_EQ(run({"--offline", "--json", path}, selavia::verify::LoadOptions(store, settings)),
+              cli::exit_status::kNotAllValid);
+    QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    EXPECT_EQ(server.total(), 0);
+    EXPECT_TRUE(report["offline"].toBool());
+    EXPECT_TRUE(QDateTime::fromString(report["checked_at"].toString(), Qt::ISODate).isValid());
+    QJsonObject signer = report["signers"].toArray()[0].toObject();
+    EXPECT_EQ(signer["revocation"].toObject(),
+              (QJsonObject{{"status", "unknown"},
+                           {"source", QJsonValue::Null},
+                           {"revoked_at", QJsonValue::Null},
+                           {"detail", "não foi possível consultar a situação de revogação"}}));
+    EXPECT_EQ(signer["class"].toString(), "cert_noicp_valid");
+
+    EXPECT_EQ(run({"--json", path}, selavia::verify::LoadOptions(store, settings)),
+              cli::exit_status::kNotAllValid);
+    report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    EXPECT_FALSE(report["offline"].toBool());
+    signer = report["signers"].toArray()[0].toObject();
+    EXPECT_EQ(signer["class"].toString(), "cert_noicp_invalid");
+    const QJsonObject revocation = signer["revocation"].toObject();
+    EXPECT_EQ(revocation["status"].toString(), "revoked");
+    EXPECT_EQ(revocation["source"].toString(), "download");
+    EXPECT_EQ(revocation["revoked_at"].toString(), "2026-01-02T03:04:05Z");
+    const QJsonArray chain = signer["chain_status"].toArray();
+    ASSERT_EQ(chain.size(), 3);
+    EXPECT_EQ(chain[0].toObject()["subject"].toString(), "CN=BELTRANA");
+    EXPECT_EQ(chain[0].toObject()["thumbprint"].toString(), signer["thumbprint"].toString());
+    EXPECT_TRUE(chain[0].toObject()["problems"].toArray()[0].toString().contains(
+        "revogado em 02/01/2026 03:04:05 UTC"));
+    EXPECT_EQ(chain[1].toObject()["revocation"].toObject()["status"].toString(), "unknown");
+    EXPECT_EQ(chain[2].toObject()["revocation"].toObject()["status"].toString(), "good");
+    EXPECT_TRUE(chain[2].toObject()["revocation"].toObject()["source"].isNull());
+
+    EXPECT_EQ(run({path}, selavia::verify::LoadOptions(store, settings)), 1);
+    EXPECT_TRUE(out_.contains("\nSituação de revogação (consultada em ")) << out_.toStdString();
+    EXPECT_TRUE(out_.contains(
+        "\n    BELTRANA: Revogado em 02/01/2026 03:04:05 UTC (motivo: comprometimento da chave)\n"))
+        << out_.toStdString();
+    EXPECT_TRUE(out_.contains("\n    AC da Linha de Comando: Desconhecida: "));
+}
+
+TEST_F(VerifyCommandTest, TwoProgramsFillTheCacheAtOnce)
+{
+    selavia::testing::HttpTestServer server;
+    const OnlineDocument online = onlineDocument(server);
+    // Held back so that both programs are fetching at the same time.
+    server.route("/ac.crl", HttpReply{.body = fx::crlDer(fx::makeCrl(online.authority, {}).get()),
+                                      .delayMs = 300});
+    const QString path = writeMessage("documento.slv", online.message);
+    const QString root = dir_.filePath("raiz.pem");
+    fx::writeFile(root.toStdString(), online.root.pem());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SSL_CERT_FILE", root);
+    environment.insert("SSL_CERT_DIR", dir_.filePath("nenhum"));
+    environment.insert("SELAVIA_CACHE_DIR", dir_.filePath("cache"));
+    auto start = [&](QProcess& program, const QStringList& arguments) {
+        program.setProcessEnvironment(environment);
+        program.start(SELAVIA_VERIFY_BINARY, arguments);
+    };
+    auto sourceOf = [](QProcess& program) {
+        EXPECT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(program.exitCode(), 1) << program.readAllStandardError().toStdString();
+        const QJsonObject report =
+            QJsonDocument::fromJson(program.readAllStandardOutput()).object();
+        return report["signers"].toArray()[0].toObject()["revocation"].toObject()["source"];
+    };
+    QProcess first;
+    QProcess second;
+    start(first, {"--json", path});
+    start(second, {"--json", path});
+    EXPECT_EQ(sourceOf(first).toString(), "download");
+    EXPECT_EQ(sourceOf(second).toString(), "download");
+    EXPECT_EQ(server.count("/ac.crl"), 2);
+
+    QProcess third;
+    start(third, {"--json", "--offline", path});
+    EXPECT_EQ(sourceOf(third).toString(), "cache");
+    EXPECT_EQ(server.count("/ac.crl"), 2);
+    EXPECT_TRUE(QDir(dir_.filePath("cache"))
+                    .entryList(QDir::Files | QDir::Hidden)
+                    .filter(".part-")
+                    .isEmpty());
 }

@@ -49,7 +49,7 @@ TEST_F(LoadSignedDocumentTest, AGoodFileIsVerifiedWithEverythingTheWindowShows)
     const QString path = write("contrato.slv", fx::makeSignedMessage(spec));
     QByteArray content;
     const VerifiedDocument document = loadSignedDocument(
-        path, trustingIcp(), {{}, [&](QByteArrayView block) { content += block; }});
+        path, trustingIcp(), {}, [&](QByteArrayView block) { content += block; });
 
     ASSERT_TRUE(document.verified());
     EXPECT_EQ(document.filePath, path);

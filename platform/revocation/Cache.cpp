@@ -1,0 +1,177 @@
+#include "Cache.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace selavia::revocation {
+namespace {
+
+// Pieces of writes that never finished (a process that died) go after this.
+constexpr time_t kStalePartSeconds = 3600;
+const char* const kPartPrefix = ".part-";
+
+// Our own folder, private to us: created 0700, or tightened when it exists.
+bool preparedFolder(const QByteArray& path)
+{
+    if (path.isEmpty())
+        return false;
+    QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid())
+        return false;
+    return (info.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
+}
+
+bool writeAll(int fd, QByteArrayView bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written =
+            ::write(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+struct Entry {
+    QByteArray name;
+    off_t size = 0;
+    timespec used{};
+};
+
+QByteArray stemOf(const QByteArray& name)
+{
+    const qsizetype dot = name.indexOf('.');
+    return dot > 0 ? name.left(dot) : name;
+}
+
+} // namespace
+
+Cache::Cache(const QString& folder, qint64 capBytes)
+    : folder_(folder), cap_(capBytes), usable_(preparedFolder(QFile::encodeName(folder)))
+{
+}
+
+QString Cache::stemFor(const QByteArray& kind, const QByteArray& url)
+{
+    return QString::fromLatin1(
+        kind + '-' + QCryptographicHash::hash(url, QCryptographicHash::Sha256).toHex().left(40));
+}
+
+std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) const
+{
+    if (!usable_)
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(QDir(folder_).filePath(name));
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info {};
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= maxBytes) {
+        QByteArray content(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+        qsizetype done = 0;
+        while (done < content.size()) {
+            const ssize_t got =
+                ::read(fd, content.data() + done, static_cast<size_t>(content.size() - done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        if (done == content.size())
+            bytes = std::move(content);
+        // The time of last use orders eviction.
+        ::futimens(fd, nullptr);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool Cache::write(const QString& name, QByteArrayView bytes) const
+{
+    if (!usable_)
+        return false;
+    const QDir folder(folder_);
+    QByteArray part =
+        QFile::encodeName(folder.filePath(QLatin1String(kPartPrefix) + name)) + ".XXXXXX";
+    const int fd = ::mkostemp(part.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, bytes);
+    ::close(fd);
+    const QByteArray path = QFile::encodeName(folder.filePath(name));
+    if (!written || ::rename(part.constData(), path.constData()) != 0) {
+        ::unlink(part.constData());
+        return false;
+    }
+    evict();
+    return true;
+}
+
+void Cache::remove(const QString& name) const
+{
+    if (usable_)
+        ::unlink(QFile::encodeName(QDir(folder_).filePath(name)).constData());
+}
+
+void Cache::evict() const
+{
+    const QByteArray path = QFile::encodeName(folder_);
+    DIR* directory = ::opendir(path.constData());
+    if (directory == nullptr)
+        return;
+    std::vector<Entry> entries;
+    qint64 total = 0;
+    const time_t now = ::time(nullptr);
+    while (const dirent* item = ::readdir(directory)) {
+        struct stat info {};
+        if (::fstatat(::dirfd(directory), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
+        const QByteArray name(item->d_name);
+        if (name.startsWith(kPartPrefix)) {
+            if (now - info.st_mtim.tv_sec > kStalePartSeconds)
+                ::unlinkat(::dirfd(directory), item->d_name, 0);
+            continue;
+        }
+        entries.push_back({name, info.st_size, info.st_mtim});
+        total += info.st_size;
+    }
+    if (total > cap_) {
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+            return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec
+                                                  : a.used.tv_nsec < b.used.tv_nsec;
+        });
+        // A list goes with its index: evicting by stem.
+        for (std::size_t i = 0; i < entries.size() && total > cap_; ++i) {
+            const QByteArray stem = stemOf(entries[i].name);
+            for (Entry& entry : entries) {
+                if (entry.size >= 0 && stemOf(entry.name) == stem) {
+                    ::unlinkat(::dirfd(directory), entry.name.constData(), 0);
+                    total -= entry.size;
+                    entry.size = -1;
+                }
+            }
+        }
+    }
+    ::closedir(directory);
+}
+
+} // namespace selavia::revocation

@@ -1,0 +1,468 @@
+#include "RevocationService.h"
+
+#include "Cache.h"
+#include "CrlIndex.h"
+#include "HttpClient.h"
+#include "platform/signature/OpenSslHandles.h"
+#include "platform/signature/TextDecoding.h"
+
+#include <QCryptographicHash>
+#include <future>
+#include <map>
+#include <mutex>
+#include <openssl/err.h>
+
+namespace selavia::revocation {
+namespace {
+
+namespace sig = signature;
+namespace ossl = signature::ossl;
+
+// Certificates taken from one caIssuers answer at most.
+constexpr int kMaxIssuerCandidates = 16;
+// Addresses of one kind tried per certificate: a certificate naming
+// thousands would otherwise spend the document's time on them.
+constexpr qsizetype kMaxAddresses = 8;
+// OCSP answers may be this far off our clock.
+constexpr long kOcspLeewaySeconds = 300;
+
+QByteArray uriOf(const GENERAL_NAME* name)
+{
+    if (name == nullptr || name->type != GEN_URI)
+        return {};
+    const ASN1_IA5STRING* uri = name->d.uniformResourceIdentifier;
+    return QByteArray(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
+                      ASN1_STRING_length(uri));
+}
+
+// Other schemes are skipped: only http is fetched.
+bool isHttp(const QByteArray& url)
+{
+    return url.startsWith("http://");
+}
+
+QList<QByteArray> distributionPoints(X509* certificate)
+{
+    QList<QByteArray> urls;
+    ossl::UniqueDistributionPoints points(static_cast<CRL_DIST_POINTS*>(
+        X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr)));
+    for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
+        const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
+        if (point->distpoint == nullptr || point->distpoint->type != 0 ||
+            point->reasons != nullptr || point->CRLissuer != nullptr)
+            continue;
+        const GENERAL_NAMES* names = point->distpoint->name.fullname;
+        for (int n = 0; n < sk_GENERAL_NAME_num(names); ++n) {
+            const QByteArray url = uriOf(sk_GENERAL_NAME_value(names, n));
+            if (isHttp(url) && urls.size() < kMaxAddresses)
+                urls << url;
+        }
+    }
+    ERR_clear_error();
+    return urls;
+}
+
+QList<QByteArray> accessLocations(X509* certificate, int method)
+{
+    QList<QByteArray> urls;
+    ossl::UniqueAuthorityInfoAccess access(static_cast<AUTHORITY_INFO_ACCESS*>(
+        X509_get_ext_d2i(certificate, NID_info_access, nullptr, nullptr)));
+    for (int i = 0; access && i < sk_ACCESS_DESCRIPTION_num(access.get()); ++i) {
+        const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
+        const QByteArray url = uriOf(description->location);
+        if (OBJ_obj2nid(description->method) == method && isHttp(url) &&
+            urls.size() < kMaxAddresses)
+            urls << url;
+    }
+    ERR_clear_error();
+    return urls;
+}
+
+QByteArray fingerprint(X509* certificate)
+{
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    X509_digest(certificate, EVP_sha256(), digest.data(), &length);
+    return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
+}
+
+ossl::UniqueX509Crl parseCrl(const QByteArray& der)
+{
+    const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
+    ossl::UniqueX509Crl crl(d2i_X509_CRL(nullptr, &cursor, der.size()));
+    // Trailing bytes make it something else than one list.
+    if (crl && cursor != reinterpret_cast<const unsigned char*>(der.constData()) + der.size())
+        crl.reset();
+    ERR_clear_error();
+    return crl;
+}
+
+// A list verified as one issuer's, with its index.
+struct VerifiedCrl {
+    std::shared_ptr<X509_CRL> crl; // null when only the index was read
+    std::optional<CrlIndex> index;
+};
+
+// What one document's checks share: the cache, the requests' bounds and
+// what was already read or fetched.
+class Session {
+public:
+    explicit Session(const Settings& settings)
+        : settings_(settings), cache_(settings.cacheFolder, settings.cacheCapBytes),
+          control_(std::chrono::milliseconds(settings.requestTimeoutMs),
+                   std::chrono::milliseconds(settings.documentBudgetMs))
+    {
+    }
+
+    const Settings& settings() const { return settings_; }
+    const Cache& cache() const { return cache_; }
+    FetchControl& control() { return control_; }
+
+    HttpResponse fetch(const QByteArray& url, qint64 maxBytes, const QByteArray& body = {},
+                       const QByteArray& contentType = {})
+    {
+        return httpFetch({url, maxBytes, settings_.maxRedirects, body, contentType}, control_);
+    }
+
+    // The cached index of the list at `url`, read once per document.
+    std::optional<CrlIndex> cachedIndex(const QByteArray& url)
+    {
+        std::lock_guard lock(mutex_);
+        auto found = indexes_.find(url);
+        if (found == indexes_.end()) {
+            std::optional<QByteArray> bytes =
+                cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".idx"), qint64(1) << 31);
+            found = indexes_.emplace(url, bytes ? CrlIndex::parse(*bytes) : std::nullopt).first;
+        }
+        return found->second;
+    }
+
+    // The cached list itself, when it is the one `index` was made of.
+    std::shared_ptr<X509_CRL> cachedCrl(const QByteArray& url, const CrlIndex& index)
+    {
+        std::optional<QByteArray> der =
+            cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
+        if (!der || sha256(*der) != index.crlSha256())
+            return nullptr;
+        ossl::UniqueX509Crl crl = parseCrl(*der);
+        return crl ? ossl::shared(std::move(crl)) : nullptr;
+    }
+
+    // The list at `url` fetched once per document for `issuer`, verified,
+    // then cached with its index; null when it could not be had.
+    std::shared_ptr<const VerifiedCrl> downloaded(const QByteArray& url, X509* issuer)
+    {
+        const QByteArray key = url + '\n' + fingerprint(issuer);
+        std::shared_future<std::shared_ptr<const VerifiedCrl>> future;
+        std::promise<std::shared_ptr<const VerifiedCrl>> promise;
+        bool mine = false;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = downloads_.find(key);
+            if (found == downloads_.end()) {
+                future = promise.get_future().share();
+                downloads_.emplace(key, future);
+                mine = true;
+            } else {
+                future = found->second;
+            }
+        }
+        if (mine) {
+            std::shared_ptr<const VerifiedCrl> result;
+            try {
+                result = download(url, issuer);
+            } catch (...) {
+            }
+            promise.set_value(result);
+        }
+        return future.get();
+    }
+
+private:
+    std::shared_ptr<const VerifiedCrl> download(const QByteArray& url, X509* issuer)
+    {
+        HttpResponse response = fetch(url, settings_.maxCrlBytes);
+        if (!response.ok())
+            return nullptr;
+        ossl::UniqueX509Crl crl = parseCrl(response.body);
+        // A list that does not verify is ignored, and never kept.
+        if (!crl || !sig::crlIssuedBy(crl.get(), issuer, QDateTime::currentDateTimeUtc()))
+            return nullptr;
+        auto verified = std::make_shared<VerifiedCrl>();
+        verified->index = CrlIndex::build(crl.get(), response.body, issuer);
+        verified->crl = ossl::shared(std::move(crl));
+        // The list first: an index never stands without its list.
+        const QString stem = Cache::stemFor("crl", url);
+        if (cache_.write(stem + QStringLiteral(".der"), response.body))
+            cache_.write(stem + QStringLiteral(".idx"), verified->index->serialize());
+        std::lock_guard lock(mutex_);
+        indexes_[url] = verified->index;
+        return verified;
+    }
+
+    const Settings settings_;
+    const Cache cache_;
+    FetchControl control_;
+    std::mutex mutex_;
+    std::map<QByteArray, std::optional<CrlIndex>> indexes_;
+    std::map<QByteArray, std::shared_future<std::shared_ptr<const VerifiedCrl>>> downloads_;
+};
+
+// What a verified list says of `certificate`: the index answers "not
+// listed" alone; a possible listing is read from the list itself.
+std::optional<sig::RevocationStatus> answerFrom(const VerifiedCrl& verified, X509* certificate,
+                                                X509* issuer, sig::RevocationSource source)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const CrlIndex& index = *verified.index;
+    if (!index.appliesTo(certificate, issuer) || !index.issuedBefore(now))
+        return std::nullopt;
+    if (!index.mayList(certificate))
+        return sig::statusFromCrl({false, {}, -1, index.current(now)}, source);
+    if (!verified.crl || !sig::crlIssuedBy(verified.crl.get(), issuer, now))
+        return std::nullopt;
+    std::optional<sig::CrlAnswer> answer = sig::crlAnswerFor(verified.crl.get(), certificate, now);
+    return answer ? sig::statusFromCrl(*answer, source) : std::nullopt;
+}
+
+class CachedCrls : public sig::RevocationProvider {
+public:
+    explicit CachedCrls(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+
+    std::optional<sig::RevocationStatus> check(X509* certificate, X509* issuer) override
+    {
+        for (const QByteArray& url : distributionPoints(certificate)) {
+            std::optional<CrlIndex> index = session_->cachedIndex(url);
+            if (!index)
+                continue;
+            VerifiedCrl verified{nullptr, index};
+            if (index->mayList(certificate))
+                verified.crl = session_->cachedCrl(url, *index);
+            if (auto status =
+                    answerFrom(verified, certificate, issuer, sig::RevocationSource::Cache))
+                return status;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<Session> session_;
+};
+
+class DownloadedCrls : public sig::RevocationProvider {
+public:
+    explicit DownloadedCrls(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+    bool usesNetwork() const override { return true; }
+
+    std::optional<sig::RevocationStatus> check(X509* certificate, X509* issuer) override
+    {
+        for (const QByteArray& url : distributionPoints(certificate)) {
+            std::shared_ptr<const VerifiedCrl> verified = session_->downloaded(url, issuer);
+            if (!verified)
+                continue;
+            if (auto status =
+                    answerFrom(*verified, certificate, issuer, sig::RevocationSource::Download))
+                return status;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<Session> session_;
+};
+
+// Whether `signer` may answer for `issuer`: the issuer itself, or a
+// certificate it issued for OCSP signing, valid now.
+bool authorisedResponder(X509* signer, X509* issuer)
+{
+    if (X509_cmp(signer, issuer) == 0)
+        return true;
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    const std::time_t now = std::time(nullptr);
+    return X509_check_issued(issuer, signer) == X509_V_OK && key != nullptr &&
+           X509_verify(signer, key) == 1 &&
+           (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0 &&
+           (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0 &&
+           X509_cmp_time(X509_get0_notBefore(signer), const_cast<std::time_t*>(&now)) < 0 &&
+           X509_cmp_time(X509_get0_notAfter(signer), const_cast<std::time_t*>(&now)) > 0;
+}
+
+class OcspResponder : public sig::RevocationProvider {
+public:
+    explicit OcspResponder(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+    bool usesNetwork() const override { return true; }
+
+    std::optional<sig::RevocationStatus> check(X509* certificate, X509* issuer) override
+    {
+        for (const QByteArray& url : accessLocations(certificate, NID_ad_OCSP)) {
+            std::optional<sig::RevocationStatus> status = ask(url, certificate, issuer);
+            ERR_clear_error();
+            if (status)
+                return status;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::optional<sig::RevocationStatus> ask(const QByteArray& url, X509* certificate, X509* issuer)
+    {
+        ERR_clear_error();
+        ossl::UniqueOcspRequest request(OCSP_REQUEST_new());
+        ossl::UniqueOcspCertId id(OCSP_cert_to_id(EVP_sha1(), certificate, issuer));
+        ossl::UniqueOcspCertId asked(id ? OCSP_CERTID_dup(id.get()) : nullptr);
+        if (!request || !asked || OCSP_request_add0_id(request.get(), asked.get()) == nullptr)
+            return std::nullopt;
+        asked.release();
+        if (OCSP_request_add1_nonce(request.get(), nullptr, -1) != 1)
+            return std::nullopt;
+        unsigned char* der = nullptr;
+        const int length = i2d_OCSP_REQUEST(request.get(), &der);
+        if (length <= 0)
+            return std::nullopt;
+        const QByteArray body(reinterpret_cast<const char*>(der), length);
+        OPENSSL_free(der);
+        HttpResponse response = session_->fetch(url, session_->settings().maxSmallBytes, body,
+                                                "application/ocsp-request");
+        return response.ok() ? judge(response.body, request.get(), id.get(), issuer) : std::nullopt;
+    }
+
+    static std::optional<sig::RevocationStatus> judge(const QByteArray& der, OCSP_REQUEST* request,
+                                                      OCSP_CERTID* id, X509* issuer)
+    {
+        const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
+        ossl::UniqueOcspResponse response(d2i_OCSP_RESPONSE(nullptr, &cursor, der.size()));
+        if (!response || OCSP_response_status(response.get()) != OCSP_RESPONSE_STATUS_SUCCESSFUL)
+            return std::nullopt;
+        ossl::UniqueOcspBasic basic(OCSP_response_get1_basic(response.get()));
+        // A nonce that differs is a replay; none at all is a responder
+        // that answers from a store, judged by its update times.
+        if (!basic || OCSP_check_nonce(request, basic.get()) == 0)
+            return std::nullopt;
+        ossl::UniqueX509Stack issuerOnly(sk_X509_new_null());
+        if (!issuerOnly || sk_X509_push(issuerOnly.get(), issuer) <= 0)
+            return std::nullopt;
+        X509* signer = nullptr;
+        const bool found = OCSP_resp_get0_signer(basic.get(), &signer, issuerOnly.get()) == 1;
+        sk_X509_pop(issuerOnly.get()); // borrowed
+        if (!found || !authorisedResponder(signer, issuer))
+            return std::nullopt;
+        ossl::UniqueX509Stack signerOnly(sk_X509_new_null());
+        ossl::UniqueX509 ownSigner = ossl::upRef(signer);
+        if (!signerOnly || !ownSigner || sk_X509_push(signerOnly.get(), ownSigner.get()) <= 0)
+            return std::nullopt;
+        ownSigner.release();
+        ossl::UniqueX509Store none(X509_STORE_new());
+        if (!none || OCSP_basic_verify(basic.get(), signerOnly.get(), none.get(),
+                                       OCSP_NOVERIFY | OCSP_NOINTERN) != 1)
+            return std::nullopt;
+        int state = 0;
+        int reason = -1;
+        ASN1_GENERALIZEDTIME* revokedAt = nullptr;
+        ASN1_GENERALIZEDTIME* thisUpdate = nullptr;
+        ASN1_GENERALIZEDTIME* nextUpdate = nullptr;
+        if (OCSP_resp_find_status(basic.get(), id, &state, &reason, &revokedAt, &thisUpdate,
+                                  &nextUpdate) != 1 ||
+            OCSP_check_validity(thisUpdate, nextUpdate, kOcspLeewaySeconds,
+                                nextUpdate != nullptr ? -1 : 86400) != 1)
+            return std::nullopt;
+        if (state == V_OCSP_CERTSTATUS_GOOD) {
+            sig::CrlAnswer good{false, {}, -1, true};
+            return sig::statusFromCrl(good, sig::RevocationSource::Ocsp);
+        }
+        if (state != V_OCSP_CERTSTATUS_REVOKED)
+            return std::nullopt;
+        sig::CrlAnswer revoked{true, sig::text::decodeTime(revokedAt), reason, true};
+        return sig::statusFromCrl(revoked, sig::RevocationSource::Ocsp);
+    }
+
+    std::shared_ptr<Session> session_;
+};
+
+// A DER certificate, or the certificates of a certs-only PKCS#7.
+std::vector<std::shared_ptr<X509>> certificatesIn(const QByteArray& der)
+{
+    std::vector<std::shared_ptr<X509>> found;
+    const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
+    if (ossl::UniqueX509 single{d2i_X509(nullptr, &cursor, der.size())}) {
+        found.push_back(ossl::shared(std::move(single)));
+        ERR_clear_error();
+        return found;
+    }
+    cursor = reinterpret_cast<const unsigned char*>(der.constData());
+    ossl::UniquePkcs7 bundle(d2i_PKCS7(nullptr, &cursor, der.size()));
+    STACK_OF(X509)* carried =
+        bundle && PKCS7_type_is_signed(bundle.get()) && bundle->d.sign != nullptr
+            ? bundle->d.sign->cert
+            : nullptr;
+    for (int i = 0; i < sk_X509_num(carried) && i < kMaxIssuerCandidates; ++i) {
+        if (ossl::UniqueX509 own = ossl::upRef(sk_X509_value(carried, i)))
+            found.push_back(ossl::shared(std::move(own)));
+    }
+    ERR_clear_error();
+    return found;
+}
+
+class CaIssuers : public sig::IssuerFetcher {
+public:
+    explicit CaIssuers(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+
+    std::vector<std::shared_ptr<X509>> fetchIssuers(X509* certificate, int& budget) override
+    {
+        const qint64 cap = session_->settings().maxSmallBytes;
+        for (const QByteArray& url : accessLocations(certificate, NID_ad_ca_issuers)) {
+            const QString name = Cache::stemFor("crt", url) + QStringLiteral(".der");
+            if (std::optional<QByteArray> kept = session_->cache().read(name, cap)) {
+                std::vector<std::shared_ptr<X509>> issuers = issuersIn(*kept, certificate);
+                if (!issuers.empty())
+                    return issuers;
+            }
+            // A kept answer that holds no issuer of this certificate is
+            // replaced by a fresh one.
+            if (session_->settings().offline || budget <= 0)
+                continue;
+            --budget;
+            HttpResponse response = session_->fetch(url, cap);
+            std::vector<std::shared_ptr<X509>> issuers = response.ok()
+                                                             ? issuersIn(response.body, certificate)
+                                                             : std::vector<std::shared_ptr<X509>>{};
+            if (!issuers.empty()) {
+                session_->cache().write(name, response.body);
+                return issuers;
+            }
+        }
+        return {};
+    }
+
+private:
+    static std::vector<std::shared_ptr<X509>> issuersIn(const QByteArray& der, X509* certificate)
+    {
+        std::vector<std::shared_ptr<X509>> issuers;
+        for (const auto& candidate : certificatesIn(der)) {
+            if (X509_check_issued(candidate.get(), certificate) == X509_V_OK)
+                issuers.push_back(candidate);
+        }
+        ERR_clear_error();
+        return issuers;
+    }
+
+    std::shared_ptr<Session> session_;
+};
+
+} // namespace
+
+sig::ValidationServices validationServices(const Settings& settings)
+{
+    auto session = std::make_shared<Session>(settings);
+    sig::ValidationServices services;
+    services.revocation.push_back(std::make_shared<CachedCrls>(session));
+    if (!settings.offline) {
+        services.revocation.push_back(std::make_shared<DownloadedCrls>(session));
+        services.revocation.push_back(std::make_shared<OcspResponder>(session));
+    }
+    services.issuers = std::make_shared<CaIssuers>(session);
+    services.abort = [session] { session->control().abort(); };
+    services.parallelism = settings.parallelism;
+    return services;
+}
+
+} // namespace selavia::revocation

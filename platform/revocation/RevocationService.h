@@ -1,0 +1,18 @@
+#pragma once
+
+// Where revocation data and missing issuers come from beyond the message:
+// the cache, the CRL distribution points, OCSP responders and caIssuers,
+// fetched over plain HTTP. One service per document, so that its requests
+// share a time budget and can be aborted together.
+
+#include "Settings.h"
+#include "platform/signature/ValidationServices.h"
+
+namespace selavia::revocation {
+
+// The sources, in the order they are asked (after the message's own CRLs):
+// a verified CRL in the cache, a CRL fetched from the distribution points,
+// OCSP; and the caIssuers fetcher. Offline, only the cache answers.
+signature::ValidationServices validationServices(const Settings& settings);
+
+} // namespace selavia::revocation

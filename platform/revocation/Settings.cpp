@@ -1,0 +1,30 @@
+#include "Settings.h"
+
+#include <QDir>
+#include <QtGlobal>
+
+namespace selavia::revocation {
+
+QString Settings::defaultCacheFolder()
+{
+    const QString own = qEnvironmentVariable("SELAVIA_CACHE_DIR");
+    if (!own.isEmpty())
+        return own;
+    const QString xdg = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!xdg.isEmpty())
+        return QDir(xdg).filePath(QStringLiteral("selavia-reader"));
+    const QString home = qEnvironmentVariable("HOME");
+    if (home.isEmpty())
+        return {};
+    return QDir(home).filePath(QStringLiteral(".cache/selavia-reader"));
+}
+
+Settings Settings::fromEnvironment()
+{
+    Settings settings;
+    settings.offline = qEnvironmentVariable("SELAVIA_OFFLINE") == QLatin1String("1");
+    settings.cacheFolder = defaultCacheFolder();
+    return settings;
+}
+
+} // namespace selavia::revocation

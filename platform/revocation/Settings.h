@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace selavia::revocation {
+
+// How revocation data may be had: from the network or not, where it is
+// kept, and the bounds on every request.
+struct Settings {
+    bool offline = false; // no request at all; the cache is still read
+    QString cacheFolder;  // empty: no cache
+    int requestTimeoutMs = 10'000;
+    int documentBudgetMs = 30'000; // every request of one document together
+    int maxRedirects = 3;
+    qint64 maxCrlBytes = qint64(256) << 20;
+    qint64 maxSmallBytes = qint64(1) << 20; // a certificate or an OCSP answer
+    qint64 cacheCapBytes = qint64(1) << 30;
+    int parallelism = 4;
+
+    // SELAVIA_OFFLINE=1 forbids requests; the cache folder is
+    // $SELAVIA_CACHE_DIR, else $XDG_CACHE_HOME/selavia-reader, else
+    // ~/.cache/selavia-reader.
+    static Settings fromEnvironment();
+    static QString defaultCacheFolder();
+};
+
+} // namespace selavia::revocation

@@ -1,0 +1,108 @@
+#include "BundledCertificates.h"
+
+#include "OpenSslHandles.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <openssl/err.h>
+
+namespace selavia::signature::bundled {
+namespace {
+
+constexpr RootPin kPins[] = {
+    {"raiz-brasileira-v2", "fb47d92a9909fd4fa9bec02737543e1f3514ced747407a8d9cfa397b0915067c"},
+    {"raiz-brasileira-v5", "caa53fc6091c6951887c976e378f6ef89aa6377c55d97b6475422b71ed7e9b17"},
+    {"raiz-brasileira-v6", "3bdb9b509352f1d3d71c2bf64d9a38a4e6cebda27809d77f7ac476cbde6e314a"},
+    {"raiz-brasileira-v7", "5657e70580eb678983f3ed7dfce091d84cae6549389a47fccda8d0e4dc2cf576"},
+    {"raiz-brasileira-v10", "6e0bff069a26994c15de2c4888cc54af84882e5495b7fbf66be9ccffec7489f6"},
+    {"raiz-brasileira-v11", "1406710058180fa4081aab3f246f1702429c552a11fa3143b84c88cb3ab8e5e7"},
+    {"raiz-brasileira-v12", "d8478e37ce19c690cf657381e68fe600e4e1a042536830f06847e03e554c4b01"},
+};
+
+ossl::UniqueX509 parse(const EmbeddedCertificate& embedded)
+{
+    const unsigned char* cursor = embedded.der;
+    return ossl::UniqueX509(d2i_X509(nullptr, &cursor, static_cast<long>(embedded.size)));
+}
+
+const char* pinOf(std::span<const RootPin> pins, const char* name)
+{
+    for (const RootPin& pin : pins) {
+        if (qstrcmp(pin.name, name) == 0)
+            return pin.sha256;
+    }
+    return nullptr;
+}
+
+// Parsed intermediates, by their place in helpers().
+std::mutex parsedMutex;
+std::map<std::size_t, std::shared_ptr<X509>> parsed;
+
+std::shared_ptr<X509> helperAt(std::size_t index)
+{
+    std::lock_guard lock(parsedMutex);
+    if (auto found = parsed.find(index); found != parsed.end())
+        return found->second;
+    ossl::UniqueX509 certificate = parse(helpers()[index]);
+    std::shared_ptr<X509> shared = certificate ? ossl::shared(std::move(certificate)) : nullptr;
+    parsed.emplace(index, shared);
+    return shared;
+}
+
+} // namespace
+
+std::span<const RootPin> rootPins()
+{
+    return kPins;
+}
+
+QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificate> candidates,
+                           std::span<const RootPin> pins)
+{
+    ERR_clear_error();
+    QStringList trusted;
+    for (const EmbeddedCertificate& candidate : candidates) {
+        const char* pin = pinOf(pins, candidate.name);
+        const QByteArray fingerprint = QCryptographicHash::hash(
+            QByteArrayView(candidate.der, static_cast<qsizetype>(candidate.size)),
+            QCryptographicHash::Sha256);
+        if (pin == nullptr || fingerprint.toHex() != QByteArray(pin))
+            continue;
+        ossl::UniqueX509 certificate = parse(candidate);
+        if (certificate && X509_STORE_add_cert(store, certificate.get()) == 1)
+            trusted << QString::fromLatin1(candidate.name);
+    }
+    ERR_clear_error();
+    return trusted;
+}
+
+std::vector<std::shared_ptr<X509>> issuersOf(X509* certificate)
+{
+    ERR_clear_error();
+    int ok = 0;
+    const unsigned long hash =
+        X509_NAME_hash_ex(X509_get_issuer_name(certificate), nullptr, nullptr, &ok);
+    std::vector<std::shared_ptr<X509>> issuers;
+    if (ok != 1) {
+        ERR_clear_error();
+        return issuers;
+    }
+    const std::span<const EmbeddedCertificate> all = helpers();
+    auto [first, last] =
+        std::equal_range(all.begin(), all.end(), EmbeddedCertificate{nullptr, hash, nullptr, 0},
+                         [](const EmbeddedCertificate& a, const EmbeddedCertificate& b) {
+                             return a.subjectHash < b.subjectHash;
+                         });
+    for (auto it = first; it != last; ++it) {
+        std::shared_ptr<X509> candidate = helperAt(static_cast<std::size_t>(it - all.begin()));
+        if (candidate && X509_check_issued(candidate.get(), certificate) == X509_V_OK)
+            issuers.push_back(std::move(candidate));
+    }
+    ERR_clear_error();
+    return issuers;
+}
+
+} // namespace selavia::signature::bundled

@@ -1,0 +1,48 @@
+#pragma once
+
+// The ICP-Brasil certificates the program brings with it. The roots become
+// trust anchors only when their bytes match the published pins; the
+// intermediate authorities only help build chains, like the certificates a
+// message carries, and are parsed when a chain asks for their name.
+
+#include <QStringList>
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <vector>
+
+typedef struct x509_st X509;
+typedef struct x509_store_st X509_STORE;
+
+namespace selavia::signature::bundled {
+
+struct EmbeddedCertificate {
+    const char* name;          // the file it came from, without extension
+    unsigned long subjectHash; // OpenSSL's subject name hash (intermediates only)
+    const unsigned char* der;
+    std::size_t size;
+};
+
+// Written at build time from platform/signature/anchors.
+std::span<const EmbeddedCertificate> roots();
+std::span<const EmbeddedCertificate> helpers(); // sorted by subjectHash
+
+struct RootPin {
+    const char* name;
+    const char* sha256; // of the DER, lowercase hexadecimal
+};
+// The published fingerprint of each bundled root.
+std::span<const RootPin> rootPins();
+
+// Trusts in `store` every root of `candidates` whose DER matches the pin of
+// its name; a root without a pin or with another fingerprint is left out.
+// Returns the names of the roots trusted.
+QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificate> candidates,
+                           std::span<const RootPin> pins);
+
+// The bundled intermediates that may have issued `certificate` (subject
+// equal to its issuer name, matching key identifiers), each parsed once per
+// process.
+std::vector<std::shared_ptr<X509>> issuersOf(X509* certificate);
+
+} // namespace selavia::signature::bundled

@@ -1,0 +1,89 @@
+#include "PhaseRunner.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace selavia::signature {
+
+void PhaseRunner::add(std::function<void()> task)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (cancelled_)
+            return;
+        queue_.push_back(std::move(task));
+        ++total_;
+    }
+    changed_.notify_all();
+}
+
+void PhaseRunner::work()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return cancelled_ || !queue_.empty() || running_ == 0; });
+        if (cancelled_ || queue_.empty())
+            return;
+        std::function<void()> task = std::move(queue_.front());
+        queue_.pop_front();
+        ++running_;
+        lock.unlock();
+        try {
+            task();
+        } catch (const std::exception&) {
+            // A check that fails leaves its certificate unanswered.
+        }
+        lock.lock();
+        --running_;
+        ++done_;
+        changed_.notify_all();
+    }
+}
+
+bool PhaseRunner::run(const PhaseProgress& progress, const std::function<void()>& abort)
+{
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty())
+            return true;
+        for (int i = 0; i < threads_; ++i)
+            workers.emplace_back([this] { work(); });
+    }
+    std::unique_lock lock(mutex_);
+    qint64 told = -1;
+    while (running_ > 0 || !queue_.empty()) {
+        changed_.wait_for(lock, std::chrono::milliseconds(100));
+        if (cancelled_ || !progress)
+            continue;
+        const qint64 done = done_;
+        const qint64 total = total_;
+        lock.unlock();
+        const bool goOn = progress(done, total);
+        told = done;
+        lock.lock();
+        if (!goOn) {
+            cancelled_ = true;
+            queue_.clear();
+            changed_.notify_all();
+            lock.unlock();
+            if (abort)
+                abort();
+            lock.lock();
+        }
+    }
+    const bool cancelled = cancelled_;
+    const qint64 done = done_;
+    const qint64 total = total_;
+    changed_.notify_all();
+    lock.unlock();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (!cancelled && progress && told != done)
+        return progress(done, total);
+    return !cancelled;
+}
+
+} // namespace selavia::signature

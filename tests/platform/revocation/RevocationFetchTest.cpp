@@ -1,0 +1,444 @@
+// Revocation data and missing issuers fetched from a server of the test's
+// own on 127.0.0.1, verified and cached.
+
+#include "platform/revocation/Cache.h"
+#include "platform/signature/SignatureError.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/VerifyFixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <atomic>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace selavia::testing;
+using selavia::testing::HttpReply;
+using selavia::testing::HttpRequestSeen;
+using selavia::testing::HttpTestServer;
+namespace rev = selavia::revocation;
+namespace verify = selavia::verify;
+
+constexpr std::time_t kDay = 86400;
+
+fx::Bytes derOf(const std::shared_ptr<X509_CRL>& crl)
+{
+    return fx::crlDer(crl.get());
+}
+
+// A root, an authority under it and a signer, whose distribution points,
+// OCSP responder and caIssuers all point at the test's server.
+struct OnlinePki {
+    fx::Cert root;
+    fx::Cert authority;
+    fx::Cert signer;
+};
+
+struct PkiShape {
+    bool signerCrl = true;  // the signer names /ac.crl
+    bool signerOcsp = true; // the signer names /ocsp
+    std::string crlHost{};  // another host for /ac.crl (through a proxy)
+};
+
+OnlinePki makePki(const HttpTestServer& server, const PkiShape& shape = {})
+{
+    OnlinePki pki;
+    pki.root = fx::makeCertificate({.subject = {{"CN", "Raiz de Teste em Rede"}},
+                                    .key = fx::makeKey(fx::KeyType::EcP256, true),
+                                    .ca = true});
+    pki.authority = fx::makeCertificate(
+        {.subject = {{"CN", "AC de Teste em Rede"}},
+         .issuer = &pki.root,
+         .key = fx::makeKey(fx::KeyType::EcP256, true),
+         .ca = true,
+         .extensions = {{"crlDistributionPoints", "URI:" + server.url("/raiz.crl")},
+                        {"authorityInfoAccess", "caIssuers;URI:" + server.url("/raiz.crt")}}});
+    std::vector<std::pair<std::string, std::string>> extensions;
+    const std::string crlUrl =
+        shape.crlHost.empty() ? server.url("/ac.crl") : "http://" + shape.crlHost + "/ac.crl";
+    if (shape.signerCrl)
+        extensions.push_back({"crlDistributionPoints", "URI:" + crlUrl});
+    std::string access = "caIssuers;URI:" + server.url("/ac.crt");
+    if (shape.signerOcsp)
+        access = "OCSP;URI:" + server.url("/ocsp") + "," + access;
+    extensions.push_back({"authorityInfoAccess", access});
+    pki.signer = fx::makeCertificate({.subject = {{"CN", "SIGNATARIO EM REDE"}},
+                                      .issuer = &pki.authority,
+                                      .extensions = extensions});
+    return pki;
+}
+
+class RevocationFetchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(cache_.isValid());
+        settings_.cacheFolder = cache_.filePath("selavia");
+        settings_.requestTimeoutMs = 400;
+        settings_.documentBudgetMs = 4000;
+        pki_ = makePki(server_);
+        serveGoodLists();
+    }
+
+    void serveGoodLists()
+    {
+        server_.route("/raiz.crl", HttpReply{.body = derOf(fx::makeCrl(pki_.root, {}))});
+        server_.route("/ac.crl", HttpReply{.body = derOf(fx::makeCrl(pki_.authority, {}))});
+    }
+
+    fx::MessageSpec message(bool withAuthority = true) const
+    {
+        fx::MessageSpec spec;
+        spec.signers = {{.cert = pki_.signer}};
+        if (withAuthority)
+            spec.extraCertificates = {pki_.authority};
+        return spec;
+    }
+
+    verify::VerifiedDocument verified(const fx::MessageSpec& spec, bool offline = false,
+                                      const verify::LoadProgress& progress = {})
+    {
+        rev::Settings settings = settings_;
+        settings.offline = offline;
+        const QString path = QDir(cache_.path()).filePath("documento.slv");
+        fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
+        return verify::loadSignedDocument(
+            path, verify::LoadOptions(storeTrusting({&pki_.root}), settings), progress);
+    }
+
+    // The signer's status in a fresh load.
+    sig::CertificateStatus statusOf(bool offline = false)
+    {
+        verify::VerifiedDocument document = verified(message(), offline);
+        EXPECT_TRUE(document.verified());
+        return document.signers.empty() ? sig::CertificateStatus{} : document.signers[0].status;
+    }
+
+    QString cacheEntry(const std::string& path, const char* suffix) const
+    {
+        return QDir(settings_.cacheFolder)
+            .filePath(rev::Cache::stemFor("crl", QByteArray::fromStdString(server_.url(path))) +
+                      QLatin1String(suffix));
+    }
+
+    HttpTestServer server_;
+    QTemporaryDir cache_;
+    rev::Settings settings_;
+    OnlinePki pki_;
+};
+
+TEST_F(RevocationFetchTest, DownloadedListsDecideThenTheCacheAnswersWithoutTheServer)
+{
+    sig::CertificateStatus good = statusOf();
+    EXPECT_TRUE(good.result) << good.problems.join('\n').toStdString();
+    ASSERT_EQ(good.chain.size(), 3u);
+    EXPECT_EQ(good.revocation.state, sig::RevocationState::Good);
+    EXPECT_EQ(good.revocation.source, sig::RevocationSource::Download);
+    EXPECT_EQ(good.chain[1].revocation.source, sig::RevocationSource::Download);
+    EXPECT_EQ(server_.count("/ac.crl"), 1);
+    EXPECT_EQ(server_.count("/raiz.crl"), 1);
+    EXPECT_EQ(server_.count("/ocsp"), 0) << "a list answered: no OCSP";
+
+    // The folder is private, and the list sits there with its index.
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(settings_.cacheFolder).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_TRUE(QFile::exists(cacheEntry("/ac.crl", ".der")));
+    EXPECT_TRUE(QFile::exists(cacheEntry("/ac.crl", ".idx")));
+
+    server_.stop();
+    sig::CertificateStatus cached = statusOf();
+    EXPECT_EQ(cached.revocation.state, sig::RevocationState::Good);
+    EXPECT_EQ(cached.revocation.source, sig::RevocationSource::Cache);
+    EXPECT_EQ(cached.chain[1].revocation.source, sig::RevocationSource::Cache);
+}
+
+TEST_F(RevocationFetchTest, ARevokingListMakesTheSignerInvalidAndTheCacheRemembersIt)
+{
+    server_.route(
+        "/ac.crl",
+        HttpReply{.body = derOf(fx::makeCrl({.issuer = &pki_.authority,
+                                             .revoked = {pki_.signer},
+                                             .revocationDate = fx::utc(2026, 2, 3, 4, 5, 6),
+                                             .reason = 1,
+                                             .extraEntries = 2000}))});
+    for (bool offline : {false, true}) {
+        verify::VerifiedDocument document = verified(message(), offline);
+        ASSERT_EQ(document.signers.size(), 1u);
+        const sig::CertificateStatus& status = document.signers[0].status;
+        EXPECT_FALSE(status.result);
+        EXPECT_EQ(document.signers[0].certificateClass, verify::CertificateClass::NoIcpInvalid);
+        EXPECT_TRUE(status.revocation.revoked());
+        EXPECT_EQ(status.revocation.source,
+                  offline ? sig::RevocationSource::Cache : sig::RevocationSource::Download);
+        EXPECT_EQ(status.revocation.revokedAt,
+                  QDateTime::fromSecsSinceEpoch(fx::utc(2026, 2, 3, 4, 5, 6), Qt::UTC));
+        EXPECT_TRUE(status.problems.join('\n').contains(
+            "revogado em 03/02/2026 04:05:06 UTC (motivo: comprometimento da chave)"))
+            << status.problems.join('\n').toStdString();
+    }
+    EXPECT_EQ(server_.count("/ac.crl"), 1);
+}
+
+TEST_F(RevocationFetchTest, BadAnswersLeaveTheStatusUnknownWithoutMakingTheSignerInvalid)
+{
+    const fx::Cert impostor =
+        fx::makeCertificate({.subject = {{"CN", "AC de Teste em Rede"}}, .ca = true});
+    const fx::Bytes big(2 << 20, '\x30');
+    const std::vector<std::pair<const char*, HttpReply>> answers = {
+        {"not found", HttpReply{.status = 404}},
+        {"garbage", HttpReply{.body = "isto não é uma lista"}},
+        {"oversized", HttpReply{.body = big}},
+        {"wrongly signed", HttpReply{.body = derOf(fx::makeCrl({.issuer = &pki_.authority,
+                                                                .signingKey = impostor.key,
+                                                                .revoked = {pki_.signer}}))}},
+        {"slow",
+         HttpReply{.body = derOf(fx::makeCrl(pki_.authority, {pki_.signer})), .delayMs = 3000}},
+        {"hang-up", HttpReply{.hangUp = true}},
+    };
+    settings_.maxCrlBytes = 1 << 20;
+    for (const auto& [why, reply] : answers) {
+        server_.route("/ac.crl", reply);
+        sig::CertificateStatus status = statusOf();
+        EXPECT_TRUE(status.result) << why << ": " << status.problems.join('\n').toStdString();
+        EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown) << why;
+        EXPECT_EQ(status.chain[1].revocation.state, sig::RevocationState::Good) << why;
+        // Nothing that did not verify is kept.
+        EXPECT_FALSE(QFile::exists(cacheEntry("/ac.crl", ".idx"))) << why;
+    }
+    // Each refusal went on to OCSP, which this server does not answer.
+    EXPECT_EQ(server_.count("/ocsp"), static_cast<int>(answers.size()));
+
+    server_.stop();
+    sig::CertificateStatus down = statusOf();
+    EXPECT_EQ(down.revocation.state, sig::RevocationState::Unknown);
+    EXPECT_EQ(down.chain[1].revocation.source, sig::RevocationSource::Cache);
+}
+
+TEST_F(RevocationFetchTest, RedirectsAreFollowedThreeTimesAtMost)
+{
+    const std::string list = derOf(fx::makeCrl(pki_.authority, {}));
+    server_.route("/lista.crl", HttpReply{.body = list});
+    server_.route("/ac.crl",
+                  HttpReply{.status = 302, .headers = {{"Location", server_.url("/r1")}}});
+    // A path alone: the same server.
+    server_.route("/r1", HttpReply{.status = 301, .headers = {{"Location", "/lista.crl"}}});
+    EXPECT_EQ(statusOf().revocation.source, sig::RevocationSource::Download);
+
+    QFile::remove(cacheEntry("/ac.crl", ".idx"));
+    server_.route("/ac.crl",
+                  HttpReply{.status = 302, .headers = {{"Location", server_.url("/r1")}}});
+    server_.route("/r1",
+                  HttpReply{.status = 302, .headers = {{"Location", server_.url("/ac.crl")}}});
+    sig::CertificateStatus loop = statusOf();
+    EXPECT_EQ(loop.revocation.state, sig::RevocationState::Unknown);
+    // Two requests the first time; now the first and three redirects, then
+    // it gave up.
+    EXPECT_EQ(server_.count("/ac.crl") + server_.count("/r1"), 2 + 4);
+}
+
+TEST_F(RevocationFetchTest, AStaleOrCorruptCacheEntryIsFetchedAgainAndReplaced)
+{
+    const std::time_t now = std::time(nullptr);
+    server_.route("/ac.crl", HttpReply{.body = derOf(fx::makeCrl(pki_.authority, {}, now - 3 * kDay,
+                                                                 now - kDay))});
+    EXPECT_EQ(statusOf().revocation.state, sig::RevocationState::Unknown) << "stale, unlisted";
+    serveGoodLists();
+    sig::CertificateStatus refreshed = statusOf();
+    EXPECT_EQ(refreshed.revocation.source, sig::RevocationSource::Download);
+    EXPECT_EQ(server_.count("/ac.crl"), 2);
+
+    for (const char* suffix : {".idx", ".der"}) {
+        fx::writeFile(cacheEntry("/ac.crl", suffix).toStdString(), "estragado");
+    }
+    EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, sig::RevocationState::Unknown);
+    EXPECT_EQ(statusOf().revocation.source, sig::RevocationSource::Download);
+    EXPECT_EQ(server_.count("/ac.crl"), 3);
+    EXPECT_EQ(statusOf(/*offline=*/true).revocation.source, sig::RevocationSource::Cache);
+}
+
+TEST_F(RevocationFetchTest, OfflineMakesNoRequestButReadsTheCache)
+{
+    EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, sig::RevocationState::Unknown);
+    verify::VerifiedDocument missing = verified(message(false), /*offline=*/true);
+    EXPECT_EQ(missing.signers[0].chain.size(), 1u) << "the issuer is not fetched either";
+    EXPECT_TRUE(missing.offline);
+    EXPECT_EQ(server_.total(), 0);
+
+    statusOf();
+    const int asked = server_.total();
+    EXPECT_EQ(statusOf(/*offline=*/true).revocation.source, sig::RevocationSource::Cache);
+    EXPECT_EQ(server_.total(), asked);
+}
+
+TEST_F(RevocationFetchTest, OcspAnswersWhenNoListCanBeHad)
+{
+    pki_ = makePki(server_, {.signerCrl = false});
+    serveGoodLists();
+    const fx::Cert responder =
+        fx::makeCertificate({.subject = {{"CN", "Respondedor OCSP"}},
+                             .issuer = &pki_.authority,
+                             .extensions = {{"extendedKeyUsage", "OCSPSigning"}}});
+    const fx::Cert notResponder =
+        fx::makeCertificate({.subject = {{"CN", "Sem OCSPSigning"}}, .issuer = &pki_.authority});
+    const fx::Cert stranger = fx::makeCertificate({.subject = {{"CN", "AC de Teste em Rede"}}});
+    const std::time_t now = std::time(nullptr);
+    struct Case {
+        const char* why;
+        fx::OcspSpec spec;
+        sig::RevocationState expected;
+    };
+    const std::vector<Case> cases = {
+        {"good", {.issuer = &pki_.authority}, sig::RevocationState::Good},
+        {"revoked",
+         {.issuer = &pki_.authority, .status = fx::OcspStatus::Revoked, .reason = 4},
+         sig::RevocationState::Revoked},
+        {"delegated",
+         {.issuer = &pki_.authority, .responder = &responder},
+         sig::RevocationState::Good},
+        {"delegated without OCSPSigning",
+         {.issuer = &pki_.authority, .responder = &notResponder},
+         sig::RevocationState::Unknown},
+        {"signed by a stranger",
+         {.issuer = &pki_.authority, .responder = &stranger},
+         sig::RevocationState::Unknown},
+        {"another nonce",
+         {.issuer = &pki_.authority, .nonce = fx::OcspNonce::Wrong},
+         sig::RevocationState::Unknown},
+        {"past its next update",
+         {.issuer = &pki_.authority, .thisUpdate = now - 3 * kDay, .nextUpdate = now - kDay},
+         sig::RevocationState::Unknown},
+        {"unknown to the responder",
+         {.issuer = &pki_.authority, .status = fx::OcspStatus::Unknown},
+         sig::RevocationState::Unknown},
+    };
+    for (const Case& each : cases) {
+        const fx::OcspSpec spec = each.spec;
+        server_.route("/ocsp", [spec](const HttpRequestSeen& request) {
+            return HttpReply{.body = fx::makeOcspResponse(request.body, spec)};
+        });
+        sig::CertificateStatus status = statusOf();
+        EXPECT_EQ(status.revocation.state, each.expected) << each.why;
+        EXPECT_EQ(status.revocation.source, each.expected == sig::RevocationState::Unknown
+                                                ? sig::RevocationSource::None
+                                                : sig::RevocationSource::Ocsp)
+            << each.why;
+        EXPECT_EQ(status.result, each.expected != sig::RevocationState::Revoked) << each.why;
+    }
+    const std::vector<HttpRequestSeen> asked = server_.requests();
+    EXPECT_TRUE(std::any_of(asked.begin(), asked.end(),
+                            [](const auto& request) { return request.method == "POST"; }));
+}
+
+TEST_F(RevocationFetchTest, AMissingIssuerIsFetchedOnceAndKept)
+{
+    server_.route("/ac.crt", HttpReply{.body = pki_.authority.der()});
+    verify::VerifiedDocument document = verified(message(/*withAuthority=*/false));
+    ASSERT_EQ(document.signers.size(), 1u);
+    EXPECT_EQ(document.signers[0].chain.size(), 3u);
+    EXPECT_TRUE(document.signers[0].status.result)
+        << document.signers[0].status.problems.join('\n').toStdString();
+    EXPECT_EQ(server_.count("/ac.crt"), 1);
+
+    // From the cache, without the network; and a bundle of certificates works too.
+    verify::VerifiedDocument offline = verified(message(false), /*offline=*/true);
+    EXPECT_EQ(offline.signers[0].chain.size(), 3u);
+    EXPECT_EQ(server_.count("/ac.crt"), 1);
+
+    pki_ = makePki(server_);
+    serveGoodLists();
+    server_.route("/ac.crt", HttpReply{.body = fx::certsOnlyPkcs7({pki_.root, pki_.authority})});
+    EXPECT_EQ(verified(message(false)).signers[0].chain.size(), 3u);
+}
+
+TEST_F(RevocationFetchTest, ACancelledLoadAbortsTheRequestsInFlight)
+{
+    server_.route("/ac.crl",
+                  HttpReply{.body = derOf(fx::makeCrl(pki_.authority, {})), .delayMs = 60'000});
+    settings_.requestTimeoutMs = 60'000;
+    settings_.documentBudgetMs = 60'000;
+    std::atomic<int> calls = 0;
+    verify::VerifiedDocument document =
+        verified(message(), false, [&](verify::LoadPhase phase, qint64, qint64) {
+            // Once the slow request is out, the user closes the window.
+            return phase != verify::LoadPhase::Revocation || server_.count("/ac.crl") == 0 ||
+                   ++calls < 2;
+        });
+    ASSERT_FALSE(document.verified());
+    EXPECT_EQ(document.error->codeText, sig::signedDecimalText(sig::code::kCancelled));
+}
+
+TEST_F(RevocationFetchTest, TheProxyOfTheEnvironmentCarriesRequestsForOtherHosts)
+{
+    selavia::testing::ScopedEnvironment environment;
+    environment.set("http_proxy", QByteArray::fromStdString(server_.url(""))).set("no_proxy", "");
+    pki_ = makePki(server_, {.crlHost = "lcr.exemplo.invalid"});
+    serveGoodLists();
+    sig::CertificateStatus status = statusOf();
+    EXPECT_EQ(status.revocation.source, sig::RevocationSource::Download);
+    const std::vector<HttpRequestSeen> asked = server_.requests();
+    EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [](const auto& request) {
+        return request.target == "http://lcr.exemplo.invalid/ac.crl";
+    }));
+}
+
+TEST(RevocationCacheTest, TheLeastRecentlyUsedEntriesGoFirst)
+{
+    QTemporaryDir folder;
+    const QByteArray entry(1000, 'x');
+    rev::Cache cache(folder.filePath("c"), 2500);
+    ASSERT_TRUE(cache.usable());
+    ASSERT_TRUE(cache.write("crl-a.der", entry));
+    ASSERT_TRUE(cache.write("crl-a.idx", QByteArray(10, 'i')));
+    ASSERT_TRUE(cache.write("crl-b.der", entry));
+    // a is used again: b is now the oldest.
+    struct timespec older[2] = {{1, 0}, {1, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(folder.filePath("c/crl-b.der")).constData(), older, 0);
+    EXPECT_TRUE(cache.read("crl-a.der", 4096));
+    ASSERT_TRUE(cache.write("crl-c.der", entry));
+    EXPECT_TRUE(QFile::exists(folder.filePath("c/crl-a.der")));
+    EXPECT_TRUE(QFile::exists(folder.filePath("c/crl-a.idx")));
+    EXPECT_FALSE(QFile::exists(folder.filePath("c/crl-b.der")));
+    EXPECT_TRUE(QFile::exists(folder.filePath("c/crl-c.der")));
+
+    // A folder that others may read is made private; a link is never followed.
+    QDir(folder.path()).mkdir("aberta");
+    ::chmod(QFile::encodeName(folder.filePath("aberta")).constData(), 0755);
+    EXPECT_TRUE(rev::Cache(folder.filePath("aberta"), 1 << 20).usable());
+    struct stat info {};
+    ::stat(QFile::encodeName(folder.filePath("aberta")).constData(), &info);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    QFile::link(folder.filePath("c/crl-a.der"), folder.filePath("c/crl-l.der"));
+    EXPECT_FALSE(cache.read("crl-l.der", 4096));
+}
+
+} // namespace
+
+namespace {
+
+TEST(RevocationSettingsTest, TheEnvironmentChoosesOfflineAndTheCacheFolder)
+{
+    selavia::testing::ScopedEnvironment environment;
+    environment.set("SELAVIA_OFFLINE", "1")
+        .set("SELAVIA_CACHE_DIR", "/tmp/propria")
+        .set("XDG_CACHE_HOME", "/tmp/xdg")
+        .set("HOME", "/tmp/casa");
+    rev::Settings settings = rev::Settings::fromEnvironment();
+    EXPECT_TRUE(settings.offline);
+    EXPECT_EQ(settings.cacheFolder, "/tmp/propria");
+
+    environment.set("SELAVIA_OFFLINE", "0").set("SELAVIA_CACHE_DIR", std::nullopt);
+    settings = rev::Settings::fromEnvironment();
+    EXPECT_FALSE(settings.offline);
+    EXPECT_EQ(settings.cacheFolder, "/tmp/xdg/selavia-reader");
+
+    environment.set("XDG_CACHE_HOME", std::nullopt);
+    EXPECT_EQ(rev::Settings::fromEnvironment().cacheFolder, "/tmp/casa/.cache/selavia-reader");
+}
+
+} // namespace

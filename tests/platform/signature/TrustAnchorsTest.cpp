@@ -1,0 +1,167 @@
+#include "platform/signature/BundledCertificates.h"
+#include "platform/signature/Chain.h"
+#include "platform/signature/ValidationContext.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/ScopedEnvironment.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <openssl/x509.h>
+
+namespace {
+
+using namespace selavia::testing;
+namespace bundled = selavia::signature::bundled;
+namespace ossl = selavia::signature::ossl;
+
+std::shared_ptr<const sig::ValidationContext> contextOf(sig::TrustStore store)
+{
+    return std::make_shared<const sig::ValidationContext>(
+        std::move(store), ossl::UniqueX509Stack(sk_X509_new_null()), sig::ValidationServices{});
+}
+
+sig::Certificate certificateOf(const bundled::EmbeddedCertificate& embedded,
+                               const std::shared_ptr<const sig::ValidationContext>& context)
+{
+    const unsigned char* cursor = embedded.der;
+    ossl::UniqueX509 x509(d2i_X509(nullptr, &cursor, static_cast<long>(embedded.size)));
+    EXPECT_TRUE(x509) << embedded.name;
+    return sig::Certificate(x509.get(), context);
+}
+
+// The system store with nothing in it: only what the program brings counts.
+class TrustAnchorsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(empty_.isValid());
+        environment_.set("SSL_CERT_FILE", QByteArray())
+            .set("SSL_CERT_DIR", QFile::encodeName(empty_.path()));
+    }
+
+    QTemporaryDir empty_;
+    selavia::testing::ScopedEnvironment environment_;
+};
+
+TEST_F(TrustAnchorsTest, EveryBundledRootIsTrustedWithAnEmptySystemStore)
+{
+    auto context = contextOf(sig::TrustStore::systemDefault());
+    ASSERT_EQ(bundled::roots().size(), 7u);
+    for (const bundled::EmbeddedCertificate& root : bundled::roots()) {
+        sig::Chain chain;
+        EXPECT_TRUE(chain.build(certificateOf(root, context))) << root.name;
+        EXPECT_EQ(chain.certificates().count(), 1) << root.name;
+    }
+    // v7's key algorithm is unknown here: it is trusted all the same, and
+    // judging it says so instead of failing.
+    for (const bundled::EmbeddedCertificate& root : bundled::roots()) {
+        if (qstrcmp(root.name, "raiz-brasileira-v7") != 0)
+            continue;
+        sig::CertificateStatus v7 = certificateOf(root, context).isValid();
+        EXPECT_TRUE(v7.result) << v7.problems.join('\n').toStdString();
+        EXPECT_EQ(v7.revocation.state, sig::RevocationState::Good);
+    }
+}
+
+TEST_F(TrustAnchorsTest, ARootThatDoesNotMatchItsPinIsNotTrusted)
+{
+    const std::span<const bundled::EmbeddedCertificate> roots = bundled::roots();
+    // A pin list where v5's fingerprint is off by one digit.
+    std::vector<bundled::RootPin> pins(bundled::rootPins().begin(), bundled::rootPins().end());
+    std::string changed;
+    for (bundled::RootPin& pin : pins) {
+        if (qstrcmp(pin.name, "raiz-brasileira-v5") == 0) {
+            changed = pin.sha256;
+            changed[0] = changed[0] == 'c' ? 'd' : 'c';
+            pin.sha256 = changed.c_str();
+        }
+    }
+    // And a file swapped for another certificate under v6's name.
+    const fx::Bytes impostor = fx::icpBrasilHierarchy().root.der();
+    std::vector<bundled::EmbeddedCertificate> candidates(roots.begin(), roots.end());
+    for (bundled::EmbeddedCertificate& candidate : candidates) {
+        if (qstrcmp(candidate.name, "raiz-brasileira-v6") == 0) {
+            candidate.der = reinterpret_cast<const unsigned char*>(impostor.data());
+            candidate.size = impostor.size();
+        }
+    }
+    sig::TrustStore store = sig::TrustStore::empty();
+    QStringList trusted = bundled::addPinnedRoots(store.handle(), candidates, pins);
+    trusted.sort();
+    EXPECT_EQ(trusted,
+              QStringList({"raiz-brasileira-v10", "raiz-brasileira-v11", "raiz-brasileira-v12",
+                           "raiz-brasileira-v2", "raiz-brasileira-v7"}));
+    auto context = contextOf(store);
+    for (const bundled::EmbeddedCertificate& root : roots) {
+        sig::Chain chain;
+        const bool refused = qstrcmp(root.name, "raiz-brasileira-v5") == 0 ||
+                             qstrcmp(root.name, "raiz-brasileira-v6") == 0;
+        EXPECT_EQ(chain.build(certificateOf(root, context)), !refused) << root.name;
+    }
+    sig::Chain swapped;
+    const auto* impostorDer = reinterpret_cast<const unsigned char*>(impostor.data());
+    EXPECT_FALSE(swapped.build(
+        certificateOf({"raiz-brasileira-v6", 0, impostorDer, impostor.size()}, context)));
+}
+
+// The bundled authority that needs the most bundled helpers to reach a root.
+const bundled::EmbeddedCertificate&
+deepestHelper(const std::shared_ptr<const sig::ValidationContext>& context)
+{
+    const bundled::EmbeddedCertificate* deepest = nullptr;
+    int longest = 0;
+    for (const bundled::EmbeddedCertificate& helper : bundled::helpers()) {
+        sig::Chain chain;
+        if (chain.build(certificateOf(helper, context)) && chain.certificates().count() > longest) {
+            longest = chain.certificates().count();
+            deepest = &helper;
+        }
+    }
+    EXPECT_GE(longest, 3);
+    return *deepest;
+}
+
+TEST_F(TrustAnchorsTest, BundledIntermediatesBuildChainsToTheRootButAreNeverAnchors)
+{
+    ASSERT_EQ(bundled::helpers().size(), 190u);
+    auto trusting = contextOf(sig::TrustStore::systemDefault());
+    const bundled::EmbeddedCertificate& authority = deepestHelper(trusting);
+    sig::Chain chain;
+    ASSERT_TRUE(chain.build(certificateOf(authority, trusting)));
+    const QString top = chain.certificates().item(chain.certificates().count() - 1).subjectName();
+    EXPECT_TRUE(top.contains("Autoridade Certificadora Raiz Brasileira")) << top.toStdString();
+
+    // Without the roots, the same helpers build the chain but trust nothing.
+    sig::Chain untrusted;
+    EXPECT_FALSE(untrusted.build(certificateOf(authority, contextOf(sig::TrustStore::empty()))));
+    EXPECT_GE(untrusted.certificates().count(), 2);
+}
+
+TEST_F(TrustAnchorsTest, SystemCertificatesAreFoundByHashInTheFolderOrInTheNamedFile)
+{
+    const fx::Cert& root = fx::foreignHierarchy().root;
+    const fx::Cert leaf = fx::issueEndEntity(root, "Sistema");
+    auto trustedWith = [&] {
+        auto context = contextOf(sig::TrustStore::systemDefault());
+        sig::Chain chain;
+        return chain.build(sig::Certificate(leaf.x509.get(), context));
+    };
+    EXPECT_FALSE(trustedWith());
+
+    QTemporaryDir folder;
+    const QString hashed = QStringLiteral("%1.0").arg(
+        X509_NAME_hash_ex(X509_get_subject_name(root.x509.get()), nullptr, nullptr, nullptr), 8, 16,
+        QLatin1Char('0'));
+    fx::writeFile(QDir(folder.path()).filePath(hashed).toStdString(), root.pem());
+    environment_.set("SSL_CERT_DIR", QFile::encodeName(folder.path()));
+    EXPECT_TRUE(trustedWith());
+
+    const QString file = QDir(empty_.path()).filePath("raizes.pem");
+    fx::writeFile(file.toStdString(), root.pem());
+    environment_.set("SSL_CERT_DIR", QFile::encodeName(empty_.path()))
+        .set("SSL_CERT_FILE", QFile::encodeName(file));
+    EXPECT_TRUE(trustedWith());
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+#pragma once
+
+// What loading a document is told from above: which roots to trust and
+// how revocation data may be had; and how it reports its phases.
+
+#include "platform/revocation/Settings.h"
+#include "platform/signature/TrustStore.h"
+
+#include <QtGlobal>
+#include <functional>
+
+namespace selavia::verify {
+
+struct LoadOptions {
+    // A trust store alone converts: revocation as the environment says
+    // (SELAVIA_OFFLINE, the cache folder).
+    LoadOptions(signature::TrustStore store = signature::TrustStore::systemDefault(),
+                revocation::Settings revocationSettings = revocation::Settings::fromEnvironment())
+        : trustStore(std::move(store)), revocation(std::move(revocationSettings))
+    {
+    }
+
+    signature::TrustStore trustStore;
+    revocation::Settings revocation;
+};
+
+// The phases of a load, in order: the content is hashed, then every
+// certificate of every signer's chain is checked for revocation (issuers
+// fetched, CRLs and OCSP answers read from the cache or the network).
+enum class LoadPhase { Hashing, Revocation };
+
+// Told on the loading thread as each phase goes: `done` of `total` (bytes
+// while hashing, checks while checking revocation). Returning false
+// cancels the load: requests in flight are aborted at once and the
+// document comes back failed with the cancelled error.
+using LoadProgress = std::function<bool(LoadPhase phase, qint64 done, qint64 total)>;
+
+} // namespace selavia::verify
