@@ -2,6 +2,7 @@
 
 #include "platform/signature/SignedData.h"
 #include "verify/CertificateClass.h"
+#include "verify/SignaturePolicyTable.h"
 
 #include <QDateTime>
 #include <QString>
@@ -29,6 +30,18 @@ struct SignerEntry {
     // The validity of the signer's certificate as a signer's, with the
     // revocation status and problems of each certificate of its chain.
     signature::CertificateStatus status;
+    // CAdES. The signature time-stamp that counts: the first valid token,
+    // else the first token; none without a token.
+    std::optional<signature::TimeStampToken> timestamp;
+    // Whether the signer's chain was valid, revocation included, at the
+    // valid token's time; nullopt without a valid token. Why not, if not.
+    std::optional<bool> validAtTimestamp;
+    QStringList validAtTimestampProblems;
+    // The declared signature policy, judged; nullopt when none is declared.
+    std::optional<PolicyCheck> policy;
+    // The signing-certificate attribute names another certificate.
+    bool signingCertificateMismatch = false;
+    std::vector<signature::CounterSignature> counterSignatures;
 };
 
 // One node of `tvSigns`, in display order.
