@@ -32,10 +32,13 @@ extern "C" void onTerminationSignal(int number)
 TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
     : onSignal_(std::move(onSignal))
 {
-    if (writeEnd.load() >= 0 || ::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+    int ends[2] = {-1, -1};
+    if (writeEnd.load() >= 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    writeEnd.store(pipe_[1]);
-    notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
+    readEnd_.reset(ends[0]);
+    writeEnd_.reset(ends[1]);
+    writeEnd.store(writeEnd_.get());
+    notifier_ = std::make_unique<QSocketNotifier>(readEnd_.get(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
                      [this] { readSignals(); });
     struct sigaction action {};
@@ -56,8 +59,6 @@ TerminationSignals::~TerminationSignals()
         ::sigaction(kSignals[i], &previous_[i], nullptr);
     writeEnd.store(-1);
     notifier_.reset();
-    ::close(pipe_[0]);
-    ::close(pipe_[1]);
 }
 
 void TerminationSignals::readSignals()
@@ -65,7 +66,7 @@ void TerminationSignals::readSignals()
     unsigned char numbers[64];
     int first = 0;
     for (;;) {
-        const ssize_t got = ::read(pipe_[0], numbers, sizeof numbers);
+        const ssize_t got = ::read(readEnd_.get(), numbers, sizeof numbers);
         if (got > 0) {
             if (first == 0)
                 first = numbers[0];

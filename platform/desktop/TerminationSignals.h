@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileinfo/UniqueFd.h"
+
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -30,7 +32,8 @@ private:
     void readSignals();
 
     std::function<void(int)> onSignal_;
-    int pipe_[2] = {-1, -1};
+    fileinfo::UniqueFd readEnd_;
+    fileinfo::UniqueFd writeEnd_;
     std::unique_ptr<QSocketNotifier> notifier_;
     struct sigaction previous_[3] = {};
     bool installed_ = false;
