@@ -315,12 +315,9 @@ private:
         asked.release();
         if (OCSP_request_add1_nonce(request.get(), nullptr, -1) != 1)
             return std::nullopt;
-        unsigned char* der = nullptr;
-        const int length = i2d_OCSP_REQUEST(request.get(), &der);
-        if (length <= 0)
+        const QByteArray body = ossl::encoded(i2d_OCSP_REQUEST, request.get());
+        if (body.isEmpty())
             return std::nullopt;
-        const QByteArray body(reinterpret_cast<const char*>(der), length);
-        OPENSSL_free(der);
         HttpResponse response = session_->fetch(url, session_->settings().maxSmallBytes, body,
                                                 "application/ocsp-request");
         return response.ok() ? judge(response.body, request.get(), id.get(), issuer) : std::nullopt;

@@ -59,13 +59,7 @@ QByteArrayView bytes(const ASN1_TYPE* item)
 
 QByteArray der(const ASN1_TYPE* item)
 {
-    unsigned char* buffer = nullptr;
-    const int length = item != nullptr ? i2d_ASN1_TYPE(item, &buffer) : -1;
-    if (length <= 0)
-        return {};
-    QByteArray result(reinterpret_cast<const char*>(buffer), length);
-    OPENSSL_free(buffer);
-    return result;
+    return ossl::encoded(i2d_ASN1_TYPE, item);
 }
 
 QString oidText(const ASN1_OBJECT* object)

@@ -176,12 +176,9 @@ std::vector<Extension> Certificate::extensions() const
 
 QByteArray Certificate::der() const
 {
-    unsigned char* buffer = nullptr;
-    int length = i2d_X509(checkedHandle(), &buffer);
-    if (length < 0)
+    QByteArray result = ossl::encoded(i2d_X509, checkedHandle());
+    if (result.isEmpty())
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
-    QByteArray result(reinterpret_cast<const char*>(buffer), length);
-    OPENSSL_free(buffer);
     return result;
 }
 

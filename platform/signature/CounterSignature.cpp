@@ -94,12 +94,10 @@ QByteArray signedAttributesDer(CMS_SignerInfo* info)
 {
     std::vector<QByteArray> encodings;
     for (int i = 0; i < CMS_signed_get_attr_count(info); ++i) {
-        unsigned char* buffer = nullptr;
-        const int length = i2d_X509_ATTRIBUTE(CMS_signed_get_attr(info, i), &buffer);
-        if (length <= 0)
+        QByteArray der = ossl::encoded(i2d_X509_ATTRIBUTE, CMS_signed_get_attr(info, i));
+        if (der.isEmpty())
             return {};
-        encodings.emplace_back(reinterpret_cast<const char*>(buffer), length);
-        OPENSSL_free(buffer);
+        encodings.push_back(std::move(der));
     }
     std::sort(encodings.begin(), encodings.end());
     QByteArray content;

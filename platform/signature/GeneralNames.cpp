@@ -22,13 +22,10 @@ std::optional<std::vector<OtherNameEntry>> otherNames(QByteArrayView generalName
         const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);
         if (name->type != GEN_OTHERNAME)
             continue;
-        unsigned char* buffer = nullptr;
-        const int length = i2d_OTHERNAME(name->d.otherName, &buffer);
-        if (length <= 0)
+        QByteArray der = ossl::encoded(i2d_OTHERNAME, name->d.otherName);
+        if (der.isEmpty())
             return std::nullopt;
-        entries.push_back({asn1::oidText(name->d.otherName->type_id),
-                           QByteArray(reinterpret_cast<const char*>(buffer), length)});
-        OPENSSL_free(buffer);
+        entries.push_back({asn1::oidText(name->d.otherName->type_id), std::move(der)});
     }
     return entries;
 }

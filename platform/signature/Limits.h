@@ -5,6 +5,7 @@
 // chain by chain) in proportion to what real documents hold, far above it.
 // Beyond them the message is refused with code::kLimitExceeded.
 
+#include "OpenSslHandles.h"
 #include "SignatureError.h"
 
 #include <cstddef>
@@ -61,15 +62,13 @@ inline void checkMessageLimits(CMS_ContentInfo* cms)
     if (signers > limits::kMaxSigners)
         throw exceeded();
 
-    STACK_OF(X509)* certificates = CMS_get1_certs(cms);
-    const int certificateCount = certificates != nullptr ? sk_X509_num(certificates) : 0;
-    sk_X509_pop_free(certificates, X509_free);
+    const ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
+    const int certificateCount = certificates ? sk_X509_num(certificates.get()) : 0;
     if (certificateCount > limits::kMaxCertificates)
         throw exceeded();
 
-    STACK_OF(X509_CRL)* crls = CMS_get1_crls(cms);
-    const int crlCount = crls != nullptr ? sk_X509_CRL_num(crls) : 0;
-    sk_X509_CRL_pop_free(crls, X509_CRL_free);
+    const ossl::UniqueCrlStack crls(CMS_get1_crls(cms));
+    const int crlCount = crls ? sk_X509_CRL_num(crls.get()) : 0;
     if (crlCount > limits::kMaxCrls)
         throw exceeded();
 

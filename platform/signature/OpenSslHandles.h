@@ -3,6 +3,7 @@
 // Every OpenSSL handle the project holds lives in one of these owners; no
 // other file calls a *_free function.
 
+#include <QByteArray>
 #include <memory>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -61,6 +62,11 @@ inline void freeConfValues(STACK_OF(CONF_VALUE) * values) noexcept
     sk_CONF_VALUE_pop_free(values, X509V3_conf_free);
 }
 using UniqueOpenSslString = std::unique_ptr<char, Deleter<freeOpenSslString>>;
+inline void freeOpenSslBytes(unsigned char* bytes) noexcept
+{
+    OPENSSL_free(bytes);
+}
+using UniqueOpenSslBytes = std::unique_ptr<unsigned char, Deleter<freeOpenSslBytes>>;
 using UniqueHttpContext = std::unique_ptr<OSSL_HTTP_REQ_CTX, Deleter<closeHttp>>;
 using UniqueConfValues = std::unique_ptr<STACK_OF(CONF_VALUE), Deleter<freeConfValues>>;
 
@@ -83,6 +89,15 @@ inline void freeAsn1Sequence(ASN1_SEQUENCE_ANY* sequence) noexcept
 using UniqueAsn1Sequence = std::unique_ptr<ASN1_SEQUENCE_ANY, Deleter<freeAsn1Sequence>>;
 using UniqueX509Algor = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
 using UniqueTstInfo = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO_free>>;
+
+// The DER encoding `i2d` gives of `object`; empty when it cannot be had.
+template <typename I2d, typename T> QByteArray encoded(I2d i2d, const T* object)
+{
+    unsigned char* buffer = nullptr;
+    const int length = object != nullptr ? i2d(object, &buffer) : -1;
+    const UniqueOpenSslBytes owned(buffer);
+    return length > 0 ? QByteArray(reinterpret_cast<const char*>(buffer), length) : QByteArray();
+}
 
 // Turns a borrowed pointer into an owned one.
 inline UniqueX509 upRef(X509* certificate)

@@ -1,5 +1,7 @@
 #include "TextDecoding.h"
 
+#include "OpenSslHandles.h"
+
 #include <QStringDecoder>
 #include <ctime>
 #include <openssl/asn1.h>
@@ -65,12 +67,9 @@ QString decodeOctetText(QByteArrayView bytes)
 QString toQString(const ASN1_STRING* string)
 {
     unsigned char* utf8 = nullptr;
-    int length = ASN1_STRING_to_UTF8(&utf8, string);
-    if (length < 0)
-        return {};
-    QString result = QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
-    OPENSSL_free(utf8);
-    return result;
+    const int length = ASN1_STRING_to_UTF8(&utf8, string);
+    const ossl::UniqueOpenSslBytes owned(utf8);
+    return length < 0 ? QString() : QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
 }
 
 std::optional<QString> decodeTextValue(const ASN1_TYPE* value)
