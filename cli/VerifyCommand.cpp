@@ -305,7 +305,8 @@ QJsonObject jsonReport(const VerifiedDocument& document)
     if (document.error) {
         report["error"] = QJsonObject{{"code_text", document.error->codeText},
                                       {"caption", document.error->caption},
-                                      {"text", document.error->text}};
+                                      {"text", document.error->text},
+                                      {"detail", document.error->detail}};
     } else {
         report["error"] = QJsonValue::Null;
     }

@@ -43,10 +43,12 @@ const QString kUnknownFailureText =
 
 } // namespace
 
-VerificationError classifyVerificationError(const QString& codeText, const QString& description)
+VerificationError classifyVerificationError(const QString& codeText, const QString& description,
+                                            const QString& detail)
 {
     VerificationError error;
     error.codeText = codeText;
+    error.detail = detail;
     // Compared as text, first match wins, like the codes the services report.
     for (const KnownFailure& known : knownFailures()) {
         if (codeText == QLatin1String(known.codeText)) {

@@ -13,10 +13,12 @@ struct VerificationError {
     QString codeText; // the failure's code as signed decimal text
     QString caption;  // `lblErrorNum`
     QString text;     // `lblErrorDes`, line breaks (CR LF) included
+    QString detail;   // what OpenSSL said, for the JSON report; never on a panel
 };
 
 // Picks the class by comparing `codeText` with the table's decimal texts in
 // order; the unknown class quotes `description`.
-VerificationError classifyVerificationError(const QString& codeText, const QString& description);
+VerificationError classifyVerificationError(const QString& codeText, const QString& description,
+                                            const QString& detail = {});
 
 } // namespace selavia::verify

@@ -38,10 +38,10 @@ void describeSigners(VerifiedDocument& document)
             fileinfo::GetFileProperty(document.filePath, fileinfo::FileProperty::BaseName));
 }
 
-VerifiedDocument failed(VerifiedDocument document, const QString& codeText,
-                        const QString& description)
+VerifiedDocument failed(VerifiedDocument document, const sig::SignatureError& error)
 {
-    document.error = classifyVerificationError(codeText, description);
+    document.error =
+        classifyVerificationError(error.codeText(), error.description(), error.details());
     document.signedData.reset();
     document.signers.clear();
     document.tree.clear();
@@ -78,12 +78,11 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
         if (!signedData->prepareValidation(revocationProgress(progress)))
             throw sig::SignatureError::of(sig::code::kCancelled);
     } catch (const sig::SignatureError& error) {
-        return failed(std::move(document), error.codeText(), error.description());
+        return failed(std::move(document), error);
     } catch (const std::exception&) {
         // Not a failure the services describe (out of memory, say): still a
         // failed verification, reported as an internal one.
-        const auto error = sig::SignatureError::of(sig::code::kInternal);
-        return failed(std::move(document), error.codeText(), error.description());
+        return failed(std::move(document), sig::SignatureError::of(sig::code::kInternal));
     }
     document.signedData = std::move(signedData);
     describeSigners(document);

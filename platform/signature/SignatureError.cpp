@@ -6,9 +6,9 @@
 
 namespace selavia::signature {
 
-SignatureError::SignatureError(std::uint32_t code, QString description)
+SignatureError::SignatureError(std::uint32_t code, QString description, QString details)
     : std::runtime_error(description.toStdString()), code_(code),
-      description_(std::move(description))
+      description_(std::move(description)), details_(std::move(details))
 {
 }
 
@@ -84,10 +84,7 @@ SignatureError SignatureError::withDetails(std::uint32_t errorCode,
         ERR_error_string_n(error, buffer.data(), buffer.size());
         details << QString::fromLatin1(buffer.data());
     }
-    QString description = describe(errorCode);
-    if (!details.isEmpty())
-        description += QStringLiteral(" (OpenSSL: %1)").arg(details.join(QStringLiteral("; ")));
-    return SignatureError(errorCode, description);
+    return SignatureError(errorCode, describe(errorCode), details.join(QStringLiteral("; ")));
 }
 
 } // namespace selavia::signature

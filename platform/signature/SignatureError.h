@@ -25,14 +25,17 @@ inline constexpr std::uint32_t kNoSigners = 0x80880308;
 inline constexpr std::uint32_t kCancelled = 0x80880309;
 } // namespace code
 
-// A failure of the signature services: a 32-bit code and a Portuguese
-// description for the user. Callers compare codes, never descriptions.
+// A failure of the signature services: a 32-bit code, a Portuguese
+// description for the user and, apart, what OpenSSL said (in English, for
+// reports to machines and people who debug, never for a Portuguese panel).
+// Callers compare codes, never descriptions.
 class SignatureError : public std::runtime_error {
 public:
-    SignatureError(std::uint32_t code, QString description);
+    SignatureError(std::uint32_t code, QString description, QString details = {});
 
     std::uint32_t code() const noexcept { return code_; }
     const QString& description() const noexcept { return description_; }
+    const QString& details() const noexcept { return details_; }
     // The code as the decimal text of the signed 32-bit number, e.g. "-2146889721".
     QString codeText() const;
 
@@ -40,8 +43,8 @@ public:
     static QString describe(std::uint32_t code);
     // An error with the fixed description of `code`.
     static SignatureError of(std::uint32_t code);
-    // An error with the fixed description of `code` followed by what OpenSSL
-    // left in its error queue, which this drains.
+    // An error with the fixed description of `code`, and what OpenSSL left in
+    // its error queue as details; the queue is drained.
     static SignatureError fromOpenSsl(std::uint32_t code);
     // The same with OpenSSL errors already drained from the queue.
     static SignatureError withDetails(std::uint32_t code, const std::vector<unsigned long>& errors);
@@ -49,6 +52,7 @@ public:
 private:
     std::uint32_t code_;
     QString description_;
+    QString details_;
 };
 
 // Empties OpenSSL's error queue of this thread, oldest error first.

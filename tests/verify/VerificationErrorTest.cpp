@@ -4,6 +4,8 @@
 #include "tests/support/Printers.h"
 
 #include <gtest/gtest.h>
+#include <openssl/asn1.h>
+#include <openssl/err.h>
 
 namespace sig = selavia::signature;
 using selavia::verify::classifyVerificationError;
@@ -73,4 +75,21 @@ TEST(VerificationErrorTest, CodesAreComparedAsExactText)
         EXPECT_EQ(error.errorClass, VerificationErrorClass::Unknown) << near.toStdString();
         EXPECT_EQ(error.caption, "Erro (" + near + ")");
     }
+}
+
+TEST(VerificationErrorTest, WhatOpenSslSaysStaysOffThePanel)
+{
+    // An error OpenSSL reported while parsing: its English words are details.
+    const std::vector<unsigned long> queue = {ERR_PACK(ERR_LIB_ASN1, 0, ASN1_R_WRONG_TAG)};
+    const sig::SignatureError error =
+        sig::SignatureError::withDetails(sig::code::kUnsupportedAlgorithm, queue);
+    EXPECT_EQ(error.description(), sig::SignatureError::describe(sig::code::kUnsupportedAlgorithm));
+    EXPECT_TRUE(error.details().contains("wrong tag")) << error.details().toStdString();
+
+    const auto shown =
+        classifyVerificationError(error.codeText(), error.description(), error.details());
+    EXPECT_EQ(shown.errorClass, VerificationErrorClass::Unknown);
+    EXPECT_FALSE(shown.text.contains("wrong tag")) << shown.text.toStdString();
+    EXPECT_FALSE(shown.text.contains("OpenSSL")) << shown.text.toStdString();
+    EXPECT_EQ(shown.detail, error.details());
 }
