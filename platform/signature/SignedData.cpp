@@ -397,9 +397,9 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
 
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
                                 const std::shared_ptr<const ValidationContext>& context,
-                                const TrustStore& trustStore)
+                                bool afterValidationPhase)
 {
-    const CadesContext cades = detail::cadesContextOf(cms, trustStore, context);
+    const CadesContext cades = detail::cadesContextOf(cms, context, afterValidationPhase);
     std::vector<Signer> signers;
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
@@ -442,7 +442,7 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore,
     verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
     state.context = makeContext(state.cms.get(), trustStore, services);
-    state.signers = makeSigners(state.cms.get(), state.context, trustStore);
+    state.signers = makeSigners(state.cms.get(), state.context, false);
     ERR_clear_error();
 }
 
@@ -559,22 +559,37 @@ InputForm SignedData::inputForm() const
     return verifiedState().form;
 }
 
+namespace {
+
+// Whose revocation the validation phase asks about: every signer's
+// certificate, and the certificates its time-stamps and counter-signatures
+// were made with.
+std::vector<X509*> certificatesToCheck(const std::vector<Signer>& signers)
+{
+    std::vector<X509*> certificates;
+    auto add = [&](const Certificate& certificate) {
+        if (!certificate.isNull())
+            certificates.push_back(certificate.handle());
+    };
+    for (const Signer& signer : signers) {
+        add(signer.certificate());
+        for (const TimeStampToken& token : signer.cades().timeStamps)
+            add(token.tsaCertificate);
+        for (const CounterSignature& counter : signer.cades().counterSignatures)
+            add(counter.certificate);
+    }
+    return certificates;
+}
+
+} // namespace
+
 bool SignedData::prepareValidation(const PhaseProgress& progress)
 {
     if (!state_)
         throw SignatureError::of(code::kNotVerified);
-    std::vector<X509*> certificates;
-    for (const Signer& signer : state_->signers)
-        certificates.push_back(signer.certificate().handle());
-    const bool finished = state_->context->prepare(certificates, progress);
-    for (Signer& signer : state_->signers) {
-        Chain chain;
-        try {
-            chain.build(signer.certificate());
-        } catch (const SignatureError&) {
-        }
-        signer = Signer(signer.certificate(), signer.authenticatedAttributes(), std::move(chain));
-    }
+    const bool finished = state_->context->prepare(certificatesToCheck(state_->signers), progress);
+    // Chains and time-stamps are judged again with what the phase found.
+    state_->signers = makeSigners(state_->cms.get(), state_->context, true);
     return finished;
 }
 

@@ -134,10 +134,11 @@ public:
 
     // The validation phase, after a successful verify: completes every
     // signer's chain and asks the revocation sources about each certificate
-    // of it, concurrently, so that judging them later (on any thread) asks
-    // nothing outside the process. Signers' chains are rebuilt with what it
-    // found. Returns false when `progress` cancelled it. Throws before a
-    // successful verify.
+    // of it, and of the chains of its time-stamp authorities and
+    // counter-signers, concurrently, so that judging them later (on any
+    // thread) asks nothing outside the process. Signers, their chains and
+    // CAdES pieces, are read again with what it found. Returns false when
+    // `progress` cancelled it. Throws before a successful verify.
     bool prepareValidation(const PhaseProgress& progress = {});
 
 private:
