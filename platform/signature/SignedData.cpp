@@ -64,7 +64,9 @@ bool hasSignedAttributes(CMS_SignerInfo* info)
     return CMS_signed_get_attr_count(info) >= 0;
 }
 
-ossl::UniqueCms parseSignedData(QByteArrayView binary)
+// `contentGiven`: the content comes from elsewhere, so the message must
+// not hold one.
+ossl::UniqueCms parseSignedData(QByteArrayView binary, bool contentGiven)
 {
     // Counted before parsing: each entry would cost a pass over the content.
     if (std::optional<int> digests = countDigestAlgorithms(binary);
@@ -76,8 +78,11 @@ ossl::UniqueCms parseSignedData(QByteArrayView binary)
         throw SignatureError::fromOpenSsl(code::kNotSignedData);
     checkMessageLimits(cms.get());
     ASN1_OCTET_STRING** content = CMS_get0_content(cms.get());
-    if (content == nullptr || *content == nullptr)
+    const bool attached = content != nullptr && *content != nullptr;
+    if (!attached && !contentGiven)
         throw SignatureError::fromOpenSsl(code::kDetachedContent);
+    if (attached && contentGiven)
+        throw SignatureError::of(code::kContentNotDetached);
     return cms;
 }
 
@@ -241,6 +246,25 @@ Feeder memoryFeeder(QByteArrayView content, const Progress& progress)
             write(content.data() + done, block);
             done += block;
             reportProgress(progress, done, content.size());
+        }
+    };
+}
+
+// The content of a detached signature, read from its own input block by
+// block: never held whole.
+Feeder detachedFeeder(MessageInput& content, const Progress& progress)
+{
+    return [&content, progress](const auto& write) {
+        const qint64 total = content.size();
+        QByteArray block(static_cast<qsizetype>(std::min(total, kFeedBlock)), Qt::Uninitialized);
+        for (qint64 done = 0; done < total;) {
+            const qint64 wanted = std::min(total - done, kFeedBlock);
+            // Unreadable, or shorter than it was: what it holds now was not signed.
+            if (content.read(done, block.data(), wanted) != wanted)
+                throw SignatureError::of(code::kContentUnreadable);
+            write(block.constData(), wanted);
+            done += wanted;
+            reportProgress(progress, done, total);
         }
     };
 }
@@ -493,11 +517,18 @@ void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& opt
     SniffedInput input = sniffInput(message);
     auto state = std::make_unique<detail::SignedDataState>();
     state->form = input.form;
-    state->cms = parseSignedData(input.binary);
-    ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
-    const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
-    state->contentLength = bytes.size();
-    finish(*state, trustStore_, services_, memoryFeeder(bytes, options.progress), options.sink);
+    state->cms = parseSignedData(input.binary, options.detachedContent != nullptr);
+    Feeder feed;
+    if (options.detachedContent != nullptr) {
+        state->contentLength = options.detachedContent->size();
+        feed = detachedFeeder(*options.detachedContent, options.progress);
+    } else {
+        ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
+        const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
+        state->contentLength = bytes.size();
+        feed = memoryFeeder(bytes, options.progress);
+    }
+    finish(*state, trustStore_, services_, feed, options.sink);
     state_ = std::move(state);
 }
 
@@ -520,7 +551,7 @@ void SignedData::verify(MessageInput& whole, const VerifyOptions& options)
         return;
     }
     auto state = std::make_unique<detail::SignedDataState>();
-    state->cms = parseSignedData(split->frame);
+    state->cms = parseSignedData(split->frame, options.detachedContent != nullptr);
     state->contentLength = split->content.length;
     finish(*state, trustStore_, services_, inputFeeder(input, split->content, options.progress),
            options.sink);
