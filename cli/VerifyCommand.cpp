@@ -3,6 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/StagedFile.h"
 #include "platform/signature/SignatureError.h"
+#include "verify/CadesText.h"
 #include "verify/TreeKeys.h"
 
 #include <QJsonArray>
@@ -165,6 +166,43 @@ QJsonArray chainStatusJson(const signature::CertificateStatus& status)
     return chain;
 }
 
+QJsonValue timestampJson(const std::optional<signature::TimeStampToken>& token)
+{
+    if (!token)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"valid", token->valid},
+        {"time", utcText(token->genTime)},
+        {"tsa", token->tsaName},
+        {"problems", QJsonArray::fromStringList(token->problems)},
+    };
+}
+
+QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
+{
+    if (!policy)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"oid", policy->oid},
+        {"name", policy->name},
+        {"conforms", policy->conforms},
+        {"problems", QJsonArray::fromStringList(policy->problems)},
+    };
+}
+
+QJsonArray counterSignaturesJson(const std::vector<verify::CounterSignatureEntry>& counters)
+{
+    QJsonArray list;
+    for (const verify::CounterSignatureEntry& counter : counters)
+        list.append(QJsonObject{
+            {"name", counter.signature.signerName},
+            {"time", utcText(counter.signature.signingTime)},
+            {"valid", counter.valid},
+            {"problems", QJsonArray::fromStringList(counter.problems)},
+        });
+    return list;
+}
+
 QJsonObject signerJson(const verify::SignerEntry& signer)
 {
     QJsonArray chain;
@@ -192,6 +230,12 @@ QJsonObject signerJson(const verify::SignerEntry& signer)
         {"chain", chain},
         {"revocation", revocationJson(signer.status.revocation)},
         {"chain_status", chainStatusJson(signer.status)},
+        {"timestamp", timestampJson(signer.timestamp)},
+        {"valid_at_timestamp",
+         signer.validAtTimestamp ? QJsonValue(*signer.validAtTimestamp) : QJsonValue::Null},
+        {"policy", policyJson(signer.policy)},
+        {"countersignatures", counterSignaturesJson(signer.counterSignatures)},
+        {"problems", QJsonArray::fromStringList(signer.problems)},
     };
 }
 
@@ -242,6 +286,29 @@ void writeRevocation(const VerifiedDocument& document, QTextStream& out)
             }
             out << QStringLiteral("    ") << name << QStringLiteral(": ")
                 << signature::revocationSummary(link.revocation) << '\n';
+        }
+    }
+}
+
+// What each signer's CAdES pieces say, for the signers that have any.
+void writeCades(const VerifiedDocument& document, QTextStream& out)
+{
+    bool headed = false;
+    for (const verify::SignerEntry& signer : document.signers) {
+        const verify::CadesLines lines = verify::cadesLines(signer);
+        if (lines.isEmpty())
+            continue;
+        if (!headed)
+            out << QStringLiteral("\nCarimbos do tempo, políticas e contra-assinaturas:\n");
+        headed = true;
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        QStringList all{lines.timeStamp, lines.validAtTimestamp, lines.policy};
+        all << lines.counterSignatures;
+        for (const QString& problem : lines.problems)
+            all << QStringLiteral("Problema: ") + problem;
+        for (const QString& line : all) {
+            if (!line.isEmpty())
+                out << QStringLiteral("    ") << line << '\n';
         }
     }
 }
@@ -357,6 +424,7 @@ QString textReport(const VerifiedDocument& document)
         << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
         << yesNo(document.signaturesOk) << QStringLiteral("\n\n");
     writeTree(document, out);
+    writeCades(document, out);
     writeRevocation(document, out);
     return report;
 }
