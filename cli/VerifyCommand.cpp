@@ -16,13 +16,15 @@ namespace {
 using verify::VerifiedDocument;
 
 const QString kUsage = QStringLiteral(
-    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO [--force]] ARQUIVO\n"
+    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO [--force]]\n"
+    "                    [--content DOCUMENTO] ARQUIVO\n"
     "\n"
     "Verifica um documento assinado (.slv) e mostra o resultado.\n"
     "\n"
     "  --json              imprime o resultado como um objeto JSON\n"
     "  --offline           não consulta a rede (listas de certificados revogados,\n"
     "                      OCSP, certificados emissores); usa apenas a cópia local\n"
+    "  --content DOCUMENTO ARQUIVO é uma assinatura destacada (.p7s) de DOCUMENTO\n"
     "  --extract CAMINHO   grava o documento original em CAMINHO\n"
     "  --force             substitui CAMINHO se ele já existir\n"
     "  -h, --help          mostra esta ajuda\n"
@@ -37,8 +39,38 @@ struct Options {
     bool force = false;
     bool help = false;
     QString extractPath;
+    QString contentPath; // the document of a detached signature
     QString file;
 };
+
+// An option that takes a value, and what the value is ("um caminho").
+struct ValueOption {
+    QString name;
+    QString what;
+};
+
+// "--name VALUE" or "--name=VALUE" at `i`, which moves past the value; false
+// when the argument is not that option. An empty value leaves `problem` set.
+bool valueOption(const QStringList& arguments, qsizetype& i, const ValueOption& option,
+                 QString& value, QString& problem)
+{
+    const QString& name = option.name;
+    const QString& argument = arguments[i];
+    if (argument.startsWith(name + QLatin1Char('='))) {
+        value = argument.mid(name.size() + 1);
+    } else if (argument == name) {
+        if (i + 1 < arguments.size())
+            value = arguments[++i];
+    } else {
+        return false;
+    }
+    if (value.isEmpty())
+        problem = QStringLiteral("%1 precisa de %2.").arg(name, option.what);
+    return true;
+}
+
+const ValueOption kExtract{QStringLiteral("--extract"), QStringLiteral("um caminho")};
+const ValueOption kContent{QStringLiteral("--content"), QStringLiteral("um documento")};
 
 // nullopt with a message in `problem` when the arguments make no sense.
 std::optional<Options> parseArguments(const QStringList& arguments, QString& problem)
@@ -58,14 +90,11 @@ std::optional<Options> parseArguments(const QStringList& arguments, QString& pro
         } else if (!optionsEnded &&
                    (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
             options.help = true;
-        } else if (!optionsEnded && argument == QLatin1String("--extract")) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                problem = QStringLiteral("--extract precisa de um caminho.");
+        } else if (!optionsEnded &&
+                   (valueOption(arguments, i, kExtract, options.extractPath, problem) ||
+                    valueOption(arguments, i, kContent, options.contentPath, problem))) {
+            if (!problem.isEmpty())
                 return std::nullopt;
-            }
-            options.extractPath = arguments[++i];
-        } else if (!optionsEnded && argument.startsWith(QLatin1String("--extract="))) {
-            options.extractPath = argument.mid(10);
         } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
             problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
             return std::nullopt;
@@ -446,6 +475,7 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     }
     verify::LoadOptions load = loadOptions;
     load.revocation.offline = load.revocation.offline || options->offline;
+    load.detachedContentPath = options->contentPath;
     bool refused = false;
     VerifiedDocument document = verifyAndExtract(*options, load, err, refused);
     if (options->json)

@@ -595,3 +595,96 @@ TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
     EXPECT_TRUE(out_.contains("\n    Política de assinatura: AD-RB v2.3 (2.16.76.1.7.1.1.2.3) - "
                               "conforme; hash da política não conferido\n"));
 }
+
+namespace {
+
+// A detached signature (.p7s) beside the document it signs.
+struct DetachedPair {
+    fx::Bytes content;
+    fx::Bytes signature;
+};
+
+DetachedPair detachedPair(const fx::Bytes& content = kContent)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner(), {}, content);
+    spec.detached = true;
+    return {content, fx::makeSignedMessage(spec)};
+}
+
+} // namespace
+
+TEST_F(VerifyCommandTest, ContentVerifiesADetachedSignatureOverTheDocumentGiven)
+{
+    const DetachedPair pair = detachedPair();
+    const QString document = dir_.write("contrato.pdf", pair.content);
+    const QString signature = writeMessage("contrato.pdf.p7s", pair.signature);
+
+    EXPECT_EQ(run({"--json", "--content", document, signature}, trustingIcp()), 0)
+        << err_.toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    EXPECT_EQ(report["file"].toString(), signature);
+    EXPECT_EQ(report["original_name"].toString(), "contrato.pdf") << "named after the document";
+    EXPECT_TRUE(report["has_extension"].toBool());
+    EXPECT_EQ(report["content_size"].toInteger(), static_cast<qint64>(pair.content.size()));
+    EXPECT_EQ(report["content_sha256"].toString(),
+              QCryptographicHash::hash(bytes(pair.content), QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(report["signers"].toArray()[0].toObject()["class"].toString(), "cert_valid");
+
+    EXPECT_EQ(run({"--content=" + document, signature}, trustingIcp()), 0);
+    EXPECT_TRUE(out_.contains("\nDocumento original: contrato.pdf\n")) << out_.toStdString();
+
+    // Without --content the detached signature is what it always was.
+    const QJsonObject alone =
+        runJson(signature, cli::exit_status::kVerificationFailed, trustingIcp());
+    EXPECT_EQ(alone["error"].toObject()["code_text"].toString(),
+              sig::signedDecimalText(sig::code::kDetachedContent));
+}
+
+TEST_F(VerifyCommandTest, ContentThatIsNotWhatWasSignedFails)
+{
+    const DetachedPair pair = detachedPair();
+    const QString signature = writeMessage("assinatura.p7s", pair.signature);
+    const QString attached = writeMessage("anexo.slv", fx::makeSignedMessage(icpSpec()));
+    struct Case {
+        const char* name;
+        QString document;
+        QString signature;
+        QString codeText;
+    };
+    const std::vector<Case> cases = {
+        {"a changed document", dir_.write("alterado.pdf", fx::tamperContent(pair.content, "loca")),
+         signature, sig::signedDecimalText(sig::code::kHashMismatch)},
+        {"another document", dir_.write("outro.pdf", "%PDF-1.4 outro documento"), signature,
+         sig::signedDecimalText(sig::code::kHashMismatch)},
+        {"a missing document", dir_.filePath("nao-existe.pdf"), signature,
+         sig::signedDecimalText(sig::code::kContentUnreadable)},
+        {"a signature that holds its document", dir_.write("qualquer.pdf", pair.content), attached,
+         sig::signedDecimalText(sig::code::kContentNotDetached)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = dir_.filePath("extraido.pdf");
+        EXPECT_EQ(run({"--json", "--content", c.document, "--extract", target, c.signature},
+                      trustingIcp()),
+                  cli::exit_status::kVerificationFailed);
+        const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+        EXPECT_FALSE(report["verified"].toBool());
+        EXPECT_EQ(report["error"].toObject()["code_text"].toString(), c.codeText);
+        EXPECT_FALSE(QFile::exists(target)) << "nothing extracted";
+    }
+    EXPECT_EQ(run({"--content", "", signature}, trustingIcp()), cli::exit_status::kUsage);
+    EXPECT_TRUE(err_.contains("--content precisa de um documento.")) << err_.toStdString();
+}
+
+TEST_F(VerifyCommandTest, ContentWithExtractWritesTheVerifiedDocumentStreamed)
+{
+    // Several blocks of the verifying read.
+    const DetachedPair pair = detachedPair(std::string(3 * 1024 * 1024 + 17, 'p') + "fim");
+    const QString document = dir_.write("grande.bin", pair.content);
+    const QString signature = writeMessage("grande.bin.p7s", pair.signature);
+    const QString target = dir_.filePath("copia.bin");
+    EXPECT_EQ(run({"--content", document, "--extract", target, signature}, trustingIcp()), 0)
+        << err_.toStdString();
+    EXPECT_EQ(ScratchFolder::read(target), bytes(pair.content));
+    EXPECT_TRUE(out_.contains("Documento original: grande.bin\n")) << out_.toStdString();
+}
