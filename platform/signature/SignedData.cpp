@@ -419,23 +419,28 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
                                                      std::move(services));
 }
 
-std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
-                                const std::shared_ptr<const ValidationContext>& context,
-                                bool afterValidationPhase)
+Chain chainOf(const Certificate& certificate)
 {
-    const CadesContext cades = detail::cadesContextOf(cms, context, afterValidationPhase);
+    Chain chain;
+    try {
+        chain.build(certificate);
+    } catch (const SignatureError&) {
+        // A chain that cannot be built stays empty; judging it is the
+        // caller's matter.
+    }
+    return chain;
+}
+
+std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
+                                const std::shared_ptr<const ValidationContext>& context)
+{
+    const CadesContext cades = detail::cadesContextOf(cms, context, false);
     std::vector<Signer> signers;
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
         CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
         Certificate certificate(signerCertificate(info), context);
-        Chain chain;
-        try {
-            chain.build(certificate);
-        } catch (const SignatureError&) {
-            // A chain that cannot be built stays empty; judging it is the
-            // caller's matter.
-        }
+        Chain chain = chainOf(certificate);
         CadesInfo cadesInfo = detail::readCades(info, certificate.handle(), cades);
         signers.emplace_back(std::move(certificate), readAttributes(info), std::move(chain),
                              std::move(cadesInfo));
@@ -466,7 +471,7 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore,
     verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
     state.context = makeContext(state.cms.get(), trustStore, services);
-    state.signers = makeSigners(state.cms.get(), state.context, false);
+    state.signers = makeSigners(state.cms.get(), state.context);
     ERR_clear_error();
 }
 
@@ -619,8 +624,16 @@ bool SignedData::prepareValidation(const PhaseProgress& progress)
     if (!state_)
         throw SignatureError::of(code::kNotVerified);
     const bool finished = state_->context->prepare(certificatesToCheck(state_->signers), progress);
-    // Chains and time-stamps are judged again with what the phase found.
-    state_->signers = makeSigners(state_->cms.get(), state_->context, true);
+    // Chains are built, and time-stamp authorities judged, again with what
+    // the phase found.
+    const CadesContext cades = detail::cadesContextOf(state_->cms.get(), state_->context, true);
+    for (Signer& signer : state_->signers) {
+        CadesInfo cadesInfo = signer.cades();
+        for (TimeStampToken& token : cadesInfo.timeStamps)
+            detail::judgeTsaChain(token, cades);
+        signer = Signer(signer.certificate(), signer.authenticatedAttributes(),
+                        chainOf(signer.certificate()), std::move(cadesInfo));
+    }
     return finished;
 }
 

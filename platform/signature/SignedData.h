@@ -144,9 +144,10 @@ public:
     // signer's chain and asks the revocation sources about each certificate
     // of it, and of the chains of its time-stamp authorities and
     // counter-signers, concurrently, so that judging them later (on any
-    // thread) asks nothing outside the process. Signers, their chains and
-    // CAdES pieces, are read again with what it found. Returns false when
-    // `progress` cancelled it. Throws before a successful verify.
+    // thread) asks nothing outside the process. Signers' chains are built,
+    // and their time-stamp authorities' chains judged, again with what it
+    // found. Returns false when `progress` cancelled it. Throws before a
+    // successful verify.
     bool prepareValidation(const PhaseProgress& progress = {});
 
 private:

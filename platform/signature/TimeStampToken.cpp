@@ -157,7 +157,7 @@ void shareTokenCertificates(CMS_ContentInfo* cms, const CadesContext& context)
         context.validation->addHelpers(found);
 }
 
-// What is known of the TSA once its certificate is found.
+// What is known of the TSA once its certificate is found, but its chain.
 void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, const CadesContext& context)
 {
     result.tsaCertificate = Certificate(tsa, context.validation);
@@ -166,10 +166,6 @@ void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, const Cad
         result.problems << *problem;
     if (auto problem = essProblem(info, tsa))
         result.problems << *problem;
-    if (!result.genTime.isValid())
-        return;
-    result.problems << chainProblems(tsa, result.genTime, context, result.tsaChain);
-    result.revocationChecked = context.afterValidationPhase && !result.tsaChain.empty();
 }
 
 void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView signatureValue,
@@ -222,9 +218,24 @@ TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatu
         result.problems << unreadableToken();
     else
         verifyParsed(result, *parsed, signatureValue, context);
-    ERR_clear_error();
-    result.valid = result.problems.isEmpty();
+    result.tokenProblems = result.problems;
+    detail::judgeTsaChain(result, context);
     return result;
 }
+
+namespace detail {
+void judgeTsaChain(TimeStampToken& token, const CadesContext& context)
+{
+    token.problems = token.tokenProblems;
+    token.tsaChain.clear();
+    if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
+        token.problems << chainProblems(token.tsaCertificate.handle(), token.genTime, context,
+                                        token.tsaChain);
+        token.revocationChecked = context.afterValidationPhase && !token.tsaChain.empty();
+    }
+    ERR_clear_error();
+    token.valid = token.problems.isEmpty();
+}
+} // namespace detail
 
 } // namespace selavia::signature

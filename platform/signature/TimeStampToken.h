@@ -27,6 +27,8 @@ struct TimeStampToken {
     // validation phase; before it, only those the message and the cache hold.
     bool revocationChecked = false;
     QStringList problems; // Portuguese, one line each
+    // The token's own problems: `problems` but those of the TSA's chain.
+    QStringList tokenProblems;
 };
 
 // Verifies `token`, the DER of a time-stamp token's ContentInfo, as the
@@ -39,5 +41,12 @@ struct TimeStampToken {
 // attribute certificates are read like any other. Never throws.
 TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
                                     const CadesContext& context);
+
+namespace detail {
+// Judges the TSA's chain of a verified `token` again, at the token's time,
+// with what `context.validation` knows now (after the validation phase, all
+// its revocation answers); the token's own checks stand.
+void judgeTsaChain(TimeStampToken& token, const CadesContext& context);
+} // namespace detail
 
 } // namespace selavia::signature
