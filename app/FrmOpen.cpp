@@ -6,6 +6,7 @@
 #include "platform/signature/SignatureError.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
+#include "verify/CadesText.h"
 #include "verify/DocumentName.h"
 #include "verify/TreeKeys.h"
 
@@ -808,11 +809,30 @@ void FrmOpen::showTreeMenu(const QPoint& globalPosition)
     ui_->popMenu->popup(globalPosition);
 }
 
+namespace {
+
+// What the signature says of the signer whose own certificate `node` holds;
+// nothing for any other certificate.
+std::optional<desktop::SignerDetails> signerDetailsOf(const verify::TreeNode& node,
+                                                      const verify::VerifiedDocument& document)
+{
+    for (const verify::SignerEntry& signer : document.signers) {
+        if (node.signerIndex == 0 || signer.index != node.signerIndex)
+            continue;
+        const verify::CadesLines lines = verify::cadesLines(signer);
+        return desktop::SignerDetails{lines.timeStamp, lines.validAtTimestamp, lines.policy,
+                                      lines.counterSignatures, lines.problems};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void FrmOpen::showcertificate_Click()
 {
     const verify::TreeNode* node = selectedNode();
     if (node != nullptr && node->certificate)
-        desktop_.showCertificate(this, *node->certificate);
+        desktop_.showCertificate(this, *node->certificate, signerDetailsOf(*node, document_));
 }
 
 void FrmOpen::showlegenda_Click()

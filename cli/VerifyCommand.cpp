@@ -3,6 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/StagedFile.h"
 #include "platform/signature/SignatureError.h"
+#include "verify/CadesText.h"
 #include "verify/TreeKeys.h"
 
 #include <QJsonArray>
@@ -15,13 +16,15 @@ namespace {
 using verify::VerifiedDocument;
 
 const QString kUsage = QStringLiteral(
-    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO [--force]] ARQUIVO\n"
+    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO [--force]]\n"
+    "                    [--content DOCUMENTO] ARQUIVO\n"
     "\n"
     "Verifica um documento assinado (.slv) e mostra o resultado.\n"
     "\n"
     "  --json              imprime o resultado como um objeto JSON\n"
     "  --offline           não consulta a rede (listas de certificados revogados,\n"
     "                      OCSP, certificados emissores); usa apenas a cópia local\n"
+    "  --content DOCUMENTO ARQUIVO é uma assinatura destacada (.p7s) de DOCUMENTO\n"
     "  --extract CAMINHO   grava o documento original em CAMINHO\n"
     "  --force             substitui CAMINHO se ele já existir\n"
     "  -h, --help          mostra esta ajuda\n"
@@ -36,8 +39,38 @@ struct Options {
     bool force = false;
     bool help = false;
     QString extractPath;
+    QString contentPath; // the document of a detached signature
     QString file;
 };
+
+// An option that takes a value, and what the value is ("um caminho").
+struct ValueOption {
+    QString name;
+    QString what;
+};
+
+// "--name VALUE" or "--name=VALUE" at `i`, which moves past the value; false
+// when the argument is not that option. An empty value leaves `problem` set.
+bool valueOption(const QStringList& arguments, qsizetype& i, const ValueOption& option,
+                 QString& value, QString& problem)
+{
+    const QString& name = option.name;
+    const QString& argument = arguments[i];
+    if (argument.startsWith(name + QLatin1Char('='))) {
+        value = argument.mid(name.size() + 1);
+    } else if (argument == name) {
+        if (i + 1 < arguments.size())
+            value = arguments[++i];
+    } else {
+        return false;
+    }
+    if (value.isEmpty())
+        problem = QStringLiteral("%1 precisa de %2.").arg(name, option.what);
+    return true;
+}
+
+const ValueOption kExtract{QStringLiteral("--extract"), QStringLiteral("um caminho")};
+const ValueOption kContent{QStringLiteral("--content"), QStringLiteral("um documento")};
 
 // nullopt with a message in `problem` when the arguments make no sense.
 std::optional<Options> parseArguments(const QStringList& arguments, QString& problem)
@@ -57,14 +90,11 @@ std::optional<Options> parseArguments(const QStringList& arguments, QString& pro
         } else if (!optionsEnded &&
                    (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
             options.help = true;
-        } else if (!optionsEnded && argument == QLatin1String("--extract")) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                problem = QStringLiteral("--extract precisa de um caminho.");
+        } else if (!optionsEnded &&
+                   (valueOption(arguments, i, kExtract, options.extractPath, problem) ||
+                    valueOption(arguments, i, kContent, options.contentPath, problem))) {
+            if (!problem.isEmpty())
                 return std::nullopt;
-            }
-            options.extractPath = arguments[++i];
-        } else if (!optionsEnded && argument.startsWith(QLatin1String("--extract="))) {
-            options.extractPath = argument.mid(10);
         } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
             problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
             return std::nullopt;
@@ -165,6 +195,43 @@ QJsonArray chainStatusJson(const signature::CertificateStatus& status)
     return chain;
 }
 
+QJsonValue timestampJson(const std::optional<signature::TimeStampToken>& token)
+{
+    if (!token)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"valid", token->valid},
+        {"time", utcText(token->genTime)},
+        {"tsa", token->tsaName},
+        {"problems", QJsonArray::fromStringList(token->problems)},
+    };
+}
+
+QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
+{
+    if (!policy)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"oid", policy->oid},
+        {"name", policy->name},
+        {"conforms", policy->conforms},
+        {"problems", QJsonArray::fromStringList(policy->problems)},
+    };
+}
+
+QJsonArray counterSignaturesJson(const std::vector<verify::CounterSignatureEntry>& counters)
+{
+    QJsonArray list;
+    for (const verify::CounterSignatureEntry& counter : counters)
+        list.append(QJsonObject{
+            {"name", counter.signature.signerName},
+            {"time", utcText(counter.signature.signingTime)},
+            {"valid", counter.valid},
+            {"problems", QJsonArray::fromStringList(counter.problems)},
+        });
+    return list;
+}
+
 QJsonObject signerJson(const verify::SignerEntry& signer)
 {
     QJsonArray chain;
@@ -192,6 +259,12 @@ QJsonObject signerJson(const verify::SignerEntry& signer)
         {"chain", chain},
         {"revocation", revocationJson(signer.status.revocation)},
         {"chain_status", chainStatusJson(signer.status)},
+        {"timestamp", timestampJson(signer.timestamp)},
+        {"valid_at_timestamp",
+         signer.validAtTimestamp ? QJsonValue(*signer.validAtTimestamp) : QJsonValue::Null},
+        {"policy", policyJson(signer.policy)},
+        {"countersignatures", counterSignaturesJson(signer.counterSignatures)},
+        {"problems", QJsonArray::fromStringList(signer.problems)},
     };
 }
 
@@ -242,6 +315,29 @@ void writeRevocation(const VerifiedDocument& document, QTextStream& out)
             }
             out << QStringLiteral("    ") << name << QStringLiteral(": ")
                 << signature::revocationSummary(link.revocation) << '\n';
+        }
+    }
+}
+
+// What each signer's CAdES pieces say, for the signers that have any.
+void writeCades(const VerifiedDocument& document, QTextStream& out)
+{
+    bool headed = false;
+    for (const verify::SignerEntry& signer : document.signers) {
+        const verify::CadesLines lines = verify::cadesLines(signer);
+        if (lines.isEmpty())
+            continue;
+        if (!headed)
+            out << QStringLiteral("\nCarimbos do tempo, políticas e contra-assinaturas:\n");
+        headed = true;
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        QStringList all{lines.timeStamp, lines.validAtTimestamp, lines.policy};
+        all << lines.counterSignatures;
+        for (const QString& problem : lines.problems)
+            all << QStringLiteral("Problema: ") + problem;
+        for (const QString& line : all) {
+            if (!line.isEmpty())
+                out << QStringLiteral("    ") << line << '\n';
         }
     }
 }
@@ -358,6 +454,7 @@ QString textReport(const VerifiedDocument& document)
         << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
         << yesNo(document.signaturesOk) << QStringLiteral("\n\n");
     writeTree(document, out);
+    writeCades(document, out);
     writeRevocation(document, out);
     return report;
 }
@@ -379,6 +476,7 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     }
     verify::LoadOptions load = loadOptions;
     load.revocation.offline = load.revocation.offline || options->offline;
+    load.detachedContentPath = options->contentPath;
     bool refused = false;
     VerifiedDocument document = verifyAndExtract(*options, load, err, refused);
     if (options->json)

@@ -67,6 +67,10 @@ CertificateClass classifySigner(const signature::Signer& signer)
     } catch (const std::exception&) {
         valid = false;
     }
+    // A signature whose signed attributes name another certificate was not
+    // made with this one, however valid it is.
+    if (signer.cades().signingCertificate.binding == signature::CertificateBinding::Mismatch)
+        valid = false;
     if (icp)
         return valid ? CertificateClass::Valid : CertificateClass::Invalid;
     return valid ? CertificateClass::NoIcpValid : CertificateClass::NoIcpInvalid;

@@ -22,7 +22,8 @@ inline constexpr const char* kIcpBrasilCriterion = "Autoridade Certificadora Rai
 bool VerifyCertificate(const signature::CertificateCollection& certs);
 
 // Both tests for one signer. A failure inside either test counts against
-// the signer (not ICP-Brasil, not valid).
+// the signer (not ICP-Brasil, not valid), and so does a signing-certificate
+// attribute that names another certificate (not valid).
 CertificateClass classifySigner(const signature::Signer& signer);
 
 // True only when there is at least one signer and every one is "cert_valid".

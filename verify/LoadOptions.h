@@ -6,6 +6,7 @@
 #include "platform/revocation/Settings.h"
 #include "platform/signature/TrustStore.h"
 
+#include <QString>
 #include <QtGlobal>
 #include <functional>
 
@@ -22,6 +23,10 @@ struct LoadOptions {
 
     signature::TrustStore trustStore;
     revocation::Settings revocation;
+    // The document a detached signature signs: read from this path, streamed
+    // as attached content is, and named after it. Empty: the signed file
+    // holds its document.
+    QString detachedContentPath;
 };
 
 // The phases of a load, in order: the content is hashed, then every

@@ -1,6 +1,7 @@
 #include "SignatureTree.h"
 
 #include "fileinfo/FileHandler.h"
+#include "verify/CadesText.h"
 #include "verify/DocumentName.h"
 #include "verify/SignerIdentity.h"
 #include "verify/TreeKeys.h"
@@ -91,6 +92,50 @@ void readTechnicalData(const sig::Certificate& certificate, SignerEntry& entry)
     attempt([&] { entry.thumbprint = certificate.thumbprint(); });
 }
 
+// The token that counts: the first that verifies, else the first.
+std::optional<sig::TimeStampToken> countingToken(const std::vector<sig::TimeStampToken>& tokens)
+{
+    if (tokens.empty())
+        return std::nullopt;
+    for (const sig::TimeStampToken& token : tokens) {
+        if (token.valid)
+            return token;
+    }
+    return tokens.front();
+}
+
+void readTimeStamp(const sig::Signer& signer, SignerEntry& entry)
+{
+    entry.timestamp = countingToken(signer.cades().timeStamps);
+    if (!entry.timestamp || !entry.timestamp->valid)
+        return;
+    const sig::CertificateStatus then =
+        signer.certificate().isValidAt(sig::CertificateRole::Signer, entry.timestamp->genTime);
+    entry.validAtTimestamp = then.result;
+    entry.validAtTimestampProblems = then.problems;
+}
+
+CounterSignatureEntry judgedCounterSignature(const sig::CounterSignature& counter)
+{
+    CounterSignatureEntry entry{counter, false, counter.problems};
+    if (!counter.certificate.isNull())
+        entry.problems << counter.certificate.isValid(sig::CertificateRole::Signer).problems;
+    entry.valid = counter.signatureValid && entry.problems.isEmpty();
+    return entry;
+}
+
+void readCades(const sig::Signer& signer, SignerEntry& entry)
+{
+    const sig::CadesInfo& cades = signer.cades();
+    readTimeStamp(signer, entry);
+    entry.policy = checkSignaturePolicy(signer);
+    entry.signingCertificateMismatch =
+        cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;
+    for (const sig::CounterSignature& counter : cades.counterSignatures)
+        entry.counterSignatures.push_back(judgedCounterSignature(counter));
+    entry.problems = cades.signingCertificate.problems + cades.problems;
+}
+
 TreeNode node(QString key, QString parentKey, QString text, QString imageKey)
 {
     TreeNode result;
@@ -131,6 +176,9 @@ void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
                                  QLatin1Char(' ') + entry.timestampOrigin,
                              keys::kInfoTime));
     }
+    if (entry.timestamp)
+        nodes.push_back(node(key(SignerNode::TimeStamp), signerKey,
+                             timeStampNodeText(*entry.timestamp), keys::kInfoTime));
     nodes.push_back(
         node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"), keys::kInfoTec));
     nodes.push_back(node(key(SignerNode::Validity), technicalKey,
@@ -152,6 +200,8 @@ void appendSigner(const SignerEntry& entry, std::vector<TreeNode>& nodes)
         TreeNode certificateNode = node(keys::chainCertificate(entry.index, ++position), chainKey,
                                         chainNodeText(certificate), keys::kCertificate);
         certificateNode.certificate = certificate;
+        if (position == 1)
+            certificateNode.signerIndex = entry.index;
         nodes.push_back(std::move(certificateNode));
     }
 }
@@ -173,6 +223,7 @@ SignerEntry readSigner(const sig::Signer& signer, int index)
     readAttributes(signer, entry);
     if (!certificate.isNull())
         readTechnicalData(certificate, entry);
+    attempt([&] { readCades(signer, entry); });
     // Built again from the signer's certificate; one that cannot be built
     // leaves the list empty.
     attempt([&] {

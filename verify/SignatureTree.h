@@ -11,6 +11,15 @@
 
 namespace selavia::verify {
 
+// A counter-signature of a signer, judged.
+struct CounterSignatureEntry {
+    signature::CounterSignature signature;
+    // It verifies over the signer's signature and its certificate is valid
+    // now (as a signer's, revocation included).
+    bool valid = false;
+    QStringList problems; // the signature's, then its certificate's
+};
+
 // The data shown for one signer, taken from that signer only.
 struct SignerEntry {
     int index = 0; // from 1
@@ -39,9 +48,14 @@ struct SignerEntry {
     QStringList validAtTimestampProblems;
     // The declared signature policy, judged; nullopt when none is declared.
     std::optional<PolicyCheck> policy;
-    // The signing-certificate attribute names another certificate.
+    // The signing-certificate attribute names another certificate: the
+    // signer is never shown as valid.
     bool signingCertificateMismatch = false;
-    std::vector<signature::CounterSignature> counterSignatures;
+    std::vector<CounterSignatureEntry> counterSignatures;
+    // Problems of the signature beyond its certificate's chain, Portuguese,
+    // one line each: the binding ("o certificado do signatário não é o
+    // indicado na assinatura"), CAdES values left unchecked.
+    QStringList problems;
 };
 
 // One node of `tvSigns`, in display order.
@@ -52,6 +66,10 @@ struct TreeNode {
     QString imageKey;
     bool expanded = false;
     std::optional<signature::Certificate> certificate; // chain nodes only
+    // On the node of a signer's own certificate (its chain's first): that
+    // signer's index, so that its dialog can tell what the signature says
+    // of it. 0 on every other node.
+    int signerIndex = 0;
 };
 
 // Reads one signer (index from 1) under the resume-on-error rule: a value

@@ -4,11 +4,11 @@ namespace selavia::verify::keys {
 
 QString signerNode(SignerNode node, int signer)
 {
-    static constexpr std::array<QLatin1String, 10> prefixes = {
+    static constexpr std::array<QLatin1String, 11> prefixes = {
         QLatin1String("aChild"),  QLatin1String("ChildA"),  QLatin1String("ChildB"),
-        QLatin1String("ChildC"),  QLatin1String("ChildD"),  QLatin1String("ChildDA"),
-        QLatin1String("ChildDB"), QLatin1String("ChildDC"), QLatin1String("ChildDD"),
-        QLatin1String("ChildE"),
+        QLatin1String("ChildC"),  QLatin1String("ChildF"),  QLatin1String("ChildD"),
+        QLatin1String("ChildDA"), QLatin1String("ChildDB"), QLatin1String("ChildDC"),
+        QLatin1String("ChildDD"), QLatin1String("ChildE"),
     };
     return QString(prefixes[static_cast<std::size_t>(node)]) + QString::number(signer);
 }

@@ -43,6 +43,7 @@ enum class SignerNode {
     Identity,   // CPF
     Email,      //
     Time,       // signing time and its origin
+    TimeStamp,  // the signature time-stamp (ACT) that counts
     Technical,  // "Informações Técnicas"
     Validity,   // under Technical
     Version,    // under Technical

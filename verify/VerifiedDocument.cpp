@@ -14,8 +14,9 @@ namespace {
 namespace sig = signature;
 namespace error_number = fileinfo::error_number;
 
-// Classes the signers, builds the tree and decides the document's name.
-void describeSigners(VerifiedDocument& document)
+// Classes the signers, builds the tree and decides the document's name: a
+// detached signature's document is named after its own file.
+void describeSigners(VerifiedDocument& document, const QString& detachedContentPath)
 {
     std::vector<CertificateClass> classes;
     int index = 0;
@@ -29,6 +30,11 @@ void describeSigners(VerifiedDocument& document)
     document.signaturesOk = signaturesOk(classes);
     document.tree = buildTree(document.signers);
 
+    if (!detachedContentPath.isEmpty()) {
+        document.originalName = sanitizedDocumentName(detachedContentPath);
+        document.hasExtension = acceptedDocumentName(document.originalName).has_value();
+        return;
+    }
     document.hasExtension = !document.originalName.isEmpty();
     // The signed file's own name may hold anything a file name can, line
     // breaks and reordering marks included: it is cleaned like a name from
@@ -60,9 +66,27 @@ sig::PhaseProgress revocationProgress(const LoadProgress& progress)
     };
 }
 
+// Runs `use` with the document the options name for a detached signature,
+// opened for reading, or with none when the content is attached; an
+// unreadable document fails like an unreadable content.
+template <typename Use> void withDetachedContent(const LoadOptions& options, Use use)
+{
+    if (options.detachedContentPath.isEmpty()) {
+        use(nullptr);
+        return;
+    }
+    std::optional<fileinfo::RegularFile> file =
+        fileinfo::RegularFile::open(options.detachedContentPath);
+    if (!file)
+        throw sig::SignatureError::of(sig::code::kContentUnreadable);
+    sig::FileInput content(file->descriptor(), file->size());
+    use(&content);
+}
+
 // Runs `verify` on a fresh SignedData, whose certificates may ask the
-// revocation sources the options allow, then the revocation phase; the
-// rest of the document follows from what it verified.
+// revocation sources the options allow, with the detached content the
+// options name, then the revocation phase; the rest of the document follows
+// from what it verified.
 template <typename Verify>
 VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
                             const LoadProgress& progress, Verify verify)
@@ -74,7 +98,8 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
     auto signedData = std::make_shared<sig::SignedData>(
         options.trustStore, revocation::validationServices(options.revocation));
     try {
-        verify(*signedData);
+        withDetachedContent(options,
+                            [&](sig::MessageInput* content) { verify(*signedData, content); });
         if (!signedData->prepareValidation(revocationProgress(progress)))
             throw sig::SignatureError::of(sig::code::kCancelled);
     } catch (const sig::SignatureError& error) {
@@ -85,7 +110,7 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
         return failed(std::move(document), sig::SignatureError::of(sig::code::kInternal));
     }
     document.signedData = std::move(signedData);
-    describeSigners(document);
+    describeSigners(document, options.detachedContentPath);
     return document;
 }
 
@@ -94,7 +119,9 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
                                    const LoadOptions& options)
 {
-    return verifyWith(path, options, {}, [&](sig::SignedData& data) { data.verify(bytes); });
+    return verifyWith(path, options, {}, [&](sig::SignedData& data, sig::MessageInput* content) {
+        data.verify(bytes, sig::VerifyOptions{{}, {}, content});
+    });
 }
 
 VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input,
@@ -106,9 +133,10 @@ VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input
         hashing = [&](qint64 done, qint64 total) {
             return progress(LoadPhase::Hashing, done, total);
         };
-    return verifyWith(path, options, progress, [&](sig::SignedData& data) {
-        data.verify(input, {hashing, sink});
-    });
+    return verifyWith(path, options, progress,
+                      [&](sig::SignedData& data, sig::MessageInput* content) {
+                          data.verify(input, {hashing, sink, content});
+                      });
 }
 
 namespace {

@@ -37,12 +37,14 @@ struct VerifiedDocument {
     bool verified() const { return !error.has_value(); }
 };
 
-// Reads the file at `path`, verifies it against the options' trust store,
+// Reads the file at `path`, verifies it against the options' trust store
+// (a detached signature over the document the options name, if they do),
 // runs the revocation phase (all chain certificates of all signers, checked
 // concurrently) and on success classifies every signer, builds the tree and
 // decides the document's name (falling back to the signed file's base name
-// when no signer names it). Large contents are hashed straight from the
-// file, and handed to `sink` from that same read. Afterwards nothing about
+// when no signer names it; for a detached signature, the document's file
+// name). Large contents are hashed straight from the file, and handed to
+// `sink` from that same read. Afterwards nothing about
 // the document asks the network again, so the windows may judge its
 // certificates on their own thread.
 VerifiedDocument loadSignedDocument(const QString& path, const LoadOptions& options = {},

@@ -106,8 +106,9 @@ QString dateText(const sig::Certificate& certificate, QDateTime (sig::Certificat
 
 } // namespace
 
-CertificateDialog::CertificateDialog(const signature::Certificate& certificate, QWidget* parent)
-    : QDialog(parent), certificate_(certificate), status_(certificate.isValid())
+CertificateDialog::CertificateDialog(const signature::Certificate& certificate,
+                                     const std::optional<SignerDetails>& signer, QWidget* parent)
+    : QDialog(parent), certificate_(certificate), signer_(signer), status_(certificate.isValid())
 {
     setObjectName(QStringLiteral("CertificateDialog"));
     setWindowTitle(QStringLiteral("Certificado"));
@@ -138,7 +139,8 @@ QWidget* CertificateDialog::makeGeneralTab()
     panel->setAutoFillBackground(true);
 
     auto* icon = new QLabel;
-    icon->setPixmap(statusIcon(this, status_.result).pixmap(32, 32));
+    const bool signatureSound = !signer_ || signer_->problems.isEmpty();
+    icon->setPixmap(statusIcon(this, status_.result && signatureSound).pixmap(32, 32));
     auto* title = boldLabel(QStringLiteral("Informações do certificado"));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
@@ -182,6 +184,10 @@ QWidget* CertificateDialog::makeGeneralTab()
     layout->addLayout(names);
     layout->addSpacing(8);
     layout->addWidget(period);
+    if (QWidget* section = makeSignatureSection()) {
+        layout->addWidget(separator());
+        layout->addWidget(section);
+    }
     layout->addStretch(1);
 
     auto* status = valueLabel(validityText(status_), QStringLiteral("generalStatus"));
@@ -189,6 +195,33 @@ QWidget* CertificateDialog::makeGeneralTab()
     pageLayout->addWidget(panel, 1);
     pageLayout->addWidget(status);
     return page;
+}
+
+QWidget* CertificateDialog::makeSignatureSection() const
+{
+    if (!signer_ || (signer_->timeStamp.isEmpty() && signer_->validAtTimestamp.isEmpty() &&
+                     signer_->policy.isEmpty() && signer_->counterSignatures.isEmpty() &&
+                     signer_->problems.isEmpty()))
+        return nullptr;
+    auto* section = new QWidget;
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(boldLabel(QStringLiteral("Assinatura:")));
+    auto addLines = [&](const QStringList& lines, const QString& objectName) {
+        QStringList shown = lines;
+        shown.removeAll(QString());
+        if (!shown.isEmpty())
+            layout->addWidget(valueLabel(shown.join(QLatin1Char('\n')), objectName));
+    };
+    addLines({signer_->timeStamp}, QStringLiteral("timeStamp"));
+    addLines({signer_->validAtTimestamp}, QStringLiteral("validAtTimestamp"));
+    addLines({signer_->policy}, QStringLiteral("signaturePolicy"));
+    addLines(signer_->counterSignatures, QStringLiteral("counterSignatures"));
+    QStringList problems;
+    for (const QString& problem : signer_->problems)
+        problems << QStringLiteral("• ") + problem;
+    addLines(problems, QStringLiteral("signatureProblems"));
+    return section;
 }
 
 QWidget* CertificateDialog::makeDetailsTab()

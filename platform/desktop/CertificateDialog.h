@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/desktop/SignerDetails.h"
 #include "platform/signature/Certificate.h"
 
 #include <QDialog>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -11,22 +13,29 @@ namespace selavia::desktop {
 
 // The certificate viewer the signature window opens ("Exibir Certificado"):
 // Geral, Detalhes and Caminho de certificação, as people know them from
-// other certificate viewers. Linux offers no system dialog for this.
+// other certificate viewers. Linux offers no system dialog for this. For a
+// signer's own certificate, the general tab also tells what the signature
+// says: its time-stamp, the validity at its time, the policy, the
+// counter-signatures and the signature's own problems.
 class CertificateDialog : public QDialog {
     Q_OBJECT
 
 public:
     explicit CertificateDialog(const signature::Certificate& certificate,
+                               const std::optional<SignerDetails>& signer = std::nullopt,
                                QWidget* parent = nullptr);
 
 private:
     QWidget* makeGeneralTab();
+    // The signature's section of the general tab; null without a signer.
+    QWidget* makeSignatureSection() const;
     QWidget* makeDetailsTab();
     QWidget* makePathTab();
     // Whether the path tab marks path_[index] as a certificate with trouble.
     bool marksTrouble(std::size_t index, bool trusted) const;
 
     signature::Certificate certificate_;
+    std::optional<SignerDetails> signer_;
     signature::CertificateStatus status_;                  // of certificate_, worked out once
     std::vector<signature::Certificate> path_;             // root first, certificate_ last
     std::vector<signature::CertificateStatus> pathStatus_; // of each of path_

@@ -83,9 +83,10 @@ bool QtDesktop::open(const QUrl& target)
     return QDesktopServices::openUrl(target);
 }
 
-void QtDesktop::showCertificate(QWidget* parent, const signature::Certificate& certificate)
+void QtDesktop::showCertificate(QWidget* parent, const signature::Certificate& certificate,
+                                const std::optional<SignerDetails>& signer)
 {
-    CertificateDialog dialog(certificate, parent);
+    CertificateDialog dialog(certificate, signer, parent);
     dialog.exec();
 }
 

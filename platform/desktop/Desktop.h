@@ -4,6 +4,7 @@
 // launcher, the beep and the end of the program. Windows call it through
 // this interface so tests can answer in place of a person.
 
+#include "platform/desktop/SignerDetails.h"
 #include "platform/signature/Certificate.h"
 
 #include <QIcon>
@@ -47,8 +48,10 @@ public:
     // Opens a file or a web address with the program the desktop associates
     // with it; false when no program could be started for it.
     virtual bool open(const QUrl& target) = 0;
-    // The certificate dialog (`Display`), modal over `parent`.
-    virtual void showCertificate(QWidget* parent, const signature::Certificate& certificate) = 0;
+    // The certificate dialog (`Display`), modal over `parent`; for a
+    // signer's own certificate, `signer` tells what the signature says of it.
+    virtual void showCertificate(QWidget* parent, const signature::Certificate& certificate,
+                                 const std::optional<SignerDetails>& signer) = 0;
     virtual void beep() = 0;
     // Ends the program at once.
     virtual void endProgram() = 0;
@@ -63,7 +66,8 @@ public:
     std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) override;
     std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) override;
     bool open(const QUrl& target) override;
-    void showCertificate(QWidget* parent, const signature::Certificate& certificate) override;
+    void showCertificate(QWidget* parent, const signature::Certificate& certificate,
+                         const std::optional<SignerDetails>& signer) override;
     void beep() override;
     void endProgram() override;
 };

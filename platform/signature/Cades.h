@@ -34,8 +34,9 @@ struct CadesInfo {
 
 namespace detail {
 // The context every signer of `cms` shares.
-CadesContext cadesContextOf(CMS_ContentInfo* cms, TrustStore trustStore,
-                            std::shared_ptr<const ValidationContext> validation);
+CadesContext cadesContextOf(CMS_ContentInfo* cms,
+                            std::shared_ptr<const ValidationContext> validation,
+                            bool afterValidationPhase);
 // Everything above for the signer `info` whose certificate is `signer`.
 CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& context);
 } // namespace detail

@@ -189,13 +189,28 @@ CertificateStatus Certificate::isValid() const
 
 CertificateStatus Certificate::isValid(CertificateRole role) const
 {
+    return statusAt(role, {});
+}
+
+CertificateStatus Certificate::isValidAt(CertificateRole role, const QDateTime& at) const
+{
+    if (!at.isValid()) {
+        CertificateStatus status;
+        status.problems << QStringLiteral("data de referência inválida");
+        return status;
+    }
+    return statusAt(role, at);
+}
+
+CertificateStatus Certificate::statusAt(CertificateRole role, const QDateTime& at) const
+{
     CertificateStatus status;
     if (isNull() || !context_) {
         status.problems << QStringLiteral("certificado sem contexto de validação");
         return status;
     }
     try {
-        ValidationContext::Judgement judgement = context_->judge(handle(), role);
+        ValidationContext::Judgement judgement = context_->judge(handle(), role, at);
         status.problems = judgement.problems;
         for (ValidationContext::Link& link : judgement.chain)
             status.chain.push_back(

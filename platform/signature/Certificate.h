@@ -18,8 +18,9 @@ struct CertificateStatus;
 
 // What a certificate is judged for.
 enum class CertificateRole {
-    Any,    // the role its own extensions give it: an authority issues, the rest sign
-    Signer, // signing documents, whatever it is
+    Any,          // the role its own extensions give it: an authority issues, the rest sign
+    Signer,       // signing documents, whatever it is
+    TimeStamping, // a time-stamp authority's, whose purpose its tokens' check looks at
 };
 
 // What `GetInfo` may be asked for.
@@ -70,6 +71,10 @@ public:
     // out is not valid.
     CertificateStatus isValid(CertificateRole role) const;
     CertificateStatus isValid() const;
+    // The same at `at` (UTC; a time-stamp's time): every certificate of the
+    // chain within its period then, and none revoked at or before it; one
+    // revoked later still counts as valid then.
+    CertificateStatus isValidAt(CertificateRole role, const QDateTime& at) const;
 
     // For the platform layer only.
     X509* handle() const { return x509_.get(); }
@@ -80,6 +85,8 @@ public:
 private:
     // The handle, or SignatureError(kCertificateUnreadable) for a null certificate.
     X509* checkedHandle() const;
+    // Validity at `at`; an invalid `at` is now.
+    CertificateStatus statusAt(CertificateRole role, const QDateTime& at) const;
 
     std::shared_ptr<X509> x509_;
     std::shared_ptr<const ValidationContext> context_;

@@ -52,6 +52,11 @@ QString SignatureError::describe(std::uint32_t errorCode)
         return QStringLiteral("A mensagem não contém nenhuma assinatura.");
     case code::kCertificateUnreadable:
         return QStringLiteral("Não foi possível ler o certificado.");
+    case code::kContentUnreadable:
+        return QStringLiteral("Não foi possível ler o documento assinado.");
+    case code::kContentNotDetached:
+        return QStringLiteral("A mensagem assinada já contém o documento original: não é uma "
+                              "assinatura destacada.");
     default:
         return QStringLiteral("Falha interna dos serviços de assinatura.");
     }

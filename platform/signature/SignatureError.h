@@ -23,6 +23,8 @@ inline constexpr std::uint32_t kLimitExceeded = 0x80880306;
 inline constexpr std::uint32_t kCertificateUnreadable = 0x80880307;
 inline constexpr std::uint32_t kNoSigners = 0x80880308;
 inline constexpr std::uint32_t kCancelled = 0x80880309;
+inline constexpr std::uint32_t kContentUnreadable = 0x8088030A; // a detached signature's document
+inline constexpr std::uint32_t kContentNotDetached = 0x8088030B;
 } // namespace code
 
 // A failure of the signature services: a 32-bit code, a Portuguese

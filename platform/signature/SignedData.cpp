@@ -64,7 +64,9 @@ bool hasSignedAttributes(CMS_SignerInfo* info)
     return CMS_signed_get_attr_count(info) >= 0;
 }
 
-ossl::UniqueCms parseSignedData(QByteArrayView binary)
+// `contentGiven`: the content comes from elsewhere, so the message must
+// not hold one.
+ossl::UniqueCms parseSignedData(QByteArrayView binary, bool contentGiven)
 {
     // Counted before parsing: each entry would cost a pass over the content.
     if (std::optional<int> digests = countDigestAlgorithms(binary);
@@ -76,8 +78,11 @@ ossl::UniqueCms parseSignedData(QByteArrayView binary)
         throw SignatureError::fromOpenSsl(code::kNotSignedData);
     checkMessageLimits(cms.get());
     ASN1_OCTET_STRING** content = CMS_get0_content(cms.get());
-    if (content == nullptr || *content == nullptr)
+    const bool attached = content != nullptr && *content != nullptr;
+    if (!attached && !contentGiven)
         throw SignatureError::fromOpenSsl(code::kDetachedContent);
+    if (attached && contentGiven)
+        throw SignatureError::of(code::kContentNotDetached);
     return cms;
 }
 
@@ -245,6 +250,25 @@ Feeder memoryFeeder(QByteArrayView content, const Progress& progress)
     };
 }
 
+// The content of a detached signature, read from its own input block by
+// block: never held whole.
+Feeder detachedFeeder(MessageInput& content, const Progress& progress)
+{
+    return [&content, progress](const auto& write) {
+        const qint64 total = content.size();
+        QByteArray block(static_cast<qsizetype>(std::min(total, kFeedBlock)), Qt::Uninitialized);
+        for (qint64 done = 0; done < total;) {
+            const qint64 wanted = std::min(total - done, kFeedBlock);
+            // Unreadable, or shorter than it was: what it holds now was not signed.
+            if (content.read(done, block.data(), wanted) != wanted)
+                throw SignatureError::of(code::kContentUnreadable);
+            write(block.constData(), wanted);
+            done += wanted;
+            reportProgress(progress, done, total);
+        }
+    };
+}
+
 // Reads the input in large windows, so that many small pieces cost one read.
 class WindowReader {
 public:
@@ -395,23 +419,28 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
                                                      std::move(services));
 }
 
-std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
-                                const std::shared_ptr<const ValidationContext>& context,
-                                const TrustStore& trustStore)
+Chain chainOf(const Certificate& certificate)
 {
-    const CadesContext cades = detail::cadesContextOf(cms, trustStore, context);
+    Chain chain;
+    try {
+        chain.build(certificate);
+    } catch (const SignatureError&) {
+        // A chain that cannot be built stays empty; judging it is the
+        // caller's matter.
+    }
+    return chain;
+}
+
+std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
+                                const std::shared_ptr<const ValidationContext>& context)
+{
+    const CadesContext cades = detail::cadesContextOf(cms, context, false);
     std::vector<Signer> signers;
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
         CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
         Certificate certificate(signerCertificate(info), context);
-        Chain chain;
-        try {
-            chain.build(certificate);
-        } catch (const SignatureError&) {
-            // A chain that cannot be built stays empty; judging it is the
-            // caller's matter.
-        }
+        Chain chain = chainOf(certificate);
         CadesInfo cadesInfo = detail::readCades(info, certificate.handle(), cades);
         signers.emplace_back(std::move(certificate), readAttributes(info), std::move(chain),
                              std::move(cadesInfo));
@@ -442,7 +471,7 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore,
     verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
     state.context = makeContext(state.cms.get(), trustStore, services);
-    state.signers = makeSigners(state.cms.get(), state.context, trustStore);
+    state.signers = makeSigners(state.cms.get(), state.context);
     ERR_clear_error();
 }
 
@@ -493,11 +522,18 @@ void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& opt
     SniffedInput input = sniffInput(message);
     auto state = std::make_unique<detail::SignedDataState>();
     state->form = input.form;
-    state->cms = parseSignedData(input.binary);
-    ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
-    const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
-    state->contentLength = bytes.size();
-    finish(*state, trustStore_, services_, memoryFeeder(bytes, options.progress), options.sink);
+    state->cms = parseSignedData(input.binary, options.detachedContent != nullptr);
+    Feeder feed;
+    if (options.detachedContent != nullptr) {
+        state->contentLength = options.detachedContent->size();
+        feed = detachedFeeder(*options.detachedContent, options.progress);
+    } else {
+        ASN1_OCTET_STRING** content = CMS_get0_content(state->cms.get());
+        const QByteArrayView bytes(ASN1_STRING_get0_data(*content), ASN1_STRING_length(*content));
+        state->contentLength = bytes.size();
+        feed = memoryFeeder(bytes, options.progress);
+    }
+    finish(*state, trustStore_, services_, feed, options.sink);
     state_ = std::move(state);
 }
 
@@ -520,7 +556,7 @@ void SignedData::verify(MessageInput& whole, const VerifyOptions& options)
         return;
     }
     auto state = std::make_unique<detail::SignedDataState>();
-    state->cms = parseSignedData(split->frame);
+    state->cms = parseSignedData(split->frame, options.detachedContent != nullptr);
     state->contentLength = split->content.length;
     finish(*state, trustStore_, services_, inputFeeder(input, split->content, options.progress),
            options.sink);
@@ -559,21 +595,44 @@ InputForm SignedData::inputForm() const
     return verifiedState().form;
 }
 
+namespace {
+
+// Whose revocation the validation phase asks about: every signer's
+// certificate, and the certificates its time-stamps and counter-signatures
+// were made with.
+std::vector<X509*> certificatesToCheck(const std::vector<Signer>& signers)
+{
+    std::vector<X509*> certificates;
+    auto add = [&](const Certificate& certificate) {
+        if (!certificate.isNull())
+            certificates.push_back(certificate.handle());
+    };
+    for (const Signer& signer : signers) {
+        add(signer.certificate());
+        for (const TimeStampToken& token : signer.cades().timeStamps)
+            add(token.tsaCertificate);
+        for (const CounterSignature& counter : signer.cades().counterSignatures)
+            add(counter.certificate);
+    }
+    return certificates;
+}
+
+} // namespace
+
 bool SignedData::prepareValidation(const PhaseProgress& progress)
 {
     if (!state_)
         throw SignatureError::of(code::kNotVerified);
-    std::vector<X509*> certificates;
-    for (const Signer& signer : state_->signers)
-        certificates.push_back(signer.certificate().handle());
-    const bool finished = state_->context->prepare(certificates, progress);
+    const bool finished = state_->context->prepare(certificatesToCheck(state_->signers), progress);
+    // Chains are built, and time-stamp authorities judged, again with what
+    // the phase found.
+    const CadesContext cades = detail::cadesContextOf(state_->cms.get(), state_->context, true);
     for (Signer& signer : state_->signers) {
-        Chain chain;
-        try {
-            chain.build(signer.certificate());
-        } catch (const SignatureError&) {
-        }
-        signer = Signer(signer.certificate(), signer.authenticatedAttributes(), std::move(chain));
+        CadesInfo cadesInfo = signer.cades();
+        for (TimeStampToken& token : cadesInfo.timeStamps)
+            detail::judgeTsaChain(token, cades);
+        signer = Signer(signer.certificate(), signer.authenticatedAttributes(),
+                        chainOf(signer.certificate()), std::move(cadesInfo));
     }
     return finished;
 }

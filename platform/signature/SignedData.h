@@ -69,9 +69,15 @@ using Progress = std::function<bool(qint64 done, qint64 total)>;
 // of the original document comes through here and nowhere else.
 using ContentSink = std::function<void(QByteArrayView block)>;
 
+class MessageInput;
+
 struct VerifyOptions {
     Progress progress;
     ContentSink sink;
+    // Where the content of a detached signature is: read once, block by
+    // block, hashed and handed to the sink like attached content. Null: the
+    // message must hold its content. Not owned.
+    MessageInput* detachedContent = nullptr;
 };
 
 // Where a signed message is read from, by offset: a file, or whatever a test
@@ -121,7 +127,9 @@ public:
     // The same for a message read by offset. A message whose content is an
     // OCTET STRING, whole or in pieces, is verified without holding the
     // content: it is hashed as it is read, block by block, and handed to the
-    // sink from that same read. Others are read whole, within a limit.
+    // sink from that same read. Others are read whole, within a limit. With
+    // `options.detachedContent`, the message must be a detached signature
+    // (code::kContentNotDetached otherwise) and its content is read from there.
     void verify(MessageInput& input, const VerifyOptions& options = {});
 
     bool isVerified() const;
@@ -134,8 +142,10 @@ public:
 
     // The validation phase, after a successful verify: completes every
     // signer's chain and asks the revocation sources about each certificate
-    // of it, concurrently, so that judging them later (on any thread) asks
-    // nothing outside the process. Signers' chains are rebuilt with what it
+    // of it, and of the chains of its time-stamp authorities and
+    // counter-signers, concurrently, so that judging them later (on any
+    // thread) asks nothing outside the process. Signers' chains are built,
+    // and their time-stamp authorities' chains judged, again with what it
     // found. Returns false when `progress` cancelled it. Throws before a
     // successful verify.
     bool prepareValidation(const PhaseProgress& progress = {});

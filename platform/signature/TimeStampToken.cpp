@@ -2,17 +2,16 @@
 
 #include "Limits.h"
 #include "OpenSslHandles.h"
+#include "SignatureError.h"
 #include "SigningCertificate.h"
 #include "TextDecoding.h"
+#include "ValidationContext.h"
 
 #include <array>
 #include <openssl/err.h>
-#include <openssl/x509_vfy.h>
 
 namespace selavia::signature {
 namespace {
-
-constexpr int kMaxChainDepth = 32;
 
 QString unreadableToken()
 {
@@ -46,7 +45,7 @@ std::optional<ParsedToken> parseToken(QByteArrayView token)
 }
 
 // The token's certificates, then the message's: where the TSA's
-// certificate and its issuers are looked for.
+// certificate is looked for.
 ossl::UniqueX509Stack helperCertificates(CMS_ContentInfo* cms, const CadesContext& context)
 {
     ossl::UniqueX509Stack helpers(CMS_get1_certs(cms));
@@ -126,68 +125,40 @@ std::optional<QString> essProblem(CMS_SignerInfo* info, X509* tsa)
     return check.problems.value(0, unreadableToken());
 }
 
-struct ChainFindings {
-    QStringList problems;
-};
-
-QString chainError(int error, X509* certificate)
+// The TSA's chain judged at the token's time. An untrusted chain says so
+// alone: nothing else about it can be relied on.
+QStringList chainProblems(X509* tsa, const QDateTime& at, const CadesContext& context,
+                          std::vector<Certificate>& chain)
 {
-    const QString name = certificate != nullptr ? detail::simpleName(certificate) : QString();
-    switch (error) {
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return QStringLiteral("%1: fora da validade na data do carimbo do tempo").arg(name);
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-    case X509_V_ERR_CERT_CHAIN_TOO_LONG:
-        return QStringLiteral("a cadeia da ACT não chega a uma raiz confiável");
-    default:
-        return QStringLiteral("%1: %2").arg(
-            name, QString::fromLatin1(X509_verify_cert_error_string(error)));
+    if (!context.validation)
+        return {QStringLiteral("não foi possível validar a cadeia da ACT")};
+    try {
+        const ValidationContext::Judgement judgement =
+            context.validation->judge(tsa, CertificateRole::TimeStamping, at);
+        for (const ValidationContext::Link& link : judgement.chain)
+            chain.emplace_back(link.certificate.get(), context.validation);
+        if (!judgement.trusted)
+            return {QStringLiteral("a cadeia da ACT não chega a uma raiz confiável")};
+        return judgement.problems;
+    } catch (const SignatureError&) {
+        return {QStringLiteral("não foi possível validar a cadeia da ACT")};
     }
 }
 
-// Every problem of the chain, not just the first.
-int collectChainErrors(int ok, X509_STORE_CTX* store)
+// The token's own certificates help build chains from now on, the TSA's
+// first among them.
+void shareTokenCertificates(CMS_ContentInfo* cms, const CadesContext& context)
 {
-    auto* findings = static_cast<ChainFindings*>(X509_STORE_CTX_get_app_data(store));
-    if (ok == 1 || findings == nullptr)
-        return 1;
-    const QString line =
-        chainError(X509_STORE_CTX_get_error(store), X509_STORE_CTX_get_current_cert(store));
-    if (!findings->problems.contains(line))
-        findings->problems << line;
-    return 1;
+    ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
+    std::vector<std::shared_ptr<X509>> found;
+    for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i)
+        found.push_back(ossl::shared(ossl::upRef(sk_X509_value(certificates.get(), i))));
+    if (context.validation)
+        context.validation->addHelpers(found);
 }
 
-// The TSA's chain judged at `at`; fills `chain` with what was built.
-QStringList chainProblems(X509* tsa, STACK_OF(X509) * helpers, const QDateTime& at,
-                          const CadesContext& context, std::vector<Certificate>& chain)
-{
-    ChainFindings findings;
-    ossl::UniqueX509StoreCtx store(X509_STORE_CTX_new());
-    if (!store || X509_STORE_CTX_init(store.get(), context.trustStore.handle(), tsa, helpers) != 1)
-        return {QStringLiteral("não foi possível validar a cadeia da ACT")};
-    X509_STORE_CTX_set_app_data(store.get(), &findings);
-    X509_STORE_CTX_set_verify_cb(store.get(), collectChainErrors);
-    X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(store.get());
-    X509_VERIFY_PARAM_set_depth(parameters, kMaxChainDepth);
-    X509_VERIFY_PARAM_set_time(parameters, static_cast<time_t>(at.toSecsSinceEpoch()));
-    if (X509_verify_cert(store.get()) != 1 && findings.problems.isEmpty())
-        findings.problems << QStringLiteral("não foi possível validar a cadeia da ACT");
-    ossl::UniqueX509Stack built(X509_STORE_CTX_get1_chain(store.get()));
-    for (int i = 0; built && i < sk_X509_num(built.get()); ++i)
-        chain.emplace_back(sk_X509_value(built.get(), i), context.validation);
-    return findings.problems;
-}
-
-// What is known of the TSA once its certificate is found.
-void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, STACK_OF(X509) * helpers,
-              const CadesContext& context)
+// What is known of the TSA once its certificate is found, but its chain.
+void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, const CadesContext& context)
 {
     result.tsaCertificate = Certificate(tsa, context.validation);
     result.tsaName = detail::simpleName(tsa);
@@ -195,13 +166,6 @@ void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, STACK_OF(
         result.problems << *problem;
     if (auto problem = essProblem(info, tsa))
         result.problems << *problem;
-    if (!result.genTime.isValid())
-        return;
-    result.problems << chainProblems(tsa, helpers, result.genTime, context, result.tsaChain);
-    if (context.tsaChainCheck && !result.tsaChain.empty()) {
-        result.problems << context.tsaChainCheck(result.tsaChain, result.genTime);
-        result.revocationChecked = true;
-    }
 }
 
 void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView signatureValue,
@@ -234,7 +198,8 @@ void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView sig
     }
     if (!signatureVerifies(token.cms.get(), info))
         result.problems << QStringLiteral("a assinatura da ACT no carimbo do tempo não confere");
-    judgeTsa(result, info, tsa, helpers.get(), context);
+    shareTokenCertificates(token.cms.get(), context);
+    judgeTsa(result, info, tsa, context);
 }
 
 } // namespace
@@ -253,9 +218,24 @@ TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatu
         result.problems << unreadableToken();
     else
         verifyParsed(result, *parsed, signatureValue, context);
-    ERR_clear_error();
-    result.valid = result.problems.isEmpty();
+    result.tokenProblems = result.problems;
+    detail::judgeTsaChain(result, context);
     return result;
 }
+
+namespace detail {
+void judgeTsaChain(TimeStampToken& token, const CadesContext& context)
+{
+    token.problems = token.tokenProblems;
+    token.tsaChain.clear();
+    if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
+        token.problems << chainProblems(token.tsaCertificate.handle(), token.genTime, context,
+                                        token.tsaChain);
+        token.revocationChecked = context.afterValidationPhase && !token.tsaChain.empty();
+    }
+    ERR_clear_error();
+    token.valid = token.problems.isEmpty();
+}
+} // namespace detail
 
 } // namespace selavia::signature

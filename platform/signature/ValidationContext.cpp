@@ -22,6 +22,7 @@ const QString kNotForSignatures = QStringLiteral("o certificado não se destina 
 
 struct Findings {
     bool untrusted = false;
+    bool atAnotherTime = false;         // judged at a time-stamp's time, not now
     std::map<int, QStringList> byDepth; // problems of the certificate at each depth
 };
 
@@ -41,13 +42,16 @@ bool isUntrustedError(int error)
     }
 }
 
-QString describeError(int error)
+QString describeError(int error, bool atAnotherTime)
 {
     switch (error) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        return QStringLiteral("o certificado expirou");
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return QStringLiteral("o certificado ainda não é válido");
+        if (atAnotherTime)
+            return QStringLiteral("fora da validade na data do carimbo do tempo");
+        return error == X509_V_ERR_CERT_HAS_EXPIRED
+                   ? QStringLiteral("o certificado expirou")
+                   : QStringLiteral("o certificado ainda não é válido");
     case X509_V_ERR_CERT_SIGNATURE_FAILURE:
         return QStringLiteral("a assinatura do certificado não confere");
     case X509_V_ERR_INVALID_CA:
@@ -75,7 +79,7 @@ int collectProblems(int ok, X509_STORE_CTX* context)
     if (isUntrustedError(error))
         findings->untrusted = true;
     QStringList& lines = findings->byDepth[X509_STORE_CTX_get_error_depth(context)];
-    const QString line = describeError(error);
+    const QString line = describeError(error, findings->atAnotherTime);
     if (!lines.contains(line))
         lines << line;
     return 1;
@@ -118,20 +122,26 @@ bool inStore(X509_STORE* store, X509* certificate)
 // OpenSSL 3.0 cannot build any chain from a certificate whose key it cannot
 // read, not even when the store trusts that very certificate (ICP-Brasil
 // v7). Such an anchor is trusted as it stands and judged on its dates.
-void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate)
+void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate,
+                            const QDateTime& at)
 {
     if (run.trusted() || X509_get0_pubkey(certificate) != nullptr || !inStore(store, certificate))
         return;
+    const bool atAnotherTime = run.findings.atAnotherTime;
     run.findings = {};
+    run.findings.atAnotherTime = atAnotherTime;
     run.result = 1;
-    if (X509_cmp_time(X509_get0_notAfter(certificate), nullptr) < 0)
-        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_HAS_EXPIRED);
-    if (X509_cmp_time(X509_get0_notBefore(certificate), nullptr) > 0)
-        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_NOT_YET_VALID);
+    std::time_t seconds = at.isValid() ? static_cast<std::time_t>(at.toSecsSinceEpoch()) : 0;
+    std::time_t* when = at.isValid() ? &seconds : nullptr;
+    if (X509_cmp_time(X509_get0_notAfter(certificate), when) < 0)
+        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_HAS_EXPIRED, atAnotherTime);
+    if (X509_cmp_time(X509_get0_notBefore(certificate), when) > 0)
+        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_NOT_YET_VALID, atAnotherTime);
 }
 
+// The chain of `certificate` checked at `at` (invalid: now).
 std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
-                                   ossl::UniqueX509Stack untrusted)
+                                   ossl::UniqueX509Stack untrusted, const QDateTime& at)
 {
     auto run = std::make_unique<StoreRun>();
     run->untrusted = std::move(untrusted);
@@ -141,12 +151,17 @@ std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
     X509_STORE_CTX_set_app_data(run->context.get(), &run->findings);
     X509_STORE_CTX_set_verify_cb(run->context.get(), collectProblems);
     X509_STORE_CTX_set_depth(run->context.get(), kMaxChainDepth);
+    if (at.isValid()) {
+        run->findings.atAnotherTime = true;
+        X509_STORE_CTX_set_time(run->context.get(), 0,
+                                static_cast<std::time_t>(at.toSecsSinceEpoch()));
+    }
     // What the store holds is trusted as it stands, self-signed or not: a
     // root whose key OpenSSL cannot read (ICP-Brasil v7) is still an anchor.
     X509_STORE_CTX_set_flags(run->context.get(), X509_V_FLAG_PARTIAL_CHAIN);
     run->result = X509_verify_cert(run->context.get());
     ERR_clear_error();
-    acceptUnreadableAnchor(*run, store, certificate);
+    acceptUnreadableAnchor(*run, store, certificate, at);
     ERR_clear_error();
     return run;
 }
@@ -258,7 +273,12 @@ ossl::UniqueX509Stack ValidationContext::candidates() const
     return all;
 }
 
-bool ValidationContext::addHelpers(const std::vector<std::shared_ptr<X509>>& found) const
+void ValidationContext::addHelpers(const std::vector<std::shared_ptr<X509>>& found) const
+{
+    addNewHelpers(found);
+}
+
+bool ValidationContext::addNewHelpers(const std::vector<std::shared_ptr<X509>>& found) const
 {
     bool added = false;
     std::lock_guard lock(mutex_);
@@ -271,12 +291,13 @@ bool ValidationContext::addHelpers(const std::vector<std::shared_ptr<X509>>& fou
     return added;
 }
 
-std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate) const
+std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate,
+                                                           const QDateTime& at) const
 {
     int budget = kMaxIssuerFetches;
     std::unique_ptr<StoreRun> run;
     for (int round = 0; round < kMaxCompletionRounds; ++round) {
-        run = runStore(store_.handle(), certificate, candidates());
+        run = runStore(store_.handle(), certificate, candidates(), at);
         X509* top = run->top();
         if (run->trusted() || top == nullptr || selfIssued(top))
             break;
@@ -284,7 +305,7 @@ std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate) co
         if (found.empty() && networkOpen_ && services_.issuers)
             found = services_.issuers->fetchIssuers(top, budget);
         ERR_clear_error();
-        if (!addHelpers(found))
+        if (!addNewHelpers(found))
             break;
     }
     return run;
@@ -303,29 +324,45 @@ ValidationContext::BuiltChain ValidationContext::buildChain(X509* certificate) c
     return built;
 }
 
-ValidationContext::Judgement ValidationContext::judge(X509* certificate, CertificateRole role) const
+ValidationContext::Judgement ValidationContext::judge(X509* certificate, CertificateRole role,
+                                                      const QDateTime& at) const
 {
-    const QByteArray key = fingerprint(certificate) + static_cast<char>(role);
+    QByteArray key = fingerprint(certificate) + static_cast<char>(role);
+    if (at.isValid())
+        key += QByteArray::number(at.toSecsSinceEpoch());
     {
         std::lock_guard lock(mutex_);
         if (auto found = judgements_.find(key); found != judgements_.end())
             return found->second;
     }
-    Judgement judgement = judgeNow(certificate, role);
+    Judgement judgement = judgeFresh(certificate, role, at);
     std::lock_guard lock(mutex_);
     return judgements_.emplace(key, std::move(judgement)).first->second;
 }
 
-ValidationContext::Judgement ValidationContext::judgeNow(X509* certificate,
-                                                         CertificateRole role) const
+namespace {
+
+// Whether a revocation makes the certificate invalid at `at` (invalid:
+// now). Revoked after that time, it was still good then; a revocation
+// without a date counts from the beginning.
+bool revokedBy(const RevocationStatus& status, const QDateTime& at)
+{
+    return status.revoked() &&
+           (!at.isValid() || !status.revokedAt.isValid() || status.revokedAt <= at);
+}
+
+} // namespace
+
+ValidationContext::Judgement ValidationContext::judgeFresh(X509* certificate, CertificateRole role,
+                                                           const QDateTime& at) const
 {
     ERR_clear_error();
-    auto run = completeChain(certificate);
+    auto run = completeChain(certificate, at);
     ossl::UniqueX509Stack chain(X509_STORE_CTX_get1_chain(run->context.get()));
     if (!chain || sk_X509_num(chain.get()) == 0)
         chain = alone(certificate);
-    const bool trusted = run->trusted();
     Judgement judgement;
+    judgement.trusted = run->trusted();
     const int length = chain ? sk_X509_num(chain.get()) : 0;
     for (int depth = 0; depth < length; ++depth) {
         X509* current = sk_X509_value(chain.get(), depth);
@@ -334,16 +371,17 @@ ValidationContext::Judgement ValidationContext::judgeNow(X509* certificate,
         link.problems = run->findings.byDepth[depth];
         if (depth + 1 < length)
             link.revocation = revocationOf(current, sk_X509_value(chain.get(), depth + 1));
-        else if (trusted)
+        else if (judgement.trusted)
             link.revocation = anchorStatus();
         else
             link.revocation = unknownStatus(QStringLiteral("o emissor do certificado não foi "
                                                            "encontrado"));
-        if (link.revocation.revoked())
+        if (revokedBy(link.revocation, at))
             link.problems << QStringLiteral("o certificado foi ") + revocationText(link.revocation);
         judgement.chain.push_back(std::move(link));
     }
-    const bool forSignatures = role == CertificateRole::Signer || X509_check_ca(certificate) == 0;
+    const bool forSignatures = role == CertificateRole::Signer ||
+                               (role == CertificateRole::Any && X509_check_ca(certificate) == 0);
     if (forSignatures && !meantForSignatures(certificate) && !judgement.chain.empty())
         judgement.chain.front().problems.prepend(kNotForSignatures);
     for (const Link& link : judgement.chain) {

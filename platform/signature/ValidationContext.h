@@ -6,6 +6,7 @@
 #include "ValidationServices.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QStringList>
 #include <atomic>
 #include <map>
@@ -39,14 +40,24 @@ public:
         RevocationStatus revocation;
         QStringList problems; // of this certificate, without its name
     };
-    // Everything that makes `certificate` invalid now ("name: problem"
-    // lines; empty when valid) and the chain it was judged on, the
-    // certificate first. Worked out once per certificate and role.
+    // Everything that makes `certificate` invalid at `at` ("name: problem"
+    // lines; empty when valid), the chain it was judged on, the certificate
+    // first, and whether that chain reached a trusted root. An invalid `at`
+    // is now. At another time, every certificate of the chain must have been
+    // within its validity then, and one revoked after it still counts as
+    // valid then. Revocation comes from the answers at hand: outside
+    // prepare() nothing is asked beyond the process. Worked out once per
+    // certificate, role and time.
     struct Judgement {
         QStringList problems;
         std::vector<Link> chain;
+        bool trusted = false;
     };
-    Judgement judge(X509* certificate, CertificateRole role) const;
+    Judgement judge(X509* certificate, CertificateRole role, const QDateTime& at = {}) const;
+
+    // Certificates that may help build chains, trusted no more than the
+    // message's own (those a time-stamp token carries).
+    void addHelpers(const std::vector<std::shared_ptr<X509>>& found) const;
 
     // The validation phase: completes the chain of each of `certificates`
     // (fetching missing issuers) and asks the revocation sources about every
@@ -61,14 +72,14 @@ private:
         bool complete = false; // every source was asked, the network ones too
     };
 
-    Judgement judgeNow(X509* certificate, CertificateRole role) const;
+    Judgement judgeFresh(X509* certificate, CertificateRole role, const QDateTime& at) const;
     RevocationStatus revocationOf(X509* certificate, X509* issuer) const;
-    // Builds the chain, adding bundled or fetched issuers while it stops
-    // short of a trusted root.
-    std::unique_ptr<StoreRun> completeChain(X509* certificate) const;
+    // Builds the chain, checked at `at` (invalid: now), adding bundled or
+    // fetched issuers while it stops short of a trusted root.
+    std::unique_ptr<StoreRun> completeChain(X509* certificate, const QDateTime& at = {}) const;
     ossl::UniqueX509Stack candidates() const;
     // Adds the certificates not yet known; false when none was new.
-    bool addHelpers(const std::vector<std::shared_ptr<X509>>& found) const;
+    bool addNewHelpers(const std::vector<std::shared_ptr<X509>>& found) const;
     void checkChainOf(X509* certificate, class PhaseRunner& runner, std::set<QByteArray>& claimed,
                       std::mutex& claimedMutex) const;
 

@@ -1,7 +1,9 @@
 #include "cli/VerifyCommand.h"
 
+#include "platform/signature/SignatureError.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HttpTestServer.h"
+#include "tools/fixtures/CadesFixtures.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -117,7 +119,13 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 15);
+    EXPECT_EQ(signer.keys().size(), 20);
+    // Without CAdES attributes, their members say there is nothing.
+    EXPECT_TRUE(signer["timestamp"].isNull());
+    EXPECT_TRUE(signer["valid_at_timestamp"].isNull());
+    EXPECT_TRUE(signer["policy"].isNull());
+    EXPECT_EQ(signer["countersignatures"].toArray(), QJsonArray());
+    EXPECT_EQ(signer["problems"].toArray(), QJsonArray());
 
     const QJsonArray tree = report["tree"].toArray();
     ASSERT_FALSE(tree.isEmpty());
@@ -410,4 +418,273 @@ TEST_F(VerifyCommandTest, TwoProgramsFillTheCacheAtOnce)
                     .entryList(QDir::Files | QDir::Hidden)
                     .filter(".part-")
                     .isEmpty());
+}
+
+namespace {
+
+constexpr std::time_t kDay = 24 * 3600;
+constexpr std::time_t kYear = 365 * kDay;
+
+const fx::Cert& actDeTeste()
+{
+    static const fx::Cert tsa =
+        fx::makeTsa(fx::icpBrasilHierarchy().intermediate, fx::TsaUsage::TimeStamping,
+                    std::time(nullptr) - 4 * kYear, std::time(nullptr) + kYear);
+    return tsa;
+}
+
+fx::Bytes cadesMessage(const fx::Cert& signer, std::vector<fx::AttributeSpec> attributes,
+                       std::optional<std::time_t> signingTime = fx::utc(2026, 1, 2, 3, 4, 5))
+{
+    fx::MessageSpec spec = icpMessage(signer, {}, kContent);
+    spec.signers[0].signingTime = signingTime;
+    spec.signers[0].attributes = std::move(attributes);
+    return fx::makeSignedMessage(spec);
+}
+
+QJsonObject onlySignerOf(const QJsonObject& report)
+{
+    return report["signers"].toArray()[0].toObject();
+}
+
+} // namespace
+
+TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndCounterSignatures)
+{
+    // Expired a year ago; signed, time-stamped and counter-signed while it was valid.
+    const std::time_t now = std::time(nullptr);
+    const fx::Cert signer =
+        icpSigner("FULANO DE TAL:12345678901", "12345678901", now - 3 * kYear, now - kYear);
+    const fx::Cert notary =
+        fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, "TABELIAO DE NOTAS");
+    const std::time_t genTime = now - 2 * kYear;
+    fx::Bytes message = cadesMessage(signer, {fx::signingCertificateV2(signer),
+                                              fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
+    message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
+    message = fx::withCounterSignature(message, 0, {.cert = notary, .signingTime = genTime + 60});
+    const QJsonObject signerJson = onlySignerOf(
+        runJson(writeMessage("cades.slv", message), cli::exit_status::kNotAllValid, trustingIcp()));
+
+    EXPECT_EQ(signerJson["class"].toString(), "cert_invalid") << "expired now";
+    EXPECT_EQ(signerJson["valid_at_timestamp"], QJsonValue(true));
+    const QString time = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC).toString(Qt::ISODate);
+    EXPECT_EQ(
+        signerJson["timestamp"].toObject(),
+        (QJsonObject{
+            {"valid", true}, {"time", time}, {"tsa", "ACT de Teste"}, {"problems", QJsonArray()}}));
+    EXPECT_EQ(signerJson["policy"].toObject(),
+              (QJsonObject{{"oid", "2.16.76.1.7.1.1.2.3"},
+                           {"name", "AD-RB v2.3"},
+                           {"conforms", true},
+                           {"problems", QJsonArray{"hash da política não conferido"}}}));
+    const QString counterTime =
+        QDateTime::fromSecsSinceEpoch(genTime + 60, Qt::UTC).toString(Qt::ISODate);
+    EXPECT_EQ(signerJson["countersignatures"].toArray(),
+              (QJsonArray{QJsonObject{{"name", "TABELIAO DE NOTAS"},
+                                      {"time", counterTime},
+                                      {"valid", true},
+                                      {"problems", QJsonArray()}}}));
+    EXPECT_EQ(signerJson["problems"].toArray(), QJsonArray());
+}
+
+TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCertificate)
+{
+    const fx::Cert signer = icpSigner();
+    const fx::Cert other = icpSigner("OUTRO:11122233344");
+    const QString missingStamp = "atributo exigido pela política ausente: carimbo do tempo da "
+                                 "assinatura (signature-time-stamp)";
+    struct Case {
+        const char* name;
+        std::vector<fx::AttributeSpec> attributes;
+        QJsonValue policy;
+        int status;
+        QJsonArray problems;
+    };
+    const std::vector<Case> cases = {
+        {"AD-RT without a token",
+         {fx::signingCertificateV2(signer), fx::signaturePolicyAttribute("2.16.76.1.7.1.2.2.3")},
+         QJsonObject{{"oid", "2.16.76.1.7.1.2.2.3"},
+                     {"name", "AD-RT v2.3"},
+                     {"conforms", false},
+                     {"problems", QJsonArray{missingStamp, "hash da política não conferido"}}},
+         cli::exit_status::kSignaturesOk,
+         {}},
+        {"a policy outside ICP-Brasil",
+         {fx::signingCertificateV2(signer), fx::signaturePolicyAttribute("1.3.6.1.4.1.99999.1")},
+         QJsonObject{{"oid", "1.3.6.1.4.1.99999.1"},
+                     {"name", ""},
+                     {"conforms", true},
+                     {"problems", QJsonArray{"política de assinatura fora da ICP-Brasil",
+                                             "hash da política não conferido"}}},
+         cli::exit_status::kSignaturesOk,
+         {}},
+        {"signing-certificate-v2 naming another",
+         {fx::signingCertificateV2(other)},
+         QJsonValue::Null,
+         cli::exit_status::kNotAllValid,
+         {"o certificado do signatário não é o indicado na assinatura"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QJsonObject report =
+            runJson(writeMessage("politica.slv", cadesMessage(signer, c.attributes)), c.status,
+                    trustingIcp());
+        EXPECT_TRUE(report["verified"].toBool()) << "the file verifies as before";
+        const QJsonObject signerJson = onlySignerOf(report);
+        EXPECT_EQ(signerJson["policy"], c.policy);
+        EXPECT_EQ(signerJson["problems"].toArray(), c.problems);
+        EXPECT_EQ(signerJson["class"].toString(),
+                  c.problems.isEmpty() ? "cert_valid" : "cert_invalid");
+    }
+}
+
+TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
+{
+    const fx::Cert signer = icpSigner();
+    auto treeOf = [&](const fx::Bytes& message, int status = cli::exit_status::kSignaturesOk) {
+        return runJson(writeMessage("arvore.slv", message), status, trustingIcp())["tree"]
+            .toArray();
+    };
+    auto compact = [](const QJsonArray& tree) {
+        return QJsonDocument(tree).toJson(QJsonDocument::Compact);
+    };
+    const fx::Bytes plain = cadesMessage(signer, {});
+    const QJsonArray plainTree = treeOf(plain);
+    // Signed CAdES attributes that hold leave the tree as it was.
+    EXPECT_EQ(compact(treeOf(
+                  cadesMessage(signer, {fx::signingCertificateV2(signer),
+                                        fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")}))),
+              compact(plainTree));
+    // A token adds its one node after the signing time's, and nothing else changes.
+    for (const std::optional<std::time_t>& signingTime :
+         {std::optional<std::time_t>(fx::utc(2026, 1, 2, 3, 4, 5)), std::optional<std::time_t>()}) {
+        const fx::Bytes unstamped = cadesMessage(signer, {}, signingTime);
+        const QJsonArray before = treeOf(unstamped);
+        QJsonArray after = treeOf(fx::withTimeStamp(
+            unstamped, 0, {.tsa = actDeTeste(), .genTime = std::time(nullptr) - 60}));
+        ASSERT_EQ(after.size(), before.size() + 1);
+        const qsizetype at = signingTime ? 5 : 4; // Root, aChild1, ChildA1, ChildB1[, ChildC1]
+        EXPECT_EQ(after[at].toObject()["key"].toString(), "ChildF1");
+        EXPECT_TRUE(after[at].toObject()["text"].toString().startsWith("Carimbo do Tempo (ACT): "));
+        EXPECT_EQ(after[at - 1].toObject()["key"].toString(), signingTime ? "ChildC1" : "ChildB1");
+        after.removeAt(at);
+        EXPECT_EQ(compact(after), compact(before));
+    }
+}
+
+TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
+{
+    const fx::Cert signer = icpSigner();
+    EXPECT_EQ(run({writeMessage("simples.slv", cadesMessage(signer, {}))}, trustingIcp()), 0);
+    EXPECT_FALSE(out_.contains("Carimbos do tempo")) << out_.toStdString();
+
+    const std::time_t genTime = std::time(nullptr) - 3600;
+    fx::Bytes message = cadesMessage(signer, {fx::signingCertificateV2(signer),
+                                              fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
+    message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
+    EXPECT_EQ(run({writeMessage("cades.slv", message)}, trustingIcp()), 0) << err_.toStdString();
+    const QString when = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC)
+                             .toLocalTime()
+                             .toString("dd/MM/yyyy HH:mm:ss");
+    EXPECT_TRUE(
+        out_.contains("\nCarimbos do tempo, políticas e contra-assinaturas:\n  1. FULANO DE "
+                      "TAL\n    Carimbo do Tempo (ACT): "))
+        << out_.toStdString();
+    EXPECT_TRUE(out_.contains("\n    Válido na data do carimbo do tempo (" + when + ")\n"))
+        << out_.toStdString();
+    EXPECT_TRUE(out_.contains("\n    Política de assinatura: AD-RB v2.3 (2.16.76.1.7.1.1.2.3) - "
+                              "conforme; hash da política não conferido\n"));
+}
+
+namespace {
+
+// A detached signature (.p7s) beside the document it signs.
+struct DetachedPair {
+    fx::Bytes content;
+    fx::Bytes signature;
+};
+
+DetachedPair detachedPair(const fx::Bytes& content = kContent)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner(), {}, content);
+    spec.detached = true;
+    return {content, fx::makeSignedMessage(spec)};
+}
+
+} // namespace
+
+TEST_F(VerifyCommandTest, ContentVerifiesADetachedSignatureOverTheDocumentGiven)
+{
+    const DetachedPair pair = detachedPair();
+    const QString document = dir_.write("contrato.pdf", pair.content);
+    const QString signature = writeMessage("contrato.pdf.p7s", pair.signature);
+
+    EXPECT_EQ(run({"--json", "--content", document, signature}, trustingIcp()), 0)
+        << err_.toStdString();
+    const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    EXPECT_EQ(report["file"].toString(), signature);
+    EXPECT_EQ(report["original_name"].toString(), "contrato.pdf") << "named after the document";
+    EXPECT_TRUE(report["has_extension"].toBool());
+    EXPECT_EQ(report["content_size"].toInteger(), static_cast<qint64>(pair.content.size()));
+    EXPECT_EQ(report["content_sha256"].toString(),
+              QCryptographicHash::hash(bytes(pair.content), QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(report["signers"].toArray()[0].toObject()["class"].toString(), "cert_valid");
+
+    EXPECT_EQ(run({"--content=" + document, signature}, trustingIcp()), 0);
+    EXPECT_TRUE(out_.contains("\nDocumento original: contrato.pdf\n")) << out_.toStdString();
+
+    // Without --content the detached signature is what it always was.
+    const QJsonObject alone =
+        runJson(signature, cli::exit_status::kVerificationFailed, trustingIcp());
+    EXPECT_EQ(alone["error"].toObject()["code_text"].toString(),
+              sig::signedDecimalText(sig::code::kDetachedContent));
+}
+
+TEST_F(VerifyCommandTest, ContentThatIsNotWhatWasSignedFails)
+{
+    const DetachedPair pair = detachedPair();
+    const QString signature = writeMessage("assinatura.p7s", pair.signature);
+    const QString attached = writeMessage("anexo.slv", fx::makeSignedMessage(icpSpec()));
+    struct Case {
+        const char* name;
+        QString document;
+        QString signature;
+        QString codeText;
+    };
+    const std::vector<Case> cases = {
+        {"a changed document", dir_.write("alterado.pdf", fx::tamperContent(pair.content, "loca")),
+         signature, sig::signedDecimalText(sig::code::kHashMismatch)},
+        {"another document", dir_.write("outro.pdf", "%PDF-1.4 outro documento"), signature,
+         sig::signedDecimalText(sig::code::kHashMismatch)},
+        {"a missing document", dir_.filePath("nao-existe.pdf"), signature,
+         sig::signedDecimalText(sig::code::kContentUnreadable)},
+        {"a signature that holds its document", dir_.write("qualquer.pdf", pair.content), attached,
+         sig::signedDecimalText(sig::code::kContentNotDetached)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = dir_.filePath("extraido.pdf");
+        EXPECT_EQ(run({"--json", "--content", c.document, "--extract", target, c.signature},
+                      trustingIcp()),
+                  cli::exit_status::kVerificationFailed);
+        const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+        EXPECT_FALSE(report["verified"].toBool());
+        EXPECT_EQ(report["error"].toObject()["code_text"].toString(), c.codeText);
+        EXPECT_FALSE(QFile::exists(target)) << "nothing extracted";
+    }
+    EXPECT_EQ(run({"--content", "", signature}, trustingIcp()), cli::exit_status::kUsage);
+    EXPECT_TRUE(err_.contains("--content precisa de um documento.")) << err_.toStdString();
+}
+
+TEST_F(VerifyCommandTest, ContentWithExtractWritesTheVerifiedDocumentStreamed)
+{
+    // Several blocks of the verifying read.
+    const DetachedPair pair = detachedPair(std::string(3 * 1024 * 1024 + 17, 'p') + "fim");
+    const QString document = dir_.write("grande.bin", pair.content);
+    const QString signature = writeMessage("grande.bin.p7s", pair.signature);
+    const QString target = dir_.filePath("copia.bin");
+    EXPECT_EQ(run({"--content", document, "--extract", target, signature}, trustingIcp()), 0)
+        << err_.toStdString();
+    EXPECT_EQ(ScratchFolder::read(target), bytes(pair.content));
+    EXPECT_TRUE(out_.contains("Documento original: grande.bin\n")) << out_.toStdString();
 }

@@ -24,6 +24,7 @@ public:
     std::vector<QUrl> opened;
     bool openResult = true; // false: no program could be started
     std::vector<selavia::signature::Certificate> certificatesShown;
+    std::vector<std::optional<selavia::desktop::SignerDetails>> signersShown; // beside each
     int beeps = 0;
     int ends = 0;
 
@@ -54,9 +55,11 @@ public:
         opened.push_back(target);
         return openResult;
     }
-    void showCertificate(QWidget*, const selavia::signature::Certificate& certificate) override
+    void showCertificate(QWidget*, const selavia::signature::Certificate& certificate,
+                         const std::optional<selavia::desktop::SignerDetails>& signer) override
     {
         certificatesShown.push_back(certificate);
+        signersShown.push_back(signer);
     }
     void beep() override { ++beeps; }
     void endProgram() override { ++ends; }

@@ -62,6 +62,41 @@ TEST(CertificateDialogTest, GeneralTabNamesSubjectIssuerPeriodAndValidity)
     EXPECT_TRUE(labelText(dialog, "purposes").contains("Todas as finalidades"));
 }
 
+TEST(CertificateDialogTest, ASignersOwnCertificateAlsoTellsWhatTheSignatureSays)
+{
+    const sig::Certificate certificate = verifiedSigner(holder());
+    const selavia::desktop::SignerDetails signer{
+        "Carimbo do Tempo (ACT): 06/12/2026 18:05:09 - ACT de Teste",
+        "Válido na data do carimbo do tempo (06/12/2026 18:05:09)",
+        "Política de assinatura: AD-RB v2.3 (2.16.76.1.7.1.1.2.3) - conforme",
+        {"Contra-assinatura: TABELIAO, 06/12/2026 18:06:09 - válida",
+         "Contra-assinatura: OUTRO - inválida: a contra-assinatura não confere com o certificado"},
+        {"o certificado do signatário não é o indicado na assinatura"}};
+    CertificateDialog dialog(certificate, signer);
+    EXPECT_EQ(labelText(dialog, "timeStamp"), signer.timeStamp);
+    EXPECT_EQ(labelText(dialog, "validAtTimestamp"), signer.validAtTimestamp);
+    EXPECT_EQ(labelText(dialog, "signaturePolicy"), signer.policy);
+    EXPECT_EQ(labelText(dialog, "counterSignatures"), signer.counterSignatures.join('\n'));
+    EXPECT_EQ(labelText(dialog, "signatureProblems"),
+              "• o certificado do signatário não é o indicado na assinatura");
+    // The certificate itself stays valid; the signature's trouble is told apart.
+    EXPECT_EQ(labelText(dialog, "generalStatus"), "Este certificado é válido.");
+
+    // Lines the signature has nothing to say for are left out; with nothing
+    // at all, and for any other certificate, the dialog is what it was.
+    CertificateDialog plain(certificate, selavia::desktop::SignerDetails{
+                                             {}, {}, "Política de assinatura: 1.2.3", {}, {}});
+    EXPECT_EQ(labelText(plain, "signaturePolicy"), "Política de assinatura: 1.2.3");
+    EXPECT_EQ(plain.findChild<QLabel*>("validAtTimestamp"), nullptr);
+    EXPECT_EQ(plain.findChild<QLabel*>("counterSignatures"), nullptr);
+    const CertificateDialog empty(certificate, selavia::desktop::SignerDetails{});
+    const CertificateDialog other(certificate);
+    for (const CertificateDialog* none : {&empty, &other}) {
+        EXPECT_EQ(none->findChild<QLabel*>("signaturePolicy"), nullptr);
+        EXPECT_EQ(none->findChild<QLabel*>("timeStamp"), nullptr);
+    }
+}
+
 TEST(CertificateDialogTest, DetailsListEveryFieldAndTheBoxShowsTheSelectedOneInFull)
 {
     const sig::Certificate certificate = verifiedSigner(holder());
@@ -206,7 +241,7 @@ TEST(CertificateDialogTest, TheDesktopShowsTheDialogModallyOverTheWindow)
             }
         }
     });
-    selavia::desktop::QtDesktop().showCertificate(&window, verifiedSigner(holder()));
+    selavia::desktop::QtDesktop().showCertificate(&window, verifiedSigner(holder()), std::nullopt);
     EXPECT_EQ(shown, "FULANO DE TAL:12345678901");
     EXPECT_EQ(shownOver, &window);
 }

@@ -253,30 +253,59 @@ TEST(TimeStampTokenTest, TheTokenMustBeSignedByTheAuthorityItNames)
               QStringList{"a assinatura da ACT no carimbo do tempo não confere"});
 }
 
-TEST(TimeStampTokenTest, RevocationOfTheAuthorityPlugsInThroughTheContext)
+TEST(TimeStampTokenTest, AnAuthorityRevokedBeforeItsTokenFailsItRevokedAfterItDoesNot)
 {
-    const std::time_t genTime = std::time(nullptr) - 600;
-    const fx::Bytes signature = "valor da assinatura";
-    fx::TokenSpec spec = tokenBy(tsa(), genTime);
-    spec.chain = {icp().intermediate};
-    const QByteArray token = bytes(fx::makeTimeStampToken(signature, spec));
-    sig::CadesContext context;
-    context.trustStore = storeTrusting({&icp().root});
-    std::vector<QString> seen;
-    QDateTime seenAt;
-    context.tsaChainCheck = [&](const std::vector<sig::Certificate>& chain, const QDateTime& at) {
-        for (const sig::Certificate& certificate : chain)
-            seen.push_back(certificate.thumbprint());
-        seenAt = at;
-        return QStringList{"ACT de Teste: o certificado foi revogado"};
+    const std::time_t now = std::time(nullptr);
+    // Inside the authority's validity (from a day ago), the revocations around it.
+    const std::time_t genTime = now - kDay / 2;
+    const fx::Cert revokedTsa = fx::makeTsa(icp().intermediate);
+    auto stampedWithCrl = [&](std::time_t revocationDate) {
+        fx::MessageSpec spec;
+        spec.signers = {{.cert = signerCert()}};
+        spec.extraCertificates = {icp().intermediate, icp().root};
+        spec.crls = {fx::makeCrl({.issuer = &icp().intermediate,
+                                  .revoked = {revokedTsa},
+                                  .revocationDate = revocationDate,
+                                  .reason = 1})};
+        return fx::withTimeStamp(fx::makeSignedMessage(spec), 0, tokenBy(revokedTsa, genTime));
     };
-    const sig::TimeStampToken result = sig::verifyTimeStampToken(token, bytes(signature), context);
-    EXPECT_TRUE(result.revocationChecked);
-    EXPECT_FALSE(result.valid);
-    EXPECT_EQ(result.problems, QStringList{"ACT de Teste: o certificado foi revogado"});
-    EXPECT_EQ(seen, (std::vector<QString>{thumbprintOf(tsa()), thumbprintOf(icp().intermediate),
-                                          thumbprintOf(icp().root)}));
-    EXPECT_EQ(seenAt, utcOf(genTime));
+    for (const auto& [revocationDate, validThen] : std::vector<std::pair<std::time_t, bool>>{
+             {genTime - kDay / 4, false}, {genTime + kDay / 4, true}}) {
+        SCOPED_TRACE(validThen ? "revoked after the token" : "revoked before the token");
+        const Verified result = verified(stampedWithCrl(revocationDate));
+        const sig::TimeStampToken before = result.cades().timeStamps.at(0);
+        EXPECT_FALSE(before.revocationChecked);
+        // The phase's answers judge the authority, and the signer keeps its CAdES pieces.
+        ASSERT_TRUE(result.data->prepareValidation());
+        ASSERT_EQ(result.cades().timeStamps.size(), 1u);
+        const sig::TimeStampToken token = result.cades().timeStamps[0];
+        EXPECT_TRUE(token.revocationChecked);
+        EXPECT_EQ(token.valid, validThen) << joined(token.problems);
+        ASSERT_EQ(token.tsaChain.size(), 3u);
+        if (!validThen) {
+            ASSERT_EQ(token.problems.size(), 1) << joined(token.problems);
+            EXPECT_TRUE(
+                token.problems[0].startsWith("ACT de Teste: o certificado foi revogado em "))
+                << joined(token.problems);
+        }
+    }
+}
+
+TEST(TimeStampTokenTest, TheAuthorityChainMayBeCompletedOnlyByTheTokensCertificates)
+{
+    // The intermediate travels only inside the token: the validation phase
+    // still finds the whole chain and asks about each certificate.
+    fx::MessageSpec bare;
+    bare.signers = {{.cert = signerCert()}};
+    fx::TokenSpec withChain = tokenBy(tsa());
+    withChain.chain = {icp().intermediate};
+    const Verified result = verified(fx::withTimeStamp(fx::makeSignedMessage(bare), 0, withChain));
+    ASSERT_TRUE(result.data->prepareValidation());
+    const sig::TimeStampToken token = result.cades().timeStamps.at(0);
+    EXPECT_TRUE(token.valid) << joined(token.problems);
+    EXPECT_EQ(token.tsaChain.size(), 3u);
+    // And what the token carried helps the signer's own chain too.
+    EXPECT_TRUE(result.data->signers()[0].certificate().isValid().result);
 }
 
 TEST(SigningCertificateTest, TheAttributeMustNameTheSignersCertificate)

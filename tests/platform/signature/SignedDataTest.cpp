@@ -612,3 +612,84 @@ TEST(StreamingTest, DamagedFramesGiveTheSameVerdictAsTheWholeMessage)
     grown[1] = static_cast<char>(grown[1] ^ 0x01); // the outer length no longer fits
     verifyCode(grown);                             // the two paths agree, whatever the code
 }
+
+TEST(DetachedContentTest, ADetachedSignatureIsVerifiedOverTheContentReadBesideItInBlocks)
+{
+    fx::MessageSpec spec = icpMessage(holder());
+    spec.content = std::string(3 * 1024 * 1024, 'd') + "fim";
+    spec.detached = true;
+    const fx::Bytes signature = fx::makeSignedMessage(spec);
+    for (fx::Encoding encoding : {fx::Encoding::Der, fx::Encoding::PemCms}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        WatchedInput message(bytes(fx::encodeAs(signature, encoding)));
+        WatchedInput content(bytes(spec.content));
+        QByteArray sunk;
+        qint64 lastDone = 0;
+        sig::SignedData data(sig::TrustStore::empty());
+        data.verify(message, {[&](qint64 done, qint64 total) {
+                                  EXPECT_EQ(total, content.size());
+                                  lastDone = done;
+                                  return true;
+                              },
+                              [&](QByteArrayView block) { sunk += block; }, &content});
+        EXPECT_EQ(sunk, bytes(spec.content));
+        EXPECT_EQ(lastDone, content.size());
+        EXPECT_EQ(data.contentSize(), content.size());
+        EXPECT_EQ(data.contentSha256(),
+                  QCryptographicHash::hash(bytes(spec.content), QCryptographicHash::Sha256));
+        EXPECT_EQ(content.largestRead, 1 << 20) << "the document is never held whole";
+        EXPECT_EQ(content.furthest, content.size());
+        EXPECT_EQ(data.signers().size(), 1u);
+    }
+}
+
+// A document that turns out shorter than it said it was.
+class ShrunkInput : public sig::MessageInput {
+public:
+    explicit ShrunkInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    qint64 size() const override { return bytes_.size() + 1; }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+        std::memcpy(buffer, bytes_.constData() + offset, static_cast<size_t>(got));
+        return got;
+    }
+
+private:
+    QByteArray bytes_;
+};
+
+TEST(DetachedContentTest, OtherBytesAnAttachedMessageOrAShortDocumentFail)
+{
+    fx::MessageSpec spec = icpMessage(holder());
+    spec.detached = true;
+    const fx::Bytes signature = fx::makeSignedMessage(spec);
+    auto codeOver = [&](const fx::Bytes& message, sig::MessageInput& content) {
+        return codeOf(
+            [&](sig::SignedData& data) {
+                data.verify(bytes(message), sig::VerifyOptions{{}, {}, &content});
+            },
+            sig::TrustStore::empty());
+    };
+    WatchedInput right(bytes(spec.content));
+    EXPECT_EQ(codeOver(signature, right), 0u);
+    WatchedInput changed(bytes(spec.content).replace('c', 'C'));
+    EXPECT_EQ(codeOver(signature, changed), code::kHashMismatch);
+    WatchedInput empty{QByteArray()};
+    EXPECT_EQ(codeOver(signature, empty), code::kHashMismatch);
+    ShrunkInput shrunk(bytes(spec.content));
+    EXPECT_EQ(codeOver(signature, shrunk), code::kContentUnreadable);
+    // A message that holds its content is not verified over another.
+    spec.detached = false;
+    WatchedInput again(bytes(spec.content));
+    EXPECT_EQ(codeOver(fx::makeSignedMessage(spec), again), code::kContentNotDetached);
+    MessageFile file(fx::makeSignedMessage(spec));
+    sig::FileInput input = file.input();
+    EXPECT_EQ(codeOf(
+                  [&](sig::SignedData& data) {
+                      data.verify(input, {{}, {}, &again});
+                  },
+                  sig::TrustStore::empty()),
+              code::kContentNotDetached)
+        << "the streamed path refuses it too";
+}

@@ -1,0 +1,302 @@
+// What a signer's CAdES pieces make of its entry and its branch of the tree:
+// the time-stamp that counts, the validity at its time, the binding, the
+// counter-signatures, and the time-stamp node.
+
+#include "tests/support/VerifyFixtures.h"
+#include "tools/fixtures/CadesFixtures.h"
+#include "verify/CadesText.h"
+#include "verify/SignatureTree.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace selavia::verify;
+using namespace selavia::testing;
+
+namespace {
+
+constexpr std::time_t kHour = 3600;
+constexpr std::time_t kDay = 24 * kHour;
+constexpr std::time_t kYear = 365 * kDay;
+
+const fx::Hierarchy& icp()
+{
+    static const fx::Hierarchy hierarchy = fx::icpBrasilHierarchy();
+    return hierarchy;
+}
+
+// An authority valid for long around the tests' times.
+const fx::Cert& tsa()
+{
+    static const fx::Cert cert = fx::makeTsa(icp().intermediate, fx::TsaUsage::TimeStamping,
+                                             fx::utc(2020, 1, 1), fx::utc(2040, 1, 1));
+    return cert;
+}
+
+fx::Bytes messageOf(std::vector<fx::SignerSpec> signers,
+                    std::vector<std::shared_ptr<X509_CRL>> crls = {})
+{
+    fx::MessageSpec spec = messageFor(std::move(signers));
+    spec.crls = std::move(crls);
+    return fx::makeSignedMessage(spec);
+}
+
+fx::Bytes stamped(const fx::Bytes& message, std::time_t genTime, int index = 0,
+                  const fx::Cert& authority = tsa())
+{
+    return fx::withTimeStamp(message, index, {.tsa = authority, .genTime = genTime});
+}
+
+VerifiedDocument documentOf(const fx::Bytes& message, sig::TrustStore store = trustingIcp())
+{
+    VerifiedDocument document = verifySignedBytes({}, bytes(message), std::move(store));
+    EXPECT_TRUE(document.verified())
+        << (document.error ? document.error->caption.toStdString() : std::string());
+    return document;
+}
+
+const SignerEntry& onlySigner(const VerifiedDocument& document)
+{
+    static const SignerEntry none;
+    EXPECT_EQ(document.signers.size(), 1u);
+    return document.signers.empty() ? none : document.signers.front();
+}
+
+std::string joined(const QStringList& lines)
+{
+    return lines.join(QStringLiteral("; ")).toStdString();
+}
+
+} // namespace
+
+TEST(ValidAtTimestampTest, ACertificateExpiredSinceWasValidAtItsTokensTime)
+{
+    const std::time_t now = std::time(nullptr);
+    const fx::Cert expired =
+        icpSigner("EXPIRADO:12345678901", "12345678901", now - 3 * kYear, now - kYear);
+    const fx::Bytes message = messageOf({{.cert = expired}});
+
+    const VerifiedDocument inside = documentOf(stamped(message, now - 2 * kYear));
+    const SignerEntry& signer = onlySigner(inside);
+    EXPECT_EQ(signer.certificateClass, CertificateClass::Invalid) << "the class is about now";
+    ASSERT_TRUE(signer.timestamp.has_value());
+    EXPECT_TRUE(signer.timestamp->valid) << joined(signer.timestamp->problems);
+    ASSERT_TRUE(signer.validAtTimestamp.has_value());
+    EXPECT_TRUE(*signer.validAtTimestamp) << joined(signer.validAtTimestampProblems);
+    EXPECT_TRUE(signer.validAtTimestampProblems.isEmpty());
+
+    // A token from after the expiry proves nothing of the kind.
+    const SignerEntry late = onlySigner(documentOf(stamped(message, now - kYear / 2)));
+    ASSERT_TRUE(late.validAtTimestamp.has_value());
+    EXPECT_FALSE(*late.validAtTimestamp);
+    EXPECT_EQ(late.validAtTimestampProblems,
+              QStringList{"EXPIRADO:12345678901: fora da validade na data do carimbo do tempo"});
+    EXPECT_TRUE(
+        cadesLines(late).validAtTimestamp.startsWith("Não válido na data do carimbo do tempo ("))
+        << cadesLines(late).validAtTimestamp.toStdString();
+}
+
+TEST(ValidAtTimestampTest, ARevocationCountsOnlyWhenItCameBeforeTheToken)
+{
+    const std::time_t now = std::time(nullptr);
+    const std::time_t genTime = now - 12 * kHour; // the signer is valid from a day ago
+    for (const auto& [revocationDate, validThen] : std::vector<std::pair<std::time_t, bool>>{
+             {genTime - 6 * kHour, false}, {genTime + 6 * kHour, true}}) {
+        SCOPED_TRACE(validThen ? "revoked after the token" : "revoked before the token");
+        const fx::Cert signer = icpSigner("REVOGADO:12345678901");
+        const auto crl = fx::makeCrl(
+            {.issuer = &icp().intermediate, .revoked = {signer}, .revocationDate = revocationDate});
+        const SignerEntry entry =
+            onlySigner(documentOf(stamped(messageOf({{.cert = signer}}, {crl}), genTime)));
+        EXPECT_EQ(entry.certificateClass, CertificateClass::Invalid) << "revoked now";
+        EXPECT_EQ(entry.status.revocation.state, sig::RevocationState::Revoked);
+        ASSERT_TRUE(entry.validAtTimestamp.has_value());
+        EXPECT_EQ(*entry.validAtTimestamp, validThen) << joined(entry.validAtTimestampProblems);
+        if (!validThen) {
+            ASSERT_EQ(entry.validAtTimestampProblems.size(), 1);
+            EXPECT_TRUE(entry.validAtTimestampProblems[0].startsWith(
+                "REVOGADO:12345678901: o certificado foi revogado em "))
+                << joined(entry.validAtTimestampProblems);
+        }
+    }
+}
+
+TEST(TimeStampEntryTest, TokensThatDoNotVerifyCountForNothingAndSayWhy)
+{
+    const fx::Bytes base = messageOf({{.cert = icpSigner()}});
+    const fx::Hierarchy& foreign = fx::foreignHierarchy();
+    fx::TokenSpec untrusted{.tsa = fx::makeTsa(foreign.intermediate)};
+    untrusted.chain = {foreign.intermediate, foreign.root};
+    // What the token is, the message carrying it, and the reason given.
+    struct Token {
+        const char* what;
+        fx::Bytes message;
+        QString reason;
+    };
+    const std::vector<Token> tokens = {
+        {"over other bytes",
+         fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid,
+                                   {fx::makeTimeStampToken("outros bytes", {.tsa = tsa()})}),
+         "o carimbo do tempo não corresponde a esta assinatura"},
+        {"untrusted authority", fx::withTimeStamp(base, 0, untrusted),
+         "a cadeia da ACT não chega a uma raiz confiável"},
+        {"authority without the usage",
+         fx::withTimeStamp(
+             base, 0, {.tsa = fx::makeTsa(icp().intermediate, fx::TsaUsage::NoExtendedKeyUsage)}),
+         "o certificado da ACT não tem o uso estendido de chave carimbo do tempo (timeStamping)"},
+    };
+    for (const Token& token : tokens) {
+        SCOPED_TRACE(token.what);
+        const VerifiedDocument document = documentOf(token.message);
+        const SignerEntry& signer = onlySigner(document);
+        ASSERT_TRUE(signer.timestamp.has_value());
+        EXPECT_FALSE(signer.timestamp->valid);
+        EXPECT_EQ(signer.timestamp->problems, QStringList{token.reason});
+        EXPECT_FALSE(signer.validAtTimestamp.has_value());
+        EXPECT_EQ(signer.certificateClass, CertificateClass::Valid) << "the class is unchanged";
+        const TreeNode* node = findNode(document.tree, "ChildF1");
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(node->text, "Carimbo do Tempo (ACT) inválido: " + token.reason);
+    }
+}
+
+TEST(TimeStampEntryTest, AValidTokenCountsBeforeOnesThatDoNotVerify)
+{
+    const fx::Bytes base = messageOf({{.cert = icpSigner()}});
+    const fx::Bytes elsewhere = fx::makeTimeStampToken("outros bytes", {.tsa = tsa()});
+    const std::time_t when = fx::utc(2026, 3, 4, 5, 6, 7);
+    const fx::Bytes good =
+        fx::makeTimeStampToken(fx::signatureValueOf(base), {.tsa = tsa(), .genTime = when});
+    const SignerEntry counted = onlySigner(
+        documentOf(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {elsewhere, good})));
+    ASSERT_TRUE(counted.timestamp.has_value());
+    EXPECT_TRUE(counted.timestamp->valid);
+    EXPECT_EQ(counted.timestamp->genTime, QDateTime::fromSecsSinceEpoch(when, Qt::UTC));
+    EXPECT_TRUE(counted.validAtTimestamp.has_value());
+
+    // None verifies: one of them is still shown, and why.
+    const SignerEntry none = onlySigner(documentOf(fx::withUnsignedAttribute(
+        base, 0, fx::kTimeStampTokenOid,
+        {elsewhere, fx::makeTimeStampToken("ainda outros", {.tsa = tsa()})})));
+    ASSERT_TRUE(none.timestamp.has_value());
+    EXPECT_FALSE(none.timestamp->valid);
+    EXPECT_FALSE(none.validAtTimestamp.has_value());
+}
+
+TEST(SigningCertificateEntryTest, AnAttributeNamingAnotherCertificateIsNeverValid)
+{
+    const fx::Cert signer = icpSigner();
+    const fx::Cert other = icpSigner("OUTRO:11122233344");
+    const fx::Hierarchy& foreign = fx::foreignHierarchy();
+    const fx::Cert foreignSigner = fx::issueEndEntity(foreign.intermediate, "ESTRANGEIRO");
+    const sig::TrustStore both = storeTrusting({&icp().root, &foreign.root});
+    struct Case {
+        const char* name;
+        fx::Cert cert;
+        fx::AttributeSpec attribute;
+        CertificateClass expected;
+    };
+    const std::vector<Case> cases = {
+        {"v2 naming the signer", signer, fx::signingCertificateV2(signer), CertificateClass::Valid},
+        {"v2 naming another", signer, fx::signingCertificateV2(other), CertificateClass::Invalid},
+        {"v1 naming another", signer,
+         fx::signingCertificateAttribute({.version = 1, .hashOf = &other}),
+         CertificateClass::Invalid},
+        {"outside ICP-Brasil", foreignSigner, fx::signingCertificateV2(other),
+         CertificateClass::NoIcpInvalid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const VerifiedDocument document =
+            documentOf(messageOf({{.cert = c.cert, .attributes = {c.attribute}}}), both);
+        ASSERT_TRUE(document.verified()) << "the file still verifies";
+        const SignerEntry& entry = onlySigner(document);
+        EXPECT_EQ(entry.certificateClass, c.expected);
+        const bool mismatch = c.expected != CertificateClass::Valid;
+        EXPECT_EQ(entry.signingCertificateMismatch, mismatch);
+        EXPECT_EQ(entry.problems,
+                  mismatch ? QStringList{"o certificado do signatário não é o indicado na "
+                                         "assinatura"}
+                           : QStringList{});
+        EXPECT_EQ(document.signaturesOk, !mismatch);
+        EXPECT_EQ(findNode(document.tree, "aChild1")->imageKey, imageKey(c.expected));
+    }
+}
+
+TEST(CounterSignatureEntryTest, ACounterSignatureIsValidWhenItVerifiesAndItsCertificateIs)
+{
+    const fx::Bytes base = messageOf({{.cert = icpSigner()}});
+    const fx::Cert notary = fx::issueEndEntity(icp().intermediate, "TABELIAO DE NOTAS");
+    const fx::Cert forger = fx::issueEndEntity(icp().intermediate, "FALSARIO");
+    const fx::Cert stranger = fx::issueEndEntity(fx::foreignHierarchy().intermediate, "ESTRANHO");
+    const fx::Bytes message = fx::withCounterSignature(
+        fx::withCounterSignature(fx::withCounterSignature(base, 0, {.cert = notary}), 0,
+                                 {.cert = forger, .tamperSignature = true}),
+        0, {.cert = stranger});
+    const VerifiedDocument document = documentOf(message);
+    const SignerEntry& signer = onlySigner(document);
+    ASSERT_EQ(signer.counterSignatures.size(), 3u);
+    const QStringList lines = cadesLines(signer).counterSignatures;
+    ASSERT_EQ(lines.size(), 3);
+    std::map<QString, std::pair<CounterSignatureEntry, QString>> byName;
+    for (std::size_t n = 0; n < 3; ++n)
+        byName[signer.counterSignatures[n].signature.signerName] = {
+            signer.counterSignatures[n], lines[static_cast<qsizetype>(n)]};
+    const auto& [good, goodLine] = byName["TABELIAO DE NOTAS"];
+    EXPECT_TRUE(good.valid) << joined(good.problems);
+    EXPECT_TRUE(goodLine.startsWith("Contra-assinatura: TABELIAO DE NOTAS, "))
+        << goodLine.toStdString();
+    EXPECT_TRUE(goodLine.endsWith(" - válida")) << goodLine.toStdString();
+    const auto& [forged, forgedLine] = byName["FALSARIO"];
+    EXPECT_FALSE(forged.valid);
+    EXPECT_EQ(forged.problems, QStringList{"a contra-assinatura não confere com o certificado"});
+    EXPECT_TRUE(
+        forgedLine.endsWith(" - inválida: a contra-assinatura não confere com o certificado"))
+        << forgedLine.toStdString();
+    // Its signature holds, but nothing vouches for whoever made it.
+    const auto& [unknown, unknownLine] = byName["ESTRANHO"];
+    EXPECT_TRUE(unknown.signature.signatureValid);
+    EXPECT_FALSE(unknown.valid);
+    EXPECT_FALSE(unknown.problems.isEmpty());
+    EXPECT_EQ(signer.certificateClass, CertificateClass::Valid) << "they do not change the signer";
+    EXPECT_EQ(findNode(document.tree, "ChildF1"), nullptr) << "nor the tree";
+}
+
+TEST(TimeStampNodeTest, TheTokenFollowsTheSigningTimeOrTakesItsPlace)
+{
+    const std::time_t genTime = fx::utc(2026, 12, 6, 21, 5, 9);
+    fx::SignerSpec timed{.cert = icpSigner()};
+    fx::SignerSpec untimed{.cert = icpSigner("SEM HORA:12345678901")};
+    untimed.signingTime.reset();
+    fx::SignerSpec unstamped{.cert = icpSigner("SEM CARIMBO:12345678901")};
+    const fx::Bytes message =
+        stamped(stamped(messageOf({timed, untimed, unstamped}), genTime, 0), genTime, 1);
+    const VerifiedDocument document = documentOf(message);
+    const QStringList keys = keysOf(document.tree);
+    auto branch = [&](int signer) {
+        QStringList own;
+        for (const QString& key : keys) {
+            if (key.endsWith(QString::number(signer)) && !key.startsWith("ChildEA"))
+                own << key;
+        }
+        return own;
+    };
+    EXPECT_EQ(branch(1),
+              (QStringList{"aChild1", "ChildA1", "ChildB1", "ChildC1", "ChildF1", "ChildD1",
+                           "ChildDA1", "ChildDB1", "ChildDC1", "ChildDD1", "ChildE1"}));
+    EXPECT_EQ(branch(2), (QStringList{"aChild2", "ChildA2", "ChildB2", "ChildF2", "ChildD2",
+                                      "ChildDA2", "ChildDB2", "ChildDC2", "ChildDD2", "ChildE2"}));
+    EXPECT_EQ(branch(3), (QStringList{"aChild3", "ChildA3", "ChildB3", "ChildC3", "ChildD3",
+                                      "ChildDA3", "ChildDB3", "ChildDC3", "ChildDD3", "ChildE3"}));
+    const TreeNode* node = findNode(document.tree, "ChildF1");
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->text, "Carimbo do Tempo (ACT): 06/12/2026 18:05:09 - ACT de Teste");
+    EXPECT_EQ(node->imageKey, "info_time");
+    EXPECT_EQ(node->parentKey, "aChild1");
+    EXPECT_FALSE(node->expanded);
+    EXPECT_FALSE(node->certificate.has_value());
+    // Only the signer's own certificate node says whose it is.
+    EXPECT_EQ(findNode(document.tree, "ChildEA2.1")->signerIndex, 2);
+    EXPECT_EQ(findNode(document.tree, "ChildEA2.2")->signerIndex, 0);
+    EXPECT_EQ(findNode(document.tree, "aChild2")->signerIndex, 0);
+}

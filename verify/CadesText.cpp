@@ -1,0 +1,84 @@
+#include "verify/CadesText.h"
+
+#include "fileinfo/FileHandler.h"
+#include "verify/DocumentName.h"
+
+namespace selavia::verify {
+namespace {
+
+// The moment a time-stamp vouches for, in the user's time zone.
+QString stampTime(const QDateTime& moment)
+{
+    return moment.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+}
+
+QString validAtTimestampText(const SignerEntry& signer)
+{
+    if (!signer.validAtTimestamp || !signer.timestamp)
+        return {};
+    const QString when = stampTime(signer.timestamp->genTime);
+    if (*signer.validAtTimestamp)
+        return QStringLiteral("Válido na data do carimbo do tempo (%1)").arg(when);
+    return QStringLiteral("Não válido na data do carimbo do tempo (%1): %2")
+        .arg(when, signer.validAtTimestampProblems.join(QStringLiteral("; ")));
+}
+
+QString policyText(const std::optional<PolicyCheck>& policy)
+{
+    if (!policy)
+        return {};
+    QString head = policy->name.isEmpty()
+                       ? policy->oid
+                       : QStringLiteral("%1 (%2)").arg(policy->name, policy->oid);
+    QStringList parts{policy->conforms ? QStringLiteral("conforme")
+                                       : QStringLiteral("não conforme")};
+    parts << policy->problems;
+    return QStringLiteral("Política de assinatura: ") +
+           (head.isEmpty() ? QString() : head + QStringLiteral(" - ")) +
+           parts.join(QStringLiteral("; "));
+}
+
+QString counterSignatureText(const CounterSignatureEntry& counter)
+{
+    QString who = displayText(counter.signature.signerName);
+    if (who.isEmpty())
+        who = QStringLiteral("(signatário desconhecido)");
+    if (counter.signature.signingTime.isValid())
+        who += QStringLiteral(", ") + fileinfo::GeneralDateText(counter.signature.signingTime);
+    const QString verdict =
+        counter.valid ? QStringLiteral("válida")
+                      : QStringLiteral("inválida: ") + counter.problems.join(QStringLiteral("; "));
+    return QStringLiteral("Contra-assinatura: %1 - %2").arg(who, verdict);
+}
+
+} // namespace
+
+QString timeStampNodeText(const signature::TimeStampToken& token)
+{
+    if (!token.valid)
+        return QStringLiteral("Carimbo do Tempo (ACT) inválido: ") +
+               displayText(token.problems.value(0));
+    return QStringLiteral("Carimbo do Tempo (ACT): ") + fileinfo::GeneralDateText(token.genTime) +
+           QStringLiteral(" - ") + displayText(token.tsaName);
+}
+
+bool CadesLines::isEmpty() const
+{
+    return timeStamp.isEmpty() && validAtTimestamp.isEmpty() && policy.isEmpty() &&
+           counterSignatures.isEmpty() && problems.isEmpty();
+}
+
+CadesLines cadesLines(const SignerEntry& signer)
+{
+    CadesLines lines;
+    if (signer.timestamp)
+        lines.timeStamp = timeStampNodeText(*signer.timestamp);
+    lines.validAtTimestamp = validAtTimestampText(signer);
+    lines.policy = policyText(signer.policy);
+    for (const CounterSignatureEntry& counter : signer.counterSignatures)
+        lines.counterSignatures << counterSignatureText(counter);
+    lines.problems = signer.problems;
+    return lines;
+}
+
+} // namespace selavia::verify

@@ -1,0 +1,31 @@
+#pragma once
+
+// What the CAdES pieces of a signer say, in Portuguese: the tree's
+// time-stamp node, and the lines the certificate dialog of the signer and
+// the command line's report show. One place for these texts.
+
+#include "verify/SignatureTree.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace selavia::verify {
+
+// "Carimbo do Tempo (ACT): <time> - <TSA>", the time in the tree's form; for
+// a token that does not verify, "Carimbo do Tempo (ACT) inválido: <reason>".
+QString timeStampNodeText(const signature::TimeStampToken& token);
+
+// One signer's CAdES facts, one line each; empty where there is nothing to say.
+struct CadesLines {
+    QString timeStamp; // as the tree's node says it
+    QString
+        validAtTimestamp; // "Válido na data do carimbo do tempo (dd/mm/aaaa hh:mm:ss)" or why not
+    QString policy;       // "Política de assinatura: …"
+    QStringList counterSignatures; // "Contra-assinatura: <name>, <time> - válida" …
+    QStringList problems;          // of the signature beyond its certificate's chain
+
+    bool isEmpty() const;
+};
+CadesLines cadesLines(const SignerEntry& signer);
+
+} // namespace selavia::verify
