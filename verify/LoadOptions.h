@@ -22,6 +22,9 @@ struct LoadOptions {
 
     signature::TrustStore trustStore;
     revocation::Settings revocation;
+    // Also sum the signed file itself (its SHA-256), from the verifying
+    // read: what a verification report names the file by.
+    bool sumSignedFile = false;
 };
 
 // The phases of a load, in order: the content is hashed, then every

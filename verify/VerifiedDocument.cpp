@@ -3,6 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "platform/revocation/RevocationService.h"
 #include "platform/signature/SignatureError.h"
+#include "platform/signature/SummingInput.h"
 #include "verify/DocumentName.h"
 
 #include <exception>
@@ -71,6 +72,7 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
     document.filePath = path;
     document.offline = options.revocation.offline;
     document.checkedAt = QDateTime::currentDateTimeUtc();
+    document.trustSources = options.trustStore.sources();
     auto signedData = std::make_shared<sig::SignedData>(
         options.trustStore, revocation::validationServices(options.revocation));
     try {
@@ -95,7 +97,13 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
                                    const LoadOptions& options)
 {
-    return verifyWith(path, options, {}, [&](sig::SignedData& data) { data.verify(bytes); });
+    VerifiedDocument document =
+        verifyWith(path, options, {}, [&](sig::SignedData& data) { data.verify(bytes); });
+    if (options.sumSignedFile) {
+        document.signedFileSize = bytes.size();
+        document.signedFileSha256 = sig::Sha256::of(bytes);
+    }
+    return document;
 }
 
 VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input,
@@ -107,9 +115,17 @@ VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input
         hashing = [&](qint64 done, qint64 total) {
             return progress(LoadPhase::Hashing, done, total);
         };
-    return verifyWith(path, options, progress, [&](sig::SignedData& data) {
-        data.verify(input, {hashing, sink});
+    if (!options.sumSignedFile)
+        return verifyWith(path, options, progress, [&](sig::SignedData& data) {
+            data.verify(input, {hashing, sink});
+        });
+    sig::SummingInput summing(input);
+    VerifiedDocument document = verifyWith(path, options, progress, [&](sig::SignedData& data) {
+        data.verify(summing, {hashing, sink});
     });
+    document.signedFileSha256 = summing.finish();
+    document.signedFileSize = document.signedFileSha256.isEmpty() ? -1 : input.size();
+    return document;
 }
 
 namespace {

@@ -33,6 +33,12 @@ struct VerifiedDocument {
     bool signaturesOk = false; // `SignaturesOk`
     QDateTime checkedAt;       // UTC, when the certificates were judged
     bool offline = false;      // judged without any request to the network
+    signature::TrustSources trustSources; // where the trusted roots came from
+    // The signed file's size and SHA-256, summed from the verifying read
+    // when the load options ask for it (-1 and empty otherwise, or when the
+    // file could not be read whole).
+    qint64 signedFileSize = -1;
+    QByteArray signedFileSha256;
 
     bool verified() const { return !error.has_value(); }
 };

@@ -200,6 +200,8 @@ CertificateStatus Certificate::isValid(CertificateRole role) const
     try {
         ValidationContext::Judgement judgement = context_->judge(handle(), role);
         status.problems = judgement.problems;
+        status.chainTrusted = judgement.chainTrusted;
+        status.meantForSignatures = judgement.meantForSignatures;
         for (ValidationContext::Link& link : judgement.chain)
             status.chain.push_back(
                 {Certificate(link.certificate.get(), context_), link.revocation, link.problems});

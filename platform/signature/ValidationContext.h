@@ -45,6 +45,8 @@ public:
     struct Judgement {
         QStringList problems;
         std::vector<Link> chain;
+        bool chainTrusted = false; // see CertificateStatus
+        bool meantForSignatures = true;
     };
     Judgement judge(X509* certificate, CertificateRole role) const;
 
