@@ -6,6 +6,7 @@
 #include "platform/signature/SummingInput.h"
 #include "verify/DocumentName.h"
 
+#include <QDir>
 #include <exception>
 #include <functional>
 
@@ -162,14 +163,33 @@ template <typename Use> auto withFile(const QString& path, Use use)
     return use(static_cast<sig::MessageInput&>(input));
 }
 
-// Verifies `input` into a file staged beside `target`, put in place only
-// when `accept` agrees and the verification succeeded; what `accept`
-// refuses is a failure.
+// Where an extraction goes: a file staged beside `target` (in `folder`
+// when no target is known yet), put in place under the name `nameOf`
+// gives the verified document, else at `target`.
+struct Destination {
+    QString target;
+    QString folder;
+    std::function<QString(const VerifiedDocument&)> nameOf;
+
+    std::variant<fileinfo::StagedFile, fileinfo::FileError> stage() const
+    {
+        return nameOf ? fileinfo::StagedFile::createIn(folder)
+                      : fileinfo::StagedFile::create(target);
+    }
+    QString pathFor(const VerifiedDocument& document) const
+    {
+        return nameOf ? QDir(folder).filePath(nameOf(document)) : target;
+    }
+};
+
+// Verifies `input` into a staged file, put in place only when `accept`
+// agrees and the verification succeeded; what `accept` refuses is a
+// failure.
 Extraction extract(const QString& path, sig::MessageInput& input, const LoadOptions& options,
-                   const QString& target, fileinfo::Replace replace,
+                   const Destination& destination, fileinfo::Replace replace,
                    const std::function<bool(const VerifiedDocument&)>& accept)
 {
-    auto staged = fileinfo::StagedFile::create(target);
+    auto staged = destination.stage();
     if (auto* failure = std::get_if<fileinfo::FileError>(&staged)) {
         Extraction extraction{verifySignedInput(path, input, options), *failure};
         if (!extraction.document.verified())
@@ -184,7 +204,9 @@ Extraction extract(const QString& path, sig::MessageInput& input, const LoadOpti
     if (!accept(extraction.document))
         extraction.failure = signedFileChanged();
     else if (extraction.document.verified())
-        extraction.failure = written ? written : writer.file().commit(target, replace);
+        extraction.failure =
+            written ? written
+                    : writer.file().commit(destination.pathFor(extraction.document), replace);
     return extraction;
 }
 
@@ -242,7 +264,7 @@ std::optional<fileinfo::FileError> extractAgain(const VerifiedDocument& document
     if (!document.verified())
         return fileinfo::MakeFileError(error_number::kPathFileAccess);
     return withFile(document.filePath, [&](sig::MessageInput& input) {
-        return extract(document.filePath, input, options, target, replace,
+        return extract(document.filePath, input, options, {target, {}, {}}, replace,
                        [&](const VerifiedDocument& again) { return sameContent(again, document); })
             .failure;
     });
@@ -260,8 +282,19 @@ Extraction extractOriginal(const QString& path, sig::MessageInput& input,
                            const LoadOptions& options, const QString& target,
                            fileinfo::Replace replace)
 {
-    return extract(path, input, options, target, replace,
+    return extract(path, input, options, {target, {}, {}}, replace,
                    [](const VerifiedDocument&) { return true; });
+}
+
+Extraction extractOriginalInto(const QString& path, const LoadOptions& options,
+                               const QString& folder,
+                               const std::function<QString(const VerifiedDocument&)>& nameOf,
+                               fileinfo::Replace replace)
+{
+    return withFile(path, [&](sig::MessageInput& input) {
+        return extract(path, input, options, {{}, folder, nameOf}, replace,
+                       [](const VerifiedDocument&) { return true; });
+    });
 }
 
 } // namespace selavia::verify

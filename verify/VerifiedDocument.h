@@ -15,6 +15,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -96,5 +97,11 @@ Extraction extractOriginal(const QString& path, const LoadOptions& options, cons
 Extraction extractOriginal(const QString& path, signature::MessageInput& input,
                            const LoadOptions& options, const QString& target,
                            fileinfo::Replace replace);
+// The same into `folder`, under the name `nameOf` gives the verified
+// document (called only when it verified).
+Extraction extractOriginalInto(const QString& path, const LoadOptions& options,
+                               const QString& folder,
+                               const std::function<QString(const VerifiedDocument&)>& nameOf,
+                               fileinfo::Replace replace);
 
 } // namespace selavia::verify

@@ -1,7 +1,10 @@
 #include "cli/VerifyCommand.h"
 
+#include "cli/ReportSupport.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/PdfText.h"
+#include "tests/support/VerdictStates.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -42,13 +45,15 @@ protected:
         return spec;
     }
 
-    int run(const QStringList& arguments, const selavia::verify::LoadOptions& store)
+    int run(const QStringList& arguments, const selavia::verify::LoadOptions& store,
+            QString input = {})
     {
         out_.clear();
         err_.clear();
         QTextStream out(&out_);
         QTextStream err(&err_);
-        return cli::runVerifyCommand(arguments, out, err, store);
+        QTextStream in(&input);
+        return cli::runVerifyCommand(arguments, out, err, store, &in, cli::pdfReports());
     }
 
     QJsonObject runJson(const QString& path, int expectedStatus, const sig::TrustStore& store)
@@ -67,14 +72,21 @@ protected:
 
 const QStringList kMembers = {"file",          "verified",      "error",        "signatures_ok",
                               "original_name", "has_extension", "content_size", "content_sha256",
-                              "signers",       "tree",          "checked_at",   "offline"};
+                              "signers",       "tree",          "checked_at",   "offline",
+                              "verdict"};
 
 } // namespace
 
 TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
 {
     const std::vector<QStringList> bad = {
-        {}, {"--bogus", "a.slv"}, {"a.slv", "b.slv"}, {"--force", "a.slv"}, {"a.slv", "--extract"}};
+        {},
+        {"--bogus", "a.slv"},
+        {"--force", "a.slv"},
+        {"a.slv", "--extract"},
+        {"a.slv", "--report"},
+        {"-", "a.slv", "-"},
+        {"a.slv", ""}};
     for (const QStringList& arguments : bad) {
         EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage)
             << arguments.join(' ').toStdString();
@@ -117,7 +129,7 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 15);
+    EXPECT_EQ(signer.keys().size(), 17);
 
     const QJsonArray tree = report["tree"].toArray();
     ASSERT_FALSE(tree.isEmpty());
