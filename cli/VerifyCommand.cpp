@@ -85,7 +85,8 @@ std::optional<Options> parseArguments(const QStringList& arguments, QString& pro
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size() && problem.isEmpty(); ++i) {
         const QString& argument = arguments[i];
-        if (optionsEnded || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-')))
+        if (optionsEnded || argument == QLatin1String("-") ||
+            !argument.startsWith(QLatin1Char('-')))
             options.files << argument;
         else if (argument == QLatin1String("--"))
             optionsEnded = true;
@@ -342,10 +343,10 @@ VerifiedDocument verifyAndExtract(const QString& file, const Targets& targets, b
         intoFolder ? verify::extractOriginalInto(file, load, targets.extractPath,
                                                  targets.extractName, replace)
                    : verify::extractOriginal(file, load, targets.extractPath, replace);
-    const QString written = intoFolder && extraction.document.verified()
-                                ? QDir(targets.extractPath).filePath(
-                                      targets.extractName(extraction.document))
-                                : targets.extractPath;
+    const QString written =
+        intoFolder && extraction.document.verified()
+            ? QDir(targets.extractPath).filePath(targets.extractName(extraction.document))
+            : targets.extractPath;
     refused = toldFailure(extraction.failure, written, err);
     return std::move(extraction.document);
 }
@@ -380,13 +381,14 @@ Outcome verifyOne(const QString& file, const Targets& targets, const Options& op
         err << targets.refused;
     const Targets none;
     bool refused = false;
-    VerifiedDocument document = verifyAndExtract(
-        file, targets.refused.isEmpty() ? targets : none, options.force, load, err, refused);
+    VerifiedDocument document = verifyAndExtract(file, targets.refused.isEmpty() ? targets : none,
+                                                 options.force, load, err, refused);
     if (!targets.reportPath.isEmpty() && targets.refused.isEmpty())
-        refused = !writeReportOf(document, targets.reportPath, options.force, reports, err) ||
-                  refused;
-    outcome.out = options.json ? QString::fromUtf8(QJsonDocument(jsonReport(document)).toJson(format))
-                               : textReport(document);
+        refused =
+            !writeReportOf(document, targets.reportPath, options.force, reports, err) || refused;
+    outcome.out = options.json
+                      ? QString::fromUtf8(QJsonDocument(jsonReport(document)).toJson(format))
+                      : textReport(document);
     if (format == QJsonDocument::Compact)
         outcome.out += QLatin1Char('\n');
     outcome.status = exitStatusOf(document);
@@ -417,8 +419,8 @@ QStringList pathsFrom(QTextStream* in)
 QString extractedName(const QString& signedFile, const VerifiedDocument& document)
 {
     const QString base = QFileInfo(signedFile).completeBaseName();
-    const QString suffix = document.hasExtension ? QFileInfo(document.originalName).suffix()
-                                                 : QString();
+    const QString suffix =
+        document.hasExtension ? QFileInfo(document.originalName).suffix() : QString();
     return suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix;
 }
 
@@ -479,7 +481,8 @@ int verifyMany(const QStringList& files, const Options& options, const verify::L
                                  QJsonDocument::Compact);
             } catch (const std::exception&) {
                 // Out of memory, say: this file fails, the others go on.
-                return Outcome{{}, QStringLiteral("Erro interno ao verificar %1.\n").arg(files[n]),
+                return Outcome{{},
+                               QStringLiteral("Erro interno ao verificar %1.\n").arg(files[n]),
                                exit_status::kVerificationFailed};
             }
         },
@@ -520,8 +523,8 @@ void writeVerdict(const verify::Judgement& file, QTextStream& out)
 }
 
 // Each signer's verdict and why.
-void writeSignerVerdicts(const VerifiedDocument& document,
-                         const verify::DocumentJudgements& judged, QTextStream& out)
+void writeSignerVerdicts(const VerifiedDocument& document, const verify::DocumentJudgements& judged,
+                         QTextStream& out)
 {
     out << QStringLiteral("\nResultado por signatário:\n");
     for (std::size_t n = 0; n < document.signers.size(); ++n) {

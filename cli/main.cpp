@@ -14,8 +14,8 @@ namespace {
 QString reportProgram()
 {
     const QString folder = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
-    for (const QString& candidate :
-         {QStringLiteral(SELAVIA_REPORT_PROGRAM_FROM_BIN), QStringLiteral("selavia-verify-report")}) {
+    for (const QString& candidate : {QStringLiteral(SELAVIA_REPORT_PROGRAM_FROM_BIN),
+                                     QStringLiteral("selavia-verify-report")}) {
         const QString path = QDir(folder).filePath(candidate);
         if (QFileInfo(path).isExecutable())
             return QDir::cleanPath(path);

@@ -13,6 +13,5 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     QTextStream in(stdin);
-    return selavia::cli::runVerifyCommand(arguments, out, err, {}, &in,
-                                          selavia::cli::pdfReports());
+    return selavia::cli::runVerifyCommand(arguments, out, err, {}, &in, selavia::cli::pdfReports());
 }

@@ -25,8 +25,7 @@ QString esc(const QString& text)
 
 QString utcText(const QDateTime& moment)
 {
-    return moment.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) +
-           QStringLiteral(" UTC");
+    return moment.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + QStringLiteral(" UTC");
 }
 
 // "07/12/2026 02:40:00 (horário local, UTC-03:00) — 07/12/2026 05:40:00 UTC"
@@ -73,7 +72,8 @@ QString trustSourcesText(const sig::TrustSources& sources)
         QStringList where = sources.systemFolders;
         if (!sources.systemFile.isEmpty())
             where << sources.systemFile;
-        parts << QStringLiteral("repositório do sistema (%1)").arg(where.join(QStringLiteral(", ")));
+        parts
+            << QStringLiteral("repositório do sistema (%1)").arg(where.join(QStringLiteral(", ")));
     }
     if (!sources.bundledRoots.isEmpty())
         parts << QStringLiteral("raízes ICP-Brasil do programa (%1)")
@@ -99,7 +99,8 @@ QString checkSection(const VerifiedDocument& document)
                     ? QStringLiteral("não (verificação offline: revogação só do arquivo e da "
                                      "cópia local)")
                     : QStringLiteral("sim (verificação online)")) +
-           line(QStringLiteral("Fontes de confiança"), esc(trustSourcesText(document.trustSources))) +
+           line(QStringLiteral("Fontes de confiança"),
+                esc(trustSourcesText(document.trustSources))) +
            QStringLiteral("</p>");
 }
 
@@ -146,9 +147,9 @@ QString verdictWord(verify::Verdict verdict, int pointSize)
 
 QString fileVerdictSection(const VerifiedDocument& document, const Judgement& judgement)
 {
-    QString html = section(QStringLiteral("Resultado da verificação")) +
-                   QStringLiteral("<p>") + verdictWord(judgement.verdict, 28) +
-                   QStringLiteral("</p>") + reasonsList(judgement);
+    QString html = section(QStringLiteral("Resultado da verificação")) + QStringLiteral("<p>") +
+                   verdictWord(judgement.verdict, 28) + QStringLiteral("</p>") +
+                   reasonsList(judgement);
     if (document.error) {
         QString text = document.error->text;
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -169,12 +170,13 @@ QString timestampText(const SignerEntry& signer)
     if (!signer.timestamp)
         return QStringLiteral("nenhum");
     const sig::TimeStampToken& token = *signer.timestamp;
-    QString text = token.genTime.isValid() ? bothTimes(token.genTime)
-                                           : QStringLiteral("data ilegível");
+    QString text =
+        token.genTime.isValid() ? bothTimes(token.genTime) : QStringLiteral("data ilegível");
     text += QStringLiteral(" — ACT: ") +
             (token.tsaName.isEmpty() ? QStringLiteral("não identificada") : token.tsaName);
-    text += token.valid ? QStringLiteral(" — válido")
-                        : QStringLiteral(" — inválido: ") + token.problems.join(QStringLiteral("; "));
+    text += token.valid
+                ? QStringLiteral(" — válido")
+                : QStringLiteral(" — inválido: ") + token.problems.join(QStringLiteral("; "));
     return esc(text);
 }
 
@@ -183,8 +185,9 @@ QString policyText(const SignerEntry& signer)
     if (!signer.policy)
         return QStringLiteral("nenhuma declarada");
     const verify::PolicyCheck& policy = *signer.policy;
-    QString text = policy.name.isEmpty() ? policy.oid : policy.name + QStringLiteral(" (") +
-                                                            policy.oid + QLatin1Char(')');
+    QString text = policy.name.isEmpty()
+                       ? policy.oid
+                       : policy.name + QStringLiteral(" (") + policy.oid + QLatin1Char(')');
     text += policy.conforms ? QStringLiteral(" — conforme") : QStringLiteral(" — não conforme");
     if (!policy.problems.isEmpty())
         text += QStringLiteral(": ") + policy.problems.join(QStringLiteral("; "));
@@ -216,8 +219,8 @@ QString chainList(const SignerEntry& signer)
                          esc(sig::revocationSummary(link.revocation)),
                          esc(sig::revocationSourceText(link.revocation.source)));
         if (!link.problems.isEmpty())
-            html += QStringLiteral("<br>Problemas: ") +
-                    esc(link.problems.join(QStringLiteral("; ")));
+            html +=
+                QStringLiteral("<br>Problemas: ") + esc(link.problems.join(QStringLiteral("; ")));
         html += QStringLiteral("</p>");
     }
     return html;
@@ -240,7 +243,8 @@ QString signerSection(const SignerEntry& signer, const Judgement& judgement)
            line(QStringLiteral("Data da assinatura e origem"), signing) +
            line(QStringLiteral("Carimbo do tempo"), timestampText(signer)) +
            line(QStringLiteral("Política de assinatura"), policyText(signer)) +
-           line(QStringLiteral("Número de série do certificado"), orNone(signer.serialNumber, none)) +
+           line(QStringLiteral("Número de série do certificado"),
+                orNone(signer.serialNumber, none)) +
            line(QStringLiteral("Impressão digital (SHA-1)"), orNone(signer.thumbprint, none)) +
            line(QStringLiteral("Validade do certificado"),
                 esc(signer.validFromText + QStringLiteral(" a ") + signer.validToText)) +

@@ -110,8 +110,8 @@ void paint(QPdfWriter& writer, const verify::VerifiedDocument& document)
         // boundary belongs to one page only.
         body.drawContents(&painter, QRectF(0, top + 0.5, page.width(), bottom - top - 1));
         painter.restore();
-        drawFooter(painter, QRect(0, page.height() - footerHeight, page.width(), footerHeight),
-                   sum, n + 1, pages);
+        drawFooter(painter, QRect(0, page.height() - footerHeight, page.width(), footerHeight), sum,
+                   n + 1, pages);
     }
     painter.end();
 }

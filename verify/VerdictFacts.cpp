@@ -73,8 +73,8 @@ SignerFacts signerFacts(const SignerEntry& signer, const QDateTime& checkedAt)
     const QDateTime reference = referenceTime(signer, checkedAt);
     const std::vector<sig::ChainLinkStatus>& chain = signer.status.chain;
     SignerFacts facts;
-    facts.validTimestamp = signer.timestamp && signer.timestamp->valid &&
-                           signer.timestamp->genTime.isValid();
+    facts.validTimestamp =
+        signer.timestamp && signer.timestamp->valid && signer.timestamp->genTime.isValid();
     facts.timestampInvalid = signer.timestamp && !signer.timestamp->valid;
     facts.revokedBeforeReference =
         std::any_of(chain.begin(), chain.end(), [&](const sig::ChainLinkStatus& link) {

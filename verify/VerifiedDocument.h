@@ -29,11 +29,11 @@ struct VerifiedDocument {
     std::shared_ptr<signature::SignedData> signedData;
     std::vector<SignerEntry> signers;
     std::vector<TreeNode> tree;
-    QString originalName;      // `OriginalName`
-    bool hasExtension = false; // `HasExtension`
-    bool signaturesOk = false; // `SignaturesOk`
-    QDateTime checkedAt;       // UTC, when the certificates were judged
-    bool offline = false;      // judged without any request to the network
+    QString originalName;                 // `OriginalName`
+    bool hasExtension = false;            // `HasExtension`
+    bool signaturesOk = false;            // `SignaturesOk`
+    QDateTime checkedAt;                  // UTC, when the certificates were judged
+    bool offline = false;                 // judged without any request to the network
     signature::TrustSources trustSources; // where the trusted roots came from
     // The signed file's size and SHA-256, summed from the verifying read
     // when the load options ask for it (-1 and empty otherwise, or when the

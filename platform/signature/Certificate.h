@@ -95,7 +95,7 @@ struct ChainLinkStatus {
 // `IsValid().Result`, with every problem found on the way for reports.
 struct CertificateStatus {
     bool result = false;
-    QStringList problems;               // Portuguese, one line each; empty when valid
+    QStringList problems; // Portuguese, one line each; empty when valid
     // The chain reached a trusted root, every certificate of it signed by
     // the next and allowed to issue: its dates and revocation aside.
     bool chainTrusted = false;

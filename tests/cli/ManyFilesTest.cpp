@@ -1,6 +1,5 @@
 #include "cli/ReportSupport.h"
 #include "cli/VerifyCommand.h"
-
 #include "tests/support/PdfText.h"
 #include "tests/support/VerdictStates.h"
 
@@ -46,8 +45,8 @@ protected:
         QTextStream out(&out_);
         QTextStream err(&err_);
         QTextStream in(&input);
-        return cli::runVerifyCommand(arguments, out, err, stateOptions(stateNamed("aprovado")),
-                                     &in, cli::pdfReports());
+        return cli::runVerifyCommand(arguments, out, err, stateOptions(stateNamed("aprovado")), &in,
+                                     cli::pdfReports());
     }
 
     // What a single-file run prints as JSON, but when it was checked.
@@ -191,11 +190,13 @@ TEST_F(ManyFilesTest, ReportAndExtractTakeFoldersAndNeverReplaceWithoutForce)
 
     // Two files of one name: the second writes nothing, even with --force.
     const QString twin = file("aprovado", "gemeo");
-    EXPECT_EQ(run(QStringList{"--force", "--report", dir_.filePath("rel2")} + QStringList{files[0], twin}),
+    EXPECT_EQ(run(QStringList{"--force", "--report", dir_.filePath("rel2")} +
+                  QStringList{files[0], twin}),
               cli::exit_status::kCannotWrite);
     EXPECT_TRUE(err_.contains("já é o de " + files[0])) << err_.toStdString();
     EXPECT_EQ(entries("rel2"), QStringList({"aprovado-relatorio.pdf"}));
-    EXPECT_TRUE(pdfText(dir_.filePath("rel2/aprovado-relatorio.pdf")).contains(files[0].section('/', -1)));
+    EXPECT_TRUE(
+        pdfText(dir_.filePath("rel2/aprovado-relatorio.pdf")).contains(files[0].section('/', -1)));
 }
 
 TEST_F(ManyFilesTest, ASingleReportIsWrittenForAFailedFileAndAnExistingPathIsKept)

@@ -79,14 +79,13 @@ const QStringList kMembers = {"file",          "verified",      "error",        
 
 TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
 {
-    const std::vector<QStringList> bad = {
-        {},
-        {"--bogus", "a.slv"},
-        {"--force", "a.slv"},
-        {"a.slv", "--extract"},
-        {"a.slv", "--report"},
-        {"-", "a.slv", "-"},
-        {"a.slv", ""}};
+    const std::vector<QStringList> bad = {{},
+                                          {"--bogus", "a.slv"},
+                                          {"--force", "a.slv"},
+                                          {"a.slv", "--extract"},
+                                          {"a.slv", "--report"},
+                                          {"-", "a.slv", "-"},
+                                          {"a.slv", ""}};
     for (const QStringList& arguments : bad) {
         EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage)
             << arguments.join(' ').toStdString();

@@ -1,5 +1,4 @@
 #include "report/VerificationReport.h"
-
 #include "tests/support/PdfText.h"
 #include "tests/support/VerdictStates.h"
 #include "tests/support/VerifyFixtures.h"
@@ -91,7 +90,8 @@ TEST_F(ReportTest, EveryStateGivesItsVerdictAndItsReasonsInTheReport)
         const QString text = reportText(document);
         expectInOrder(text, {"Resultado da verificação", verify::verdictWord(state.verdict)});
         for (const verify::VerdictReason& reason : judged.file.reasons)
-            EXPECT_TRUE(text.contains(reason.text + " código: " + reason.code)) << text.toStdString();
+            EXPECT_TRUE(text.contains(reason.text + " código: " + reason.code))
+                << text.toStdString();
         EXPECT_EQ(text.contains("Nenhuma ressalva."), state.codes.isEmpty());
         EXPECT_TRUE(text.contains("SHA-256 do arquivo assinado: " + fileSum(document)));
     }
@@ -102,12 +102,12 @@ TEST_F(ReportTest, AFailedFileIsReportedRejectedWithItsErrorAndNoOriginal)
     const VerifiedDocument document = load(stateNamed("violado"));
     ASSERT_FALSE(document.verified());
     const QString text = reportText(document);
-    expectInOrder(text, {"Arquivo assinado", "Nome: violado.slv",
-                         "SHA-256: " + fileSum(document), "Documento original",
-                         "Não disponível: a verificação do arquivo falhou.",
-                         "Resultado da verificação", "Reprovado",
-                         "O conteúdo do documento foi alterado depois de assinado. código: content-tampered",
-                         "Erro: Documento Violado - Erro 1717", "Hash incorreto."});
+    expectInOrder(
+        text, {"Arquivo assinado", "Nome: violado.slv", "SHA-256: " + fileSum(document),
+               "Documento original", "Não disponível: a verificação do arquivo falhou.",
+               "Resultado da verificação", "Reprovado",
+               "O conteúdo do documento foi alterado depois de assinado. código: content-tampered",
+               "Erro: Documento Violado - Erro 1717", "Hash incorreto."});
     EXPECT_FALSE(text.contains("Signatário 1"));
 }
 
@@ -118,27 +118,44 @@ TEST_F(ReportTest, TheSectionsComeInOrderWithWhatVerificationFound)
     const verify::SignerEntry& signer = document.signers.at(0);
     const QString text = reportText(document);
     const QString contentSum = QString::fromLatin1(document.signedData->contentSha256().toHex());
-    expectInOrder(
-        text,
-        {"Relatório de Verificação de Assinaturas", "Programa: Selavia Reader 2.1.6",
-         "Data e hora da verificação:", "(horário local, UTC", " UTC",
-         "Consulta à rede: não (verificação offline", "Fontes de confiança:",
-         "1 certificado(s) confiável(is)", "Arquivo assinado", "Nome: aprovado.slv",
-         QStringLiteral("(%1 bytes)")
-             .arg(QLocale(QLocale::Portuguese, QLocale::Brazil)
-                      .toString(QFileInfo(document.filePath).size())),
-         "SHA-256: " + fileSum(document), "Documento original", "Nome: contrato.pdf",
-         "SHA-256: " + contentSum, "Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
-         "Signatário 1", "Nome: MARIA DA SILVA", "CPF: 123.456.789-01",
-         "E-mail: fulano@example.com.br", "Classe do certificado: Certificado ICP-Brasil - Válido",
-         "Resultado: Aprovado", "Data da assinatura e origem:", "Carimbo do tempo: nenhum",
-         "Política de assinatura: nenhuma declarada",
-         "Número de série do certificado: " + signer.serialNumber,
-         "Impressão digital (SHA-1): " + signer.thumbprint,
-         "Validade do certificado: " + signer.validFromText, "Cadeia de certificados:",
-         "MARIA DA SILVA", "Revogação: Não revogado", "Fonte: lista de certificados revogados",
-         "Autoridade Certificadora Raiz Brasileira v5",
-         "raiz confiável: a revogação não se aplica"});
+    expectInOrder(text, {"Relatório de Verificação de Assinaturas",
+                         "Programa: Selavia Reader 2.1.6",
+                         "Data e hora da verificação:",
+                         "(horário local, UTC",
+                         " UTC",
+                         "Consulta à rede: não (verificação offline",
+                         "Fontes de confiança:",
+                         "1 certificado(s) confiável(is)",
+                         "Arquivo assinado",
+                         "Nome: aprovado.slv",
+                         QStringLiteral("(%1 bytes)")
+                             .arg(QLocale(QLocale::Portuguese, QLocale::Brazil)
+                                      .toString(QFileInfo(document.filePath).size())),
+                         "SHA-256: " + fileSum(document),
+                         "Documento original",
+                         "Nome: contrato.pdf",
+                         "SHA-256: " + contentSum,
+                         "Resultado da verificação",
+                         "Aprovado",
+                         "Nenhuma ressalva.",
+                         "Signatário 1",
+                         "Nome: MARIA DA SILVA",
+                         "CPF: 123.456.789-01",
+                         "E-mail: fulano@example.com.br",
+                         "Classe do certificado: Certificado ICP-Brasil - Válido",
+                         "Resultado: Aprovado",
+                         "Data da assinatura e origem:",
+                         "Carimbo do tempo: nenhum",
+                         "Política de assinatura: nenhuma declarada",
+                         "Número de série do certificado: " + signer.serialNumber,
+                         "Impressão digital (SHA-1): " + signer.thumbprint,
+                         "Validade do certificado: " + signer.validFromText,
+                         "Cadeia de certificados:",
+                         "MARIA DA SILVA",
+                         "Revogação: Não revogado",
+                         "Fonte: lista de certificados revogados",
+                         "Autoridade Certificadora Raiz Brasileira v5",
+                         "raiz confiável: a revogação não se aplica"});
 }
 
 TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
@@ -156,7 +173,8 @@ TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
     for (qsizetype n = 0; n < pages.size(); ++n) {
         EXPECT_TRUE(pages[n].contains("SHA-256 do arquivo assinado: " + fileSum(document)))
             << "page " << n + 1;
-        EXPECT_TRUE(pages[n].contains(QStringLiteral("Página %1 de %2").arg(n + 1).arg(pages.size())))
+        EXPECT_TRUE(
+            pages[n].contains(QStringLiteral("Página %1 de %2").arg(n + 1).arg(pages.size())))
             << pages[n].toStdString();
     }
     // A line broken across pages is drawn on one of them only.

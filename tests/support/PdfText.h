@@ -19,8 +19,8 @@ inline QString runPoppler(const QString& program, const QStringList& arguments)
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(60'000) || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << " failed: "
-                      << process.readAllStandardError().toStdString();
+        ADD_FAILURE() << program.toStdString()
+                      << " failed: " << process.readAllStandardError().toStdString();
         return {};
     }
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -29,10 +29,10 @@ inline QString runPoppler(const QString& program, const QStringList& arguments)
 // The pages' texts, each with its blanks and line breaks folded to one blank.
 inline QStringList pdfPages(const QString& pdfPath)
 {
-    QStringList pages = runPoppler(QStringLiteral(SELAVIA_PDFTOTEXT),
-                                   {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdfPath,
-                                    QStringLiteral("-")})
-                            .split(QLatin1Char('\f'));
+    QStringList pages =
+        runPoppler(QStringLiteral(SELAVIA_PDFTOTEXT),
+                   {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdfPath, QStringLiteral("-")})
+            .split(QLatin1Char('\f'));
     if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
         pages.removeLast();
     for (QString& page : pages)

@@ -147,7 +147,9 @@ SignerEntry soundSigner()
     signer.status.result = true;
     signer.status.chainTrusted = true;
     signer.status.chain = {
-        {certificateValid(at(2025, 1, 1), at(2027, 1, 1)), revocation(sig::RevocationState::Good), {}},
+        {certificateValid(at(2025, 1, 1), at(2027, 1, 1)),
+         revocation(sig::RevocationState::Good),
+         {}},
         {long_lived, revocation(sig::RevocationState::Good), {}},
         {long_lived, revocation(sig::RevocationState::Good), {}},
     };
@@ -203,10 +205,14 @@ TEST(VerdictFactsTest, EachFindingBecomesItsFactAtTheReferenceTime)
     const std::vector<FactRow> rows = {
         {"nothing wrong", [](SignerEntry&) {}, {}},
         {"the signer's certificate revoked before now",
-         [](SignerEntry& s) { s.status.chain[0].revocation = revocation(State::Revoked, at(2026, 3, 1)); },
+         [](SignerEntry& s) {
+             s.status.chain[0].revocation = revocation(State::Revoked, at(2026, 3, 1));
+         },
          {.revokedBeforeReference = true}},
         {"an intermediate revoked before now",
-         [](SignerEntry& s) { s.status.chain[1].revocation = revocation(State::Revoked, at(2026, 3, 1)); },
+         [](SignerEntry& s) {
+             s.status.chain[1].revocation = revocation(State::Revoked, at(2026, 3, 1));
+         },
          {.revokedBeforeReference = true}},
         {"revoked without a date",
          [](SignerEntry& s) { s.status.chain[0].revocation = revocation(State::Revoked); },
@@ -230,10 +236,20 @@ TEST(VerdictFactsTest, EachFindingBecomesItsFactAtTheReferenceTime)
          },
          {.revokedBeforeReference = true, .timestampInvalid = true}},
         {"policy not conforming",
-         [](SignerEntry& s) { s.policy = PolicyCheck{.oid = "2.16.76.1.7.1.2.2.3", .name = "AD-RT v2.3", .conforms = false, .problems = {}}; },
+         [](SignerEntry& s) {
+             s.policy = PolicyCheck{.oid = "2.16.76.1.7.1.2.2.3",
+                                    .name = "AD-RT v2.3",
+                                    .conforms = false,
+                                    .problems = {}};
+         },
          {.policyViolation = true}},
         {"policy conforming",
-         [](SignerEntry& s) { s.policy = PolicyCheck{.oid = "2.16.76.1.7.1.1.2.3", .name = "AD-RB v2.3", .conforms = true, .problems = {}}; },
+         [](SignerEntry& s) {
+             s.policy = PolicyCheck{.oid = "2.16.76.1.7.1.1.2.3",
+                                    .name = "AD-RB v2.3",
+                                    .conforms = true,
+                                    .problems = {}};
+         },
          {}},
         {"signing certificate mismatch",
          [](SignerEntry& s) { s.signingCertificateMismatch = true; },
@@ -241,7 +257,8 @@ TEST(VerdictFactsTest, EachFindingBecomesItsFactAtTheReferenceTime)
         {"not meant for signatures",
          [](SignerEntry& s) { s.status.meantForSignatures = false; },
          {.notMeantForSignatures = true}},
-        {"untrusted chain", [](SignerEntry& s) { s.status.chainTrusted = false; },
+        {"untrusted chain",
+         [](SignerEntry& s) { s.status.chainTrusted = false; },
          {.untrustedChain = true}},
         {"revocation unknown for the signer's certificate",
          [](SignerEntry& s) { s.status.chain[0].revocation = revocation(State::Unknown); },
@@ -274,7 +291,9 @@ TEST(VerdictFactsTest, EachFindingBecomesItsFactAtTheReferenceTime)
          },
          {.timestampInvalid = true, .expiredAtReference = true}},
         {"an intermediate expired",
-         [](SignerEntry& s) { s.status.chain[1].certificate = certificateValid(at(2020, 1, 1), at(2026, 1, 1)); },
+         [](SignerEntry& s) {
+             s.status.chain[1].certificate = certificateValid(at(2020, 1, 1), at(2026, 1, 1));
+         },
          {.expiredAtReference = true}},
         {"not yet valid",
          [](SignerEntry& s) { expireSigner(s, at(2027, 1, 1), at(2028, 1, 1)); },
@@ -325,7 +344,8 @@ TEST(VerdictFactsTest, TheDocumentIsJudgedFromItsSignersOrItsFailure)
     };
     for (const auto& [errorClass, code] : failures) {
         VerifiedDocument failed;
-        failed.error = VerificationError{.errorClass = errorClass, .codeText = {}, .caption = {}, .text = {}};
+        failed.error =
+            VerificationError{.errorClass = errorClass, .codeText = {}, .caption = {}, .text = {}};
         judged = judgeDocument(failed);
         EXPECT_TRUE(judged.signers.empty());
         EXPECT_EQ(judged.file.verdict, Verdict::Rejected) << code;

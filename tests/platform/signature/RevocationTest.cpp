@@ -206,14 +206,15 @@ TEST(ChainTrustTest, AChainIsTrustedOnlyUpToATrustedRootThroughRealAuthorities)
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     const std::time_t now = std::time(nullptr);
     EXPECT_TRUE(statusWith(icpSigner(), {}).chainTrusted);
-    const sig::CertificateStatus expired =
-        statusWith(icpSigner("EXPIRADO:12345678901", "12345678901", now - 90 * 86400, now - 86400), {});
+    const sig::CertificateStatus expired = statusWith(
+        icpSigner("EXPIRADO:12345678901", "12345678901", now - 90 * 86400, now - 86400), {});
     EXPECT_FALSE(expired.result);
     EXPECT_TRUE(expired.chainTrusted) << "an expired certificate is a matter of dates";
 
     sig::SignedData untrusted(sig::TrustStore::empty());
     untrusted.verify(bytes(fx::makeSignedMessage(icpMessage(icpSigner()))));
-    EXPECT_FALSE(untrusted.signers()[0].certificate().isValid(sig::CertificateRole::Signer).chainTrusted);
+    EXPECT_FALSE(
+        untrusted.signers()[0].certificate().isValid(sig::CertificateRole::Signer).chainTrusted);
 
     // An "authority" that may not issue certificates, under the trusted root.
     const fx::Cert notAnAuthority = fx::makeCertificate(
