@@ -4,6 +4,7 @@
 #include "app/zFrmLegenda.h"
 #include "platform/shell/ContentRisk.h"
 #include "platform/signature/SignatureError.h"
+#include "report/VerificationReport.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
 #include "verify/CadesText.h"
@@ -132,6 +133,8 @@ struct FrmOpen::Ui {
     QAction* showlegenda = nullptr;
     QAction* sep0 = nullptr;
     QAction* showcertificate = nullptr;
+    QAction* sep1 = nullptr;
+    QAction* savereport = nullptr;
 
     QLineEdit* box(int number) const { return text.at(number); }
 };
@@ -176,6 +179,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     : QWidget(parent), desktop_(desktop), loadOptions_(std::move(trustStore)),
       ui_(std::make_unique<Ui>())
 {
+    // The verification report names the signed file by its SHA-256, summed
+    // from the verifying read.
+    loadOptions_.sumSignedFile = true;
     setObjectName(QStringLiteral("FrmOpen"));
     setWindowTitle(kTitle);
     setWindowIcon(resources::appIcon());
@@ -328,6 +334,13 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.sep0->setObjectName(QStringLiteral("sep0"));
     ui.showcertificate = ui.popMenu->addAction(QStringLiteral("Exibir &Certificado"));
     ui.showcertificate->setObjectName(QStringLiteral("showcertificate"));
+    ui.sep1 = ui.popMenu->addSeparator();
+    ui.sep1->setObjectName(QStringLiteral("sep1"));
+    ui.savereport = ui.popMenu->addAction(QStringLiteral("Salvar Relatório de Verificação..."));
+    ui.savereport->setObjectName(QStringLiteral("savereport"));
+    // A file that failed shows no tree: its report, which says Reprovado
+    // and why, is offered from the error text's own menu.
+    ui.lblErrorDes->setContextMenuPolicy(Qt::CustomContextMenu);
 
     connect(ui.BTN001, &QPushButton::clicked, this, &FrmOpen::BTN001_Click);
     connect(ui.BTN002, &QPushButton::clicked, this, &FrmOpen::BTN002_Click);
@@ -336,6 +349,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     connect(ui.text[15], &QLineEdit::returnPressed, this, &FrmOpen::Command1_Click);
     connect(ui.showcertificate, &QAction::triggered, this, &FrmOpen::showcertificate_Click);
     connect(ui.showlegenda, &QAction::triggered, this, &FrmOpen::showlegenda_Click);
+    connect(ui.savereport, &QAction::triggered, this, &FrmOpen::savereport_Click);
+    connect(ui.lblErrorDes, &QWidget::customContextMenuRequested, this,
+            &FrmOpen::lblErrorDes_ContextMenu);
 }
 
 FrmOpen::~FrmOpen()
@@ -806,6 +822,7 @@ void FrmOpen::showTreeMenu(const QPoint& globalPosition)
     ui_->showcertificate->setEnabled(node != nullptr &&
                                      node->imageKey == verify::keys::kCertificate);
     ui_->showlegenda->setEnabled(true);
+    ui_->savereport->setEnabled(verificationDone());
     ui_->popMenu->popup(globalPosition);
 }
 
@@ -827,6 +844,46 @@ std::optional<desktop::SignerDetails> signerDetailsOf(const verify::TreeNode& no
 }
 
 } // namespace
+bool FrmOpen::verificationDone() const
+{
+    // A load that finished, verified or not, left its time or its error.
+    return !loading_ && (document_.checkedAt.isValid() || document_.error.has_value());
+}
+
+void FrmOpen::lblErrorDes_ContextMenu(const QPoint& position)
+{
+    QMenu* menu = ui_->lblErrorDes->createStandardContextMenu();
+    menu->setParent(this, menu->windowFlags());
+    menu->setObjectName(QStringLiteral("errorMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    ui_->savereport->setEnabled(verificationDone());
+    menu->addAction(ui_->savereport);
+    menu->popup(ui_->lblErrorDes->mapToGlobal(position));
+}
+
+void FrmOpen::savereport_Click()
+{
+    desktop::FileDialogRequest request;
+    request.title = QStringLiteral("Salvar Relatório de Verificação");
+    request.fileName = report::reportFileName(aFilePath_);
+    const QMimeType pdf = QMimeDatabase().mimeTypeForName(QStringLiteral("application/pdf"));
+    request.filter = desktop::fileDialogFilter(pdf.comment(), request.fileName);
+    request.initialFolder = environmentText("MYDOC");
+    const std::optional<QString> target = desktop_.saveFileName(this, request);
+    if (!target)
+        return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // The dialog asked before replacing a file: the entry at the path is
+    // replaced, whole, never what a link there points to.
+    const std::optional<fileinfo::FileError> failure =
+        report::writeReport(document_, *target, fileinfo::Replace::Entry);
+    QGuiApplication::restoreOverrideCursor();
+    if (failure)
+        desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
+                         QStringLiteral("Não foi possível gravar o relatório em \"%1\".\r\n%2")
+                             .arg(*target, failure->text()));
+}
 
 void FrmOpen::showcertificate_Click()
 {

@@ -66,6 +66,10 @@ private:
     QPoint treeMenuPosition() const;
     void showcertificate_Click();
     void showlegenda_Click();
+    void savereport_Click();
+    void lblErrorDes_ContextMenu(const QPoint& position);
+    // Whether a load finished (verified or failed): what a report tells.
+    bool verificationDone() const;
     void Form_Unload();
 
     void ShowVerificationError(const verify::VerificationError& error);

@@ -1,14 +1,20 @@
 #include "cli/VerifyCommand.h"
 
+#include "cli/InOrder.h"
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/StagedFile.h"
 #include "platform/signature/SignatureError.h"
 #include "verify/CadesText.h"
 #include "verify/TreeKeys.h"
+#include "verify/VerdictFacts.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QThread>
 #include <map>
+#include <set>
 
 namespace selavia::cli {
 namespace {
@@ -16,22 +22,31 @@ namespace {
 using verify::VerifiedDocument;
 
 const QString kUsage = QStringLiteral(
-    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO [--force]]\n"
-    "                    [--content DOCUMENTO] ARQUIVO\n"
+    "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO] [--report CAMINHO]\n"
+    "                    [--force] [--content DOCUMENTO] ARQUIVO...\n"
     "\n"
-    "Verifica um documento assinado (.slv) e mostra o resultado.\n"
+    "Verifica documentos assinados (.slv) e mostra o resultado: Aprovado,\n"
+    "Reprovado ou Indeterminado, com os motivos.\n"
     "\n"
-    "  --json              imprime o resultado como um objeto JSON\n"
+    "  --json              imprime o resultado como um objeto JSON; com vários\n"
+    "                      arquivos, um objeto por linha\n"
     "  --offline           não consulta a rede (listas de certificados revogados,\n"
     "                      OCSP, certificados emissores); usa apenas a cópia local\n"
     "  --content DOCUMENTO ARQUIVO é uma assinatura destacada (.p7s) de DOCUMENTO\n"
     "  --extract CAMINHO   grava o documento original em CAMINHO\n"
-    "  --force             substitui CAMINHO se ele já existir\n"
+    "  --report CAMINHO    grava o relatório de verificação (PDF) em CAMINHO\n"
+    "  --force             substitui o que já existir em CAMINHO\n"
     "  -h, --help          mostra esta ajuda\n"
+    "\n"
+    "Vários ARQUIVOs, ou \"-\" para ler os caminhos da entrada padrão (um por\n"
+    "linha): são verificados em paralelo e mostrados na ordem dada; --extract e\n"
+    "--report recebem então uma pasta, onde cada arquivo grava o seu com o nome\n"
+    "do arquivo assinado.\n"
     "\n"
     "Saída: 0 documento íntegro e todas as assinaturas válidas; 1 documento íntegro,\n"
     "mas nem todos os certificados são ICP-Brasil válidos; 2 verificação falhou;\n"
-    "64 uso incorreto; 73 não foi possível gravar o documento extraído.\n");
+    "64 uso incorreto; 73 não foi possível gravar o documento extraído ou o\n"
+    "relatório. Com vários arquivos, o maior dos códigos.\n");
 
 struct Options {
     bool json = false;
@@ -39,8 +54,13 @@ struct Options {
     bool force = false;
     bool help = false;
     QString extractPath;
+    QString reportPath;
     QString contentPath; // the document of a detached signature
-    QString file;
+    QStringList files;   // "-" reads paths from standard input
+
+    // Several files: folders for --extract and --report, one JSON object
+    // per line. Decided by the arguments, not by how many paths "-" gives.
+    bool batch() const { return files.size() > 1 || files.contains(QStringLiteral("-")); }
 };
 
 // An option that takes a value, and what the value is ("um caminho").
@@ -70,6 +90,7 @@ bool valueOption(const QStringList& arguments, qsizetype& i, const ValueOption& 
 }
 
 const ValueOption kExtract{QStringLiteral("--extract"), QStringLiteral("um caminho")};
+const ValueOption kReport{QStringLiteral("--report"), QStringLiteral("um caminho")};
 const ValueOption kContent{QStringLiteral("--content"), QStringLiteral("um documento")};
 
 // nullopt with a message in `problem` when the arguments make no sense.
@@ -77,40 +98,38 @@ std::optional<Options> parseArguments(const QStringList& arguments, QString& pro
 {
     Options options;
     bool optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
+    for (qsizetype i = 0; i < arguments.size() && problem.isEmpty(); ++i) {
         const QString& argument = arguments[i];
-        if (!optionsEnded && argument == QLatin1String("--")) {
+        if (optionsEnded || argument == QLatin1String("-") ||
+            !argument.startsWith(QLatin1Char('-')))
+            options.files << argument;
+        else if (argument == QLatin1String("--"))
             optionsEnded = true;
-        } else if (!optionsEnded && argument == QLatin1String("--json")) {
+        else if (argument == QLatin1String("--json"))
             options.json = true;
-        } else if (!optionsEnded && argument == QLatin1String("--offline")) {
+        else if (argument == QLatin1String("--offline"))
             options.offline = true;
-        } else if (!optionsEnded && argument == QLatin1String("--force")) {
+        else if (argument == QLatin1String("--force"))
             options.force = true;
-        } else if (!optionsEnded &&
-                   (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
+        else if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
             options.help = true;
-        } else if (!optionsEnded &&
-                   (valueOption(arguments, i, kExtract, options.extractPath, problem) ||
-                    valueOption(arguments, i, kContent, options.contentPath, problem))) {
-            if (!problem.isEmpty())
-                return std::nullopt;
-        } else if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
+        else if (!valueOption(arguments, i, kExtract, options.extractPath, problem) &&
+                 !valueOption(arguments, i, kReport, options.reportPath, problem) &&
+                 !valueOption(arguments, i, kContent, options.contentPath, problem))
             problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
-            return std::nullopt;
-        } else if (options.file.isNull()) {
-            options.file = argument;
-        } else {
-            problem = QStringLiteral("Informe um único arquivo.");
-            return std::nullopt;
-        }
     }
+    if (!problem.isEmpty())
+        return std::nullopt;
     if (options.help)
         return options;
-    if (options.file.isEmpty())
+    if (options.files.isEmpty() || options.files.contains(QString()))
         problem = QStringLiteral("Informe o arquivo a verificar.");
-    else if (options.force && options.extractPath.isEmpty())
-        problem = QStringLiteral("--force só vale com --extract.");
+    else if (options.files.count(QStringLiteral("-")) > 1)
+        problem = QStringLiteral("\"-\" só pode ser dado uma vez.");
+    else if (options.force && options.extractPath.isEmpty() && options.reportPath.isEmpty())
+        problem = QStringLiteral("--force só vale com --extract ou --report.");
+    else if (!options.contentPath.isEmpty() && options.batch())
+        problem = QStringLiteral("--content vale para um único ARQUIVO.");
     if (!problem.isEmpty())
         return std::nullopt;
     return options;
@@ -360,37 +379,244 @@ QString alreadyThere(const QString& path)
         .arg(path);
 }
 
+// What one file asks to be written, and where.
+struct Targets {
+    QString extractPath; // the original document's path
+    // In a folder, named by the verified document; set with a folder path.
+    std::function<QString(const VerifiedDocument&)> extractName;
+    QString reportPath;
+    QString refused; // why nothing is written for this file (a name taken in this run)
+};
+
+// Tells a failure to write `path`; true when it was one.
+bool toldFailure(const std::optional<fileinfo::FileError>& failure, const QString& path,
+                 QTextStream& err)
+{
+    if (!failure)
+        return false;
+    if (failure->number == fileinfo::error_number::kFileExists)
+        err << alreadyThere(path);
+    else
+        err << QStringLiteral("Não foi possível gravar %1: %2\n").arg(path, failure->text());
+    return true;
+}
+
 // Verifies the file and, when asked and allowed, writes the original
 // document from the verifying read; a refusal or a failure to write is told
 // in `err` and makes `refused` true.
-VerifiedDocument verifyAndExtract(const Options& options, const verify::LoadOptions& load,
-                                  QTextStream& err, bool& refused)
+VerifiedDocument verifyAndExtract(const QString& file, const Targets& targets, bool force,
+                                  const verify::LoadOptions& load, QTextStream& err, bool& refused)
 {
     refused = false;
-    if (options.extractPath.isEmpty())
-        return verify::loadSignedDocument(options.file, load);
-    if (!options.force && fileinfo::EntryMayExist(options.extractPath)) {
-        VerifiedDocument document = verify::loadSignedDocument(options.file, load);
+    const bool intoFolder = static_cast<bool>(targets.extractName);
+    if (targets.extractPath.isEmpty())
+        return verify::loadSignedDocument(file, load);
+    if (!force && !intoFolder && fileinfo::EntryMayExist(targets.extractPath)) {
+        VerifiedDocument document = verify::loadSignedDocument(file, load);
         if (document.verified()) {
-            err << alreadyThere(options.extractPath);
+            err << alreadyThere(targets.extractPath);
             refused = true;
         }
         return document;
     }
     // Without --force nothing that appears meanwhile is replaced; with it,
     // the entry itself is, never what a link there points to.
-    verify::Extraction extraction = verify::extractOriginal(
-        options.file, load, options.extractPath,
-        options.force ? fileinfo::Replace::Entry : fileinfo::Replace::Never);
-    if (const auto& failure = extraction.failure) {
-        if (failure->number == fileinfo::error_number::kFileExists)
-            err << alreadyThere(options.extractPath);
-        else
-            err << QStringLiteral("Não foi possível gravar %1: %2\n")
-                       .arg(options.extractPath, failure->text());
-        refused = true;
-    }
+    const fileinfo::Replace replace = force ? fileinfo::Replace::Entry : fileinfo::Replace::Never;
+    verify::Extraction extraction =
+        intoFolder ? verify::extractOriginalInto(file, load, targets.extractPath,
+                                                 targets.extractName, replace)
+                   : verify::extractOriginal(file, load, targets.extractPath, replace);
+    const QString written =
+        intoFolder && extraction.document.verified()
+            ? QDir(targets.extractPath).filePath(targets.extractName(extraction.document))
+            : targets.extractPath;
+    refused = toldFailure(extraction.failure, written, err);
     return std::move(extraction.document);
+}
+
+// Writes the report of `document`; false, told in `err`, when it could not be.
+bool writeReportOf(const VerifiedDocument& document, const QString& path, bool force,
+                   const ReportSupport& reports, QTextStream& err)
+{
+    if (!force && fileinfo::EntryMayExist(path)) {
+        err << alreadyThere(path);
+        return false;
+    }
+    return !toldFailure(
+        reports.write(document, path, force ? fileinfo::Replace::Entry : fileinfo::Replace::Never),
+        path, err);
+}
+
+// One file's report and problems, and its exit status.
+struct Outcome {
+    QString out;
+    QString err;
+    int status = exit_status::kSignaturesOk;
+};
+
+Outcome verifyOne(const QString& file, const Targets& targets, const Options& options,
+                  const verify::LoadOptions& load, const ReportSupport& reports,
+                  QJsonDocument::JsonFormat format)
+{
+    Outcome outcome;
+    QTextStream err(&outcome.err);
+    if (!targets.refused.isEmpty())
+        err << targets.refused;
+    const Targets none;
+    bool refused = false;
+    VerifiedDocument document = verifyAndExtract(file, targets.refused.isEmpty() ? targets : none,
+                                                 options.force, load, err, refused);
+    if (!targets.reportPath.isEmpty() && targets.refused.isEmpty())
+        refused =
+            !writeReportOf(document, targets.reportPath, options.force, reports, err) || refused;
+    outcome.out = options.json
+                      ? QString::fromUtf8(QJsonDocument(jsonReport(document)).toJson(format))
+                      : textReport(document);
+    if (format == QJsonDocument::Compact)
+        outcome.out += QLatin1Char('\n');
+    outcome.status = exitStatusOf(document);
+    if (!targets.extractPath.isEmpty() && !document.verified())
+        err << QStringLiteral("Nada foi extraído: a verificação falhou.\n");
+    if (refused || !targets.refused.isEmpty())
+        outcome.status = exit_status::kCannotWrite;
+    return outcome;
+}
+
+// The paths of standard input, one per line; blank lines are skipped.
+QStringList pathsFrom(QTextStream* in)
+{
+    QStringList paths;
+    QString line;
+    while (in != nullptr && in->readLineInto(&line)) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (!line.isEmpty())
+            paths << line;
+    }
+    return paths;
+}
+
+// The original document of a file in a folder: the signed file's name with
+// the original's extension ("processo.slv" holding "peticao.pdf" gives
+// "processo.pdf").
+QString extractedName(const QString& signedFile, const VerifiedDocument& document)
+{
+    const QString base = QFileInfo(signedFile).completeBaseName();
+    const QString suffix =
+        document.hasExtension ? QFileInfo(document.originalName).suffix() : QString();
+    return suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix;
+}
+
+// Each file's targets in the folders; a file whose name another file of the
+// list took before it writes nothing, whatever --force says.
+std::vector<Targets> folderTargets(const QStringList& files, const Options& options,
+                                   const ReportSupport& reports)
+{
+    std::vector<Targets> all;
+    std::map<QString, QString> claimed; // signed file's base name → the file that took it
+    for (const QString& file : files) {
+        Targets targets;
+        const QString base = QFileInfo(file).completeBaseName();
+        auto [first, fresh] = claimed.emplace(base, file);
+        if (!fresh && (!options.extractPath.isEmpty() || !options.reportPath.isEmpty()))
+            targets.refused = QStringLiteral("Não foi gravado: o nome de %1 já é o de %2, "
+                                             "dado antes.\n")
+                                  .arg(file, first->second);
+        if (!options.extractPath.isEmpty()) {
+            targets.extractPath = options.extractPath;
+            targets.extractName = [file](const VerifiedDocument& document) {
+                return extractedName(file, document);
+            };
+        }
+        if (!options.reportPath.isEmpty())
+            targets.reportPath = QDir(options.reportPath).filePath(reports.fileName(file));
+        all.push_back(std::move(targets));
+    }
+    return all;
+}
+
+// The folders of --extract and --report, made when missing; false, told in
+// `err`, when one cannot be.
+bool makeFolders(const Options& options, QTextStream& err)
+{
+    for (const QString& folder : {options.extractPath, options.reportPath}) {
+        if (!folder.isEmpty() && !QDir().mkpath(folder)) {
+            err << QStringLiteral("Não foi possível criar a pasta %1.\n").arg(folder);
+            return false;
+        }
+    }
+    return true;
+}
+
+int verifyMany(const QStringList& files, const Options& options, const verify::LoadOptions& load,
+               const ReportSupport& reports, QTextStream& out, QTextStream& err)
+{
+    if (!makeFolders(options, err))
+        return exit_status::kCannotWrite;
+    const std::vector<Targets> targets = folderTargets(files, options, reports);
+    int status = exit_status::kSignaturesOk;
+    runInOrder<Outcome>(
+        static_cast<int>(files.size()), QThread::idealThreadCount(),
+        [&](int n) {
+            const auto index = static_cast<size_t>(n);
+            try {
+                return verifyOne(files[n], targets[index], options, load, reports,
+                                 QJsonDocument::Compact);
+            } catch (const std::exception&) {
+                // Out of memory, say: this file fails, the others go on.
+                return Outcome{{},
+                               QStringLiteral("Erro interno ao verificar %1.\n").arg(files[n]),
+                               exit_status::kVerificationFailed};
+            }
+        },
+        [&](int n, Outcome& outcome) {
+            if (n > 0 && !options.json)
+                out << '\n';
+            out << outcome.out;
+            out.flush();
+            err << outcome.err;
+            err.flush();
+            status = std::max(status, outcome.status);
+        });
+    return status;
+}
+
+QJsonObject withVerdict(QJsonObject signer, const verify::Judgement& judgement)
+{
+    QJsonArray reasons;
+    for (const verify::VerdictReason& reason : judgement.reasons)
+        reasons.append(QJsonObject{{"code", reason.code}, {"text", reason.text}});
+    signer["verdict"] = verify::verdictWord(judgement.verdict);
+    signer["reasons"] = reasons;
+    return signer;
+}
+
+void writeReasons(const verify::Judgement& judgement, const QString& indent, QTextStream& out)
+{
+    for (const verify::VerdictReason& reason : judgement.reasons)
+        out << indent << QStringLiteral("- ") << reason.text << QStringLiteral(" [") << reason.code
+            << QStringLiteral("]\n");
+}
+
+// The file's verdict and why.
+void writeVerdict(const verify::Judgement& file, QTextStream& out)
+{
+    out << QStringLiteral("Resultado: ") << verify::verdictWord(file.verdict) << '\n';
+    writeReasons(file, QStringLiteral("  "), out);
+}
+
+// Each signer's verdict and why.
+void writeSignerVerdicts(const VerifiedDocument& document, const verify::DocumentJudgements& judged,
+                         QTextStream& out)
+{
+    out << QStringLiteral("\nResultado por signatário:\n");
+    for (std::size_t n = 0; n < document.signers.size(); ++n) {
+        out << QStringLiteral("  %1. %2: ")
+                   .arg(document.signers[n].index)
+                   .arg(document.signers[n].holderName)
+            << verify::verdictWord(judged.signers[n].verdict) << '\n';
+        writeReasons(judged.signers[n], QStringLiteral("    "), out);
+    }
 }
 
 } // namespace
@@ -407,6 +633,7 @@ QJsonObject jsonReport(const VerifiedDocument& document)
         report["error"] = QJsonValue::Null;
     }
     const bool verified = document.verified();
+    const verify::DocumentJudgements judged = verify::judgeDocument(document);
     report["signatures_ok"] = verified && document.signaturesOk;
     report["original_name"] = verified ? document.originalName : QString();
     report["has_extension"] = verified && document.hasExtension;
@@ -416,8 +643,8 @@ QJsonObject jsonReport(const VerifiedDocument& document)
         report["content_size"] = static_cast<double>(document.signedData->contentSize());
         report["content_sha256"] =
             QString::fromLatin1(document.signedData->contentSha256().toHex());
-        for (const verify::SignerEntry& signer : document.signers)
-            signers.append(signerJson(signer));
+        for (std::size_t n = 0; n < document.signers.size(); ++n)
+            signers.append(withVerdict(signerJson(document.signers[n]), judged.signers[n]));
         for (const verify::TreeNode& node : document.tree)
             tree.append(nodeJson(node));
     } else {
@@ -428,6 +655,7 @@ QJsonObject jsonReport(const VerifiedDocument& document)
     report["tree"] = tree;
     report["checked_at"] = utcText(document.checkedAt);
     report["offline"] = document.offline;
+    report["verdict"] = verify::verdictWord(judged.file.verdict);
     return report;
 }
 
@@ -435,6 +663,7 @@ QString textReport(const VerifiedDocument& document)
 {
     QString report;
     QTextStream out(&report);
+    const verify::DocumentJudgements judged = verify::judgeDocument(document);
     out << QStringLiteral("Arquivo: ") << document.filePath << '\n';
     if (!document.verified()) {
         out << QStringLiteral("Verificação: FALHOU\n") << document.error->caption << '\n'
@@ -442,6 +671,7 @@ QString textReport(const VerifiedDocument& document)
                    .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
                    .trimmed()
             << '\n';
+        writeVerdict(judged.file, out);
         return report;
     }
     const qint64 size = document.signedData->contentSize();
@@ -452,15 +682,26 @@ QString textReport(const VerifiedDocument& document)
         << QStringLiteral(" bytes)\n") << QStringLiteral("SHA-256: ")
         << document.signedData->contentSha256().toHex() << '\n'
         << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
-        << yesNo(document.signaturesOk) << QStringLiteral("\n\n");
+        << yesNo(document.signaturesOk) << '\n';
+    writeVerdict(judged.file, out);
+    out << '\n';
     writeTree(document, out);
     writeCades(document, out);
     writeRevocation(document, out);
+    writeSignerVerdicts(document, judged, out);
     return report;
 }
 
+bool asksForReport(const QStringList& arguments)
+{
+    QString problem;
+    const std::optional<Options> options = parseArguments(arguments, problem);
+    return options && !options->help && !options->reportPath.isEmpty();
+}
+
 int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
-                     const verify::LoadOptions& loadOptions)
+                     const verify::LoadOptions& loadOptions, QTextStream* in,
+                     const ReportSupport& reports)
 {
     QString problem;
     std::optional<Options> options = parseArguments(arguments, problem);
@@ -474,23 +715,34 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
         out.flush();
         return exit_status::kSignaturesOk;
     }
+    if (!options->reportPath.isEmpty() && !reports.write) {
+        err << QStringLiteral("Não é possível gerar relatórios: o gerador de relatórios não foi "
+                              "encontrado.\n");
+        err.flush();
+        return exit_status::kCannotWrite;
+    }
     verify::LoadOptions load = loadOptions;
     load.revocation.offline = load.revocation.offline || options->offline;
     load.detachedContentPath = options->contentPath;
-    bool refused = false;
-    VerifiedDocument document = verifyAndExtract(*options, load, err, refused);
-    if (options->json)
-        out << QJsonDocument(jsonReport(document)).toJson(QJsonDocument::Indented);
-    else
-        out << textReport(document);
+    // Only a report pays for a summed file and for what rendering needs.
+    load.sumSignedFile = !options->reportPath.isEmpty();
+    std::shared_ptr<void> rendering;
+    if (!options->reportPath.isEmpty() && reports.prepare)
+        rendering = reports.prepare();
+    if (options->batch()) {
+        QStringList files;
+        for (const QString& file : options->files)
+            files << (file == QLatin1String("-") ? pathsFrom(in) : QStringList{file});
+        return verifyMany(files, *options, load, reports, out, err);
+    }
+    const Targets targets{options->extractPath, {}, options->reportPath, {}};
+    Outcome outcome = verifyOne(options->files.first(), targets, *options, load, reports,
+                                QJsonDocument::Indented);
+    out << outcome.out;
     out.flush();
-    int status = exitStatusOf(document);
-    if (!options->extractPath.isEmpty() && !document.verified())
-        err << QStringLiteral("Nada foi extraído: a verificação falhou.\n");
-    else if (refused)
-        status = exit_status::kCannotWrite;
+    err << outcome.err;
     err.flush();
-    return status;
+    return outcome.status;
 }
 
 } // namespace selavia::cli

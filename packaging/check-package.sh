@@ -38,6 +38,7 @@ done
 # Exactly these files, owned by root, programs executable and data not.
 expected="./usr/bin/selavia-reader 755
 ./usr/bin/selavia-verify 755
+./usr/libexec/selavia-reader/selavia-verify-report 755
 ./usr/share/applications/selavia-reader.desktop 644
 ./usr/share/bash-completion/completions/selavia-verify 644
 ./usr/share/icons/hicolor/scalable/apps/selavia-reader.svg 644
@@ -118,9 +119,22 @@ files=$(cd "$scratch/completar" && complete_words selavia-verify --json "")
     || fail "completação do arquivo: $files"
 paths=$(cd "$scratch/completar" && complete_words selavia-verify --extract "l")
 [ "$paths" = leia.txt ] || fail "completação de --extract: $paths"
+paths=$(cd "$scratch/completar" && complete_words selavia-verify --report "p")
+[ "$paths" = pasta ] || fail "completação de --report: $paths"
+
+# The installed selavia-verify finds the program that writes reports, and
+# that program runs without a display.
+sample="$(cd "$(dirname "$0")/.." && pwd)/samples/contrato-exemplo.slv"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM SELAVIA_OFFLINE=1 \
+    "$root/usr/bin/selavia-verify" --report "$scratch/relatorio.pdf" "$sample" >/dev/null 2>&1 || true
+head -c 5 "$scratch/relatorio.pdf" 2>/dev/null | grep -q '%PDF-' \
+    || fail "selavia-verify --report não gravou o relatório"
 
 if ldd "$root/usr/bin/selavia-reader" | grep 'not found'; then
     fail "selavia-reader: bibliotecas não encontradas"
+fi
+if ldd "$root/usr/libexec/selavia-reader/selavia-verify-report" | grep 'not found'; then
+    fail "selavia-verify-report: bibliotecas não encontradas"
 fi
 
 if command -v gio >/dev/null; then

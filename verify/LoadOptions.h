@@ -27,6 +27,9 @@ struct LoadOptions {
     // as attached content is, and named after it. Empty: the signed file
     // holds its document.
     QString detachedContentPath;
+    // Also sum the signed file itself (its SHA-256), from the verifying
+    // read: what a verification report names the file by.
+    bool sumSignedFile = false;
 };
 
 // The phases of a load, in order: the content is hashed, then every

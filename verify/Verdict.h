@@ -30,6 +30,8 @@ struct SignerFacts {
     bool expiredAtReference = false;
     bool notYetValidAtReference = false;
     bool validTimestamp = false; // the reference time is a time-stamp's
+
+    friend bool operator==(const SignerFacts&, const SignerFacts&) = default;
 };
 
 // Why a file that failed verification failed.

@@ -3,8 +3,10 @@
 #include "fileinfo/FileHandler.h"
 #include "platform/revocation/RevocationService.h"
 #include "platform/signature/SignatureError.h"
+#include "platform/signature/SummingInput.h"
 #include "verify/DocumentName.h"
 
+#include <QDir>
 #include <exception>
 #include <functional>
 
@@ -95,6 +97,7 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
     document.filePath = path;
     document.offline = options.revocation.offline;
     document.checkedAt = QDateTime::currentDateTimeUtc();
+    document.trustSources = options.trustStore.sources();
     auto signedData = std::make_shared<sig::SignedData>(
         options.trustStore, revocation::validationServices(options.revocation));
     try {
@@ -119,9 +122,15 @@ VerifiedDocument verifyWith(const QString& path, const LoadOptions& options,
 VerifiedDocument verifySignedBytes(const QString& path, QByteArrayView bytes,
                                    const LoadOptions& options)
 {
-    return verifyWith(path, options, {}, [&](sig::SignedData& data, sig::MessageInput* content) {
-        data.verify(bytes, sig::VerifyOptions{{}, {}, content});
-    });
+    VerifiedDocument document =
+        verifyWith(path, options, {}, [&](sig::SignedData& data, sig::MessageInput* content) {
+            data.verify(bytes, sig::VerifyOptions{{}, {}, content});
+        });
+    if (options.sumSignedFile) {
+        document.signedFileSize = bytes.size();
+        document.signedFileSha256 = sig::Sha256::of(bytes);
+    }
+    return document;
 }
 
 VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input,
@@ -133,10 +142,19 @@ VerifiedDocument verifySignedInput(const QString& path, sig::MessageInput& input
         hashing = [&](qint64 done, qint64 total) {
             return progress(LoadPhase::Hashing, done, total);
         };
-    return verifyWith(path, options, progress,
-                      [&](sig::SignedData& data, sig::MessageInput* content) {
-                          data.verify(input, {hashing, sink, content});
-                      });
+    if (!options.sumSignedFile)
+        return verifyWith(path, options, progress,
+                          [&](sig::SignedData& data, sig::MessageInput* content) {
+                              data.verify(input, {hashing, sink, content});
+                          });
+    sig::SummingInput summing(input);
+    VerifiedDocument document =
+        verifyWith(path, options, progress, [&](sig::SignedData& data, sig::MessageInput* content) {
+            data.verify(summing, {hashing, sink, content});
+        });
+    document.signedFileSha256 = summing.finish();
+    document.signedFileSize = document.signedFileSha256.isEmpty() ? -1 : input.size();
+    return document;
 }
 
 namespace {
@@ -173,14 +191,33 @@ template <typename Use> auto withFile(const QString& path, Use use)
     return use(static_cast<sig::MessageInput&>(input));
 }
 
-// Verifies `input` into a file staged beside `target`, put in place only
-// when `accept` agrees and the verification succeeded; what `accept`
-// refuses is a failure.
+// Where an extraction goes: a file staged beside `target` (in `folder`
+// when no target is known yet), put in place under the name `nameOf`
+// gives the verified document, else at `target`.
+struct Destination {
+    QString target;
+    QString folder;
+    std::function<QString(const VerifiedDocument&)> nameOf;
+
+    std::variant<fileinfo::StagedFile, fileinfo::FileError> stage() const
+    {
+        return nameOf ? fileinfo::StagedFile::createIn(folder)
+                      : fileinfo::StagedFile::create(target);
+    }
+    QString pathFor(const VerifiedDocument& document) const
+    {
+        return nameOf ? QDir(folder).filePath(nameOf(document)) : target;
+    }
+};
+
+// Verifies `input` into a staged file, put in place only when `accept`
+// agrees and the verification succeeded; what `accept` refuses is a
+// failure.
 Extraction extract(const QString& path, sig::MessageInput& input, const LoadOptions& options,
-                   const QString& target, fileinfo::Replace replace,
+                   const Destination& destination, fileinfo::Replace replace,
                    const std::function<bool(const VerifiedDocument&)>& accept)
 {
-    auto staged = fileinfo::StagedFile::create(target);
+    auto staged = destination.stage();
     if (auto* failure = std::get_if<fileinfo::FileError>(&staged)) {
         Extraction extraction{verifySignedInput(path, input, options), *failure};
         if (!extraction.document.verified())
@@ -195,7 +232,9 @@ Extraction extract(const QString& path, sig::MessageInput& input, const LoadOpti
     if (!accept(extraction.document))
         extraction.failure = signedFileChanged();
     else if (extraction.document.verified())
-        extraction.failure = written ? written : writer.file().commit(target, replace);
+        extraction.failure =
+            written ? written
+                    : writer.file().commit(destination.pathFor(extraction.document), replace);
     return extraction;
 }
 
@@ -253,7 +292,7 @@ std::optional<fileinfo::FileError> extractAgain(const VerifiedDocument& document
     if (!document.verified())
         return fileinfo::MakeFileError(error_number::kPathFileAccess);
     return withFile(document.filePath, [&](sig::MessageInput& input) {
-        return extract(document.filePath, input, options, target, replace,
+        return extract(document.filePath, input, options, {target, {}, {}}, replace,
                        [&](const VerifiedDocument& again) { return sameContent(again, document); })
             .failure;
     });
@@ -271,8 +310,19 @@ Extraction extractOriginal(const QString& path, sig::MessageInput& input,
                            const LoadOptions& options, const QString& target,
                            fileinfo::Replace replace)
 {
-    return extract(path, input, options, target, replace,
+    return extract(path, input, options, {target, {}, {}}, replace,
                    [](const VerifiedDocument&) { return true; });
+}
+
+Extraction extractOriginalInto(const QString& path, const LoadOptions& options,
+                               const QString& folder,
+                               const std::function<QString(const VerifiedDocument&)>& nameOf,
+                               fileinfo::Replace replace)
+{
+    return withFile(path, [&](sig::MessageInput& input) {
+        return extract(path, input, options, {{}, folder, nameOf}, replace,
+                       [](const VerifiedDocument&) { return true; });
+    });
 }
 
 } // namespace selavia::verify

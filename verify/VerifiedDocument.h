@@ -15,6 +15,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -28,11 +29,17 @@ struct VerifiedDocument {
     std::shared_ptr<signature::SignedData> signedData;
     std::vector<SignerEntry> signers;
     std::vector<TreeNode> tree;
-    QString originalName;      // `OriginalName`
-    bool hasExtension = false; // `HasExtension`
-    bool signaturesOk = false; // `SignaturesOk`
-    QDateTime checkedAt;       // UTC, when the certificates were judged
-    bool offline = false;      // judged without any request to the network
+    QString originalName;                 // `OriginalName`
+    bool hasExtension = false;            // `HasExtension`
+    bool signaturesOk = false;            // `SignaturesOk`
+    QDateTime checkedAt;                  // UTC, when the certificates were judged
+    bool offline = false;                 // judged without any request to the network
+    signature::TrustSources trustSources; // where the trusted roots came from
+    // The signed file's size and SHA-256, summed from the verifying read
+    // when the load options ask for it (-1 and empty otherwise, or when the
+    // file could not be read whole).
+    qint64 signedFileSize = -1;
+    QByteArray signedFileSha256;
 
     bool verified() const { return !error.has_value(); }
 };
@@ -92,5 +99,11 @@ Extraction extractOriginal(const QString& path, const LoadOptions& options, cons
 Extraction extractOriginal(const QString& path, signature::MessageInput& input,
                            const LoadOptions& options, const QString& target,
                            fileinfo::Replace replace);
+// The same into `folder`, under the name `nameOf` gives the verified
+// document (called only when it verified).
+Extraction extractOriginalInto(const QString& path, const LoadOptions& options,
+                               const QString& folder,
+                               const std::function<QString(const VerifiedDocument&)>& nameOf,
+                               fileinfo::Replace replace);
 
 } // namespace selavia::verify

@@ -212,6 +212,8 @@ CertificateStatus Certificate::statusAt(CertificateRole role, const QDateTime& a
     try {
         ValidationContext::Judgement judgement = context_->judge(handle(), role, at);
         status.problems = judgement.problems;
+        status.chainTrusted = judgement.chainTrusted;
+        status.meantForSignatures = judgement.meantForSignatures;
         for (ValidationContext::Link& link : judgement.chain)
             status.chain.push_back(
                 {Certificate(link.certificate.get(), context_), link.revocation, link.problems});

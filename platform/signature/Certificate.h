@@ -102,7 +102,13 @@ struct ChainLinkStatus {
 // `IsValid().Result`, with every problem found on the way for reports.
 struct CertificateStatus {
     bool result = false;
-    QStringList problems;               // Portuguese, one line each; empty when valid
+    QStringList problems; // Portuguese, one line each; empty when valid
+    // The chain reached a trusted root, every certificate of it signed by
+    // the next and allowed to issue: its dates and revocation aside.
+    bool chainTrusted = false;
+    // The certificate's key usages allow signing documents; only a status
+    // worked out for a signer's role can say no.
+    bool meantForSignatures = true;
     RevocationStatus revocation;        // of the certificate itself
     std::vector<ChainLinkStatus> chain; // the certificate first, towards the root
 };

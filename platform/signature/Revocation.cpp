@@ -214,6 +214,23 @@ QString revocationText(const RevocationStatus& status)
     return text;
 }
 
+QString revocationSourceText(RevocationSource source)
+{
+    switch (source) {
+    case RevocationSource::Message:
+        return QStringLiteral("lista de certificados revogados contida no arquivo");
+    case RevocationSource::Cache:
+        return QStringLiteral("lista de certificados revogados (cópia local)");
+    case RevocationSource::Download:
+        return QStringLiteral("lista de certificados revogados obtida da autoridade certificadora");
+    case RevocationSource::Ocsp:
+        return QStringLiteral("serviço OCSP da autoridade certificadora");
+    case RevocationSource::None:
+        break;
+    }
+    return QStringLiteral("nenhuma");
+}
+
 QString revocationSummary(const RevocationStatus& status)
 {
     switch (status.state) {

@@ -83,6 +83,9 @@ QString revocationReasonText(int reason);
 // problem line tells it.
 QString revocationText(const RevocationStatus& status);
 
+// Where an answer came from, in words: "lista contida no arquivo", "OCSP", …
+QString revocationSourceText(RevocationSource source);
+
 // The status as one line for people: "Não revogado: ...", "Revogado em
 // ...", "Desconhecida: ...". The certificate dialog and the text report show it.
 QString revocationSummary(const RevocationStatus& status);

@@ -5,6 +5,7 @@
 #include "SignatureError.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <algorithm>
 #include <cctype>
@@ -58,25 +59,28 @@ bool sameFile(const char* a, const char* b)
 
 // Reading the whole bundle file costs most of a short verification; the
 // hashed folder holds the same certificates and is read one at a time.
-void addSystemCertificates(X509_STORE* store)
+void addSystemCertificates(X509_STORE* store, TrustSources& sources)
 {
     const char* file = std::getenv(X509_get_default_cert_file_env());
     const char* folders = std::getenv(X509_get_default_cert_dir_env());
     const QByteArray folderList(folders != nullptr ? folders : X509_get_default_cert_dir());
     X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
-    if (lookup != nullptr && !folderList.isEmpty())
-        X509_LOOKUP_add_dir(lookup, folderList.constData(), X509_FILETYPE_PEM);
+    if (lookup != nullptr && !folderList.isEmpty() &&
+        X509_LOOKUP_add_dir(lookup, folderList.constData(), X509_FILETYPE_PEM) == 1) {
+        for (const QByteArray& folder : folderList.split(':'))
+            sources.systemFolders << QFile::decodeName(folder);
+    }
     const QList<QByteArray> each = folderList.split(':');
     const bool hashed = std::any_of(each.begin(), each.end(), holdsHashedNames);
     // Naming the default bundle changes nothing the hashed folder does not
     // already give; any other file is read whole.
     if (file != nullptr && (!hashed || !sameFile(file, X509_get_default_cert_file()))) {
-        if (*file != '\0')
-            X509_STORE_load_file(store, file);
+        if (*file != '\0' && X509_STORE_load_file(store, file) == 1)
+            sources.systemFile = QFile::decodeName(file);
         return;
     }
-    if (!hashed)
-        X509_STORE_load_file(store, X509_get_default_cert_file());
+    if (!hashed && X509_STORE_load_file(store, X509_get_default_cert_file()) == 1)
+        sources.systemFile = QFile::decodeName(X509_get_default_cert_file());
 }
 
 } // namespace
@@ -85,16 +89,18 @@ TrustStore TrustStore::systemDefault()
 {
     ERR_clear_error();
     auto store = newStore();
-    bundled::addPinnedRoots(store.get(), bundled::roots(), bundled::rootPins());
+    TrustSources sources;
+    sources.bundledRoots =
+        bundled::addPinnedRoots(store.get(), bundled::roots(), bundled::rootPins());
     // A system without a store is not an error: nothing more is trusted then.
-    addSystemCertificates(store.get());
+    addSystemCertificates(store.get(), sources);
     ERR_clear_error();
-    return TrustStore(std::move(store));
+    return TrustStore(std::move(store), std::move(sources));
 }
 
 TrustStore TrustStore::empty()
 {
-    return TrustStore(newStore());
+    return TrustStore(newStore(), {});
 }
 
 void TrustStore::addTrusted(const QByteArray& derOrPem)
@@ -111,6 +117,7 @@ void TrustStore::addTrusted(const QByteArray& derOrPem)
     }
     if (!certificate || X509_STORE_add_cert(store_.get(), certificate.get()) != 1)
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
+    ++sources_->added;
 }
 
 } // namespace selavia::signature

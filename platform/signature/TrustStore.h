@@ -3,11 +3,21 @@
 #include "Certificate.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 #include <memory>
 
 typedef struct x509_store_st X509_STORE;
 
 namespace selavia::signature {
+
+// Where the trusted roots of a store came from, as a report tells it.
+struct TrustSources {
+    QStringList bundledRoots;  // the bundled ICP-Brasil roots trusted (their pins matched)
+    QStringList systemFolders; // certificate folders looked up by subject hash
+    QString systemFile;        // a file of certificates read whole; empty when none
+    int added = 0;             // certificates trusted one by one
+};
 
 // The roots a chain must reach to be trusted. Shared: copies see the same store.
 class TrustStore {
@@ -26,10 +36,15 @@ public:
     void addTrusted(const QByteArray& derOrPem);
 
     X509_STORE* handle() const { return store_.get(); }
+    TrustSources sources() const { return *sources_; }
 
 private:
-    explicit TrustStore(std::shared_ptr<X509_STORE> store) : store_(std::move(store)) {}
+    TrustStore(std::shared_ptr<X509_STORE> store, TrustSources sources)
+        : store_(std::move(store)), sources_(std::make_shared<TrustSources>(std::move(sources)))
+    {
+    }
     std::shared_ptr<X509_STORE> store_;
+    std::shared_ptr<TrustSources> sources_;
 };
 
 } // namespace selavia::signature

@@ -23,6 +23,10 @@ const QString kNotForSignatures = QStringLiteral("o certificado não se destina 
 struct Findings {
     bool untrusted = false;
     bool atAnotherTime = false;         // judged at a time-stamp's time, not now
+    // Anything wrong with the chain itself, beyond the dates: a signature
+    // that does not verify, an issuer that may not issue, a key that
+    // cannot be read.
+    bool faulty = false;
     std::map<int, QStringList> byDepth; // problems of the certificate at each depth
 };
 
@@ -78,6 +82,8 @@ int collectProblems(int ok, X509_STORE_CTX* context)
     const int error = X509_STORE_CTX_get_error(context);
     if (isUntrustedError(error))
         findings->untrusted = true;
+    else if (error != X509_V_ERR_CERT_HAS_EXPIRED && error != X509_V_ERR_CERT_NOT_YET_VALID)
+        findings->faulty = true;
     QStringList& lines = findings->byDepth[X509_STORE_CTX_get_error_depth(context)];
     const QString line = describeError(error, findings->atAnotherTime);
     if (!lines.contains(line))
@@ -380,9 +386,11 @@ ValidationContext::Judgement ValidationContext::judgeFresh(X509* certificate, Ce
             link.problems << QStringLiteral("o certificado foi ") + revocationText(link.revocation);
         judgement.chain.push_back(std::move(link));
     }
+    judgement.chainTrusted = judgement.trusted && !run->findings.faulty;
     const bool forSignatures = role == CertificateRole::Signer ||
                                (role == CertificateRole::Any && X509_check_ca(certificate) == 0);
-    if (forSignatures && !meantForSignatures(certificate) && !judgement.chain.empty())
+    judgement.meantForSignatures = !forSignatures || meantForSignatures(certificate);
+    if (!judgement.meantForSignatures && !judgement.chain.empty())
         judgement.chain.front().problems.prepend(kNotForSignatures);
     for (const Link& link : judgement.chain) {
         const QString name = detail::simpleName(link.certificate.get());

@@ -31,7 +31,7 @@ public:
     // whether it reached a trusted root.
     struct BuiltChain {
         ossl::UniqueX509Stack certificates;
-        bool trusted = false;
+        bool trusted = false;      // reached a trusted root, whatever else is wrong
     };
     BuiltChain buildChain(X509* certificate) const;
 
@@ -51,7 +51,9 @@ public:
     struct Judgement {
         QStringList problems;
         std::vector<Link> chain;
-        bool trusted = false;
+        bool trusted = false;      // reached a trusted root, whatever else is wrong
+        bool chainTrusted = false; // see CertificateStatus
+        bool meantForSignatures = true;
     };
     Judgement judge(X509* certificate, CertificateRole role, const QDateTime& at = {}) const;
 

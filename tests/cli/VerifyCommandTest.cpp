@@ -1,8 +1,11 @@
 #include "cli/VerifyCommand.h"
 
+#include "cli/ReportSupport.h"
 #include "platform/signature/SignatureError.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/PdfText.h"
+#include "tests/support/VerdictStates.h"
 #include "tools/fixtures/CadesFixtures.h"
 
 #include <QCryptographicHash>
@@ -44,13 +47,15 @@ protected:
         return spec;
     }
 
-    int run(const QStringList& arguments, const selavia::verify::LoadOptions& store)
+    int run(const QStringList& arguments, const selavia::verify::LoadOptions& store,
+            QString input = {})
     {
         out_.clear();
         err_.clear();
         QTextStream out(&out_);
         QTextStream err(&err_);
-        return cli::runVerifyCommand(arguments, out, err, store);
+        QTextStream in(&input);
+        return cli::runVerifyCommand(arguments, out, err, store, &in, cli::pdfReports());
     }
 
     QJsonObject runJson(const QString& path, int expectedStatus, const sig::TrustStore& store)
@@ -69,14 +74,20 @@ protected:
 
 const QStringList kMembers = {"file",          "verified",      "error",        "signatures_ok",
                               "original_name", "has_extension", "content_size", "content_sha256",
-                              "signers",       "tree",          "checked_at",   "offline"};
+                              "signers",       "tree",          "checked_at",   "offline",
+                              "verdict"};
 
 } // namespace
 
 TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
 {
-    const std::vector<QStringList> bad = {
-        {}, {"--bogus", "a.slv"}, {"a.slv", "b.slv"}, {"--force", "a.slv"}, {"a.slv", "--extract"}};
+    const std::vector<QStringList> bad = {{},
+                                          {"--bogus", "a.slv"},
+                                          {"--force", "a.slv"},
+                                          {"a.slv", "--extract"},
+                                          {"a.slv", "--report"},
+                                          {"-", "a.slv", "-"},
+                                          {"a.slv", ""}};
     for (const QStringList& arguments : bad) {
         EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage)
             << arguments.join(' ').toStdString();
@@ -119,7 +130,7 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 20);
+    EXPECT_EQ(signer.keys().size(), 22);
     // Without CAdES attributes, their members say there is nothing.
     EXPECT_TRUE(signer["timestamp"].isNull());
     EXPECT_TRUE(signer["valid_at_timestamp"].isNull());

@@ -1,4 +1,5 @@
 #include "fileinfo/StagedFile.h"
+#include "platform/signature/SummingInput.h"
 #include "tests/support/VerifyFixtures.h"
 #include "verify/DocumentName.h"
 #include "verify/TemporaryCopy.h"
@@ -204,3 +205,92 @@ TEST_F(OnePassTest, RenamingTheCopyKeepsItsBytesAndNeverLeavesItsFolder)
 }
 
 } // namespace
+
+namespace {
+
+// A signed file in memory that counts the bytes read from it.
+class CountingInput : public sig::MessageInput {
+public:
+    explicit CountingInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        if (offset >= failAt)
+            return -1;
+        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+        std::memcpy(buffer, bytes_.constData() + offset, static_cast<size_t>(got));
+        bytesRead += got;
+        return got;
+    }
+    qint64 bytesRead = 0;
+    qint64 failAt = std::numeric_limits<qint64>::max();
+
+private:
+    QByteArray bytes_;
+};
+
+LoadOptions summing()
+{
+    LoadOptions options(trustingIcp());
+    options.sumSignedFile = true;
+    return options;
+}
+
+} // namespace
+
+// The signed file's own sum comes from the verifying read: in every input
+// form, with bytes after the message, for a file that fails too, and
+// without reading the content a second time.
+TEST(SignedFileSumTest, TheSumOfTheWholeFileComesFromTheVerifyingRead)
+{
+    fx::MessageSpec spec = icpMessage(icpSigner(), "contrato.pdf", std::string(3 << 20, 'c'));
+    const fx::Bytes der = fx::makeSignedMessage(spec);
+    const std::vector<std::pair<const char*, QByteArray>> files = {
+        {"DER", bytes(der)},
+        {"DER and bytes after it", bytes(der) + QByteArray("resto depois da mensagem")},
+        {"BER", bytes(fx::encodeAs(der, fx::Encoding::BerIndefinite))},
+        {"PEM", bytes(fx::encodeAs(der, fx::Encoding::PemCms))},
+        {"tampered", bytes(fx::tamperContent(der, spec.content))},
+    };
+    for (const auto& [what, file] : files) {
+        CountingInput plain(file);
+        const VerifiedDocument unsummed =
+            verifySignedInput("contrato.slv", plain, LoadOptions(trustingIcp()));
+        EXPECT_TRUE(unsummed.signedFileSha256.isEmpty()) << what;
+        EXPECT_EQ(unsummed.signedFileSize, -1) << what;
+
+        CountingInput input(file);
+        const VerifiedDocument document = verifySignedInput("contrato.slv", input, summing());
+        EXPECT_EQ(document.verified(), std::string(what) != "tampered") << what;
+        EXPECT_EQ(document.signedFileSha256, sha256(file)) << what;
+        EXPECT_EQ(document.signedFileSize, file.size()) << what;
+        // The bytes after a message are read for the sum alone; nothing else twice.
+        EXPECT_LE(input.bytesRead - plain.bytesRead, file.size() - qint64(der.size()) + 64 * 1024)
+            << what << ": " << input.bytesRead << " read against " << plain.bytesRead;
+    }
+}
+
+TEST(SignedFileSumTest, ReadsOutOfOrderAreSummedInOrderAndAFailedReadGivesNoSum)
+{
+    QByteArray file(5 << 20, Qt::Uninitialized);
+    for (qsizetype n = 0; n < file.size(); ++n)
+        file[n] = static_cast<char>(n * 7 % 251);
+    QByteArray buffer(file.size(), Qt::Uninitialized);
+    {
+        CountingInput input(file);
+        sig::SummingInput summing(input);
+        // The end first, then a piece in the middle, the start, a re-read.
+        for (const auto& [offset, length] : std::vector<std::pair<qint64, qint64>>{
+                 {file.size() - 100, 100}, {2 << 20, 4096}, {0, 1000}, {500, 2000}, {0, 10}})
+            ASSERT_EQ(summing.read(offset, buffer.data(), length), length);
+        EXPECT_EQ(summing.finish(), sha256(file));
+        EXPECT_LT(input.bytesRead, file.size() + 8192) << "no byte is read twice for the sum";
+    }
+    {
+        CountingInput input(file);
+        input.failAt = 3 << 20;
+        sig::SummingInput summing(input);
+        ASSERT_EQ(summing.read(0, buffer.data(), 1000), 1000);
+        EXPECT_TRUE(summing.finish().isEmpty()) << "a file that cannot be read whole has no sum";
+    }
+}

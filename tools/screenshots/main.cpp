@@ -4,6 +4,7 @@
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
 #include "platform/desktop/CertificateDialog.h"
+#include "report/VerificationReport.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <QApplication>
@@ -149,6 +150,23 @@ int main(int argc, char* argv[])
         dialog.findChild<QTabWidget*>("certificateTabs")->setCurrentIndex(2);
         dialog.show();
         save(dialog, out.filePath("10-certificado-vencido-caminho.png"));
+    }
+    {
+        // The verification report of the two-signer document; tools/screenshots/run
+        // renders its first page.
+        const QString path = QDir(work.path()).filePath("contrato.slv");
+        fx::MessageSpec reported = good;
+        reported.crls = {fx::makeCrl(fx::icpBrasilHierarchy().intermediate, {}),
+                         fx::makeCrl(fx::icpBrasilHierarchy().root, {})};
+        fx::writeFile(path.toStdString(), fx::makeSignedMessage(reported));
+        selavia::revocation::Settings offline;
+        offline.offline = true;
+        selavia::verify::LoadOptions options(store, offline);
+        options.sumSignedFile = true;
+        const QString pdf = out.filePath("11-relatorio.pdf");
+        if (!selavia::report::writeReport(selavia::verify::loadSignedDocument(path, options), pdf,
+                                          selavia::fileinfo::Replace::Entry))
+            std::printf("%s\n", qPrintable(pdf));
     }
     return 0;
 }

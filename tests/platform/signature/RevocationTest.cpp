@@ -180,6 +180,7 @@ TEST(SigningPurposeTest, TheSignerCertificateMustBeMeantForSignatures)
         sig::CertificateStatus status = statusWith(signerWith(extensions), {});
         const QString problems = status.problems.join('\n');
         EXPECT_EQ(status.result, allowed) << problems.toStdString();
+        EXPECT_EQ(status.meantForSignatures, allowed) << problems.toStdString();
         EXPECT_EQ(problems.contains("o certificado não se destina a assinaturas"), !allowed)
             << problems.toStdString();
     }
@@ -192,8 +193,36 @@ TEST(SigningPurposeTest, AnAuthorityCertificateSigningADocumentIsNotValid)
     data.verify(bytes(fx::makeSignedMessage(icpMessage(icp.intermediate))));
     const sig::Certificate& certificate = data.signers()[0].certificate();
     EXPECT_FALSE(certificate.isValid(sig::CertificateRole::Signer).result);
+    EXPECT_FALSE(certificate.isValid(sig::CertificateRole::Signer).meantForSignatures);
     // Judged as what it is, an authority, it is fine.
     EXPECT_TRUE(certificate.isValid().result);
+    EXPECT_TRUE(certificate.isValid().meantForSignatures);
+}
+
+// Whether the chain itself holds, apart from dates and revocation: reached
+// a trusted root through issuers that may issue.
+TEST(ChainTrustTest, AChainIsTrustedOnlyUpToATrustedRootThroughRealAuthorities)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    const std::time_t now = std::time(nullptr);
+    EXPECT_TRUE(statusWith(icpSigner(), {}).chainTrusted);
+    const sig::CertificateStatus expired = statusWith(
+        icpSigner("EXPIRADO:12345678901", "12345678901", now - 90 * 86400, now - 86400), {});
+    EXPECT_FALSE(expired.result);
+    EXPECT_TRUE(expired.chainTrusted) << "an expired certificate is a matter of dates";
+
+    sig::SignedData untrusted(sig::TrustStore::empty());
+    untrusted.verify(bytes(fx::makeSignedMessage(icpMessage(icpSigner()))));
+    EXPECT_FALSE(
+        untrusted.signers()[0].certificate().isValid(sig::CertificateRole::Signer).chainTrusted);
+
+    // An "authority" that may not issue certificates, under the trusted root.
+    const fx::Cert notAnAuthority = fx::makeCertificate(
+        {.subject = {{"CN", "AC que nao e AC"}}, .issuer = &icp.root, .ca = false});
+    const fx::Cert signer = fx::issueEndEntity(notAnAuthority, "FULANO:12345678901");
+    const sig::CertificateStatus status = statusWith(signer, {}, {notAnAuthority});
+    EXPECT_FALSE(status.result);
+    EXPECT_FALSE(status.chainTrusted) << status.problems.join('\n').toStdString();
 }
 
 } // namespace

@@ -1,0 +1,66 @@
+#pragma once
+
+// The SHA-256 of a whole signed file, summed from the very reads that
+// verify it: every byte once, in order, so a report names the bytes that
+// were verified without a second pass over the file.
+
+#include "SignedData.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <map>
+#include <memory>
+#include <mutex>
+
+typedef struct evp_md_ctx_st EVP_MD_CTX;
+
+namespace selavia::signature {
+
+// SHA-256, fed piece by piece. Throws SignatureError when libcrypto fails.
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void add(QByteArrayView bytes);
+    QByteArray result(); // 32 bytes; the sum is done then
+
+    static QByteArray of(QByteArrayView bytes);
+
+private:
+    struct Free {
+        void operator()(EVP_MD_CTX* context) const;
+    };
+    std::unique_ptr<EVP_MD_CTX, Free> context_;
+};
+
+// Passes reads through to `input` and sums what they return. A read beyond
+// what is summed so far is kept until the bytes before it come (a parser
+// reads a message's end before its content), up to a bound past which the
+// gap is read at once; what no read asked for is read by finish().
+class SummingInput : public MessageInput {
+public:
+    explicit SummingInput(MessageInput& input) : input_(input) {}
+
+    qint64 size() const override { return input_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override;
+
+    // The SHA-256 of the whole input; empty when it could not all be read.
+    QByteArray finish();
+
+private:
+    void absorb(qint64 offset, QByteArrayView bytes);
+    void fillUpTo(qint64 end);
+
+    MessageInput& input_;
+    std::mutex mutex_;
+    Sha256 sum_;
+    qint64 summed_ = 0; // bytes [0, summed_) are in the sum
+    std::map<qint64, QByteArray> ahead_;
+    qint64 aheadBytes_ = 0;
+    bool failed_ = false;
+};
+
+} // namespace selavia::signature
