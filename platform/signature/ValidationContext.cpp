@@ -22,7 +22,7 @@ const QString kNotForSignatures = QStringLiteral("o certificado não se destina 
 
 struct Findings {
     bool untrusted = false;
-    bool atAnotherTime = false;         // judged at a time-stamp's time, not now
+    bool atAnotherTime = false; // judged at a time-stamp's time, not now
     // Anything wrong with the chain itself, beyond the dates: a signature
     // that does not verify, an issuer that may not issue, a key that
     // cannot be read.

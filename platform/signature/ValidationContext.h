@@ -31,7 +31,7 @@ public:
     // whether it reached a trusted root.
     struct BuiltChain {
         ossl::UniqueX509Stack certificates;
-        bool trusted = false;      // reached a trusted root, whatever else is wrong
+        bool trusted = false; // reached a trusted root, whatever else is wrong
     };
     BuiltChain buildChain(X509* certificate) const;
 

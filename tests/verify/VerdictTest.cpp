@@ -344,8 +344,8 @@ TEST(VerdictFactsTest, TheDocumentIsJudgedFromItsSignersOrItsFailure)
     };
     for (const auto& [errorClass, code] : failures) {
         VerifiedDocument failed;
-        failed.error =
-            VerificationError{.errorClass = errorClass, .codeText = {}, .caption = {}, .text = {}};
+        failed.error = VerificationError{
+            .errorClass = errorClass, .codeText = {}, .caption = {}, .text = {}, .detail = {}};
         judged = judgeDocument(failed);
         EXPECT_TRUE(judged.signers.empty());
         EXPECT_EQ(judged.file.verdict, Verdict::Rejected) << code;
