@@ -6,6 +6,7 @@
 // a state needs one row here.
 
 #include "tests/support/Fixtures.h"
+#include "tools/fixtures/CadesFixtures.h"
 #include "verify/LoadOptions.h"
 #include "verify/Verdict.h"
 
@@ -67,6 +68,18 @@ inline const std::vector<VerdictState>& verdictStates()
              .issuer = &icp.intermediate,
              .san = {fx::icpPersonal("01021980", "12345678901")},
              .extensions = {{"keyUsage", "critical,keyEncipherment"}}});
+        // A time-stamp authority of the same hierarchy, valid long before
+        // the expired signer's certificate ended; its revocation is in the
+        // intermediate's list.
+        const fx::TokenSpec stamp{.tsa = fx::makeTsa(icp.intermediate, fx::TsaUsage::TimeStamping,
+                                                     now - 600 * 86400, now + 600 * 86400),
+                                  .genTime = now - 200 * 86400};
+        const fx::Bytes expiredMessage =
+            fx::makeSignedMessage(withCrls(icpMessage(expired, "contrato.pdf")));
+        // A token whose imprint is not this signature's.
+        const fx::Bytes stampedElsewhere =
+            fx::withUnsignedAttribute(goodMessage, 0, fx::kTimeStampTokenOid,
+                                      {fx::makeTimeStampToken("outra assinatura", stamp)});
         return std::vector<VerdictState>{
             {"aprovado", goodMessage, true, Verdict::Approved, {}},
             {"violado",
@@ -92,10 +105,16 @@ inline const std::vector<VerdictState>& verdictStates()
              Verdict::Indeterminate,
              {"revocation-unknown"}},
             {"expirado-sem-carimbo",
-             fx::makeSignedMessage(withCrls(icpMessage(expired, "contrato.pdf"))),
+             expiredMessage,
              true,
              Verdict::Indeterminate,
              {"expired-no-timestamp"}},
+            {"expirado-com-carimbo",
+             fx::withTimeStamp(expiredMessage, 0, stamp),
+             true,
+             Verdict::Approved,
+             {}},
+            {"carimbo-invalido", stampedElsewhere, true, Verdict::Rejected, {"timestamp-invalid"}},
         };
     }();
     return states;
