@@ -14,9 +14,12 @@ constexpr qint64 kMaxHeader = 1 << 20;
 // What follows the content (certificates, lists, signer infos, time-stamps)
 // is held in memory to be parsed: real messages carry a few MB at most.
 constexpr qint64 kMaxTail = 64 << 20;
-// Constructed strings inside constructed strings, and indefinite elements
-// inside indefinite elements.
+// Indefinite elements inside indefinite elements.
 constexpr int kMaxNesting = 16;
+// Constructed pieces inside the content's constructed string: as deep as
+// OpenSSL's own decoder goes, so that a message read in place and the same
+// message read whole get one verdict.
+constexpr int kMaxPieceNesting = 5;
 
 constexpr unsigned char kSequence = 0x30;
 constexpr unsigned char kSet = 0x31;
@@ -104,7 +107,7 @@ public:
     // The end of `outer`, which ends at `limit` at the latest.
     std::optional<qint64> walk(const Tlv& outer, qint64 limit, int depth)
     {
-        if (depth > kMaxNesting)
+        if (depth > kMaxPieceNesting)
             return std::nullopt;
         const qint64 end = outer.length >= 0 ? outer.end() : limit;
         if (end > limit)

@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     QByteArray content;
     const verify::VerifiedDocument fromFile = verify::loadSignedDocument(
-        asFile(data, size), store, {{}, [&](QByteArrayView block) { content += block; }});
+        asFile(data, size), store, {}, [&](QByteArrayView block) { content += block; });
     readDocument(fromFile);
     require(fromFile.verified() == document.verified() &&
                 (document.verified() || fromFile.error->codeText == document.error->codeText),

@@ -555,6 +555,17 @@ TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
     EXPECT_LE(input.largestRead, 1 << 20) << "nested pieces are streamed too";
 }
 
+TEST(StreamingTest, NestedPiecesGetOneVerdictReadInPlaceOrWhole)
+{
+    // OpenSSL reads five constructed pieces inside the content's string and
+    // no more; the streamed path must neither accept nor refuse otherwise.
+    for (int levels : {1, 6, 7, 8}) {
+        SCOPED_TRACE(levels);
+        const std::uint32_t code = verifyCode(hostile::nestedContentPieces(levels));
+        EXPECT_EQ(code == 0, levels <= 6);
+    }
+}
+
 TEST(StreamingTest, LargeContentReportsProgressAndCanBeStopped)
 {
     fx::MessageSpec spec = icpMessage(holder());
