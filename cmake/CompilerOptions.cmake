@@ -8,7 +8,9 @@ if(SELAVIA_WERROR)
 endif()
 
 if(SELAVIA_SANITIZE)
+    # -O1 and line tables: what the sanitizers' reports need, at under half
+    # the compile time of -O2 with full debug information.
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
-                        -fno-sanitize-recover=undefined)
+                        -fno-sanitize-recover=undefined -O1 -g1)
     add_link_options(-fsanitize=address,undefined)
 endif()
