@@ -1,5 +1,7 @@
 #include "Cache.h"
 
+#include "fileinfo/UniqueFd.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -78,9 +80,10 @@ std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) cons
     if (!usable_)
         return std::nullopt;
     const QByteArray path = QFile::encodeName(QDir(folder_).filePath(name));
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    const fileinfo::UniqueFd file(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid())
         return std::nullopt;
+    const int fd = file.get();
     struct stat info {};
     std::optional<QByteArray> bytes;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= maxBytes) {
@@ -100,7 +103,6 @@ std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) cons
         // The time of last use orders eviction.
         ::futimens(fd, nullptr);
     }
-    ::close(fd);
     return bytes;
 }
 
@@ -111,11 +113,12 @@ bool Cache::write(const QString& name, QByteArrayView bytes) const
     const QDir folder(folder_);
     QByteArray part =
         QFile::encodeName(folder.filePath(QLatin1String(kPartPrefix) + name)) + ".XXXXXX";
-    const int fd = ::mkostemp(part.data(), O_CLOEXEC);
-    if (fd < 0)
+    fileinfo::UniqueFd file(::mkostemp(part.data(), O_CLOEXEC));
+    if (!file.valid())
         return false;
-    const bool written = writeAll(fd, bytes);
-    ::close(fd);
+    // A write-back failure reported only at close leaves no short list in
+    // the cache.
+    const bool written = writeAll(file.get(), bytes) && file.closeChecked();
     const QByteArray path = QFile::encodeName(folder.filePath(name));
     if (!written || ::rename(part.constData(), path.constData()) != 0) {
         ::unlink(part.constData());

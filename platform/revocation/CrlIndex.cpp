@@ -91,6 +91,7 @@ QByteArray sha256(QByteArrayView bytes)
 
 CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
 {
+    const signature::ossl::ErrorQueueGuard guard;
     CrlIndex index;
     index.crlSha256_ = sha256(der);
     index.issuerKey_ = keyDigest(issuer);
@@ -108,7 +109,6 @@ CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
     index.serials_.resize(static_cast<qsizetype>(prints.size() * 8));
     for (std::size_t i = 0; i < prints.size(); ++i)
         qToLittleEndian(prints[i], index.serials_.data() + i * 8);
-    ERR_clear_error();
     return index;
 }
 
@@ -153,11 +153,11 @@ std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes)
 
 bool CrlIndex::appliesTo(X509* certificate, X509* issuer) const
 {
+    const signature::ossl::ErrorQueueGuard guard;
     const bool applies = !issuerKey_.isEmpty() && keyDigest(issuer) == issuerKey_ &&
                          nameHash(X509_get_issuer_name(certificate)) == issuerName_ &&
                          signature::issuerMaySignCrls(issuer) &&
                          signature::scopeCovers(scope_, certificate);
-    ERR_clear_error();
     return applies;
 }
 

@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 
+#include "fileinfo/UniqueFd.h"
 #include "platform/signature/OpenSslHandles.h"
 
 #include <cerrno>
@@ -29,14 +30,13 @@ struct Url {
 
 std::optional<Url> parseHttpUrl(const QByteArray& text, QString& failure)
 {
+    const ossl::ErrorQueueGuard guard;
     char* host = nullptr;
     char* port = nullptr;
     char* path = nullptr;
     int tls = 0;
-    ERR_clear_error();
     if (OSSL_HTTP_parse_url(text.constData(), &tls, nullptr, &host, &port, nullptr, &path, nullptr,
                             nullptr) != 1) {
-        ERR_clear_error();
         failure = QStringLiteral("endereço inválido");
         return std::nullopt;
     }
@@ -56,8 +56,8 @@ int remainingMs(Clock::time_point deadline)
 }
 
 // A non-blocking connection, given up at the deadline or when aborted.
-int connectTo(const Url& target, Clock::time_point deadline, FetchControl& control,
-              QString& failure)
+fileinfo::UniqueFd connectTo(const Url& target, Clock::time_point deadline, FetchControl& control,
+                             QString& failure)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -66,16 +66,17 @@ int connectTo(const Url& target, Clock::time_point deadline, FetchControl& contr
     addrinfo* found = nullptr;
     if (::getaddrinfo(target.host.constData(), target.port.constData(), &hints, &found) != 0) {
         failure = QStringLiteral("servidor não encontrado");
-        return -1;
+        return {};
     }
-    int connected = -1;
-    for (addrinfo* address = found; address != nullptr && connected < 0;
+    fileinfo::UniqueFd connected;
+    for (addrinfo* address = found; address != nullptr && !connected.valid();
          address = address->ai_next) {
-        const int fd =
-            ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                     address->ai_protocol);
-        if (fd < 0)
+        fileinfo::UniqueFd socket(::socket(address->ai_family,
+                                           address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                           address->ai_protocol));
+        if (!socket.valid())
             continue;
+        const int fd = socket.get();
         int result = ::connect(fd, address->ai_addr, address->ai_addrlen);
         while (result != 0 && errno == EINPROGRESS && !control.aborted() &&
                remainingMs(deadline) > 0) {
@@ -95,12 +96,10 @@ int connectTo(const Url& target, Clock::time_point deadline, FetchControl& contr
             errno = EINPROGRESS;
         }
         if (result == 0)
-            connected = fd;
-        else
-            ::close(fd);
+            connected = std::move(socket);
     }
     ::freeaddrinfo(found);
-    if (connected < 0)
+    if (!connected.valid())
         failure = control.aborted() ? QStringLiteral("consulta cancelada")
                                     : QStringLiteral("não foi possível conectar ao servidor");
     return connected;
@@ -122,6 +121,7 @@ ossl::UniqueConfValues hostHeader(const Url& url)
 // One request and its answer, on a connection of its own.
 Exchange exchangeOnce(const QByteArray& urlText, const HttpRequest& request, FetchControl& control)
 {
+    const ossl::ErrorQueueGuard guard;
     Exchange exchange;
     QString& failure = exchange.response.failure;
     std::optional<Url> url = parseHttpUrl(urlText, failure);
@@ -138,15 +138,14 @@ Exchange exchangeOnce(const QByteArray& urlText, const HttpRequest& request, Fet
     std::optional<Url> via = proxy != nullptr ? parseHttpUrl(QByteArray(proxy), failure) : url;
     if (!via)
         return exchange;
-    const int fd = connectTo(*via, *deadline, control, failure);
-    if (fd < 0)
+    const fileinfo::UniqueFd connection = connectTo(*via, *deadline, control, failure);
+    if (!connection.valid())
         return exchange;
+    const int fd = connection.get();
     if (!control.watch(fd, *deadline)) {
-        ::close(fd);
         failure = QStringLiteral("consulta cancelada");
         return exchange;
     }
-    ERR_clear_error();
     ossl::UniqueBio socket(BIO_new_socket(fd, BIO_NOCLOSE));
     // OpenSSL's own clock is a backstop; the watchdog keeps the real time.
     const int seconds = remainingMs(*deadline) / 1000 + 2;
@@ -179,12 +178,12 @@ Exchange exchangeOnce(const QByteArray& urlText, const HttpRequest& request, Fet
                   : remainingMs(*deadline) == 0 ? QStringLiteral("tempo esgotado")
                                                 : QStringLiteral("resposta recusada");
     }
-    ERR_clear_error();
+    // The socket is given back to the watchdog before it is closed, so that
+    // no other connection reusing the number can be cut off in its place.
     answer.reset();
     context.reset();
     socket.reset();
     control.unwatch(fd);
-    ::close(fd);
     return exchange;
 }
 

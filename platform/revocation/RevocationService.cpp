@@ -43,6 +43,7 @@ bool isHttp(const QByteArray& url)
 
 QList<QByteArray> distributionPoints(X509* certificate)
 {
+    const ossl::ErrorQueueGuard guard;
     QList<QByteArray> urls;
     ossl::UniqueDistributionPoints points(static_cast<CRL_DIST_POINTS*>(
         X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr)));
@@ -58,12 +59,12 @@ QList<QByteArray> distributionPoints(X509* certificate)
                 urls << url;
         }
     }
-    ERR_clear_error();
     return urls;
 }
 
 QList<QByteArray> accessLocations(X509* certificate, int method)
 {
+    const ossl::ErrorQueueGuard guard;
     QList<QByteArray> urls;
     ossl::UniqueAuthorityInfoAccess access(static_cast<AUTHORITY_INFO_ACCESS*>(
         X509_get_ext_d2i(certificate, NID_info_access, nullptr, nullptr)));
@@ -74,7 +75,6 @@ QList<QByteArray> accessLocations(X509* certificate, int method)
             urls.size() < kMaxAddresses)
             urls << url;
     }
-    ERR_clear_error();
     return urls;
 }
 
@@ -88,12 +88,12 @@ QByteArray fingerprint(X509* certificate)
 
 ossl::UniqueX509Crl parseCrl(const QByteArray& der)
 {
+    const ossl::ErrorQueueGuard guard;
     const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
     ossl::UniqueX509Crl crl(d2i_X509_CRL(nullptr, &cursor, der.size()));
     // Trailing bytes make it something else than one list.
     if (crl && cursor != reinterpret_cast<const unsigned char*>(der.constData()) + der.size())
         crl.reset();
-    ERR_clear_error();
     return crl;
 }
 
@@ -231,6 +231,7 @@ public:
 
     std::optional<sig::RevocationStatus> check(X509* certificate, X509* issuer) override
     {
+        const ossl::ErrorQueueGuard guard;
         for (const QByteArray& url : distributionPoints(certificate)) {
             std::optional<CrlIndex> index = session_->cachedIndex(url);
             if (!index)
@@ -256,6 +257,7 @@ public:
 
     std::optional<sig::RevocationStatus> check(X509* certificate, X509* issuer) override
     {
+        const ossl::ErrorQueueGuard guard;
         for (const QByteArray& url : distributionPoints(certificate)) {
             std::shared_ptr<const VerifiedCrl> verified = session_->downloaded(url, issuer);
             if (!verified)
@@ -294,9 +296,9 @@ public:
 
     std::optional<sig::RevocationStatus> check(X509* certificate, X509* issuer) override
     {
+        const ossl::ErrorQueueGuard guard;
         for (const QByteArray& url : accessLocations(certificate, NID_ad_OCSP)) {
             std::optional<sig::RevocationStatus> status = ask(url, certificate, issuer);
-            ERR_clear_error();
             if (status)
                 return status;
         }
@@ -306,7 +308,7 @@ public:
 private:
     std::optional<sig::RevocationStatus> ask(const QByteArray& url, X509* certificate, X509* issuer)
     {
-        ERR_clear_error();
+        const ossl::ErrorQueueGuard guard;
         ossl::UniqueOcspRequest request(OCSP_REQUEST_new());
         ossl::UniqueOcspCertId id(OCSP_cert_to_id(EVP_sha1(), certificate, issuer));
         ossl::UniqueOcspCertId asked(id ? OCSP_CERTID_dup(id.get()) : nullptr);
@@ -378,11 +380,11 @@ private:
 // A DER certificate, or the certificates of a certs-only PKCS#7.
 std::vector<std::shared_ptr<X509>> certificatesIn(const QByteArray& der)
 {
+    const ossl::ErrorQueueGuard guard;
     std::vector<std::shared_ptr<X509>> found;
     const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
     if (ossl::UniqueX509 single{d2i_X509(nullptr, &cursor, der.size())}) {
         found.push_back(ossl::shared(std::move(single)));
-        ERR_clear_error();
         return found;
     }
     cursor = reinterpret_cast<const unsigned char*>(der.constData());
@@ -395,7 +397,6 @@ std::vector<std::shared_ptr<X509>> certificatesIn(const QByteArray& der)
         if (ossl::UniqueX509 own = ossl::upRef(sk_X509_value(carried, i)))
             found.push_back(ossl::shared(std::move(own)));
     }
-    ERR_clear_error();
     return found;
 }
 
@@ -405,6 +406,7 @@ public:
 
     std::vector<std::shared_ptr<X509>> fetchIssuers(X509* certificate, int& budget) override
     {
+        const ossl::ErrorQueueGuard guard;
         const qint64 cap = session_->settings().maxSmallBytes;
         for (const QByteArray& url : accessLocations(certificate, NID_ad_ca_issuers)) {
             const QString name = Cache::stemFor("crt", url) + QStringLiteral(".der");
@@ -433,12 +435,12 @@ public:
 private:
     static std::vector<std::shared_ptr<X509>> issuersIn(const QByteArray& der, X509* certificate)
     {
+        const ossl::ErrorQueueGuard guard;
         std::vector<std::shared_ptr<X509>> issuers;
         for (const auto& candidate : certificatesIn(der)) {
             if (X509_check_issued(candidate.get(), certificate) == X509_V_OK)
                 issuers.push_back(candidate);
         }
-        ERR_clear_error();
         return issuers;
     }
 

@@ -62,7 +62,7 @@ std::span<const RootPin> rootPins()
 QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificate> candidates,
                            std::span<const RootPin> pins)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     QStringList trusted;
     for (const EmbeddedCertificate& candidate : candidates) {
         const char* pin = pinOf(pins, candidate.name);
@@ -75,19 +75,17 @@ QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificat
         if (certificate && X509_STORE_add_cert(store, certificate.get()) == 1)
             trusted << QString::fromLatin1(candidate.name);
     }
-    ERR_clear_error();
     return trusted;
 }
 
 std::vector<std::shared_ptr<X509>> issuersOf(X509* certificate)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     int ok = 0;
     const unsigned long hash =
         X509_NAME_hash_ex(X509_get_issuer_name(certificate), nullptr, nullptr, &ok);
     std::vector<std::shared_ptr<X509>> issuers;
     if (ok != 1) {
-        ERR_clear_error();
         return issuers;
     }
     const std::span<const EmbeddedCertificate> all = helpers();
@@ -101,7 +99,6 @@ std::vector<std::shared_ptr<X509>> issuersOf(X509* certificate)
         if (candidate && X509_check_issued(candidate.get(), certificate) == X509_V_OK)
             issuers.push_back(std::move(candidate));
     }
-    ERR_clear_error();
     return issuers;
 }
 

@@ -63,18 +63,19 @@ CadesContext cadesContextOf(CMS_ContentInfo* cms,
                             std::shared_ptr<const ValidationContext> validation,
                             bool afterValidationPhase)
 {
+    const ossl::ErrorQueueGuard guard;
     CadesContext context;
     context.afterValidationPhase = afterValidationPhase;
     ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
     for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i)
         context.messageCertificates.emplace_back(sk_X509_value(certificates.get(), i), validation);
     context.validation = std::move(validation);
-    ERR_clear_error();
     return context;
 }
 
 CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& context)
 {
+    const ossl::ErrorQueueGuard guard;
     CadesInfo cades;
     cades.signingCertificate = signerBinding(info, signer);
     cades.policy = readSignaturePolicy(info);
@@ -93,7 +94,6 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
         readUnsigned(cades, oid, attribute, signatureValue, context);
     }
     cades.problems.removeDuplicates();
-    ERR_clear_error();
     return cades;
 }
 

@@ -89,13 +89,13 @@ X509* Certificate::checkedHandle() const
 
 QString Certificate::getInfo(CertificateInfo info) const
 {
+    const ossl::ErrorQueueGuard guard;
     X509* certificate = checkedHandle();
     switch (info) {
     case CertificateInfo::SubjectSimpleName:
         return detail::simpleName(certificate);
     case CertificateInfo::SubjectEmail: {
         QString email = firstSanEmail(certificate);
-        ERR_clear_error();
         return email.isEmpty()
                    ? firstEntry(X509_get_subject_name(certificate), NID_pkcs9_emailAddress)
                    : email;

@@ -15,17 +15,6 @@
 namespace selavia::signature {
 namespace {
 
-// The look-ups below fail as a matter of course (unknown OIDs, extensions
-// OpenSSL cannot decode); what they leave in the queue must not turn up in
-// a later, unrelated error report.
-class ErrorQueueGuard {
-public:
-    ErrorQueueGuard() { ERR_clear_error(); }
-    ~ErrorQueueGuard() { ERR_clear_error(); }
-    ErrorQueueGuard(const ErrorQueueGuard&) = delete;
-    ErrorQueueGuard& operator=(const ErrorQueueGuard&) = delete;
-};
-
 QString bioText(BIO* bio)
 {
     char* data = nullptr;
@@ -157,7 +146,7 @@ std::vector<CertificateField> detailFields(const Certificate& certificate,
 {
     if (certificate.isNull())
         throw SignatureError::of(code::kCertificateUnreadable);
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     auto when = [&dateText](const QDateTime& moment) {
         return dateText ? dateText(moment) : moment.toString(Qt::ISODate);
     };
@@ -186,7 +175,7 @@ QString issuerSimpleName(const Certificate& certificate)
 {
     if (certificate.isNull())
         return {};
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     for (int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName,
                     NID_pkcs9_emailAddress}) {
         QString value = firstIssuerEntry(certificate.handle(), nid);
@@ -200,7 +189,7 @@ QString publicKeyDescription(const Certificate& certificate)
 {
     if (certificate.isNull())
         return {};
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     const EVP_PKEY* key = X509_get0_pubkey(certificate.handle());
     if (key == nullptr)
         return QStringLiteral("desconhecida");
@@ -239,7 +228,7 @@ QString signatureAlgorithmName(const Certificate& certificate)
 {
     if (certificate.isNull())
         return {};
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     const int nid = X509_get_signature_nid(certificate.handle());
     const char* longName = nid != NID_undef ? OBJ_nid2ln(nid) : nullptr;
     if (longName != nullptr)
@@ -276,7 +265,7 @@ QString extensionName(const QString& oid)
         if (oid == QLatin1String(known.oid))
             return QString::fromUtf8(known.name);
     }
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     const int nid = OBJ_txt2nid(oid.toLatin1().constData());
     const char* longName = nid != NID_undef ? OBJ_nid2ln(nid) : nullptr;
     return longName != nullptr ? QString::fromLatin1(longName) : oid;
@@ -286,7 +275,7 @@ QString extensionText(const Certificate& certificate, int index)
 {
     if (certificate.isNull() || index < 0 || index >= X509_get_ext_count(certificate.handle()))
         return {};
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     X509_EXTENSION* extension = X509_get_ext(certificate.handle(), index);
     QString text;
     if (OBJ_obj2nid(X509_EXTENSION_get_object(extension)) == NID_subject_alt_name)
@@ -307,7 +296,7 @@ QStringList certificatePurposes(const Certificate& certificate)
 {
     if (certificate.isNull())
         return {};
-    ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     // Both return UINT32_MAX when the extension is absent.
     const std::uint32_t extended = X509_get_extended_key_usage(certificate.handle());
     if (extended != UINT32_MAX) {

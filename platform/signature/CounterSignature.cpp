@@ -157,20 +157,19 @@ void verifySigner(CounterSignature& result, CMS_SignerInfo* info, X509* signer,
 CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayView parentSignature,
                                         const CadesContext& context)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     CounterSignature result;
     ossl::UniqueCms cms =
         signerInfo.size() <= limits::kMaxCadesValueBytes ? wrapped(signerInfo) : nullptr;
     ossl::UniqueX509Stack certificates = messageCertificates(context);
     if (!cms || !certificates) {
         result.problems << QStringLiteral("contra-assinatura ilegível");
-        ERR_clear_error();
         return result;
     }
     CMS_SignerInfo* info = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
     readSignedAttributes(result, info);
     CMS_set1_signers_certs(cms.get(), certificates.get(), 0);
-    ERR_clear_error();
+    ERR_clear_error(); // a certificate not found is told below, not by OpenSSL
     X509* signer = nullptr;
     CMS_SignerInfo_get0_algs(info, nullptr, &signer, nullptr, nullptr);
     if (signer == nullptr) {
@@ -180,7 +179,6 @@ CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayVie
         result.signerName = detail::simpleName(signer);
         verifySigner(result, info, signer, parentSignature);
     }
-    ERR_clear_error();
     result.signatureValid = result.problems.isEmpty();
     return result;
 }

@@ -9,12 +9,11 @@ namespace selavia::signature {
 
 std::optional<std::vector<OtherNameEntry>> otherNames(QByteArrayView generalNames)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     const auto* start = reinterpret_cast<const unsigned char*>(generalNames.data());
     const unsigned char* cursor = start;
     ossl::UniqueGeneralNames names(d2i_GENERAL_NAMES(nullptr, &cursor, generalNames.size()));
     if (!names || cursor != start + generalNames.size()) {
-        ERR_clear_error();
         return std::nullopt;
     }
     std::vector<OtherNameEntry> entries;

@@ -9,6 +9,7 @@
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/cms.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/http.h>
 #include <openssl/ocsp.h>
@@ -18,6 +19,18 @@
 #include <openssl/x509v3.h>
 
 namespace selavia::signature::ossl {
+
+// Empties the thread's OpenSSL error queue on entry and on exit. Every entry
+// of this layer holds one: it neither reads errors another call left nor
+// leaves its own expected failures (an unknown OID, an absent extension) to
+// turn up in a later, unrelated report.
+class ErrorQueueGuard {
+public:
+    ErrorQueueGuard() noexcept { ERR_clear_error(); }
+    ~ErrorQueueGuard() { ERR_clear_error(); }
+    ErrorQueueGuard(const ErrorQueueGuard&) = delete;
+    ErrorQueueGuard& operator=(const ErrorQueueGuard&) = delete;
+};
 
 template <auto FreeFunction> struct Deleter {
     template <typename T> void operator()(T* handle) const noexcept { FreeFunction(handle); }

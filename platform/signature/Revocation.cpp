@@ -91,13 +91,13 @@ QString okDetail(RevocationSource source)
 
 CrlScope crlScope(X509_CRL* crl)
 {
+    const ossl::ErrorQueueGuard guard;
     CrlScope scope;
     if (ossl::UniqueIssuingDistPoint point = distributionPoint(crl)) {
         scope.onlyUsers = point->onlyuser != 0;
         scope.onlyAuthorities = point->onlyCA != 0;
         scope.onlyAttributes = point->onlyattr != 0;
     }
-    ERR_clear_error();
     return scope;
 }
 
@@ -116,7 +116,7 @@ bool issuerMaySignCrls(X509* issuer)
 
 bool crlIssuedBy(X509_CRL* crl, X509* issuer, const QDateTime& now)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     if (crl == nullptr || issuer == nullptr)
         return false;
     bool trusted = X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(issuer)) == 0;
@@ -132,13 +132,12 @@ bool crlIssuedBy(X509_CRL* crl, X509* issuer, const QDateTime& now)
         ossl::UniqueIssuingDistPoint point = distributionPoint(crl);
         trusted = !point || (!point->indirectCRL && point->onlysomereasons == nullptr);
     }
-    ERR_clear_error();
     return trusted;
 }
 
 std::optional<CrlAnswer> crlAnswerFor(X509_CRL* crl, X509* certificate, const QDateTime& now)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_issuer_name(certificate)) != 0)
         return std::nullopt;
     if (!scopeCovers(crlScope(crl), certificate))
@@ -153,7 +152,6 @@ std::optional<CrlAnswer> crlAnswerFor(X509_CRL* crl, X509* certificate, const QD
         answer.revokedAt = text::decodeTime(X509_REVOKED_get0_revocationDate(entry));
         answer.reason = reasonOf(entry);
     }
-    ERR_clear_error();
     return answer;
 }
 

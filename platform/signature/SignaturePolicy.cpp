@@ -54,10 +54,10 @@ SignaturePolicyIdentifier read(const ASN1_TYPE* value)
 
 std::optional<SignaturePolicyIdentifier> readSignaturePolicy(CMS_SignerInfo* info)
 {
+    const ossl::ErrorQueueGuard guard;
     ossl::UniqueAsn1Object oid(OBJ_txt2obj(kPolicyOid, 1));
     const int index = oid ? CMS_signed_get_attr_by_OBJ(info, oid.get(), -1) : -1;
     if (index < 0) {
-        ERR_clear_error();
         return std::nullopt;
     }
     X509_ATTRIBUTE* attribute = CMS_signed_get_attr(info, index);
@@ -65,7 +65,6 @@ std::optional<SignaturePolicyIdentifier> readSignaturePolicy(CMS_SignerInfo* inf
     if (X509_ATTRIBUTE_count(attribute) != 1 ||
         CMS_signed_get_attr_by_OBJ(info, oid.get(), index) >= 0)
         policy.problems << QStringLiteral("identificador da política de assinatura repetido");
-    ERR_clear_error();
     return policy;
 }
 

@@ -108,11 +108,12 @@ X509* signerCertificate(CMS_SignerInfo* info)
 
 void attachSignerCertificates(CMS_ContentInfo* cms)
 {
+    const ossl::ErrorQueueGuard guard;
     // Content without any signature proves nothing about its integrity.
     if (sk_CMS_SignerInfo_num(signerInfos(cms)) <= 0)
         throw SignatureError::of(code::kNoSigners);
     CMS_set1_signers_certs(cms, nullptr, 0);
-    ERR_clear_error();
+    ERR_clear_error(); // a certificate not found is told below, not by OpenSSL
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i)
         signerCertificate(sk_CMS_SignerInfo_value(infos, i));
@@ -467,12 +468,12 @@ namespace {
 void finish(detail::SignedDataState& state, const TrustStore& trustStore,
             const ValidationServices& services, const Feeder& feed, const ContentSink& sink)
 {
+    const ossl::ErrorQueueGuard guard;
     attachSignerCertificates(state.cms.get());
     verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
     state.context = makeContext(state.cms.get(), trustStore, services);
     state.signers = makeSigners(state.cms.get(), state.context);
-    ERR_clear_error();
 }
 
 } // namespace
@@ -518,7 +519,7 @@ void SignedData::verify(QByteArrayView message, const VerifyOptions& options)
 
 void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& options)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     SniffedInput input = sniffInput(message);
     auto state = std::make_unique<detail::SignedDataState>();
     state->form = input.form;
@@ -539,8 +540,8 @@ void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& opt
 
 void SignedData::verify(MessageInput& whole, const VerifyOptions& options)
 {
+    const ossl::ErrorQueueGuard guard;
     state_.reset();
-    ERR_clear_error();
     const qint64 end = definiteMessageEnd(readRange(whole, 0, 10)).value_or(whole.size());
     BoundedInput input(whole, std::min(end, whole.size()));
     const qint64 size = input.size();

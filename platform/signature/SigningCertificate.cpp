@@ -123,6 +123,7 @@ int weight(CertificateBinding binding)
 
 SigningCertificateCheck essBinding(CMS_SignerInfo* info, X509* certificate)
 {
+    const ossl::ErrorQueueGuard guard;
     SigningCertificateCheck check;
     const int attributes = CMS_signed_get_attr_count(info);
     for (int i = 0; i < attributes; ++i) {
@@ -142,7 +143,6 @@ SigningCertificateCheck essBinding(CMS_SignerInfo* info, X509* certificate)
             check.attributeOid = oid;
         }
     }
-    ERR_clear_error();
     return check;
 }
 

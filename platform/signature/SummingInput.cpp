@@ -23,7 +23,7 @@ void Sha256::Free::operator()(EVP_MD_CTX* context) const
 
 Sha256::Sha256() : context_(EVP_MD_CTX_new())
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
         throw SignatureError::fromOpenSsl(code::kInternal);
 }
@@ -32,14 +32,14 @@ Sha256::~Sha256() = default;
 
 void Sha256::add(QByteArrayView bytes)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     if (EVP_DigestUpdate(context_.get(), bytes.data(), static_cast<size_t>(bytes.size())) != 1)
         throw SignatureError::fromOpenSsl(code::kInternal);
 }
 
 QByteArray Sha256::result()
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context_.get(), digest.data(), &length) != 1)

@@ -171,6 +171,7 @@ void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, const Cad
 void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView signatureValue,
                   const CadesContext& context)
 {
+    const ossl::ErrorQueueGuard guard;
     result.genTime = text::decodeTime(TS_TST_INFO_get_time(token.info.get()));
     if (!result.genTime.isValid())
         result.problems << QStringLiteral("data do carimbo do tempo ilegível");
@@ -186,7 +187,7 @@ void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView sig
         return;
     }
     CMS_set1_signers_certs(token.cms.get(), helpers.get(), 0);
-    ERR_clear_error();
+    ERR_clear_error(); // a certificate not found is told below, not by OpenSSL
     X509* tsa = nullptr;
     CMS_SignerInfo_get0_algs(info, nullptr, &tsa, nullptr, nullptr);
     if (auto problem = imprintProblem(token.info.get(), signatureValue))
@@ -207,7 +208,7 @@ void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView sig
 TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
                                     const CadesContext& context)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     TimeStampToken result;
     if (token.size() > limits::kMaxCadesValueBytes) {
         result.problems << QStringLiteral("o carimbo do tempo excede o tamanho aceito");
@@ -226,6 +227,7 @@ TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatu
 namespace detail {
 void judgeTsaChain(TimeStampToken& token, const CadesContext& context)
 {
+    const ossl::ErrorQueueGuard guard;
     token.problems = token.tokenProblems;
     token.tsaChain.clear();
     if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
@@ -233,7 +235,6 @@ void judgeTsaChain(TimeStampToken& token, const CadesContext& context)
                                         token.tsaChain);
         token.revocationChecked = context.afterValidationPhase && !token.tsaChain.empty();
     }
-    ERR_clear_error();
     token.valid = token.problems.isEmpty();
 }
 } // namespace detail

@@ -87,14 +87,13 @@ void addSystemCertificates(X509_STORE* store, TrustSources& sources)
 
 TrustStore TrustStore::systemDefault()
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     auto store = newStore();
     TrustSources sources;
     sources.bundledRoots =
         bundled::addPinnedRoots(store.get(), bundled::roots(), bundled::rootPins());
     // A system without a store is not an error: nothing more is trusted then.
     addSystemCertificates(store.get(), sources);
-    ERR_clear_error();
     return TrustStore(std::move(store), std::move(sources));
 }
 
@@ -105,7 +104,7 @@ TrustStore TrustStore::empty()
 
 void TrustStore::addTrusted(const QByteArray& derOrPem)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     ossl::UniqueX509 certificate;
     if (derOrPem.trimmed().startsWith("-----BEGIN")) {
         ossl::UniqueBio bio(

@@ -149,6 +149,7 @@ void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate,
 std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
                                    ossl::UniqueX509Stack untrusted, const QDateTime& at)
 {
+    const ossl::ErrorQueueGuard guard;
     auto run = std::make_unique<StoreRun>();
     run->untrusted = std::move(untrusted);
     if (!run->context ||
@@ -166,9 +167,7 @@ std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
     // root whose key OpenSSL cannot read (ICP-Brasil v7) is still an anchor.
     X509_STORE_CTX_set_flags(run->context.get(), X509_V_FLAG_PARTIAL_CHAIN);
     run->result = X509_verify_cert(run->context.get());
-    ERR_clear_error();
     acceptUnreadableAnchor(*run, store, certificate, at);
-    ERR_clear_error();
     return run;
 }
 
@@ -235,7 +234,7 @@ bool isSigningPurpose(const ASN1_OBJECT* purpose)
 
 bool meantForSignatures(X509* certificate)
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     const std::uint32_t flags = X509_get_extension_flags(certificate);
     if ((flags & EXFLAG_KUSAGE) != 0 &&
         (X509_get_key_usage(certificate) & (KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION)) == 0)
@@ -248,7 +247,6 @@ bool meantForSignatures(X509* certificate)
     bool allowed = false;
     for (int i = 0; usages && i < sk_ASN1_OBJECT_num(usages.get()); ++i)
         allowed = allowed || isSigningPurpose(sk_ASN1_OBJECT_value(usages.get(), i));
-    ERR_clear_error();
     return allowed;
 }
 
@@ -300,6 +298,7 @@ bool ValidationContext::addNewHelpers(const std::vector<std::shared_ptr<X509>>& 
 std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate,
                                                            const QDateTime& at) const
 {
+    const ossl::ErrorQueueGuard guard;
     int budget = kMaxIssuerFetches;
     std::unique_ptr<StoreRun> run;
     for (int round = 0; round < kMaxCompletionRounds; ++round) {
@@ -310,7 +309,6 @@ std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate,
         std::vector<std::shared_ptr<X509>> found = bundled::issuersOf(top);
         if (found.empty() && networkOpen_ && services_.issuers)
             found = services_.issuers->fetchIssuers(top, budget);
-        ERR_clear_error();
         if (!addNewHelpers(found))
             break;
     }
@@ -319,7 +317,7 @@ std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate,
 
 ValidationContext::BuiltChain ValidationContext::buildChain(X509* certificate) const
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     auto run = completeChain(certificate);
     BuiltChain built;
     built.certificates.reset(X509_STORE_CTX_get1_chain(run->context.get()));
@@ -362,7 +360,7 @@ bool revokedBy(const RevocationStatus& status, const QDateTime& at)
 ValidationContext::Judgement ValidationContext::judgeFresh(X509* certificate, CertificateRole role,
                                                            const QDateTime& at) const
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     auto run = completeChain(certificate, at);
     ossl::UniqueX509Stack chain(X509_STORE_CTX_get1_chain(run->context.get()));
     if (!chain || sk_X509_num(chain.get()) == 0)
@@ -406,6 +404,7 @@ ValidationContext::Judgement ValidationContext::judgeFresh(X509* certificate, Ce
 
 RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer) const
 {
+    const ossl::ErrorQueueGuard guard;
     const bool network = networkOpen_;
     const QByteArray key = fingerprint(certificate) + fingerprint(issuer);
     {
@@ -424,7 +423,6 @@ RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer
             break;
         }
     }
-    ERR_clear_error();
     std::lock_guard lock(mutex_);
     revocations_[key] = Answer{status, network};
     return status;
@@ -453,7 +451,7 @@ void ValidationContext::checkChainOf(X509* certificate, PhaseRunner& runner,
 bool ValidationContext::prepare(const std::vector<X509*>& certificates,
                                 const PhaseProgress& progress) const
 {
-    ERR_clear_error();
+    const ossl::ErrorQueueGuard guard;
     networkOpen_ = true;
     PhaseRunner runner(services_.parallelism);
     std::set<QByteArray> claimed;
