@@ -1,5 +1,4 @@
-#include "cli/ReportSupport.h"
-#include "cli/VerifyCommand.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/PdfText.h"
 #include "tests/support/VerdictStates.h"
 
@@ -16,7 +15,7 @@ namespace verify = selavia::verify;
 
 namespace {
 
-class ManyFilesTest : public ::testing::Test {
+class ManyFilesTest : public CliRunTest {
 protected:
     // The state's file, written as "<name>.slv" (in `folder` when given).
     QString file(const char* name, const QString& folder = {})
@@ -28,57 +27,26 @@ protected:
         return dir_.write(relative, state.message);
     }
 
-    static const VerdictState& stateNamed(const char* name)
-    {
-        for (const VerdictState& state : verdictStates()) {
-            if (qstrcmp(state.name, name) == 0)
-                return state;
-        }
-        throw std::logic_error(name);
-    }
-
     // The states' files are made for a store trusting the ICP-like root.
     int run(const QStringList& arguments, QString input = {})
     {
-        out_.clear();
-        err_.clear();
-        QTextStream out(&out_);
-        QTextStream err(&err_);
-        QTextStream in(&input);
-        return cli::runVerifyCommand(arguments, out, err, stateOptions(stateNamed("aprovado")), &in,
-                                     cli::pdfReports());
+        return CliRunTest::run(arguments, stateOptions(stateNamed("aprovado")), input);
     }
 
     // What a single-file run prints as JSON, but when it was checked.
     QJsonObject single(const QString& path)
     {
         run({"--json", path});
-        QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+        QJsonObject report = json();
         report.remove("checked_at");
         return report;
-    }
-
-    QList<QJsonObject> jsonLines() const
-    {
-        QList<QJsonObject> objects;
-        for (const QString& line : out_.split('\n', Qt::SkipEmptyParts)) {
-            QJsonParseError error{};
-            objects << QJsonDocument::fromJson(line.toUtf8(), &error).object();
-            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
-        }
-        return objects;
     }
 
     QStringList entries(const QString& folder) const
     {
         return QDir(dir_.filePath(folder)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
-
-    ScratchFolder dir_;
-    QString out_;
-    QString err_;
 };
-
 } // namespace
 
 TEST_F(ManyFilesTest, JsonLinesComeInTheGivenOrderEachAsASingleRunPrintsIt)
@@ -227,11 +195,8 @@ TEST_F(ManyFilesTest, JsonCarriesTheVerdictOfTheFileAndOfEachSigner)
 {
     for (const VerdictState& state : verdictStates()) {
         SCOPED_TRACE(state.name);
-        out_.clear();
-        QTextStream out(&out_);
-        QTextStream err(&err_);
-        cli::runVerifyCommand({"--json", file(state.name)}, out, err, stateOptions(state));
-        const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+        CliRunTest::run({"--json", file(state.name)}, stateOptions(state));
+        const QJsonObject report = json();
         EXPECT_EQ(report["verdict"].toString(), verify::verdictWord(state.verdict));
         QStringList codes;
         for (const QJsonValue& signer : report["signers"].toArray()) {
@@ -259,12 +224,8 @@ TEST_F(ManyFilesTest, TheRealProgramWritesReportsWithoutADisplay)
     EXPECT_TRUE(libraries.contains("libQt6Core")) << libraries.toStdString();
     EXPECT_FALSE(libraries.contains("libQt6Gui")) << libraries.toStdString();
 
-    const QString root = dir_.filePath("raiz.pem");
-    fx::writeFile(root.toStdString(), fx::icpBrasilHierarchy().root.pem());
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("SSL_CERT_FILE", root);
-    environment.insert("SSL_CERT_DIR", dir_.filePath("nenhum"));
+    QProcessEnvironment environment = storeHolding(fx::icpBrasilHierarchy().root);
     environment.insert("SELAVIA_OFFLINE", "1");
     environment.remove("QT_QPA_PLATFORM");
     environment.remove("DISPLAY");

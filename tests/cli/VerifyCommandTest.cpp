@@ -1,7 +1,7 @@
 #include "cli/VerifyCommand.h"
 
-#include "cli/ReportSupport.h"
 #include "platform/signature/SignatureError.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PdfText.h"
@@ -25,13 +25,8 @@ namespace {
 
 const fx::Bytes kContent = "%PDF-1.4 contrato de locação";
 
-class VerifyCommandTest : public ::testing::Test {
+class VerifyCommandTest : public CliRunTest {
 protected:
-    QString writeMessage(const QString& name, const fx::Bytes& message)
-    {
-        return dir_.write(name, message);
-    }
-
     static fx::MessageSpec icpSpec()
     {
         const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
@@ -47,17 +42,6 @@ protected:
         return spec;
     }
 
-    int run(const QStringList& arguments, const selavia::verify::LoadOptions& store,
-            QString input = {})
-    {
-        out_.clear();
-        err_.clear();
-        QTextStream out(&out_);
-        QTextStream err(&err_);
-        QTextStream in(&input);
-        return cli::runVerifyCommand(arguments, out, err, store, &in, cli::pdfReports());
-    }
-
     QJsonObject runJson(const QString& path, int expectedStatus, const sig::TrustStore& store)
     {
         EXPECT_EQ(run({"--json", path}, store), expectedStatus) << err_.toStdString();
@@ -66,10 +50,6 @@ protected:
         EXPECT_EQ(parseError.error, QJsonParseError::NoError) << out_.toStdString();
         return document.object();
     }
-
-    ScratchFolder dir_;
-    QString out_;
-    QString err_;
 };
 
 const QStringList kMembers = {"file",          "verified",      "error",        "signatures_ok",
@@ -101,7 +81,7 @@ TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
 
 TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
 {
-    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
     QJsonObject report = runJson(path, cli::exit_status::kSignaturesOk, trustingIcp());
     EXPECT_EQ(report.keys().size(), kMembers.size());
     for (const QString& member : kMembers)
@@ -151,12 +131,12 @@ TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)
 {
     const fx::MessageSpec spec = icpSpec();
     const fx::Bytes message = fx::makeSignedMessage(spec);
-    const QString good = writeMessage("bom.slv", message);
+    const QString good = dir_.write("bom.slv", message);
     EXPECT_EQ(run({good}, trustingIcp()), cli::exit_status::kSignaturesOk);
     EXPECT_EQ(run({good}, sig::TrustStore::empty()), cli::exit_status::kNotAllValid);
     EXPECT_TRUE(out_.contains("Certificado ICP-Brasil - Inválido")) << out_.toStdString();
 
-    const QString tampered = writeMessage("violado.slv", fx::tamperContent(message, spec.content));
+    const QString tampered = dir_.write("violado.slv", fx::tamperContent(message, spec.content));
     QJsonObject report = runJson(tampered, cli::exit_status::kVerificationFailed, trustingIcp());
     EXPECT_FALSE(report["verified"].toBool());
     const QJsonObject error = report["error"].toObject();
@@ -175,7 +155,7 @@ TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)
 
 TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
 {
-    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
     EXPECT_EQ(run({path}, trustingIcp()), 0);
     EXPECT_TRUE(out_.contains("\nCertificados e Assinaturas\n")) << out_.toStdString();
     EXPECT_TRUE(out_.contains("\n  FULANA DE TAL  [Certificado ICP-Brasil - Válido]\n"));
@@ -185,26 +165,19 @@ TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
 
 TEST_F(VerifyCommandTest, ExtractWritesTheOriginalAndRefusesToOverwriteWithoutForce)
 {
-    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
     const QString target = dir_.filePath("locacao.pdf");
     EXPECT_EQ(run({"--extract", target, path}, trustingIcp()), 0) << err_.toStdString();
-    QFile extracted(target);
-    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
-    EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(kContent));
-    extracted.close();
+    EXPECT_EQ(ScratchFolder::read(target), bytes(kContent));
 
     const QString existing = dir_.filePath("existente.pdf");
     fx::writeFile(existing.toStdString(), "anterior");
     EXPECT_EQ(run({"--extract", existing, path}, trustingIcp()), cli::exit_status::kCannotWrite);
     EXPECT_TRUE(err_.contains("já existe"));
-    QFile kept(existing);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("anterior"));
-    kept.close();
+    EXPECT_EQ(ScratchFolder::read(existing), QByteArray("anterior"));
 
     EXPECT_EQ(run({"--extract=" + existing, "--force", path}, trustingIcp()), 0);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray::fromStdString(kContent));
+    EXPECT_EQ(ScratchFolder::read(existing), bytes(kContent));
 
     EXPECT_EQ(run({"--extract", dir_.filePath("falta/x.pdf"), path}, trustingIcp()),
               cli::exit_status::kCannotWrite);
@@ -220,7 +193,7 @@ TEST_F(VerifyCommandTest, ExtractionDuringHashingLeavesNothingWhenVerificationFa
     ASSERT_TRUE(out.mkpath("."));
     const QString target = out.filePath("nada.pdf");
 
-    const QString tampered = writeMessage("x.slv", fx::tamperContent(message, "fim"));
+    const QString tampered = dir_.write("x.slv", fx::tamperContent(message, "fim"));
     EXPECT_EQ(run({"--extract", target, tampered}, trustingIcp()),
               cli::exit_status::kVerificationFailed);
     EXPECT_TRUE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
@@ -228,18 +201,16 @@ TEST_F(VerifyCommandTest, ExtractionDuringHashingLeavesNothingWhenVerificationFa
                .join(' ')
                .toStdString();
 
-    const QString good = writeMessage("y.slv", message);
+    const QString good = dir_.write("y.slv", message);
     EXPECT_EQ(run({"--extract", target, good}, trustingIcp()), 0) << err_.toStdString();
-    QFile extracted(target);
-    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
-    EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(spec.content));
+    EXPECT_EQ(ScratchFolder::read(target), bytes(spec.content));
     EXPECT_EQ(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"nada.pdf"});
 }
 
 TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
 {
-    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
     const QString victim = dir_.filePath("de-outro-usuario.txt");
     auto plant = [&](const QString& link, const QString& target) {
         QFile::remove(link);
@@ -250,10 +221,7 @@ TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
         }
         ASSERT_TRUE(QFile::link(target, link));
     };
-    auto victimBytes = [&] {
-        QFile file(victim);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
+    auto victimBytes = [&] { return ScratchFolder::read(victim); };
     const QString link = dir_.filePath("saida.pdf");
 
     plant(link, victim);
@@ -271,21 +239,14 @@ TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
     EXPECT_EQ(run({"--extract", link, "--force", path}, trustingIcp()), 0) << err_.toStdString();
     EXPECT_EQ(victimBytes(), "dados de outra pessoa");
     EXPECT_FALSE(QFileInfo(link).isSymLink());
-    QFile extracted(link);
-    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
-    EXPECT_EQ(extracted.readAll(), QByteArray::fromStdString(kContent));
+    EXPECT_EQ(ScratchFolder::read(link), bytes(kContent));
 }
 
 TEST_F(VerifyCommandTest, TheRealProgramReadsTheSystemStoreFromTheEnvironment)
 {
-    const QString path = writeMessage("locacao.slv", fx::makeSignedMessage(icpSpec()));
-    const QString root = dir_.filePath("raiz.pem");
-    fx::writeFile(root.toStdString(), fx::icpBrasilHierarchy().root.pem());
+    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("SSL_CERT_FILE", root);
-    environment.insert("SSL_CERT_DIR", dir_.filePath("nenhum"));
-    program.setProcessEnvironment(environment);
+    program.setProcessEnvironment(storeHolding(fx::icpBrasilHierarchy().root));
     program.start(SELAVIA_VERIFY_BINARY, {"--json", path});
     ASSERT_TRUE(program.waitForFinished(60000));
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
@@ -339,7 +300,7 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
                                                   .revocationDate = fx::utc(2026, 1, 2, 3, 4, 5),
                                                   .reason = 1})
                                          .get())});
-    const QString path = writeMessage("revogado.slv", online.message);
+    const QString path = dir_.write("revogado.slv", online.message);
     sig::TrustStore store = sig::TrustStore::empty();
     store.addTrusted(QByteArray::fromStdString(online.root.der()));
     selavia::revocation::Settings settings;
@@ -348,7 +309,7 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
     // Offline first: nothing asked, the status unknown.
     EXPECT_EQ(run({"--offline", "--json", path}, selavia::verify::LoadOptions(store, settings)),
               cli::exit_status::kNotAllValid);
-    QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    QJsonObject report = json();
     EXPECT_EQ(server.total(), 0);
     EXPECT_TRUE(report["offline"].toBool());
     EXPECT_TRUE(QDateTime::fromString(report["checked_at"].toString(), Qt::ISODate).isValid());
@@ -362,7 +323,7 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
 
     EXPECT_EQ(run({"--json", path}, selavia::verify::LoadOptions(store, settings)),
               cli::exit_status::kNotAllValid);
-    report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    report = json();
     EXPECT_FALSE(report["offline"].toBool());
     signer = report["signers"].toArray()[0].toObject();
     EXPECT_EQ(signer["class"].toString(), "cert_noicp_invalid");
@@ -395,12 +356,8 @@ TEST_F(VerifyCommandTest, TwoProgramsFillTheCacheAtOnce)
     // Held back so that both programs are fetching at the same time.
     server.route("/ac.crl", HttpReply{.body = fx::crlDer(fx::makeCrl(online.authority, {}).get()),
                                       .delayMs = 300});
-    const QString path = writeMessage("documento.slv", online.message);
-    const QString root = dir_.filePath("raiz.pem");
-    fx::writeFile(root.toStdString(), online.root.pem());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("SSL_CERT_FILE", root);
-    environment.insert("SSL_CERT_DIR", dir_.filePath("nenhum"));
+    const QString path = dir_.write("documento.slv", online.message);
+    QProcessEnvironment environment = storeHolding(online.root);
     environment.insert("SELAVIA_CACHE_DIR", dir_.filePath("cache"));
     auto start = [&](QProcess& program, const QStringList& arguments) {
         program.setProcessEnvironment(environment);
@@ -432,9 +389,6 @@ TEST_F(VerifyCommandTest, TwoProgramsFillTheCacheAtOnce)
 }
 
 namespace {
-
-constexpr std::time_t kDay = 24 * 3600;
-constexpr std::time_t kYear = 365 * kDay;
 
 const fx::Cert& actDeTeste()
 {
@@ -474,7 +428,7 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
     message = fx::withCounterSignature(message, 0, {.cert = notary, .signingTime = genTime + 60});
     const QJsonObject signerJson = onlySignerOf(
-        runJson(writeMessage("cades.slv", message), cli::exit_status::kNotAllValid, trustingIcp()));
+        runJson(dir_.write("cades.slv", message), cli::exit_status::kNotAllValid, trustingIcp()));
 
     EXPECT_EQ(signerJson["class"].toString(), "cert_invalid") << "expired now";
     EXPECT_EQ(signerJson["valid_at_timestamp"], QJsonValue(true));
@@ -538,7 +492,7 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QJsonObject report =
-            runJson(writeMessage("politica.slv", cadesMessage(signer, c.attributes)), c.status,
+            runJson(dir_.write("politica.slv", cadesMessage(signer, c.attributes)), c.status,
                     trustingIcp());
         EXPECT_TRUE(report["verified"].toBool()) << "the file verifies as before";
         const QJsonObject signerJson = onlySignerOf(report);
@@ -553,8 +507,7 @@ TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
 {
     const fx::Cert signer = icpSigner();
     auto treeOf = [&](const fx::Bytes& message, int status = cli::exit_status::kSignaturesOk) {
-        return runJson(writeMessage("arvore.slv", message), status, trustingIcp())["tree"]
-            .toArray();
+        return runJson(dir_.write("arvore.slv", message), status, trustingIcp())["tree"].toArray();
     };
     auto compact = [](const QJsonArray& tree) {
         return QJsonDocument(tree).toJson(QJsonDocument::Compact);
@@ -586,14 +539,14 @@ TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
 TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
 {
     const fx::Cert signer = icpSigner();
-    EXPECT_EQ(run({writeMessage("simples.slv", cadesMessage(signer, {}))}, trustingIcp()), 0);
+    EXPECT_EQ(run({dir_.write("simples.slv", cadesMessage(signer, {}))}, trustingIcp()), 0);
     EXPECT_FALSE(out_.contains("Carimbos do tempo")) << out_.toStdString();
 
     const std::time_t genTime = std::time(nullptr) - 3600;
     fx::Bytes message = cadesMessage(signer, {fx::signingCertificateV2(signer),
                                               fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
-    EXPECT_EQ(run({writeMessage("cades.slv", message)}, trustingIcp()), 0) << err_.toStdString();
+    EXPECT_EQ(run({dir_.write("cades.slv", message)}, trustingIcp()), 0) << err_.toStdString();
     const QString when = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC)
                              .toLocalTime()
                              .toString("dd/MM/yyyy HH:mm:ss");
@@ -628,11 +581,11 @@ TEST_F(VerifyCommandTest, ContentVerifiesADetachedSignatureOverTheDocumentGiven)
 {
     const DetachedPair pair = detachedPair();
     const QString document = dir_.write("contrato.pdf", pair.content);
-    const QString signature = writeMessage("contrato.pdf.p7s", pair.signature);
+    const QString signature = dir_.write("contrato.pdf.p7s", pair.signature);
 
     EXPECT_EQ(run({"--json", "--content", document, signature}, trustingIcp()), 0)
         << err_.toStdString();
-    const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    const QJsonObject report = json();
     EXPECT_EQ(report["file"].toString(), signature);
     EXPECT_EQ(report["original_name"].toString(), "contrato.pdf") << "named after the document";
     EXPECT_TRUE(report["has_extension"].toBool());
@@ -654,8 +607,8 @@ TEST_F(VerifyCommandTest, ContentVerifiesADetachedSignatureOverTheDocumentGiven)
 TEST_F(VerifyCommandTest, ContentThatIsNotWhatWasSignedFails)
 {
     const DetachedPair pair = detachedPair();
-    const QString signature = writeMessage("assinatura.p7s", pair.signature);
-    const QString attached = writeMessage("anexo.slv", fx::makeSignedMessage(icpSpec()));
+    const QString signature = dir_.write("assinatura.p7s", pair.signature);
+    const QString attached = dir_.write("anexo.slv", fx::makeSignedMessage(icpSpec()));
     struct Case {
         const char* name;
         QString document;
@@ -678,7 +631,7 @@ TEST_F(VerifyCommandTest, ContentThatIsNotWhatWasSignedFails)
         EXPECT_EQ(run({"--json", "--content", c.document, "--extract", target, c.signature},
                       trustingIcp()),
                   cli::exit_status::kVerificationFailed);
-        const QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+        const QJsonObject report = json();
         EXPECT_FALSE(report["verified"].toBool());
         EXPECT_EQ(report["error"].toObject()["code_text"].toString(), c.codeText);
         EXPECT_FALSE(QFile::exists(target)) << "nothing extracted";
@@ -692,7 +645,7 @@ TEST_F(VerifyCommandTest, ContentWithExtractWritesTheVerifiedDocumentStreamed)
     // Several blocks of the verifying read.
     const DetachedPair pair = detachedPair(std::string(3 * 1024 * 1024 + 17, 'p') + "fim");
     const QString document = dir_.write("grande.bin", pair.content);
-    const QString signature = writeMessage("grande.bin.p7s", pair.signature);
+    const QString signature = dir_.write("grande.bin.p7s", pair.signature);
     const QString target = dir_.filePath("copia.bin");
     EXPECT_EQ(run({"--content", document, "--extract", target, signature}, trustingIcp()), 0)
         << err_.toStdString();

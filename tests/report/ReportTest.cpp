@@ -54,15 +54,6 @@ QStringList codesOf(const verify::Judgement& judgement)
     return codes;
 }
 
-const VerdictState& stateNamed(const char* name)
-{
-    for (const VerdictState& state : verdictStates()) {
-        if (qstrcmp(state.name, name) == 0)
-            return state;
-    }
-    throw std::logic_error(name);
-}
-
 // `texts` appear in `text` in this order.
 void expectInOrder(const QString& text, const QStringList& texts)
 {

@@ -8,8 +8,10 @@
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <ctime>
 #include <gtest/gtest.h>
@@ -21,9 +23,24 @@ namespace selavia::testing {
 namespace fx = selavia::fixtures;
 namespace sig = selavia::signature;
 
+constexpr std::time_t kDay = 24 * 3600;
+constexpr std::time_t kYear = 365 * kDay;
+
 inline QByteArray bytes(const fx::Bytes& raw)
 {
     return QByteArray::fromStdString(raw);
+}
+
+inline QString thumbprintOf(const fx::Cert& cert)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(bytes(cert.der()), QCryptographicHash::Sha1).toHex().toUpper());
+}
+
+// A list of problems on one line, for a failure's message.
+inline std::string joined(const QStringList& lines)
+{
+    return lines.join(QStringLiteral("; ")).toStdString();
 }
 
 inline sig::TrustStore storeTrusting(std::initializer_list<const fx::Cert*> roots)

@@ -12,6 +12,7 @@
 
 #include <QStringList>
 #include <ctime>
+#include <stdexcept>
 #include <vector>
 
 namespace selavia::testing {
@@ -118,6 +119,15 @@ inline const std::vector<VerdictState>& verdictStates()
         };
     }();
     return states;
+}
+
+inline const VerdictState& stateNamed(const char* name)
+{
+    for (const VerdictState& state : verdictStates()) {
+        if (qstrcmp(state.name, name) == 0)
+            return state;
+    }
+    throw std::logic_error(name);
 }
 
 } // namespace selavia::testing

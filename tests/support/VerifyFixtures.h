@@ -50,12 +50,6 @@ inline fx::MessageSpec messageFor(std::vector<fx::SignerSpec> signers)
     return spec;
 }
 
-inline QString thumbprintOf(const fx::Cert& cert)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(bytes(cert.der()), QCryptographicHash::Sha1).toHex().toUpper());
-}
-
 inline VerifiedDocument verifiedDocument(const fx::MessageSpec& spec,
                                          sig::TrustStore store = trustingIcp(),
                                          const QString& path = QString())

@@ -16,8 +16,6 @@ using namespace selavia::testing;
 namespace {
 
 constexpr std::time_t kHour = 3600;
-constexpr std::time_t kDay = 24 * kHour;
-constexpr std::time_t kYear = 365 * kDay;
 
 const fx::Hierarchy& icp()
 {
@@ -60,11 +58,6 @@ const SignerEntry& onlySigner(const VerifiedDocument& document)
     static const SignerEntry none;
     EXPECT_EQ(document.signers.size(), 1u);
     return document.signers.empty() ? none : document.signers.front();
-}
-
-std::string joined(const QStringList& lines)
-{
-    return lines.join(QStringLiteral("; ")).toStdString();
 }
 
 } // namespace

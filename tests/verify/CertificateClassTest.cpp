@@ -10,8 +10,6 @@ using namespace selavia::testing;
 
 namespace {
 
-constexpr std::time_t kDay = 86400;
-
 CertificateClass classOfOnlySigner(const fx::Cert& signer, sig::TrustStore store)
 {
     VerifiedSigners verified = verifiedSigners(messageFor({{.cert = signer}}), std::move(store));

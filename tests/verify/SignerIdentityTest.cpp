@@ -46,124 +46,95 @@ TEST(KeepPrintableTest, KeepsPrintableBytesAndTheThreeWindowsQuotesOfTheUpperCon
 
 TEST(SignerIdentityFromTest, TheCpfIsTakenAtFixedPlacesAfterTheMarkerAndMasked)
 {
-    // Two length characters, the birth date, the CPF, more fields.
-    EXPECT_EQ(signerIdentityFrom("FULANO DE TAL:99999999999", sanWith("97"
-                                                                      "01021980"
-                                                                      "12345678901"
-                                                                      "00000000000SSPSP")),
-              "FULANO DE TAL:123.456.789-01");
-    // Blanks around the piece go before the two characters are dropped.
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("   97"
-                                                 "01021980"
-                                                 "12345678901   ")),
-              "NOME:123.456.789-01");
-    // Only the length is tested by the mask.
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("xx"
-                                                 "dddddddd"
-                                                 "ABCDEFGHIJK")),
-              "NOME:ABC.DEF.GHI-JK");
-    // Bytes the filter drops do not count as positions.
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith(QByteArray("9\x01\x02\x03"
-                                                            "7"
-                                                            "0102\x7F"
-                                                            "1980"
-                                                            "123\x1F"
-                                                            "45678901"))),
-              "NOME:123.456.789-01");
+    // After the marker: two length characters, the birth date, the CPF, more fields.
+    const QString cpf = sanWith("970102198012345678901");
+    const QByteArray email = QByteArray("\x30\x40\x81\x15") + "fulano@example.com.br";
+    struct Row {
+        const char* why;
+        QString holder;
+        QString san;
+        std::optional<QString> identity;
+    };
+    const std::vector<Row> rows = {
+        {"fixed places", "FULANO DE TAL:99999999999",
+         sanWith("97010219801234567890100000000000SSPSP"), "FULANO DE TAL:123.456.789-01"},
+        {"blanks go before the two characters are dropped", "NOME",
+         sanWith("   970102198012345678901   "), "NOME:123.456.789-01"},
+        {"only the length is tested by the mask", "NOME", sanWith("xxddddddddABCDEFGHIJK"),
+         "NOME:ABC.DEF.GHI-JK"},
+        {"dropped bytes are no positions", "NOME",
+         sanWith("9\001\002\00370102\1771980123\03745678901"), "NOME:123.456.789-01"},
+        {"an e-mail before the marker", "NOME", sanWith("970102198012345678901", email),
+         "NOME:123.456.789-01"},
+        {"a second marker ends the piece", "NOME", sanWith("9701021980123\140\11445678901"),
+         "NOME:123"},
+        {"a small l is no marker", "NOME", base64("\140\154970102198012345678901"), std::nullopt},
+        {"ten digits", "NOME", sanWith("AB010219801234567890"), "NOME:1234567890"},
+        {"three digits", "NOME", sanWith("AB01021980123"), "NOME:123"},
+        {"no digits", "NOME", sanWith("AB0102198"), "NOME:"},
+        {"exactly two characters", "NOME", sanWith("AB"), "NOME:"},
+        {"one after trimming", "NOME", sanWith("  A  "), std::nullopt},
+        {"nothing after the marker", "NOME", sanWith(""), std::nullopt},
+        {"no extension", "NOME", QString(), std::nullopt},
+        {"no marker", "NOME", base64("\x30\x12\x81\x10so@example.com"), std::nullopt},
+        {"not Base64", "NOME", "isto não é base64!", std::nullopt},
+        {"holder without a colon", "SEM DOIS PONTOS", cpf, "SEM DOIS PONTOS:123.456.789-01"},
+        {"holder up to its first colon", "A:B:C", cpf, "A:123.456.789-01"},
+        {"holder empty before the colon", ":123", cpf, ":123.456.789-01"},
+        {"kept bytes read as Windows-1252", "NOME", sanWith("AB01021980\200\221\222\3514567890"),
+         QString::fromUtf8("NOME:€‘’.é45.678-90")},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(signerIdentityFrom(row.holder, row.san), row.identity) << row.why;
 }
 
-TEST(SignerIdentityFromTest, OnlyTheTextUpToTheNextMarkerCounts)
+TEST(GetSignerIdentityTest, NameFromTheSubjectAndCpfFromThePersonalEntryWhereverItStands)
 {
-    // An e-mail before the first marker changes nothing; a second marker
-    // ends the piece.
-    const QByteArray before = QByteArray("\x30\x40\x81\x15") + "fulano@example.com.br";
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("97"
-                                                 "01021980"
-                                                 "12345678901",
-                                                 before)),
-              "NOME:123.456.789-01");
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("9701021980123\x60\x4C"
-                                                 "45678901")),
-              "NOME:123");
-    // The marker is exact: a small "l" is no marker.
-    EXPECT_EQ(signerIdentityFrom("NOME", base64("\x60\x6C"
-                                                "9701021980"
-                                                "12345678901")),
-              std::nullopt);
-}
-
-TEST(SignerIdentityFromTest, ShortEntriesGiveTheShorterSliceUnmasked)
-{
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("AB"
-                                                 "01021980"
-                                                 "1234567890")),
-              "NOME:1234567890");
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("AB"
-                                                 "01021980"
-                                                 "123")),
-              "NOME:123");
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("AB"
-                                                 "0102198")),
-              "NOME:");
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("AB")), "NOME:") << "exactly two characters";
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("  A  ")), std::nullopt) << "one after trimming";
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("")), std::nullopt);
-}
-
-TEST(SignerIdentityFromTest, FailsWithoutMarkerOrReadableExtension)
-{
-    EXPECT_EQ(signerIdentityFrom("NOME", QString()), std::nullopt) << "no extension";
-    EXPECT_EQ(signerIdentityFrom("NOME", base64("\x30\x12\x81\x10so@example.com")), std::nullopt);
-    EXPECT_EQ(signerIdentityFrom("NOME", "isto não é base64!"), std::nullopt);
-}
-
-TEST(SignerIdentityFromTest, HolderIsTheSimpleNameUpToItsFirstColon)
-{
-    const QString san = sanWith("97"
-                                "01021980"
-                                "12345678901");
-    EXPECT_EQ(signerIdentityFrom("SEM DOIS PONTOS", san), "SEM DOIS PONTOS:123.456.789-01");
-    EXPECT_EQ(signerIdentityFrom("A:B:C", san), "A:123.456.789-01");
-    EXPECT_EQ(signerIdentityFrom(":123", san), ":123.456.789-01");
-}
-
-TEST(SignerIdentityFromTest, KeptBytesReadAsWindows1252Characters)
-{
-    EXPECT_EQ(signerIdentityFrom("NOME", sanWith("AB"
-                                                 "01021980"
-                                                 "\x80\x91\x92\xE9"
-                                                 "4567890")),
-              QString::fromUtf8("NOME:€‘’.é45.678-90"));
-}
-
-TEST(GetSignerIdentityTest, NameFromTheSubjectAndCpfFromThePersonalEntry)
-{
-    // The digits after ":" in the subject are not used.
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(icpSigner("FULANO DE TAL:98765432100"))),
-              "FULANO DE TAL:123.456.789-01");
-    // Another ICP-Brasil entry after the personal one changes nothing.
-    fx::Cert withMore = certificateWith("CICLANO", {fx::icpPersonal("31121975", "10987654321"),
-                                                    fx::icpCei("123456789012"),
-                                                    fx::SanEntry::email("ciclano@example.com")});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(withMore)), "CICLANO:109.876.543-21");
-}
-
-TEST(GetSignerIdentityTest, AShortEntryIsReadAtTheSamePlaces)
-{
-    // Below 32 the value's length octets are dropped by the filter, so the
-    // two characters dropped afterwards are data.
-    fx::Cert shortEntry =
-        certificateWith("CURTO", {fx::SanEntry::otherName("2.16.76.1.3.1", "AB01021980123")});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(shortEntry)), "CURTO:123");
-}
-
-TEST(GetSignerIdentityTest, FailsWithoutIcpBrasilDataOrCertificate)
-{
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(certificateWith("SEM SAN:123", {}))),
-              std::nullopt);
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(certificateWith(
-                  "SO EMAIL", {fx::SanEntry::email("so@example.com"), fx::SanEntry::dns("x.br")}))),
-              std::nullopt);
+    const fx::SanEntry upn =
+        fx::SanEntry::otherName("1.3.6.1.4.1.311.20.2.3", "fulano@tjsp.jus.br");
+    const fx::SanEntry lettersEntry =
+        fx::SanEntry::otherName("2.16.76.1.3.1", fx::icpPersonalData("01021980", "ABCDEFGHIJK"));
+    const std::vector<std::tuple<const char*, fx::Cert, std::optional<QString>>> rows = {
+        {"the digits after the colon of the subject are not used",
+         icpSigner("FULANO DE TAL:98765432100"), "FULANO DE TAL:123.456.789-01"},
+        {"another entry after the personal one",
+         certificateWith("CICLANO",
+                         {fx::icpPersonal("31121975", "10987654321"), fx::icpCei("123456789012"),
+                          fx::SanEntry::email("ciclano@example.com")}),
+         "CICLANO:109.876.543-21"},
+        // Below 32 the value's length octets are dropped by the filter, so
+        // the two characters dropped afterwards are data.
+        {"a short entry read at the same places",
+         certificateWith("CURTO", {fx::SanEntry::otherName("2.16.76.1.3.1", "AB01021980123")}),
+         "CURTO:123"},
+        {"no alternative name", certificateWith("SEM SAN:123", {}), std::nullopt},
+        {"no ICP-Brasil entry",
+         certificateWith("SO EMAIL",
+                         {fx::SanEntry::email("so@example.com"), fx::SanEntry::dns("x.br")}),
+         std::nullopt},
+        {"an e-CPF of the judiciary: CEI, a UPN and the voter id first",
+         certificateWith("FULANO DE TAL:12345678901",
+                         {fx::icpCei("001234567890"), upn, fx::icpVoterId("0123456789"),
+                          fx::icpPersonal("01021980", "12345678901")}),
+         "FULANO DE TAL:123.456.789-01"},
+        {"a company's: the responsible person's entry",
+         certificateWith("EMPRESA LTDA:12345678000199",
+                         {fx::SanEntry::otherName("2.16.76.1.3.2", "BELTRANO DA SILVA"),
+                          fx::SanEntry::otherName("2.16.76.1.3.4",
+                                                  fx::icpPersonalData("31121975", "10987654321")),
+                          fx::SanEntry::otherName("2.16.76.1.3.3", "12345678000199")}),
+         "EMPRESA LTDA:109.876.543-21"},
+        {"no personal or responsible entry: nothing rather than other fields",
+         certificateWith("SEM DADOS", {fx::icpCei("001234567890"), fx::icpVoterId("0123456789")}),
+         "SEM DADOS:"},
+        {"a personal entry after another whose CPF places hold no digits",
+         certificateWith("LETRAS", {fx::icpCei("001234567890"), lettersEntry}), "LETRAS:"},
+        {"a personal entry first is read as it stands, letters and all",
+         certificateWith("PRIMEIRO", {lettersEntry, fx::icpCei("001234567890")}),
+         "PRIMEIRO:ABC.DEF.GHI-JK"},
+    };
+    for (const auto& [why, cert, identity] : rows)
+        EXPECT_EQ(GetSignerIdentity(verifiedCertificate(cert)), identity) << why;
     EXPECT_EQ(GetSignerIdentity(sig::Certificate()), std::nullopt);
 }
 
@@ -177,43 +148,4 @@ TEST(SignerEntryIdentityTest, WithoutIdentityTheSignerIsShownByItsNameUpToTheCol
     const SignerEntry second = readSigner(verified.signers()[1], 2);
     EXPECT_EQ(second.holderName, "FULANO DE TAL");
     EXPECT_EQ(second.identity, "123.456.789-01");
-}
-
-TEST(GetSignerIdentityTest, TheCpfComesFromThePersonalEntryWhereverItStands)
-{
-    // An e-CPF of the judiciary: CEI, a UPN and the voter id come first.
-    const fx::SanEntry upn =
-        fx::SanEntry::otherName("1.3.6.1.4.1.311.20.2.3", "fulano@tjsp.jus.br");
-    fx::Cert judiciary = certificateWith(
-        "FULANO DE TAL:12345678901", {fx::icpCei("001234567890"), upn, fx::icpVoterId("0123456789"),
-                                      fx::icpPersonal("01021980", "12345678901")});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(judiciary)), "FULANO DE TAL:123.456.789-01");
-
-    // A company's certificate: the responsible person's entry.
-    fx::Cert company = certificateWith(
-        "EMPRESA LTDA:12345678000199",
-        {fx::SanEntry::otherName("2.16.76.1.3.2", "BELTRANO DA SILVA"),
-         fx::SanEntry::otherName("2.16.76.1.3.4", fx::icpPersonalData("31121975", "10987654321")),
-         fx::SanEntry::otherName("2.16.76.1.3.3", "12345678000199")});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(company)), "EMPRESA LTDA:109.876.543-21");
-}
-
-TEST(GetSignerIdentityTest, ReadFromAnotherEntryOnlyElevenDigitsShow)
-{
-    // No personal or responsible entry: nothing rather than other fields.
-    fx::Cert onlyOthers =
-        certificateWith("SEM DADOS", {fx::icpCei("001234567890"), fx::icpVoterId("0123456789")});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(onlyOthers)), "SEM DADOS:");
-    // A personal entry whose CPF places hold no digits.
-    fx::Cert letters = certificateWith(
-        "LETRAS",
-        {fx::icpCei("001234567890"),
-         fx::SanEntry::otherName("2.16.76.1.3.1", fx::icpPersonalData("01021980", "ABCDEFGHIJK"))});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(letters)), "LETRAS:");
-    // When the personal entry is first, today's reading stands, letters and all.
-    fx::Cert first = certificateWith(
-        "PRIMEIRO",
-        {fx::SanEntry::otherName("2.16.76.1.3.1", fx::icpPersonalData("01021980", "ABCDEFGHIJK")),
-         fx::icpCei("001234567890")});
-    EXPECT_EQ(GetSignerIdentity(verifiedCertificate(first)), "PRIMEIRO:ABC.DEF.GHI-JK");
 }

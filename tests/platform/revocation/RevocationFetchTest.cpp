@@ -24,8 +24,6 @@ using selavia::testing::HttpTestServer;
 namespace rev = selavia::revocation;
 namespace verify = selavia::verify;
 
-constexpr std::time_t kDay = 86400;
-
 fx::Bytes derOf(const std::shared_ptr<X509_CRL>& crl)
 {
     return fx::crlDer(crl.get());

@@ -8,8 +8,6 @@ namespace {
 
 using namespace selavia::testing;
 
-constexpr std::time_t kDay = 86400;
-
 // A root, an intermediate that may only issue certificates (no cRLSign), and
 // a signer under it.
 struct NoCrlSignHierarchy {

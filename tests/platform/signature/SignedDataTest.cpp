@@ -109,31 +109,39 @@ TEST(SignatureErrorTest, CodesAreComparedAsSignedDecimalText)
               sig::signedDecimalText(code::kDetachedContent));
 }
 
-TEST(VerifyFailureTest, ContentChangedAfterSigningIsAHashMismatch)
+TEST(VerifyFailureTest, EachFaultOfASignedMessageHasItsOwnCode)
 {
-    fx::MessageSpec spec = icpMessage(holder());
-    fx::Bytes message = fx::makeSignedMessage(spec);
-    EXPECT_EQ(verifyCode(fx::tamperContent(message, spec.content)), code::kHashMismatch);
-}
-
-TEST(VerifyFailureTest, ChangedSignatureBytesAreABadSignature)
-{
-    fx::Bytes message = fx::makeSignedMessage(icpMessage(holder()));
-    EXPECT_EQ(verifyCode(fx::tamperSignature(message)), code::kBadSignature);
-
-    fx::MessageSpec rsa = icpMessage(fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate,
-                                                        "RSA:1", {}, 0, 0, fx::KeyType::Rsa2048));
-    EXPECT_EQ(verifyCode(fx::tamperSignature(fx::makeSignedMessage(rsa))), code::kBadSignature);
-}
-
-TEST(VerifyFailureTest, WithoutSignedAttributesAnyChangeIsABadSignature)
-{
-    fx::MessageSpec spec = icpMessage(holder());
-    spec.signers[0].signedAttributes = false;
-    fx::Bytes message = fx::makeSignedMessage(spec);
-    EXPECT_EQ(verifyCode(message), 0u);
-    EXPECT_EQ(verifyCode(fx::tamperContent(message, spec.content)), code::kBadSignature);
-    EXPECT_EQ(verifyCode(fx::tamperSignature(message)), code::kBadSignature);
+    const fx::MessageSpec spec = icpMessage(holder());
+    const fx::Bytes message = fx::makeSignedMessage(spec);
+    const fx::MessageSpec rsa = icpMessage(fx::issueEndEntity(
+        fx::icpBrasilHierarchy().intermediate, "RSA:1", {}, 0, 0, fx::KeyType::Rsa2048));
+    // Without signed attributes any change breaks the signature itself.
+    fx::MessageSpec bare = spec;
+    bare.signers[0].signedAttributes = false;
+    const fx::Bytes bareMessage = fx::makeSignedMessage(bare);
+    fx::MessageSpec detached = spec;
+    detached.detached = true;
+    fx::MessageSpec withoutCertificate = spec;
+    withoutCertificate.signers[0].includeCertificate = false;
+    fx::MessageSpec unsigned_;
+    unsigned_.content = "conteudo sem assinatura";
+    const std::vector<std::tuple<const char*, fx::Bytes, std::uint32_t>> cases = {
+        {"content changed", fx::tamperContent(message, spec.content), code::kHashMismatch},
+        {"signature changed", fx::tamperSignature(message), code::kBadSignature},
+        {"RSA signature changed", fx::tamperSignature(fx::makeSignedMessage(rsa)),
+         code::kBadSignature},
+        {"no signed attributes", bareMessage, 0},
+        {"no signed attributes, content changed", fx::tamperContent(bareMessage, spec.content),
+         code::kBadSignature},
+        {"no signed attributes, signature changed", fx::tamperSignature(bareMessage),
+         code::kBadSignature},
+        {"detached", fx::makeSignedMessage(detached), code::kDetachedContent},
+        {"without the signer's certificate", fx::makeSignedMessage(withoutCertificate),
+         code::kSignerCertificateMissing},
+        {"without signers", fx::makeSignedMessage(unsigned_), code::kNoSigners},
+    };
+    for (const auto& [name, input, expected] : cases)
+        EXPECT_EQ(verifyCode(input), expected) << name;
 }
 
 TEST(VerifyFailureTest, BytesThatAreNoSignedMessageAreRejectedAsSuch)
@@ -152,18 +160,6 @@ TEST(VerifyFailureTest, BytesThatAreNoSignedMessageAreRejectedAsSuch)
     };
     for (const auto& [name, input] : cases)
         EXPECT_EQ(verifyCode(input), code::kNotSignedData) << name;
-}
-
-TEST(VerifyFailureTest, DetachedSignatureAndMissingSignerCertificateHaveTheirOwnCodes)
-{
-    fx::MessageSpec detached = icpMessage(holder());
-    detached.detached = true;
-    EXPECT_EQ(verifyCode(fx::makeSignedMessage(detached)), code::kDetachedContent);
-
-    fx::MessageSpec withoutCertificate = icpMessage(holder());
-    withoutCertificate.signers[0].includeCertificate = false;
-    EXPECT_EQ(verifyCode(fx::makeSignedMessage(withoutCertificate)),
-              code::kSignerCertificateMissing);
 }
 
 TEST(VerifyFailureTest, ContentIsRefusedBeforeAndAfterAFailedVerify)
@@ -219,82 +215,67 @@ TEST(SignerTest, SignersComeInMessageOrderWithTheirOwnCertificates)
     EXPECT_EQ(data->signers()[1].certificate().der(), bytes(second.der()));
 }
 
+// The values of the only signer's attributes named `name`, in message order.
+QVariantList valuesOf(const fx::MessageSpec& spec, sig::AttributeName name)
+{
+    Verified data = verified(fx::makeSignedMessage(spec));
+    QVariantList values;
+    for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
+        if (attribute.name == name)
+            values << attribute.value;
+    }
+    return values;
+}
+
+fx::MessageSpec withAttributes(std::vector<fx::AttributeSpec> attributes, bool signingTime = true)
+{
+    fx::MessageSpec spec = icpMessage(holder());
+    if (!signingTime)
+        spec.signers[0].signingTime.reset();
+    spec.signers[0].attributes = std::move(attributes);
+    return spec;
+}
+
 TEST(SignerTest, TextAttributesAreDecodedInEveryEncodingSigningToolsWrite)
 {
-    const std::vector<fx::TextEncoding> encodings = {
-        fx::TextEncoding::Utf16LeOctets, fx::TextEncoding::Utf8String, fx::TextEncoding::BmpString,
-        fx::TextEncoding::Utf8Octets};
-    for (fx::TextEncoding encoding : encodings) {
-        fx::MessageSpec spec = icpMessage(holder());
-        spec.signers[0].attributes = {fx::documentNameAttribute("contratação-2026.pdf", encoding)};
-        Verified data = verified(fx::makeSignedMessage(spec));
-        const auto& attributes = data->signers()[0].authenticatedAttributes();
-        auto name = std::find_if(attributes.begin(), attributes.end(), [](const auto& a) {
-            return a.name == sig::AttributeName::DocumentName;
-        });
-        ASSERT_NE(name, attributes.end()) << static_cast<int>(encoding);
-        EXPECT_EQ(name->value.toString(), QStringLiteral("contratação-2026.pdf"))
-            << static_cast<int>(encoding);
+    for (fx::TextEncoding encoding : {fx::TextEncoding::Utf16LeOctets, fx::TextEncoding::Utf8String,
+                                      fx::TextEncoding::BmpString, fx::TextEncoding::Utf8Octets}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        EXPECT_EQ(
+            valuesOf(withAttributes({fx::documentNameAttribute("contratação-2026.pdf", encoding)}),
+                     sig::AttributeName::DocumentName),
+            QVariantList{QStringLiteral("contratação-2026.pdf")});
     }
     for (fx::TextEncoding ascii :
          {fx::TextEncoding::PrintableString, fx::TextEncoding::Ia5String}) {
-        fx::MessageSpec spec = icpMessage(holder());
-        spec.signers[0].attributes = {fx::documentDescriptionAttribute("CARIMBO LOCAL", ascii)};
-        Verified data = verified(fx::makeSignedMessage(spec));
-        bool found = false;
-        for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
-            if (attribute.name == sig::AttributeName::DocumentDescription) {
-                EXPECT_EQ(attribute.value.toString(), "CARIMBO LOCAL");
-                found = true;
-            }
-        }
-        EXPECT_TRUE(found);
+        EXPECT_EQ(
+            valuesOf(withAttributes({fx::documentDescriptionAttribute("CARIMBO LOCAL", ascii)}),
+                     sig::AttributeName::DocumentDescription),
+            QVariantList{QStringLiteral("CARIMBO LOCAL")});
     }
 }
 
-TEST(SignerTest, SigningTimeIsReadFromUtcTimeAndGeneralizedTime)
+TEST(SignerTest, SigningTimeIsReadFromUtcTimeAndGeneralizedTimeAndOnlyWhenThere)
 {
     for (bool generalized : {false, true}) {
-        fx::MessageSpec spec = icpMessage(holder());
-        spec.signers[0].signingTime.reset();
-        spec.signers[0].attributes = {
-            fx::signingTimeAttribute(fx::utc(2026, 12, 6, 21, 5, 9), generalized)};
-        Verified data = verified(fx::makeSignedMessage(spec));
-        int times = 0;
-        for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
-            if (attribute.name != sig::AttributeName::SigningTime)
-                continue;
-            ++times;
-            EXPECT_EQ(attribute.value.toDateTime(),
-                      QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::UTC));
-        }
-        EXPECT_EQ(times, 1) << "generalized=" << generalized;
+        const auto spec = withAttributes(
+            {fx::signingTimeAttribute(fx::utc(2026, 12, 6, 21, 5, 9), generalized)}, false);
+        EXPECT_EQ(valuesOf(spec, sig::AttributeName::SigningTime),
+                  QVariantList{QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::UTC)})
+            << "generalized=" << generalized;
     }
+    EXPECT_TRUE(valuesOf(withAttributes({fx::documentNameAttribute("x.pdf")}, false),
+                         sig::AttributeName::SigningTime)
+                    .isEmpty());
 }
 
 TEST(SignerTest, ARepeatedAttributeIsListedEveryTimeInMessageOrder)
 {
-    fx::MessageSpec spec = icpMessage(holder());
     // DER sorts the set by encoding: the shorter value comes first.
-    spec.signers[0].attributes = {fx::documentNameAttribute("segundo-nome.pdf"),
-                                  fx::documentNameAttribute("a.pdf")};
-    Verified data = verified(fx::makeSignedMessage(spec));
-    QStringList names;
-    for (const auto& attribute : data->signers()[0].authenticatedAttributes()) {
-        if (attribute.name == sig::AttributeName::DocumentName)
-            names << attribute.value.toString();
-    }
-    EXPECT_EQ(names, QStringList({"a.pdf", "segundo-nome.pdf"}));
-}
-
-TEST(SignerTest, WithoutSigningTimeTheSignerHasNoSuchAttribute)
-{
-    fx::MessageSpec spec = icpMessage(holder());
-    spec.signers[0].signingTime.reset();
-    spec.signers[0].attributes = {fx::documentNameAttribute("x.pdf")};
-    Verified data = verified(fx::makeSignedMessage(spec));
-    for (const auto& attribute : data->signers()[0].authenticatedAttributes())
-        EXPECT_NE(attribute.name, sig::AttributeName::SigningTime);
+    EXPECT_EQ(valuesOf(withAttributes({fx::documentNameAttribute("segundo-nome.pdf"),
+                                       fx::documentNameAttribute("a.pdf")}),
+                       sig::AttributeName::DocumentName),
+              (QVariantList{QStringLiteral("a.pdf"), QStringLiteral("segundo-nome.pdf")}));
 }
 
 TEST(ChainTest, ChainRunsFromTheSignerTowardsTheRoot)
@@ -468,13 +449,6 @@ TEST(UtilitiesTest, Base64DecodeAcceptsLineBreaksAndRefusesGarbage)
     EXPECT_EQ(sig::utilities::base64Decode("Y29u\r\ndGV1ZG8="), QByteArray("conteudo"));
     EXPECT_EQ(sig::utilities::base64Decode(""), QByteArray());
     EXPECT_THROW(sig::utilities::base64Decode("não é base64!"), sig::SignatureError);
-}
-
-TEST(VerifyFailureTest, AMessageWithoutSignersProvesNothing)
-{
-    fx::MessageSpec spec;
-    spec.content = "conteudo sem assinatura";
-    EXPECT_EQ(verifyCode(fx::makeSignedMessage(spec)), code::kNoSigners);
 }
 
 TEST(CertificateTest, ANullCertificateFailsCleanly)
@@ -655,19 +629,10 @@ TEST(DetachedContentTest, ADetachedSignatureIsVerifiedOverTheContentReadBesideIt
 }
 
 // A document that turns out shorter than it said it was.
-class ShrunkInput : public sig::MessageInput {
+class ShrunkInput : public WatchedInput {
 public:
-    explicit ShrunkInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
-    qint64 size() const override { return bytes_.size() + 1; }
-    qint64 read(qint64 offset, char* buffer, qint64 length) override
-    {
-        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
-        std::memcpy(buffer, bytes_.constData() + offset, static_cast<size_t>(got));
-        return got;
-    }
-
-private:
-    QByteArray bytes_;
+    using WatchedInput::WatchedInput;
+    qint64 size() const override { return WatchedInput::size() + 1; }
 };
 
 TEST(DetachedContentTest, OtherBytesAnAttachedMessageOrAShortDocumentFail)
