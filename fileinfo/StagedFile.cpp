@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -207,12 +208,20 @@ void StagedWriter::append(QByteArrayView block)
     while (!block.isEmpty()) {
         if (failure_)
             return;
-        if (filling_.capacity() < kBlock)
-            filling_.reserve(kBlock);
-        const qsizetype take = std::min(block.size(), kBlock - filling_.size());
-        filling_.append(block.first(take));
+        if (!filling_.bytes) {
+            if (spare_.empty()) {
+                filling_.bytes = std::make_unique_for_overwrite<char[]>(kBlock);
+            } else {
+                filling_.bytes = std::move(spare_.back());
+                spare_.pop_back();
+            }
+        }
+        const qsizetype take = std::min(block.size(), kBlock - filling_.size);
+        std::memcpy(filling_.bytes.get() + filling_.size, block.data(),
+                    static_cast<std::size_t>(take));
+        filling_.size += take;
         block = block.sliced(take);
-        if (filling_.size() == kBlock)
+        if (filling_.size == kBlock)
             handOver(lock);
     }
 }
@@ -221,7 +230,7 @@ void StagedWriter::handOver(std::unique_lock<std::mutex>& lock)
 {
     changed_.wait(lock, [&] { return queue_.size() < kQueued || failure_; });
     queue_.push_back(std::move(filling_));
-    filling_ = QByteArray();
+    filling_ = Block{};
     changed_.notify_all();
 }
 
@@ -229,7 +238,7 @@ std::optional<FileError> StagedWriter::finish()
 {
     {
         std::unique_lock lock(mutex_);
-        if (!filling_.isEmpty() && !failure_)
+        if (filling_.size > 0 && !failure_)
             handOver(lock);
         closing_ = true;
         changed_.notify_all();
@@ -246,16 +255,18 @@ void StagedWriter::run()
         changed_.wait(lock, [&] { return !queue_.empty() || closing_; });
         if (queue_.empty())
             return;
-        QByteArray block = std::move(queue_.front());
+        Block block = std::move(queue_.front());
         queue_.pop_front();
         changed_.notify_all();
-        if (failure_)
-            continue;
-        lock.unlock();
-        std::optional<FileError> failure = file_.write(block);
-        lock.lock();
-        if (failure)
-            failure_ = failure;
+        if (!failure_) {
+            lock.unlock();
+            std::optional<FileError> failure =
+                file_.write(QByteArrayView(block.bytes.get(), block.size));
+            lock.lock();
+            if (failure)
+                failure_ = failure;
+        }
+        spare_.push_back(std::move(block.bytes));
         changed_.notify_all();
     }
 }

@@ -13,9 +13,11 @@
 #include <QString>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <variant>
+#include <vector>
 
 namespace selavia::fileinfo {
 
@@ -84,14 +86,23 @@ public:
     StagedFile& file() { return file_; }
 
 private:
+    // A fixed-size buffer and how much of it is filled. Written blocks come
+    // back to `spare_`: a gigabyte goes through the same few megabytes of
+    // memory instead of faulting in fresh pages for every block.
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        qsizetype size = 0;
+    };
+
     void run();
     void handOver(std::unique_lock<std::mutex>& lock);
 
     StagedFile file_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<QByteArray> queue_;
-    QByteArray filling_;
+    std::deque<Block> queue_;
+    std::vector<std::unique_ptr<char[]>> spare_;
+    Block filling_;
     bool closing_ = false;
     std::optional<FileError> failure_;
     std::thread thread_;
