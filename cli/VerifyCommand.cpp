@@ -692,6 +692,22 @@ QString textReport(const VerifiedDocument& document)
     return report;
 }
 
+QStringList argumentsOf(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+int runOnStandardStreams(const QStringList& arguments, const ReportSupport& reports)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QTextStream in(stdin);
+    return runVerifyCommand(arguments, out, err, {}, &in, reports);
+}
+
 bool asksForReport(const QStringList& arguments)
 {
     QString problem;

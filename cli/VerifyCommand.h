@@ -43,6 +43,11 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
                      const verify::LoadOptions& options = {}, QTextStream* in = nullptr,
                      const ReportSupport& reports = {});
 
+// The program's arguments, without its name, as the command takes them.
+QStringList argumentsOf(int argc, char* argv[]);
+// runVerifyCommand on the process's standard input, output and error.
+int runOnStandardStreams(const QStringList& arguments, const ReportSupport& reports = {});
+
 // Whether `arguments` are a valid call that writes a report.
 bool asksForReport(const QStringList& arguments);
 

@@ -30,16 +30,11 @@ QString reportProgram()
 // OpenSSL's own. --report runs the program that links them instead.
 int main(int argc, char* argv[])
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    QTextStream in(stdin);
+    const QStringList arguments = selavia::cli::argumentsOf(argc, argv);
     if (selavia::cli::asksForReport(arguments)) {
         const QByteArray program = QFile::encodeName(reportProgram());
         if (!program.isEmpty())
             ::execv(program.constData(), argv);
     }
-    return selavia::cli::runVerifyCommand(arguments, out, err, {}, &in);
+    return selavia::cli::runOnStandardStreams(arguments);
 }
