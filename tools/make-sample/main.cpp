@@ -172,6 +172,12 @@ int main(int argc, char** argv)
     message.content = samplePdf();
     message.signers = {signer};
     message.extraCertificates = {intermediate, root};
+    // Both authorities' lists of revoked certificates travel with the
+    // message, so that the sample's revocation is known offline.
+    for (const fx::Cert* issuer : {&intermediate, &root})
+        message.crls.push_back(fx::makeCrl({.issuer = issuer,
+                                            .lastUpdate = fx::utc(2026, 12, 6),
+                                            .nextUpdate = fx::utc(2036, 1, 1)}));
 
     const std::string document = (dir / "contrato-exemplo.slv").string();
     const std::string rootFile = (dir / "raiz-exemplo.pem").string();
