@@ -3,16 +3,11 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace selavia::fileinfo {
 namespace {
-
-// Blocks go to the disk in pieces of this size; at most kQueued wait.
-constexpr qsizetype kBlock = 1 << 20;
-constexpr std::size_t kQueued = 4;
 
 template <typename Call> auto retryOnEintr(Call call)
 {
@@ -195,7 +190,13 @@ std::optional<FileError> StagedFile::commit(const QString& target, Replace repla
     return std::nullopt;
 }
 
-StagedWriter::StagedWriter(StagedFile file) : file_(std::move(file)), thread_([this] { run(); }) {}
+StagedWriter::StagedWriter(StagedFile file)
+    : file_(std::move(file)), pipe_([this](QByteArrayView block) {
+          failure_ = file_.write(block);
+          return !failure_.has_value();
+      })
+{
+}
 
 StagedWriter::~StagedWriter()
 {
@@ -204,71 +205,13 @@ StagedWriter::~StagedWriter()
 
 void StagedWriter::append(QByteArrayView block)
 {
-    std::unique_lock lock(mutex_);
-    while (!block.isEmpty()) {
-        if (failure_)
-            return;
-        if (!filling_.bytes) {
-            if (spare_.empty()) {
-                filling_.bytes = std::make_unique_for_overwrite<char[]>(kBlock);
-            } else {
-                filling_.bytes = std::move(spare_.back());
-                spare_.pop_back();
-            }
-        }
-        const qsizetype take = std::min(block.size(), kBlock - filling_.size);
-        std::memcpy(filling_.bytes.get() + filling_.size, block.data(),
-                    static_cast<std::size_t>(take));
-        filling_.size += take;
-        block = block.sliced(take);
-        if (filling_.size == kBlock)
-            handOver(lock);
-    }
-}
-
-void StagedWriter::handOver(std::unique_lock<std::mutex>& lock)
-{
-    changed_.wait(lock, [&] { return queue_.size() < kQueued || failure_; });
-    queue_.push_back(std::move(filling_));
-    filling_ = Block{};
-    changed_.notify_all();
+    pipe_.append(block);
 }
 
 std::optional<FileError> StagedWriter::finish()
 {
-    {
-        std::unique_lock lock(mutex_);
-        if (filling_.size > 0 && !failure_)
-            handOver(lock);
-        closing_ = true;
-        changed_.notify_all();
-    }
-    if (thread_.joinable())
-        thread_.join();
+    pipe_.finish();
     return failure_;
-}
-
-void StagedWriter::run()
-{
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || closing_; });
-        if (queue_.empty())
-            return;
-        Block block = std::move(queue_.front());
-        queue_.pop_front();
-        changed_.notify_all();
-        if (!failure_) {
-            lock.unlock();
-            std::optional<FileError> failure =
-                file_.write(QByteArrayView(block.bytes.get(), block.size));
-            lock.lock();
-            if (failure)
-                failure_ = failure;
-        }
-        spare_.push_back(std::move(block.bytes));
-        changed_.notify_all();
-    }
 }
 
 } // namespace selavia::fileinfo

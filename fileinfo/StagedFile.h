@@ -5,19 +5,14 @@
 // place can never write through a link or over a file that appeared
 // meanwhile unless that is asked for.
 
+#include "fileinfo/BlockPipe.h"
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/UniqueFd.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <variant>
-#include <vector>
 
 namespace selavia::fileinfo {
 
@@ -86,26 +81,9 @@ public:
     StagedFile& file() { return file_; }
 
 private:
-    // A fixed-size buffer and how much of it is filled. Written blocks come
-    // back to `spare_`: a gigabyte goes through the same few megabytes of
-    // memory instead of faulting in fresh pages for every block.
-    struct Block {
-        std::unique_ptr<char[]> bytes;
-        qsizetype size = 0;
-    };
-
-    void run();
-    void handOver(std::unique_lock<std::mutex>& lock);
-
     StagedFile file_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Block> queue_;
-    std::vector<std::unique_ptr<char[]>> spare_;
-    Block filling_;
-    bool closing_ = false;
-    std::optional<FileError> failure_;
-    std::thread thread_;
+    std::optional<FileError> failure_; // the consumer's; read once it stopped
+    BlockPipe pipe_;
 };
 
 } // namespace selavia::fileinfo

@@ -79,7 +79,7 @@ void SummingInput::absorb(qint64 offset, QByteArrayView bytes)
             fillUpTo(offset);
         return;
     }
-    sum_.add(bytes.sliced(summed_ - offset));
+    pipe_.append(bytes.sliced(summed_ - offset));
     summed_ = end;
     // What was kept may follow on now.
     while (!ahead_.empty() && ahead_.begin()->first <= summed_) {
@@ -88,7 +88,7 @@ void SummingInput::absorb(qint64 offset, QByteArrayView bytes)
         ahead_.erase(ahead_.begin());
         aheadBytes_ -= kept.size();
         if (start + kept.size() > summed_) {
-            sum_.add(QByteArrayView(kept).sliced(summed_ - start));
+            pipe_.append(QByteArrayView(kept).sliced(summed_ - start));
             summed_ = start + kept.size();
         }
     }
@@ -108,11 +108,22 @@ void SummingInput::fillUpTo(qint64 end)
     }
 }
 
+bool SummingInput::add(QByteArrayView bytes)
+{
+    try {
+        sum_.add(bytes);
+        return true;
+    } catch (const SignatureError&) {
+        return false;
+    }
+}
+
 QByteArray SummingInput::finish()
 {
     std::lock_guard lock(mutex_);
     fillUpTo(input_.size());
-    if (failed_ || summed_ != input_.size())
+    const bool summed = pipe_.finish();
+    if (!summed || failed_ || summed_ != input_.size())
         return {};
     return sum_.result();
 }

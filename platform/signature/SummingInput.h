@@ -5,6 +5,7 @@
 // were verified without a second pass over the file.
 
 #include "SignedData.h"
+#include "fileinfo/BlockPipe.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -52,11 +53,13 @@ public:
 
 private:
     void absorb(qint64 offset, QByteArrayView bytes);
+    bool add(QByteArrayView bytes);
     void fillUpTo(qint64 end);
 
     MessageInput& input_;
     std::mutex mutex_;
-    Sha256 sum_;
+    Sha256 sum_; // fed on the pipe's thread, beside the verifying reads
+    fileinfo::BlockPipe pipe_{[this](QByteArrayView bytes) { return add(bytes); }};
     qint64 summed_ = 0; // bytes [0, summed_) are in the sum
     std::map<qint64, QByteArray> ahead_;
     qint64 aheadBytes_ = 0;
