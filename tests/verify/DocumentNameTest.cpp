@@ -2,7 +2,6 @@
 
 #include "tests/support/VerifyFixtures.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace selavia::verify;
@@ -17,13 +16,11 @@ fx::SignerSpec signerNaming(const std::string& documentName, fx::Cert cert = icp
     return signer;
 }
 
-// The document as loaded from a file of this name in a fresh folder.
-VerifiedDocument loadedAs(const QTemporaryDir& dir, const QString& fileName,
+// The document as loaded from a file of this name.
+VerifiedDocument loadedAs(const ScratchFolder& dir, const QString& fileName,
                           const fx::MessageSpec& spec)
 {
-    const QString path = dir.filePath(fileName);
-    fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
-    return loadSignedDocument(path, trustingIcp());
+    return loadSignedDocument(dir.write(fileName, fx::makeSignedMessage(spec)), trustingIcp());
 }
 
 } // namespace
@@ -162,14 +159,13 @@ TEST(OriginalNameTest, APathInTheNameNeverLeavesTheLastComponent)
     EXPECT_EQ(escaping.originalName, "x.pdf");
     EXPECT_TRUE(escaping.hasExtension);
 
-    // Separators of both kinds and a right-to-left override, as signed.
+    // Separators of both kinds, controls and a right-to-left override, as signed.
     VerifiedDocument disguised =
-        verifiedDocument(messageFor({signerNaming("C:\\temp/..\\fatura\xE2\x80\xAE"
+        verifiedDocument(messageFor({signerNaming("C:\\temp/..\\fatura\r\n\t\xE2\x80\xAE"
                                                   "fdp.exe")}));
     EXPECT_EQ(disguised.originalName, "faturafdp.exe");
 
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    ScratchFolder dir;
     VerifiedDocument signedName =
         loadedAs(dir, "pedido.slv", messageFor({signerNaming("../x.slv")}));
     EXPECT_EQ(signedName.originalName, "pedido");
@@ -178,8 +174,7 @@ TEST(OriginalNameTest, APathInTheNameNeverLeavesTheLastComponent)
 
 TEST(OriginalNameTest, WithoutAcceptableNameTheSignedFileNameUpToItsFirstDotIsUsed)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    ScratchFolder dir;
     VerifiedDocument unnamed =
         loadedAs(dir, "meu.contrato.slv", messageFor({{.cert = icpSigner()}}));
     ASSERT_TRUE(unnamed.verified());
