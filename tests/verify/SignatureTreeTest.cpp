@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace selavia::verify;
 using namespace selavia::testing;
@@ -52,13 +53,8 @@ TEST(SignatureTreeTest, OneIcpBrasilSignerWithAChainOfThreeGivesThirteenNodesInO
     const VerifiedDocument document = verifiedDocument(messageFor({signerSpec}));
     const QString thumbprint = thumbprintOf(signer);
 
-    struct Expected {
-        const char* key;
-        const char* parent;
-        QString text;
-        const char* image;
-    };
-    const std::vector<Expected> expected = {
+    // Key, parent, text, image.
+    const std::vector<std::tuple<const char*, const char*, QString, const char*>> expected = {
         {"Root", "", "Certificados e Assinaturas", "cert_tree"},
         {"aChild1", "Root", "FULANO DE TAL", "cert_valid"},
         {"ChildA1", "aChild1", "Cpf/Cnpj: 123.456.789-01", "info_doc"},
@@ -78,11 +74,12 @@ TEST(SignatureTreeTest, OneIcpBrasilSignerWithAChainOfThreeGivesThirteenNodesInO
         << keysOf(document.tree).join(' ').toStdString();
     for (std::size_t n = 0; n < expected.size(); ++n) {
         const TreeNode& node = document.tree[n];
-        SCOPED_TRACE(expected[n].key);
-        EXPECT_EQ(node.key, expected[n].key);
-        EXPECT_EQ(node.parentKey, expected[n].parent);
-        EXPECT_EQ(node.text, expected[n].text);
-        EXPECT_EQ(node.imageKey, expected[n].image);
+        const auto& [key, parent, text, image] = expected[n];
+        SCOPED_TRACE(key);
+        EXPECT_EQ(node.key, key);
+        EXPECT_EQ(node.parentKey, parent);
+        EXPECT_EQ(node.text, text);
+        EXPECT_EQ(node.imageKey, image);
         EXPECT_EQ(node.expanded, node.key == "Root" || node.key == "aChild1");
         EXPECT_EQ(node.certificate.has_value(), node.imageKey == "certificate");
     }

@@ -63,12 +63,8 @@ SignerFacts factsNamed(const QString& names)
 
 TEST(VerdictTest, EachSignerRuleGivesItsVerdictAndCode)
 {
-    struct Row {
-        const char* facts;
-        Verdict verdict;
-        const char* codes;
-    };
-    const std::vector<Row> rows = {
+    // The facts, the verdict, the reasons' codes.
+    const std::vector<std::tuple<const char*, Verdict, const char*>> rows = {
         {"", Verdict::Approved, ""},
         {"revoked", Verdict::Rejected, "revoked"},
         {"badToken", Verdict::Rejected, "timestamp-invalid"},
@@ -88,11 +84,11 @@ TEST(VerdictTest, EachSignerRuleGivesItsVerdictAndCode)
         {"untrusted unknown expired", Verdict::Indeterminate,
          "untrusted-chain revocation-unknown expired-no-timestamp"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.facts);
-        const Judgement judgement = judgeSigner(factsNamed(row.facts));
-        EXPECT_EQ(judgement.verdict, row.verdict);
-        EXPECT_EQ(codesOf(judgement), row.codes);
+    for (const auto& [facts, verdict, codes] : rows) {
+        SCOPED_TRACE(facts);
+        const Judgement judgement = judgeSigner(factsNamed(facts));
+        EXPECT_EQ(judgement.verdict, verdict);
+        EXPECT_EQ(codesOf(judgement), codes);
     }
 }
 
