@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 #include <vector>
@@ -29,7 +30,7 @@ protected:
     void SetUp() override
     {
         // The expected texts are the Brazilian ones; CTest sets the locale.
-        ASSERT_EQ(QLocale().name(), QStringLiteral("pt_BR")) << "run with LANG=pt_BR.UTF-8";
+        ASSERT_EQ(QLocale().name(), "pt_BR") << "run with LANG=pt_BR.UTF-8";
         ASSERT_TRUE(dir_.isValid());
         // Extension is taken from the whole path, so the folder must be dot-free.
         ASSERT_FALSE(dir_.path().contains(QLatin1Char('.'))) << qPrintable(dir_.path());
@@ -52,10 +53,34 @@ protected:
                                    [this](const fi::FileError& e) { reports_.push_back(e); });
     }
 
+    // The one report since the last, of this number.
+    void expectReported(int number)
+    {
+        ASSERT_EQ(reports_.size(), 1u);
+        EXPECT_EQ(reports_[0].number, number);
+        reports_.clear();
+    }
+
     QStringList entries() const
     {
         return QDir(dir_.path())
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
+    // What `write` gives under a file size limit, which makes writes fail
+    // even for root.
+    template <typename Write> static auto underSizeLimit(rlim_t limit, Write write)
+    {
+        rlimit saved{};
+        EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = limit;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        auto result = write();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        return result;
     }
 
     static void setTimes(const QString& file, const QDateTime& accessed, const QDateTime& modified)
@@ -64,11 +89,11 @@ protected:
         ASSERT_EQ(::utime(QFile::encodeName(file).constData(), &times), 0);
     }
 
-    QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/fileinfo-XXXXXX")};
+    QTemporaryDir dir_{QDir::tempPath() + "/fileinfo-XXXXXX"};
     std::vector<fi::FileError> reports_;
 };
 
-TEST_F(FileHandlerTest, SizeTextChoosesUnitBeforeRounding)
+TEST_F(FileHandlerTest, SizeTextChoosesUnitBeforeRoundingHalvesToEven)
 {
     EXPECT_EQ(fi::SizeText(0), "0 Bytes");
     EXPECT_EQ(fi::SizeText(999), "999 Bytes");
@@ -84,47 +109,39 @@ TEST_F(FileHandlerTest, SizeTextChoosesUnitBeforeRounding)
     EXPECT_EQ(fi::SizeText(12345678901), "12,35 GB");
     EXPECT_EQ(fi::SizeText(1234567890123), "1234,57 GB"); // no group separator
     EXPECT_EQ(fi::SizeText(-1), "");
-}
-
-TEST_F(FileHandlerTest, SizeTextRoundsHalvesToEven)
-{
-    // 1.125 and 1.375 are exact in binary, so these are true ties.
+    // Halves round to even: 1.125 and 1.375 are exact in binary, true ties;
+    // 1.135 is stored slightly above the half.
     EXPECT_EQ(fi::SizeText(1125), "1,12 KB");
     EXPECT_EQ(fi::SizeText(1375), "1,38 KB");
-    // 1.135 is stored slightly above the half.
     EXPECT_EQ(fi::SizeText(1135), "1,14 KB");
 }
 
 TEST_F(FileHandlerTest, SizeOfARealFile)
 {
-    const QString file = make(QStringLiteral("medio.bin"), QByteArray(1500, 'a'));
+    const QString file = make("medio.bin", QByteArray(1500, 'a'));
     EXPECT_EQ(property(file, 0), "1500");
     EXPECT_EQ(fi::GetFileProperty(file, FileProperty::SizeText), "1,5 KB");
-    EXPECT_EQ(property(make(QStringLiteral("vazio"), QByteArray()), 0), "0");
+    EXPECT_EQ(property(make("vazio", QByteArray()), 0), "0");
     EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(FileHandlerTest, NamePieces)
 {
-    const QString dotted = make(QStringLiteral("relatorio.final.pdf"));
-    EXPECT_EQ(property(dotted, 1), "relatorio.final.pdf");
-    EXPECT_EQ(property(dotted, 2), "relatorio");
-    EXPECT_EQ(property(dotted, 3), "pdf");
-
-    const QString upper = make(QStringLiteral("B.SLV"));
-    EXPECT_EQ(property(upper, 1), "B.SLV");
-    EXPECT_EQ(property(upper, 2), "B");
-    EXPECT_EQ(property(upper, 3), "SLV");
-
-    const QString hidden = make(QStringLiteral(".bashrc"));
-    EXPECT_EQ(property(hidden, 2), "");
-    EXPECT_EQ(property(hidden, 3), "bashrc");
+    for (const auto& [name, base, extension] :
+         {std::tuple{"relatorio.final.pdf", "relatorio", "pdf"},
+          {"B.SLV", "B", "SLV"},
+          {".bashrc", "", "bashrc"}}) {
+        const QString file = make(name);
+        EXPECT_EQ(property(file, 1), name);
+        EXPECT_EQ(property(file, 2), base) << name;
+        EXPECT_EQ(property(file, 3), extension) << name;
+    }
 
     // The extension comes from the path text: the folder's dot counts, and a
     // path without any dot is returned whole.
-    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("docs.old")));
-    EXPECT_EQ(property(make(QStringLiteral("docs.old/LEIAME")), 3), "old/LEIAME");
-    const QString plain = make(QStringLiteral("LEIAME"));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("docs.old"));
+    EXPECT_EQ(property(make("docs.old/LEIAME"), 3), "old/LEIAME");
+    const QString plain = make("LEIAME");
     EXPECT_EQ(property(plain, 3), plain);
     EXPECT_EQ(property(plain, 6), dir_.path());
     EXPECT_TRUE(reports_.empty());
@@ -132,25 +149,25 @@ TEST_F(FileHandlerTest, NamePieces)
 
 TEST_F(FileHandlerTest, AttributeWords)
 {
-    const QString normal = make(QStringLiteral("normal.txt"));
-    const QString readOnly = make(QStringLiteral("leitura.txt"));
-    const QString hidden = make(QStringLiteral(".oculto"));
-    const QString both = make(QStringLiteral(".oculto-leitura"));
+    const QString normal = make("normal.txt");
+    const QString readOnly = make("leitura.txt");
+    const QString hidden = make(".oculto");
+    const QString both = make(".oculto-leitura");
     ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(both).constData(), 0444), 0);
-    ASSERT_TRUE(QFile::link(normal, path(QStringLiteral("atalho"))));
+    ASSERT_TRUE(QFile::link(normal, path("atalho")));
 
     EXPECT_EQ(property(normal, 7), "Arquivo Normal");
     EXPECT_EQ(property(readOnly, 7), "Somente Leitura");
     EXPECT_EQ(property(hidden, 7), "Arquivo Oculto");
     EXPECT_EQ(property(both, 7), ""); // 3 has no row of its own
-    EXPECT_EQ(property(path(QStringLiteral("atalho")), 7), "Atalho ou Link");
+    EXPECT_EQ(property(path("atalho"), 7), "Atalho ou Link");
     EXPECT_TRUE(reports_.empty());
 }
 
 TEST_F(FileHandlerTest, MissingFileReportsForEverySelector)
 {
-    const QString missing = path(QStringLiteral("sumiu.pdf"));
+    const QString missing = path("sumiu.pdf");
     for (int selector : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -1}) {
         reports_.clear();
         EXPECT_EQ(property(missing, selector), "") << selector;
@@ -163,29 +180,25 @@ TEST_F(FileHandlerTest, MissingFileReportsForEverySelector)
 
 TEST_F(FileHandlerTest, FileIsLookedUpOnEveryCall)
 {
-    const QString file = make(QStringLiteral("temporario.pdf"));
+    const QString file = make("temporario.pdf");
     EXPECT_EQ(property(file, 3), "pdf");
     ASSERT_TRUE(QFile::remove(file));
     EXPECT_EQ(property(file, 3), "");
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].number, 53);
+    expectReported(53);
 }
 
 TEST_F(FileHandlerTest, OtherFailuresAndSelectors)
 {
     EXPECT_EQ(property(dir_.path(), 1), "");
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].number, 53); // a folder is not a file
+    expectReported(53); // a folder is not a file
 
-    reports_.clear();
-    ASSERT_TRUE(QFile::link(path(QStringLiteral("laco")), path(QStringLiteral("laco"))));
-    EXPECT_EQ(property(path(QStringLiteral("laco")), 0), "");
+    ASSERT_TRUE(QFile::link(path("laco"), path("laco")));
+    EXPECT_EQ(property(path("laco"), 0), "");
     ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].number, 75);
     EXPECT_EQ(reports_[0].description, "Erro de acesso ao caminho/arquivo");
+    expectReported(75);
 
-    reports_.clear();
-    const QString file = make(QStringLiteral("existe.txt"));
+    const QString file = make("existe.txt");
     EXPECT_EQ(property(file, 11), "");
     EXPECT_EQ(property(file, -1), "");
     EXPECT_TRUE(reports_.empty());
@@ -193,16 +206,14 @@ TEST_F(FileHandlerTest, OtherFailuresAndSelectors)
 
 TEST_F(FileHandlerTest, TypeNameInUserLanguage)
 {
-    EXPECT_EQ(property(make(QStringLiteral("doc.pdf"), "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n"), 5),
-              "Documento PDF");
-    EXPECT_EQ(
-        property(make(QStringLiteral("dados"), QByteArray("\x00\x01\x02\xff\xfe\x00\x9c", 7)), 5),
-        "Desconhecido");
+    EXPECT_EQ(property(make("doc.pdf", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n"), 5), "Documento PDF");
+    EXPECT_EQ(property(make("dados", QByteArray("\x00\x01\x02\xff\xfe\x00\x9c", 7)), 5),
+              "Desconhecido");
 }
 
 TEST_F(FileHandlerTest, DatesInGeneralForm)
 {
-    const QString file = make(QStringLiteral("datas.txt"));
+    const QString file = make("datas.txt");
     const QDateTime modified(QDate(2026, 12, 6), QTime(18, 5, 9));
     setTimes(file, QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5)), modified);
     EXPECT_EQ(property(file, 10), "06/12/2026 18:05:09");
@@ -212,8 +223,7 @@ TEST_F(FileHandlerTest, DatesInGeneralForm)
     // modification time; with one it is the moment the file was just made.
     const QString created = property(file, 8);
     if (QFileInfo(file).birthTime().isValid()) {
-        const QDateTime parsed =
-            QLocale().toDateTime(created, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+        const QDateTime parsed = QLocale().toDateTime(created, "dd/MM/yyyy HH:mm:ss");
         ASSERT_TRUE(parsed.isValid()) << qPrintable(created);
         EXPECT_LT(std::abs(parsed.secsTo(QDateTime::currentDateTime())), 120)
             << qPrintable(created);
@@ -241,17 +251,17 @@ TEST_F(FileHandlerTest, GeneralDateTextUsesLocalTime)
 TEST_F(FileHandlerTest, ReadFileBytesTakesRegularFilesOnly)
 {
     const QByteArray three("\x00\xff\n", 3);
-    EXPECT_EQ(fi::ReadFileBytes(make(QStringLiteral("tres"), three)), three);
+    EXPECT_EQ(fi::ReadFileBytes(make("tres", three)), three);
     QByteArray large(3 * 1024 * 1024 + 17, '\0');
     for (qsizetype i = 0; i < large.size(); ++i) {
         large[i] = char(i * 7 % 251);
     }
-    EXPECT_EQ(fi::ReadFileBytes(make(QStringLiteral("grande"), large)), large);
-    EXPECT_TRUE(fi::ReadFileBytes(path(QStringLiteral("sumiu"))).isEmpty());
+    EXPECT_EQ(fi::ReadFileBytes(make("grande", large)), large);
+    EXPECT_TRUE(fi::ReadFileBytes(path("sumiu")).isEmpty());
     EXPECT_TRUE(fi::ReadFileBytes(dir_.path()).isEmpty());
-    EXPECT_TRUE(fi::ReadFileBytes(QStringLiteral("/dev/zero")).isEmpty());
+    EXPECT_TRUE(fi::ReadFileBytes("/dev/zero").isEmpty());
 
-    const QString fifo = path(QStringLiteral("fila"));
+    const QString fifo = path("fila");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     auto read = std::async(std::launch::async, [&] { return fi::ReadFileBytes(fifo); });
     if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
@@ -264,7 +274,7 @@ TEST_F(FileHandlerTest, ReadFileBytesTakesRegularFilesOnly)
 
 TEST_F(FileHandlerTest, WriteFileBytesReplacesWholeContent)
 {
-    const QString file = make(QStringLiteral("alvo.txt"), QByteArray(5000, 'v'));
+    const QString file = make("alvo.txt", QByteArray(5000, 'v'));
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0640), 0);
     EXPECT_FALSE(fi::WriteFileBytes(file, "novo").has_value());
     EXPECT_EQ(fi::ReadFileBytes(file), "novo");
@@ -272,7 +282,7 @@ TEST_F(FileHandlerTest, WriteFileBytesReplacesWholeContent)
     EXPECT_EQ(QFile::permissions(file), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
                                             QFile::WriteUser | QFile::ReadGroup);
 
-    const QString script = make(QStringLiteral("script.sh"));
+    const QString script = make("script.sh");
     ASSERT_EQ(::chmod(QFile::encodeName(script).constData(), 0775), 0);
     EXPECT_FALSE(fi::WriteFileBytes(script, "y").has_value());
     struct stat info {};
@@ -280,7 +290,7 @@ TEST_F(FileHandlerTest, WriteFileBytesReplacesWholeContent)
     EXPECT_EQ(info.st_mode & 07777, 0664u);
 
     const mode_t previous = ::umask(022);
-    const QString fresh = path(QStringLiteral("novo.bin"));
+    const QString fresh = path("novo.bin");
     const auto failure = fi::WriteFileBytes(fresh, QByteArray());
     ::umask(previous);
     EXPECT_FALSE(failure.has_value());
@@ -288,43 +298,34 @@ TEST_F(FileHandlerTest, WriteFileBytesReplacesWholeContent)
     EXPECT_EQ(info.st_mode & 07777, 0644u);
     EXPECT_EQ(info.st_size, 0);
 
-    const QStringList expected{QStringLiteral("alvo.txt"), QStringLiteral("novo.bin"),
-                               QStringLiteral("script.sh")};
+    const QStringList expected{"alvo.txt", "novo.bin", "script.sh"};
     EXPECT_EQ(entries(), expected); // no temporary left behind
 }
 
 TEST_F(FileHandlerTest, WriteFileBytesFailures)
 {
-    const auto missingFolder = fi::WriteFileBytes(path(QStringLiteral("nada/x.txt")), "a");
+    const auto missingFolder = fi::WriteFileBytes(path("nada/x.txt"), "a");
     ASSERT_TRUE(missingFolder.has_value());
     EXPECT_EQ(missingFolder->text(), "76 - Caminho não encontrado");
 
-    const QString file = make(QStringLiteral("arquivo"), "original");
-    const auto underFile = fi::WriteFileBytes(file + QStringLiteral("/x.txt"), "a");
+    const QString file = make("arquivo", "original");
+    const auto underFile = fi::WriteFileBytes(file + "/x.txt", "a");
     ASSERT_TRUE(underFile.has_value());
     EXPECT_EQ(underFile->number, 76);
 
-    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("pasta")));
-    const auto onFolder = fi::WriteFileBytes(path(QStringLiteral("pasta")), "a");
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("pasta"));
+    const auto onFolder = fi::WriteFileBytes(path("pasta"), "a");
     ASSERT_TRUE(onFolder.has_value());
     EXPECT_EQ(onFolder->number, 75);
-    EXPECT_TRUE(QFileInfo(path(QStringLiteral("pasta"))).isDir());
+    EXPECT_TRUE(QFileInfo(path("pasta")).isDir());
 
-    // A file size limit makes the write itself fail, even for root: the
-    // existing target must keep its content and the temporary must go.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto tooBig = fi::WriteFileBytes(file, QByteArray(4096, 'z'));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    // A failed write keeps the existing target's content; the temporary goes.
+    const auto tooBig =
+        underSizeLimit(1024, [&] { return fi::WriteFileBytes(file, QByteArray(4096, 'z')); });
     ASSERT_TRUE(tooBig.has_value());
     EXPECT_EQ(tooBig->number, 75);
     EXPECT_EQ(fi::ReadFileBytes(file), "original");
-    EXPECT_EQ(entries(), QStringList({QStringLiteral("arquivo"), QStringLiteral("pasta")}));
+    EXPECT_EQ(entries(), QStringList({"arquivo", "pasta"}));
 }
 
 TEST_F(FileHandlerTest, WriteFileBytesIntoReadOnlyFolder)
@@ -332,10 +333,10 @@ TEST_F(FileHandlerTest, WriteFileBytesIntoReadOnlyFolder)
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root ignores folder permissions; this case needs an ordinary user";
     }
-    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("pasta")));
-    const QByteArray folder = QFile::encodeName(path(QStringLiteral("pasta")));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("pasta"));
+    const QByteArray folder = QFile::encodeName(path("pasta"));
     ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
-    const auto denied = fi::WriteFileBytes(path(QStringLiteral("pasta/x.txt")), "a");
+    const auto denied = fi::WriteFileBytes(path("pasta/x.txt"), "a");
     ::chmod(folder.constData(), 0755);
     ASSERT_TRUE(denied.has_value());
     EXPECT_EQ(denied->text(), "70 - Permissão negada");
@@ -343,44 +344,44 @@ TEST_F(FileHandlerTest, WriteFileBytesIntoReadOnlyFolder)
 
 TEST_F(FileHandlerTest, FileExistsOnlyForFiles)
 {
-    const QString file = make(QStringLiteral("a.txt"));
-    ASSERT_TRUE(QFile::link(file, path(QStringLiteral("link"))));
-    ASSERT_TRUE(QFile::link(path(QStringLiteral("nada")), path(QStringLiteral("quebrado"))));
+    const QString file = make("a.txt");
+    ASSERT_TRUE(QFile::link(file, path("link")));
+    ASSERT_TRUE(QFile::link(path("nada"), path("quebrado")));
     EXPECT_TRUE(fi::FileExists(file));
-    EXPECT_TRUE(fi::FileExists(path(QStringLiteral("link"))));
-    EXPECT_FALSE(fi::FileExists(path(QStringLiteral("quebrado"))));
+    EXPECT_TRUE(fi::FileExists(path("link")));
+    EXPECT_FALSE(fi::FileExists(path("quebrado")));
     EXPECT_FALSE(fi::FileExists(dir_.path()));
-    EXPECT_FALSE(fi::FileExists(path(QStringLiteral("nada"))));
+    EXPECT_FALSE(fi::FileExists(path("nada")));
     EXPECT_FALSE(fi::FileExists(QString()));
 }
 
 TEST_F(FileHandlerTest, GetLongPath)
 {
     QDir root(dir_.path());
-    ASSERT_TRUE(root.mkpath(QStringLiteral("sub/fundo")));
-    ASSERT_TRUE(root.mkdir(QStringLiteral("Sub")));
-    const QString file = make(QStringLiteral("sub/f.txt"));
-    ASSERT_TRUE(QFile::link(path(QStringLiteral("sub/fundo")), path(QStringLiteral("atalho"))));
+    ASSERT_TRUE(root.mkpath("sub/fundo"));
+    ASSERT_TRUE(root.mkdir("Sub"));
+    const QString file = make("sub/f.txt");
+    ASSERT_TRUE(QFile::link(path("sub/fundo"), path("atalho")));
 
     EXPECT_EQ(fi::GetLongPath(QString()), "");
-    EXPECT_EQ(fi::GetLongPath(QStringLiteral("/")), "/");
+    EXPECT_EQ(fi::GetLongPath("/"), "/");
     EXPECT_EQ(fi::GetLongPath(file), file);
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("sub/"))), path(QStringLiteral("sub")));
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("Sub"))), path(QStringLiteral("Sub")));
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("sub//./fundo/../f.txt"))), file);
+    EXPECT_EQ(fi::GetLongPath(path("sub/")), path("sub"));
+    EXPECT_EQ(fi::GetLongPath(path("Sub")), path("Sub"));
+    EXPECT_EQ(fi::GetLongPath(path("sub//./fundo/../f.txt")), file);
     // ".." is taken by text: the link's parent, not its target's.
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("atalho/.."))), dir_.path());
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("sub/nada.txt"))), "");
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("nada/../sub"))), "");
-    EXPECT_EQ(fi::GetLongPath(path(QStringLiteral("sub/f.txt/.."))), "");
+    EXPECT_EQ(fi::GetLongPath(path("atalho/..")), dir_.path());
+    EXPECT_EQ(fi::GetLongPath(path("sub/nada.txt")), "");
+    EXPECT_EQ(fi::GetLongPath(path("nada/../sub")), "");
+    EXPECT_EQ(fi::GetLongPath(path("sub/f.txt/..")), "");
 
     const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(path(QStringLiteral("sub"))));
-    const QString relative = fi::GetLongPath(QStringLiteral("fundo/../f.txt"));
-    const QString location = fi::GetFileProperty(QStringLiteral("f.txt"), FileProperty::Location);
+    ASSERT_TRUE(QDir::setCurrent(path("sub")));
+    const QString relative = fi::GetLongPath("fundo/../f.txt");
+    const QString location = fi::GetFileProperty("f.txt", FileProperty::Location);
     QDir::setCurrent(previous);
     EXPECT_EQ(relative, file);
-    EXPECT_EQ(location, path(QStringLiteral("sub")));
+    EXPECT_EQ(location, path("sub"));
 }
 
 } // namespace
@@ -396,8 +397,7 @@ class StagedFileTest : public FileHandlerTest {
 protected:
     PlantedLink plantLink(const QString& name)
     {
-        PlantedLink planted{make(QStringLiteral("vitima.txt"), "dados de outra pessoa"),
-                            path(name)};
+        PlantedLink planted{make("vitima.txt", "dados de outra pessoa"), path(name)};
         // As root the victim really belongs to someone else.
         if (::geteuid() == 0) {
             EXPECT_EQ(::chown(QFile::encodeName(planted.victim).constData(), 4242, 4242), 0);
@@ -425,13 +425,13 @@ TEST_F(StagedFileTest, WithoutReplacingNothingThatIsThereIsTouched)
 
     // A file that appeared after the staging began is kept.
     fi::StagedFile late = staged(path("chegou.pdf"), "nosso");
-    make(QStringLiteral("chegou.pdf"), "de outro");
+    make("chegou.pdf", "de outro");
     const auto appeared = late.commit(path("chegou.pdf"), fi::Replace::Never);
     ASSERT_TRUE(appeared.has_value());
     EXPECT_EQ(appeared->text(), "58 - Arquivo já existe");
     EXPECT_EQ(fi::ReadFileBytes(path("chegou.pdf")), "de outro");
 
-    const PlantedLink planted = plantLink(QStringLiteral("alvo.pdf"));
+    const PlantedLink planted = plantLink("alvo.pdf");
     EXPECT_TRUE(staged(planted.link, "x").commit(planted.link, fi::Replace::Never).has_value());
     EXPECT_EQ(fi::ReadFileBytes(planted.victim), "dados de outra pessoa");
     EXPECT_TRUE(isLink(planted.link));
@@ -452,7 +452,7 @@ TEST_F(StagedFileTest, WithoutReplacingNothingThatIsThereIsTouched)
 
 TEST_F(StagedFileTest, ReplacingAnEntryReplacesALinkNeverItsTarget)
 {
-    const PlantedLink planted = plantLink(QStringLiteral("alvo.pdf"));
+    const PlantedLink planted = plantLink("alvo.pdf");
     EXPECT_FALSE(staged(planted.link, "extraido").commit(planted.link, fi::Replace::Entry));
     EXPECT_FALSE(isLink(planted.link));
     EXPECT_EQ(fi::ReadFileBytes(planted.link), "extraido");
@@ -465,7 +465,7 @@ TEST_F(StagedFileTest, ReplacingAnEntryReplacesALinkNeverItsTarget)
     EXPECT_EQ(fi::ReadFileBytes(planted.victim), "dados de outra pessoa");
     EXPECT_EQ(fi::ReadFileBytes(planted.link), "gravado");
 
-    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("pasta")));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("pasta"));
     const auto onFolder = staged(path("pasta"), "x").commit(path("pasta"), fi::Replace::Entry);
     ASSERT_TRUE(onFolder.has_value());
     EXPECT_EQ(onFolder->number, 75);
@@ -487,22 +487,12 @@ TEST_F(StagedFileTest, TheWriterKeepsOrderAndReportsAFailure)
     }
     EXPECT_EQ(fi::ReadFileBytes(path("grande.bin")), expected);
 
-    // A size limit makes the writes fail, even for root.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4 << 20;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::optional<fi::FileError> failure;
-    {
+    const std::optional<fi::FileError> failure = underSizeLimit(4 << 20, [&] {
         fi::StagedWriter writer(staged(path("cheio.bin"), QByteArray()));
         for (int i = 0; i < 12; ++i)
             writer.append(QByteArray(1 << 20, 'z'));
-        failure = writer.finish();
-    }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+        return writer.finish();
+    });
     EXPECT_TRUE(failure.has_value());
     EXPECT_FALSE(QFileInfo::exists(path("cheio.bin")));
     EXPECT_EQ(entries(), QStringList({"grande.bin"}));

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 using namespace selavia::verify;
 using namespace selavia::testing;
@@ -121,12 +122,7 @@ TEST(TimeStampEntryTest, TokensThatDoNotVerifyCountForNothingAndSayWhy)
     fx::TokenSpec untrusted{.tsa = fx::makeTsa(foreign.intermediate)};
     untrusted.chain = {foreign.intermediate, foreign.root};
     // What the token is, the message carrying it, and the reason given.
-    struct Token {
-        const char* what;
-        fx::Bytes message;
-        QString reason;
-    };
-    const std::vector<Token> tokens = {
+    const std::vector<std::tuple<const char*, fx::Bytes, QString>> tokens = {
         {"over other bytes",
          fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid,
                                    {fx::makeTimeStampToken("outros bytes", {.tsa = tsa()})}),
@@ -138,18 +134,18 @@ TEST(TimeStampEntryTest, TokensThatDoNotVerifyCountForNothingAndSayWhy)
              base, 0, {.tsa = fx::makeTsa(icp().intermediate, fx::TsaUsage::NoExtendedKeyUsage)}),
          "o certificado da ACT não tem o uso estendido de chave carimbo do tempo (timeStamping)"},
     };
-    for (const Token& token : tokens) {
-        SCOPED_TRACE(token.what);
-        const VerifiedDocument document = documentOf(token.message);
+    for (const auto& [what, message, reason] : tokens) {
+        SCOPED_TRACE(what);
+        const VerifiedDocument document = documentOf(message);
         const SignerEntry& signer = onlySigner(document);
         ASSERT_TRUE(signer.timestamp.has_value());
         EXPECT_FALSE(signer.timestamp->valid);
-        EXPECT_EQ(signer.timestamp->problems, QStringList{token.reason});
+        EXPECT_EQ(signer.timestamp->problems, QStringList{reason});
         EXPECT_FALSE(signer.validAtTimestamp.has_value());
         EXPECT_EQ(signer.certificateClass, CertificateClass::Valid) << "the class is unchanged";
         const TreeNode* node = findNode(document.tree, "ChildF1");
         ASSERT_NE(node, nullptr);
-        EXPECT_EQ(node->text, "Carimbo do Tempo (ACT) inválido: " + token.reason);
+        EXPECT_EQ(node->text, "Carimbo do Tempo (ACT) inválido: " + reason);
     }
 }
 
@@ -183,36 +179,33 @@ TEST(SigningCertificateEntryTest, AnAttributeNamingAnotherCertificateIsNeverVali
     const fx::Hierarchy& foreign = fx::foreignHierarchy();
     const fx::Cert foreignSigner = fx::issueEndEntity(foreign.intermediate, "ESTRANGEIRO");
     const sig::TrustStore both = storeTrusting({&icp().root, &foreign.root});
-    struct Case {
-        const char* name;
-        fx::Cert cert;
-        fx::AttributeSpec attribute;
-        CertificateClass expected;
-    };
-    const std::vector<Case> cases = {
-        {"v2 naming the signer", signer, fx::signingCertificateV2(signer), CertificateClass::Valid},
-        {"v2 naming another", signer, fx::signingCertificateV2(other), CertificateClass::Invalid},
-        {"v1 naming another", signer,
-         fx::signingCertificateAttribute({.version = 1, .hashOf = &other}),
-         CertificateClass::Invalid},
-        {"outside ICP-Brasil", foreignSigner, fx::signingCertificateV2(other),
-         CertificateClass::NoIcpInvalid},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::vector<std::tuple<const char*, fx::Cert, fx::AttributeSpec, CertificateClass>>
+        cases = {
+            {"v2 naming the signer", signer, fx::signingCertificateV2(signer),
+             CertificateClass::Valid},
+            {"v2 naming another", signer, fx::signingCertificateV2(other),
+             CertificateClass::Invalid},
+            {"v1 naming another", signer,
+             fx::signingCertificateAttribute({.version = 1, .hashOf = &other}),
+             CertificateClass::Invalid},
+            {"outside ICP-Brasil", foreignSigner, fx::signingCertificateV2(other),
+             CertificateClass::NoIcpInvalid},
+        };
+    for (const auto& [name, cert, attribute, expected] : cases) {
+        SCOPED_TRACE(name);
         const VerifiedDocument document =
-            documentOf(messageOf({{.cert = c.cert, .attributes = {c.attribute}}}), both);
+            documentOf(messageOf({{.cert = cert, .attributes = {attribute}}}), both);
         ASSERT_TRUE(document.verified()) << "the file still verifies";
         const SignerEntry& entry = onlySigner(document);
-        EXPECT_EQ(entry.certificateClass, c.expected);
-        const bool mismatch = c.expected != CertificateClass::Valid;
+        EXPECT_EQ(entry.certificateClass, expected);
+        const bool mismatch = expected != CertificateClass::Valid;
         EXPECT_EQ(entry.signingCertificateMismatch, mismatch);
         EXPECT_EQ(entry.problems,
                   mismatch ? QStringList{"o certificado do signatário não é o indicado na "
                                          "assinatura"}
                            : QStringList{});
         EXPECT_EQ(document.signaturesOk, !mismatch);
-        EXPECT_EQ(findNode(document.tree, "aChild1")->imageKey, imageKey(c.expected));
+        EXPECT_EQ(findNode(document.tree, "aChild1")->imageKey, imageKey(expected));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "tests/support/VerifyFixtures.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace selavia::verify;
 using namespace selavia::testing;
@@ -16,31 +17,23 @@ CertificateClass classOfOnlySigner(const fx::Cert& signer, sig::TrustStore store
     return classifySigner(verified.signers().at(0));
 }
 
-// A hierarchy in which only the intermediate's name carries the criterion.
-struct CriterionOnIntermediate {
-    fx::Cert root;
-    fx::Cert intermediate;
-    fx::Cert signer;
-};
-
-const CriterionOnIntermediate& criterionOnIntermediate()
+// The signer of a hierarchy in which only the intermediate's name carries
+// the criterion, verified trusting its root.
+VerifiedSigners criterionOnIntermediate()
 {
-    static const CriterionOnIntermediate made = [] {
-        CriterionOnIntermediate result;
-        fx::CertSpec root;
-        root.subject = {{"C", "BR"}, {"CN", "Raiz Independente de Teste"}};
-        root.ca = true;
-        result.root = fx::makeCertificate(root);
-        fx::CertSpec intermediate;
-        intermediate.subject = {{"C", "BR"},
-                                {"CN", "AC Subordinada Autoridade Certificadora Raiz Brasileira"}};
-        intermediate.issuer = &result.root;
-        intermediate.ca = true;
-        result.intermediate = fx::makeCertificate(intermediate);
-        result.signer = fx::issueEndEntity(result.intermediate, "BELTRANO");
-        return result;
+    static const auto [root, intermediate, signer] = [] {
+        const fx::Cert root = fx::makeCertificate(
+            {.subject = {{"C", "BR"}, {"CN", "Raiz Independente de Teste"}}, .ca = true});
+        const fx::Cert intermediate = fx::makeCertificate(
+            {.subject = {{"C", "BR"},
+                         {"CN", "AC Subordinada Autoridade Certificadora Raiz Brasileira"}},
+             .issuer = &root,
+             .ca = true});
+        return std::tuple{root, intermediate, fx::issueEndEntity(intermediate, "BELTRANO")};
     }();
-    return made;
+    fx::MessageSpec spec = messageFor({{.cert = signer}});
+    spec.extraCertificates = {intermediate, root};
+    return verifiedSigners(spec, storeTrusting({&root}));
 }
 
 } // namespace
@@ -51,10 +44,7 @@ TEST(VerifyCertificateTest, AnyCertificateOfTheChainNamingTheRootAuthorityMakesI
     VerifiedSigners icp = verifiedSigners(messageFor({{.cert = icpSigner()}}));
     EXPECT_TRUE(VerifyCertificate(icp.signers()[0].chain().certificates()));
 
-    const auto& made = criterionOnIntermediate();
-    fx::MessageSpec spec = messageFor({{.cert = made.signer}});
-    spec.extraCertificates = {made.intermediate, made.root};
-    VerifiedSigners onIntermediate = verifiedSigners(spec, storeTrusting({&made.root}));
+    VerifiedSigners onIntermediate = criterionOnIntermediate();
     ASSERT_EQ(onIntermediate.signers()[0].chain().certificates().count(), 3);
     EXPECT_TRUE(VerifyCertificate(onIntermediate.signers()[0].chain().certificates()));
 
@@ -96,20 +86,13 @@ TEST(ClassifySignerTest, TheTwoTestsGiveTheFourClasses)
               CertificateClass::NoIcpValid);
     EXPECT_EQ(classOfOnlySigner(john, trustingIcp()), CertificateClass::NoIcpInvalid);
 
-    const auto& made = criterionOnIntermediate();
-    fx::MessageSpec spec = messageFor({{.cert = made.signer}});
-    spec.extraCertificates = {made.intermediate, made.root};
-    VerifiedSigners onIntermediate = verifiedSigners(spec, storeTrusting({&made.root}));
-    EXPECT_EQ(classifySigner(onIntermediate.signers()[0]), CertificateClass::Valid);
-}
+    EXPECT_EQ(classifySigner(criterionOnIntermediate().signers()[0]), CertificateClass::Valid);
 
-TEST(ClassifySignerTest, ARevokedIcpBrasilCertificateIsIcpBrasilAndInvalid)
-{
+    // A revoked ICP-Brasil certificate is ICP-Brasil and invalid.
     fx::Cert revoked = icpSigner("REVOGADO:1");
     fx::MessageSpec spec = messageFor({{.cert = revoked}});
     spec.crls = {fx::makeCrl(fx::icpBrasilHierarchy().intermediate, {revoked})};
-    VerifiedSigners verified = verifiedSigners(spec);
-    EXPECT_EQ(classifySigner(verified.signers()[0]), CertificateClass::Invalid);
+    EXPECT_EQ(classifySigner(verifiedSigners(spec).signers()[0]), CertificateClass::Invalid);
 }
 
 TEST(ClassifySignerTest, AValidityThatCannotBeWorkedOutCountsAsInvalid)

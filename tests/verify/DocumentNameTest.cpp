@@ -2,8 +2,8 @@
 
 #include "tests/support/VerifyFixtures.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace selavia::verify;
 using namespace selavia::testing;
@@ -17,13 +17,11 @@ fx::SignerSpec signerNaming(const std::string& documentName, fx::Cert cert = icp
     return signer;
 }
 
-// The document as loaded from a file of this name in a fresh folder.
-VerifiedDocument loadedAs(const QTemporaryDir& dir, const QString& fileName,
+// The document as loaded from a file of this name.
+VerifiedDocument loadedAs(const ScratchFolder& dir, const QString& fileName,
                           const fx::MessageSpec& spec)
 {
-    const QString path = dir.filePath(fileName);
-    fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
-    return loadSignedDocument(path, trustingIcp());
+    return loadSignedDocument(dir.write(fileName, fx::makeSignedMessage(spec)), trustingIcp());
 }
 
 } // namespace
@@ -156,42 +154,32 @@ TEST(OriginalNameTest, TheLastAcceptableNameWinsAcrossAttributesAndSigners)
     EXPECT_TRUE(laterWithout.hasExtension);
 }
 
-TEST(OriginalNameTest, APathInTheNameNeverLeavesTheLastComponent)
+// A path in the name inside never leaves its last component; without an
+// acceptable name, the signed file's name up to its first dot is used.
+TEST(OriginalNameTest, TheLastComponentOfTheNameInsideElseTheSignedFileName)
 {
-    VerifiedDocument escaping = verifiedDocument(messageFor({signerNaming("../../x.pdf")}));
-    EXPECT_EQ(escaping.originalName, "x.pdf");
-    EXPECT_TRUE(escaping.hasExtension);
-
-    // Separators of both kinds and a right-to-left override, as signed.
-    VerifiedDocument disguised =
-        verifiedDocument(messageFor({signerNaming("C:\\temp/..\\fatura\xE2\x80\xAE"
-                                                  "fdp.exe")}));
-    EXPECT_EQ(disguised.originalName, "faturafdp.exe");
-
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    VerifiedDocument signedName =
-        loadedAs(dir, "pedido.slv", messageFor({signerNaming("../x.slv")}));
-    EXPECT_EQ(signedName.originalName, "pedido");
-    EXPECT_FALSE(signedName.hasExtension);
-}
-
-TEST(OriginalNameTest, WithoutAcceptableNameTheSignedFileNameUpToItsFirstDotIsUsed)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    VerifiedDocument unnamed =
-        loadedAs(dir, "meu.contrato.slv", messageFor({{.cert = icpSigner()}}));
-    ASSERT_TRUE(unnamed.verified());
-    EXPECT_EQ(unnamed.originalName, "meu");
-    EXPECT_FALSE(unnamed.hasExtension);
-
-    VerifiedDocument ownName =
-        loadedAs(dir, "contrato.slv", messageFor({signerNaming("contrato.slv")}));
-    EXPECT_EQ(ownName.originalName, "contrato");
-    EXPECT_FALSE(ownName.hasExtension);
-
-    VerifiedDocument named = loadedAs(dir, "outro.slv", messageFor({signerNaming("contrato.pdf")}));
-    EXPECT_EQ(named.originalName, "contrato.pdf");
-    EXPECT_TRUE(named.hasExtension);
+    // The signed file, the name inside (none when null), the name and whether
+    // it has an extension.
+    const std::vector<std::tuple<const char*, const char*, QString, bool>> rows = {
+        {"a.slv", "../../x.pdf", "x.pdf", true},
+        // Separators of both kinds, controls and a right-to-left override, as signed.
+        {"b.slv",
+         "C:\\temp/..\\fatura\r\n\t\xE2\x80\xAE"
+         "fdp.exe",
+         "faturafdp.exe", true},
+        {"pedido.slv", "../x.slv", "pedido", false},
+        {"meu.contrato.slv", nullptr, "meu", false},
+        {"contrato.slv", "contrato.slv", "contrato", false},
+        {"outro.slv", "contrato.pdf", "contrato.pdf", true},
+    };
+    ScratchFolder dir;
+    for (const auto& [file, inside, name, extension] : rows) {
+        SCOPED_TRACE(file);
+        const fx::SignerSpec signer =
+            inside != nullptr ? signerNaming(inside) : fx::SignerSpec{.cert = icpSigner()};
+        const VerifiedDocument document = loadedAs(dir, file, messageFor({signer}));
+        ASSERT_TRUE(document.verified());
+        EXPECT_EQ(document.originalName, name);
+        EXPECT_EQ(document.hasExtension, extension);
+    }
 }

@@ -19,11 +19,13 @@ namespace fi = selavia::fileinfo;
 
 namespace {
 
-// A signed file whose bytes change under the reader: `before` until
-// changed() is called (or a read reaches `trigger`), `after` from then on,
-// as a file rewritten in place or a network file system may serve them.
+// A signed file in memory whose bytes may change under the reader: `before`
+// until changed() is called (or a read reaches `trigger`), `after` from then
+// on, as a file rewritten in place or a network file system may serve them.
+// It counts the bytes read, and reads from `failAt` on fail.
 class ChangingInput : public sig::MessageInput {
 public:
+    explicit ChangingInput(QByteArray before) : ChangingInput(before, before) {}
     ChangingInput(QByteArray before, QByteArray after)
         : before_(std::move(before)), after_(std::move(after))
     {
@@ -31,11 +33,14 @@ public:
     qint64 size() const override { return before_.size(); }
     qint64 read(qint64 offset, char* buffer, qint64 length) override
     {
+        if (offset >= failAt)
+            return -1;
         if (offset + length > trigger)
             changed();
         const QByteArray& bytes = changed_ ? after_ : before_;
         const qint64 got = std::clamp<qint64>(bytes.size() - offset, 0, length);
         std::memcpy(buffer, bytes.constData() + offset, static_cast<size_t>(got));
+        bytesRead += got;
         return got;
     }
     void changed()
@@ -45,6 +50,8 @@ public:
         changed_ = true;
     }
     qint64 trigger = std::numeric_limits<qint64>::max();
+    qint64 failAt = std::numeric_limits<qint64>::max();
+    qint64 bytesRead = 0;
     std::function<void()> onChange;
 
 private:
@@ -146,7 +153,7 @@ TEST_F(OnePassTest, AFileChangedWhileItIsReadFailsAndLeavesNothing)
 TEST_F(OnePassTest, AnExtractionNeverReplacesWhatAppearedDuringTheVerification)
 {
     const Rewritten contract = rewrittenContract(3 << 20);
-    ChangingInput input(contract.signedBytes, contract.signedBytes);
+    ChangingInput input(contract.signedBytes);
     input.trigger = contract.signedBytes.size() / 2;
     input.onChange = [&] { fx::writeFile(path("extraido.txt").toStdString(), "de outra pessoa"); };
     const Extraction extraction = extractOriginal(path("contrato.slv"), input, trustingIcp(),
@@ -204,31 +211,6 @@ TEST_F(OnePassTest, RenamingTheCopyKeepsItsBytesAndNeverLeavesItsFolder)
     EXPECT_EQ(typedDocumentName("  Contrato.PDF "), "contrato.pdf");
 }
 
-} // namespace
-
-namespace {
-
-// A signed file in memory that counts the bytes read from it.
-class CountingInput : public sig::MessageInput {
-public:
-    explicit CountingInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
-    qint64 size() const override { return bytes_.size(); }
-    qint64 read(qint64 offset, char* buffer, qint64 length) override
-    {
-        if (offset >= failAt)
-            return -1;
-        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
-        std::memcpy(buffer, bytes_.constData() + offset, static_cast<size_t>(got));
-        bytesRead += got;
-        return got;
-    }
-    qint64 bytesRead = 0;
-    qint64 failAt = std::numeric_limits<qint64>::max();
-
-private:
-    QByteArray bytes_;
-};
-
 LoadOptions summing()
 {
     LoadOptions options(trustingIcp());
@@ -253,13 +235,13 @@ TEST(SignedFileSumTest, TheSumOfTheWholeFileComesFromTheVerifyingRead)
         {"tampered", bytes(fx::tamperContent(der, spec.content))},
     };
     for (const auto& [what, file] : files) {
-        CountingInput plain(file);
+        ChangingInput plain(file);
         const VerifiedDocument unsummed =
             verifySignedInput("contrato.slv", plain, LoadOptions(trustingIcp()));
         EXPECT_TRUE(unsummed.signedFileSha256.isEmpty()) << what;
         EXPECT_EQ(unsummed.signedFileSize, -1) << what;
 
-        CountingInput input(file);
+        ChangingInput input(file);
         const VerifiedDocument document = verifySignedInput("contrato.slv", input, summing());
         EXPECT_EQ(document.verified(), std::string(what) != "tampered") << what;
         EXPECT_EQ(document.signedFileSha256, sha256(file)) << what;
@@ -277,7 +259,7 @@ TEST(SignedFileSumTest, ReadsOutOfOrderAreSummedInOrderAndAFailedReadGivesNoSum)
         file[n] = static_cast<char>(n * 7 % 251);
     QByteArray buffer(file.size(), Qt::Uninitialized);
     {
-        CountingInput input(file);
+        ChangingInput input(file);
         sig::SummingInput summing(input);
         // The end first, then a piece in the middle, the start, a re-read.
         for (const auto& [offset, length] : std::vector<std::pair<qint64, qint64>>{
@@ -287,7 +269,7 @@ TEST(SignedFileSumTest, ReadsOutOfOrderAreSummedInOrderAndAFailedReadGivesNoSum)
         EXPECT_LT(input.bytesRead, file.size() + 8192) << "no byte is read twice for the sum";
     }
     {
-        CountingInput input(file);
+        ChangingInput input(file);
         input.failAt = 3 << 20;
         sig::SummingInput summing(input);
         ASSERT_EQ(summing.read(0, buffer.data(), 1000), 1000);

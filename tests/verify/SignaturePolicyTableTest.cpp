@@ -4,26 +4,53 @@
 #include "tools/fixtures/CadesFixtures.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace selavia::verify;
 using namespace selavia::testing;
 
 namespace {
 
-const QString kContentType = "1.2.840.113549.1.9.3";
-const QString kMessageDigest = "1.2.840.113549.1.9.4";
+// An attribute a policy may require: its OID and the words that name it
+// when it is missing.
+struct Required {
+    QString oid;
+    QString words;
+};
+
+const Required kContentType{"1.2.840.113549.1.9.3", "tipo de conteúdo (content-type)"};
+const Required kMessageDigest{"1.2.840.113549.1.9.4", "resumo da mensagem (message-digest)"};
+const Required kSigningCertificateV2{"1.2.840.113549.1.9.16.2.47",
+                                     "certificado do signatário (signing-certificate-v2)"};
+const Required kPolicy{"1.2.840.113549.1.9.16.2.15",
+                       "identificador da política (signature-policy-identifier)"};
+const Required kTimeStamp{"1.2.840.113549.1.9.16.2.14",
+                          "carimbo do tempo da assinatura (signature-time-stamp)"};
+const Required kCertificateRefs{
+    "1.2.840.113549.1.9.16.2.21",
+    "referências completas de certificados (complete-certificate-references)"};
+const Required kRevocationRefs{
+    "1.2.840.113549.1.9.16.2.22",
+    "referências completas de revogação (complete-revocation-references)"};
+const Required kCertificateValues{"1.2.840.113549.1.9.16.2.23",
+                                  "valores de certificados (certificate-values)"};
+const Required kRevocationValues{"1.2.840.113549.1.9.16.2.24",
+                                 "valores de revogação (revocation-values)"};
+const Required kEscTimeStamp{"1.2.840.113549.1.9.16.2.25",
+                             "carimbo do tempo das referências (CAdES-C-time-stamp)"};
+const Required kArchiveTimeStamp{"1.2.840.113549.1.9.16.2.48",
+                                 "carimbo do tempo de arquivamento (archive-time-stamp-v2)"};
 const QString kSigningCertificateV1 = "1.2.840.113549.1.9.16.2.12";
-const QString kSigningCertificateV2 = "1.2.840.113549.1.9.16.2.47";
-const QString kPolicy = "1.2.840.113549.1.9.16.2.15";
-const QString kTimeStamp = "1.2.840.113549.1.9.16.2.14";
-const QString kCertificateRefs = "1.2.840.113549.1.9.16.2.21";
-const QString kRevocationRefs = "1.2.840.113549.1.9.16.2.22";
-const QString kCertificateValues = "1.2.840.113549.1.9.16.2.23";
-const QString kRevocationValues = "1.2.840.113549.1.9.16.2.24";
-const QString kEscTimeStamp = "1.2.840.113549.1.9.16.2.25";
-const QString kArchiveTimeStamp = "1.2.840.113549.1.9.16.2.48";
 
 const QString kHashNotChecked = "hash da política não conferido";
+
+QStringList oidsOf(const std::vector<Required>& attributes)
+{
+    QStringList oids;
+    for (const Required& attribute : attributes)
+        oids << attribute.oid;
+    return oids;
+}
 
 PolicyInputs inputsFor(const QString& oid, QStringList signedOids, QStringList unsignedOids = {})
 {
@@ -36,23 +63,19 @@ PolicyInputs inputsFor(const QString& oid, QStringList signedOids, QStringList u
     return inputs;
 }
 
-const QStringList kSignedForV2 = {kContentType, kMessageDigest, kSigningCertificateV2, kPolicy};
+const std::vector<Required> kSignedForV2 = {kContentType, kMessageDigest, kSigningCertificateV2,
+                                            kPolicy};
 
 QString missing(const QString& words)
 {
     return "atributo exigido pela política ausente: " + words;
 }
 
-fx::Cert policySigner()
-{
-    return icpSigner();
-}
-
 // A signer of a message verified with these signed attributes and,
 // optionally, a time-stamp over its signature.
 std::optional<PolicyCheck> checkOf(std::vector<fx::AttributeSpec> attributes, bool stamped = false)
 {
-    const fx::Cert signer = policySigner();
+    const fx::Cert signer = icpSigner();
     fx::MessageSpec spec = messageFor({{.cert = signer, .attributes = std::move(attributes)}});
     fx::Bytes message = fx::makeSignedMessage(spec);
     if (stamped) {
@@ -93,77 +116,50 @@ TEST(PolicyNameTest, LevelFromTheSeventhArcVersionFromTheRest)
 
 TEST(PolicyCheckTest, EachCadesLevelRequiresItsAttributesRowByRow)
 {
-    struct Row {
-        QString oid;
-        QStringList requiredUnsigned;
-        QStringList missingWords; // in the order of requiredUnsigned
-    };
-    const std::vector<Row> rows = {
-        {"2.16.76.1.7.1.1.2.3", {}, {}},
-        {"2.16.76.1.7.1.2.2.3",
-         {kTimeStamp},
-         {"carimbo do tempo da assinatura (signature-time-stamp)"}},
-        {"2.16.76.1.7.1.3.2.3",
-         {kTimeStamp, kCertificateRefs, kRevocationRefs, kEscTimeStamp},
-         {"carimbo do tempo da assinatura (signature-time-stamp)",
-          "referências completas de certificados (complete-certificate-references)",
-          "referências completas de revogação (complete-revocation-references)",
-          "carimbo do tempo das referências (CAdES-C-time-stamp)"}},
+    const std::vector<std::pair<QString, std::vector<Required>>> rows = {
+        {"2.16.76.1.7.1.1.2.3", {}},
+        {"2.16.76.1.7.1.2.2.3", {kTimeStamp}},
+        {"2.16.76.1.7.1.3.2.3", {kTimeStamp, kCertificateRefs, kRevocationRefs, kEscTimeStamp}},
         {"2.16.76.1.7.1.4.2.3",
          {kTimeStamp, kCertificateRefs, kRevocationRefs, kEscTimeStamp, kCertificateValues,
-          kRevocationValues},
-         {"carimbo do tempo da assinatura (signature-time-stamp)",
-          "referências completas de certificados (complete-certificate-references)",
-          "referências completas de revogação (complete-revocation-references)",
-          "carimbo do tempo das referências (CAdES-C-time-stamp)",
-          "valores de certificados (certificate-values)",
-          "valores de revogação (revocation-values)"}},
+          kRevocationValues}},
         {"2.16.76.1.7.1.5.2.3",
          {kCertificateRefs, kRevocationRefs, kCertificateValues, kRevocationValues,
-          kArchiveTimeStamp},
-         {"referências completas de certificados (complete-certificate-references)",
-          "referências completas de revogação (complete-revocation-references)",
-          "valores de certificados (certificate-values)",
-          "valores de revogação (revocation-values)",
-          "carimbo do tempo de arquivamento (archive-time-stamp-v2)"}},
+          kArchiveTimeStamp}},
     };
-    for (const Row& row : rows) {
-        const std::string level = row.oid.toStdString();
-        const PolicyCheck complete =
-            checkPolicy(inputsFor(row.oid, kSignedForV2, row.requiredUnsigned));
-        EXPECT_TRUE(complete.conforms) << level << complete.problems.join("; ").toStdString();
-        EXPECT_EQ(complete.problems, QStringList{kHashNotChecked}) << level;
-        EXPECT_EQ(complete.oid, row.oid);
-        // Each required unsigned attribute left out, one at a time.
-        for (qsizetype i = 0; i < row.requiredUnsigned.size(); ++i) {
-            QStringList present = row.requiredUnsigned;
+    const QStringList signedOids = oidsOf(kSignedForV2);
+    for (const auto& [oid, requiredUnsigned] : rows) {
+        SCOPED_TRACE(oid.toStdString());
+        const QStringList unsignedOids = oidsOf(requiredUnsigned);
+        const PolicyCheck complete = checkPolicy(inputsFor(oid, signedOids, unsignedOids));
+        EXPECT_TRUE(complete.conforms) << joined(complete.problems);
+        EXPECT_EQ(complete.problems, QStringList{kHashNotChecked});
+        EXPECT_EQ(complete.oid, oid);
+        // Each required attribute, unsigned then signed, left out one at a time.
+        for (qsizetype i = 0; i < unsignedOids.size(); ++i) {
+            QStringList present = unsignedOids;
             present.removeAt(i);
-            const PolicyCheck check = checkPolicy(inputsFor(row.oid, kSignedForV2, present));
-            EXPECT_FALSE(check.conforms)
-                << level << " without " << row.missingWords[i].toStdString();
-            EXPECT_EQ(check.problems, (QStringList{missing(row.missingWords[i]), kHashNotChecked}))
-                << level;
+            const PolicyCheck check = checkPolicy(inputsFor(oid, signedOids, present));
+            const QString words = requiredUnsigned[static_cast<std::size_t>(i)].words;
+            EXPECT_FALSE(check.conforms) << "without " << words.toStdString();
+            EXPECT_EQ(check.problems, (QStringList{missing(words), kHashNotChecked}));
         }
-        // Each required signed attribute left out, one at a time.
-        const QStringList words = {"tipo de conteúdo (content-type)",
-                                   "resumo da mensagem (message-digest)",
-                                   "certificado do signatário (signing-certificate-v2)",
-                                   "identificador da política (signature-policy-identifier)"};
-        for (qsizetype i = 0; i < kSignedForV2.size(); ++i) {
-            QStringList present = kSignedForV2;
+        for (qsizetype i = 0; i < signedOids.size(); ++i) {
+            QStringList present = signedOids;
             present.removeAt(i);
-            const PolicyCheck check =
-                checkPolicy(inputsFor(row.oid, present, row.requiredUnsigned));
-            EXPECT_FALSE(check.conforms) << level;
-            EXPECT_TRUE(check.problems.contains(missing(words[i])))
-                << level << check.problems.join("; ").toStdString();
+            const PolicyCheck check = checkPolicy(inputsFor(oid, present, unsignedOids));
+            EXPECT_FALSE(check.conforms);
+            EXPECT_TRUE(
+                check.problems.contains(missing(kSignedForV2[static_cast<std::size_t>(i)].words)))
+                << joined(check.problems);
         }
     }
 }
 
 TEST(PolicyCheckTest, SigningCertificateV1ServesOnlyPoliciesBeforeVersion21)
 {
-    const QStringList withV1 = {kContentType, kMessageDigest, kSigningCertificateV1, kPolicy};
+    const QStringList withV1 = {kContentType.oid, kMessageDigest.oid, kSigningCertificateV1,
+                                kPolicy.oid};
     for (const QString& oid : {QString("2.16.76.1.7.1.1.1"), QString("2.16.76.1.7.1.1.2"),
                                QString("2.16.76.1.7.1.1.2.0")})
         EXPECT_TRUE(checkPolicy(inputsFor(oid, withV1)).conforms) << oid.toStdString();
@@ -171,30 +167,25 @@ TEST(PolicyCheckTest, SigningCertificateV1ServesOnlyPoliciesBeforeVersion21)
                                QString("2.16.76.1.7.1.1.3"), QString("2.16.76.1.7.1.1")}) {
         const PolicyCheck check = checkPolicy(inputsFor(oid, withV1));
         EXPECT_FALSE(check.conforms) << oid.toStdString();
-        EXPECT_TRUE(
-            check.problems.contains(missing("certificado do signatário (signing-certificate-v2)")));
+        EXPECT_TRUE(check.problems.contains(missing(kSigningCertificateV2.words)));
     }
 }
 
 TEST(PolicyCheckTest, PoliciesOutsideWhatIsKnownAreReportedNeverViolated)
 {
-    const PolicyCheck foreign = checkPolicy(inputsFor("1.3.6.1.4.1.99999.1", {}));
-    EXPECT_TRUE(foreign.conforms);
-    EXPECT_EQ(foreign.name, "");
-    EXPECT_EQ(foreign.oid, "1.3.6.1.4.1.99999.1");
-    EXPECT_EQ(foreign.problems,
-              (QStringList{"política de assinatura fora da ICP-Brasil", kHashNotChecked}));
-
-    const PolicyCheck unknownLevel = checkPolicy(inputsFor("2.16.76.1.7.1.42.1", {}));
-    EXPECT_TRUE(unknownLevel.conforms);
-    EXPECT_EQ(unknownLevel.problems,
-              (QStringList{"política de assinatura ICP-Brasil não reconhecida", kHashNotChecked}));
-
-    const PolicyCheck pades = checkPolicy(inputsFor("2.16.76.1.7.1.11.1", {}));
-    EXPECT_TRUE(pades.conforms);
-    EXPECT_EQ(pades.name, "PAdES AD-RB v1.0");
-    EXPECT_EQ(pades.problems,
-              (QStringList{"atributos exigidos pela política não conferidos", kHashNotChecked}));
+    const std::vector<std::tuple<QString, QString, QString>> rows = {
+        {"1.3.6.1.4.1.99999.1", "", "política de assinatura fora da ICP-Brasil"},
+        {"2.16.76.1.7.1.42.1", "", "política de assinatura ICP-Brasil não reconhecida"},
+        {"2.16.76.1.7.1.11.1", "PAdES AD-RB v1.0",
+         "atributos exigidos pela política não conferidos"},
+    };
+    for (const auto& [oid, name, problem] : rows) {
+        const PolicyCheck check = checkPolicy(inputsFor(oid, {}));
+        EXPECT_TRUE(check.conforms) << oid.toStdString();
+        EXPECT_EQ(check.name, name);
+        EXPECT_EQ(check.oid, oid);
+        EXPECT_EQ(check.problems, (QStringList{problem, kHashNotChecked}));
+    }
 
     PolicyInputs implied;
     implied.policy.implied = true;
@@ -206,7 +197,7 @@ TEST(PolicyCheckTest, PoliciesOutsideWhatIsKnownAreReportedNeverViolated)
 
 TEST(PolicyCheckTest, ACounterSignatureMustNotDeclareAPolicy)
 {
-    PolicyInputs inputs = inputsFor("2.16.76.1.7.1.1.2.3", kSignedForV2);
+    PolicyInputs inputs = inputsFor("2.16.76.1.7.1.1.2.3", oidsOf(kSignedForV2));
     inputs.counterSignatureDeclaresPolicy = true;
     const PolicyCheck check = checkPolicy(inputs);
     EXPECT_FALSE(check.conforms);
@@ -216,7 +207,7 @@ TEST(PolicyCheckTest, ACounterSignatureMustNotDeclareAPolicy)
 
 TEST(SignerPolicyTest, SignersAreCheckedWithWhatTheyCarry)
 {
-    const fx::Cert signer = policySigner();
+    const fx::Cert signer = icpSigner();
     EXPECT_EQ(checkOf({}), std::nullopt) << "no policy, nothing to say";
 
     // AD-RB: content type and message digest come from the signing tool.
@@ -224,7 +215,7 @@ TEST(SignerPolicyTest, SignersAreCheckedWithWhatTheyCarry)
         {fx::signingCertificateV2(signer), fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
     ASSERT_TRUE(adRb.has_value());
     EXPECT_EQ(adRb->name, "AD-RB v2.3");
-    EXPECT_TRUE(adRb->conforms) << adRb->problems.join("; ").toStdString();
+    EXPECT_TRUE(adRb->conforms) << joined(adRb->problems);
 
     // AD-RT without its time-stamp, then with it.
     const std::vector<fx::AttributeSpec> adRt = {
@@ -232,12 +223,10 @@ TEST(SignerPolicyTest, SignersAreCheckedWithWhatTheyCarry)
     const auto withoutToken = checkOf(adRt);
     ASSERT_TRUE(withoutToken.has_value());
     EXPECT_FALSE(withoutToken->conforms);
-    EXPECT_EQ(withoutToken->problems,
-              (QStringList{missing("carimbo do tempo da assinatura (signature-time-stamp)"),
-                           kHashNotChecked}));
+    EXPECT_EQ(withoutToken->problems, (QStringList{missing(kTimeStamp.words), kHashNotChecked}));
     const auto withToken = checkOf(adRt, true);
     ASSERT_TRUE(withToken.has_value());
-    EXPECT_TRUE(withToken->conforms) << withToken->problems.join("; ").toStdString();
+    EXPECT_TRUE(withToken->conforms) << joined(withToken->problems);
 
     // An AD-RB whose signer left out the binding.
     const auto unbound = checkOf({fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});

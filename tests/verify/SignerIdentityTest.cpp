@@ -3,6 +3,7 @@
 #include "tests/support/VerifyFixtures.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace selavia::verify;
 using namespace selavia::testing;
@@ -49,13 +50,8 @@ TEST(SignerIdentityFromTest, TheCpfIsTakenAtFixedPlacesAfterTheMarkerAndMasked)
     // After the marker: two length characters, the birth date, the CPF, more fields.
     const QString cpf = sanWith("970102198012345678901");
     const QByteArray email = QByteArray("\x30\x40\x81\x15") + "fulano@example.com.br";
-    struct Row {
-        const char* why;
-        QString holder;
-        QString san;
-        std::optional<QString> identity;
-    };
-    const std::vector<Row> rows = {
+    // Why, the holder's name, the alternative name, the identity.
+    const std::vector<std::tuple<const char*, QString, QString, std::optional<QString>>> rows = {
         {"fixed places", "FULANO DE TAL:99999999999",
          sanWith("97010219801234567890100000000000SSPSP"), "FULANO DE TAL:123.456.789-01"},
         {"blanks go before the two characters are dropped", "NOME",
@@ -84,8 +80,8 @@ TEST(SignerIdentityFromTest, TheCpfIsTakenAtFixedPlacesAfterTheMarkerAndMasked)
         {"kept bytes read as Windows-1252", "NOME", sanWith("AB01021980\200\221\222\3514567890"),
          QString::fromUtf8("NOME:€‘’.é45.678-90")},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(signerIdentityFrom(row.holder, row.san), row.identity) << row.why;
+    for (const auto& [why, holder, san, identity] : rows)
+        EXPECT_EQ(signerIdentityFrom(holder, san), identity) << why;
 }
 
 TEST(GetSignerIdentityTest, NameFromTheSubjectAndCpfFromThePersonalEntryWhereverItStands)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <openssl/asn1.h>
 #include <openssl/err.h>
+#include <tuple>
 
 namespace sig = selavia::signature;
 using selavia::verify::classifyVerificationError;
@@ -21,13 +22,7 @@ const QString kUnknownText = QStringLiteral(
 
 TEST(VerificationErrorTest, TheThreeKnownCodesGiveTheirCaptionsAndTexts)
 {
-    struct Row {
-        std::uint32_t code;
-        VerificationErrorClass errorClass;
-        QString caption;
-        QString text;
-    };
-    const std::vector<Row> rows = {
+    const std::vector<std::tuple<std::uint32_t, VerificationErrorClass, QString, QString>> rows = {
         {sig::code::kHashMismatch, VerificationErrorClass::HashMismatch,
          "Documento Violado - Erro 1717",
          "O conteúdo deste arquivo foi adulterado, por tanto o mesmo encontra-se inválido\r\n"
@@ -41,13 +36,14 @@ TEST(VerificationErrorTest, TheThreeKnownCodesGiveTheirCaptionsAndTexts)
          "A(s) Assinatura(s) contidas neste arquivo foram violadas ou o arquivo está corrompido. "
          "Segurança Questionada - Incompatibilidade\r\n\r\n"},
     };
-    for (const Row& row : rows) {
-        const sig::SignatureError failure = sig::SignatureError::of(row.code);
+    for (const auto& [code, errorClass, caption, text] : rows) {
+        SCOPED_TRACE(caption.toStdString());
+        const sig::SignatureError failure = sig::SignatureError::of(code);
         const auto error = classifyVerificationError(failure.codeText(), failure.description());
-        EXPECT_EQ(error.errorClass, row.errorClass) << row.caption.toStdString();
+        EXPECT_EQ(error.errorClass, errorClass);
         EXPECT_EQ(error.codeText, failure.codeText());
-        EXPECT_EQ(error.caption, row.caption);
-        EXPECT_EQ(error.text, row.text) << row.caption.toStdString();
+        EXPECT_EQ(error.caption, caption);
+        EXPECT_EQ(error.text, text);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -27,6 +28,11 @@ namespace verify = selavia::verify;
 fx::Bytes derOf(const std::shared_ptr<X509_CRL>& crl)
 {
     return fx::crlDer(crl.get());
+}
+
+HttpReply redirectTo(const std::string& location, int status = 302)
+{
+    return HttpReply{.status = status, .headers = {{"Location", location}}};
 }
 
 // A root, an authority under it and a signer, whose distribution points,
@@ -133,7 +139,7 @@ protected:
 TEST_F(RevocationFetchTest, DownloadedListsDecideThenTheCacheAnswersWithoutTheServer)
 {
     sig::CertificateStatus good = statusOf();
-    EXPECT_TRUE(good.result) << good.problems.join('\n').toStdString();
+    EXPECT_TRUE(good.result) << joined(good.problems);
     ASSERT_EQ(good.chain.size(), 3u);
     EXPECT_EQ(good.revocation.state, sig::RevocationState::Good);
     EXPECT_EQ(good.revocation.source, sig::RevocationSource::Download);
@@ -178,7 +184,7 @@ TEST_F(RevocationFetchTest, ARevokingListMakesTheSignerInvalidAndTheCacheRemembe
                   QDateTime::fromSecsSinceEpoch(fx::utc(2026, 2, 3, 4, 5, 6), Qt::UTC));
         EXPECT_TRUE(status.problems.join('\n').contains(
             "revogado em 03/02/2026 04:05:06 UTC (motivo: comprometimento da chave)"))
-            << status.problems.join('\n').toStdString();
+            << joined(status.problems);
     }
     EXPECT_EQ(server_.count("/ac.crl"), 1);
 }
@@ -203,7 +209,7 @@ TEST_F(RevocationFetchTest, BadAnswersLeaveTheStatusUnknownWithoutMakingTheSigne
     for (const auto& [why, reply] : answers) {
         server_.route("/ac.crl", reply);
         sig::CertificateStatus status = statusOf();
-        EXPECT_TRUE(status.result) << why << ": " << status.problems.join('\n').toStdString();
+        EXPECT_TRUE(status.result) << why << ": " << joined(status.problems);
         EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown) << why;
         EXPECT_EQ(status.chain[1].revocation.state, sig::RevocationState::Good) << why;
         // Nothing that did not verify is kept.
@@ -222,17 +228,12 @@ TEST_F(RevocationFetchTest, RedirectsAreFollowedThreeTimesAtMost)
 {
     const std::string list = derOf(fx::makeCrl(pki_.authority, {}));
     server_.route("/lista.crl", HttpReply{.body = list});
-    server_.route("/ac.crl",
-                  HttpReply{.status = 302, .headers = {{"Location", server_.url("/r1")}}});
-    // A path alone: the same server.
-    server_.route("/r1", HttpReply{.status = 301, .headers = {{"Location", "/lista.crl"}}});
+    server_.route("/ac.crl", redirectTo(server_.url("/r1")));
+    server_.route("/r1", redirectTo("/lista.crl", 301)); // a path alone: the same server
     EXPECT_EQ(statusOf().revocation.source, sig::RevocationSource::Download);
 
     QFile::remove(cacheEntry("/ac.crl", ".idx"));
-    server_.route("/ac.crl",
-                  HttpReply{.status = 302, .headers = {{"Location", server_.url("/r1")}}});
-    server_.route("/r1",
-                  HttpReply{.status = 302, .headers = {{"Location", server_.url("/ac.crl")}}});
+    server_.route("/r1", redirectTo(server_.url("/ac.crl")));
     sig::CertificateStatus loop = statusOf();
     EXPECT_EQ(loop.revocation.state, sig::RevocationState::Unknown);
     // Two requests the first time; now the first and three redirects, then
@@ -286,47 +287,35 @@ TEST_F(RevocationFetchTest, OcspAnswersWhenNoListCanBeHad)
         fx::makeCertificate({.subject = {{"CN", "Sem OCSPSigning"}}, .issuer = &pki_.authority});
     const fx::Cert stranger = fx::makeCertificate({.subject = {{"CN", "AC de Teste em Rede"}}});
     const std::time_t now = std::time(nullptr);
-    struct Case {
-        const char* why;
-        fx::OcspSpec spec;
-        sig::RevocationState expected;
-    };
-    const std::vector<Case> cases = {
-        {"good", {.issuer = &pki_.authority}, sig::RevocationState::Good},
-        {"revoked",
-         {.issuer = &pki_.authority, .status = fx::OcspStatus::Revoked, .reason = 4},
-         sig::RevocationState::Revoked},
-        {"delegated",
-         {.issuer = &pki_.authority, .responder = &responder},
-         sig::RevocationState::Good},
+    using State = sig::RevocationState;
+    const fx::Cert* ac = &pki_.authority;
+    const std::vector<std::tuple<const char*, fx::OcspSpec, State>> cases = {
+        {"good", {.issuer = ac}, State::Good},
+        {"revoked", {.issuer = ac, .status = fx::OcspStatus::Revoked, .reason = 4}, State::Revoked},
+        {"delegated", {.issuer = ac, .responder = &responder}, State::Good},
         {"delegated without OCSPSigning",
-         {.issuer = &pki_.authority, .responder = &notResponder},
-         sig::RevocationState::Unknown},
-        {"signed by a stranger",
-         {.issuer = &pki_.authority, .responder = &stranger},
-         sig::RevocationState::Unknown},
-        {"another nonce",
-         {.issuer = &pki_.authority, .nonce = fx::OcspNonce::Wrong},
-         sig::RevocationState::Unknown},
+         {.issuer = ac, .responder = &notResponder},
+         State::Unknown},
+        {"signed by a stranger", {.issuer = ac, .responder = &stranger}, State::Unknown},
+        {"another nonce", {.issuer = ac, .nonce = fx::OcspNonce::Wrong}, State::Unknown},
         {"past its next update",
-         {.issuer = &pki_.authority, .thisUpdate = now - 3 * kDay, .nextUpdate = now - kDay},
-         sig::RevocationState::Unknown},
+         {.issuer = ac, .thisUpdate = now - 3 * kDay, .nextUpdate = now - kDay},
+         State::Unknown},
         {"unknown to the responder",
-         {.issuer = &pki_.authority, .status = fx::OcspStatus::Unknown},
-         sig::RevocationState::Unknown},
+         {.issuer = ac, .status = fx::OcspStatus::Unknown},
+         State::Unknown},
     };
-    for (const Case& each : cases) {
-        const fx::OcspSpec spec = each.spec;
+    for (const auto& [why, spec, expected] : cases) {
+        SCOPED_TRACE(why);
         server_.route("/ocsp", [spec](const HttpRequestSeen& request) {
             return HttpReply{.body = fx::makeOcspResponse(request.body, spec)};
         });
         sig::CertificateStatus status = statusOf();
-        EXPECT_EQ(status.revocation.state, each.expected) << each.why;
-        EXPECT_EQ(status.revocation.source, each.expected == sig::RevocationState::Unknown
+        EXPECT_EQ(status.revocation.state, expected);
+        EXPECT_EQ(status.revocation.source, expected == State::Unknown
                                                 ? sig::RevocationSource::None
-                                                : sig::RevocationSource::Ocsp)
-            << each.why;
-        EXPECT_EQ(status.result, each.expected != sig::RevocationState::Revoked) << each.why;
+                                                : sig::RevocationSource::Ocsp);
+        EXPECT_EQ(status.result, expected != State::Revoked);
     }
     const std::vector<HttpRequestSeen> asked = server_.requests();
     EXPECT_TRUE(std::any_of(asked.begin(), asked.end(),
@@ -339,8 +328,7 @@ TEST_F(RevocationFetchTest, AMissingIssuerIsFetchedOnceAndKept)
     verify::VerifiedDocument document = verified(message(/*withAuthority=*/false));
     ASSERT_EQ(document.signers.size(), 1u);
     EXPECT_EQ(document.signers[0].chain.size(), 3u);
-    EXPECT_TRUE(document.signers[0].status.result)
-        << document.signers[0].status.problems.join('\n').toStdString();
+    EXPECT_TRUE(document.signers[0].status.result) << joined(document.signers[0].status.problems);
     EXPECT_EQ(server_.count("/ac.crt"), 1);
 
     // From the cache, without the network; and a bundle of certificates works too.

@@ -68,10 +68,10 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
     EXPECT_EQ(revoked.revocation.source, sig::RevocationSource::Message);
     EXPECT_TRUE(revoked.problems.join('\n').contains(
         "revogado em 04/03/2026 05:06:07 UTC (motivo: comprometimento da chave)"))
-        << revoked.problems.join('\n').toStdString();
+        << joined(revoked.problems);
 
     sig::CertificateStatus good = statusWith(signer, {fx::makeCrl(icp.intermediate, {})});
-    EXPECT_TRUE(good.result) << good.problems.join('\n').toStdString();
+    EXPECT_TRUE(good.result) << joined(good.problems);
     EXPECT_EQ(good.revocation.state, sig::RevocationState::Good);
     EXPECT_EQ(good.revocation.source, sig::RevocationSource::Message);
 
@@ -94,7 +94,7 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
     };
     for (const auto& [why, crl] : ignored) {
         sig::CertificateStatus status = statusWith(signer, {crl});
-        EXPECT_TRUE(status.result) << why << ": " << status.problems.join('\n').toStdString();
+        EXPECT_TRUE(status.result) << why << ": " << joined(status.problems);
         EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown) << why;
     }
 }
@@ -107,7 +107,7 @@ TEST(MessageCrlTest, TheIntermediateIsRevokedOnlyByItsOwnIssuer)
 
     sig::CertificateStatus forged =
         statusWith(signer, {fx::makeCrl({.issuer = &forgedRoot, .revoked = {icp.intermediate}})});
-    EXPECT_TRUE(forged.result) << forged.problems.join('\n').toStdString();
+    EXPECT_TRUE(forged.result) << joined(forged.problems);
     ASSERT_EQ(forged.chain.size(), 3u);
     EXPECT_EQ(forged.chain[1].revocation.state, sig::RevocationState::Unknown);
 
@@ -128,7 +128,7 @@ TEST(MessageCrlTest, AnIssuerThatMayNotSignListsIsNotBelieved)
     const fx::Cert signer = fx::issueEndEntity(other.intermediate, "BELTRANO");
     sig::CertificateStatus status = statusWith(signer, {fx::makeCrl(other.intermediate, {signer})},
                                                {other.intermediate, other.root});
-    EXPECT_TRUE(status.result) << status.problems.join('\n').toStdString();
+    EXPECT_TRUE(status.result) << joined(status.problems);
     EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown);
 }
 
@@ -144,8 +144,9 @@ TEST(MessageCrlTest, AStaleListStillRevokesButNeverVouches)
                             .nextUpdate = now - 20 * kDay,
                             .revocationDate = now - 40 * kDay});
     };
-    EXPECT_TRUE(statusWith(signer, {stale({signer})}).revocation.revoked());
-    EXPECT_FALSE(statusWith(signer, {stale({signer})}).result);
+    const sig::CertificateStatus revoked = statusWith(signer, {stale({signer})});
+    EXPECT_TRUE(revoked.revocation.revoked());
+    EXPECT_FALSE(revoked.result);
     sig::CertificateStatus unlisted = statusWith(signer, {stale({})});
     EXPECT_TRUE(unlisted.result);
     EXPECT_EQ(unlisted.revocation.state, sig::RevocationState::Unknown);
@@ -154,12 +155,13 @@ TEST(MessageCrlTest, AStaleListStillRevokesButNeverVouches)
 TEST(SigningPurposeTest, TheSignerCertificateMustBeMeantForSignatures)
 {
     const fx::Cert& issuer = fx::icpBrasilHierarchy().intermediate;
-    auto signerWith = [&](std::vector<std::pair<std::string, std::string>> extensions) {
+    using Extensions = std::vector<std::pair<std::string, std::string>>;
+    auto signerWith = [&](Extensions extensions) {
         return fx::makeCertificate({.subject = {{"CN", "FULANO"}},
                                     .issuer = &issuer,
                                     .extensions = std::move(extensions)});
     };
-    const std::vector<std::pair<std::vector<std::pair<std::string, std::string>>, bool>> cases = {
+    const std::vector<std::pair<Extensions, bool>> cases = {
         {{}, true},
         {{{"keyUsage", "critical,digitalSignature"}}, true},
         {{{"keyUsage", "critical,nonRepudiation"}}, true},
@@ -220,7 +222,7 @@ TEST(ChainTrustTest, AChainIsTrustedOnlyUpToATrustedRootThroughRealAuthorities)
     const fx::Cert signer = fx::issueEndEntity(notAnAuthority, "FULANO:12345678901");
     const sig::CertificateStatus status = statusWith(signer, {}, {notAnAuthority});
     EXPECT_FALSE(status.result);
-    EXPECT_FALSE(status.chainTrusted) << status.problems.join('\n').toStdString();
+    EXPECT_FALSE(status.chainTrusted) << joined(status.problems);
 }
 
 } // namespace
