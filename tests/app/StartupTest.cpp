@@ -59,10 +59,7 @@ TEST_F(StartupTest, WithoutACommandLineOrWithAnotherOptionTheMainWindowOpensSile
 TEST_F(StartupTest, ASinglePartWarnsAndThenOpensTheMainWindow)
 {
     EXPECT_EQ(start({slvPath_.section(' ', 1)}), StartOutcome::MainWindow);
-    ASSERT_EQ(desktop_.messages.size(), 1u);
-    EXPECT_EQ(desktop_.messages[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(desktop_.messages[0].title, "Selavia Reader");
-    EXPECT_EQ(desktop_.messages[0].text, "Parámetros Incorretos.");
+    EXPECT_EQ(desktop_.onlyMessage(MessageIcon::Exclamation), "Parámetros Incorretos.");
     EXPECT_EQ(windows_.mainWindows, 1);
 }
 
@@ -81,10 +78,8 @@ TEST_F(StartupTest, APathThatIsNoSlvFileEndsTheProgramWithAMessage)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     EXPECT_EQ(start({"-o|" + text}), StartOutcome::Ended);
-    ASSERT_EQ(desktop_.messages.size(), 1u);
-    EXPECT_EQ(desktop_.messages[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(desktop_.messages[0].title, "Selavia Reader - Erro");
-    EXPECT_EQ(desktop_.messages[0].text, "Este Arquivo não possui a extensão SLV.");
+    EXPECT_EQ(desktop_.onlyMessage(MessageIcon::Critical, "Selavia Reader - Erro"),
+              "Este Arquivo não possui a extensão SLV.");
     EXPECT_EQ(desktop_.ends, 1);
     EXPECT_EQ(windows_.mainWindows + windows_.documents.size(), 0);
 }
