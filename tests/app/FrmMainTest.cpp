@@ -200,10 +200,8 @@ TEST_F(FrmMainTest, LinksStartAsTheirOwnColoursWithTheHandPointer)
     EXPECT_EQ(colour(label("Label12")), colour(label("Label6")));
     EXPECT_FALSE(underlined(label("Label12")));
     EXPECT_FALSE(underlined(label("Label13")));
-    EXPECT_EQ(window_->cursor().shape(), Qt::PointingHandCursor);
-    EXPECT_EQ(control("Label2")->cursor().shape(), Qt::PointingHandCursor);
-    EXPECT_EQ(control("Label11")->cursor().shape(), Qt::PointingHandCursor);
-    // The strip and the buttons show the arrow; plain labels the window's hand.
+    // The links' hand is checked with the pointer's moves below. The strip
+    // and the buttons show the arrow; plain labels the window's hand.
     EXPECT_EQ(control("Picture1")->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(control("Command1")->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(control("Command2")->cursor().shape(), Qt::ArrowCursor);
