@@ -1,6 +1,6 @@
 #include "fileinfo/PrivateFolder.h"
 #include "platform/desktop/TerminationSignals.h"
-#include "tools/fixtures/FixtureBuilder.h"
+#include "tests/support/Fixtures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -143,15 +143,10 @@ QString waitForCopy(QProcess& reader, const QString& temp)
 TEST(ReaderProcessTest, TerminationSignalsRemoveTheCopyAndItsFolder)
 {
     QTemporaryDir dir;
-    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
-    fx::MessageSpec spec;
-    spec.content = "%PDF-1.4\n%%EOF\n";
-    spec.signers = {
-        fx::SignerSpec{.cert = fx::issueEndEntity(icp.intermediate, "FULANO DE TAL", {}),
-                       .attributes = {fx::documentNameAttribute("contrato.pdf")}}};
-    spec.extraCertificates = {icp.intermediate, icp.root};
     const QString signedPath = dir.filePath("contrato.slv");
-    fx::writeFile(signedPath.toStdString(), fx::makeSignedMessage(spec));
+    fx::writeFile(signedPath.toStdString(),
+                  fx::makeSignedMessage(selavia::testing::icpMessage(
+                      selavia::testing::icpSigner("FULANO DE TAL"), "contrato.pdf")));
 
     for (int number : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(number);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/desktop/Desktop.h"
+#include "tests/support/Printers.h"
 
+#include <gtest/gtest.h>
 #include <optional>
 #include <vector>
 
@@ -27,6 +29,18 @@ public:
     std::vector<std::optional<selavia::desktop::SignerDetails>> signersShown; // beside each
     int beeps = 0;
     int ends = 0;
+
+    // The text of the one message shown, which must carry `icon` and `title`.
+    QString onlyMessage(selavia::desktop::MessageIcon icon,
+                        const QString& title = QStringLiteral("Selavia Reader")) const
+    {
+        EXPECT_EQ(messages.size(), 1u);
+        if (messages.size() != 1)
+            return QStringLiteral("<%1 messages>").arg(messages.size());
+        EXPECT_EQ(messages[0].icon, icon);
+        EXPECT_EQ(messages[0].title, title);
+        return messages[0].text;
+    }
 
     void message(QWidget*, selavia::desktop::MessageIcon icon, const QString& title,
                  const QString& text) override

@@ -43,7 +43,7 @@ std::map<QString, QString> selectedValues(QTreeWidget& list, const QPlainTextEdi
 
 } // namespace
 
-TEST(CertificateDialogTest, GeneralTabNamesSubjectIssuerPeriodAndValidity)
+TEST(CertificateDialogTest, AValidCertificatesTabsNameItListEveryFieldAndNestItsPath)
 {
     const sig::Certificate certificate = verifiedSigner(holder());
     CertificateDialog dialog(certificate);
@@ -60,6 +60,62 @@ TEST(CertificateDialogTest, GeneralTabNamesSubjectIssuerPeriodAndValidity)
         << period.toStdString();
     EXPECT_EQ(labelText(dialog, "generalStatus"), "Este certificado é válido.");
     EXPECT_TRUE(labelText(dialog, "purposes").contains("Todas as finalidades"));
+
+    // Details: every field, and the box shows the selected one in full.
+    auto* list = dialog.findChild<QTreeWidget*>("detailsList");
+    auto* value = dialog.findChild<QPlainTextEdit*>("detailValue");
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(value, nullptr);
+    ASSERT_GT(list->topLevelItemCount(), 9);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Versão");
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "V3");
+    EXPECT_EQ(value->toPlainText(), "V3") << "the first field is selected at first";
+
+    std::map<QString, QString> fields = selectedValues(*list, *value);
+    EXPECT_EQ(fields["Número de série"], certificate.serialNumber());
+    EXPECT_EQ(fields["Emissor"], certificate.issuerName());
+    EXPECT_EQ(fields["Requerente"], certificate.subjectName());
+    EXPECT_EQ(fields["Válido até"], selavia::fileinfo::GeneralDateText(certificate.validToDate()));
+    EXPECT_EQ(fields["Algoritmo de assinatura"], "sha256WithRSAEncryption");
+    EXPECT_EQ(list->topLevelItem(list->topLevelItemCount() - 1)->text(0),
+              "Impressão digital (SHA-1)");
+    EXPECT_EQ(fields["Impressão digital (SHA-1)"], certificate.thumbprint());
+
+    const QString names = fields["Nome alternativo do requerente"];
+    EXPECT_TRUE(names.contains("email:fulano@example.com.br")) << names.toStdString();
+    EXPECT_TRUE(names.contains("othername:2.16.76.1.3.1:0102198012345678901"))
+        << names.toStdString();
+
+    // Every line in the box, one line in the list.
+    QList<QTreeWidgetItem*> rows =
+        list->findItems("Nome alternativo do requerente", Qt::MatchExactly);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_TRUE(names.contains('\n'));
+    EXPECT_FALSE(rows[0]->text(1).contains('\n'));
+
+    // Path: the root above the intermediate above the certificate.
+    auto* tree = dialog.findChild<QTreeWidget*>("pathTree");
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    EXPECT_EQ(root->text(0), "Autoridade Certificadora Raiz Brasileira v5");
+    ASSERT_EQ(root->childCount(), 1);
+    QTreeWidgetItem* intermediate = root->child(0);
+    EXPECT_EQ(intermediate->text(0), "AC Intermediaria de Teste v5");
+    ASSERT_EQ(intermediate->childCount(), 1);
+    QTreeWidgetItem* signer = intermediate->child(0);
+    EXPECT_EQ(signer->text(0), "FULANO DE TAL:12345678901");
+    EXPECT_EQ(signer->childCount(), 0);
+    EXPECT_EQ(tree->currentItem(), signer);
+    // Nothing could say whether the signer was revoked; the root needs no answer.
+    const QString unknown = "Desconhecida: não foi possível consultar a situação de revogação";
+    EXPECT_EQ(labelText(dialog, "pathStatus"),
+              "Este certificado é válido.\n\nSituação de revogação: " + unknown);
+    EXPECT_EQ(labelText(dialog, "revocationStatus"), unknown);
+    tree->setCurrentItem(root);
+    EXPECT_EQ(labelText(dialog, "pathStatus"),
+              "Este certificado é válido.\n\nSituação de revogação: Não revogado: raiz "
+              "confiável: a revogação não se aplica");
 }
 
 TEST(CertificateDialogTest, ASignersOwnCertificateAlsoTellsWhatTheSignatureSays)
@@ -97,88 +153,6 @@ TEST(CertificateDialogTest, ASignersOwnCertificateAlsoTellsWhatTheSignatureSays)
     }
 }
 
-TEST(CertificateDialogTest, DetailsListEveryFieldAndTheBoxShowsTheSelectedOneInFull)
-{
-    const sig::Certificate certificate = verifiedSigner(holder());
-    CertificateDialog dialog(certificate);
-    auto* list = dialog.findChild<QTreeWidget*>("detailsList");
-    auto* value = dialog.findChild<QPlainTextEdit*>("detailValue");
-    ASSERT_NE(list, nullptr);
-    ASSERT_NE(value, nullptr);
-    ASSERT_GT(list->topLevelItemCount(), 9);
-    EXPECT_EQ(list->topLevelItem(0)->text(0), "Versão");
-    EXPECT_EQ(list->topLevelItem(0)->text(1), "V3");
-    EXPECT_EQ(value->toPlainText(), "V3") << "the first field is selected at first";
-
-    std::map<QString, QString> fields = selectedValues(*list, *value);
-    EXPECT_EQ(fields["Número de série"], certificate.serialNumber());
-    EXPECT_EQ(fields["Emissor"], certificate.issuerName());
-    EXPECT_EQ(fields["Requerente"], certificate.subjectName());
-    EXPECT_EQ(fields["Válido até"], selavia::fileinfo::GeneralDateText(certificate.validToDate()));
-    EXPECT_EQ(fields["Algoritmo de assinatura"], "sha256WithRSAEncryption");
-    EXPECT_EQ(list->topLevelItem(list->topLevelItemCount() - 1)->text(0),
-              "Impressão digital (SHA-1)");
-    EXPECT_EQ(fields["Impressão digital (SHA-1)"], certificate.thumbprint());
-
-    const QString names = fields["Nome alternativo do requerente"];
-    EXPECT_TRUE(names.contains("email:fulano@example.com.br")) << names.toStdString();
-    EXPECT_TRUE(names.contains("othername:2.16.76.1.3.1:0102198012345678901"))
-        << names.toStdString();
-
-    // Every line in the box, one line in the list.
-    QList<QTreeWidgetItem*> rows =
-        list->findItems("Nome alternativo do requerente", Qt::MatchExactly);
-    ASSERT_EQ(rows.size(), 1);
-    EXPECT_TRUE(names.contains('\n'));
-    EXPECT_FALSE(rows[0]->text(1).contains('\n'));
-}
-
-TEST(CertificateDialogTest, PathNestsRootAboveIntermediateAboveTheCertificate)
-{
-    CertificateDialog dialog(verifiedSigner(holder()));
-    auto* tree = dialog.findChild<QTreeWidget*>("pathTree");
-    ASSERT_NE(tree, nullptr);
-    ASSERT_EQ(tree->topLevelItemCount(), 1);
-    QTreeWidgetItem* root = tree->topLevelItem(0);
-    EXPECT_EQ(root->text(0), "Autoridade Certificadora Raiz Brasileira v5");
-    ASSERT_EQ(root->childCount(), 1);
-    QTreeWidgetItem* intermediate = root->child(0);
-    EXPECT_EQ(intermediate->text(0), "AC Intermediaria de Teste v5");
-    ASSERT_EQ(intermediate->childCount(), 1);
-    QTreeWidgetItem* signer = intermediate->child(0);
-    EXPECT_EQ(signer->text(0), "FULANO DE TAL:12345678901");
-    EXPECT_EQ(signer->childCount(), 0);
-    EXPECT_EQ(tree->currentItem(), signer);
-    // Nothing could say whether the signer was revoked; the root needs no answer.
-    const QString unknown = "Desconhecida: não foi possível consultar a situação de revogação";
-    EXPECT_EQ(labelText(dialog, "pathStatus"),
-              "Este certificado é válido.\n\nSituação de revogação: " + unknown);
-    EXPECT_EQ(labelText(dialog, "revocationStatus"), unknown);
-    tree->setCurrentItem(root);
-    EXPECT_EQ(labelText(dialog, "pathStatus"),
-              "Este certificado é válido.\n\nSituação de revogação: Não revogado: raiz "
-              "confiável: a revogação não se aplica");
-}
-
-TEST(CertificateDialogTest, StatusNamesTheProblemAndFollowsTheSelectedCertificate)
-{
-    CertificateDialog untrusted(verifiedSigner(holder(), /*trustRoot=*/false));
-    for (const char* label : {"generalStatus", "pathStatus"}) {
-        const QString text = labelText(untrusted, label);
-        EXPECT_TRUE(text.startsWith("Este certificado não é válido:")) << text.toStdString();
-        EXPECT_TRUE(text.contains("raiz confiável")) << text.toStdString();
-    }
-
-    const std::time_t now = std::time(nullptr);
-    CertificateDialog expired(verifiedSigner(holder(now - 30 * 86400, now - 86400)));
-    EXPECT_TRUE(labelText(expired, "pathStatus").contains("expirou"));
-    auto* tree = expired.findChild<QTreeWidget*>("pathTree");
-    ASSERT_NE(tree, nullptr);
-    tree->setCurrentItem(tree->topLevelItem(0));
-    EXPECT_TRUE(labelText(expired, "pathStatus").startsWith("Este certificado é válido.\n"))
-        << "the root is fine";
-}
-
 namespace {
 
 // Root first: whether each certificate of the path tab carries the mark.
@@ -204,21 +178,35 @@ sig::Certificate revokedSigner()
 
 } // namespace
 
-TEST(CertificateDialogTest, ThePathMarksWhereTheTroubleIs)
+TEST(CertificateDialogTest, StatusNamesTheProblemAndThePathMarksWhereItIs)
 {
     const std::time_t now = std::time(nullptr);
+    const fx::Cert expired = holder(now - 30 * 86400, now - 86400);
     EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder()))),
               (std::vector<bool>{false, false, false}));
-    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder(), /*trustRoot=*/false))),
-              (std::vector<bool>{true, false, false}))
+
+    CertificateDialog untrusted(verifiedSigner(holder(), /*trustRoot=*/false));
+    EXPECT_EQ(pathMarks(untrusted), (std::vector<bool>{true, false, false}))
         << "an untrusted root, not what hangs under it";
-    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder(now - 30 * 86400, now - 86400)))),
-              (std::vector<bool>{false, false, true}));
+    for (const char* label : {"generalStatus", "pathStatus"}) {
+        const QString text = labelText(untrusted, label);
+        EXPECT_TRUE(text.startsWith("Este certificado não é válido:")) << text.toStdString();
+        EXPECT_TRUE(text.contains("raiz confiável")) << text.toStdString();
+    }
+
+    CertificateDialog late(verifiedSigner(expired));
+    EXPECT_EQ(pathMarks(late), (std::vector<bool>{false, false, true}));
+    EXPECT_TRUE(labelText(late, "pathStatus").contains("expirou"));
+    auto* tree = late.findChild<QTreeWidget*>("pathTree");
+    ASSERT_NE(tree, nullptr);
+    tree->setCurrentItem(tree->topLevelItem(0));
+    EXPECT_TRUE(labelText(late, "pathStatus").startsWith("Este certificado é válido.\n"))
+        << "the status follows the selected certificate: the root is fine";
+
     EXPECT_EQ(pathMarks(CertificateDialog(revokedSigner())),
               (std::vector<bool>{false, false, true}));
     // Expired under an untrusted root: both.
-    EXPECT_EQ(pathMarks(CertificateDialog(
-                  verifiedSigner(holder(now - 30 * 86400, now - 86400), /*trustRoot=*/false))),
+    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(expired, /*trustRoot=*/false))),
               (std::vector<bool>{true, false, true}));
 }
 
