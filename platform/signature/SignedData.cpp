@@ -521,6 +521,17 @@ void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& opt
 {
     const ossl::ErrorQueueGuard guard;
     SniffedInput input = sniffInput(message);
+    // The content's pieces are counted as a file's are (the walk throws
+    // past the limit), so that a message has one verdict however it comes.
+    const QByteArrayView binary = input.binary;
+    (void)splitAtContent(
+        [&](qint64 offset, qint64 length) {
+            return offset >= binary.size()
+                       ? QByteArray()
+                       : binary.sliced(offset, std::min(length, binary.size() - offset))
+                             .toByteArray();
+        },
+        binary.size());
     auto state = std::make_unique<detail::SignedDataState>();
     state->form = input.form;
     state->cms = parseSignedData(input.binary, options.detachedContent != nullptr);
