@@ -163,41 +163,35 @@ ContentAssessment assessContent(QByteArrayView head, const QString& givenName)
 
 QString contentWarning(const ContentAssessment& assessment, const QString& fileName)
 {
+    // Per risk: what the document is, and what opening it may do.
+    struct Warning {
+        ContentRisk risk;
+        const char16_t* what;
+        const char16_t* consequence;
+    };
+    static constexpr Warning kWarnings[] = {
+        {ContentRisk::Executable, u"é um programa executável",
+         u"executar esse programa no seu computador"},
+        {ContentRisk::Script, u"é um script", u"executar comandos no seu computador"},
+        {ContentRisk::Launcher, u"é um atalho ou lançador de programas",
+         u"iniciar um programa no seu computador"},
+        {ContentRisk::Installer, u"é um pacote de instalação",
+         u"instalar programas no seu computador"},
+        {ContentRisk::Macros, u"pode conter macros", u"executar comandos no seu computador"},
+    };
     const QString question = QStringLiteral("\r\n\r\nDeseja abrir o documento mesmo assim?");
-    switch (assessment.risk) {
-    case ContentRisk::None:
-        break;
-    case ContentRisk::Executable:
-        return QStringLiteral("O documento \"%1\" é um programa executável (%2).\r\nAbri-lo pode "
-                              "executar esse programa no seu computador.")
-                   .arg(fileName, assessment.finding) +
-               question;
-    case ContentRisk::Script:
-        return QStringLiteral("O documento \"%1\" é um script (%2).\r\nAbri-lo pode executar "
-                              "comandos no seu computador.")
-                   .arg(fileName, assessment.finding) +
-               question;
-    case ContentRisk::Launcher:
-        return QStringLiteral("O documento \"%1\" é um atalho ou lançador de programas (%2).\r\n"
-                              "Abri-lo pode iniciar um programa no seu computador.")
-                   .arg(fileName, assessment.finding) +
-               question;
-    case ContentRisk::Installer:
-        return QStringLiteral("O documento \"%1\" é um pacote de instalação (%2).\r\nAbri-lo pode "
-                              "instalar programas no seu computador.")
-                   .arg(fileName, assessment.finding) +
-               question;
-    case ContentRisk::Macros:
-        return QStringLiteral("O documento \"%1\" pode conter macros (%2).\r\nAbri-lo pode "
-                              "executar comandos no seu computador.")
-                   .arg(fileName, assessment.finding) +
-               question;
-    case ContentRisk::Mismatch:
+    if (assessment.risk == ContentRisk::Mismatch)
         return QStringLiteral("O conteúdo do documento \"%1\" é do tipo \"%2\", mas a extensão do "
                               "nome indica o tipo \"%3\".\r\nO documento pode ser aberto por um "
                               "programa diferente do esperado.")
                    .arg(fileName, assessment.contentType, assessment.nameType) +
                question;
+    for (const Warning& warning : kWarnings) {
+        if (warning.risk == assessment.risk)
+            return QStringLiteral("O documento \"%1\" %2 (%3).\r\nAbri-lo pode %4.")
+                       .arg(fileName, QString::fromUtf16(warning.what), assessment.finding,
+                            QString::fromUtf16(warning.consequence)) +
+                   question;
     }
     return {};
 }

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -123,6 +124,22 @@ public:
 
 private:
     QTemporaryDir dir_;
+};
+
+// A signed file served from memory.
+class BytesInput : public sig::MessageInput {
+public:
+    explicit BytesInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+        std::copy_n(bytes_.constData() + offset, got, buffer);
+        return got;
+    }
+
+private:
+    QByteArray bytes_;
 };
 
 } // namespace selavia::testing

@@ -80,22 +80,6 @@ inline VerifiedSigners verifiedSigners(const fx::MessageSpec& spec,
     return {data};
 }
 
-// A signed file served from memory.
-class BytesInput : public sig::MessageInput {
-public:
-    explicit BytesInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
-    qint64 size() const override { return bytes_.size(); }
-    qint64 read(qint64 offset, char* buffer, qint64 length) override
-    {
-        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
-        std::copy_n(bytes_.constData() + offset, got, buffer);
-        return got;
-    }
-
-private:
-    QByteArray bytes_;
-};
-
 inline const TreeNode* findNode(const std::vector<TreeNode>& tree, const QString& key)
 {
     for (const TreeNode& node : tree) {

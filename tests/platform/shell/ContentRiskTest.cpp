@@ -1,6 +1,7 @@
 #include "platform/shell/ContentRisk.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using selavia::desktop::assessContent;
 using selavia::desktop::ContentRisk;
@@ -98,6 +99,23 @@ TEST(ContentRiskTest, TheWarningNamesTheDocumentAndWhatWasFound)
     EXPECT_TRUE(mismatchText.contains("Imagem PNG"));
     EXPECT_TRUE(mismatchText.endsWith("Deseja abrir o documento mesmo assim?"));
 
+    // Each risk tells the user what the document is and what opening it may do.
+    const std::vector<std::tuple<const char*, QString, QString>> risky = {
+        {"nota.exe", "é um programa executável", "executar esse programa"},
+        {"config.ps1", "é um script", "executar comandos"},
+        {"atalho.lnk", "é um atalho ou lançador de programas", "iniciar um programa"},
+        {"setup.msi", "é um pacote de instalação", "instalar programas"},
+        {"contrato.docm", "pode conter macros", "executar comandos"},
+    };
+    for (const auto& [name, what, consequence] : risky) {
+        const QString text = contentWarning(assessContent(kText, name), name);
+        EXPECT_TRUE(text.startsWith(QString("O documento \"%1\" %2 (").arg(name, what)))
+            << text.toStdString();
+        EXPECT_TRUE(text.endsWith(QString(").\r\nAbri-lo pode %1 no seu computador.\r\n\r\n"
+                                          "Deseja abrir o documento mesmo assim?")
+                                      .arg(consequence)))
+            << text.toStdString();
+    }
     const QString scriptText = contentWarning(assessContent(kText, "config.ps1"), "config.ps1");
     EXPECT_TRUE(scriptText.contains("script (.ps1)")) << scriptText.toStdString();
     EXPECT_TRUE(contentWarning(assessContent(kPdf, "contrato.pdf"), "contrato.pdf").isEmpty());

@@ -466,23 +466,18 @@ TEST(CertificateTest, ANullCertificateFailsCleanly)
 }
 
 // Serves a message from memory and remembers how it was read.
-class WatchedInput : public sig::MessageInput {
+class WatchedInput : public BytesInput {
 public:
-    explicit WatchedInput(QByteArray bytes) : bytes_(std::move(bytes)) {}
-    qint64 size() const override { return bytes_.size(); }
+    using BytesInput::BytesInput;
     qint64 read(qint64 offset, char* buffer, qint64 length) override
     {
-        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
-        std::memcpy(buffer, bytes_.constData() + offset, static_cast<size_t>(got));
+        const qint64 got = BytesInput::read(offset, buffer, length);
         largestRead = std::max(largestRead, length);
         furthest = std::max(furthest, offset + got);
         return got;
     }
     qint64 largestRead = 0;
     qint64 furthest = 0;
-
-private:
-    QByteArray bytes_;
 };
 
 TEST(StreamingTest, BinaryContentIsStreamedAndNothingAfterTheMessageIsRead)
