@@ -12,7 +12,7 @@ QString stampTime(const QDateTime& moment)
     return moment.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
 }
 
-QString validAtTimestampText(const SignerEntry& signer)
+QString validAtTimestampText(const SignatureResult& signer)
 {
     if (!signer.validAtTimestamp || !signer.timestamp)
         return {};
@@ -38,13 +38,13 @@ QString policyText(const std::optional<PolicyCheck>& policy)
            parts.join(QStringLiteral("; "));
 }
 
-QString counterSignatureText(const CounterSignatureEntry& counter)
+QString counterSignatureText(const CounterSignatureResult& counter)
 {
-    QString who = displayText(counter.signature.signerName);
+    QString who = displayText(counter.signerName);
     if (who.isEmpty())
         who = QStringLiteral("(signatário desconhecido)");
-    if (counter.signature.signingTime.isValid())
-        who += QStringLiteral(", ") + fileinfo::GeneralDateText(counter.signature.signingTime);
+    if (counter.signingTime.isValid())
+        who += QStringLiteral(", ") + fileinfo::GeneralDateText(counter.signingTime);
     const QString verdict =
         counter.valid ? QStringLiteral("válida")
                       : QStringLiteral("inválida: ") + counter.problems.join(QStringLiteral("; "));
@@ -53,7 +53,7 @@ QString counterSignatureText(const CounterSignatureEntry& counter)
 
 } // namespace
 
-QString timeStampNodeText(const signature::TimeStampToken& token)
+QString timeStampNodeText(const TimeStampResult& token)
 {
     if (!token.valid)
         return QStringLiteral("Carimbo do Tempo (ACT) inválido: ") +
@@ -68,14 +68,14 @@ bool CadesLines::isEmpty() const
            counterSignatures.isEmpty() && problems.isEmpty();
 }
 
-CadesLines cadesLines(const SignerEntry& signer)
+CadesLines cadesLines(const SignatureResult& signer)
 {
     CadesLines lines;
     if (signer.timestamp)
         lines.timeStamp = timeStampNodeText(*signer.timestamp);
     lines.validAtTimestamp = validAtTimestampText(signer);
     lines.policy = policyText(signer.policy);
-    for (const CounterSignatureEntry& counter : signer.counterSignatures)
+    for (const CounterSignatureResult& counter : signer.counterSignatures)
         lines.counterSignatures << counterSignatureText(counter);
     lines.problems = signer.problems;
     return lines;

@@ -4,7 +4,7 @@
 // time-stamp node, and the lines the certificate dialog of the signer and
 // the command line's report show. One place for these texts.
 
-#include "verify/SignatureTree.h"
+#include "verify/ValidationResult.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,7 +13,7 @@ namespace selavia::verify {
 
 // "Carimbo do Tempo (ACT): <time> - <TSA>", the time in the tree's form; for
 // a token that does not verify, "Carimbo do Tempo (ACT) inválido: <reason>".
-QString timeStampNodeText(const signature::TimeStampToken& token);
+QString timeStampNodeText(const TimeStampResult& token);
 
 // One signer's CAdES facts, one line each; empty where there is nothing to say.
 struct CadesLines {
@@ -26,6 +26,6 @@ struct CadesLines {
 
     bool isEmpty() const;
 };
-CadesLines cadesLines(const SignerEntry& signer);
+CadesLines cadesLines(const SignatureResult& signer);
 
 } // namespace selavia::verify

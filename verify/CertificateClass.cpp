@@ -3,7 +3,7 @@
 #include "platform/signature/SignatureError.h"
 #include "verify/TreeKeys.h"
 
-#include <exception>
+#include <algorithm>
 
 namespace selavia::verify {
 
@@ -37,6 +37,11 @@ QString imageKey(CertificateClass certificateClass)
     return keys::kCertNoIcpInvalid;
 }
 
+bool namesIcpBrasilRoot(const QString& subject)
+{
+    return subject.contains(QString::fromLatin1(kIcpBrasilCriterion), Qt::CaseInsensitive);
+}
+
 bool VerifyCertificate(const signature::CertificateCollection& certs)
 {
     // A collection made by hand may hold an empty certificate, whose name
@@ -45,35 +50,9 @@ bool VerifyCertificate(const signature::CertificateCollection& certs)
         if (certificate.isNull())
             throw signature::SignatureError::of(signature::code::kCertificateUnreadable);
     }
-    return certs
-               .find(signature::FindType::SubjectName, QString::fromLatin1(kIcpBrasilCriterion),
-                     false)
-               .count() != 0;
-}
-
-CertificateClass classifySigner(const signature::Signer& signer)
-{
-    // Each test that cannot be worked out answers against the signer: an
-    // unverifiable certificate must never be shown as ICP-Brasil or valid.
-    bool icp = false;
-    try {
-        icp = VerifyCertificate(signer.chain().certificates());
-    } catch (const std::exception&) {
-        icp = false;
-    }
-    bool valid = false;
-    try {
-        valid = signer.certificate().isValid(signature::CertificateRole::Signer).result;
-    } catch (const std::exception&) {
-        valid = false;
-    }
-    // A signature whose signed attributes name another certificate was not
-    // made with this one, however valid it is.
-    if (signer.cades().signingCertificate.binding == signature::CertificateBinding::Mismatch)
-        valid = false;
-    if (icp)
-        return valid ? CertificateClass::Valid : CertificateClass::Invalid;
-    return valid ? CertificateClass::NoIcpValid : CertificateClass::NoIcpInvalid;
+    return std::any_of(certs.begin(), certs.end(), [](const signature::Certificate& certificate) {
+        return namesIcpBrasilRoot(certificate.subjectName());
+    });
 }
 
 bool signaturesOk(const std::vector<CertificateClass>& classes)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/signature/SignedData.h"
+#include "platform/signature/Certificate.h"
 
 #include <QString>
 #include <vector>
@@ -21,10 +21,9 @@ inline constexpr const char* kIcpBrasilCriterion = "Autoridade Certificadora Rai
 // subject name contains the ICP-Brasil criterion. Throws SignatureError.
 bool VerifyCertificate(const signature::CertificateCollection& certs);
 
-// Both tests for one signer. A failure inside either test counts against
-// the signer (not ICP-Brasil, not valid), and so does a signing-certificate
-// attribute that names another certificate (not valid).
-CertificateClass classifySigner(const signature::Signer& signer);
+// Whether a certificate subject names the ICP-Brasil root authority: the
+// criterion, compared without regard to case.
+bool namesIcpBrasilRoot(const QString& subject);
 
 // True only when there is at least one signer and every one is "cert_valid".
 bool signaturesOk(const std::vector<CertificateClass>& classes);

@@ -6,21 +6,13 @@
 // policy file, which an offline reader does not have.
 
 #include "platform/signature/SignedData.h"
+#include "verify/ValidationResult.h"
 
 #include <QString>
 #include <QStringList>
 #include <optional>
 
 namespace selavia::verify {
-
-struct PolicyCheck {
-    QString oid;          // dotted; empty for an implied policy
-    QString name;         // e.g. "AD-RB v2.3"; "" outside 2.16.76.1.7.1 or when not known
-    bool conforms = true; // no attribute the policy requires is missing
-    // Portuguese, one line each: what is missing, and what was not checked
-    // ("hash da política não conferido").
-    QStringList problems;
-};
 
 // What the check looks at in a signer.
 struct PolicyInputs {

@@ -1,75 +1,139 @@
 #include "verify/Verdict.h"
 
+#include <QStringList>
 #include <algorithm>
-#include <functional>
 
 namespace selavia::verify {
 namespace {
 
-struct Rule {
-    Verdict verdict;
+// Every reason there is: its code, its words, and where it places a
+// signature in the model.
+struct Reason {
     const char* code;
     const char* text;
-    std::function<bool(const SignerFacts&)> applies;
+    Verdict verdict;
+    const char* subIndication;
 };
 
-// The rules, worst first. Every rule that applies gives a reason; the
-// worst of them gives the verdict.
-const std::vector<Rule>& signerRules()
+const Reason kRevoked = {"revoked",
+                         "Um certificado da cadeia foi revogado antes da data de referência.",
+                         Verdict::Rejected, "REVOKED"};
+const Reason kTimestampInvalid = {"timestamp-invalid",
+                                  "O carimbo do tempo não confere com esta assinatura.",
+                                  Verdict::Rejected, "SIG_CRYPTO_FAILURE"};
+const Reason kTimestampUntrusted = {
+    "timestamp-untrusted",
+    "O carimbo do tempo confere, mas a sua autoridade (ACT) não pôde ser validada: ele não prova a "
+    "data da assinatura.",
+    Verdict::Indeterminate, "NO_POE"};
+const Reason kPolicyViolation = {
+    "policy-violation",
+    "Falta um atributo exigido pela política de assinatura ICP-Brasil declarada.",
+    Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"};
+const Reason kMismatch = {"signing-certificate-mismatch",
+                          "O certificado do signatário não é o indicado na assinatura.",
+                          Verdict::Rejected, "FORMAT_FAILURE"};
+const Reason kKeyUsage = {"key-usage", "O certificado não se destina a assinaturas.",
+                          Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"};
+const Reason kUntrusted = {"untrusted-chain",
+                           "A cadeia de certificados não chega a uma raiz confiável.",
+                           Verdict::Indeterminate, "NO_CERTIFICATE_CHAIN_FOUND"};
+const Reason kRevocationUnknown = {
+    "revocation-unknown",
+    "Não foi possível consultar a situação de revogação de um certificado da cadeia.",
+    Verdict::Indeterminate, "TRY_LATER"};
+const Reason kExpired = {"expired-no-timestamp",
+                         "O certificado estava expirado na data de referência e não há carimbo do "
+                         "tempo válido que prove a assinatura antes disso.",
+                         Verdict::Indeterminate, "OUT_OF_BOUNDS_NO_POE"};
+const Reason kExpiredAtStamp = {"expired-no-timestamp",
+                                "O certificado já estava expirado na data do carimbo do tempo.",
+                                Verdict::Indeterminate, "OUT_OF_BOUNDS_NO_POE"};
+const Reason kNotYetValid = {"not-yet-valid",
+                             "O certificado ainda não era válido na data de referência.",
+                             Verdict::Indeterminate, "NOT_YET_VALID"};
+const Reason kInvalidFile = {
+    "invalid-file", "O arquivo não é uma mensagem assinada válida ou não pôde ser verificado.",
+    Verdict::Rejected, "FORMAT_FAILURE"};
+const Reason kNoSignature = {"invalid-file", "O arquivo não contém assinaturas.", Verdict::Rejected,
+                             "FORMAT_FAILURE"};
+const Reason kContentTampered = {"content-tampered",
+                                 "O conteúdo do documento foi alterado depois de assinado.",
+                                 Verdict::Rejected, "HASH_FAILURE"};
+const Reason kSignatureInvalid = {"signature-invalid",
+                                  "Uma assinatura não confere com o certificado do signatário.",
+                                  Verdict::Rejected, "SIG_CRYPTO_FAILURE"};
+const Reason kUnsupportedAlgorithm = {
+    "unsupported-algorithm",
+    "A assinatura usa um algoritmo não suportado: não foi possível verificá-la.",
+    Verdict::Indeterminate, "CRYPTO_CONSTRAINTS_FAILURE"};
+
+struct Rule {
+    const Reason& reason;
+    bool (*applies)(const SignerFacts&);
+};
+
+// The rules in the order their reasons are told; the worst reason gives the
+// verdict and the sub-indication.
+const Rule kSignerRules[] = {
+    {kSignatureInvalid, [](const SignerFacts& f) { return f.signatureInvalid; }},
+    {kRevoked, [](const SignerFacts& f) { return f.revokedBeforeReference; }},
+    {kTimestampInvalid, [](const SignerFacts& f) { return f.timestampInvalid; }},
+    {kPolicyViolation, [](const SignerFacts& f) { return f.policyViolation; }},
+    {kMismatch, [](const SignerFacts& f) { return f.signingCertificateMismatch; }},
+    {kKeyUsage, [](const SignerFacts& f) { return f.notMeantForSignatures; }},
+    {kUntrusted, [](const SignerFacts& f) { return f.untrustedChain; }},
+    {kTimestampUntrusted, [](const SignerFacts& f) { return f.timestampUntrusted; }},
+    {kRevocationUnknown,
+     [](const SignerFacts& f) { return f.revocationUnknown && !f.revokedBeforeReference; }},
+    {kExpired, [](const SignerFacts& f) { return f.expiredAtReference && !f.validTimestamp; }},
+    {kExpiredAtStamp,
+     [](const SignerFacts& f) { return f.expiredAtReference && f.validTimestamp; }},
+    {kNotYetValid, [](const SignerFacts& f) { return f.notYetValidAtReference; }},
+};
+
+const std::pair<FileFailure, const Reason&> kFileFailures[] = {
+    {FileFailure::InvalidFile, kInvalidFile},
+    {FileFailure::ContentTampered, kContentTampered},
+    {FileFailure::SignatureInvalid, kSignatureInvalid},
+    {FileFailure::UnsupportedAlgorithm, kUnsupportedAlgorithm},
+};
+
+Indication indicationOf(Verdict verdict)
 {
-    static const std::vector<Rule> rules = {
-        {Verdict::Rejected, "revoked",
-         "Um certificado da cadeia foi revogado antes da data de referência.",
-         [](const SignerFacts& f) { return f.revokedBeforeReference; }},
-        {Verdict::Rejected, "timestamp-invalid",
-         "O carimbo do tempo não confere com esta assinatura.",
-         [](const SignerFacts& f) { return f.timestampInvalid; }},
-        {Verdict::Rejected, "policy-violation",
-         "Falta um atributo exigido pela política de assinatura ICP-Brasil declarada.",
-         [](const SignerFacts& f) { return f.policyViolation; }},
-        {Verdict::Rejected, "signing-certificate-mismatch",
-         "O certificado do signatário não é o indicado na assinatura.",
-         [](const SignerFacts& f) { return f.signingCertificateMismatch; }},
-        {Verdict::Rejected, "key-usage", "O certificado não se destina a assinaturas.",
-         [](const SignerFacts& f) { return f.notMeantForSignatures; }},
-        {Verdict::Indeterminate, "untrusted-chain",
-         "A cadeia de certificados não chega a uma raiz confiável.",
-         [](const SignerFacts& f) { return f.untrustedChain; }},
-        {Verdict::Indeterminate, "revocation-unknown",
-         "Não foi possível consultar a situação de revogação de um certificado da cadeia.",
-         [](const SignerFacts& f) { return f.revocationUnknown && !f.revokedBeforeReference; }},
-        {Verdict::Indeterminate, "expired-no-timestamp",
-         "O certificado estava expirado na data de referência e não há carimbo do tempo válido "
-         "que prove a assinatura antes disso.",
-         [](const SignerFacts& f) { return f.expiredAtReference && !f.validTimestamp; }},
-        {Verdict::Indeterminate, "expired-no-timestamp",
-         "O certificado já estava expirado na data do carimbo do tempo.",
-         [](const SignerFacts& f) { return f.expiredAtReference && f.validTimestamp; }},
-        {Verdict::Indeterminate, "not-yet-valid",
-         "O certificado ainda não era válido na data de referência.",
-         [](const SignerFacts& f) { return f.notYetValidAtReference; }},
-    };
-    return rules;
+    switch (verdict) {
+    case Verdict::Approved:
+        return Indication::TotalPassed;
+    case Verdict::Indeterminate:
+        return Indication::Indeterminate;
+    case Verdict::Rejected:
+        break;
+    }
+    return Indication::TotalFailed;
 }
 
-struct FileRule {
-    FileFailure failure;
-    const char* code;
-    const char* text;
-};
-
-const FileRule kFileRules[] = {
-    {FileFailure::InvalidFile, "invalid-file",
-     "O arquivo não é uma mensagem assinada válida ou não pôde ser verificado."},
-    {FileFailure::ContentTampered, "content-tampered",
-     "O conteúdo do documento foi alterado depois de assinado."},
-    {FileFailure::SignatureInvalid, "signature-invalid",
-     "Uma assinatura não confere com o certificado do signatário."},
-};
-
-VerdictReason reason(const char* code, const char* text)
+// Adds `reason` unless a reason with its words is told already; the worst
+// reason sets the verdict and the sub-indication.
+void add(Judgement& judgement, const VerdictReason& reason, Verdict verdict,
+         const QString& subIndication)
 {
-    return {QString::fromLatin1(code), QString::fromUtf8(text)};
+    const bool known = std::any_of(judgement.reasons.begin(), judgement.reasons.end(),
+                                   [&](const VerdictReason& r) { return r.text == reason.text; });
+    if (known)
+        return;
+    judgement.reasons.push_back(reason);
+    if (verdict > judgement.verdict ||
+        (verdict == judgement.verdict && judgement.subIndication.isEmpty())) {
+        judgement.verdict = verdict;
+        judgement.subIndication = subIndication;
+    }
+    judgement.indication = indicationOf(judgement.verdict);
+}
+
+void add(Judgement& judgement, const Reason& reason)
+{
+    add(judgement, {QString::fromLatin1(reason.code), QString::fromUtf8(reason.text)},
+        reason.verdict, QString::fromLatin1(reason.subIndication));
 }
 
 } // namespace
@@ -77,37 +141,25 @@ VerdictReason reason(const char* code, const char* text)
 Judgement judgeSigner(const SignerFacts& facts)
 {
     Judgement judgement;
-    for (const Rule& rule : signerRules()) {
-        if (!rule.applies(facts))
-            continue;
-        judgement.verdict = std::max(judgement.verdict, rule.verdict);
-        judgement.reasons.push_back(reason(rule.code, rule.text));
+    for (const Rule& rule : kSignerRules) {
+        if (rule.applies(facts))
+            add(judgement, rule.reason);
     }
     return judgement;
 }
 
-Judgement judgeFile(FileFailure failure, const std::vector<Judgement>& signers)
+Judgement judgeFile(FileFailure failure, const std::vector<Judgement>& signatures)
 {
     Judgement judgement;
-    for (const FileRule& rule : kFileRules) {
-        if (rule.failure == failure) {
-            judgement.verdict = Verdict::Rejected;
-            judgement.reasons.push_back(reason(rule.code, rule.text));
-        }
+    for (const auto& [which, reason] : kFileFailures) {
+        if (which == failure)
+            add(judgement, reason);
     }
-    if (failure == FileFailure::None && signers.empty()) {
-        judgement.verdict = Verdict::Rejected;
-        judgement.reasons.push_back(reason("invalid-file", "O arquivo não contém assinaturas."));
-    }
-    for (const Judgement& signer : signers) {
-        judgement.verdict = std::max(judgement.verdict, signer.verdict);
-        for (const VerdictReason& why : signer.reasons) {
-            const bool known =
-                std::any_of(judgement.reasons.begin(), judgement.reasons.end(),
-                            [&](const VerdictReason& r) { return r.text == why.text; });
-            if (!known)
-                judgement.reasons.push_back(why);
-        }
+    if (failure == FileFailure::None && signatures.empty())
+        add(judgement, kNoSignature);
+    for (const Judgement& signature : signatures) {
+        for (const VerdictReason& why : signature.reasons)
+            add(judgement, why, signature.verdict, signature.subIndication);
     }
     return judgement;
 }
@@ -123,6 +175,30 @@ QString verdictWord(Verdict verdict)
         break;
     }
     return QStringLiteral("Reprovado");
+}
+
+QString indicationName(Indication indication)
+{
+    switch (indication) {
+    case Indication::TotalPassed:
+        return QStringLiteral("TOTAL-PASSED");
+    case Indication::Indeterminate:
+        return QStringLiteral("INDETERMINATE");
+    case Indication::TotalFailed:
+        break;
+    }
+    return QStringLiteral("TOTAL-FAILED");
+}
+
+QString verdictLine(const Judgement& judgement)
+{
+    QStringList reasons;
+    for (const VerdictReason& reason : judgement.reasons)
+        reasons << reason.text;
+    QString line = QStringLiteral("Resultado: ") + verdictWord(judgement.verdict);
+    if (!reasons.isEmpty())
+        line += QStringLiteral(" — ") + reasons.join(QLatin1Char(' '));
+    return line;
 }
 
 } // namespace selavia::verify

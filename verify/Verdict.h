@@ -1,9 +1,9 @@
 #pragma once
 
-// The verdict a verification report gives: Aprovado, Reprovado or
-// Indeterminado, per signer and for the file, with the reasons. The rules
-// are one table (Verdict.cpp); everything they read is a fact worked out
-// elsewhere.
+// The verdict on a signature and on a file: Aprovado, Reprovado or
+// Indeterminado, with the indication and sub-indication of the standard
+// validation model and the reasons. Every reason is one row of one table
+// (Verdict.cpp); everything the rules read is a fact worked out elsewhere.
 
 #include <QString>
 #include <vector>
@@ -11,17 +11,20 @@
 namespace selavia::verify {
 
 enum class Verdict { Approved, Indeterminate, Rejected };
+enum class Indication { TotalPassed, Indeterminate, TotalFailed };
 
 struct VerdictReason {
     QString code; // short ASCII id, e.g. "revoked"
     QString text; // Portuguese
 };
 
-// What the rules need to know of one signer, judged at its reference time
-// (the valid time-stamp's time, else now).
+// What the rules need to know of one signature, judged at its best
+// signature time (a valid time-stamp's time, else the time of the check).
 struct SignerFacts {
+    bool signatureInvalid = false;       // its value does not verify (a counter-signature's)
     bool revokedBeforeReference = false; // a certificate of its chain
     bool timestampInvalid = false;       // a token that does not verify over this signature
+    bool timestampUntrusted = false;     // a token that verifies, by a TSA that cannot be judged
     bool policyViolation = false;        // a required attribute of its declared policy missing
     bool signingCertificateMismatch = false;
     bool notMeantForSignatures = false;
@@ -35,20 +38,33 @@ struct SignerFacts {
 };
 
 // Why a file that failed verification failed.
-enum class FileFailure { None, InvalidFile, ContentTampered, SignatureInvalid };
+enum class FileFailure {
+    None,
+    InvalidFile,
+    ContentTampered,
+    SignatureInvalid,
+    UnsupportedAlgorithm,
+};
 
 struct Judgement {
     Verdict verdict = Verdict::Approved;
+    Indication indication = Indication::TotalPassed;
+    QString subIndication;              // the worst reason's, ETSI's name; empty when passed
     std::vector<VerdictReason> reasons; // in the table's order
 };
 
 Judgement judgeSigner(const SignerFacts& facts);
-// The file: Reprovado when it failed verification or any signer is,
-// else Indeterminado when any signer is, else Aprovado (a file with no
-// signer proves nothing: Reprovado).
-Judgement judgeFile(FileFailure failure, const std::vector<Judgement>& signers);
+// The file: its failure when it failed verification; else the worst of its
+// signatures' judgements, with every reason once (a file with no signature
+// proves nothing: Reprovado).
+Judgement judgeFile(FileFailure failure, const std::vector<Judgement>& signatures);
 
 // "Aprovado", "Reprovado", "Indeterminado": the report's word and the JSON value.
 QString verdictWord(Verdict verdict);
+// "TOTAL-PASSED", "INDETERMINATE", "TOTAL-FAILED".
+QString indicationName(Indication indication);
+// The verdict line the window, the text report and the PDF report show:
+// "Resultado: Reprovado — reason; reason".
+QString verdictLine(const Judgement& judgement);
 
 } // namespace selavia::verify

@@ -60,12 +60,10 @@ void readUnsigned(CadesInfo& cades, const QString& oid, X509_ATTRIBUTE* attribut
 } // namespace
 
 CadesContext cadesContextOf(CMS_ContentInfo* cms,
-                            std::shared_ptr<const ValidationContext> validation,
-                            bool afterValidationPhase)
+                            std::shared_ptr<const ValidationContext> validation)
 {
     const ossl::ErrorQueueGuard guard;
     CadesContext context;
-    context.afterValidationPhase = afterValidationPhase;
     ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
     for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i)
         context.messageCertificates.emplace_back(sk_X509_value(certificates.get(), i), validation);

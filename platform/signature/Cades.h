@@ -35,8 +35,7 @@ struct CadesInfo {
 namespace detail {
 // The context every signer of `cms` shares.
 CadesContext cadesContextOf(CMS_ContentInfo* cms,
-                            std::shared_ptr<const ValidationContext> validation,
-                            bool afterValidationPhase);
+                            std::shared_ptr<const ValidationContext> validation);
 // Everything above for the signer `info` whose certificate is `signer`.
 CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& context);
 } // namespace detail

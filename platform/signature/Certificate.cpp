@@ -182,48 +182,37 @@ QByteArray Certificate::der() const
     return result;
 }
 
-CertificateStatus Certificate::isValid() const
+Certificate Certificate::fromDer(const QByteArray& der)
 {
-    return isValid(CertificateRole::Any);
+    const ossl::ErrorQueueGuard guard;
+    const auto* data = reinterpret_cast<const unsigned char*>(der.constData());
+    ossl::UniqueX509 certificate(d2i_X509(nullptr, &data, der.size()));
+    if (!certificate)
+        throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
+    return Certificate(certificate.get(), nullptr);
 }
 
-CertificateStatus Certificate::isValid(CertificateRole role) const
+CertificatePath Certificate::path(CertificateRole role, const QDateTime& at) const
 {
-    return statusAt(role, {});
-}
-
-CertificateStatus Certificate::isValidAt(CertificateRole role, const QDateTime& at) const
-{
-    if (!at.isValid()) {
-        CertificateStatus status;
-        status.problems << QStringLiteral("data de referência inválida");
-        return status;
-    }
-    return statusAt(role, at);
-}
-
-CertificateStatus Certificate::statusAt(CertificateRole role, const QDateTime& at) const
-{
-    CertificateStatus status;
+    CertificatePath path;
     if (isNull() || !context_) {
-        status.problems << QStringLiteral("certificado sem contexto de validação");
-        return status;
+        path.problems << QStringLiteral("certificado sem contexto de validação");
+        return path;
     }
     try {
-        ValidationContext::Judgement judgement = context_->judge(handle(), role, at);
-        status.problems = judgement.problems;
-        status.chainTrusted = judgement.chainTrusted;
-        status.meantForSignatures = judgement.meantForSignatures;
-        for (ValidationContext::Link& link : judgement.chain)
-            status.chain.push_back(
-                {Certificate(link.certificate.get(), context_), link.revocation, link.problems});
-        if (!status.chain.empty())
-            status.revocation = status.chain.front().revocation;
+        ValidationContext::PathFacts facts = context_->path(handle(), role, at);
+        path.trusted = facts.trusted;
+        path.chainTrusted = facts.chainTrusted;
+        path.meantForSignatures = facts.meantForSignatures;
+        for (ValidationContext::Link& link : facts.chain)
+            path.chain.push_back({Certificate(link.certificate.get(), context_),
+                                  std::move(link.revocation), std::move(link.problems)});
+        if (!facts.built)
+            path.problems << QStringLiteral("não foi possível validar o certificado");
     } catch (const SignatureError& error) {
-        status.problems << error.description();
+        path.problems << error.description();
     }
-    status.result = status.problems.isEmpty();
-    return status;
+    return path;
 }
 
 bool operator==(const Certificate& a, const Certificate& b)
@@ -233,14 +222,30 @@ bool operator==(const Certificate& a, const Certificate& b)
     return X509_cmp(a.handle(), b.handle()) == 0;
 }
 
+namespace {
+
+bool faultlessPath(const Certificate& certificate)
+{
+    const CertificatePath path = certificate.path(CertificateRole::Any);
+    if (!path.chainTrusted || !path.problems.isEmpty())
+        return false;
+    for (const PathLink& link : path.chain) {
+        if (!link.problems.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 CertificateCollection CertificateCollection::find(FindType type, const QString& criterion,
-                                                  bool validOnly) const
+                                                  bool trustedOnly) const
 {
     std::vector<Certificate> matches;
     for (const Certificate& certificate : items_) {
         bool matched = type == FindType::SubjectName &&
                        certificate.subjectName().contains(criterion, Qt::CaseInsensitive);
-        if (matched && (!validOnly || certificate.isValid().result))
+        if (matched && (!trustedOnly || faultlessPath(certificate)))
             matches.push_back(certificate);
     }
     return CertificateCollection(std::move(matches));

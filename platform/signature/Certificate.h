@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertificateRole.h"
 #include "Revocation.h"
 
 #include <QByteArray>
@@ -14,14 +15,7 @@ typedef struct x509_st X509;
 namespace selavia::signature {
 
 class ValidationContext;
-struct CertificateStatus;
-
-// What a certificate is judged for.
-enum class CertificateRole {
-    Any,          // the role its own extensions give it: an authority issues, the rest sign
-    Signer,       // signing documents, whatever it is
-    TimeStamping, // a time-stamp authority's, whose purpose its tokens' check looks at
-};
+struct CertificatePath;
 
 // What `GetInfo` may be asked for.
 enum class CertificateInfo { SubjectSimpleName = 0, SubjectEmail = 2 };
@@ -42,12 +36,16 @@ struct Extension {
 
 // One X.509 certificate of a verified message, a chain or a trust store.
 // Cheap to copy (shared handle). It knows the context it came from (trust
-// store, the message's certificates and CRLs) so that it can judge itself.
+// store, the message's certificates and CRLs) so that its path can be built.
 class Certificate {
 public:
     Certificate() = default;
     // Takes a reference of its own on `certificate`.
     Certificate(X509* certificate, std::shared_ptr<const ValidationContext> context);
+
+    // A certificate read from its DER, for reading its fields; it has no
+    // context, so no path. Throws SignatureError when it cannot be read.
+    static Certificate fromDer(const QByteArray& der);
 
     bool isNull() const { return !x509_; }
 
@@ -63,18 +61,11 @@ public:
     std::vector<Extension> extensions() const;
     QByteArray der() const;
 
-    // Validity under default checks: builds to a trusted root, every
-    // certificate of the chain is within its period now and meant for its
-    // role, and none is revoked. `role` Any judges an authority as an
-    // issuer and any other certificate as a signer's; Signer judges it as a
-    // signer's whatever it is. Never throws: a status that cannot be worked
-    // out is not valid.
-    CertificateStatus isValid(CertificateRole role) const;
-    CertificateStatus isValid() const;
-    // The same at `at` (UTC; a time-stamp's time): every certificate of the
-    // chain within its period then, and none revoked at or before it; one
-    // revoked later still counts as valid then.
-    CertificateStatus isValidAt(CertificateRole role, const QDateTime& at) const;
+    // The path to a trusted root as far as it builds, worked out for `role`
+    // at `at` (invalid: now): `role` Any takes an authority as an issuer and
+    // any other certificate as a signer's; Signer takes it as a signer's
+    // whatever it is. Facts only (see CertificatePath). Never throws.
+    CertificatePath path(CertificateRole role, const QDateTime& at = {}) const;
 
     // For the platform layer only.
     X509* handle() const { return x509_.get(); }
@@ -85,32 +76,30 @@ public:
 private:
     // The handle, or SignatureError(kCertificateUnreadable) for a null certificate.
     X509* checkedHandle() const;
-    // Validity at `at`; an invalid `at` is now.
-    CertificateStatus statusAt(CertificateRole role, const QDateTime& at) const;
 
     std::shared_ptr<X509> x509_;
     std::shared_ptr<const ValidationContext> context_;
 };
 
-// One certificate of the chain a status was worked out on.
-struct ChainLinkStatus {
+// One certificate of a path.
+struct PathLink {
     Certificate certificate;
-    RevocationStatus revocation;
-    QStringList problems; // Portuguese, one line each, without the certificate's name
+    RevocationStatus revocation; // what the sources said, to be judged at some time
+    QStringList problems;        // of the path at this certificate, without its name
 };
 
-// `IsValid().Result`, with every problem found on the way for reports.
-struct CertificateStatus {
-    bool result = false;
-    QStringList problems; // Portuguese, one line each; empty when valid
-    // The chain reached a trusted root, every certificate of it signed by
-    // the next and allowed to issue: its dates and revocation aside.
+// A certificate's path to a trusted root, as facts: nothing here says
+// whether the certificate is valid at any time.
+struct CertificatePath {
+    std::vector<PathLink> chain; // the certificate first, towards the root
+    bool trusted = false;        // reached a trusted root, whatever else is wrong
+    // Trusted, and every certificate of it signed by the next and allowed to
+    // issue: its dates and revocation aside.
     bool chainTrusted = false;
-    // The certificate's key usages allow signing documents; only a status
+    // The certificate's key usages allow signing documents; only a path
     // worked out for a signer's role can say no.
     bool meantForSignatures = true;
-    RevocationStatus revocation;        // of the certificate itself
-    std::vector<ChainLinkStatus> chain; // the certificate first, towards the root
+    QStringList problems; // why no path could be worked out at all
 };
 
 // Find types of a certificate collection.
@@ -128,16 +117,12 @@ public:
     auto end() const { return items_.end(); }
 
     // The certificates whose subject name contains `criterion`, compared
-    // without regard to case. `validOnly` keeps only those that are valid.
-    CertificateCollection find(FindType type, const QString& criterion, bool validOnly) const;
+    // without regard to case. `trustedOnly` keeps only those whose path
+    // reaches a trusted root without fault (dates and revocation aside).
+    CertificateCollection find(FindType type, const QString& criterion, bool trustedOnly) const;
 
 private:
     std::vector<Certificate> items_;
 };
-
-namespace detail {
-// `GetInfo` 0 of a raw certificate; empty when it has no usable name.
-QString simpleName(X509* certificate);
-} // namespace detail
 
 } // namespace selavia::signature

@@ -435,7 +435,7 @@ Chain chainOf(const Certificate& certificate)
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
                                 const std::shared_ptr<const ValidationContext>& context)
 {
-    const CadesContext cades = detail::cadesContextOf(cms, context, false);
+    const CadesContext cades = detail::cadesContextOf(cms, context);
     std::vector<Signer> signers;
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
@@ -636,16 +636,10 @@ bool SignedData::prepareValidation(const PhaseProgress& progress)
     if (!state_)
         throw SignatureError::of(code::kNotVerified);
     const bool finished = state_->context->prepare(certificatesToCheck(state_->signers), progress);
-    // Chains are built, and time-stamp authorities judged, again with what
-    // the phase found.
-    const CadesContext cades = detail::cadesContextOf(state_->cms.get(), state_->context, true);
-    for (Signer& signer : state_->signers) {
-        CadesInfo cadesInfo = signer.cades();
-        for (TimeStampToken& token : cadesInfo.timeStamps)
-            detail::judgeTsaChain(token, cades);
+    // Chains are built again with what the phase found.
+    for (Signer& signer : state_->signers)
         signer = Signer(signer.certificate(), signer.authenticatedAttributes(),
-                        chainOf(signer.certificate()), std::move(cadesInfo));
-    }
+                        chainOf(signer.certificate()), signer.cades());
     return finished;
 }
 

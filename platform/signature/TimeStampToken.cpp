@@ -125,26 +125,6 @@ std::optional<QString> essProblem(CMS_SignerInfo* info, X509* tsa)
     return check.problems.value(0, unreadableToken());
 }
 
-// The TSA's chain judged at the token's time. An untrusted chain says so
-// alone: nothing else about it can be relied on.
-QStringList chainProblems(X509* tsa, const QDateTime& at, const CadesContext& context,
-                          std::vector<Certificate>& chain)
-{
-    if (!context.validation)
-        return {QStringLiteral("não foi possível validar a cadeia da ACT")};
-    try {
-        const ValidationContext::Judgement judgement =
-            context.validation->judge(tsa, CertificateRole::TimeStamping, at);
-        for (const ValidationContext::Link& link : judgement.chain)
-            chain.emplace_back(link.certificate.get(), context.validation);
-        if (!judgement.trusted)
-            return {QStringLiteral("a cadeia da ACT não chega a uma raiz confiável")};
-        return judgement.problems;
-    } catch (const SignatureError&) {
-        return {QStringLiteral("não foi possível validar a cadeia da ACT")};
-    }
-}
-
 // The token's own certificates help build chains from now on, the TSA's
 // first among them.
 void shareTokenCertificates(CMS_ContentInfo* cms, const CadesContext& context)
@@ -219,24 +199,7 @@ TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatu
         result.problems << unreadableToken();
     else
         verifyParsed(result, *parsed, signatureValue, context);
-    result.tokenProblems = result.problems;
-    detail::judgeTsaChain(result, context);
     return result;
 }
-
-namespace detail {
-void judgeTsaChain(TimeStampToken& token, const CadesContext& context)
-{
-    const ossl::ErrorQueueGuard guard;
-    token.problems = token.tokenProblems;
-    token.tsaChain.clear();
-    if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
-        token.problems << chainProblems(token.tsaCertificate.handle(), token.genTime, context,
-                                        token.tsaChain);
-        token.revocationChecked = context.afterValidationPhase && !token.tsaChain.empty();
-    }
-    token.valid = token.problems.isEmpty();
-}
-} // namespace detail
 
 } // namespace selavia::signature

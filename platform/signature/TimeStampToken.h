@@ -16,37 +16,24 @@
 namespace selavia::signature {
 
 struct TimeStampToken {
-    // The token verifies over this signature, by a TSA fit for it whose
-    // chain reaches a trusted root at `genTime`: `problems` is empty.
-    bool valid = false;
-    QDateTime genTime;                 // UTC; invalid when unreadable
-    QString tsaName;                   // the TSA certificate's simple name (as GetInfo 0)
-    Certificate tsaCertificate;        // null when the token does not hold it
-    std::vector<Certificate> tsaChain; // as judged at genTime, TSA first
-    // Whether the chain's revocation was judged with the answers of the
-    // validation phase; before it, only those the message and the cache hold.
-    bool revocationChecked = false;
-    QStringList problems; // Portuguese, one line each
-    // The token's own problems: `problems` but those of the TSA's chain.
-    QStringList tokenProblems;
+    QDateTime genTime;          // UTC; invalid when unreadable
+    QString tsaName;            // the TSA certificate's simple name (as GetInfo 0)
+    Certificate tsaCertificate; // null when the token does not hold it
+    // What is wrong with the token itself (its imprint, the TSA's signature
+    // on it, the TSA's certificate as the token names and uses it),
+    // Portuguese, one line each. The TSA's path is for whoever judges the
+    // token, at the token's time.
+    QStringList problems;
 };
 
 // Verifies `token`, the DER of a time-stamp token's ContentInfo, as the
 // time-stamp of a signature whose value is `signatureValue`: the TSA's
 // signature over the token; its certificate's critical extendedKeyUsage
-// timeStamping; its chain judged by `context.validation` at the token's time,
-// revocation included, helped by the token's certificates (which join the
-// context's helpers) and the message's; the message imprint; the token's ESS
-// identifier of the TSA's certificate. Tokens whose certificate set holds
+// timeStamping; the message imprint; the token's ESS identifier of the
+// TSA's certificate. The token's certificates join the context's helpers,
+// so that the TSA's path can be built. Tokens whose certificate set holds
 // attribute certificates are read like any other. Never throws.
 TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
                                     const CadesContext& context);
-
-namespace detail {
-// Judges the TSA's chain of a verified `token` again, at the token's time,
-// with what `context.validation` knows now (after the validation phase, all
-// its revocation answers); the token's own checks stand.
-void judgeTsaChain(TimeStampToken& token, const CadesContext& context);
-} // namespace detail
 
 } // namespace selavia::signature

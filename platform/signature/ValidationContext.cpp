@@ -1,7 +1,6 @@
 #include "ValidationContext.h"
 
 #include "BundledCertificates.h"
-#include "Certificate.h"
 #include "PhaseRunner.h"
 #include "SignatureError.h"
 
@@ -18,11 +17,8 @@ constexpr int kMaxChainDepth = 32;
 constexpr int kMaxIssuerFetches = 4;
 constexpr int kMaxCompletionRounds = 8;
 
-const QString kNotForSignatures = QStringLiteral("o certificado não se destina a assinaturas");
-
 struct Findings {
     bool untrusted = false;
-    bool atAnotherTime = false; // judged at a time-stamp's time, not now
     // Anything wrong with the chain itself, beyond the dates: a signature
     // that does not verify, an issuer that may not issue, a key that
     // cannot be read.
@@ -46,16 +42,9 @@ bool isUntrustedError(int error)
     }
 }
 
-QString describeError(int error, bool atAnotherTime)
+QString describeError(int error)
 {
     switch (error) {
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        if (atAnotherTime)
-            return QStringLiteral("fora da validade na data do carimbo do tempo");
-        return error == X509_V_ERR_CERT_HAS_EXPIRED
-                   ? QStringLiteral("o certificado expirou")
-                   : QStringLiteral("o certificado ainda não é válido");
     case X509_V_ERR_CERT_SIGNATURE_FAILURE:
         return QStringLiteral("a assinatura do certificado não confere");
     case X509_V_ERR_INVALID_CA:
@@ -74,18 +63,22 @@ QString describeError(int error, bool atAnotherTime)
 }
 
 // Collects every problem of the chain instead of stopping at the first.
+// Dates are not the path's business: whoever judges the certificates
+// compares them with the time it judges at.
 int collectProblems(int ok, X509_STORE_CTX* context)
 {
     auto* findings = static_cast<Findings*>(X509_STORE_CTX_get_app_data(context));
     if (ok == 1 || findings == nullptr)
         return 1;
     const int error = X509_STORE_CTX_get_error(context);
+    if (error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID)
+        return 1;
     if (isUntrustedError(error))
         findings->untrusted = true;
-    else if (error != X509_V_ERR_CERT_HAS_EXPIRED && error != X509_V_ERR_CERT_NOT_YET_VALID)
+    else
         findings->faulty = true;
     QStringList& lines = findings->byDepth[X509_STORE_CTX_get_error_depth(context)];
-    const QString line = describeError(error, findings->atAnotherTime);
+    const QString line = describeError(error);
     if (!lines.contains(line))
         lines << line;
     return 1;
@@ -127,22 +120,13 @@ bool inStore(X509_STORE* store, X509* certificate)
 
 // OpenSSL 3.0 cannot build any chain from a certificate whose key it cannot
 // read, not even when the store trusts that very certificate (ICP-Brasil
-// v7). Such an anchor is trusted as it stands and judged on its dates.
-void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate,
-                            const QDateTime& at)
+// v7). Such an anchor is trusted as it stands.
+void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate)
 {
     if (run.trusted() || X509_get0_pubkey(certificate) != nullptr || !inStore(store, certificate))
         return;
-    const bool atAnotherTime = run.findings.atAnotherTime;
     run.findings = {};
-    run.findings.atAnotherTime = atAnotherTime;
     run.result = 1;
-    std::time_t seconds = at.isValid() ? static_cast<std::time_t>(at.toSecsSinceEpoch()) : 0;
-    std::time_t* when = at.isValid() ? &seconds : nullptr;
-    if (X509_cmp_time(X509_get0_notAfter(certificate), when) < 0)
-        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_HAS_EXPIRED, atAnotherTime);
-    if (X509_cmp_time(X509_get0_notBefore(certificate), when) > 0)
-        run.findings.byDepth[0] << describeError(X509_V_ERR_CERT_NOT_YET_VALID, atAnotherTime);
 }
 
 // The chain of `certificate` checked at `at` (invalid: now).
@@ -158,8 +142,8 @@ std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
     X509_STORE_CTX_set_app_data(run->context.get(), &run->findings);
     X509_STORE_CTX_set_verify_cb(run->context.get(), collectProblems);
     X509_STORE_CTX_set_depth(run->context.get(), kMaxChainDepth);
+    // The time still picks among issuers of the same name.
     if (at.isValid()) {
-        run->findings.atAnotherTime = true;
         X509_STORE_CTX_set_time(run->context.get(), 0,
                                 static_cast<std::time_t>(at.toSecsSinceEpoch()));
     }
@@ -167,7 +151,7 @@ std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
     // root whose key OpenSSL cannot read (ICP-Brasil v7) is still an anchor.
     X509_STORE_CTX_set_flags(run->context.get(), X509_V_FLAG_PARTIAL_CHAIN);
     run->result = X509_verify_cert(run->context.get());
-    acceptUnreadableAnchor(*run, store, certificate, at);
+    acceptUnreadableAnchor(*run, store, certificate);
     return run;
 }
 
@@ -328,78 +312,55 @@ ValidationContext::BuiltChain ValidationContext::buildChain(X509* certificate) c
     return built;
 }
 
-ValidationContext::Judgement ValidationContext::judge(X509* certificate, CertificateRole role,
-                                                      const QDateTime& at) const
+ValidationContext::PathFacts ValidationContext::path(X509* certificate, CertificateRole role,
+                                                     const QDateTime& at) const
 {
     QByteArray key = fingerprint(certificate) + static_cast<char>(role);
     if (at.isValid())
         key += QByteArray::number(at.toSecsSinceEpoch());
     {
         std::lock_guard lock(mutex_);
-        if (auto found = judgements_.find(key); found != judgements_.end())
+        if (auto found = paths_.find(key); found != paths_.end())
             return found->second;
     }
-    Judgement judgement = judgeFresh(certificate, role, at);
+    PathFacts facts = pathFresh(certificate, role, at);
     std::lock_guard lock(mutex_);
-    return judgements_.emplace(key, std::move(judgement)).first->second;
+    return paths_.emplace(key, std::move(facts)).first->second;
 }
 
-namespace {
-
-// Whether a revocation makes the certificate invalid at `at` (invalid:
-// now). Revoked after that time, it was still good then; a revocation
-// without a date counts from the beginning.
-bool revokedBy(const RevocationStatus& status, const QDateTime& at)
-{
-    return status.revoked() &&
-           (!at.isValid() || !status.revokedAt.isValid() || status.revokedAt <= at);
-}
-
-} // namespace
-
-ValidationContext::Judgement ValidationContext::judgeFresh(X509* certificate, CertificateRole role,
-                                                           const QDateTime& at) const
+ValidationContext::PathFacts ValidationContext::pathFresh(X509* certificate, CertificateRole role,
+                                                          const QDateTime& at) const
 {
     const ossl::ErrorQueueGuard guard;
     auto run = completeChain(certificate, at);
     ossl::UniqueX509Stack chain(X509_STORE_CTX_get1_chain(run->context.get()));
     if (!chain || sk_X509_num(chain.get()) == 0)
         chain = alone(certificate);
-    Judgement judgement;
-    judgement.trusted = run->trusted();
+    PathFacts facts;
+    facts.trusted = run->trusted();
     const int length = chain ? sk_X509_num(chain.get()) : 0;
+    bool anyProblem = false;
     for (int depth = 0; depth < length; ++depth) {
         X509* current = sk_X509_value(chain.get(), depth);
         Link link;
         link.certificate = ossl::shared(ossl::upRef(current));
         link.problems = run->findings.byDepth[depth];
+        anyProblem = anyProblem || !link.problems.isEmpty();
         if (depth + 1 < length)
             link.revocation = revocationOf(current, sk_X509_value(chain.get(), depth + 1));
-        else if (judgement.trusted)
+        else if (facts.trusted)
             link.revocation = anchorStatus();
         else
             link.revocation = unknownStatus(QStringLiteral("o emissor do certificado não foi "
                                                            "encontrado"));
-        if (revokedBy(link.revocation, at))
-            link.problems << QStringLiteral("o certificado foi ") + revocationText(link.revocation);
-        judgement.chain.push_back(std::move(link));
+        facts.chain.push_back(std::move(link));
     }
-    judgement.chainTrusted = judgement.trusted && !run->findings.faulty;
+    facts.chainTrusted = facts.trusted && !run->findings.faulty;
     const bool forSignatures = role == CertificateRole::Signer ||
                                (role == CertificateRole::Any && X509_check_ca(certificate) == 0);
-    judgement.meantForSignatures = !forSignatures || meantForSignatures(certificate);
-    if (!judgement.meantForSignatures && !judgement.chain.empty())
-        judgement.chain.front().problems.prepend(kNotForSignatures);
-    for (const Link& link : judgement.chain) {
-        const QString name = detail::simpleName(link.certificate.get());
-        for (const QString& problem : link.problems)
-            judgement.problems << (name.isEmpty() || problem == kNotForSignatures
-                                       ? problem
-                                       : name + QStringLiteral(": ") + problem);
-    }
-    if (run->result != 1 && judgement.problems.isEmpty())
-        judgement.problems << QStringLiteral("não foi possível validar o certificado");
-    return judgement;
+    facts.meantForSignatures = !forSignatures || meantForSignatures(certificate);
+    facts.built = run->result == 1 || anyProblem;
+    return facts;
 }
 
 RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer) const
@@ -464,9 +425,9 @@ bool ValidationContext::prepare(const std::vector<X509*>& certificates,
     }
     const bool finished = runner.run(progress, services_.abort);
     networkOpen_ = false;
-    // Judgements made before the phase did not see what it found.
+    // Paths worked out before the phase did not see what it found.
     std::lock_guard lock(mutex_);
-    judgements_.clear();
+    paths_.clear();
     return finished;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertificateRole.h"
 #include "OpenSslHandles.h"
 #include "Revocation.h"
 #include "TrustStore.h"
@@ -37,25 +38,23 @@ public:
 
     struct Link {
         std::shared_ptr<X509> certificate;
-        RevocationStatus revocation;
-        QStringList problems; // of this certificate, without its name
+        RevocationStatus revocation; // what the sources said, whenever it was
+        QStringList problems;        // of the path at this certificate, without its name
     };
-    // Everything that makes `certificate` invalid at `at` ("name: problem"
-    // lines; empty when valid), the chain it was judged on, the certificate
-    // first, and whether that chain reached a trusted root. An invalid `at`
-    // is now. At another time, every certificate of the chain must have been
-    // within its validity then, and one revoked after it still counts as
-    // valid then. Revocation comes from the answers at hand: outside
-    // prepare() nothing is asked beyond the process. Worked out once per
-    // certificate, role and time.
-    struct Judgement {
-        QStringList problems;
+    // The path of `certificate` as built at `at` (invalid: now), the
+    // certificate first, with what the revocation sources said of each
+    // certificate of it. Facts only: dates and revocation are left for the
+    // caller to judge at whatever time it judges. Revocation comes from the
+    // answers at hand: outside prepare() nothing is asked beyond the
+    // process. Worked out once per certificate, role and time.
+    struct PathFacts {
         std::vector<Link> chain;
         bool trusted = false;      // reached a trusted root, whatever else is wrong
-        bool chainTrusted = false; // see CertificateStatus
+        bool chainTrusted = false; // trusted, and every link signed by the next and may issue
         bool meantForSignatures = true;
+        bool built = true; // false when the path could not be worked out at all
     };
-    Judgement judge(X509* certificate, CertificateRole role, const QDateTime& at = {}) const;
+    PathFacts path(X509* certificate, CertificateRole role, const QDateTime& at = {}) const;
 
     // Certificates that may help build chains, trusted no more than the
     // message's own (those a time-stamp token carries).
@@ -74,7 +73,7 @@ private:
         bool complete = false; // every source was asked, the network ones too
     };
 
-    Judgement judgeFresh(X509* certificate, CertificateRole role, const QDateTime& at) const;
+    PathFacts pathFresh(X509* certificate, CertificateRole role, const QDateTime& at) const;
     RevocationStatus revocationOf(X509* certificate, X509* issuer) const;
     // Builds the chain, checked at `at` (invalid: now), adding bundled or
     // fetched issuers while it stops short of a trusted root.
@@ -92,7 +91,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::vector<std::shared_ptr<X509>> helpers_;
     mutable std::set<QByteArray> helperKeys_;
-    mutable std::map<QByteArray, Judgement> judgements_;
+    mutable std::map<QByteArray, PathFacts> paths_;
     mutable std::map<QByteArray, Answer> revocations_;
 };
 

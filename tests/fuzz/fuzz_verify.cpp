@@ -8,7 +8,7 @@
 #include "platform/signature/CertificateDetails.h"
 #include "platform/signature/SignatureError.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/Verification.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -53,24 +53,33 @@ void readCertificate(const sig::Certificate& certificate)
     }
 }
 
-void readDocument(const verify::VerifiedDocument& document)
+void readJudgement(const verify::Judgement& judgement)
+{
+    touch(verify::verdictLine(judgement));
+    touch(judgement.subIndication);
+}
+
+void readDocument(const verify::ValidationResult& document)
 {
     if (!document.verified()) {
         touch(document.error->caption);
         touch(document.error->text);
         touch(document.error->codeText);
         require(document.signers.empty() && document.tree.empty() &&
-                    document.originalName.isEmpty(),
+                    document.originalName.isEmpty() && document.contentSize == -1,
                 "a failed verification shows nothing of the message");
+        require(document.verdict.verdict != verify::Verdict::Approved,
+                "a failed verification is never Aprovado");
+        readJudgement(document.verdict);
         return;
     }
-    require(document.signedData && document.signedData->isVerified(),
-            "a verified document holds its message");
-    touched += static_cast<std::size_t>(document.signedData->contentSize());
-    touched += static_cast<std::size_t>(document.signedData->inputForm());
+    require(document.contentSize >= 0 && document.contentSha256.size() == 32,
+            "a verified document has its content's size and sum");
+    touched += static_cast<std::size_t>(document.contentSize);
     require(!document.signers.empty(), "a verified message has a signer");
+    readJudgement(document.verdict);
     require(isSafeToShow(document.originalName), "the document name is safe to show");
-    for (const verify::SignerEntry& signer : document.signers) {
+    for (const verify::SignatureResult& signer : document.signers) {
         touch(signer.holderName);
         touch(signer.identity);
         touch(signer.email);
@@ -82,6 +91,23 @@ void readDocument(const verify::VerifiedDocument& document)
         touch(signer.serialNumber);
         touch(signer.thumbprint);
         require(isSafeToShow(signer.documentName), "a signer's document name is safe to show");
+        readJudgement(signer.judgement);
+        require(signer.judgement.verdict <= document.verdict.verdict,
+                "no signature is judged worse than its file");
+        // What the certificate dialog reads of each certificate of the chain.
+        for (const verify::ChainLinkStatus& link : signer.status.chain) {
+            try {
+                readCertificate(sig::Certificate::fromDer(link.certificate.der));
+            } catch (const sig::SignatureError&) {
+                // A certificate that cannot be read is reported as such by the dialog.
+            }
+        }
+        for (const verify::CounterSignatureResult& counter : signer.counterSignatures) {
+            touch(counter.signerName);
+            readJudgement(counter.judgement);
+            require(counter.judgement.verdict <= document.verdict.verdict,
+                    "no counter-signature is judged worse than its file");
+        }
     }
     for (const verify::TreeNode& node : document.tree) {
         touch(node.key);
@@ -89,8 +115,6 @@ void readDocument(const verify::VerifiedDocument& document)
         touch(node.imageKey);
         touch(node.text);
         require(isSafeToShow(node.text), "tree texts are safe to show");
-        if (node.certificate)
-            readCertificate(*node.certificate);
     }
 }
 
@@ -122,26 +146,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return verify::LoadOptions(sig::TrustStore::empty(), settings);
     }();
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));
-    const verify::VerifiedDocument document =
-        verify::verifySignedBytes(QStringLiteral("/nonexistent/fuzz.slv"), bytes, store);
+    const verify::ValidationResult document =
+        verify::Verification(store).readBytes(QStringLiteral("/nonexistent/fuzz.slv"), bytes).run();
     readDocument(document);
     touched +=
         static_cast<std::size_t>(QJsonDocument(selavia::cli::jsonReport(document)).toJson().size());
     touch(selavia::cli::textReport(document));
 
     QByteArray content;
-    const verify::VerifiedDocument fromFile = verify::loadSignedDocument(
-        asFile(data, size), store, {}, [&](QByteArrayView block) { content += block; });
+    const verify::ValidationResult fromFile =
+        verify::Verification(store)
+            .readFile(asFile(data, size))
+            .contentSink([&](QByteArrayView block) { content += block; })
+            .run();
     readDocument(fromFile);
     require(fromFile.verified() == document.verified() &&
                 (document.verified() || fromFile.error->codeText == document.error->codeText),
             "memory and file give the same verdict");
     if (document.verified()) {
         require(fromFile.signers.size() == document.signers.size(), "the same signers");
-        require(fromFile.signedData->contentSha256() == document.signedData->contentSha256(),
-                "the same content");
+        require(fromFile.contentSha256 == document.contentSha256, "the same content");
+        require(fromFile.verdict.verdict == document.verdict.verdict, "the same verdict");
         require(QCryptographicHash::hash(content, QCryptographicHash::Sha256) ==
-                    fromFile.signedData->contentSha256(),
+                    fromFile.contentSha256,
                 "what is handed over is what was summed");
     }
     return 0;

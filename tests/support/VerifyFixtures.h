@@ -1,11 +1,11 @@
 #pragma once
 
-// Verified documents and tree look-ups shared by the tests of the core and
+// Verification results and tree look-ups shared by the tests of the core and
 // the command line tool.
 
 #include "tests/support/Fixtures.h"
 #include "verify/SignatureTree.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/Verification.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -22,7 +22,7 @@
 namespace selavia::testing {
 
 using verify::TreeNode;
-using verify::VerifiedDocument;
+using verify::ValidationResult;
 
 // An attribute the reader ignores, of `size` bytes of content.
 inline fx::AttributeSpec ignoredAttribute(std::size_t size)
@@ -50,12 +50,13 @@ inline fx::MessageSpec messageFor(std::vector<fx::SignerSpec> signers)
     return spec;
 }
 
-inline VerifiedDocument verifiedDocument(const fx::MessageSpec& spec,
+inline ValidationResult verifiedDocument(const fx::MessageSpec& spec,
                                          sig::TrustStore store = trustingIcp(),
                                          const QString& path = QString())
 {
-    VerifiedDocument document =
-        verify::verifySignedBytes(path, bytes(fx::makeSignedMessage(spec)), std::move(store));
+    const QByteArray message = bytes(fx::makeSignedMessage(spec));
+    ValidationResult document =
+        verify::Verification(std::move(store)).readBytes(path, message).run();
     EXPECT_TRUE(document.verified())
         << (document.error ? document.error->caption.toStdString() : std::string());
     // The tests name signers by their place in the list they gave.

@@ -6,6 +6,7 @@
 #include "tools/fixtures/CadesFixtures.h"
 #include "verify/CadesText.h"
 #include "verify/SignatureTree.h"
+#include "verify/Verification.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -46,17 +47,18 @@ fx::Bytes stamped(const fx::Bytes& message, std::time_t genTime, int index = 0,
     return fx::withTimeStamp(message, index, {.tsa = authority, .genTime = genTime});
 }
 
-VerifiedDocument documentOf(const fx::Bytes& message, sig::TrustStore store = trustingIcp())
+ValidationResult documentOf(const fx::Bytes& message, sig::TrustStore store = trustingIcp())
 {
-    VerifiedDocument document = verifySignedBytes({}, bytes(message), std::move(store));
+    const QByteArray raw = bytes(message);
+    ValidationResult document = Verification(std::move(store)).readBytes({}, raw).run();
     EXPECT_TRUE(document.verified())
         << (document.error ? document.error->caption.toStdString() : std::string());
     return document;
 }
 
-const SignerEntry& onlySigner(const VerifiedDocument& document)
+const SignatureResult& onlySigner(const ValidationResult& document)
 {
-    static const SignerEntry none;
+    static const SignatureResult none;
     EXPECT_EQ(document.signers.size(), 1u);
     return document.signers.empty() ? none : document.signers.front();
 }
@@ -70,8 +72,8 @@ TEST(ValidAtTimestampTest, ACertificateExpiredSinceWasValidAtItsTokensTime)
         icpSigner("EXPIRADO:12345678901", "12345678901", now - 3 * kYear, now - kYear);
     const fx::Bytes message = messageOf({{.cert = expired}});
 
-    const VerifiedDocument inside = documentOf(stamped(message, now - 2 * kYear));
-    const SignerEntry& signer = onlySigner(inside);
+    const ValidationResult inside = documentOf(stamped(message, now - 2 * kYear));
+    const SignatureResult& signer = onlySigner(inside);
     EXPECT_EQ(signer.certificateClass, CertificateClass::Invalid) << "the class is about now";
     ASSERT_TRUE(signer.timestamp.has_value());
     EXPECT_TRUE(signer.timestamp->valid) << joined(signer.timestamp->problems);
@@ -80,7 +82,7 @@ TEST(ValidAtTimestampTest, ACertificateExpiredSinceWasValidAtItsTokensTime)
     EXPECT_TRUE(signer.validAtTimestampProblems.isEmpty());
 
     // A token from after the expiry proves nothing of the kind.
-    const SignerEntry late = onlySigner(documentOf(stamped(message, now - kYear / 2)));
+    const SignatureResult late = onlySigner(documentOf(stamped(message, now - kYear / 2)));
     ASSERT_TRUE(late.validAtTimestamp.has_value());
     EXPECT_FALSE(*late.validAtTimestamp);
     EXPECT_EQ(late.validAtTimestampProblems,
@@ -100,7 +102,7 @@ TEST(ValidAtTimestampTest, ARevocationCountsOnlyWhenItCameBeforeTheToken)
         const fx::Cert signer = icpSigner("REVOGADO:12345678901");
         const auto crl = fx::makeCrl(
             {.issuer = &icp().intermediate, .revoked = {signer}, .revocationDate = revocationDate});
-        const SignerEntry entry =
+        const SignatureResult entry =
             onlySigner(documentOf(stamped(messageOf({{.cert = signer}}, {crl}), genTime)));
         EXPECT_EQ(entry.certificateClass, CertificateClass::Invalid) << "revoked now";
         EXPECT_EQ(entry.status.revocation.state, sig::RevocationState::Revoked);
@@ -136,8 +138,8 @@ TEST(TimeStampEntryTest, TokensThatDoNotVerifyCountForNothingAndSayWhy)
     };
     for (const auto& [what, message, reason] : tokens) {
         SCOPED_TRACE(what);
-        const VerifiedDocument document = documentOf(message);
-        const SignerEntry& signer = onlySigner(document);
+        const ValidationResult document = documentOf(message);
+        const SignatureResult& signer = onlySigner(document);
         ASSERT_TRUE(signer.timestamp.has_value());
         EXPECT_FALSE(signer.timestamp->valid);
         EXPECT_EQ(signer.timestamp->problems, QStringList{reason});
@@ -156,7 +158,7 @@ TEST(TimeStampEntryTest, AValidTokenCountsBeforeOnesThatDoNotVerify)
     const std::time_t when = fx::utc(2026, 3, 4, 5, 6, 7);
     const fx::Bytes good =
         fx::makeTimeStampToken(fx::signatureValueOf(base), {.tsa = tsa(), .genTime = when});
-    const SignerEntry counted = onlySigner(
+    const SignatureResult counted = onlySigner(
         documentOf(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {elsewhere, good})));
     ASSERT_TRUE(counted.timestamp.has_value());
     EXPECT_TRUE(counted.timestamp->valid);
@@ -164,7 +166,7 @@ TEST(TimeStampEntryTest, AValidTokenCountsBeforeOnesThatDoNotVerify)
     EXPECT_TRUE(counted.validAtTimestamp.has_value());
 
     // None verifies: one of them is still shown, and why.
-    const SignerEntry none = onlySigner(documentOf(fx::withUnsignedAttribute(
+    const SignatureResult none = onlySigner(documentOf(fx::withUnsignedAttribute(
         base, 0, fx::kTimeStampTokenOid,
         {elsewhere, fx::makeTimeStampToken("ainda outros", {.tsa = tsa()})})));
     ASSERT_TRUE(none.timestamp.has_value());
@@ -193,10 +195,10 @@ TEST(SigningCertificateEntryTest, AnAttributeNamingAnotherCertificateIsNeverVali
         };
     for (const auto& [name, cert, attribute, expected] : cases) {
         SCOPED_TRACE(name);
-        const VerifiedDocument document =
+        const ValidationResult document =
             documentOf(messageOf({{.cert = cert, .attributes = {attribute}}}), both);
         ASSERT_TRUE(document.verified()) << "the file still verifies";
-        const SignerEntry& entry = onlySigner(document);
+        const SignatureResult& entry = onlySigner(document);
         EXPECT_EQ(entry.certificateClass, expected);
         const bool mismatch = expected != CertificateClass::Valid;
         EXPECT_EQ(entry.signingCertificateMismatch, mismatch);
@@ -209,7 +211,7 @@ TEST(SigningCertificateEntryTest, AnAttributeNamingAnotherCertificateIsNeverVali
     }
 }
 
-TEST(CounterSignatureEntryTest, ACounterSignatureIsValidWhenItVerifiesAndItsCertificateIs)
+TEST(CounterSignatureResultTest, ACounterSignatureIsValidWhenItVerifiesAndItsCertificateIs)
 {
     const fx::Bytes base = messageOf({{.cert = icpSigner()}});
     const fx::Cert notary = fx::issueEndEntity(icp().intermediate, "TABELIAO DE NOTAS");
@@ -219,15 +221,15 @@ TEST(CounterSignatureEntryTest, ACounterSignatureIsValidWhenItVerifiesAndItsCert
         fx::withCounterSignature(fx::withCounterSignature(base, 0, {.cert = notary}), 0,
                                  {.cert = forger, .tamperSignature = true}),
         0, {.cert = stranger});
-    const VerifiedDocument document = documentOf(message);
-    const SignerEntry& signer = onlySigner(document);
+    const ValidationResult document = documentOf(message);
+    const SignatureResult& signer = onlySigner(document);
     ASSERT_EQ(signer.counterSignatures.size(), 3u);
     const QStringList lines = cadesLines(signer).counterSignatures;
     ASSERT_EQ(lines.size(), 3);
-    std::map<QString, std::pair<CounterSignatureEntry, QString>> byName;
+    std::map<QString, std::pair<CounterSignatureResult, QString>> byName;
     for (std::size_t n = 0; n < 3; ++n)
-        byName[signer.counterSignatures[n].signature.signerName] = {
-            signer.counterSignatures[n], lines[static_cast<qsizetype>(n)]};
+        byName[signer.counterSignatures[n].signerName] = {signer.counterSignatures[n],
+                                                          lines[static_cast<qsizetype>(n)]};
     const auto& [good, goodLine] = byName["TABELIAO DE NOTAS"];
     EXPECT_TRUE(good.valid) << joined(good.problems);
     EXPECT_TRUE(goodLine.startsWith("Contra-assinatura: TABELIAO DE NOTAS, "))
@@ -239,12 +241,26 @@ TEST(CounterSignatureEntryTest, ACounterSignatureIsValidWhenItVerifiesAndItsCert
     EXPECT_TRUE(
         forgedLine.endsWith(" - inválida: a contra-assinatura não confere com o certificado"))
         << forgedLine.toStdString();
+    EXPECT_EQ(forged.judgement.verdict, Verdict::Rejected);
     // Its signature holds, but nothing vouches for whoever made it.
     const auto& [unknown, unknownLine] = byName["ESTRANHO"];
-    EXPECT_TRUE(unknown.signature.signatureValid);
     EXPECT_FALSE(unknown.valid);
     EXPECT_FALSE(unknown.problems.isEmpty());
+    EXPECT_EQ(unknown.judgement.verdict, Verdict::Indeterminate);
+    ASSERT_FALSE(unknown.judgement.reasons.empty());
+    EXPECT_EQ(unknown.judgement.reasons[0].code, "untrusted-chain") << "not a forgery";
+    // The notary's certificate is judged as the signer's is: the same hierarchy, the same lists.
+    EXPECT_EQ(good.judgement.verdict, signer.judgement.verdict);
+    EXPECT_NE(good.judgement.verdict, Verdict::Rejected);
     EXPECT_EQ(signer.certificateClass, CertificateClass::Valid) << "they do not change the signer";
+    EXPECT_NE(signer.judgement.verdict, Verdict::Rejected) << "nor its verdict";
+    // They count in the file's verdict.
+    EXPECT_EQ(document.verdict.verdict, Verdict::Rejected);
+    QStringList fileCodes;
+    for (const VerdictReason& reason : document.verdict.reasons)
+        fileCodes << reason.code;
+    EXPECT_TRUE(fileCodes.contains("signature-invalid")) << joined(fileCodes);
+    EXPECT_TRUE(fileCodes.contains("untrusted-chain")) << joined(fileCodes);
     EXPECT_EQ(findNode(document.tree, "ChildF1"), nullptr) << "nor the tree";
 }
 
@@ -257,7 +273,7 @@ TEST(TimeStampNodeTest, TheTokenFollowsTheSigningTimeOrTakesItsPlace)
     fx::SignerSpec unstamped{.cert = icpSigner("SEM CARIMBO:12345678901")};
     const fx::Bytes message =
         stamped(stamped(messageOf({timed, untimed, unstamped}), genTime, 0), genTime, 1);
-    const VerifiedDocument document = documentOf(message);
+    const ValidationResult document = documentOf(message);
     const QStringList keys = keysOf(document.tree);
     auto branch = [&](int signer) {
         QStringList own;
@@ -280,9 +296,16 @@ TEST(TimeStampNodeTest, TheTokenFollowsTheSigningTimeOrTakesItsPlace)
     EXPECT_EQ(node->imageKey, "info_time");
     EXPECT_EQ(node->parentKey, "aChild1");
     EXPECT_FALSE(node->expanded);
-    EXPECT_FALSE(node->certificate.has_value());
-    // Only the signer's own certificate node says whose it is.
-    EXPECT_EQ(findNode(document.tree, "ChildEA2.1")->signerIndex, 2);
-    EXPECT_EQ(findNode(document.tree, "ChildEA2.2")->signerIndex, 0);
-    EXPECT_EQ(findNode(document.tree, "aChild2")->signerIndex, 0);
+    EXPECT_EQ(node->signer, 1);
+    EXPECT_EQ(node->chainPosition, 0);
+    // Every node of a signer says whose it is; chain nodes also their place.
+    const std::vector<std::tuple<const char*, int, int>> owners = {
+        {"aChild2", 2, 0},    {"ChildF2", 2, 0},    {"ChildEA2.1", 2, 1},
+        {"ChildEA2.2", 2, 2}, {"ChildEA3.3", 3, 3}, {"Root", 0, 0}};
+    for (const auto& [key, signer, position] : owners) {
+        const TreeNode* owned = findNode(document.tree, key);
+        ASSERT_NE(owned, nullptr) << key;
+        EXPECT_EQ(owned->signer, signer) << key;
+        EXPECT_EQ(owned->chainPosition, position) << key;
+    }
 }

@@ -1,7 +1,9 @@
 #include "verify/CertificateClass.h"
 
 #include "platform/signature/SignatureError.h"
+#include "tests/support/JudgedCertificates.h"
 #include "tests/support/VerifyFixtures.h"
+#include "verify/Signatures.h"
 
 #include <gtest/gtest.h>
 #include <tuple>
@@ -10,6 +12,13 @@ using namespace selavia::verify;
 using namespace selavia::testing;
 
 namespace {
+
+// The class a signer is read with: its certificate judged now, and its
+// signing-certificate attribute.
+CertificateClass classifySigner(const sig::Signer& signer)
+{
+    return readSigner(signer, 1).certificateClass;
+}
 
 CertificateClass classOfOnlySigner(const fx::Cert& signer, sig::TrustStore store)
 {
@@ -103,12 +112,23 @@ TEST(ClassifySignerTest, AValidityThatCannotBeWorkedOutCountsAsInvalid)
     const sig::Signer& original = verified.signers()[0];
     ASSERT_EQ(classifySigner(original), CertificateClass::Valid);
     sig::Certificate withoutContext(original.certificate().handle(), nullptr);
-    ASSERT_FALSE(withoutContext.isValid().result);
+    ASSERT_FALSE(judgedNow(withoutContext).result);
     sig::Signer cutOff(withoutContext, original.authenticatedAttributes(), original.chain());
-    EXPECT_EQ(classifySigner(cutOff), CertificateClass::Invalid);
+    // Nor a path to tell it is ICP-Brasil: the class comes from the path judged.
+    EXPECT_EQ(classifySigner(cutOff), CertificateClass::NoIcpInvalid);
 
     sig::Signer empty(sig::Certificate(), {}, sig::Chain());
     EXPECT_EQ(classifySigner(empty), CertificateClass::NoIcpInvalid);
+}
+
+TEST(ClassifySignerTest, AnAttributeNamingAnotherCertificateMakesAValidOneInvalid)
+{
+    VerifiedSigners verified = verifiedSigners(messageFor({{.cert = icpSigner()}}));
+    const CertificateStatus status =
+        judgedNow(verified.signers()[0].certificate(), sig::CertificateRole::Signer);
+    ASSERT_TRUE(status.result) << joined(status.problems);
+    EXPECT_EQ(classOf(status, false), CertificateClass::Valid);
+    EXPECT_EQ(classOf(status, true), CertificateClass::Invalid);
 }
 
 TEST(SignaturesOkTest, TrueOnlyWhenThereAreSignersAndEveryOneIsValid)
@@ -128,14 +148,14 @@ TEST(SignaturesOkTest, AValidLastSignerDoesNotHideAnInvalidFirstOne)
 {
     const std::time_t now = std::time(nullptr);
     fx::Cert expired = icpSigner("EXPIRADO:1", "11111111111", now - 30 * kDay, now - kDay);
-    VerifiedDocument document =
+    ValidationResult document =
         verifiedDocument(messageFor({{.cert = expired}, {.cert = icpSigner()}}));
     ASSERT_EQ(document.signers.size(), 2u);
     EXPECT_EQ(document.signers[0].certificateClass, CertificateClass::Invalid);
     EXPECT_EQ(document.signers[1].certificateClass, CertificateClass::Valid);
     EXPECT_FALSE(document.signaturesOk);
 
-    VerifiedDocument bothValid =
+    ValidationResult bothValid =
         verifiedDocument(messageFor({{.cert = icpSigner()}, {.cert = icpSigner("OUTRO:2")}}));
     EXPECT_TRUE(bothValid.signaturesOk);
 }

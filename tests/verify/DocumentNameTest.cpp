@@ -1,6 +1,7 @@
 #include "verify/DocumentName.h"
 
 #include "tests/support/VerifyFixtures.h"
+#include "verify/Signatures.h"
 
 #include <gtest/gtest.h>
 #include <tuple>
@@ -18,10 +19,12 @@ fx::SignerSpec signerNaming(const std::string& documentName, fx::Cert cert = icp
 }
 
 // The document as loaded from a file of this name.
-VerifiedDocument loadedAs(const ScratchFolder& dir, const QString& fileName,
+ValidationResult loadedAs(const ScratchFolder& dir, const QString& fileName,
                           const fx::MessageSpec& spec)
 {
-    return loadSignedDocument(dir.write(fileName, fx::makeSignedMessage(spec)), trustingIcp());
+    return Verification(trustingIcp())
+        .readFile(dir.write(fileName, fx::makeSignedMessage(spec)))
+        .run();
 }
 
 } // namespace
@@ -141,14 +144,14 @@ TEST(OriginalNameTest, TheLastAcceptableNameWinsAcrossAttributesAndSigners)
         base.chain());
     EXPECT_EQ(readSigner(several, 1).documentName, "segundo.docx");
 
-    VerifiedDocument two = verifiedDocument(messageFor(
+    ValidationResult two = verifiedDocument(messageFor(
         {signerNaming("primeiro.pdf"), signerNaming("segundo.odt", icpSigner("OUTRO:1"))}));
     EXPECT_EQ(two.signers[0].documentName, "primeiro.pdf");
     EXPECT_EQ(two.signers[1].documentName, "segundo.odt");
     EXPECT_EQ(two.originalName, "segundo.odt");
     EXPECT_TRUE(two.hasExtension);
 
-    VerifiedDocument laterWithout = verifiedDocument(
+    ValidationResult laterWithout = verifiedDocument(
         messageFor({signerNaming("primeiro.pdf"), signerNaming("b.slv", icpSigner("OUTRO:1"))}));
     EXPECT_EQ(laterWithout.originalName, "primeiro.pdf");
     EXPECT_TRUE(laterWithout.hasExtension);
@@ -177,7 +180,7 @@ TEST(OriginalNameTest, TheLastComponentOfTheNameInsideElseTheSignedFileName)
         SCOPED_TRACE(file);
         const fx::SignerSpec signer =
             inside != nullptr ? signerNaming(inside) : fx::SignerSpec{.cert = icpSigner()};
-        const VerifiedDocument document = loadedAs(dir, file, messageFor({signer}));
+        const ValidationResult document = loadedAs(dir, file, messageFor({signer}));
         ASSERT_TRUE(document.verified());
         EXPECT_EQ(document.originalName, name);
         EXPECT_EQ(document.hasExtension, extension);

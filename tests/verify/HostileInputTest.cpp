@@ -25,10 +25,11 @@ namespace hostile = selavia::hostile;
 
 namespace {
 
-VerifiedDocument verified(const fx::Bytes& message,
+ValidationResult verified(const fx::Bytes& message,
                           sig::TrustStore store = sig::TrustStore::empty())
 {
-    return verifySignedBytes(QString(), bytes(message), std::move(store));
+    const QByteArray raw = bytes(message);
+    return Verification(std::move(store)).readBytes(QString(), raw).run();
 }
 
 QString codeTextOf(std::uint32_t code)
@@ -55,7 +56,7 @@ bool safeToShow(const QString& text)
     return true;
 }
 
-void expectSafeToShow(const VerifiedDocument& document)
+void expectSafeToShow(const ValidationResult& document)
 {
     EXPECT_TRUE(safeToShow(document.originalName)) << document.originalName.toStdString();
     EXPECT_LE(document.originalName.toUtf8().size(), kMaxDocumentNameBytes);
@@ -63,7 +64,7 @@ void expectSafeToShow(const VerifiedDocument& document)
         EXPECT_TRUE(safeToShow(node.text)) << node.key.toStdString();
 }
 
-void expectInvalidFile(const VerifiedDocument& document, const char* what)
+void expectInvalidFile(const ValidationResult& document, const char* what)
 {
     ASSERT_FALSE(document.verified()) << what;
     EXPECT_EQ(document.error->errorClass, VerificationErrorClass::InvalidFile) << what;
@@ -116,7 +117,7 @@ TEST(HostileInputTest, DeepNestingIsRefusedOrIgnored)
         verified(fx::encodeAs(hostile::nestedDefinite(10000), fx::Encoding::PemPkcs7)), "PEM");
 
     // Nesting inside a value the reader does not read changes nothing.
-    const VerifiedDocument attribute = verified(hostile::nestedInAttribute(10000));
+    const ValidationResult attribute = verified(hostile::nestedInAttribute(10000));
     ASSERT_TRUE(attribute.verified());
     EXPECT_EQ(attribute.signers.size(), 1u);
 }
@@ -131,31 +132,33 @@ TEST_F(HostileFileTest, LengthsPastTheEndAreRefusedFromMemoryAndFromTheFile)
     };
     for (const auto& [what, message] : cases) {
         expectInvalidFile(verified(message), what);
-        const VerifiedDocument fromFile = loadSignedDocument(
-            dir_.write(QString::fromLatin1(what) + ".slv", message), sig::TrustStore::empty());
+        const ValidationResult fromFile =
+            Verification(sig::TrustStore::empty())
+                .readFile(dir_.write(QString::fromLatin1(what) + ".slv", message))
+                .run();
         EXPECT_FALSE(fromFile.verified()) << what;
     }
 }
 
 TEST(HostileInputTest, AnIssuerLoopAmongHundredsOfCertificatesEndsInAnUntrustedChain)
 {
-    const VerifiedDocument loop = verified(hostile::issuerLoop(400));
+    const ValidationResult loop = verified(hostile::issuerLoop(400));
     ASSERT_TRUE(loop.verified());
     ASSERT_EQ(loop.signers.size(), 1u);
-    const SignerEntry& signer = loop.signers[0];
+    const SignatureResult& signer = loop.signers[0];
     EXPECT_EQ(signer.certificateClass, CertificateClass::NoIcpInvalid);
     // Round the loop only as far as the chain depth allows: 32 certificates
     // between the signer's and the last.
-    EXPECT_GE(signer.chain.size(), 3u);
-    EXPECT_LE(signer.chain.size(), 34u);
+    EXPECT_GE(signer.status.chain.size(), 3u);
+    EXPECT_LE(signer.status.chain.size(), 34u);
     expectSafeToShow(loop);
 }
 
 TEST(HostileInputTest, AMegabyteSubjectAltNameStillGivesTheIdentity)
 {
-    const VerifiedDocument huge = verified(hostile::hugeSubjectAltName(1 << 20), trustingIcp());
+    const ValidationResult huge = verified(hostile::hugeSubjectAltName(1 << 20), trustingIcp());
     ASSERT_TRUE(huge.verified());
-    const SignerEntry& signer = huge.signers.at(0);
+    const SignatureResult& signer = huge.signers.at(0);
     EXPECT_EQ(signer.holderName, "FULANO DE TAL");
     EXPECT_EQ(signer.identity, "123.456.789-01");
     EXPECT_EQ(signer.certificateClass, CertificateClass::Valid);
@@ -180,7 +183,7 @@ TEST(HostileInputTest, RootsWhoseKeysCannotBeUsedOrAreUnusualAreJudgedNotFatal)
     const auto [ed448, withEd448] = underRoot(hostile::ed448Root);
     ASSERT_TRUE(withEd448.verified());
     EXPECT_EQ(withEd448.signers.at(0).certificateClass, CertificateClass::NoIcpValid);
-    EXPECT_EQ(withEd448.signers.at(0).chain.size(), 3u);
+    EXPECT_EQ(withEd448.signers.at(0).status.chain.size(), 3u);
     // Untrusted, the same chain is simply not valid.
     EXPECT_EQ(verified(ed448).signers.at(0).certificateClass, CertificateClass::NoIcpInvalid);
 }
@@ -189,7 +192,7 @@ TEST_F(HostileFileTest, NamesShownAndUsedForTheCopyCarryNoControlOrDirectionChar
 {
     // Control and direction characters in the name inside: OriginalNameTest.
     const std::string rlo = "\xE2\x80\xAE";
-    const VerifiedDocument longName =
+    const ValidationResult longName =
         verified(hostile::documentNamed(std::string(5000, 'n') + ".pdf"));
     ASSERT_TRUE(longName.verified());
     EXPECT_EQ(longName.originalName.toUtf8().size(), kMaxDocumentNameBytes);
@@ -197,7 +200,7 @@ TEST_F(HostileFileTest, NamesShownAndUsedForTheCopyCarryNoControlOrDirectionChar
     EXPECT_TRUE(longName.hasExtension);
 
     // The holder's name comes from the certificate, which anyone can write.
-    const VerifiedDocument holder =
+    const ValidationResult holder =
         verified(hostile::documentNamed("contrato.pdf", "FULANO\n" + rlo + "LAT ED"));
     ASSERT_TRUE(holder.verified());
     const TreeNode* signerNode = findNode(holder.tree, "aChild1");
@@ -207,8 +210,10 @@ TEST_F(HostileFileTest, NamesShownAndUsedForTheCopyCarryNoControlOrDirectionChar
 
     // Without a name inside, the signed file's own name is used: cleaned too.
     const QString disguised = QString::fromUtf16(u"fatura\u202Efdp\nexe.slv");
-    const VerifiedDocument ownName = loadSignedDocument(
-        dir_.write(disguised, hostile::documentNamed("x.slv")), sig::TrustStore::empty());
+    const ValidationResult ownName =
+        Verification(sig::TrustStore::empty())
+            .readFile(dir_.write(disguised, hostile::documentNamed("x.slv")))
+            .run();
     ASSERT_TRUE(ownName.verified());
     EXPECT_FALSE(ownName.hasExtension);
     EXPECT_EQ(ownName.originalName, "faturafdpexe");
@@ -221,9 +226,9 @@ TEST(HostileInputTest, AnIcpBrasilHoldersNameAndEmailAreShownClean)
     const std::string rlo = "\xE2\x80\xAE";
     const fx::Cert signer = icpSigner("FULANO\r\n" + rlo + "DE\x1b TAL:12345678901", "12345678901",
                                       0, 0, fx::KeyType::EcP256, "fulano\r\n\t\x7f@example.com.br");
-    const VerifiedDocument document = verifiedDocument(messageFor({{.cert = signer}}));
+    const ValidationResult document = verifiedDocument(messageFor({{.cert = signer}}));
     ASSERT_EQ(document.signers.size(), 1u);
-    const SignerEntry& entry = document.signers[0];
+    const SignatureResult& entry = document.signers[0];
     EXPECT_EQ(entry.certificateClass, CertificateClass::Valid) << "not the ICP-Brasil path";
     EXPECT_EQ(entry.holderName, "FULANODE TAL");
     EXPECT_EQ(entry.identity, "123.456.789-01");
@@ -243,14 +248,15 @@ TEST_F(HostileFileTest, WhatIsNotARegularFileIsRefusedAtOnce)
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     ASSERT_TRUE(QDir(dir_.path()).mkdir("pasta.slv"));
     for (const QString& path : {fifo, dir_.filePath("pasta.slv"), QStringLiteral("/dev/zero")}) {
-        auto loading = std::async(
-            std::launch::async, [&] { return loadSignedDocument(path, sig::TrustStore::empty()); });
+        auto loading = std::async(std::launch::async, [&] {
+            return Verification(sig::TrustStore::empty()).readFile(path).run();
+        });
         if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
             // Let a reader blocked on the FIFO see an end of file.
             ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));
             FAIL() << path.toStdString() << " was read instead of refused";
         }
-        const VerifiedDocument document = loading.get();
+        const ValidationResult document = loading.get();
         ASSERT_FALSE(document.verified()) << path.toStdString();
         EXPECT_EQ(document.error->errorClass, VerificationErrorClass::InvalidFile);
     }
@@ -322,10 +328,11 @@ TEST(MessageLimitsTest, AMessagePastALimitFailsWithTheLimitErrorBeforeAnyCheck)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         BytesInput input(bytes(row.message));
-        const std::vector<VerifiedDocument> documents{
-            verifySignedInput({}, input, trustingIcp()),
-            verifySignedBytes({}, bytes(row.message), trustingIcp())};
-        for (const VerifiedDocument& document : documents) {
+        const QByteArray raw = bytes(row.message);
+        const std::vector<ValidationResult> documents{
+            Verification(trustingIcp()).readInput({}, input).run(),
+            Verification(trustingIcp()).readBytes({}, raw).run()};
+        for (const ValidationResult& document : documents) {
             ASSERT_EQ(document.verified(), !row.refused);
             if (row.refused) {
                 EXPECT_EQ(document.error->codeText, codeTextOf(sig::code::kLimitExceeded));

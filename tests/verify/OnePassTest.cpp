@@ -3,7 +3,7 @@
 #include "tests/support/VerifyFixtures.h"
 #include "verify/DocumentName.h"
 #include "verify/TemporaryCopy.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/Verification.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -87,6 +87,19 @@ QByteArray sha256(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
+// The copy written again from a new verifying read of the signed file;
+// whether that was refused (the file no longer verifies, or holds another
+// content).
+bool restageRefused(const ValidationResult& document, TemporaryCopy& copy)
+{
+    const ValidationResult again = Verification(trustingIcp())
+                                       .readFile(document.filePath)
+                                       .expectContent(document.contentSha256)
+                                       .intoCopy(copy)
+                                       .run();
+    return !again.verified() || again.outputFailure.has_value();
+}
+
 class OnePassTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
@@ -100,12 +113,13 @@ TEST_F(OnePassTest, WhatIsShownAndWrittenIsWhatWasVerifiedWhateverTheFileServesL
     const QByteArray verified = bytes(contract.content);
     ChangingInput input(contract.signedBytes, contract.rewrittenBytes);
     TemporaryCopy copy(dir_.path());
-    const VerifiedDocument document =
-        loadIntoCopy(path("contrato.slv"), input, trustingIcp(), {}, copy);
+    const ValidationResult document =
+        Verification(trustingIcp()).readInput(path("contrato.slv"), input).intoCopy(copy).run();
     ASSERT_TRUE(document.verified());
     input.changed(); // every later read would see the new bytes
 
-    EXPECT_EQ(document.signedData->contentSha256(), sha256(verified));
+    EXPECT_EQ(document.contentSha256, sha256(verified));
+    EXPECT_EQ(document.contentSize, verified.size());
     EXPECT_EQ(fi::ReadFileBytes(copy.path()), verified);
     EXPECT_FALSE(copy.copyTo(path("extraido.txt"), fi::Replace::Never));
     EXPECT_EQ(fi::ReadFileBytes(path("extraido.txt")), verified);
@@ -128,8 +142,8 @@ TEST_F(OnePassTest, AFileChangedWhileItIsReadFailsAndLeavesNothing)
     forCopy.trigger = changeAt;
     TemporaryCopy copy(dir_.filePath("temp"));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("temp"));
-    const VerifiedDocument document =
-        loadIntoCopy(path("contrato.slv"), forCopy, trustingIcp(), {}, copy);
+    const ValidationResult document =
+        Verification(trustingIcp()).readInput(path("contrato.slv"), forCopy).intoCopy(copy).run();
     ASSERT_FALSE(document.verified());
     EXPECT_EQ(document.error->caption, "Documento Violado - Erro 1717");
     EXPECT_FALSE(copy.present());
@@ -143,10 +157,12 @@ TEST_F(OnePassTest, AFileChangedWhileItIsReadFailsAndLeavesNothing)
 
     ChangingInput forExtract(contract.signedBytes, contract.rewrittenBytes);
     forExtract.trigger = changeAt;
-    const Extraction extraction = extractOriginal(path("contrato.slv"), forExtract, trustingIcp(),
-                                                  path("extraido.txt"), fi::Replace::Never);
-    EXPECT_FALSE(extraction.document.verified());
-    EXPECT_FALSE(extraction.failure.has_value());
+    const ValidationResult extraction = Verification(trustingIcp())
+                                            .readInput(path("contrato.slv"), forExtract)
+                                            .extractTo(path("extraido.txt"), fi::Replace::Never)
+                                            .run();
+    EXPECT_FALSE(extraction.verified());
+    EXPECT_FALSE(extraction.outputFailure.has_value());
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
@@ -156,11 +172,13 @@ TEST_F(OnePassTest, AnExtractionNeverReplacesWhatAppearedDuringTheVerification)
     ChangingInput input(contract.signedBytes);
     input.trigger = contract.signedBytes.size() / 2;
     input.onChange = [&] { fx::writeFile(path("extraido.txt").toStdString(), "de outra pessoa"); };
-    const Extraction extraction = extractOriginal(path("contrato.slv"), input, trustingIcp(),
-                                                  path("extraido.txt"), fi::Replace::Never);
-    ASSERT_TRUE(extraction.document.verified());
-    ASSERT_TRUE(extraction.failure.has_value());
-    EXPECT_EQ(extraction.failure->number, fi::error_number::kFileExists);
+    const ValidationResult extraction = Verification(trustingIcp())
+                                            .readInput(path("contrato.slv"), input)
+                                            .extractTo(path("extraido.txt"), fi::Replace::Never)
+                                            .run();
+    ASSERT_TRUE(extraction.verified());
+    ASSERT_TRUE(extraction.outputFailure.has_value());
+    EXPECT_EQ(extraction.outputFailure->number, fi::error_number::kFileExists);
     EXPECT_EQ(fi::ReadFileBytes(path("extraido.txt")), "de outra pessoa");
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList({"extraido.txt"}));
@@ -172,13 +190,14 @@ TEST_F(OnePassTest, ACopyThatWentIsWrittenAgainOnlyFromTheSameContent)
     const QString signedPath = path("contrato.slv");
     ASSERT_FALSE(fi::WriteFileBytes(signedPath, contract.signedBytes));
     TemporaryCopy copy(dir_.path());
-    const VerifiedDocument document = loadIntoCopy(signedPath, trustingIcp(), {}, copy);
+    const ValidationResult document =
+        Verification(trustingIcp()).readFile(signedPath).intoCopy(copy).run();
     ASSERT_TRUE(document.verified());
     EXPECT_EQ(copy.name(), "contrato.txt");
 
     ASSERT_TRUE(QFile::remove(copy.path()));
     EXPECT_FALSE(copy.present());
-    EXPECT_FALSE(restageCopy(document, trustingIcp(), copy));
+    EXPECT_FALSE(restageRefused(document, copy));
     EXPECT_EQ(fi::ReadFileBytes(copy.path()), bytes(contract.content));
 
     // The signed file now holds another document, signed or not: refused.
@@ -186,10 +205,10 @@ TEST_F(OnePassTest, ACopyThatWentIsWrittenAgainOnlyFromTheSameContent)
     fx::MessageSpec other = messageFor({{.cert = icpSigner()}});
     other.content = "outro documento";
     ASSERT_FALSE(fi::WriteFileBytes(signedPath, bytes(fx::makeSignedMessage(other))));
-    EXPECT_TRUE(restageCopy(document, trustingIcp(), copy).has_value());
+    EXPECT_TRUE(restageRefused(document, copy));
     EXPECT_FALSE(copy.present());
     ASSERT_FALSE(fi::WriteFileBytes(signedPath, contract.rewrittenBytes));
-    EXPECT_TRUE(restageCopy(document, trustingIcp(), copy).has_value());
+    EXPECT_TRUE(restageRefused(document, copy));
     EXPECT_FALSE(QFile::exists(copy.path()));
 }
 
@@ -198,7 +217,8 @@ TEST_F(OnePassTest, RenamingTheCopyKeepsItsBytesAndNeverLeavesItsFolder)
     const Rewritten contract = rewrittenContract();
     ASSERT_FALSE(fi::WriteFileBytes(path("contrato.slv"), contract.signedBytes));
     TemporaryCopy copy(dir_.path());
-    ASSERT_TRUE(loadIntoCopy(path("contrato.slv"), trustingIcp(), {}, copy).verified());
+    ASSERT_TRUE(
+        Verification(trustingIcp()).readFile(path("contrato.slv")).intoCopy(copy).run().verified());
     const QString folder = QFileInfo(copy.path()).path();
 
     EXPECT_FALSE(copy.rename("contrato.pdf"));
@@ -236,13 +256,14 @@ TEST(SignedFileSumTest, TheSumOfTheWholeFileComesFromTheVerifyingRead)
     };
     for (const auto& [what, file] : files) {
         ChangingInput plain(file);
-        const VerifiedDocument unsummed =
-            verifySignedInput("contrato.slv", plain, LoadOptions(trustingIcp()));
+        const ValidationResult unsummed =
+            Verification(LoadOptions(trustingIcp())).readInput("contrato.slv", plain).run();
         EXPECT_TRUE(unsummed.signedFileSha256.isEmpty()) << what;
         EXPECT_EQ(unsummed.signedFileSize, -1) << what;
 
         ChangingInput input(file);
-        const VerifiedDocument document = verifySignedInput("contrato.slv", input, summing());
+        const ValidationResult document =
+            Verification(summing()).readInput("contrato.slv", input).run();
         EXPECT_EQ(document.verified(), std::string(what) != "tampered") << what;
         EXPECT_EQ(document.signedFileSha256, sha256(file)) << what;
         EXPECT_EQ(document.signedFileSize, file.size()) << what;

@@ -1,6 +1,7 @@
 #include "verify/SignatureTree.h"
 
 #include "tests/support/VerifyFixtures.h"
+#include "verify/Signatures.h"
 
 #include <QSet>
 #include <gtest/gtest.h>
@@ -50,7 +51,7 @@ TEST(SignatureTreeTest, OneIcpBrasilSignerWithAChainOfThreeGivesThirteenNodesInO
     fx::SignerSpec signerSpec = describedSigner("<ct>CARIMBO_ON</ct>");
     signerSpec.cert = signer;
 
-    const VerifiedDocument document = verifiedDocument(messageFor({signerSpec}));
+    const ValidationResult document = verifiedDocument(messageFor({signerSpec}));
     const QString thumbprint = thumbprintOf(signer);
 
     // Key, parent, text, image.
@@ -81,13 +82,21 @@ TEST(SignatureTreeTest, OneIcpBrasilSignerWithAChainOfThreeGivesThirteenNodesInO
         EXPECT_EQ(node.text, text);
         EXPECT_EQ(node.imageKey, image);
         EXPECT_EQ(node.expanded, node.key == "Root" || node.key == "aChild1");
-        EXPECT_EQ(node.certificate.has_value(), node.imageKey == "certificate");
+        EXPECT_EQ(node.signer, node.key == "Root" ? 0 : 1);
+        EXPECT_EQ(node.chainPosition > 0, node.imageKey == "certificate");
     }
+    // A chain node leads to its certificate through its place in the chain.
+    const SignatureResult& entry = document.signers.at(0);
     const std::vector<fx::Bytes> chain = {signer.der(), icp.intermediate.der(), icp.root.der()};
-    for (std::size_t j = 0; j < chain.size(); ++j)
-        EXPECT_EQ(document.tree[11 + j].certificate->der(), bytes(chain[j])) << j;
+    ASSERT_EQ(entry.status.chain.size(), chain.size());
+    for (std::size_t j = 0; j < chain.size(); ++j) {
+        const int position = document.tree[11 + j].chainPosition;
+        ASSERT_EQ(position, static_cast<int>(j) + 1);
+        EXPECT_EQ(entry.status.chain[static_cast<std::size_t>(position) - 1].certificate.der,
+                  bytes(chain[j]))
+            << j;
+    }
 
-    const SignerEntry& entry = document.signers.at(0);
     EXPECT_EQ(entry.validFrom, QDateTime(QDate(2026, 1, 2), QTime(3, 0), Qt::UTC));
     EXPECT_EQ(entry.validTo, QDateTime(QDate(2030, 6, 30), QTime(14, 30), Qt::UTC));
 }
@@ -111,7 +120,7 @@ TEST(SignatureTreeTest, TheDescriptionGivesTheOriginOfTheSigningTime)
     for (const auto& [description, origin] : cases)
         signers.push_back(describedSigner(description));
     signers.push_back(signerAt(fx::utc(2026, 12, 6, 21, 5, 9))); // no description
-    const VerifiedDocument document = verifiedDocument(messageFor(signers));
+    const ValidationResult document = verifiedDocument(messageFor(signers));
 
     for (std::size_t n = 0; n < cases.size(); ++n) {
         const QString key = QStringLiteral("ChildC%1").arg(n + 1);
@@ -131,7 +140,7 @@ TEST(SignatureTreeTest, SigningTimeIsShownInLocalTimeAloneAtMidnightAndNotAtAllW
     fx::SignerSpec without{.cert = icpSigner("SEM HORA:1")};
     without.signingTime.reset();
     without.attributes = {fx::documentDescriptionAttribute("<ct>CARIMBO_ON</ct>")};
-    const VerifiedDocument document =
+    const ValidationResult document =
         verifiedDocument(messageFor({signerAt(fx::utc(2026, 12, 6, 21, 5, 9)), midnight,
                                      signerAt(fx::utc(2026, 12, 7, 2, 59, 59)), without}));
     EXPECT_EQ(document.signers.at(0).signingTime, "06/12/2026 18:05:09");
@@ -158,7 +167,7 @@ TEST(SignatureTreeTest, EachSignerHasItsOwnBranchFromItsOwnData)
     second.signingTime.reset();
     second.attributes = {fx::documentNameAttribute("segundo.docx")};
 
-    const VerifiedDocument document = verifiedDocument(messageFor({first, second}));
+    const ValidationResult document = verifiedDocument(messageFor({first, second}));
     const QStringList keys = keysOf(document.tree);
     EXPECT_EQ(
         keys,
@@ -188,8 +197,8 @@ TEST(SignatureTreeTest, AnUnreadableSignerKeepsItsWholeBranchWithEmptyValues)
 {
     VerifiedSigners verified = verifiedSigners(messageFor({{.cert = icpSigner()}}));
     const sig::Signer empty(sig::Certificate(), {}, sig::Chain());
-    const std::vector<SignerEntry> entries = {readSigner(empty, 1),
-                                              readSigner(verified.signers()[0], 2)};
+    const std::vector<SignatureResult> entries = {readSigner(empty, 1),
+                                                  readSigner(verified.signers()[0], 2)};
     const std::vector<TreeNode> tree = buildTree(entries);
 
     EXPECT_EQ(textOf(tree, "aChild1"), "");
@@ -229,7 +238,7 @@ TEST(SignatureTreeTest, AttributesCountInOrderAndUndecodedValuesAreSkipped)
         {N::DocumentName, "1.3.6.1.4.1.311.88.2.1", QVariant()},
         {N::Other, "1.2.3.4", QStringLiteral("<ct>CARIMBO_LOCAL</ct>")},
     };
-    const SignerEntry entry =
+    const SignatureResult entry =
         readSigner(sig::Signer(base.certificate(), attributes, base.chain()), 1);
     EXPECT_EQ(entry.signingTime, "02/03/2026 12:30:45");
     EXPECT_EQ(entry.timestampOrigin, kOn);
@@ -238,12 +247,12 @@ TEST(SignatureTreeTest, AttributesCountInOrderAndUndecodedValuesAreSkipped)
 
 TEST(SignatureTreeTest, ChainKeysStayUniqueWhenIndexesReachTwoDigits)
 {
-    SignerEntry first;
+    SignatureResult first;
     first.index = 1;
-    first.chain.resize(12);
-    SignerEntry eleventh;
+    first.status.chain.resize(12);
+    SignatureResult eleventh;
     eleventh.index = 11;
-    eleventh.chain.resize(2);
+    eleventh.status.chain.resize(2);
     const std::vector<TreeNode> tree = buildTree({first, eleventh});
 
     const QStringList keys = keysOf(tree);
@@ -252,6 +261,9 @@ TEST(SignatureTreeTest, ChainKeysStayUniqueWhenIndexesReachTwoDigits)
     ASSERT_NE(findNode(tree, "ChildEA11.2"), nullptr);
     EXPECT_EQ(findNode(tree, "ChildEA1.12")->parentKey, "ChildE1");
     EXPECT_EQ(findNode(tree, "ChildEA11.2")->parentKey, "ChildE11");
+    EXPECT_EQ(findNode(tree, "ChildEA11.2")->signer, 11);
+    EXPECT_EQ(findNode(tree, "ChildEA11.2")->chainPosition, 2);
+    EXPECT_EQ(findNode(tree, "ChildEA1.12")->chainPosition, 12);
 }
 
 TEST(SignatureTreeTest, WithoutSignersThereIsOnlyTheRoot)
@@ -261,5 +273,6 @@ TEST(SignatureTreeTest, WithoutSignersThereIsOnlyTheRoot)
     EXPECT_EQ(tree[0].key, "Root");
     EXPECT_EQ(tree[0].parentKey, "");
     EXPECT_TRUE(tree[0].expanded);
-    EXPECT_FALSE(tree[0].certificate.has_value());
+    EXPECT_EQ(tree[0].signer, 0);
+    EXPECT_EQ(tree[0].chainPosition, 0);
 }

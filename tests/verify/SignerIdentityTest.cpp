@@ -1,6 +1,7 @@
 #include "verify/SignerIdentity.h"
 
 #include "tests/support/VerifyFixtures.h"
+#include "verify/Signatures.h"
 
 #include <gtest/gtest.h>
 #include <tuple>
@@ -134,14 +135,14 @@ TEST(GetSignerIdentityTest, NameFromTheSubjectAndCpfFromThePersonalEntryWherever
     EXPECT_EQ(GetSignerIdentity(sig::Certificate()), std::nullopt);
 }
 
-TEST(SignerEntryIdentityTest, WithoutIdentityTheSignerIsShownByItsNameUpToTheColon)
+TEST(SignatureResultIdentityTest, WithoutIdentityTheSignerIsShownByItsNameUpToTheColon)
 {
     VerifiedSigners verified = verifiedSigners(messageFor(
         {{.cert = certificateWith("SEM SAN:12345678901:X", {})}, {.cert = icpSigner()}}));
-    const SignerEntry first = readSigner(verified.signers()[0], 1);
+    const SignatureResult first = readSigner(verified.signers()[0], 1);
     EXPECT_EQ(first.holderName, "SEM SAN");
     EXPECT_EQ(first.identity, "");
-    const SignerEntry second = readSigner(verified.signers()[1], 2);
+    const SignatureResult second = readSigner(verified.signers()[1], 2);
     EXPECT_EQ(second.holderName, "FULANO DE TAL");
     EXPECT_EQ(second.identity, "123.456.789-01");
 }

@@ -104,23 +104,25 @@ protected:
         return spec;
     }
 
-    verify::VerifiedDocument verified(const fx::MessageSpec& spec, bool offline = false,
+    verify::ValidationResult verified(const fx::MessageSpec& spec, bool offline = false,
                                       const verify::LoadProgress& progress = {})
     {
         rev::Settings settings = settings_;
         settings.offline = offline;
         const QString path = QDir(cache_.path()).filePath("documento.slv");
         fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
-        return verify::loadSignedDocument(
-            path, verify::LoadOptions(storeTrusting({&pki_.root}), settings), progress);
+        return verify::Verification(verify::LoadOptions(storeTrusting({&pki_.root}), settings))
+            .readFile(path)
+            .onProgress(progress)
+            .run();
     }
 
     // The signer's status in a fresh load.
-    sig::CertificateStatus statusOf(bool offline = false)
+    verify::CertificateStatus statusOf(bool offline = false)
     {
-        verify::VerifiedDocument document = verified(message(), offline);
+        verify::ValidationResult document = verified(message(), offline);
         EXPECT_TRUE(document.verified());
-        return document.signers.empty() ? sig::CertificateStatus{} : document.signers[0].status;
+        return document.signers.empty() ? verify::CertificateStatus{} : document.signers[0].status;
     }
 
     QString cacheEntry(const std::string& path, const char* suffix) const
@@ -138,7 +140,7 @@ protected:
 
 TEST_F(RevocationFetchTest, DownloadedListsDecideThenTheCacheAnswersWithoutTheServer)
 {
-    sig::CertificateStatus good = statusOf();
+    verify::CertificateStatus good = statusOf();
     EXPECT_TRUE(good.result) << joined(good.problems);
     ASSERT_EQ(good.chain.size(), 3u);
     EXPECT_EQ(good.revocation.state, sig::RevocationState::Good);
@@ -156,7 +158,7 @@ TEST_F(RevocationFetchTest, DownloadedListsDecideThenTheCacheAnswersWithoutTheSe
     EXPECT_TRUE(QFile::exists(cacheEntry("/ac.crl", ".idx")));
 
     server_.stop();
-    sig::CertificateStatus cached = statusOf();
+    verify::CertificateStatus cached = statusOf();
     EXPECT_EQ(cached.revocation.state, sig::RevocationState::Good);
     EXPECT_EQ(cached.revocation.source, sig::RevocationSource::Cache);
     EXPECT_EQ(cached.chain[1].revocation.source, sig::RevocationSource::Cache);
@@ -172,9 +174,9 @@ TEST_F(RevocationFetchTest, ARevokingListMakesTheSignerInvalidAndTheCacheRemembe
                                              .reason = 1,
                                              .extraEntries = 2000}))});
     for (bool offline : {false, true}) {
-        verify::VerifiedDocument document = verified(message(), offline);
+        verify::ValidationResult document = verified(message(), offline);
         ASSERT_EQ(document.signers.size(), 1u);
-        const sig::CertificateStatus& status = document.signers[0].status;
+        const verify::CertificateStatus& status = document.signers[0].status;
         EXPECT_FALSE(status.result);
         EXPECT_EQ(document.signers[0].certificateClass, verify::CertificateClass::NoIcpInvalid);
         EXPECT_TRUE(status.revocation.revoked());
@@ -208,7 +210,7 @@ TEST_F(RevocationFetchTest, BadAnswersLeaveTheStatusUnknownWithoutMakingTheSigne
     settings_.maxCrlBytes = 1 << 20;
     for (const auto& [why, reply] : answers) {
         server_.route("/ac.crl", reply);
-        sig::CertificateStatus status = statusOf();
+        verify::CertificateStatus status = statusOf();
         EXPECT_TRUE(status.result) << why << ": " << joined(status.problems);
         EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown) << why;
         EXPECT_EQ(status.chain[1].revocation.state, sig::RevocationState::Good) << why;
@@ -219,7 +221,7 @@ TEST_F(RevocationFetchTest, BadAnswersLeaveTheStatusUnknownWithoutMakingTheSigne
     EXPECT_EQ(server_.count("/ocsp"), static_cast<int>(answers.size()));
 
     server_.stop();
-    sig::CertificateStatus down = statusOf();
+    verify::CertificateStatus down = statusOf();
     EXPECT_EQ(down.revocation.state, sig::RevocationState::Unknown);
     EXPECT_EQ(down.chain[1].revocation.source, sig::RevocationSource::Cache);
 }
@@ -234,7 +236,7 @@ TEST_F(RevocationFetchTest, RedirectsAreFollowedThreeTimesAtMost)
 
     QFile::remove(cacheEntry("/ac.crl", ".idx"));
     server_.route("/r1", redirectTo(server_.url("/ac.crl")));
-    sig::CertificateStatus loop = statusOf();
+    verify::CertificateStatus loop = statusOf();
     EXPECT_EQ(loop.revocation.state, sig::RevocationState::Unknown);
     // Two requests the first time; now the first and three redirects, then
     // it gave up.
@@ -248,7 +250,7 @@ TEST_F(RevocationFetchTest, AStaleOrCorruptCacheEntryIsFetchedAgainAndReplaced)
                                                                  now - kDay))});
     EXPECT_EQ(statusOf().revocation.state, sig::RevocationState::Unknown) << "stale, unlisted";
     serveGoodLists();
-    sig::CertificateStatus refreshed = statusOf();
+    verify::CertificateStatus refreshed = statusOf();
     EXPECT_EQ(refreshed.revocation.source, sig::RevocationSource::Download);
     EXPECT_EQ(server_.count("/ac.crl"), 2);
 
@@ -264,8 +266,8 @@ TEST_F(RevocationFetchTest, AStaleOrCorruptCacheEntryIsFetchedAgainAndReplaced)
 TEST_F(RevocationFetchTest, OfflineMakesNoRequestButReadsTheCache)
 {
     EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, sig::RevocationState::Unknown);
-    verify::VerifiedDocument missing = verified(message(false), /*offline=*/true);
-    EXPECT_EQ(missing.signers[0].chain.size(), 1u) << "the issuer is not fetched either";
+    verify::ValidationResult missing = verified(message(false), /*offline=*/true);
+    EXPECT_EQ(missing.signers[0].status.chain.size(), 1u) << "the issuer is not fetched either";
     EXPECT_TRUE(missing.offline);
     EXPECT_EQ(server_.total(), 0);
 
@@ -310,7 +312,7 @@ TEST_F(RevocationFetchTest, OcspAnswersWhenNoListCanBeHad)
         server_.route("/ocsp", [spec](const HttpRequestSeen& request) {
             return HttpReply{.body = fx::makeOcspResponse(request.body, spec)};
         });
-        sig::CertificateStatus status = statusOf();
+        verify::CertificateStatus status = statusOf();
         EXPECT_EQ(status.revocation.state, expected);
         EXPECT_EQ(status.revocation.source, expected == State::Unknown
                                                 ? sig::RevocationSource::None
@@ -325,21 +327,21 @@ TEST_F(RevocationFetchTest, OcspAnswersWhenNoListCanBeHad)
 TEST_F(RevocationFetchTest, AMissingIssuerIsFetchedOnceAndKept)
 {
     server_.route("/ac.crt", HttpReply{.body = pki_.authority.der()});
-    verify::VerifiedDocument document = verified(message(/*withAuthority=*/false));
+    verify::ValidationResult document = verified(message(/*withAuthority=*/false));
     ASSERT_EQ(document.signers.size(), 1u);
-    EXPECT_EQ(document.signers[0].chain.size(), 3u);
+    EXPECT_EQ(document.signers[0].status.chain.size(), 3u);
     EXPECT_TRUE(document.signers[0].status.result) << joined(document.signers[0].status.problems);
     EXPECT_EQ(server_.count("/ac.crt"), 1);
 
     // From the cache, without the network; and a bundle of certificates works too.
-    verify::VerifiedDocument offline = verified(message(false), /*offline=*/true);
-    EXPECT_EQ(offline.signers[0].chain.size(), 3u);
+    verify::ValidationResult offline = verified(message(false), /*offline=*/true);
+    EXPECT_EQ(offline.signers[0].status.chain.size(), 3u);
     EXPECT_EQ(server_.count("/ac.crt"), 1);
 
     pki_ = makePki(server_);
     serveGoodLists();
     server_.route("/ac.crt", HttpReply{.body = fx::certsOnlyPkcs7({pki_.root, pki_.authority})});
-    EXPECT_EQ(verified(message(false)).signers[0].chain.size(), 3u);
+    EXPECT_EQ(verified(message(false)).signers[0].status.chain.size(), 3u);
 }
 
 TEST_F(RevocationFetchTest, ACancelledLoadAbortsTheRequestsInFlight)
@@ -349,7 +351,7 @@ TEST_F(RevocationFetchTest, ACancelledLoadAbortsTheRequestsInFlight)
     settings_.requestTimeoutMs = 60'000;
     settings_.documentBudgetMs = 60'000;
     std::atomic<int> calls = 0;
-    verify::VerifiedDocument document =
+    verify::ValidationResult document =
         verified(message(), false, [&](verify::LoadPhase phase, qint64, qint64) {
             // Once the slow request is out, the user closes the window.
             return phase != verify::LoadPhase::Revocation || server_.count("/ac.crl") == 0 ||
@@ -365,7 +367,7 @@ TEST_F(RevocationFetchTest, TheProxyOfTheEnvironmentCarriesRequestsForOtherHosts
     environment.set("http_proxy", QByteArray::fromStdString(server_.url(""))).set("no_proxy", "");
     pki_ = makePki(server_, {.crlHost = "lcr.exemplo.invalid"});
     serveGoodLists();
-    sig::CertificateStatus status = statusOf();
+    verify::CertificateStatus status = statusOf();
     EXPECT_EQ(status.revocation.source, sig::RevocationSource::Download);
     const std::vector<HttpRequestSeen> asked = server_.requests();
     EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [](const auto& request) {

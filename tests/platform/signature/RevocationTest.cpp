@@ -1,6 +1,7 @@
 #include "platform/signature/Revocation.h"
 
 #include "tests/support/Fixtures.h"
+#include "tests/support/JudgedCertificates.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +32,9 @@ const NoCrlSignHierarchy& noCrlSignHierarchy()
 }
 
 // The signer's status in a message that carries `crls`, under the ICP-like root.
-sig::CertificateStatus statusWith(const fx::Cert& signer,
-                                  std::vector<std::shared_ptr<X509_CRL>> crls,
-                                  std::vector<fx::Cert> extra = {})
+selavia::verify::CertificateStatus statusWith(const fx::Cert& signer,
+                                              std::vector<std::shared_ptr<X509_CRL>> crls,
+                                              std::vector<fx::Cert> extra = {})
 {
     fx::MessageSpec spec = icpMessage(signer);
     spec.crls = std::move(crls);
@@ -42,7 +43,7 @@ sig::CertificateStatus statusWith(const fx::Cert& signer,
     const fx::Hierarchy icp = fx::icpBrasilHierarchy();
     sig::SignedData data(storeTrusting({&icp.root, &other.root}));
     data.verify(bytes(fx::makeSignedMessage(spec)));
-    return data.signers()[0].certificate().isValid(sig::CertificateRole::Signer);
+    return judgedNow(data.signers()[0].certificate(), sig::CertificateRole::Signer);
 }
 
 // A certificate with the intermediate's name and a key of its own: what a
@@ -58,7 +59,7 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     const fx::Cert signer = icpSigner();
 
-    sig::CertificateStatus revoked =
+    selavia::verify::CertificateStatus revoked =
         statusWith(signer, {fx::makeCrl({.issuer = &icp.intermediate,
                                          .revoked = {signer},
                                          .revocationDate = fx::utc(2026, 3, 4, 5, 6, 7),
@@ -70,7 +71,8 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
         "revogado em 04/03/2026 05:06:07 UTC (motivo: comprometimento da chave)"))
         << joined(revoked.problems);
 
-    sig::CertificateStatus good = statusWith(signer, {fx::makeCrl(icp.intermediate, {})});
+    selavia::verify::CertificateStatus good =
+        statusWith(signer, {fx::makeCrl(icp.intermediate, {})});
     EXPECT_TRUE(good.result) << joined(good.problems);
     EXPECT_EQ(good.revocation.state, sig::RevocationState::Good);
     EXPECT_EQ(good.revocation.source, sig::RevocationSource::Message);
@@ -93,7 +95,7 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
                                     .extensions = {{"deltaCRL", "critical,DER:02:01:01"}}})},
     };
     for (const auto& [why, crl] : ignored) {
-        sig::CertificateStatus status = statusWith(signer, {crl});
+        selavia::verify::CertificateStatus status = statusWith(signer, {crl});
         EXPECT_TRUE(status.result) << why << ": " << joined(status.problems);
         EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown) << why;
     }
@@ -105,13 +107,13 @@ TEST(MessageCrlTest, TheIntermediateIsRevokedOnlyByItsOwnIssuer)
     const fx::Cert signer = icpSigner();
     const fx::Cert forgedRoot = impostorOf("Autoridade Certificadora Raiz Brasileira v5");
 
-    sig::CertificateStatus forged =
+    selavia::verify::CertificateStatus forged =
         statusWith(signer, {fx::makeCrl({.issuer = &forgedRoot, .revoked = {icp.intermediate}})});
     EXPECT_TRUE(forged.result) << joined(forged.problems);
     ASSERT_EQ(forged.chain.size(), 3u);
     EXPECT_EQ(forged.chain[1].revocation.state, sig::RevocationState::Unknown);
 
-    sig::CertificateStatus genuine =
+    selavia::verify::CertificateStatus genuine =
         statusWith(signer, {fx::makeCrl({.issuer = &icp.root, .revoked = {icp.intermediate}})});
     EXPECT_FALSE(genuine.result);
     ASSERT_EQ(genuine.chain.size(), 3u);
@@ -126,8 +128,8 @@ TEST(MessageCrlTest, AnIssuerThatMayNotSignListsIsNotBelieved)
 {
     const NoCrlSignHierarchy& other = noCrlSignHierarchy();
     const fx::Cert signer = fx::issueEndEntity(other.intermediate, "BELTRANO");
-    sig::CertificateStatus status = statusWith(signer, {fx::makeCrl(other.intermediate, {signer})},
-                                               {other.intermediate, other.root});
+    selavia::verify::CertificateStatus status = statusWith(
+        signer, {fx::makeCrl(other.intermediate, {signer})}, {other.intermediate, other.root});
     EXPECT_TRUE(status.result) << joined(status.problems);
     EXPECT_EQ(status.revocation.state, sig::RevocationState::Unknown);
 }
@@ -144,10 +146,10 @@ TEST(MessageCrlTest, AStaleListStillRevokesButNeverVouches)
                             .nextUpdate = now - 20 * kDay,
                             .revocationDate = now - 40 * kDay});
     };
-    const sig::CertificateStatus revoked = statusWith(signer, {stale({signer})});
+    const selavia::verify::CertificateStatus revoked = statusWith(signer, {stale({signer})});
     EXPECT_TRUE(revoked.revocation.revoked());
     EXPECT_FALSE(revoked.result);
-    sig::CertificateStatus unlisted = statusWith(signer, {stale({})});
+    selavia::verify::CertificateStatus unlisted = statusWith(signer, {stale({})});
     EXPECT_TRUE(unlisted.result);
     EXPECT_EQ(unlisted.revocation.state, sig::RevocationState::Unknown);
 }
@@ -177,7 +179,7 @@ TEST(SigningPurposeTest, TheSignerCertificateMustBeMeantForSignatures)
         {{{"keyUsage", "digitalSignature"}, {"extendedKeyUsage", "serverAuth"}}, false},
     };
     for (const auto& [extensions, allowed] : cases) {
-        sig::CertificateStatus status = statusWith(signerWith(extensions), {});
+        selavia::verify::CertificateStatus status = statusWith(signerWith(extensions), {});
         const QString problems = status.problems.join('\n');
         EXPECT_EQ(status.result, allowed) << problems.toStdString();
         EXPECT_EQ(status.meantForSignatures, allowed) << problems.toStdString();
@@ -192,11 +194,11 @@ TEST(SigningPurposeTest, AnAuthorityCertificateSigningADocumentIsNotValid)
     sig::SignedData data(trustingIcp());
     data.verify(bytes(fx::makeSignedMessage(icpMessage(icp.intermediate))));
     const sig::Certificate& certificate = data.signers()[0].certificate();
-    EXPECT_FALSE(certificate.isValid(sig::CertificateRole::Signer).result);
-    EXPECT_FALSE(certificate.isValid(sig::CertificateRole::Signer).meantForSignatures);
+    EXPECT_FALSE(judgedNow(certificate, sig::CertificateRole::Signer).result);
+    EXPECT_FALSE(judgedNow(certificate, sig::CertificateRole::Signer).meantForSignatures);
     // Judged as what it is, an authority, it is fine.
-    EXPECT_TRUE(certificate.isValid().result);
-    EXPECT_TRUE(certificate.isValid().meantForSignatures);
+    EXPECT_TRUE(judgedNow(certificate).result);
+    EXPECT_TRUE(judgedNow(certificate).meantForSignatures);
 }
 
 // Whether the chain itself holds, apart from dates and revocation: reached
@@ -206,7 +208,7 @@ TEST(ChainTrustTest, AChainIsTrustedOnlyUpToATrustedRootThroughRealAuthorities)
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     const std::time_t now = std::time(nullptr);
     EXPECT_TRUE(statusWith(icpSigner(), {}).chainTrusted);
-    const sig::CertificateStatus expired = statusWith(
+    const selavia::verify::CertificateStatus expired = statusWith(
         icpSigner("EXPIRADO:12345678901", "12345678901", now - 90 * 86400, now - 86400), {});
     EXPECT_FALSE(expired.result);
     EXPECT_TRUE(expired.chainTrusted) << "an expired certificate is a matter of dates";
@@ -214,13 +216,13 @@ TEST(ChainTrustTest, AChainIsTrustedOnlyUpToATrustedRootThroughRealAuthorities)
     sig::SignedData untrusted(sig::TrustStore::empty());
     untrusted.verify(bytes(fx::makeSignedMessage(icpMessage(icpSigner()))));
     EXPECT_FALSE(
-        untrusted.signers()[0].certificate().isValid(sig::CertificateRole::Signer).chainTrusted);
+        judgedNow(untrusted.signers()[0].certificate(), sig::CertificateRole::Signer).chainTrusted);
 
     // An "authority" that may not issue certificates, under the trusted root.
     const fx::Cert notAnAuthority = fx::makeCertificate(
         {.subject = {{"CN", "AC que nao e AC"}}, .issuer = &icp.root, .ca = false});
     const fx::Cert signer = fx::issueEndEntity(notAnAuthority, "FULANO:12345678901");
-    const sig::CertificateStatus status = statusWith(signer, {}, {notAnAuthority});
+    const selavia::verify::CertificateStatus status = statusWith(signer, {}, {notAnAuthority});
     EXPECT_FALSE(status.result);
     EXPECT_FALSE(status.chainTrusted) << joined(status.problems);
 }

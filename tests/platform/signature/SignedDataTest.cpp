@@ -2,6 +2,7 @@
 
 #include "platform/signature/SignatureError.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/JudgedCertificates.h"
 #include "tools/hostile/HostileInputs.h"
 
 #include <QCryptographicHash>
@@ -336,11 +337,11 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     auto validity = [&](const fx::MessageSpec& spec, bool trustRoot) {
         Verified data = verified(fx::makeSignedMessage(spec),
                                  trustRoot ? storeTrusting({&icp.root}) : sig::TrustStore::empty());
-        return data->signers()[0].certificate().isValid();
+        return judgedNow(data->signers()[0].certificate());
     };
     EXPECT_TRUE(validity(icpMessage(holder()), true).result);
 
-    sig::CertificateStatus untrusted = validity(icpMessage(holder()), false);
+    selavia::verify::CertificateStatus untrusted = validity(icpMessage(holder()), false);
     EXPECT_FALSE(untrusted.result);
     EXPECT_FALSE(untrusted.problems.isEmpty());
 
@@ -351,7 +352,7 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     fx::Cert revoked = holder();
     fx::MessageSpec withCrl = icpMessage(revoked);
     withCrl.crls = {fx::makeCrl(icp.intermediate, {revoked})};
-    sig::CertificateStatus status = validity(withCrl, true);
+    selavia::verify::CertificateStatus status = validity(withCrl, true);
     EXPECT_FALSE(status.result);
     EXPECT_TRUE(status.problems.join(' ').contains("revogado"))
         << status.problems.join(' ').toStdString();
@@ -457,7 +458,7 @@ TEST(CertificateTest, ANullCertificateFailsCleanly)
     EXPECT_THROW((void)none.getInfo(sig::CertificateInfo::SubjectSimpleName), sig::SignatureError);
     EXPECT_THROW((void)none.serialNumber(), sig::SignatureError);
     EXPECT_THROW((void)none.extensions(), sig::SignatureError);
-    EXPECT_FALSE(none.isValid().result);
+    EXPECT_FALSE(judgedNow(none).result);
     EXPECT_THROW(
         (void)sig::CertificateCollection({none}).find(sig::FindType::SubjectName, "x", false),
         sig::SignatureError);

@@ -1,8 +1,9 @@
-#include "verify/VerifiedDocument.h"
+#include "verify/Verification.h"
 
 #include "platform/signature/SignatureError.h"
 #include "tests/support/VerifyFixtures.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -21,20 +22,30 @@ fx::MessageSpec namedMessage()
 }
 
 // What a failed verification must leave behind, whatever the failure.
-void expectNothingButTheError(const VerifiedDocument& document)
+void expectNothingButTheError(const ValidationResult& document)
 {
     EXPECT_FALSE(document.verified());
-    EXPECT_TRUE(!document.signedData || !document.signedData->isVerified());
+    EXPECT_EQ(document.contentSize, -1);
+    EXPECT_TRUE(document.contentSha256.isEmpty());
     EXPECT_TRUE(document.signers.empty());
     EXPECT_TRUE(document.tree.empty());
     EXPECT_EQ(document.originalName, "");
     EXPECT_FALSE(document.hasExtension);
     EXPECT_FALSE(document.signaturesOk);
+    // A file that failed is Reprovado, or Indeterminado when it could not be checked.
+    EXPECT_NE(document.verdict.verdict, Verdict::Approved);
+    EXPECT_FALSE(document.verdict.reasons.empty());
+    EXPECT_FALSE(document.acceptedAsIcpBrasil());
+}
+
+ValidationResult load(const QString& path)
+{
+    return Verification(trustingIcp()).readFile(path).run();
 }
 
 } // namespace
 
-class LoadSignedDocumentTest : public ::testing::Test {
+class VerificationTest : public ::testing::Test {
 protected:
     QString write(const QString& name, const fx::Bytes& content)
     {
@@ -44,18 +55,30 @@ protected:
     ScratchFolder dir_;
 };
 
-TEST_F(LoadSignedDocumentTest, AGoodFileIsVerifiedWithEverythingTheWindowShows)
+TEST_F(VerificationTest, AGoodFileIsVerifiedWithEverythingTheWindowShows)
 {
     const fx::MessageSpec spec = namedMessage();
     const QString path = write("contrato.slv", fx::makeSignedMessage(spec));
     QByteArray content;
-    const VerifiedDocument document = loadSignedDocument(
-        path, trustingIcp(), {}, [&](QByteArrayView block) { content += block; });
+    int progressCalls = 0;
+    const ValidationResult document =
+        Verification(trustingIcp())
+            .readFile(path)
+            .onProgress([&](LoadPhase, qint64, qint64) { return ++progressCalls > 0; })
+            .contentSink([&](QByteArrayView block) { content += block; })
+            .run();
 
     ASSERT_TRUE(document.verified());
     EXPECT_EQ(document.filePath, path);
-    ASSERT_NE(document.signedData, nullptr);
     EXPECT_EQ(content, bytes(spec.content));
+    EXPECT_EQ(document.contentSize, content.size());
+    EXPECT_EQ(document.contentSha256,
+              QCryptographicHash::hash(content, QCryptographicHash::Sha256));
+    EXPECT_GT(progressCalls, 0);
+    EXPECT_TRUE(document.checkedAt.isValid());
+    // Judged by the one value: the file's verdict is its signer's.
+    ASSERT_EQ(document.signers.size(), 1u);
+    EXPECT_EQ(document.verdict.verdict, document.signers[0].judgement.verdict);
     ASSERT_EQ(document.signers.size(), 1u);
     EXPECT_EQ(document.signers[0].index, 1);
     EXPECT_EQ(document.signers[0].certificateClass, CertificateClass::Valid);
@@ -65,7 +88,7 @@ TEST_F(LoadSignedDocumentTest, AGoodFileIsVerifiedWithEverythingTheWindowShows)
     EXPECT_TRUE(document.hasExtension);
 }
 
-TEST_F(LoadSignedDocumentTest, EachFailureGivesItsErrorClassAndNothingElse)
+TEST_F(VerificationTest, EachFailureGivesItsErrorClassAndNothingElse)
 {
     const fx::MessageSpec spec = namedMessage();
     const fx::Bytes good = fx::makeSignedMessage(spec);
@@ -87,7 +110,7 @@ TEST_F(LoadSignedDocumentTest, EachFailureGivesItsErrorClassAndNothingElse)
     };
     for (const auto& [file, content, errorClass, caption] : cases) {
         SCOPED_TRACE(file);
-        const VerifiedDocument document = loadSignedDocument(write(file, content), trustingIcp());
+        const ValidationResult document = load(write(file, content));
         ASSERT_TRUE(document.error.has_value());
         EXPECT_EQ(document.error->errorClass, errorClass);
         EXPECT_EQ(document.error->caption, caption);
@@ -102,10 +125,9 @@ TEST_F(LoadSignedDocumentTest, EachFailureGivesItsErrorClassAndNothingElse)
     }
 }
 
-TEST_F(LoadSignedDocumentTest, AFileThatCannotBeReadIsReportedAsAnInvalidFile)
+TEST_F(VerificationTest, AFileThatCannotBeReadIsReportedAsAnInvalidFile)
 {
-    const VerifiedDocument missing =
-        loadSignedDocument(dir_.filePath("nao-existe.slv"), trustingIcp());
+    const ValidationResult missing = load(dir_.filePath("nao-existe.slv"));
     ASSERT_TRUE(missing.error.has_value());
     EXPECT_EQ(missing.error->caption, "Arquivo Inválido - Erro 0212");
     expectNothingButTheError(missing);
@@ -114,8 +136,31 @@ TEST_F(LoadSignedDocumentTest, AFileThatCannotBeReadIsReportedAsAnInvalidFile)
     ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::WriteOwner));
     // Root reads any file; elsewhere the refused read must look like no message.
     if (!QFile(locked).open(QIODevice::ReadOnly)) {
-        const VerifiedDocument unreadable = loadSignedDocument(locked, trustingIcp());
+        const ValidationResult unreadable = load(locked);
         ASSERT_TRUE(unreadable.error.has_value());
         EXPECT_EQ(unreadable.error->errorClass, VerificationErrorClass::InvalidFile);
     }
+}
+
+TEST_F(VerificationTest, ACancelledRunFailsAndWritesNothing)
+{
+    const QString path = write("contrato.slv", fx::makeSignedMessage(namedMessage()));
+    const QString target = dir_.path() + "/extraido.pdf";
+    const ValidationResult cancelled =
+        Verification(trustingIcp())
+            .readFile(path)
+            .extractTo(target, selavia::fileinfo::Replace::Never)
+            .onProgress([](LoadPhase, qint64, qint64) { return false; })
+            .run();
+    EXPECT_FALSE(cancelled.verified());
+    EXPECT_FALSE(QFile::exists(target));
+
+    // The same run, not cancelled, writes the verified content.
+    const ValidationResult written = Verification(trustingIcp())
+                                         .readFile(path)
+                                         .extractTo(target, selavia::fileinfo::Replace::Never)
+                                         .run();
+    ASSERT_TRUE(written.verified());
+    EXPECT_FALSE(written.outputFailure.has_value());
+    EXPECT_EQ(QFile(target).size(), written.contentSize);
 }

@@ -1,0 +1,130 @@
+#include "verify/CertificateJudge.h"
+
+#include "platform/signature/SignatureError.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace selavia::verify {
+namespace {
+
+namespace sig = signature;
+
+const QString kNotForSignatures = QStringLiteral("o certificado não se destina a assinaturas");
+
+template <typename Value, typename Read> void readInto(Value& value, Read&& read)
+{
+    try {
+        value = read();
+    } catch (const std::exception&) {
+    }
+}
+
+QStringList dateProblems(const CertificateFacts& certificate, const QDateTime& at,
+                         JudgedAt judgedAt)
+{
+    const bool expired = certificate.validTo.isValid() && certificate.validTo < at;
+    const bool notYet = certificate.validFrom.isValid() && certificate.validFrom > at;
+    if (!expired && !notYet)
+        return {};
+    if (judgedAt == JudgedAt::TimeStamp)
+        return {QStringLiteral("fora da validade na data do carimbo do tempo")};
+    return {expired ? QStringLiteral("o certificado expirou")
+                    : QStringLiteral("o certificado ainda não é válido")};
+}
+
+ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, JudgedAt judgedAt,
+                          CertificateStatus& status)
+{
+    ChainLinkStatus judged{certificateFacts(link.certificate), link.revocation, link.problems};
+    const QStringList dates = dateProblems(judged.certificate, at, judgedAt);
+    status.expired |= judged.certificate.validTo.isValid() && judged.certificate.validTo < at;
+    status.notYetValid |=
+        judged.certificate.validFrom.isValid() && judged.certificate.validFrom > at;
+    judged.problems << dates;
+    if (revokedBy(link.revocation, at)) {
+        status.revoked = true;
+        judged.problems << QStringLiteral("o certificado foi ") +
+                               sig::revocationText(link.revocation);
+    }
+    return judged;
+}
+
+} // namespace
+
+CertificateFacts certificateFacts(const sig::Certificate& certificate)
+{
+    CertificateFacts facts;
+    if (certificate.isNull())
+        return facts;
+    readInto(facts.simpleName,
+             [&] { return certificate.getInfo(sig::CertificateInfo::SubjectSimpleName); });
+    readInto(facts.subject, [&] { return certificate.subjectName(); });
+    readInto(facts.issuer, [&] { return certificate.issuerName(); });
+    readInto(facts.email, [&] { return certificate.getInfo(sig::CertificateInfo::SubjectEmail); });
+    readInto(facts.version, [&] { return certificate.version(); });
+    readInto(facts.serialNumber, [&] { return certificate.serialNumber(); });
+    readInto(facts.thumbprint, [&] { return certificate.thumbprint(); });
+    readInto(facts.validFrom, [&] { return certificate.validFromDate(); });
+    readInto(facts.validTo, [&] { return certificate.validToDate(); });
+    readInto(facts.der, [&] { return certificate.der(); });
+    return facts;
+}
+
+bool revokedBy(const sig::RevocationStatus& status, const QDateTime& at)
+{
+    return status.revoked() && (!status.revokedAt.isValid() || status.revokedAt <= at);
+}
+
+CertificateStatus judgeCertificate(const sig::Certificate& certificate, sig::CertificateRole role,
+                                   const QDateTime& at, JudgedAt judgedAt)
+{
+    CertificateStatus status;
+    status.at = at;
+    if (!at.isValid()) {
+        status.problems << QStringLiteral("data de referência inválida");
+        return status;
+    }
+    const sig::CertificatePath path = certificate.path(role, at);
+    status.trusted = path.trusted;
+    status.chainTrusted = path.chainTrusted;
+    status.meantForSignatures = path.meantForSignatures;
+    for (std::size_t n = 0; n < path.chain.size(); ++n) {
+        status.chain.push_back(judgeLink(path.chain[n], at, judgedAt, status));
+        // The top of a path has no issuer to ask: a trusted anchor, or the
+        // end of an untrusted path, which the path's own problem tells.
+        if (n + 1 < path.chain.size())
+            status.revocationUnknown |=
+                path.chain[n].revocation.state == sig::RevocationState::Unknown;
+    }
+    if (!status.meantForSignatures && !status.chain.empty())
+        status.chain.front().problems.prepend(kNotForSignatures);
+    for (const ChainLinkStatus& link : status.chain) {
+        const QString& name = link.certificate.simpleName;
+        for (const QString& problem : link.problems)
+            status.problems << (name.isEmpty() || problem == kNotForSignatures
+                                    ? problem
+                                    : name + QStringLiteral(": ") + problem);
+    }
+    status.problems << path.problems;
+    if (!status.chain.empty())
+        status.revocation = status.chain.front().revocation;
+    status.result = status.problems.isEmpty();
+    return status;
+}
+
+CertificateClass classOf(const CertificateStatus& status, bool bindingMismatch)
+{
+    const bool icp =
+        std::any_of(status.chain.begin(), status.chain.end(), [](const ChainLinkStatus& link) {
+            return namesIcpBrasilRoot(link.certificate.subject);
+        });
+    // A signature whose signed attributes name another certificate was not
+    // made with this one, however valid it is.
+    const bool valid = status.result && !bindingMismatch;
+    if (icp)
+        return valid ? CertificateClass::Valid : CertificateClass::Invalid;
+    return valid ? CertificateClass::NoIcpValid : CertificateClass::NoIcpInvalid;
+}
+
+} // namespace selavia::verify

@@ -1,0 +1,235 @@
+#include "verify/Signatures.h"
+
+#include "fileinfo/FileHandler.h"
+#include "verify/CertificateJudge.h"
+#include "verify/DocumentName.h"
+#include "verify/SignaturePolicyTable.h"
+#include "verify/SignerIdentity.h"
+
+#include <exception>
+
+namespace selavia::verify {
+namespace {
+
+namespace sig = signature;
+
+// A value that cannot be read leaves its field empty and the rest goes on.
+template <typename Step> void attempt(Step&& step)
+{
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
+
+// Blanks only: a marker with a tab or a line break around it is not one.
+QString withoutOuterBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+void readIdentity(const sig::Certificate& certificate, const CertificateFacts& facts,
+                  SignatureResult& entry)
+{
+    // Names come from the file's certificates, which anyone can write: what
+    // is shown holds no control or reordering characters.
+    std::optional<QString> identity;
+    attempt([&] { identity = GetSignerIdentity(certificate); });
+    if (identity) {
+        const QStringList parts = identity->split(QLatin1Char(':'));
+        entry.holderName = displayText(parts.value(0));
+        entry.identity = displayText(parts.value(1));
+        return;
+    }
+    // Without ICP-Brasil data the signer is still shown by its name.
+    entry.holderName = displayText(facts.simpleName.section(QLatin1Char(':'), 0, 0));
+}
+
+void readAttributes(const sig::Signer& signer, SignatureResult& entry)
+{
+    for (const sig::Attribute& attribute : signer.authenticatedAttributes()) {
+        if (!attribute.value.isValid())
+            continue;
+        switch (attribute.name) {
+        case sig::AttributeName::SigningTime:
+            entry.claimedSigningTime = attribute.value.toDateTime();
+            entry.signingTime = fileinfo::GeneralDateText(entry.claimedSigningTime);
+            break;
+        case sig::AttributeName::DocumentName:
+            if (std::optional<QString> name = acceptedDocumentName(attribute.value.toString()))
+                entry.documentName = *name;
+            break;
+        case sig::AttributeName::DocumentDescription:
+            entry.timestampOrigin =
+                timestampOriginText(withoutOuterBlanks(attribute.value.toString()));
+            break;
+        case sig::AttributeName::Other:
+            break;
+        }
+    }
+}
+
+void readTechnicalData(const CertificateFacts& facts, SignatureResult& entry)
+{
+    entry.email = displayText(facts.email);
+    entry.validFrom = facts.validFrom;
+    entry.validTo = facts.validTo;
+    if (facts.validFrom.isValid())
+        entry.validFromText = fileinfo::GeneralDateText(facts.validFrom);
+    if (facts.validTo.isValid())
+        entry.validToText = fileinfo::GeneralDateText(facts.validTo);
+    entry.version = facts.version;
+    entry.serialNumber = facts.serialNumber;
+    entry.thumbprint = facts.thumbprint;
+}
+
+// A token judged: its own checks, then its TSA's path at its time. A TSA
+// that cannot be judged is not a forgery, and is told apart.
+TimeStampResult judgeToken(const sig::TimeStampToken& token)
+{
+    TimeStampResult result;
+    result.genTime = token.genTime;
+    result.tsaName = token.tsaName;
+    result.tokenProblems = token.problems;
+    result.problems = token.problems;
+    if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
+        const CertificateStatus tsa =
+            judgeCertificate(token.tsaCertificate, sig::CertificateRole::TimeStamping,
+                             token.genTime, JudgedAt::TimeStamp);
+        for (const ChainLinkStatus& link : tsa.chain)
+            result.tsaChain.push_back(link.certificate);
+        // An untrusted path says so alone: nothing else of it can be relied on.
+        if (!tsa.trusted)
+            result.problems << QStringLiteral("a cadeia da ACT não chega a uma raiz confiável");
+        else
+            result.problems << tsa.problems;
+    }
+    result.valid = result.problems.isEmpty();
+    return result;
+}
+
+// The token that counts: the first that verifies, else the first.
+std::optional<TimeStampResult> countingToken(const std::vector<sig::TimeStampToken>& tokens)
+{
+    std::optional<TimeStampResult> first;
+    for (const sig::TimeStampToken& token : tokens) {
+        TimeStampResult judged = judgeToken(token);
+        if (judged.valid)
+            return judged;
+        if (!first)
+            first = std::move(judged);
+    }
+    return first;
+}
+
+SignerFacts factsAt(const CertificateStatus& status)
+{
+    SignerFacts facts;
+    facts.revokedBeforeReference = status.revoked;
+    facts.revocationUnknown = status.revocationUnknown;
+    facts.notMeantForSignatures = !status.meantForSignatures;
+    facts.untrustedChain = !status.chainTrusted;
+    facts.expiredAtReference = status.expired;
+    facts.notYetValidAtReference = status.notYetValid;
+    return facts;
+}
+
+CounterSignatureResult judgeCounterSignature(const sig::CounterSignature& counter,
+                                             const QDateTime& checkedAt)
+{
+    CounterSignatureResult result;
+    result.signerName = counter.signerName;
+    result.signingTime = counter.signingTime;
+    result.problems = counter.problems;
+    SignerFacts facts;
+    if (!counter.certificate.isNull()) {
+        const CertificateStatus status =
+            judgeCertificate(counter.certificate, sig::CertificateRole::Signer, checkedAt);
+        result.problems << status.problems;
+        facts = factsAt(status);
+    }
+    facts.signatureInvalid = !counter.signatureValid;
+    result.valid = counter.signatureValid && result.problems.isEmpty();
+    result.judgement = judgeSigner(facts);
+    return result;
+}
+
+void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureResult& entry)
+{
+    const sig::CadesInfo& cades = signer.cades();
+    entry.timestamp = countingToken(cades.timeStamps);
+    entry.policy = checkSignaturePolicy(signer);
+    entry.signingCertificateMismatch =
+        cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;
+    for (const sig::CounterSignature& counter : cades.counterSignatures)
+        entry.counterSignatures.push_back(judgeCounterSignature(counter, checkedAt));
+    entry.problems = cades.signingCertificate.problems + cades.problems;
+    if (entry.policy && entry.policy->conforms)
+        entry.warnings << entry.policy->problems;
+}
+
+// The signature judged at its best signature time: a valid time-stamp's
+// time, which proves it existed then, else the time of the check.
+void judge(const sig::Signer& signer, SignatureResult& entry)
+{
+    const bool stamped =
+        entry.timestamp && entry.timestamp->valid && entry.timestamp->genTime.isValid();
+    CertificateStatus atReference = entry.status;
+    entry.bestSignatureTime = entry.status.at;
+    if (stamped) {
+        entry.bestSignatureTime = entry.timestamp->genTime;
+        atReference = judgeCertificate(signer.certificate(), sig::CertificateRole::Signer,
+                                       entry.timestamp->genTime, JudgedAt::TimeStamp);
+        entry.validAtTimestamp = atReference.result;
+        entry.validAtTimestampProblems = atReference.problems;
+    }
+    SignerFacts facts = factsAt(atReference);
+    facts.validTimestamp = stamped;
+    // A token that fails its own checks was forged or damaged; one whose
+    // TSA cannot be judged only proves nothing.
+    facts.timestampInvalid = entry.timestamp && !entry.timestamp->tokenProblems.isEmpty();
+    facts.timestampUntrusted =
+        entry.timestamp && !entry.timestamp->valid && entry.timestamp->tokenProblems.isEmpty();
+    facts.policyViolation = entry.policy && !entry.policy->conforms;
+    facts.signingCertificateMismatch = entry.signingCertificateMismatch;
+    entry.judgement = judgeSigner(facts);
+}
+
+} // namespace
+
+SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime& checkedAt)
+{
+    SignatureResult entry;
+    entry.index = index;
+    const sig::Certificate& certificate = signer.certificate();
+    const CertificateFacts facts = certificateFacts(certificate);
+    // An empty certificate has nothing to read, and most of its accessors
+    // expect a handle.
+    if (!certificate.isNull())
+        readIdentity(certificate, facts, entry);
+    entry.status = judgeCertificate(certificate, sig::CertificateRole::Signer, checkedAt);
+    readAttributes(signer, entry);
+    if (!certificate.isNull())
+        readTechnicalData(facts, entry);
+    attempt([&] { readCades(signer, checkedAt, entry); });
+    entry.certificateClass = classOf(entry.status, entry.signingCertificateMismatch);
+    judge(signer, entry);
+    return entry;
+}
+
+QString timestampOriginText(const QString& trimmedDescription)
+{
+    if (trimmedDescription == QLatin1String("<ct>CARIMBO_LOCAL</ct>"))
+        return QStringLiteral("(LOCAL)");
+    if (trimmedDescription == QLatin1String("<ct>CARIMBO_ON</ct>"))
+        return QStringLiteral("(ON Observatório Nacional - Hora Legal Brasileira)");
+    return QStringLiteral("(Fonte Desconhecida)");
+}
+
+} // namespace selavia::verify

@@ -1,0 +1,182 @@
+#pragma once
+
+// What verifying one signed file found and how it was judged, as one plain
+// value: the window, the command line and the report render it and decide
+// nothing of their own. Nothing here is an OpenSSL type or a live object of
+// the signature services, and nothing throws.
+
+#include "fileinfo/FileHandler.h"
+#include "platform/signature/Revocation.h"
+#include "platform/signature/TrustStore.h"
+#include "verify/CertificateClass.h"
+#include "verify/Verdict.h"
+#include "verify/VerificationError.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace selavia::verify {
+
+// What a certificate says of itself, read once; a value that cannot be read
+// stays empty.
+struct CertificateFacts {
+    QString simpleName; // as GetInfo 0 gives it, shown as is by nobody (see displayText)
+    QString subject;    // one line, most specific first
+    QString issuer;
+    QString email;
+    int version = 0;
+    QString serialNumber;
+    QString thumbprint;
+    QDateTime validFrom, validTo; // UTC; invalid when unreadable
+    QByteArray der;
+};
+
+// A declared signature policy, judged.
+struct PolicyCheck {
+    QString oid;          // dotted; empty for an implied policy
+    QString name;         // e.g. "AD-RB v2.3"; "" outside 2.16.76.1.7.1 or when not known
+    bool conforms = true; // no attribute the policy requires is missing
+    // Portuguese, one line each: what is missing, and what was not checked
+    // ("hash da política não conferido").
+    QStringList problems;
+};
+
+// One certificate of a path, judged at the status's time.
+struct ChainLinkStatus {
+    CertificateFacts certificate;
+    signature::RevocationStatus revocation; // what the sources said
+    QStringList problems; // Portuguese, one line each, without the certificate's name
+};
+
+// A certificate judged at one time: its path, dates and revocation.
+struct CertificateStatus {
+    bool result = false;  // valid at `at`
+    QStringList problems; // "name: problem" lines; empty when valid
+    QDateTime at;         // UTC, the time it was judged at
+    bool trusted = false; // the path reached a trusted root, whatever else is wrong
+    // The path reached a trusted root, every certificate of it signed by the
+    // next and allowed to issue: dates and revocation aside.
+    bool chainTrusted = false;
+    bool meantForSignatures = true; // key usages allow signing documents
+    // Judged at `at`, of any certificate of the path:
+    bool revoked = false;                   // revoked at or before `at`
+    bool expired = false;                   // past its validity at `at`
+    bool notYetValid = false;               // before its validity at `at`
+    bool revocationUnknown = false;         // no answer for a certificate that has an issuer
+    signature::RevocationStatus revocation; // of the certificate itself
+    std::vector<ChainLinkStatus> chain;     // the certificate first, towards the root
+};
+
+// A signature time-stamp (RFC 3161 token over a signature value), judged.
+struct TimeStampResult {
+    // The token verifies over the signature, by a TSA fit for it whose path
+    // reaches a trusted root and is valid at `genTime`: `problems` is empty.
+    bool valid = false;
+    QDateTime genTime; // UTC; invalid when unreadable
+    QString tsaName;
+    QStringList problems;                   // the token's own, then its TSA's path's
+    QStringList tokenProblems;              // the token's own: imprint, TSA signature, ESS, usage
+    std::vector<CertificateFacts> tsaChain; // the TSA first
+};
+
+// A counter-signature of a signature, judged as a signature of its own.
+struct CounterSignatureResult {
+    QString signerName; // raw; empty when the message lacks its certificate
+    QDateTime signingTime;
+    // It verifies over the signer's signature and its certificate is valid now.
+    bool valid = false;
+    QStringList problems; // the signature's, then its certificate's
+    Judgement judgement;
+};
+
+// One signature of the file, a signer of its message (from 1).
+struct SignatureResult {
+    int index = 0;
+    QString holderName;
+    QString identity; // the CPF text
+    CertificateClass certificateClass = CertificateClass::NoIcpInvalid;
+    QString email;
+    QString signingTime;                // display text; empty without the attribute
+    QDateTime claimedSigningTime;       // UTC; what the signer claims, proof of nothing
+    QString timestampOrigin;            // "(LOCAL)", …; empty without a description
+    QString documentName;               // last acceptable document name, empty if none
+    QDateTime validFrom, validTo;       // UTC
+    QString validFromText, validToText; // display texts in local time
+    int version = 0;
+    QString serialNumber;
+    QString thumbprint;
+    // The signer's certificate as a signer's, judged at the time of the check.
+    CertificateStatus status;
+    // The signature time-stamp that counts: the first valid token, else the
+    // first token; none without a token.
+    std::optional<TimeStampResult> timestamp;
+    // Whether the signer's certificate was valid, revocation included, at the
+    // valid token's time; nullopt without a valid token. Why not, if not.
+    std::optional<bool> validAtTimestamp;
+    QStringList validAtTimestampProblems;
+    std::optional<PolicyCheck> policy; // nullopt when none is declared
+    // The signing-certificate attribute names another certificate.
+    bool signingCertificateMismatch = false;
+    std::vector<CounterSignatureResult> counterSignatures;
+    // Problems of the signature beyond its certificate's chain, Portuguese,
+    // one line each.
+    QStringList problems;
+    // What changes nothing of the verdict but is worth telling.
+    QStringList warnings;
+    // The time it was judged at: its proof of existence (a valid time-stamp),
+    // else the time of the check.
+    QDateTime bestSignatureTime;
+    Judgement judgement;
+};
+
+// One node of `tvSigns`, in display order.
+struct TreeNode {
+    QString key;
+    QString parentKey; // empty for "Root"
+    QString text;
+    QString imageKey;
+    bool expanded = false;
+    // The signer's signature for its nodes, from 1; 0 for the root.
+    int signer = 0;
+    // On a chain node: its place in that signer's chain, from 1 (the
+    // signer's own certificate); 0 on every other node.
+    int chainPosition = 0;
+    // Nodes past the text: what the window tells in a tooltip and the
+    // accessible description (a check that did not happen, for one).
+    QString description;
+};
+
+struct ValidationResult {
+    QString filePath;                       // as given
+    std::optional<VerificationError> error; // set when the file failed verification
+    std::vector<SignatureResult> signers;   // empty when it failed
+    std::vector<TreeNode> tree;
+    QString originalName;      // `OriginalName`
+    bool hasExtension = false; // `HasExtension`
+    bool signaturesOk = false; // `SignaturesOk`: every signer "cert_valid"
+    qint64 contentSize = -1;   // of the verified content; -1 when it failed
+    QByteArray contentSha256;  // summed from the verifying read
+    // The signed file's size and SHA-256, when asked for (-1 and empty
+    // otherwise, or when it could not be read whole).
+    qint64 signedFileSize = -1;
+    QByteArray signedFileSha256;
+    QDateTime checkedAt;                  // UTC, when the certificates were judged
+    bool offline = false;                 // judged without any request to the network
+    bool revocationConsulted = false;     // every chain's revocation status is known
+    signature::TrustSources trustSources; // where the trusted roots came from
+    Judgement verdict;                    // the file's: the worst of all its signatures'
+    // An output asked for that could not be written (the file verified).
+    std::optional<fileinfo::FileError> outputFailure;
+
+    bool verified() const { return !error.has_value(); }
+    // Every top-level signer holds a valid ICP-Brasil certificate and no
+    // signature of any kind (counter-signatures and time-stamps included)
+    // is Reprovado: what a script may take as a plain yes.
+    bool acceptedAsIcpBrasil() const;
+};
+
+} // namespace selavia::verify

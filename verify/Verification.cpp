@@ -1,0 +1,335 @@
+#include "verify/Verification.h"
+
+#include "platform/revocation/RevocationService.h"
+#include "platform/signature/SignatureError.h"
+#include "platform/signature/SummingInput.h"
+#include "verify/DocumentName.h"
+#include "verify/SignatureTree.h"
+#include "verify/Signatures.h"
+
+#include <QDir>
+#include <exception>
+#include <variant>
+
+namespace selavia::verify {
+namespace {
+
+namespace sig = signature;
+namespace error_number = fileinfo::error_number;
+
+// Decides the document's name: the last name a signer gives, else the
+// signed file's own; a detached signature's document is named after its file.
+void nameDocument(ValidationResult& result, const QString& detachedContentPath)
+{
+    for (const SignatureResult& signer : result.signers) {
+        if (!signer.documentName.isEmpty())
+            result.originalName = signer.documentName;
+    }
+    if (!detachedContentPath.isEmpty()) {
+        result.originalName = sanitizedDocumentName(detachedContentPath);
+        result.hasExtension = acceptedDocumentName(result.originalName).has_value();
+        return;
+    }
+    result.hasExtension = !result.originalName.isEmpty();
+    // The signed file's own name may hold anything a file name can, line
+    // breaks and reordering marks included: it is cleaned like a name from
+    // inside the file.
+    if (!result.hasExtension)
+        result.originalName = sanitizedDocumentName(
+            fileinfo::GetFileProperty(result.filePath, fileinfo::FileProperty::BaseName));
+}
+
+FileFailure failureOf(const VerificationError& error)
+{
+    if (error.codeText == sig::signedDecimalText(sig::code::kUnsupportedAlgorithm))
+        return FileFailure::UnsupportedAlgorithm;
+    switch (error.errorClass) {
+    case VerificationErrorClass::HashMismatch:
+        return FileFailure::ContentTampered;
+    case VerificationErrorClass::SignatureViolated:
+        return FileFailure::SignatureInvalid;
+    case VerificationErrorClass::InvalidFile:
+    case VerificationErrorClass::Unknown:
+        break;
+    }
+    return FileFailure::InvalidFile;
+}
+
+// Every signature of the file judged, counter-signatures included.
+void judgeFile(ValidationResult& result)
+{
+    std::vector<Judgement> judgements;
+    std::vector<CertificateClass> classes;
+    for (const SignatureResult& signer : result.signers) {
+        judgements.push_back(signer.judgement);
+        classes.push_back(signer.certificateClass);
+        for (const CounterSignatureResult& counter : signer.counterSignatures)
+            judgements.push_back(counter.judgement);
+    }
+    result.signaturesOk = signaturesOk(classes);
+    result.revocationConsulted = !result.signers.empty();
+    for (const SignatureResult& signer : result.signers)
+        result.revocationConsulted &= !signer.status.revocationUnknown;
+    result.verdict =
+        judgeFile(result.error ? failureOf(*result.error) : FileFailure::None, judgements);
+}
+
+void describe(ValidationResult& result, const sig::SignedData& data, const LoadOptions& options)
+{
+    result.contentSize = data.contentSize();
+    result.contentSha256 = data.contentSha256();
+    int index = 0;
+    for (const sig::Signer& signer : data.signers())
+        result.signers.push_back(readSigner(signer, ++index, result.checkedAt));
+    nameDocument(result, options.detachedContentPath);
+    result.tree = buildTree(result.signers);
+}
+
+void fail(ValidationResult& result, const sig::SignatureError& error)
+{
+    result.error =
+        classifyVerificationError(error.codeText(), error.description(), error.details());
+}
+
+// Runs `use` with the document the options name for a detached signature,
+// opened for reading, or with none when the content is attached; an
+// unreadable document fails like an unreadable content.
+template <typename Use> void withDetachedContent(const LoadOptions& options, Use use)
+{
+    if (options.detachedContentPath.isEmpty()) {
+        use(nullptr);
+        return;
+    }
+    std::optional<fileinfo::RegularFile> file =
+        fileinfo::RegularFile::open(options.detachedContentPath);
+    if (!file)
+        throw sig::SignatureError::of(sig::code::kContentUnreadable);
+    sig::FileInput content(file->descriptor(), file->size());
+    use(&content);
+}
+
+// A file that cannot be opened reads as nothing, which the services refuse
+// as no signed message at all.
+class EmptyInput : public sig::MessageInput {
+public:
+    qint64 size() const override { return 0; }
+    qint64 read(qint64, char*, qint64) override { return 0; }
+};
+
+// Sums the signed file from the verifying read when asked to.
+struct FileSum {
+    std::optional<sig::SummingInput> summing;
+    sig::MessageInput* input = nullptr;
+    FileSum(sig::MessageInput* source, bool sum)
+    {
+        if (sum && source) {
+            summing.emplace(*source);
+            input = &*summing;
+        } else {
+            input = source;
+        }
+    }
+};
+
+} // namespace
+
+fileinfo::FileError signedFileChanged()
+{
+    return {error_number::kPathFileAccess,
+            QStringLiteral("O arquivo assinado foi alterado depois da verificação")};
+}
+
+Verification::Verification(LoadOptions options) : options_(std::move(options)) {}
+
+Verification& Verification::readFile(const QString& path)
+{
+    path_ = path;
+    return *this;
+}
+
+Verification& Verification::readInput(const QString& path, sig::MessageInput& input)
+{
+    path_ = path;
+    input_ = &input;
+    return *this;
+}
+
+Verification& Verification::readBytes(const QString& path, QByteArrayView bytes)
+{
+    path_ = path;
+    bytes_ = bytes;
+    return *this;
+}
+
+Verification& Verification::intoCopy(TemporaryCopy& copy)
+{
+    copy_ = &copy;
+    return *this;
+}
+
+Verification& Verification::extractTo(const QString& target, fileinfo::Replace replace)
+{
+    target_ = target;
+    replace_ = replace;
+    return *this;
+}
+
+Verification& Verification::extractInto(const QString& folder,
+                                        std::function<QString(const ValidationResult&)> nameOf,
+                                        fileinfo::Replace replace)
+{
+    folder_ = folder;
+    nameOf_ = std::move(nameOf);
+    replace_ = replace;
+    return *this;
+}
+
+Verification& Verification::contentSink(sig::ContentSink sink)
+{
+    sink_ = std::move(sink);
+    return *this;
+}
+
+Verification& Verification::expectContent(const QByteArray& sha256)
+{
+    expectedContent_ = sha256;
+    return *this;
+}
+
+Verification& Verification::onProgress(LoadProgress progress)
+{
+    progress_ = std::move(progress);
+    return *this;
+}
+
+ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::ContentSink& sink)
+{
+    ValidationResult result;
+    result.filePath = path_;
+    result.offline = options_.revocation.offline;
+    result.checkedAt = QDateTime::currentDateTimeUtc();
+    result.trustSources = options_.trustStore.sources();
+    const auto going = [this](LoadPhase phase, qint64 done, qint64 total) {
+        if (cancelled_)
+            return false;
+        return !progress_ || progress_(phase, done, total) ? !cancelled_.load() : false;
+    };
+    FileSum sum(input, options_.sumSignedFile);
+    sig::SignedData data(options_.trustStore, revocation::validationServices(options_.revocation));
+    try {
+        withDetachedContent(options_, [&](sig::MessageInput* content) {
+            const sig::Progress hashing = [&](qint64 done, qint64 total) {
+                return going(LoadPhase::Hashing, done, total);
+            };
+            if (sum.input)
+                data.verify(*sum.input, {hashing, sink, content});
+            else
+                data.verify(*bytes_, sig::VerifyOptions{hashing, sink, content});
+        });
+        const bool finished = data.prepareValidation(
+            [&](qint64 done, qint64 total) { return going(LoadPhase::Revocation, done, total); });
+        if (!finished || cancelled_)
+            throw sig::SignatureError::of(sig::code::kCancelled);
+        describe(result, data, options_);
+    } catch (const sig::SignatureError& error) {
+        fail(result, error);
+    } catch (const std::exception&) {
+        // Not a failure the services describe (out of memory, say): still a
+        // failed verification, reported as an internal one.
+        fail(result, sig::SignatureError::of(sig::code::kInternal));
+    }
+    if (!result.verified())
+        result.signers.clear();
+    if (options_.sumSignedFile) {
+        if (sum.summing) {
+            result.signedFileSha256 = sum.summing->finish();
+            result.signedFileSize = result.signedFileSha256.isEmpty() ? -1 : input->size();
+        } else if (bytes_) {
+            result.signedFileSize = bytes_->size();
+            result.signedFileSha256 = sig::Sha256::of(*bytes_);
+        }
+    }
+    judgeFile(result);
+    return result;
+}
+
+ValidationResult Verification::verifyWithOutputs(sig::MessageInput* input)
+{
+    const auto sameContent = [this](const ValidationResult& result) {
+        return expectedContent_.isEmpty() ||
+               (result.verified() && result.contentSha256 == expectedContent_);
+    };
+    const auto sinkTo = [this](sig::ContentSink first) -> sig::ContentSink {
+        if (!sink_)
+            return first;
+        if (!first)
+            return sink_;
+        return [first = std::move(first), second = sink_](QByteArrayView block) {
+            first(block);
+            second(block);
+        };
+    };
+    if (copy_) {
+        const QString keptName = copy_->name();
+        const sig::ContentSink staged = copy_->stage();
+        ValidationResult result = verifyInput(input, sinkTo(staged));
+        if (!sameContent(result)) {
+            copy_->discard();
+            result.outputFailure = signedFileChanged();
+        } else if (result.verified()) {
+            result.outputFailure = copy_->place(keptName.isEmpty() ? result.originalName : keptName,
+                                                result.contentSha256);
+        } else {
+            copy_->discard();
+        }
+        return result;
+    }
+    if (!replace_)
+        return verifyInput(input, sink_);
+    auto staged =
+        nameOf_ ? fileinfo::StagedFile::createIn(folder_) : fileinfo::StagedFile::create(target_);
+    if (auto* failure = std::get_if<fileinfo::FileError>(&staged)) {
+        ValidationResult result = verifyInput(input, sink_);
+        if (result.verified())
+            result.outputFailure = *failure;
+        return result;
+    }
+    fileinfo::StagedWriter writer(std::get<fileinfo::StagedFile>(std::move(staged)));
+    ValidationResult result =
+        verifyInput(input, sinkTo([&](QByteArrayView block) { writer.append(block); }));
+    std::optional<fileinfo::FileError> written = writer.finish();
+    if (!sameContent(result))
+        result.outputFailure = signedFileChanged();
+    else if (result.verified())
+        result.outputFailure =
+            written ? written
+                    : writer.file().commit(
+                          nameOf_ ? QDir(folder_).filePath(nameOf_(result)) : target_, *replace_);
+    return result;
+}
+
+ValidationResult Verification::run()
+{
+    if (input_ || bytes_)
+        return verifyWithOutputs(input_);
+    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path_);
+    if (!file) {
+        EmptyInput nothing;
+        return verifyWithOutputs(&nothing);
+    }
+    sig::FileInput input(file->descriptor(), file->size());
+    return verifyWithOutputs(&input);
+}
+
+bool ValidationResult::acceptedAsIcpBrasil() const
+{
+    if (!verified() || signers.empty() || verdict.verdict == Verdict::Rejected)
+        return false;
+    for (const SignatureResult& signer : signers) {
+        if (signer.certificateClass != CertificateClass::Valid)
+            return false;
+    }
+    return true;
+}
+
+} // namespace selavia::verify
