@@ -1,11 +1,15 @@
 #pragma once
 
-// `selavia-verify`: what the verify core computes, for scripts and people.
+// `selavia-verify`: what the verify core found, for scripts and people. It
+// renders the ValidationResult and judges nothing of its own.
 
+#include "cli/JsonReport.h"
+#include "cli/TextReport.h"
+#include "fileinfo/FileHandler.h"
+#include "fileinfo/StagedFile.h"
 #include "verify/LoadOptions.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/ValidationResult.h"
 
-#include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
@@ -15,12 +19,19 @@
 namespace selavia::cli {
 
 namespace exit_status {
+// Verified, every top-level signer with a valid ICP-Brasil certificate, and
+// no signature of any kind Reprovado.
 inline constexpr int kSignaturesOk = 0;
+// Verified, and anything else.
 inline constexpr int kNotAllValid = 1;
+// The file as a whole could not be verified.
 inline constexpr int kVerificationFailed = 2;
 inline constexpr int kUsage = 64;
 inline constexpr int kCannotWrite = 73;
 } // namespace exit_status
+
+// A result's exit status, before anything it asked to write.
+int exitStatusOf(const verify::ValidationResult& result);
 
 // What writing verification reports takes. The report needs QtGui, which
 // the plain verification never loads: the program that writes reports is
@@ -28,19 +39,24 @@ inline constexpr int kCannotWrite = 73;
 struct ReportSupport {
     // The report's name for a signed file.
     std::function<QString(const QString& signedPath)> fileName;
-    std::function<std::optional<fileinfo::FileError>(const verify::VerifiedDocument&,
+    std::function<std::optional<fileinfo::FileError>(const verify::ValidationResult&,
                                                      const QString& path, fileinfo::Replace)>
         write;
     // Makes what rendering needs, kept while reports are written.
     std::function<std::shared_ptr<void>()> prepare;
 };
 
+// Makes the options files are verified with. Called once, and only when
+// there is something to verify: the system's trust store is not read for
+// --help, --version or a usage error. Empty: the system's defaults.
+using LoadOptionsSource = std::function<verify::LoadOptions()>;
+
 // Runs the command on `arguments` (without the program name), writing the
 // report to `out` and problems to `err`; returns the exit status. `--offline`
-// forbids requests whatever `options` say. The file "-" stands for the
+// forbids requests whatever the options say. The file "-" stands for the
 // paths that `in` gives, one per line. Without `reports`, --report fails.
 int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
-                     const verify::LoadOptions& options = {}, QTextStream* in = nullptr,
+                     const LoadOptionsSource& loadOptions = {}, QTextStream* in = nullptr,
                      const ReportSupport& reports = {});
 
 // The program's arguments, without its name, as the command takes them.
@@ -50,8 +66,5 @@ int runOnStandardStreams(const QStringList& arguments, const ReportSupport& repo
 
 // Whether `arguments` are a valid call that writes a report.
 bool asksForReport(const QStringList& arguments);
-
-QJsonObject jsonReport(const verify::VerifiedDocument& document);
-QString textReport(const verify::VerifiedDocument& document);
 
 } // namespace selavia::cli

@@ -8,12 +8,31 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <map>
+#include <string>
 
 using namespace selavia::testing;
 namespace cli = selavia::cli;
 namespace verify = selavia::verify;
 
 namespace {
+
+const std::map<verify::Verdict, QString> kIndications = {
+    {verify::Verdict::Approved, "TOTAL-PASSED"},
+    {verify::Verdict::Indeterminate, "INDETERMINATE"},
+    {verify::Verdict::Rejected, "TOTAL-FAILED"},
+};
+
+// The codes of a JSON list of reasons, each of which must have a text.
+QStringList codesOf(const QJsonValue& reasons)
+{
+    QStringList codes;
+    for (const QJsonValue& reason : reasons.toArray()) {
+        codes << reason["code"].toString();
+        EXPECT_FALSE(reason["text"].toString().isEmpty());
+    }
+    return codes;
+}
 
 class ManyFilesTest : public CliRunTest {
 protected:
@@ -197,19 +216,47 @@ TEST_F(ManyFilesTest, JsonCarriesTheVerdictOfTheFileAndOfEachSigner)
         SCOPED_TRACE(state.name);
         CliRunTest::run({"--json", file(state.name)}, stateOptions(state));
         const QJsonObject report = json();
+        const QString indication = kIndications.at(state.verdict);
         EXPECT_EQ(report["verdict"].toString(), verify::verdictWord(state.verdict));
+        EXPECT_EQ(report["indication"].toString(), indication);
+        EXPECT_EQ(report["sub_indication"].isNull(), state.codes.isEmpty());
+        EXPECT_EQ(codesOf(report["reasons"]), state.codes);
         QStringList codes;
         for (const QJsonValue& signer : report["signers"].toArray()) {
             EXPECT_EQ(signer["verdict"].toString(), verify::verdictWord(state.verdict));
-            for (const QJsonValue& reason : signer["reasons"].toArray()) {
-                codes << reason["code"].toString();
-                EXPECT_FALSE(reason["text"].toString().isEmpty());
-            }
+            EXPECT_EQ(signer["indication"].toString(), indication);
+            codes << codesOf(signer["reasons"]);
         }
         // A file that failed has no signers: its reason is the file's own.
         if (report["verified"].toBool()) {
             EXPECT_EQ(codes, state.codes);
         }
+    }
+}
+
+// Aprovado or not, the status says whether the file verified and whether
+// every signer holds a valid ICP-Brasil certificate with nothing Reprovado.
+TEST_F(ManyFilesTest, ExitStatusOfEveryState)
+{
+    const std::map<std::string, int> expected = {
+        {"aprovado", cli::exit_status::kSignaturesOk},
+        {"violado", cli::exit_status::kVerificationFailed},
+        {"revogado", cli::exit_status::kNotAllValid},
+        {"uso-da-chave", cli::exit_status::kNotAllValid},
+        {"nao-confiavel", cli::exit_status::kNotAllValid},
+        // Indeterminado with a valid ICP-Brasil certificate: the verdict tells it.
+        {"revogacao-desconhecida", cli::exit_status::kSignaturesOk},
+        {"expirado-sem-carimbo", cli::exit_status::kNotAllValid},
+        // Aprovado at the time-stamp's time, but not valid now.
+        {"expirado-com-carimbo", cli::exit_status::kNotAllValid},
+        // A valid certificate, but the signature is Reprovado.
+        {"carimbo-invalido", cli::exit_status::kNotAllValid},
+    };
+    ASSERT_EQ(expected.size(), verdictStates().size());
+    for (const VerdictState& state : verdictStates()) {
+        SCOPED_TRACE(state.name);
+        EXPECT_EQ(CliRunTest::run({file(state.name)}, stateOptions(state)),
+                  expected.at(state.name));
     }
 }
 

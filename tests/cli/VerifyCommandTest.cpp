@@ -1,6 +1,7 @@
 #include "cli/VerifyCommand.h"
 
 #include "platform/signature/SignatureError.h"
+#include "selavia/Version.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/HttpTestServer.h"
@@ -52,10 +53,10 @@ protected:
     }
 };
 
-const QStringList kMembers = {"file",          "verified",      "error",        "signatures_ok",
-                              "original_name", "has_extension", "content_size", "content_sha256",
-                              "signers",       "tree",          "checked_at",   "offline",
-                              "verdict"};
+const QStringList kMembers = {"file",          "verified",      "error",          "signatures_ok",
+                              "original_name", "has_extension", "content_size",   "content_sha256",
+                              "signers",       "tree",          "checked_at",     "offline",
+                              "verdict",       "indication",    "sub_indication", "reasons"};
 
 } // namespace
 
@@ -77,6 +78,46 @@ TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
     EXPECT_EQ(run({"--help"}, trustingIcp()), 0);
     EXPECT_TRUE(out_.contains("--extract CAMINHO"));
     EXPECT_TRUE(out_.contains("--offline"));
+}
+
+TEST_F(VerifyCommandTest, OnlyAVerificationMakesTheLoadOptions)
+{
+    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    struct Case {
+        QStringList arguments;
+        int status;
+        int made; // times the options were made
+        QString out;
+    };
+    const QString version = QString("selavia-verify %1.%2.%3\n")
+                                .arg(selavia::kVersionMajor)
+                                .arg(selavia::kVersionMinor)
+                                .arg(selavia::kVersionRevision);
+    const std::vector<Case> cases = {
+        {{"--help"}, 0, 0, {}},
+        {{"--version"}, 0, 0, version},
+        {{"--version", "--json", path}, 0, 0, version},
+        {{"--bogus", path}, cli::exit_status::kUsage, 0, {}},
+        {{}, cli::exit_status::kUsage, 0, {}},
+        {{path}, cli::exit_status::kSignaturesOk, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        int made = 0;
+        QString out;
+        QString err;
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        const auto options = [&made] {
+            ++made;
+            return selavia::verify::LoadOptions(trustingIcp());
+        };
+        EXPECT_EQ(cli::runVerifyCommand(c.arguments, outStream, errStream, options), c.status);
+        EXPECT_EQ(made, c.made);
+        if (!c.out.isEmpty()) {
+            EXPECT_EQ(out, c.out);
+        }
+    }
 }
 
 TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
@@ -110,7 +151,20 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 22);
+    EXPECT_EQ(signer.keys().size(), 26);
+    EXPECT_EQ(signer["warnings"].toArray(), QJsonArray());
+    // No time-stamp: judged at the time of the check.
+    EXPECT_EQ(signer["best_signature_time"].toString(), report["checked_at"].toString());
+    // The message carries no revocation lists and the run may not ask: the
+    // signer's verdict, and so the file's, is Indeterminado, while the exit
+    // status (above) says its ICP-Brasil certificate is valid.
+    for (const QJsonObject& judged : {signer, report}) {
+        EXPECT_EQ(judged["verdict"].toString(), "Indeterminado");
+        EXPECT_EQ(judged["indication"].toString(), "INDETERMINATE");
+        EXPECT_FALSE(judged["sub_indication"].toString().isEmpty());
+        EXPECT_EQ(judged["reasons"].toArray()[0].toObject()["code"].toString(),
+                  "revocation-unknown");
+    }
     // Without CAdES attributes, their members say there is nothing.
     EXPECT_TRUE(signer["timestamp"].isNull());
     EXPECT_TRUE(signer["valid_at_timestamp"].isNull());
@@ -151,6 +205,10 @@ TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)
     EXPECT_TRUE(report["signers"].toArray().isEmpty());
     EXPECT_TRUE(report["tree"].toArray().isEmpty());
     EXPECT_EQ(report.keys().size(), kMembers.size());
+    EXPECT_EQ(report["verdict"].toString(), "Reprovado");
+    EXPECT_EQ(report["indication"].toString(), "TOTAL-FAILED");
+    EXPECT_FALSE(report["sub_indication"].toString().isEmpty());
+    EXPECT_EQ(report["reasons"].toArray()[0].toObject()["code"].toString(), "content-tampered");
 }
 
 TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
@@ -444,11 +502,15 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
                            {"problems", QJsonArray{"hash da política não conferido"}}}));
     const QString counterTime =
         QDateTime::fromSecsSinceEpoch(genTime + 60, Qt::UTC).toString(Qt::ISODate);
-    EXPECT_EQ(signerJson["countersignatures"].toArray(),
-              (QJsonArray{QJsonObject{{"name", "TABELIAO DE NOTAS"},
-                                      {"time", counterTime},
-                                      {"valid", true},
-                                      {"problems", QJsonArray()}}}));
+    QJsonObject counter = signerJson["countersignatures"].toArray()[0].toObject();
+    EXPECT_EQ(counter.take("verdict").toString(), "Indeterminado") << "revocation unknown";
+    EXPECT_EQ(counter.take("reasons").toArray().size(), 1);
+    EXPECT_EQ(counter, (QJsonObject{{"name", "TABELIAO DE NOTAS"},
+                                    {"time", counterTime},
+                                    {"valid", true},
+                                    {"problems", QJsonArray()}}));
+    EXPECT_EQ(signerJson["best_signature_time"].toString(), time) << "the token's";
+    EXPECT_EQ(signerJson["warnings"].toArray(), QJsonArray{"hash da política não conferido"});
     EXPECT_EQ(signerJson["problems"].toArray(), QJsonArray());
 }
 
@@ -472,7 +534,8 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
                      {"name", "AD-RT v2.3"},
                      {"conforms", false},
                      {"problems", QJsonArray{missingStamp, "hash da política não conferido"}}},
-         cli::exit_status::kSignaturesOk,
+         // A valid ICP-Brasil certificate, but the signature is Reprovado.
+         cli::exit_status::kNotAllValid,
          {}},
         {"a policy outside ICP-Brasil",
          {fx::signingCertificateV2(signer), fx::signaturePolicyAttribute("1.3.6.1.4.1.99999.1")},
@@ -651,4 +714,24 @@ TEST_F(VerifyCommandTest, ContentWithExtractWritesTheVerifiedDocumentStreamed)
         << err_.toStdString();
     EXPECT_EQ(ScratchFolder::read(target), bytes(pair.content));
     EXPECT_TRUE(out_.contains("Documento original: grande.bin\n")) << out_.toStdString();
+}
+
+TEST_F(VerifyCommandTest, ACounterSignatureThatFailsIsReprovadoAndTheFileExitsOne)
+{
+    const fx::Cert signer = icpSigner();
+    const fx::Cert notary =
+        fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, "TABELIAO DE NOTAS");
+    const fx::Bytes message = fx::withCounterSignature(cadesMessage(signer, {}), 0,
+                                                       {.cert = notary, .tamperSignature = true});
+    const QJsonObject report =
+        runJson(dir_.write("contra.slv", message), cli::exit_status::kNotAllValid, trustingIcp());
+    EXPECT_TRUE(report["verified"].toBool());
+    EXPECT_EQ(report["verdict"].toString(), "Reprovado");
+    EXPECT_EQ(report["indication"].toString(), "TOTAL-FAILED");
+    const QJsonObject signerJson = onlySignerOf(report);
+    EXPECT_EQ(signerJson["class"].toString(), "cert_valid") << "the signer itself is fine";
+    const QJsonObject counter = signerJson["countersignatures"].toArray()[0].toObject();
+    EXPECT_FALSE(counter["valid"].toBool());
+    EXPECT_EQ(counter["verdict"].toString(), "Reprovado");
+    EXPECT_FALSE(counter["reasons"].toArray().isEmpty());
 }

@@ -25,7 +25,8 @@ protected:
         QTextStream out(&out_);
         QTextStream err(&err_);
         QTextStream in(&input);
-        return cli::runVerifyCommand(arguments, out, err, options, &in, cli::pdfReports());
+        return cli::runVerifyCommand(
+            arguments, out, err, [&options] { return options; }, &in, cli::pdfReports());
     }
 
     // Standard output as one JSON object, or one object per line.

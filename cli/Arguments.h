@@ -1,0 +1,38 @@
+#pragma once
+
+// What `selavia-verify` is asked to do, read from its arguments, and the
+// texts that explain how to ask.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace selavia::cli {
+
+struct Arguments {
+    bool json = false;
+    bool offline = false;
+    bool force = false;
+    bool help = false;
+    bool version = false;
+    QString extractPath;
+    QString reportPath;
+    QString contentPath; // the document of a detached signature
+    QStringList files;   // "-" reads paths from standard input
+
+    // Asks for something other than verifying: nothing is read or judged.
+    bool informational() const { return help || version; }
+    // Several files: folders for --extract and --report, one JSON object
+    // per line. Decided by the arguments, not by how many paths "-" gives.
+    bool batch() const { return files.size() > 1 || files.contains(QStringLiteral("-")); }
+};
+
+// nullopt with a message in `problem` when the arguments make no sense.
+std::optional<Arguments> parseArguments(const QStringList& arguments, QString& problem);
+
+// The help, printed for --help and after a usage error.
+QString usageText();
+// "selavia-verify 2.1.6".
+QString versionText();
+
+} // namespace selavia::cli

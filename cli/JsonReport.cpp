@@ -1,0 +1,216 @@
+#include "cli/JsonReport.h"
+
+#include "verify/CertificateClass.h"
+#include "verify/Verdict.h"
+
+#include <QJsonArray>
+
+namespace selavia::cli {
+namespace {
+
+using verify::ValidationResult;
+
+QJsonValue orNull(const QString& text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+QJsonValue utcText(const QDateTime& moment)
+{
+    return moment.isValid() ? QJsonValue(moment.toUTC().toString(Qt::ISODate))
+                            : QJsonValue(QJsonValue::Null);
+}
+
+QString stateCode(signature::RevocationState state)
+{
+    switch (state) {
+    case signature::RevocationState::Good:
+        return QStringLiteral("good");
+    case signature::RevocationState::Revoked:
+        return QStringLiteral("revoked");
+    case signature::RevocationState::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+QJsonValue sourceCode(signature::RevocationSource source)
+{
+    switch (source) {
+    case signature::RevocationSource::Message:
+        return QStringLiteral("message");
+    case signature::RevocationSource::Cache:
+        return QStringLiteral("cache");
+    case signature::RevocationSource::Download:
+        return QStringLiteral("download");
+    case signature::RevocationSource::Ocsp:
+        return QStringLiteral("ocsp");
+    case signature::RevocationSource::None:
+        break;
+    }
+    return QJsonValue::Null;
+}
+
+QJsonObject revocationJson(const signature::RevocationStatus& status)
+{
+    return QJsonObject{
+        {"status", stateCode(status.state)},
+        {"source", sourceCode(status.source)},
+        {"revoked_at", status.revoked() ? utcText(status.revokedAt) : QJsonValue::Null},
+        {"detail", status.detail},
+    };
+}
+
+QJsonArray chainStatusJson(const verify::CertificateStatus& status)
+{
+    QJsonArray chain;
+    for (const verify::ChainLinkStatus& link : status.chain)
+        chain.append(QJsonObject{
+            {"subject", link.certificate.subject},
+            {"thumbprint", link.certificate.thumbprint},
+            {"revocation", revocationJson(link.revocation)},
+            {"problems", QJsonArray::fromStringList(link.problems)},
+        });
+    return chain;
+}
+
+QJsonArray chainNamesJson(const verify::CertificateStatus& status)
+{
+    QJsonArray names;
+    for (const verify::ChainLinkStatus& link : status.chain)
+        names.append(link.certificate.simpleName);
+    return names;
+}
+
+QJsonValue timestampJson(const std::optional<verify::TimeStampResult>& token)
+{
+    if (!token)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"valid", token->valid},
+        {"time", utcText(token->genTime)},
+        {"tsa", token->tsaName},
+        {"problems", QJsonArray::fromStringList(token->problems)},
+    };
+}
+
+QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
+{
+    if (!policy)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"oid", policy->oid},
+        {"name", policy->name},
+        {"conforms", policy->conforms},
+        {"problems", QJsonArray::fromStringList(policy->problems)},
+    };
+}
+
+QJsonArray reasonsJson(const verify::Judgement& judgement)
+{
+    QJsonArray reasons;
+    for (const verify::VerdictReason& reason : judgement.reasons)
+        reasons.append(QJsonObject{{"code", reason.code}, {"text", reason.text}});
+    return reasons;
+}
+
+QJsonArray counterSignaturesJson(const std::vector<verify::CounterSignatureResult>& counters)
+{
+    QJsonArray list;
+    for (const verify::CounterSignatureResult& counter : counters)
+        list.append(QJsonObject{
+            {"name", counter.signerName},
+            {"time", utcText(counter.signingTime)},
+            {"valid", counter.valid},
+            {"problems", QJsonArray::fromStringList(counter.problems)},
+            {"verdict", verify::verdictWord(counter.judgement.verdict)},
+            {"reasons", reasonsJson(counter.judgement)},
+        });
+    return list;
+}
+
+QJsonObject signerJson(const verify::SignatureResult& signer)
+{
+    return QJsonObject{
+        {"index", signer.index},
+        {"holder_name", signer.holderName},
+        {"identity", signer.identity},
+        {"class", verify::imageKey(signer.certificateClass)},
+        {"email", signer.email},
+        {"signing_time", signer.signingTime},
+        {"timestamp_origin", signer.timestampOrigin},
+        {"valid_from", signer.validFromText},
+        {"valid_to", signer.validToText},
+        {"version", signer.version},
+        {"serial_number", signer.serialNumber},
+        {"thumbprint", signer.thumbprint},
+        {"chain", chainNamesJson(signer.status)},
+        {"revocation", revocationJson(signer.status.revocation)},
+        {"chain_status", chainStatusJson(signer.status)},
+        {"timestamp", timestampJson(signer.timestamp)},
+        {"valid_at_timestamp",
+         signer.validAtTimestamp ? QJsonValue(*signer.validAtTimestamp) : QJsonValue::Null},
+        {"policy", policyJson(signer.policy)},
+        {"countersignatures", counterSignaturesJson(signer.counterSignatures)},
+        {"problems", QJsonArray::fromStringList(signer.problems)},
+        {"warnings", QJsonArray::fromStringList(signer.warnings)},
+        {"best_signature_time", utcText(signer.bestSignatureTime)},
+        {"verdict", verify::verdictWord(signer.judgement.verdict)},
+        {"indication", verify::indicationName(signer.judgement.indication)},
+        {"sub_indication", orNull(signer.judgement.subIndication)},
+        {"reasons", reasonsJson(signer.judgement)},
+    };
+}
+
+QJsonObject nodeJson(const verify::TreeNode& node)
+{
+    return QJsonObject{
+        {"key", node.key},        {"parent", orNull(node.parentKey)}, {"text", node.text},
+        {"image", node.imageKey}, {"expanded", node.expanded},
+    };
+}
+
+QJsonValue errorJson(const std::optional<verify::VerificationError>& error)
+{
+    if (!error)
+        return QJsonValue::Null;
+    return QJsonObject{{"code_text", error->codeText},
+                       {"caption", error->caption},
+                       {"text", error->text},
+                       {"detail", error->detail}};
+}
+
+} // namespace
+
+QJsonObject jsonReport(const ValidationResult& result)
+{
+    const bool verified = result.verified();
+    QJsonArray signers;
+    for (const verify::SignatureResult& signer : result.signers)
+        signers.append(signerJson(signer));
+    QJsonArray tree;
+    for (const verify::TreeNode& node : result.tree)
+        tree.append(nodeJson(node));
+    return QJsonObject{
+        {"file", result.filePath},
+        {"verified", verified},
+        {"error", errorJson(result.error)},
+        {"signatures_ok", verified && result.signaturesOk},
+        {"original_name", verified ? result.originalName : QString()},
+        {"has_extension", verified && result.hasExtension},
+        {"content_size",
+         verified ? QJsonValue(static_cast<double>(result.contentSize)) : QJsonValue::Null},
+        {"content_sha256", verified ? QJsonValue(QString::fromLatin1(result.contentSha256.toHex()))
+                                    : QJsonValue::Null},
+        {"signers", signers},
+        {"tree", tree},
+        {"checked_at", utcText(result.checkedAt)},
+        {"offline", result.offline},
+        {"verdict", verify::verdictWord(result.verdict.verdict)},
+        {"indication", verify::indicationName(result.verdict.indication)},
+        {"sub_indication", orNull(result.verdict.subIndication)},
+        {"reasons", reasonsJson(result.verdict)},
+    };
+}
+
+} // namespace selavia::cli

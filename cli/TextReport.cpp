@@ -1,0 +1,141 @@
+#include "cli/TextReport.h"
+
+#include "fileinfo/FileHandler.h"
+#include "verify/CadesText.h"
+#include "verify/CertificateClass.h"
+#include "verify/TreeKeys.h"
+#include "verify/Verdict.h"
+
+#include <QTextStream>
+#include <map>
+
+namespace selavia::cli {
+namespace {
+
+using verify::ValidationResult;
+
+QString yesNo(bool value)
+{
+    return value ? QStringLiteral("sim") : QStringLiteral("não");
+}
+
+void writeReasons(const verify::Judgement& judgement, const QString& indent, QTextStream& out)
+{
+    for (const verify::VerdictReason& reason : judgement.reasons)
+        out << indent << QStringLiteral("- ") << reason.text << QStringLiteral(" [") << reason.code
+            << QStringLiteral("]\n");
+}
+
+// The file's verdict and why. The headline is the one the window and the
+// PDF show; the reasons follow one a line with their codes, so it leaves
+// them out.
+void writeVerdict(const verify::Judgement& file, QTextStream& out)
+{
+    verify::Judgement headline;
+    headline.verdict = file.verdict;
+    out << verify::verdictLine(headline) << '\n';
+    writeReasons(file, QStringLiteral("  "), out);
+}
+
+// The tree with two blanks of indentation per level; signer nodes name
+// their class in words, since a terminal has no icons.
+void writeTree(const ValidationResult& result, QTextStream& out)
+{
+    std::map<QString, int> depth;
+    std::map<QString, verify::CertificateClass> signerClass;
+    for (const verify::SignatureResult& signer : result.signers)
+        signerClass[verify::keys::signerNode(verify::keys::SignerNode::Signer, signer.index)] =
+            signer.certificateClass;
+    for (const verify::TreeNode& node : result.tree) {
+        const int level = node.parentKey.isEmpty() ? 0 : depth[node.parentKey] + 1;
+        depth[node.key] = level;
+        out << QString(level * 2, QLatin1Char(' ')) << node.text;
+        if (auto found = signerClass.find(node.key); found != signerClass.end())
+            out << QStringLiteral("  [") << verify::caption(found->second) << QLatin1Char(']');
+        out << '\n';
+    }
+}
+
+// What each signer's CAdES pieces say, for the signers that have any.
+void writeCades(const ValidationResult& result, QTextStream& out)
+{
+    bool headed = false;
+    for (const verify::SignatureResult& signer : result.signers) {
+        const verify::CadesLines lines = verify::cadesLines(signer);
+        if (lines.isEmpty())
+            continue;
+        if (!headed)
+            out << QStringLiteral("\nCarimbos do tempo, políticas e contra-assinaturas:\n");
+        headed = true;
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        QStringList all{lines.timeStamp, lines.validAtTimestamp, lines.policy};
+        all << lines.counterSignatures;
+        for (const QString& problem : lines.problems)
+            all << QStringLiteral("Problema: ") + problem;
+        for (const QString& line : all) {
+            if (!line.isEmpty())
+                out << QStringLiteral("    ") << line << '\n';
+        }
+    }
+}
+
+// Each signer's chain with the revocation status of every certificate.
+void writeRevocation(const ValidationResult& result, QTextStream& out)
+{
+    out << QStringLiteral("\nSituação de revogação (consultada em %1 UTC, %2):\n")
+               .arg(result.checkedAt.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                    result.offline ? QStringLiteral("sem acesso à rede")
+                                   : QStringLiteral("com acesso à rede"));
+    for (const verify::SignatureResult& signer : result.signers) {
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        for (const verify::ChainLinkStatus& link : signer.status.chain)
+            out << QStringLiteral("    ") << link.certificate.simpleName << QStringLiteral(": ")
+                << signature::revocationSummary(link.revocation) << '\n';
+    }
+}
+
+// Each signer's verdict and why.
+void writeSignerVerdicts(const ValidationResult& result, QTextStream& out)
+{
+    out << QStringLiteral("\nResultado por signatário:\n");
+    for (const verify::SignatureResult& signer : result.signers) {
+        out << QStringLiteral("  %1. %2: ").arg(signer.index).arg(signer.holderName)
+            << verify::verdictWord(signer.judgement.verdict) << '\n';
+        writeReasons(signer.judgement, QStringLiteral("    "), out);
+    }
+}
+
+} // namespace
+
+QString textReport(const ValidationResult& result)
+{
+    QString report;
+    QTextStream out(&report);
+    out << QStringLiteral("Arquivo: ") << result.filePath << '\n';
+    if (!result.verified()) {
+        out << QStringLiteral("Verificação: FALHOU\n") << result.error->caption << '\n'
+            << QString(result.error->text)
+                   .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                   .trimmed()
+            << '\n';
+        writeVerdict(result.verdict, out);
+        return report;
+    }
+    out << QStringLiteral("Verificação: documento íntegro, assinaturas conferem\n")
+        << QStringLiteral("Documento original: ") << result.originalName
+        << (result.hasExtension ? QString() : QStringLiteral(" (sem extensão)")) << '\n'
+        << QStringLiteral("Tamanho: ") << fileinfo::SizeText(result.contentSize)
+        << QStringLiteral(" (") << result.contentSize << QStringLiteral(" bytes)\n")
+        << QStringLiteral("SHA-256: ") << result.contentSha256.toHex() << '\n'
+        << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
+        << yesNo(result.signaturesOk) << '\n';
+    writeVerdict(result.verdict, out);
+    out << '\n';
+    writeTree(result, out);
+    writeCades(result, out);
+    writeRevocation(result, out);
+    writeSignerVerdicts(result, out);
+    return report;
+}
+
+} // namespace selavia::cli
