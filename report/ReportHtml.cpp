@@ -1,7 +1,6 @@
 #include "report/ReportHtml.h"
 
 #include "fileinfo/FileHandler.h"
-#include "platform/signature/SignatureError.h"
 #include "selavia/Version.h"
 #include "verify/CertificateClass.h"
 
@@ -14,8 +13,8 @@ namespace {
 
 namespace sig = signature;
 using verify::Judgement;
-using verify::SignerEntry;
-using verify::VerifiedDocument;
+using verify::SignatureResult;
+using verify::ValidationResult;
 
 // Everything shown comes from the file or the system: escaped, always.
 QString esc(const QString& text)
@@ -86,7 +85,7 @@ QString trustSourcesText(const sig::TrustSources& sources)
     return parts.join(QStringLiteral("; "));
 }
 
-QString checkSection(const VerifiedDocument& document)
+QString checkSection(const ValidationResult& document)
 {
     return QStringLiteral("<p>") +
            line(QStringLiteral("Programa"), QStringLiteral("Selavia Reader %1.%2.%3")
@@ -104,7 +103,7 @@ QString checkSection(const VerifiedDocument& document)
            QStringLiteral("</p>");
 }
 
-QString signedFileSection(const VerifiedDocument& document)
+QString signedFileSection(const ValidationResult& document)
 {
     return section(QStringLiteral("Arquivo assinado")) + QStringLiteral("<p>") +
            line(QStringLiteral("Nome"), esc(QFileInfo(document.filePath).fileName())) +
@@ -115,15 +114,14 @@ QString signedFileSection(const VerifiedDocument& document)
            QStringLiteral("</p>");
 }
 
-QString originalSection(const VerifiedDocument& document)
+QString originalSection(const ValidationResult& document)
 {
     QString html = section(QStringLiteral("Documento original")) + QStringLiteral("<p>");
     if (!document.verified())
         return html + QStringLiteral("Não disponível: a verificação do arquivo falhou.</p>");
     return html + line(QStringLiteral("Nome"), esc(document.originalName)) +
-           line(QStringLiteral("Tamanho"), esc(sizeText(document.signedData->contentSize()))) +
-           line(QStringLiteral("SHA-256"), hex(document.signedData->contentSha256())) +
-           QStringLiteral("</p>");
+           line(QStringLiteral("Tamanho"), esc(sizeText(document.contentSize))) +
+           line(QStringLiteral("SHA-256"), hex(document.contentSha256)) + QStringLiteral("</p>");
 }
 
 QString reasonsList(const Judgement& judgement)
@@ -145,7 +143,7 @@ QString verdictWord(verify::Verdict verdict, int pointSize)
         .arg(verdictColour(verdict).name(), esc(verify::verdictWord(verdict)));
 }
 
-QString fileVerdictSection(const VerifiedDocument& document, const Judgement& judgement)
+QString fileVerdictSection(const ValidationResult& document, const Judgement& judgement)
 {
     QString html = section(QStringLiteral("Resultado da verificação")) + QStringLiteral("<p>") +
                    verdictWord(judgement.verdict, 28) + QStringLiteral("</p>") +
@@ -165,11 +163,11 @@ QString orNone(const QString& text, const QString& none)
     return text.isEmpty() ? none : esc(text);
 }
 
-QString timestampText(const SignerEntry& signer)
+QString timestampText(const SignatureResult& signer)
 {
     if (!signer.timestamp)
         return QStringLiteral("nenhum");
-    const sig::TimeStampToken& token = *signer.timestamp;
+    const verify::TimeStampResult& token = *signer.timestamp;
     QString text =
         token.genTime.isValid() ? bothTimes(token.genTime) : QStringLiteral("data ilegível");
     text += QStringLiteral(" — ACT: ") +
@@ -180,7 +178,7 @@ QString timestampText(const SignerEntry& signer)
     return esc(text);
 }
 
-QString policyText(const SignerEntry& signer)
+QString policyText(const SignatureResult& signer)
 {
     if (!signer.policy)
         return QStringLiteral("nenhuma declarada");
@@ -194,16 +192,32 @@ QString policyText(const SignerEntry& signer)
     return esc(text);
 }
 
-QString simpleName(const sig::Certificate& certificate)
+// Counter-signatures count in the file's verdict: the signer's section says
+// whose they are and how each was judged, so a reason has a place to come from.
+QString counterSignaturesList(const SignatureResult& signer)
 {
-    try {
-        return certificate.getInfo(sig::CertificateInfo::SubjectSimpleName);
-    } catch (const sig::SignatureError&) {
-        return QStringLiteral("(certificado ilegível)");
+    QString html;
+    for (const verify::CounterSignatureResult& counter : signer.counterSignatures) {
+        html += QStringLiteral("<p style=\"margin-left:18px\">") +
+                line(QStringLiteral("Contra-assinatura de"),
+                     orNone(counter.signerName, QStringLiteral("não identificado"))) +
+                line(QStringLiteral("Data"), counter.signingTime.isValid()
+                                                 ? esc(bothTimes(counter.signingTime))
+                                                 : QStringLiteral("não informada")) +
+                line(QStringLiteral("Resultado"), verdictWord(counter.judgement.verdict, 10)) +
+                QStringLiteral("</p>") + reasonsList(counter.judgement);
     }
+    return html;
 }
 
-QString chainList(const SignerEntry& signer)
+QString simpleName(const verify::CertificateFacts& certificate)
+{
+    // An unreadable name was left empty when the certificate was read.
+    return certificate.simpleName.isEmpty() ? QStringLiteral("(certificado ilegível)")
+                                            : certificate.simpleName;
+}
+
+QString chainList(const SignatureResult& signer)
 {
     if (signer.status.chain.empty())
         return QStringLiteral("<p>Nenhuma cadeia pôde ser montada.</p>");
@@ -211,7 +225,7 @@ QString chainList(const SignerEntry& signer)
     // repeats a number on the next page.
     QString html;
     int position = 0;
-    for (const sig::ChainLinkStatus& link : signer.status.chain) {
+    for (const verify::ChainLinkStatus& link : signer.status.chain) {
         html += QStringLiteral("<p style=\"margin-left:18px\"><b>%1. %2</b><br>Revogação: %3<br>"
                                "Fonte: %4")
                     .arg(++position)
@@ -226,8 +240,9 @@ QString chainList(const SignerEntry& signer)
     return html;
 }
 
-QString signerSection(const SignerEntry& signer, const Judgement& judgement)
+QString signerSection(const SignatureResult& signer)
 {
+    const Judgement& judgement = signer.judgement;
     const QString none = QStringLiteral("não informado");
     QString signing = signer.signingTime.isEmpty()
                           ? QStringLiteral("não informada")
@@ -248,7 +263,8 @@ QString signerSection(const SignerEntry& signer, const Judgement& judgement)
            line(QStringLiteral("Impressão digital (SHA-1)"), orNone(signer.thumbprint, none)) +
            line(QStringLiteral("Validade do certificado"),
                 esc(signer.validFromText + QStringLiteral(" a ") + signer.validToText)) +
-           QStringLiteral("<b>Cadeia de certificados:</b></p>") + chainList(signer);
+           QStringLiteral("<b>Cadeia de certificados:</b></p>") + chainList(signer) +
+           counterSignaturesList(signer);
 }
 
 } // namespace
@@ -266,19 +282,19 @@ QColor verdictColour(verify::Verdict verdict)
     return QColor(0xb0, 0x00, 0x20);
 }
 
-QString signedFileSumText(const VerifiedDocument& document)
+QString signedFileSumText(const ValidationResult& document)
 {
     return document.signedFileSha256.isEmpty() ? QStringLiteral("não disponível")
                                                : hex(document.signedFileSha256);
 }
 
-QString reportHtml(const VerifiedDocument& document, const verify::DocumentJudgements& judgements)
+QString reportHtml(const ValidationResult& document)
 {
     QString html = QStringLiteral("<h1>Relatório de Verificação de Assinaturas</h1>") +
                    checkSection(document) + signedFileSection(document) +
-                   originalSection(document) + fileVerdictSection(document, judgements.file);
-    for (std::size_t n = 0; n < document.signers.size() && n < judgements.signers.size(); ++n)
-        html += signerSection(document.signers[n], judgements.signers[n]);
+                   originalSection(document) + fileVerdictSection(document, document.verdict);
+    for (const SignatureResult& signer : document.signers)
+        html += signerSection(signer);
     return html;
 }
 

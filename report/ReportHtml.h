@@ -4,21 +4,19 @@
 // tells it: the check, the signed file, the original document, the file's
 // verdict, then each signer.
 
-#include "verify/VerdictFacts.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/ValidationResult.h"
 
 #include <QColor>
 #include <QString>
 
 namespace selavia::report {
 
-QString reportHtml(const verify::VerifiedDocument& document,
-                   const verify::DocumentJudgements& judgements);
+QString reportHtml(const verify::ValidationResult& result);
 
 // The colour a verdict is written in.
 QColor verdictColour(verify::Verdict verdict);
 
 // The signed file's SHA-256 as the footer tells it.
-QString signedFileSumText(const verify::VerifiedDocument& document);
+QString signedFileSumText(const verify::ValidationResult& result);
 
 } // namespace selavia::report

@@ -1,7 +1,6 @@
 #include "report/VerificationReport.h"
 
 #include "report/ReportHtml.h"
-#include "verify/VerdictFacts.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
@@ -80,14 +79,14 @@ std::vector<qreal> pageStarts(const QTextDocument& body, qreal pageHeight)
     return starts;
 }
 
-void paint(QPdfWriter& writer, const verify::VerifiedDocument& document)
+void paint(QPdfWriter& writer, const verify::ValidationResult& document)
 {
     QTextDocument body;
     body.documentLayout()->setPaintDevice(&writer);
     body.setDefaultFont(reportFont(9.5));
     body.setDefaultStyleSheet(QStringLiteral("h1 { font-size: 17pt; } h2 { font-size: 12.5pt; "
                                              "margin-top: 14px; } li { margin-bottom: 3px; }"));
-    body.setHtml(reportHtml(document, verify::judgeDocument(document)));
+    body.setHtml(reportHtml(document));
 
     QPainter painter(&writer);
     const QRect page = writer.pageLayout().paintRectPixels(kResolution);
@@ -118,7 +117,7 @@ void paint(QPdfWriter& writer, const verify::VerifiedDocument& document)
 
 } // namespace
 
-QByteArray renderReport(const verify::VerifiedDocument& document)
+QByteArray renderReport(const verify::ValidationResult& document)
 {
     QByteArray pdf;
     QBuffer buffer(&pdf);
@@ -136,7 +135,7 @@ QByteArray renderReport(const verify::VerifiedDocument& document)
     return pdf;
 }
 
-std::optional<fileinfo::FileError> writeReport(const verify::VerifiedDocument& document,
+std::optional<fileinfo::FileError> writeReport(const verify::ValidationResult& document,
                                                const QString& path, fileinfo::Replace replace)
 {
     const QByteArray pdf = renderReport(document);

@@ -6,7 +6,7 @@
 
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/StagedFile.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/ValidationResult.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,12 +17,12 @@ namespace selavia::report {
 // The report as PDF bytes: A4 pages, each numbered and footed with the
 // signed file's SHA-256; fonts embedded, text selectable. Needs a
 // QGuiApplication (the offscreen platform will do); may run on any thread.
-QByteArray renderReport(const verify::VerifiedDocument& document);
+QByteArray renderReport(const verify::ValidationResult& document);
 
 // Renders the report and writes it to `path`: staged beside it and put in
 // place whole under `replace`'s rule.
 [[nodiscard]] std::optional<fileinfo::FileError>
-writeReport(const verify::VerifiedDocument& document, const QString& path,
+writeReport(const verify::ValidationResult& document, const QString& path,
             fileinfo::Replace replace);
 
 // "contrato-relatorio.pdf" for "/pasta/contrato.slv": the name a report of

@@ -2,8 +2,9 @@
 #include "tests/support/PdfText.h"
 #include "tests/support/VerdictStates.h"
 #include "tests/support/VerifyFixtures.h"
+#include "tools/fixtures/CadesFixtures.h"
 #include "verify/CertificateClass.h"
-#include "verify/VerdictFacts.h"
+#include "verify/Verification.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -20,15 +21,15 @@ namespace {
 class ReportTest : public ::testing::Test {
 protected:
     // Verifies `message`, saved as `name`.slv, as the state says.
-    VerifiedDocument load(const VerdictState& state, const fx::Bytes& message)
+    ValidationResult load(const VerdictState& state, const fx::Bytes& message)
     {
         const QString path = dir_.write(QString::fromLatin1(state.name) + ".slv", message);
-        return verify::loadSignedDocument(path, stateOptions(state));
+        return verify::Verification(stateOptions(state)).readFile(path).run();
     }
-    VerifiedDocument load(const VerdictState& state) { return load(state, state.message); }
+    ValidationResult load(const VerdictState& state) { return load(state, state.message); }
 
     // Writes the report of `document` and gives its text, as pdftotext reads it.
-    QString reportText(const VerifiedDocument& document)
+    QString reportText(const ValidationResult& document)
     {
         const QString path = dir_.filePath(report::reportFileName(document.filePath));
         const auto failure = report::writeReport(document, path, fileinfo::Replace::Entry);
@@ -36,7 +37,7 @@ protected:
         return pdfText(path);
     }
 
-    static QString fileSum(const VerifiedDocument& document)
+    static QString fileSum(const ValidationResult& document)
     {
         return QString::fromLatin1(QCryptographicHash::hash(ScratchFolder::read(document.filePath),
                                                             QCryptographicHash::Sha256)
@@ -73,14 +74,14 @@ TEST_F(ReportTest, EveryStateGivesItsVerdictAndItsReasonsInTheReport)
 {
     for (const VerdictState& state : verdictStates()) {
         SCOPED_TRACE(state.name);
-        const VerifiedDocument document = load(state);
-        const verify::DocumentJudgements judged = verify::judgeDocument(document);
-        EXPECT_EQ(verify::verdictWord(judged.file.verdict), verify::verdictWord(state.verdict));
-        EXPECT_EQ(codesOf(judged.file), state.codes);
+        const ValidationResult document = load(state);
+        EXPECT_EQ(verify::verdictWord(document.verdict.verdict),
+                  verify::verdictWord(state.verdict));
+        EXPECT_EQ(codesOf(document.verdict), state.codes);
 
         const QString text = reportText(document);
         expectInOrder(text, {"Resultado da verificação", verify::verdictWord(state.verdict)});
-        for (const verify::VerdictReason& reason : judged.file.reasons)
+        for (const verify::VerdictReason& reason : document.verdict.reasons)
             EXPECT_TRUE(text.contains(reason.text + " código: " + reason.code))
                 << text.toStdString();
         EXPECT_EQ(text.contains("Nenhuma ressalva."), state.codes.isEmpty());
@@ -90,7 +91,7 @@ TEST_F(ReportTest, EveryStateGivesItsVerdictAndItsReasonsInTheReport)
 
 TEST_F(ReportTest, AFailedFileIsReportedRejectedWithItsErrorAndNoOriginal)
 {
-    const VerifiedDocument document = load(stateNamed("violado"));
+    const ValidationResult document = load(stateNamed("violado"));
     ASSERT_FALSE(document.verified());
     const QString text = reportText(document);
     expectInOrder(
@@ -104,11 +105,11 @@ TEST_F(ReportTest, AFailedFileIsReportedRejectedWithItsErrorAndNoOriginal)
 
 TEST_F(ReportTest, TheSectionsComeInOrderWithWhatVerificationFound)
 {
-    const VerifiedDocument document = load(stateNamed("aprovado"));
+    const ValidationResult document = load(stateNamed("aprovado"));
     ASSERT_TRUE(document.verified());
-    const verify::SignerEntry& signer = document.signers.at(0);
+    const verify::SignatureResult& signer = document.signers.at(0);
     const QString text = reportText(document);
-    const QString contentSum = QString::fromLatin1(document.signedData->contentSha256().toHex());
+    const QString contentSum = QString::fromLatin1(document.contentSha256.toHex());
     expectInOrder(text, {"Relatório de Verificação de Assinaturas",
                          "Programa: Selavia Reader 2.1.6",
                          "Data e hora da verificação:",
@@ -155,7 +156,7 @@ TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
     for (int n = 0; n < 10; ++n)
         signers.push_back({.cert = icpSigner("SIGNATARIO " + std::to_string(n) + ":12345678901")});
     const VerdictState state{"dez", fx::makeSignedMessage(messageFor(signers))};
-    const VerifiedDocument document = load(state);
+    const ValidationResult document = load(state);
     ASSERT_EQ(document.signers.size(), 10u);
     const QString path = dir_.filePath("dez.pdf");
     ASSERT_FALSE(report::writeReport(document, path, fileinfo::Replace::Never));
@@ -170,7 +171,7 @@ TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
     }
     // A line broken across pages is drawn on one of them only.
     const QString text = pdfText(path);
-    for (const verify::SignerEntry& signer : document.signers)
+    for (const verify::SignatureResult& signer : document.signers)
         EXPECT_EQ(text.count("Número de série do certificado: " + signer.serialNumber), 1)
             << signer.index;
     EXPECT_EQ(text.count("Cadeia de certificados:"), 10);
@@ -189,36 +190,61 @@ TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
               fileinfo::error_number::kFileExists);
 }
 
-// The time-stamp and the policy as CAdES verification fills them in: a
-// valid token proves an expired certificate signed in time, one that does
-// not verify rejects the signer.
-TEST_F(ReportTest, TheTimeStampAndThePolicyAreToldAndTheTokensTimeCounts)
+// The time-stamp as verification judged it: a valid token proves an
+// expired certificate signed in time, one that does not verify rejects the
+// signer.
+TEST_F(ReportTest, TheTimeStampIsToldAsItWasJudged)
 {
-    VerifiedDocument document = load(stateNamed("expirado-sem-carimbo"));
+    const QString stamped = reportText(load(stateNamed("expirado-com-carimbo")));
+    expectInOrder(stamped, {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
+                            "Signatário 1", "Resultado: Aprovado",
+                            "Carimbo do tempo:", " UTC — ACT: ACT de Teste — válido"});
+    const QString forged = reportText(load(stateNamed("carimbo-invalido")));
+    expectInOrder(forged, {"Resultado da verificação", "Reprovado", "código: timestamp-invalid",
+                           "Signatário 1", "Resultado: Reprovado", "Carimbo do tempo:",
+                           "inválido: o carimbo do tempo não corresponde a esta assinatura"});
+}
+
+// The report renders the verdicts it is given and works none out: a policy
+// changed after judging is shown as it is, the verdict stays.
+TEST_F(ReportTest, ThePolicyIsToldAndTheVerdictIsTheOneGiven)
+{
+    ValidationResult document = load(stateNamed("aprovado"));
     ASSERT_EQ(document.signers.size(), 1u);
-    verify::SignerEntry& signer = document.signers[0];
-    sig::TimeStampToken token;
-    token.valid = true;
-    token.genTime = signer.validTo.addDays(-30);
-    token.tsaName = "ACT de Teste";
-    signer.timestamp = token;
+    verify::SignatureResult& signer = document.signers[0];
     signer.policy = verify::PolicyCheck{.oid = "2.16.76.1.7.1.2.2.3",
                                         .name = "AD-RT v2.3",
                                         .conforms = true,
                                         .problems = {"hash da política não conferido"}};
-    QString text = reportText(document);
-    expectInOrder(text, {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
-                         "Carimbo do tempo:", " UTC — ACT: ACT de Teste — válido",
-                         "Política de assinatura: AD-RT v2.3 (2.16.76.1.7.1.2.2.3) — conforme: "
-                         "hash da política não conferido"});
+    expectInOrder(reportText(document),
+                  {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
+                   "Política de assinatura: AD-RT v2.3 (2.16.76.1.7.1.2.2.3) — conforme: "
+                   "hash da política não conferido"});
 
-    signer.timestamp->valid = false;
-    signer.timestamp->problems = {"o carimbo não confere com a assinatura"};
     signer.policy->conforms = false;
-    text = reportText(document);
-    expectInOrder(text, {"Resultado da verificação", "Reprovado", "código: timestamp-invalid",
-                         "código: policy-violation", "código: expired-no-timestamp",
-                         "inválido: o carimbo não confere com a assinatura", "não conforme"});
+    const QString text = reportText(document);
+    expectInOrder(text,
+                  {"Resultado da verificação", "Aprovado", "Resultado: Aprovado", "não conforme"});
+    EXPECT_FALSE(text.contains("policy-violation"));
+}
+
+TEST_F(ReportTest, ACounterSignatureIsToldUnderItsSignatureWithItsOwnVerdict)
+{
+    const VerdictState& approved = stateNamed("aprovado");
+    const fx::Cert notary =
+        fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, "TABELIAO DE NOTAS");
+    const VerdictState state{
+        "contra-assinado",
+        fx::withCounterSignature(approved.message, 0, {.cert = notary, .tamperSignature = true})};
+    const ValidationResult document = load(state);
+    ASSERT_EQ(document.signers.size(), 1u);
+    ASSERT_EQ(document.signers[0].counterSignatures.size(), 1u);
+    const QString text = reportText(document);
+    // The file is Reprovado by the counter-signature, whose section says why.
+    expectInOrder(text, {"Resultado da verificação", "Reprovado", "código: signature-invalid",
+                         "Signatário 1", "Resultado: Aprovado",
+                         "Cadeia de certificados:", "Contra-assinatura de: TABELIAO DE NOTAS",
+                         "Resultado: Reprovado", "código: signature-invalid"});
 }
 
 TEST_F(ReportTest, TextFromTheFileIsShownAsTextNeverAsMarkup)
