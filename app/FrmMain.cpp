@@ -1,5 +1,6 @@
 #include "app/FrmMain.h"
 
+#include "platform/desktop/Widgets.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
 
@@ -16,18 +17,14 @@
 namespace selavia::app {
 namespace {
 
+using desktop::named;
+
 const QString kTitle = QStringLiteral("Selavia Reader");
 const QColor kLinkBlue(0, 0, 255);
 const QColor kLinkReset(0, 0, 0);
 constexpr QSize kClientSize(545, 345);
 // The strip shows the top-left part of its picture.
 constexpr int kStripWidth = 121;
-
-template <typename T> T* named(T* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QFont fontOf(const char* family, qreal pointSize, bool bold = false)
 {

@@ -1,7 +1,9 @@
 #include "app/FrmOpen.h"
 
+#include "app/CertificateView.h"
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
+#include "platform/desktop/Widgets.h"
 #include "platform/shell/ContentRisk.h"
 #include "platform/signature/SignatureError.h"
 #include "report/VerificationReport.h"
@@ -10,6 +12,7 @@
 #include "verify/CadesText.h"
 #include "verify/DocumentName.h"
 #include "verify/TreeKeys.h"
+#include "verify/Verification.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -19,6 +22,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -35,11 +39,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <map>
-#include <thread>
 
 namespace selavia::app {
 namespace {
+
+using desktop::named;
 
 using fileinfo::FileProperty;
 
@@ -48,12 +54,6 @@ constexpr qint64 kEventInterval = 40;  // ms between event runs while hashing
 constexpr qint64 kProgressDelay = 500; // ms of work before the bar shows
 constexpr int kNodeIndexRole = Qt::UserRole;
 
-template <typename T> T* named(T* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
 QLineEdit* valueBox(const char* name)
 {
     auto* box = named(new QLineEdit, name);
@@ -61,14 +61,6 @@ QLineEdit* valueBox(const char* name)
     box->setFrame(false);
     box->setStyleSheet(QStringLiteral("background: transparent;"));
     return box;
-}
-
-QFrame* etchedLine()
-{
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
 }
 
 QLabel* pictureLabel(const char* name, const QPixmap& pixmap)
@@ -125,6 +117,8 @@ struct FrmOpen::Ui {
     QFrame* FrameSignatures_false = nullptr;
     QFrame* framecompatib = nullptr;
     QPushButton* Command1 = nullptr;
+    QLabel* lblVerdict = nullptr;
+    QPushButton* btnCancelar = nullptr;
     QTreeWidget* tvSigns = nullptr;
     QPushButton* BTN001 = nullptr;
     QPushButton* BTN002 = nullptr;
@@ -159,15 +153,15 @@ QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
                                 QStringLiteral("Modificado em:"),   QStringLiteral("Acessado em:")};
     auto* grid = new QGridLayout;
     int row = 0;
-    grid->addWidget(etchedLine(), row++, 0, 1, 2);
+    grid->addWidget(desktop::etchedLine(), row++, 0, 1, 2);
     for (int i = 0; i < 6; ++i) {
         if (i == 3)
-            grid->addWidget(etchedLine(), row++, 0, 1, 2);
+            grid->addWidget(desktop::etchedLine(), row++, 0, 1, 2);
         grid->addWidget(new QLabel(labels[i]), row, 0);
         ui->text[boxes[i + 1]] = valueBox(names[i + 1]);
         grid->addWidget(ui->text[boxes[i + 1]], row++, 1);
     }
-    grid->addWidget(etchedLine(), row++, 0, 1, 2);
+    grid->addWidget(desktop::etchedLine(), row++, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     layout->addLayout(grid);
     return tab;
@@ -203,6 +197,11 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
                        "Certificados'."));
     ui.FrameSignatures_ok->hide();
     ui.FrameSignatures_false->hide();
+    ui.lblVerdict = named(new QLabel, "lblVerdict");
+    ui.lblVerdict->setWordWrap(true);
+    ui.lblVerdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui.lblVerdict->setAccessibleName(QStringLiteral("Resultado da verificação"));
+    signedLayout->addWidget(ui.lblVerdict);
     signedLayout->addWidget(ui.frame_integridade_ok);
     signedLayout->addWidget(ui.FrameSignatures_ok);
     signedLayout->addWidget(ui.FrameSignatures_false);
@@ -323,6 +322,8 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.progressBar->setMaximumWidth(320);
     ui.progressBar->hide();
     loading->addWidget(ui.progressBar, 0, Qt::AlignHCenter);
+    ui.btnCancelar = named(new QPushButton(QStringLiteral("&Cancelar")), "btnCancelar");
+    loading->addWidget(ui.btnCancelar, 0, Qt::AlignHCenter);
     loading->addStretch(1);
     ui.FrmLoading->setGeometry(rect());
     ui.FrmLoading->raise();
@@ -342,6 +343,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     // and why, is offered from the error text's own menu.
     ui.lblErrorDes->setContextMenuPolicy(Qt::CustomContextMenu);
 
+    connect(ui.btnCancelar, &QPushButton::clicked, this, &FrmOpen::cancelLoad);
     connect(ui.BTN001, &QPushButton::clicked, this, &FrmOpen::BTN001_Click);
     connect(ui.BTN002, &QPushButton::clicked, this, &FrmOpen::BTN002_Click);
     connect(ui.BTN003, &QPushButton::clicked, this, &FrmOpen::BTN003_Click);
@@ -401,11 +403,48 @@ void FrmOpen::ShowFile(const QString& aFilePath)
         removeTempCopy();
         return;
     }
+    if (document_.error && cancelled_) {
+        showCancelled();
+        return;
+    }
     if (document_.error) {
         ShowVerificationError(*document_.error);
         return;
     }
     showVerifiedDocument();
+}
+
+void FrmOpen::showCancelled()
+{
+    ui_->FrmLoading->hide();
+    ui_->FrmError->show();
+    setDocumentButtonsEnabled(false);
+    ui_->lblErrorNum->setText(QStringLiteral("Verificação cancelada."));
+    ui_->lblErrorDes->clear();
+    QGuiApplication::restoreOverrideCursor();
+    busyCursor_ = false;
+}
+
+void FrmOpen::cancelLoad()
+{
+    cancelled_ = true;
+    if (verification_)
+        verification_->cancel();
+}
+
+void FrmOpen::showVerdict()
+{
+    // The same words as the report and the command line: the file's verdict
+    // and every reason, one line of its own above the panels.
+    const verify::Judgement& verdict = document_.verdict;
+    QLabel* label = ui_->lblVerdict;
+    label->setText(verify::verdictLine(verdict));
+    label->setAccessibleDescription(label->text());
+    const char* colour = verdict.verdict == verify::Verdict::Approved        ? "#1b5e20"
+                         : verdict.verdict == verify::Verdict::Indeterminate ? "#8a5300"
+                                                                             : "#800000";
+    label->setStyleSheet(
+        QStringLiteral("font-weight: bold; color: %1;").arg(QLatin1String(colour)));
 }
 
 void FrmOpen::showVerifiedDocument()
@@ -416,6 +455,7 @@ void FrmOpen::showVerifiedDocument()
     if (!letEventsRun())
         return;
     fillTree();
+    showVerdict();
     signaturesOk_ = document_.signaturesOk;
     if (document_.hasExtension) {
         hasExtension_ = true;
@@ -483,30 +523,32 @@ void FrmOpen::loadBesideEvents(const QString& aFilePath)
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] { showProgress(sinceStart.elapsed()); });
     ticker.start(kEventInterval);
-    const verify::LoadProgress progress = [this](verify::LoadPhase phase, qint64 done,
-                                                 qint64 total) {
-        progressPhase_ = phase;
-        progressDone_ = done;
-        progressTotal_ = total;
-        return !cancelled_.load();
-    };
-    std::thread worker([&] {
-        try {
-            document_ = verify::loadIntoCopy(aFilePath, loadOptions_, progress, *copy_);
-        } catch (const std::exception&) {
-            // Out of memory, say: the window shows it as a failed load.
-            document_ = verify::VerifiedDocument{};
-            document_.error = verify::classifyVerificationError(
-                signature::signedDecimalText(signature::code::kInternal),
-                signature::SignatureError::describe(signature::code::kInternal));
-        }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
+    // The worker sees only the verification and these counters; the result
+    // comes back by value and is taken here, on the window's thread.
+    auto verification = std::make_shared<verify::Verification>(loadOptions_);
+    verification->readFile(aFilePath).intoCopy(*copy_).onProgress(
+        [this](verify::LoadPhase phase, qint64 done, qint64 total) {
+            progressPhase_ = phase;
+            progressDone_ = done;
+            progressTotal_ = total;
+            return true;
+        });
+    verification_ = verification;
+    if (cancelled_)
+        verification->cancel();
+    QFutureWatcher<verify::ValidationResult> watcher;
+    connect(&watcher, &QFutureWatcher<verify::ValidationResult>::finished, &loop,
+            &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run([verification] { return verification->run(); }));
     // The program's end stops every event loop, this one too: the work is
     // then told to stop, and waited for.
-    loop.exec();
-    cancelled_ = cancelled_ || ended_;
-    worker.join();
+    if (!watcher.isFinished())
+        loop.exec();
+    if (ended_)
+        cancelLoad();
+    watcher.waitForFinished();
+    document_ = watcher.result();
+    verification_.reset();
     loading_ = false;
 }
 
@@ -573,8 +615,13 @@ void FrmOpen::fillTree()
         QTreeWidgetItem* item = parent != items.end() ? new QTreeWidgetItem(parent->second)
                                                       : new QTreeWidgetItem(ui_->tvSigns);
         item->setText(0, node.text);
-        // Long texts (the time-stamp origin) may not fit the tree's width.
-        item->setToolTip(0, node.text);
+        // Long texts (the time-stamp origin) may not fit the tree's width;
+        // a signer's node also tells its verdict, which its picture cannot.
+        const QString more = node.description.isEmpty()
+                                 ? node.text
+                                 : node.text + QLatin1Char('\n') + node.description;
+        item->setToolTip(0, more);
+        item->setData(0, Qt::AccessibleDescriptionRole, node.description);
         item->setIcon(0, resources::treeImage(node.imageKey));
         item->setData(0, kNodeIndexRole, static_cast<int>(i));
         items[node.key] = item;
@@ -592,8 +639,19 @@ bool FrmOpen::ensureCopy(const QString& purpose)
         return false;
     if (copy_->present())
         return true;
-    std::optional<fileinfo::FileError> failure =
-        verify::restageCopy(document_, loadOptions_, *copy_);
+    std::optional<fileinfo::FileError> failure;
+    if (!document_.verified()) {
+        failure = fileinfo::MakeFileError(fileinfo::error_number::kPathFileAccess);
+    } else {
+        verify::ValidationResult again = verify::Verification(loadOptions_)
+                                             .readFile(document_.filePath)
+                                             .expectContent(document_.contentSha256)
+                                             .intoCopy(*copy_)
+                                             .run();
+        failure = again.outputFailure;
+        if (!again.verified())
+            failure = verify::signedFileChanged();
+    }
     if (failure) {
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar a cópia temporária do "
@@ -661,7 +719,7 @@ void FrmOpen::Form_Unload()
     if (ended_)
         return;
     ended_ = true;
-    cancelled_ = true;
+    cancelLoad();
     // A load still running writes into the copy: it goes once the load stopped.
     if (!loading_)
         removeTempCopy();
@@ -711,8 +769,14 @@ void FrmOpen::BTN003_Click()
     std::optional<fileinfo::FileError> failure = copy_->copyTo(*target, fileinfo::Replace::Entry);
     // No copy to take it from (it could not be written, went, or a viewer
     // saved over it): a new verifying read, of the same content only.
-    if (failure && !copy_->present())
-        failure = verify::extractAgain(document_, loadOptions_, *target, fileinfo::Replace::Entry);
+    if (failure && !copy_->present()) {
+        verify::ValidationResult again = verify::Verification(loadOptions_)
+                                             .readFile(document_.filePath)
+                                             .expectContent(document_.contentSha256)
+                                             .extractTo(*target, fileinfo::Replace::Entry)
+                                             .run();
+        failure = again.verified() ? again.outputFailure : verify::signedFileChanged();
+    }
     if (failure) {
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar o documento em \"%1\".\r\n%2")
@@ -764,6 +828,17 @@ const verify::TreeNode* FrmOpen::selectedNode() const
     if (index < 0 || static_cast<size_t>(index) >= document_.tree.size())
         return nullptr;
     return &document_.tree[static_cast<size_t>(index)];
+}
+
+void FrmOpen::keyPressEvent(QKeyEvent* event)
+{
+    // While loading, Escape is the busy panel's Cancelar.
+    if (loading_ && event->key() == Qt::Key_Escape) {
+        cancelLoad();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool FrmOpen::eventFilter(QObject* watched, QEvent* event)
@@ -826,24 +901,6 @@ void FrmOpen::showTreeMenu(const QPoint& globalPosition)
     ui_->popMenu->popup(globalPosition);
 }
 
-namespace {
-
-// What the signature says of the signer whose own certificate `node` holds;
-// nothing for any other certificate.
-std::optional<desktop::SignerDetails> signerDetailsOf(const verify::TreeNode& node,
-                                                      const verify::VerifiedDocument& document)
-{
-    for (const verify::SignerEntry& signer : document.signers) {
-        if (node.signerIndex == 0 || signer.index != node.signerIndex)
-            continue;
-        const verify::CadesLines lines = verify::cadesLines(signer);
-        return desktop::SignerDetails{lines.timeStamp, lines.validAtTimestamp, lines.policy,
-                                      lines.counterSignatures, lines.problems};
-    }
-    return std::nullopt;
-}
-
-} // namespace
 bool FrmOpen::verificationDone() const
 {
     // A load that finished, verified or not, left its time or its error.
@@ -888,8 +945,10 @@ void FrmOpen::savereport_Click()
 void FrmOpen::showcertificate_Click()
 {
     const verify::TreeNode* node = selectedNode();
-    if (node != nullptr && node->certificate)
-        desktop_.showCertificate(this, *node->certificate, signerDetailsOf(*node, document_));
+    if (node == nullptr)
+        return;
+    if (std::optional<desktop::CertificateView> view = certificateViewOf(*node, document_))
+        desktop_.showCertificate(this, *view, signerDetailsOf(*node, document_));
 }
 
 void FrmOpen::showlegenda_Click()

@@ -6,7 +6,7 @@
 #include "fileinfo/FileHandler.h"
 #include "platform/desktop/Desktop.h"
 #include "verify/TemporaryCopy.h"
-#include "verify/VerifiedDocument.h"
+#include "verify/Verification.h"
 
 #include <QWidget>
 #include <atomic>
@@ -53,6 +53,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -73,6 +74,11 @@ private:
     void Form_Unload();
 
     void ShowVerificationError(const verify::VerificationError& error);
+    // The busy panel gives way to "Verificação cancelada."; Ok closes the window.
+    void showCancelled();
+    // Stops the load under way (Cancelar, Escape, the window closing).
+    void cancelLoad();
+    void showVerdict();
     void showVerifiedDocument();
     void showFileIcons();
     // Lets pending window events run; false when the window was closed meanwhile.
@@ -100,7 +106,9 @@ private:
     verify::LoadOptions loadOptions_;
     std::unique_ptr<Ui> ui_;
 
-    verify::VerifiedDocument document_;
+    verify::ValidationResult document_;
+    // The load under way, shared with the worker that runs it.
+    std::shared_ptr<verify::Verification> verification_;
     QString aFilePath_;
     QString originalName_;
     bool hasExtension_ = false;

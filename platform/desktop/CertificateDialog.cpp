@@ -1,8 +1,8 @@
 #include "platform/desktop/CertificateDialog.h"
 
 #include "fileinfo/FileHandler.h"
+#include "platform/desktop/Widgets.h"
 #include "platform/signature/CertificateDetails.h"
-#include "platform/signature/Chain.h"
 #include "platform/signature/SignatureError.h"
 
 #include <QApplication>
@@ -39,6 +39,15 @@ template <typename Read> QString readOrEmpty(Read&& read)
     }
 }
 
+sig::Certificate readOrEmptyCertificate(const QByteArray& der)
+{
+    try {
+        return sig::Certificate::fromDer(der);
+    } catch (const sig::SignatureError&) {
+        return {};
+    }
+}
+
 QString simpleName(const sig::Certificate& certificate)
 {
     QString name =
@@ -46,12 +55,12 @@ QString simpleName(const sig::Certificate& certificate)
     return name.isEmpty() ? readOrEmpty([&] { return certificate.subjectName(); }) : name;
 }
 
-QString validityText(const sig::CertificateStatus& status)
+QString validityText(bool valid, const QStringList& problems)
 {
-    if (status.result)
+    if (valid)
         return QStringLiteral("Este certificado é válido.");
     QString text = QStringLiteral("Este certificado não é válido:");
-    for (const QString& problem : status.problems)
+    for (const QString& problem : problems)
         text += QStringLiteral("\n• ") + problem;
     return text;
 }
@@ -60,10 +69,17 @@ const QString kRevocationCaption = QStringLiteral("Situação de revogação:");
 
 // The validity with the certificate's revocation status under it, as the
 // certification path shows each certificate.
-QString pathStatusText(const sig::CertificateStatus& status)
+QString pathStatusText(const PathCertificate& entry)
 {
-    return validityText(status) + QStringLiteral("\n\n") + kRevocationCaption + QLatin1Char(' ') +
-           sig::revocationSummary(status.revocation);
+    return validityText(entry.valid, entry.problems) + QStringLiteral("\n\n") + kRevocationCaption +
+           QLatin1Char(' ') + entry.revocation;
+}
+
+sig::Certificate shownCertificate(const CertificateView& view)
+{
+    if (view.path.empty())
+        return {};
+    return readOrEmptyCertificate(view.path.back().der);
 }
 
 QIcon statusIcon(const QWidget* widget, bool valid)
@@ -91,14 +107,6 @@ QLabel* valueLabel(const QString& text, const QString& objectName)
     return label;
 }
 
-QFrame* separator()
-{
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 QString dateText(const sig::Certificate& certificate, QDateTime (sig::Certificate::*read)() const)
 {
     return readOrEmpty([&] { return fileinfo::GeneralDateText((certificate.*read)()); });
@@ -106,9 +114,10 @@ QString dateText(const sig::Certificate& certificate, QDateTime (sig::Certificat
 
 } // namespace
 
-CertificateDialog::CertificateDialog(const signature::Certificate& certificate,
+CertificateDialog::CertificateDialog(CertificateView view,
                                      const std::optional<SignerDetails>& signer, QWidget* parent)
-    : QDialog(parent), certificate_(certificate), signer_(signer), status_(certificate.isValid())
+    : QDialog(parent), view_(std::move(view)), certificate_(shownCertificate(view_)),
+      signer_(signer)
 {
     setObjectName(QStringLiteral("CertificateDialog"));
     setWindowTitle(QStringLiteral("Certificado"));
@@ -140,7 +149,7 @@ QWidget* CertificateDialog::makeGeneralTab()
 
     auto* icon = new QLabel;
     const bool signatureSound = !signer_ || signer_->problems.isEmpty();
-    icon->setPixmap(statusIcon(this, status_.result && signatureSound).pixmap(32, 32));
+    icon->setPixmap(statusIcon(this, view_.valid && signatureSound).pixmap(32, 32));
     auto* title = boldLabel(QStringLiteral("Informações do certificado"));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
@@ -164,9 +173,9 @@ QWidget* CertificateDialog::makeGeneralTab()
                                 QStringLiteral("issuedBy")),
                      1, 1);
     names->addWidget(boldLabel(kRevocationCaption), 2, 0, Qt::AlignTop);
-    names->addWidget(
-        valueLabel(sig::revocationSummary(status_.revocation), QStringLiteral("revocationStatus")),
-        2, 1);
+    names->addWidget(valueLabel(view_.path.empty() ? QString() : view_.path.back().revocation,
+                                QStringLiteral("revocationStatus")),
+                     2, 1);
 
     auto* period = valueLabel(
         QStringLiteral("<b>Válido de</b> %1 <b>até</b> %2")
@@ -177,23 +186,26 @@ QWidget* CertificateDialog::makeGeneralTab()
 
     auto* layout = new QVBoxLayout(panel);
     layout->addLayout(header);
-    layout->addWidget(separator());
+    layout->addWidget(etchedLine());
     layout->addWidget(boldLabel(QStringLiteral("Este certificado destina-se a:")));
     layout->addWidget(purposeList);
-    layout->addWidget(separator());
+    layout->addWidget(etchedLine());
     layout->addLayout(names);
     layout->addSpacing(8);
     layout->addWidget(period);
     if (QWidget* section = makeSignatureSection()) {
-        layout->addWidget(separator());
+        layout->addWidget(etchedLine());
         layout->addWidget(section);
     }
     layout->addStretch(1);
 
-    auto* status = valueLabel(validityText(status_), QStringLiteral("generalStatus"));
+    auto* status =
+        valueLabel(validityText(view_.valid, view_.problems), QStringLiteral("generalStatus"));
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->addWidget(panel, 1);
     pageLayout->addWidget(status);
+    if (!view_.caveat.isEmpty())
+        pageLayout->addWidget(valueLabel(view_.caveat, QStringLiteral("validityCaveat")));
     return page;
 }
 
@@ -273,57 +285,21 @@ QWidget* CertificateDialog::makeDetailsTab()
     return page;
 }
 
-// Where the trouble starts: an untrusted top of the path; a certificate that
-// fails below an issuer that does not (expired, revoked, its signature); and
-// any certificate outside its validity period.
-bool CertificateDialog::marksTrouble(std::size_t index, bool trusted) const
-{
-    if (index == 0)
-        return !trusted || !pathStatus_[0].result;
-    if (pathStatus_[index].result)
-        return false;
-    if (pathStatus_[index - 1].result)
-        return true;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    try {
-        return now < path_[index].validFromDate() || now > path_[index].validToDate();
-    } catch (const sig::SignatureError&) {
-        return true;
-    }
-}
-
 QWidget* CertificateDialog::makePathTab()
 {
-    sig::Chain chain;
-    bool trusted = false;
-    try {
-        trusted = chain.build(certificate_);
-    } catch (const sig::SignatureError&) {
-        trusted = false;
-    }
-    // The chain runs from the certificate towards the root; the tree shows
-    // the root at the top.
-    path_.assign(chain.certificates().begin(), chain.certificates().end());
-    if (path_.empty())
-        path_.push_back(certificate_);
-    std::reverse(path_.begin(), path_.end());
-
-    pathStatus_.clear();
-    for (std::size_t i = 0; i + 1 < path_.size(); ++i)
-        pathStatus_.push_back(path_[i].isValid());
-    pathStatus_.push_back(status_);
-
     auto* tree = new QTreeWidget;
     tree->setObjectName(QStringLiteral("pathTree"));
     tree->setHeaderHidden(true);
     tree->setColumnCount(1);
     QTreeWidgetItem* parentItem = nullptr;
-    for (std::size_t i = 0; i < path_.size(); ++i) {
+    // Each certificate is marked by its own problems: an untrusted top, an
+    // expired or revoked certificate, a signature that does not verify.
+    for (std::size_t i = 0; i < view_.path.size(); ++i) {
         auto* item =
             parentItem != nullptr ? new QTreeWidgetItem(parentItem) : new QTreeWidgetItem(tree);
-        item->setText(0, simpleName(path_[i]));
+        item->setText(0, view_.path[i].name);
         item->setData(0, kCertificateIndexRole, static_cast<int>(i));
-        if (marksTrouble(i, trusted))
+        if (!view_.path[i].valid)
             item->setIcon(0, statusIcon(this, false));
         parentItem = item;
     }
@@ -345,7 +321,7 @@ QWidget* CertificateDialog::makePathTab()
                 }
                 const auto index =
                     static_cast<std::size_t>(current->data(0, kCertificateIndexRole).toInt());
-                status->setText(pathStatusText(pathStatus_.at(index)));
+                status->setText(pathStatusText(view_.path.at(index)));
             });
     tree->setCurrentItem(parentItem);
 

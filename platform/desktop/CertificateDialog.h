@@ -21,7 +21,8 @@ class CertificateDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CertificateDialog(const signature::Certificate& certificate,
+    // Shows `view.path.back()`; a view without a path shows nothing.
+    explicit CertificateDialog(CertificateView view,
                                const std::optional<SignerDetails>& signer = std::nullopt,
                                QWidget* parent = nullptr);
 
@@ -31,14 +32,9 @@ private:
     QWidget* makeSignatureSection() const;
     QWidget* makeDetailsTab();
     QWidget* makePathTab();
-    // Whether the path tab marks path_[index] as a certificate with trouble.
-    bool marksTrouble(std::size_t index, bool trusted) const;
-
-    signature::Certificate certificate_;
+    CertificateView view_;
+    signature::Certificate certificate_; // read from the shown certificate's DER
     std::optional<SignerDetails> signer_;
-    signature::CertificateStatus status_;                  // of certificate_, worked out once
-    std::vector<signature::Certificate> path_;             // root first, certificate_ last
-    std::vector<signature::CertificateStatus> pathStatus_; // of each of path_
 };
 
 } // namespace selavia::desktop

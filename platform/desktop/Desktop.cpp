@@ -83,7 +83,7 @@ bool QtDesktop::open(const QUrl& target)
     return QDesktopServices::openUrl(target);
 }
 
-void QtDesktop::showCertificate(QWidget* parent, const signature::Certificate& certificate,
+void QtDesktop::showCertificate(QWidget* parent, const CertificateView& certificate,
                                 const std::optional<SignerDetails>& signer)
 {
     CertificateDialog dialog(certificate, signer, parent);

@@ -50,7 +50,7 @@ public:
     virtual bool open(const QUrl& target) = 0;
     // The certificate dialog (`Display`), modal over `parent`; for a
     // signer's own certificate, `signer` tells what the signature says of it.
-    virtual void showCertificate(QWidget* parent, const signature::Certificate& certificate,
+    virtual void showCertificate(QWidget* parent, const CertificateView& certificate,
                                  const std::optional<SignerDetails>& signer) = 0;
     virtual void beep() = 0;
     // Ends the program at once.
@@ -66,7 +66,7 @@ public:
     std::optional<QString> saveFileName(QWidget* parent, const FileDialogRequest& request) override;
     std::optional<QString> openFileName(QWidget* parent, const FileDialogRequest& request) override;
     bool open(const QUrl& target) override;
-    void showCertificate(QWidget* parent, const signature::Certificate& certificate,
+    void showCertificate(QWidget* parent, const CertificateView& certificate,
                          const std::optional<SignerDetails>& signer) override;
     void beep() override;
     void endProgram() override;

@@ -25,7 +25,7 @@ public:
     std::optional<QString> openAnswer;
     std::vector<QUrl> opened;
     bool openResult = true; // false: no program could be started
-    std::vector<selavia::signature::Certificate> certificatesShown;
+    std::vector<selavia::desktop::CertificateView> certificatesShown;
     std::vector<std::optional<selavia::desktop::SignerDetails>> signersShown; // beside each
     int beeps = 0;
     int ends = 0;
@@ -69,7 +69,7 @@ public:
         opened.push_back(target);
         return openResult;
     }
-    void showCertificate(QWidget*, const selavia::signature::Certificate& certificate,
+    void showCertificate(QWidget*, const selavia::desktop::CertificateView& certificate,
                          const std::optional<selavia::desktop::SignerDetails>& signer) override
     {
         certificatesShown.push_back(certificate);

@@ -1,11 +1,13 @@
 // selavia-screenshots OUTDIR: opens the document window on documents made
 // here, one per state, and saves what it shows as PNG files.
 
+#include "app/CertificateView.h"
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
 #include "platform/desktop/CertificateDialog.h"
 #include "report/VerificationReport.h"
 #include "tools/fixtures/FixtureBuilder.h"
+#include "verify/Verification.h"
 
 #include <QApplication>
 #include <QDir>
@@ -144,9 +146,18 @@ int main(int argc, char* argv[])
         expired.signers[0].cert = fx::issueEndEntity(
             fx::icpBrasilHierarchy().intermediate, "MARIA DA SILVA:12345678901",
             {fx::icpPersonal("01021980", "12345678901")}, now - 60 * 86400, now - 86400);
-        sig::SignedData data(store);
-        data.verify(QByteArray::fromStdString(fx::makeSignedMessage(expired)));
-        selavia::desktop::CertificateDialog dialog(data.signers()[0].certificate());
+        const QByteArray message = QByteArray::fromStdString(fx::makeSignedMessage(expired));
+        const selavia::verify::ValidationResult result =
+            selavia::verify::Verification(selavia::verify::LoadOptions(store))
+                .readBytes(QStringLiteral("vencido.slv"), message)
+                .run();
+        std::optional<selavia::desktop::CertificateView> view;
+        for (const selavia::verify::TreeNode& node : result.tree) {
+            if (node.signer == 1 && node.chainPosition == 1)
+                view = selavia::app::certificateViewOf(node, result);
+        }
+        selavia::desktop::CertificateDialog dialog(
+            view.value_or(selavia::desktop::CertificateView{}));
         dialog.findChild<QTabWidget*>("certificateTabs")->setCurrentIndex(2);
         dialog.show();
         save(dialog, out.filePath("10-certificado-vencido-caminho.png"));
@@ -164,8 +175,9 @@ int main(int argc, char* argv[])
         selavia::verify::LoadOptions options(store, offline);
         options.sumSignedFile = true;
         const QString pdf = out.filePath("11-relatorio.pdf");
-        if (!selavia::report::writeReport(selavia::verify::loadSignedDocument(path, options), pdf,
-                                          selavia::fileinfo::Replace::Entry))
+        if (!selavia::report::writeReport(
+                selavia::verify::Verification(options).readFile(path).run(), pdf,
+                selavia::fileinfo::Replace::Entry))
             std::printf("%s\n", qPrintable(pdf));
     }
     return 0;

@@ -12,9 +12,12 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 using namespace selavia::testing;
 using selavia::desktop::CertificateDialog;
+using selavia::desktop::CertificateView;
+using selavia::desktop::PathCertificate;
 
 namespace {
 
@@ -41,12 +44,40 @@ std::map<QString, QString> selectedValues(QTreeWidget& list, const QPlainTextEdi
     return fields;
 }
 
+const QString kUnknown = "Desconhecida: não foi possível consultar a situação de revogação";
+const QString kAnchor = "Não revogado: raiz confiável: a revogação não se aplica";
+
+PathCertificate entry(const fx::Cert& certificate, const QString& name,
+                      const QStringList& problems = {}, const QString& revocation = kUnknown)
+{
+    return {bytes(certificate.der()), name, problems.isEmpty(), problems, revocation};
+}
+
+// The holder's path as the verification hands it over, root first; each
+// certificate with the problems given for it.
+CertificateView viewOf(const fx::Cert& shown, const QStringList& rootProblems = {},
+                       const QStringList& shownProblems = {})
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    CertificateView view;
+    view.path = {
+        entry(icp.root, "Autoridade Certificadora Raiz Brasileira v5", rootProblems, kAnchor),
+        entry(icp.intermediate, "AC Intermediaria de Teste v5"),
+        entry(shown, "FULANO DE TAL:12345678901", shownProblems)};
+    for (const PathCertificate& certificate : view.path)
+        for (const QString& problem : certificate.problems)
+            view.problems << certificate.name + ": " + problem;
+    view.valid = view.problems.isEmpty();
+    return view;
+}
+
 } // namespace
 
 TEST(CertificateDialogTest, AValidCertificatesTabsNameItListEveryFieldAndNestItsPath)
 {
-    const sig::Certificate certificate = verifiedSigner(holder());
-    CertificateDialog dialog(certificate);
+    const fx::Cert shown = holder();
+    const sig::Certificate certificate = sig::Certificate::fromDer(bytes(shown.der()));
+    CertificateDialog dialog(viewOf(shown));
     auto* tabs = dialog.findChild<QTabWidget*>("certificateTabs");
     ASSERT_NE(tabs, nullptr);
     ASSERT_EQ(tabs->count(), 3);
@@ -107,20 +138,18 @@ TEST(CertificateDialogTest, AValidCertificatesTabsNameItListEveryFieldAndNestIts
     EXPECT_EQ(signer->text(0), "FULANO DE TAL:12345678901");
     EXPECT_EQ(signer->childCount(), 0);
     EXPECT_EQ(tree->currentItem(), signer);
-    // Nothing could say whether the signer was revoked; the root needs no answer.
-    const QString unknown = "Desconhecida: não foi possível consultar a situação de revogação";
+    // The status follows the selected certificate, the shown one at first.
     EXPECT_EQ(labelText(dialog, "pathStatus"),
-              "Este certificado é válido.\n\nSituação de revogação: " + unknown);
-    EXPECT_EQ(labelText(dialog, "revocationStatus"), unknown);
+              "Este certificado é válido.\n\nSituação de revogação: " + kUnknown);
+    EXPECT_EQ(labelText(dialog, "revocationStatus"), kUnknown);
     tree->setCurrentItem(root);
     EXPECT_EQ(labelText(dialog, "pathStatus"),
-              "Este certificado é válido.\n\nSituação de revogação: Não revogado: raiz "
-              "confiável: a revogação não se aplica");
+              "Este certificado é válido.\n\nSituação de revogação: " + kAnchor);
 }
 
 TEST(CertificateDialogTest, ASignersOwnCertificateAlsoTellsWhatTheSignatureSays)
 {
-    const sig::Certificate certificate = verifiedSigner(holder());
+    const CertificateView certificate = viewOf(holder());
     const selavia::desktop::SignerDetails signer{
         "Carimbo do Tempo (ACT): 06/12/2026 18:05:09 - ACT de Teste",
         "Válido na data do carimbo do tempo (06/12/2026 18:05:09)",
@@ -166,36 +195,30 @@ std::vector<bool> pathMarks(const CertificateDialog& dialog)
     return marks;
 }
 
-sig::Certificate revokedSigner()
-{
-    const fx::Cert revoked = holder();
-    fx::MessageSpec spec = icpMessage(revoked);
-    spec.crls = {fx::makeCrl(fx::icpBrasilHierarchy().intermediate, {revoked})};
-    sig::SignedData data(trustingIcp());
-    data.verify(bytes(fx::makeSignedMessage(spec)));
-    return data.signers()[0].certificate();
-}
-
 } // namespace
 
-TEST(CertificateDialogTest, StatusNamesTheProblemAndThePathMarksWhereItIs)
+TEST(CertificateDialogTest, StatusNamesTheProblemsAndThePathMarksWhereTheyAre)
 {
-    const std::time_t now = std::time(nullptr);
-    const fx::Cert expired = holder(now - 30 * 86400, now - 86400);
-    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(holder()))),
-              (std::vector<bool>{false, false, false}));
-
-    CertificateDialog untrusted(verifiedSigner(holder(), /*trustRoot=*/false));
-    EXPECT_EQ(pathMarks(untrusted), (std::vector<bool>{true, false, false}))
-        << "an untrusted root, not what hangs under it";
-    for (const char* label : {"generalStatus", "pathStatus"}) {
-        const QString text = labelText(untrusted, label);
-        EXPECT_TRUE(text.startsWith("Este certificado não é válido:")) << text.toStdString();
-        EXPECT_TRUE(text.contains("raiz confiável")) << text.toStdString();
+    const QStringList untrusted = {"a cadeia não chega a uma raiz confiável"};
+    const QStringList expired = {"o certificado expirou"};
+    // The problems of the root and of the shown certificate; the marks, root first.
+    const std::vector<std::tuple<QStringList, QStringList, std::vector<bool>>> rows = {
+        {{}, {}, {false, false, false}},
+        {untrusted, {}, {true, false, false}},
+        {{}, expired, {false, false, true}},
+        {untrusted, expired, {true, false, true}},
+    };
+    for (const auto& [root, shown, marks] : rows) {
+        SCOPED_TRACE((root + shown).join("; ").toStdString());
+        CertificateDialog dialog(viewOf(holder(), root, shown));
+        EXPECT_EQ(pathMarks(dialog), marks);
+        const QString general = labelText(dialog, "generalStatus");
+        EXPECT_EQ(general.startsWith("Este certificado não é válido:"), marks[0] || marks[2]);
+        for (const QString& problem : root + shown)
+            EXPECT_TRUE(general.contains(problem)) << general.toStdString();
     }
 
-    CertificateDialog late(verifiedSigner(expired));
-    EXPECT_EQ(pathMarks(late), (std::vector<bool>{false, false, true}));
+    CertificateDialog late(viewOf(holder(), {}, expired));
     EXPECT_TRUE(labelText(late, "pathStatus").contains("expirou"));
     auto* tree = late.findChild<QTreeWidget*>("pathTree");
     ASSERT_NE(tree, nullptr);
@@ -203,11 +226,17 @@ TEST(CertificateDialogTest, StatusNamesTheProblemAndThePathMarksWhereItIs)
     EXPECT_TRUE(labelText(late, "pathStatus").startsWith("Este certificado é válido.\n"))
         << "the status follows the selected certificate: the root is fine";
 
-    EXPECT_EQ(pathMarks(CertificateDialog(revokedSigner())),
-              (std::vector<bool>{false, false, true}));
-    // Expired under an untrusted root: both.
-    EXPECT_EQ(pathMarks(CertificateDialog(verifiedSigner(expired, /*trustRoot=*/false))),
-              (std::vector<bool>{true, false, true}));
+    // A check that could not be made is told beside the validity.
+    CertificateView unchecked = viewOf(holder());
+    unchecked.caveat = "Não foi possível consultar a situação de revogação";
+    CertificateDialog caveat(unchecked);
+    EXPECT_EQ(labelText(caveat, "generalStatus"), "Este certificado é válido.");
+    EXPECT_EQ(labelText(caveat, "validityCaveat"), unchecked.caveat);
+    EXPECT_EQ(late.findChild<QLabel*>("validityCaveat"), nullptr);
+
+    // Nothing to show is an empty dialog, not a crash.
+    CertificateDialog nothing{CertificateView{}};
+    EXPECT_EQ(pathMarks(nothing), std::vector<bool>{});
 }
 
 TEST(CertificateDialogTest, TheDesktopShowsTheDialogModallyOverTheWindow)
@@ -229,7 +258,7 @@ TEST(CertificateDialogTest, TheDesktopShowsTheDialogModallyOverTheWindow)
             }
         }
     });
-    selavia::desktop::QtDesktop().showCertificate(&window, verifiedSigner(holder()), std::nullopt);
+    selavia::desktop::QtDesktop().showCertificate(&window, viewOf(holder()), std::nullopt);
     EXPECT_EQ(shown, "FULANO DE TAL:12345678901");
     EXPECT_EQ(shownOver, &window);
 }
