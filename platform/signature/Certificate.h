@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertificateRole.h"
 #include "Revocation.h"
 
 #include <QByteArray>
@@ -15,13 +16,6 @@ namespace selavia::signature {
 
 class ValidationContext;
 struct CertificateStatus;
-
-// What a certificate is judged for.
-enum class CertificateRole {
-    Any,          // the role its own extensions give it: an authority issues, the rest sign
-    Signer,       // signing documents, whatever it is
-    TimeStamping, // a time-stamp authority's, whose purpose its tokens' check looks at
-};
 
 // What `GetInfo` may be asked for.
 enum class CertificateInfo { SubjectSimpleName = 0, SubjectEmail = 2 };

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Certificate.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QStringList>

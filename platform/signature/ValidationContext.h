@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertificateRole.h"
 #include "OpenSslHandles.h"
 #include "Revocation.h"
 #include "TrustStore.h"
