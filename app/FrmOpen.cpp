@@ -740,11 +740,11 @@ void FrmOpen::BTN002_Click()
     // disguised type must not start on a click meant for reading.
     QByteArray head;
     if (QFile copy(copyPath); copy.open(QIODevice::ReadOnly))
-        head = copy.read(desktop::kContentHeadSize);
-    const desktop::ContentAssessment assessment =
-        desktop::assessContent(head, QFileInfo(copyPath).fileName());
-    if (assessment.risk != desktop::ContentRisk::None &&
-        !desktop_.confirm(this, kTitle, desktop::contentWarning(assessment, originalName_)))
+        head = copy.read(shell::kContentHeadSize);
+    const shell::ContentAssessment assessment =
+        shell::assessContent(head, QFileInfo(copyPath).fileName());
+    if (assessment.risk != shell::ContentRisk::None &&
+        !desktop_.confirm(this, kTitle, shell::contentWarning(assessment, originalName_)))
         return;
     if (!desktop_.open(QUrl::fromLocalFile(copyPath)))
         desktop_.message(this, desktop::MessageIcon::Information, kTitle,

@@ -7,7 +7,7 @@ namespace selavia::app {
 
 StartOutcome Main(const QStringList& arguments, desktop::Desktop& desktop, StartupWindows& windows)
 {
-    CommandLine line = splitCommandLine(commandLineText(arguments));
+    shell::CommandLine line = shell::splitCommandLine(shell::commandLineText(arguments));
     if (line.incorrect) {
         desktop.message(nullptr, desktop::MessageIcon::Exclamation,
                         QStringLiteral("Selavia Reader"), QStringLiteral("Parámetros Incorretos."));

@@ -1,5 +1,7 @@
 #include "VerificationError.h"
 
+#include "platform/signature/SignatureError.h"
+
 #include <array>
 
 namespace selavia::verify {
@@ -8,7 +10,7 @@ namespace {
 const QString kLineBreak = QStringLiteral("\r\n");
 
 struct KnownFailure {
-    const char* codeText;
+    std::uint32_t code; // shown and compared as signed decimal text
     VerificationErrorClass errorClass;
     QString caption;
     QString text;
@@ -17,17 +19,17 @@ struct KnownFailure {
 const std::array<KnownFailure, 3>& knownFailures()
 {
     static const std::array<KnownFailure, 3> table = {{
-        {"-2146889721", VerificationErrorClass::HashMismatch,
+        {signature::code::kHashMismatch, VerificationErrorClass::HashMismatch,
          QStringLiteral("Documento Violado - Erro 1717"),
          QStringLiteral("O conteúdo deste arquivo foi adulterado, por tanto o mesmo encontra-se "
                         "inválido") +
              kLineBreak + QStringLiteral("Hash incorreto.")},
-        {"-2146881269", VerificationErrorClass::InvalidFile,
+        {signature::code::kNotSignedData, VerificationErrorClass::InvalidFile,
          QStringLiteral("Arquivo Inválido - Erro 0212"),
          QStringLiteral("Este arquivo não possui uma assinatura no formato PKCS7 ou está "
                         "corrompido.") +
              kLineBreak + QStringLiteral("Conteúdo Desconhecido.")},
-        {"-2138570159", VerificationErrorClass::SignatureViolated,
+        {signature::code::kBadSignature, VerificationErrorClass::SignatureViolated,
          QStringLiteral("Assinatura Violada - Erro 1718"),
          QStringLiteral("A(s) Assinatura(s) contidas neste arquivo foram violadas ou o arquivo "
                         "está corrompido. Segurança Questionada - Incompatibilidade") +
@@ -51,7 +53,7 @@ VerificationError classifyVerificationError(const QString& codeText, const QStri
     error.detail = detail;
     // Compared as text, first match wins, like the codes the services report.
     for (const KnownFailure& known : knownFailures()) {
-        if (codeText == QLatin1String(known.codeText)) {
+        if (codeText == signature::signedDecimalText(known.code)) {
             error.errorClass = known.errorClass;
             error.caption = known.caption;
             error.text = known.text;

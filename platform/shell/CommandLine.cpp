@@ -1,6 +1,6 @@
 #include "platform/shell/CommandLine.h"
 
-namespace selavia::app {
+namespace selavia::shell {
 
 CommandLine splitCommandLine(const QString& text)
 {
@@ -23,4 +23,4 @@ QString commandLineText(const QStringList& arguments)
     return arguments.join(QLatin1Char(' '));
 }
 
-} // namespace selavia::app
+} // namespace selavia::shell

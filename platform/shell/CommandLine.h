@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace selavia::app {
+namespace selavia::shell {
 
 // The command line as start-up reads it: the option (part 0) and the
 // argument (part 1) of the text split at every "|", or at every single blank
@@ -20,4 +20,4 @@ CommandLine splitCommandLine(const QString& text);
 // The text start-up splits: the program's arguments joined with single blanks.
 QString commandLineText(const QStringList& arguments);
 
-} // namespace selavia::app
+} // namespace selavia::shell

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace selavia::desktop {
+namespace selavia::shell {
 namespace {
 
 struct Category {
@@ -196,4 +196,4 @@ QString contentWarning(const ContentAssessment& assessment, const QString& fileN
     return {};
 }
 
-} // namespace selavia::desktop
+} // namespace selavia::shell

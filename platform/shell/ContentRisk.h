@@ -7,7 +7,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace selavia::desktop {
+namespace selavia::shell {
 
 enum class ContentRisk {
     None,
@@ -39,4 +39,4 @@ ContentAssessment assessContent(QByteArrayView head, const QString& fileName);
 // ContentRisk::None.
 QString contentWarning(const ContentAssessment& assessment, const QString& fileName);
 
-} // namespace selavia::desktop
+} // namespace selavia::shell

@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <openssl/err.h>
 
@@ -52,6 +53,87 @@ std::shared_ptr<X509> helperAt(std::size_t index)
     return shared;
 }
 
+bool matchesPin(const EmbeddedCertificate& candidate, std::span<const RootPin> pins)
+{
+    const char* pin = pinOf(pins, candidate.name);
+    const QByteArray fingerprint = QCryptographicHash::hash(
+        QByteArrayView(candidate.der, static_cast<qsizetype>(candidate.size)),
+        QCryptographicHash::Sha256);
+    return pin != nullptr && fingerprint.toHex() == QByteArray(pin);
+}
+
+// The roots of one store whose pins matched, parsed when a chain first asks
+// for their subject name. Parsing every root up front was most of the
+// program's start-up.
+struct PinnedRoots {
+    std::vector<EmbeddedCertificate> trusted;
+    std::mutex mutex;
+    // By place in `trusted`. Held while the store lives: what a lookup
+    // hands back borrows these.
+    std::vector<ossl::UniqueX509> parsed;
+};
+
+PinnedRoots* pinnedRootsOf(X509_LOOKUP* lookup)
+{
+    return static_cast<PinnedRoots*>(X509_LOOKUP_get_method_data(lookup));
+}
+
+// Puts the trusted roots named `name` into the lookup's store, where the
+// chain builder finds them from then on, and hands back the first.
+int pinnedRootsBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name,
+                         X509_OBJECT* found)
+{
+    PinnedRoots* roots = pinnedRootsOf(lookup);
+    int ok = 0;
+    const unsigned long hash = X509_NAME_hash_ex(name, nullptr, nullptr, &ok);
+    if (type != X509_LU_X509 || roots == nullptr || ok != 1)
+        return 0;
+    std::lock_guard lock(roots->mutex);
+    roots->parsed.resize(roots->trusted.size());
+    X509* first = nullptr;
+    for (std::size_t i = 0; i < roots->trusted.size(); ++i) {
+        if (roots->trusted[i].subjectHash != hash)
+            continue;
+        if (!roots->parsed[i]) {
+            ossl::UniqueX509 certificate = parse(roots->trusted[i]);
+            if (!certificate ||
+                X509_STORE_add_cert(X509_LOOKUP_get_store(lookup), certificate.get()) != 1)
+                continue;
+            roots->parsed[i] = std::move(certificate);
+        }
+        X509* root = roots->parsed[i].get();
+        if (first == nullptr && X509_NAME_cmp(X509_get_subject_name(root), name) == 0)
+            first = root;
+    }
+    if (first == nullptr || X509_OBJECT_set1_X509(found, first) != 1)
+        return 0;
+    // The store's caller takes its own reference on return, as it does for
+    // OpenSSL's lookups, which hand back a borrowed certificate: the one
+    // just taken is given back.
+    ossl::UniqueX509 given(first);
+    return 1;
+}
+
+void freePinnedRoots(X509_LOOKUP* lookup)
+{
+    delete pinnedRootsOf(lookup);
+}
+
+// One method for the whole process, kept until it ends: stores made at any
+// time may use it.
+X509_LOOKUP_METHOD* pinnedRootsMethod()
+{
+    static X509_LOOKUP_METHOD* const method = [] {
+        X509_LOOKUP_METHOD* made = X509_LOOKUP_meth_new("selavia pinned roots");
+        if (made != nullptr) {
+            X509_LOOKUP_meth_set_get_by_subject(made, pinnedRootsBySubject);
+            X509_LOOKUP_meth_set_free(made, freePinnedRoots);
+        }
+        return made;
+    }();
+    return method;
+}
+
 } // namespace
 
 std::span<const RootPin> rootPins()
@@ -63,18 +145,23 @@ QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificat
                            std::span<const RootPin> pins)
 {
     const ossl::ErrorQueueGuard guard;
+    auto roots = std::make_unique<PinnedRoots>();
     QStringList trusted;
     for (const EmbeddedCertificate& candidate : candidates) {
-        const char* pin = pinOf(pins, candidate.name);
-        const QByteArray fingerprint = QCryptographicHash::hash(
-            QByteArrayView(candidate.der, static_cast<qsizetype>(candidate.size)),
-            QCryptographicHash::Sha256);
-        if (pin == nullptr || fingerprint.toHex() != QByteArray(pin))
+        if (!matchesPin(candidate, pins))
             continue;
-        ossl::UniqueX509 certificate = parse(candidate);
-        if (certificate && X509_STORE_add_cert(store, certificate.get()) == 1)
-            trusted << QString::fromLatin1(candidate.name);
+        roots->trusted.push_back(candidate);
+        trusted << QString::fromLatin1(candidate.name);
     }
+    X509_LOOKUP_METHOD* method = pinnedRootsMethod();
+    X509_LOOKUP* lookup = method != nullptr ? X509_STORE_add_lookup(store, method) : nullptr;
+    if (lookup == nullptr)
+        return {};
+    // A second call on one store replaces what the first trusted.
+    const std::unique_ptr<PinnedRoots> previous(pinnedRootsOf(lookup));
+    if (X509_LOOKUP_set_method_data(lookup, roots.get()) != 1)
+        return {};
+    roots.release(); // the lookup owns it now, and frees it with the store
     return trusted;
 }
 

@@ -3,7 +3,7 @@
 // The ICP-Brasil certificates the program brings with it. The roots become
 // trust anchors only when their bytes match the published pins; the
 // intermediate authorities only help build chains, like the certificates a
-// message carries, and are parsed when a chain asks for their name.
+// message carries. Both are parsed only when a chain asks for their name.
 
 #include <QStringList>
 #include <cstddef>
@@ -18,7 +18,7 @@ namespace selavia::signature::bundled {
 
 struct EmbeddedCertificate {
     const char* name;          // the file it came from, without extension
-    unsigned long subjectHash; // OpenSSL's subject name hash (intermediates only)
+    unsigned long subjectHash; // OpenSSL's subject name hash
     const unsigned char* der;
     std::size_t size;
 };
@@ -36,7 +36,10 @@ std::span<const RootPin> rootPins();
 
 // Trusts in `store` every root of `candidates` whose DER matches the pin of
 // its name; a root without a pin or with another fingerprint is left out.
-// Returns the names of the roots trusted.
+// The pins are checked now; a trusted root is parsed, and put in the store,
+// when a chain first looks for its subject (found by `subjectHash`). The
+// candidates' DER must last as long as the store. Returns the names of the
+// roots trusted.
 QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificate> candidates,
                            std::span<const RootPin> pins);
 

@@ -329,27 +329,41 @@ std::optional<qint64> definiteMessageEnd(QByteArrayView head)
 
 std::optional<int> countDigestAlgorithms(QByteArrayView der)
 {
-    // ContentInfo, its [0], SignedData, version: each entered or stepped over.
-    std::optional<Tlv> contentInfo = readTlv(der, 0);
+    // ContentInfo, its [0], SignedData, version: each entered or stepped
+    // over, each inside the definite levels around it, as the parser will
+    // want them; a set that runs out of them is the parser's to refuse.
+    qint64 limit = der.size();
+    auto inside = [&](std::optional<Tlv> tlv) -> std::optional<Tlv> {
+        if (!tlv || (tlv->length >= 0 && tlv->end() > limit))
+            return std::nullopt;
+        return tlv;
+    };
+    auto enter = [&](std::optional<Tlv> tlv) -> std::optional<Tlv> {
+        tlv = inside(tlv);
+        if (tlv && tlv->length >= 0)
+            limit = tlv->end();
+        return tlv;
+    };
+    std::optional<Tlv> contentInfo = enter(readTlv(der, 0));
     std::optional<Tlv> type =
-        contentInfo ? readTlv(der, contentInfo->contentStart()) : std::nullopt;
+        contentInfo ? inside(readTlv(der, contentInfo->contentStart())) : std::nullopt;
     if (!type || type->length < 0)
         return std::nullopt;
-    std::optional<Tlv> explicit0 = readTlv(der, type->end());
+    std::optional<Tlv> explicit0 = enter(readTlv(der, type->end()));
     std::optional<Tlv> signedData =
-        explicit0 ? readTlv(der, explicit0->contentStart()) : std::nullopt;
+        explicit0 ? enter(readTlv(der, explicit0->contentStart())) : std::nullopt;
     std::optional<Tlv> version =
-        signedData ? readTlv(der, signedData->contentStart()) : std::nullopt;
+        signedData ? inside(readTlv(der, signedData->contentStart())) : std::nullopt;
     if (!version || version->length < 0)
         return std::nullopt;
-    std::optional<Tlv> set = readTlv(der, version->end());
+    std::optional<Tlv> set = enter(readTlv(der, version->end()));
     if (!set || set->tag != kSet)
         return std::nullopt;
     int count = 0;
     qint64 at = set->contentStart();
-    while (set->length < 0 ? at + 2 <= der.size() && !(der[at] == 0 && der[at + 1] == 0)
+    while (set->length < 0 ? at + 2 <= limit && !(der[at] == 0 && der[at + 1] == 0)
                            : at < set->end()) {
-        std::optional<Tlv> entry = readTlv(der, at);
+        std::optional<Tlv> entry = inside(readTlv(der, at));
         if (!entry || entry->length < 0)
             return std::nullopt;
         ++count;

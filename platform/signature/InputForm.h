@@ -1,11 +1,12 @@
 #pragma once
 
-#include "SignedData.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 
 namespace selavia::signature {
+
+// How the message was written in the file.
+enum class InputForm { Der, Pem, Base64 };
 
 // The message's binary encoding, found by looking at the input first and
 // parsing once: binary DER/BER as it stands, PEM and Base64 decoded.

@@ -1,6 +1,5 @@
 #include "Revocation.h"
 
-#include "Certificate.h"
 #include "OpenSslHandles.h"
 #include "TextDecoding.h"
 

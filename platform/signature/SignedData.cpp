@@ -274,7 +274,7 @@ Feeder detachedFeeder(MessageInput& content, const Progress& progress)
 class WindowReader {
 public:
     explicit WindowReader(MessageInput& input)
-        : input_(input), window_(kFeedBlock, Qt::Uninitialized)
+        : input_(input), window_(std::clamp<qint64>(input.size(), 1, kFeedBlock), Qt::Uninitialized)
     {
     }
 
@@ -322,6 +322,44 @@ private:
     MessageInput& input_;
     qint64 limit_;
 };
+
+// Bytes in memory, read as a file is.
+class ViewInput : public MessageInput {
+public:
+    explicit ViewInput(QByteArrayView bytes) : bytes_(bytes) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+        std::copy_n(bytes_.data() + offset, got, buffer);
+        return got;
+    }
+
+private:
+    QByteArrayView bytes_;
+};
+
+// How a message lies in its input.
+struct Frame {
+    qint64 end = 0;                  // the message is [0, end) of the input
+    std::optional<FrameSplit> split; // cut around its content, when it can be
+};
+
+// The one reading of a message's frame, for a file and for bytes in memory
+// alike, so that both get one verdict. A message whose outer SEQUENCE has a
+// definite length ends there: what follows is never read, as OpenSSL's
+// parser never reads it either.
+Frame readFrame(MessageInput& whole)
+{
+    const qint64 size = whole.size();
+    const qint64 end = std::min(definiteMessageEnd(readRange(whole, 0, 10)).value_or(size), size);
+    BoundedInput input(whole, end);
+    // Small reads (the pieces' headers) come from one window at a time.
+    WindowReader window(input);
+    return {end,
+            splitAtContent(
+                [&](qint64 offset, qint64 length) { return window.read(offset, length); }, end)};
+}
 
 // The content read from the input, window by window, never held whole: the
 // pieces are walked again as they are read.
@@ -521,20 +559,13 @@ void SignedData::verifyInMemory(QByteArrayView message, const VerifyOptions& opt
 {
     const ossl::ErrorQueueGuard guard;
     SniffedInput input = sniffInput(message);
-    // The content's pieces are counted as a file's are (the walk throws
-    // past the limit), so that a message has one verdict however it comes.
-    const QByteArrayView binary = input.binary;
-    (void)splitAtContent(
-        [&](qint64 offset, qint64 length) {
-            return offset >= binary.size()
-                       ? QByteArray()
-                       : binary.sliced(offset, std::min(length, binary.size() - offset))
-                             .toByteArray();
-        },
-        binary.size());
+    // Framed as a file is (its end found, its content's pieces counted), so
+    // that a message has one verdict however it comes.
+    ViewInput view(input.binary);
+    const QByteArrayView binary = input.binary.first(readFrame(view).end);
     auto state = std::make_unique<detail::SignedDataState>();
     state->form = input.form;
-    state->cms = parseSignedData(input.binary, options.detachedContent != nullptr);
+    state->cms = parseSignedData(binary, options.detachedContent != nullptr);
     Feeder feed;
     if (options.detachedContent != nullptr) {
         state->contentLength = options.detachedContent->size();
@@ -553,13 +584,10 @@ void SignedData::verify(MessageInput& whole, const VerifyOptions& options)
 {
     const ossl::ErrorQueueGuard guard;
     state_.reset();
-    const qint64 end = definiteMessageEnd(readRange(whole, 0, 10)).value_or(whole.size());
-    BoundedInput input(whole, std::min(end, whole.size()));
+    const Frame frame = readFrame(whole);
+    BoundedInput input(whole, frame.end);
     const qint64 size = input.size();
-    // Small reads (the pieces' headers) come from one window at a time.
-    WindowReader window(input);
-    std::optional<FrameSplit> split = splitAtContent(
-        [&](qint64 offset, qint64 length) { return window.read(offset, length); }, size);
+    const std::optional<FrameSplit>& split = frame.split;
     if (!split) {
         // Not the common layout (PEM, Base64, damage): read whole, within bounds.
         if (size > limits::kMaxWholeMessageBytes)

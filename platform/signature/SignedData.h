@@ -2,6 +2,7 @@
 
 #include "Cades.h"
 #include "Chain.h"
+#include "InputForm.h"
 #include "TrustStore.h"
 #include "ValidationServices.h"
 
@@ -102,9 +103,6 @@ private:
     int fd_;
     qint64 size_;
 };
-
-// How the message was written in the file.
-enum class InputForm { Der, Pem, Base64 };
 
 // One CMS/PKCS#7 SignedData message (`SignedData`).
 class SignedData {

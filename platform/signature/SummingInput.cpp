@@ -16,15 +16,14 @@ constexpr qint64 kFillBlock = qint64(1) << 20;
 
 } // namespace
 
-void Sha256::Free::operator()(EVP_MD_CTX* context) const
-{
-    EVP_MD_CTX_free(context);
-}
+struct Sha256::Context {
+    ossl::UniqueEvpMdCtx md{EVP_MD_CTX_new()};
+};
 
-Sha256::Sha256() : context_(EVP_MD_CTX_new())
+Sha256::Sha256() : context_(std::make_unique<Context>())
 {
     const ossl::ErrorQueueGuard guard;
-    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
+    if (!context_->md || EVP_DigestInit_ex(context_->md.get(), EVP_sha256(), nullptr) != 1)
         throw SignatureError::fromOpenSsl(code::kInternal);
 }
 
@@ -33,7 +32,7 @@ Sha256::~Sha256() = default;
 void Sha256::add(QByteArrayView bytes)
 {
     const ossl::ErrorQueueGuard guard;
-    if (EVP_DigestUpdate(context_.get(), bytes.data(), static_cast<size_t>(bytes.size())) != 1)
+    if (EVP_DigestUpdate(context_->md.get(), bytes.data(), static_cast<size_t>(bytes.size())) != 1)
         throw SignatureError::fromOpenSsl(code::kInternal);
 }
 
@@ -42,7 +41,7 @@ QByteArray Sha256::result()
     const ossl::ErrorQueueGuard guard;
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context_.get(), digest.data(), &length) != 1)
+    if (EVP_DigestFinal_ex(context_->md.get(), digest.data(), &length) != 1)
         throw SignatureError::fromOpenSsl(code::kInternal);
     return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
 }

@@ -13,8 +13,6 @@
 #include <memory>
 #include <mutex>
 
-typedef struct evp_md_ctx_st EVP_MD_CTX;
-
 namespace selavia::signature {
 
 // SHA-256, fed piece by piece. Throws SignatureError when libcrypto fails.
@@ -31,10 +29,9 @@ public:
     static QByteArray of(QByteArrayView bytes);
 
 private:
-    struct Free {
-        void operator()(EVP_MD_CTX* context) const;
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> context_;
+    // Its OpenSSL handle, kept out of this header.
+    struct Context;
+    std::unique_ptr<Context> context_;
 };
 
 // Passes reads through to `input` and sums what they return. A read beyond

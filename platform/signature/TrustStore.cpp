@@ -11,8 +11,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <dirent.h>
+#include <functional>
+#include <mutex>
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace selavia::signature {
@@ -57,13 +60,29 @@ bool sameFile(const char* a, const char* b)
            first.st_ino == second.st_ino;
 }
 
+// The certificate file and folders the environment names when the store
+// is asked for; they are looked at only when it is first used.
+struct SystemLocations {
+    std::optional<QByteArray> file; // SSL_CERT_FILE, when set
+    QByteArray folders;             // SSL_CERT_DIR, else OpenSSL's default
+};
+
+SystemLocations systemLocations()
+{
+    SystemLocations locations;
+    if (const char* file = std::getenv(X509_get_default_cert_file_env()))
+        locations.file = QByteArray(file);
+    const char* folders = std::getenv(X509_get_default_cert_dir_env());
+    locations.folders = QByteArray(folders != nullptr ? folders : X509_get_default_cert_dir());
+    return locations;
+}
+
 // Reading the whole bundle file costs most of a short verification; the
 // hashed folder holds the same certificates and is read one at a time.
-void addSystemCertificates(X509_STORE* store, TrustSources& sources)
+void addSystemCertificates(X509_STORE* store, const SystemLocations& locations,
+                           TrustSources& sources)
 {
-    const char* file = std::getenv(X509_get_default_cert_file_env());
-    const char* folders = std::getenv(X509_get_default_cert_dir_env());
-    const QByteArray folderList(folders != nullptr ? folders : X509_get_default_cert_dir());
+    const QByteArray& folderList = locations.folders;
     X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
     if (lookup != nullptr && !folderList.isEmpty() &&
         X509_LOOKUP_add_dir(lookup, folderList.constData(), X509_FILETYPE_PEM) == 1) {
@@ -74,9 +93,10 @@ void addSystemCertificates(X509_STORE* store, TrustSources& sources)
     const bool hashed = std::any_of(each.begin(), each.end(), holdsHashedNames);
     // Naming the default bundle changes nothing the hashed folder does not
     // already give; any other file is read whole.
-    if (file != nullptr && (!hashed || !sameFile(file, X509_get_default_cert_file()))) {
-        if (*file != '\0' && X509_STORE_load_file(store, file) == 1)
-            sources.systemFile = QFile::decodeName(file);
+    const std::optional<QByteArray>& file = locations.file;
+    if (file && (!hashed || !sameFile(file->constData(), X509_get_default_cert_file()))) {
+        if (!file->isEmpty() && X509_STORE_load_file(store, file->constData()) == 1)
+            sources.systemFile = QFile::decodeName(*file);
         return;
     }
     if (!hashed && X509_STORE_load_file(store, X509_get_default_cert_file()) == 1)
@@ -85,25 +105,63 @@ void addSystemCertificates(X509_STORE* store, TrustSources& sources)
 
 } // namespace
 
+struct TrustStore::State {
+    // What fills the store the first time it is used; none for a store
+    // that starts empty.
+    std::function<void(X509_STORE*, TrustSources&)> fill;
+    std::once_flag made;
+    std::shared_ptr<X509_STORE> store;
+    TrustSources sources;
+
+    // Several verifications may share the store from their threads: the
+    // first one makes it, the others wait for it.
+    void make()
+    {
+        std::call_once(made, [this] {
+            auto fresh = newStore();
+            if (fill) {
+                const ossl::ErrorQueueGuard guard;
+                fill(fresh.get(), sources);
+            }
+            store = std::move(fresh);
+        });
+    }
+};
+
 TrustStore TrustStore::systemDefault()
 {
-    const ossl::ErrorQueueGuard guard;
-    auto store = newStore();
-    TrustSources sources;
-    sources.bundledRoots =
-        bundled::addPinnedRoots(store.get(), bundled::roots(), bundled::rootPins());
-    // A system without a store is not an error: nothing more is trusted then.
-    addSystemCertificates(store.get(), sources);
-    return TrustStore(std::move(store), std::move(sources));
+    auto state = std::make_shared<State>();
+    state->fill = [locations = systemLocations()](X509_STORE* store, TrustSources& sources) {
+        // The roots are checked against their pins now and parsed only when
+        // a chain asks for one of their names.
+        sources.bundledRoots =
+            bundled::addPinnedRoots(store, bundled::roots(), bundled::rootPins());
+        // A system without a store is not an error: nothing more is trusted then.
+        addSystemCertificates(store, locations, sources);
+    };
+    return TrustStore(std::move(state));
 }
 
 TrustStore TrustStore::empty()
 {
-    return TrustStore(newStore(), {});
+    return TrustStore(std::make_shared<State>());
+}
+
+X509_STORE* TrustStore::handle() const
+{
+    state_->make();
+    return state_->store.get();
+}
+
+TrustSources TrustStore::sources() const
+{
+    state_->make();
+    return state_->sources;
 }
 
 void TrustStore::addTrusted(const QByteArray& derOrPem)
 {
+    X509_STORE* store = handle();
     const ossl::ErrorQueueGuard guard;
     ossl::UniqueX509 certificate;
     if (derOrPem.trimmed().startsWith("-----BEGIN")) {
@@ -114,9 +172,9 @@ void TrustStore::addTrusted(const QByteArray& derOrPem)
         const auto* cursor = reinterpret_cast<const unsigned char*>(derOrPem.constData());
         certificate.reset(d2i_X509(nullptr, &cursor, derOrPem.size()));
     }
-    if (!certificate || X509_STORE_add_cert(store_.get(), certificate.get()) != 1)
+    if (!certificate || X509_STORE_add_cert(store, certificate.get()) != 1)
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
-    ++sources_->added;
+    ++state_->sources.added;
 }
 
 } // namespace selavia::signature

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Certificate.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -27,7 +25,8 @@ public:
     // (SSL_CERT_DIR, else OpenSSL's default) when a chain asks for them, plus
     // the whole file SSL_CERT_FILE names when it is set and is not the
     // default bundle. The default bundle is read only when no folder holds
-    // hashed names.
+    // hashed names. The environment is read now; nothing else is done until
+    // the store is first used, so a run that verifies nothing pays nothing.
     static TrustStore systemDefault();
     // An empty store (nothing trusted); tests add their own roots.
     static TrustStore empty();
@@ -35,16 +34,13 @@ public:
     // Trusts a certificate given as DER or PEM. Throws SignatureError.
     void addTrusted(const QByteArray& derOrPem);
 
-    X509_STORE* handle() const { return store_.get(); }
-    TrustSources sources() const { return *sources_; }
+    X509_STORE* handle() const;
+    TrustSources sources() const;
 
 private:
-    TrustStore(std::shared_ptr<X509_STORE> store, TrustSources sources)
-        : store_(std::move(store)), sources_(std::make_shared<TrustSources>(std::move(sources)))
-    {
-    }
-    std::shared_ptr<X509_STORE> store_;
-    std::shared_ptr<TrustSources> sources_;
+    struct State;
+    explicit TrustStore(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    std::shared_ptr<State> state_;
 };
 
 } // namespace selavia::signature

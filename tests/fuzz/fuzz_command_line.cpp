@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using selavia::fuzz::require;
     const QString text =
         QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const selavia::app::CommandLine line = selavia::app::splitCommandLine(text);
+    const selavia::shell::CommandLine line = selavia::shell::splitCommandLine(text);
     if (line.incorrect) {
         require(line.option.isEmpty() && line.argument.isEmpty(), "an incorrect line has no parts");
         return 0;

@@ -93,6 +93,8 @@ void writeVerifySeeds(const fs::path& folder)
     write(folder, "outer-length", hostile::outerLengthPastEnd());
     write(folder, "content-length", hostile::contentLengthPastEnd());
     write(folder, "eight-byte-length", hostile::eightByteLength());
+    write(folder, "inner-past-outer", hostile::innerPastOuter());
+    write(folder, "inner-past-outer-base64", hostile::kInnerPastOuterBase64);
     write(folder, "nested-pieces", hostile::nestedContentPieces(8));
     write(folder, "nested-attribute", hostile::nestedInAttribute(40));
     write(folder, "signer-copies", hostile::withSignerCopies(der, 3));

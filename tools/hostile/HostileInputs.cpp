@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <openssl/evp.h>
 
 namespace selavia::hostile {
 namespace fx = fixtures;
@@ -185,6 +187,23 @@ Bytes eightByteLength()
 {
     const Bytes der = plainMessage();
     return "\x30\x88" + Bytes(8, '\xFF') + der.substr(readElement(der, 0).header);
+}
+
+const char kInnerPastOuterBase64[] =
+    "MCQGCSqGSIb3DQEHAqAuMIACAQExfw0wCwYJYIZIAWUDBAICoC4wgAIBATF/DTALBglghkgBZQMEAgEwgAYJKobQhvcN"
+    "AAAAAAAAADsAAAAAAAAAAAAAAAAAACSAJIAkgPZvEW9j//////////////////8BMIAGCSqG0Ib3DQAAAAAAAAA7AAAA"
+    "AAAAAAAAAAAAAAAkgCSAJID2bxFvY/////////////////////////8w";
+
+Bytes innerPastOuter()
+{
+    const std::size_t length = std::strlen(kInnerPastOuterBase64);
+    Bytes decoded(length / 4 * 3, '\0');
+    const int got = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                                    reinterpret_cast<const unsigned char*>(kInnerPastOuterBase64),
+                                    static_cast<int>(length));
+    if (got != static_cast<int>(decoded.size()))
+        fail("inner past outer: Base64");
+    return decoded;
 }
 
 Bytes manySigners(int count)

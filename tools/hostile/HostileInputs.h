@@ -57,6 +57,13 @@ Bytes outerLengthPastEnd();   // ContentInfo claims 2 GiB
 Bytes contentLengthPastEnd(); // the content OCTET STRING claims 2 GiB, the rest is honest
 Bytes eightByteLength();      // a length of 2^64 - 1
 
+// Found by the fuzzer: a ContentInfo of 36 bytes whose [0] claims 46, then
+// bytes that, taken as the rest of the message, make a digest set of
+// hundreds of entries. Refused as not a signed message, in memory, as text
+// and from a file alike. As the Base64 text it was found as, and decoded.
+extern const char kInnerPastOuterBase64[];
+Bytes innerPastOuter();
+
 // `count` signers, all with the same certificate.
 Bytes manySigners(int count);
 

@@ -1,8 +1,9 @@
 // Build-time tool: turns the bundled PEM files into a C++ source of DER
 // arrays, so that the program carries its certificates in the binary and
 // the build tree and the installed package behave alike. The intermediates
-// are sorted by the hash of their subject name, so that a chain asks for
-// them by name without the program parsing all of them at start-up.
+// are sorted by the hash of their subject name, and every certificate
+// carries that hash, so that a chain asks for them by name without the
+// program parsing all of them at start-up.
 //
 //   selavia-embed-certificates OUTPUT.cpp --roots ROOT.pem... --helpers BUNDLE.pem...
 
@@ -106,7 +107,8 @@ int main(int argc, char* argv[])
         writeArray(out, "kHelper" + std::to_string(i), helpers[i].der);
     out << "const EmbeddedCertificate kRoots[] = {\n";
     for (std::size_t i = 0; i < roots.size(); ++i)
-        out << "    {\"" << roots[i].name << "\", 0, kRoot" << i << ", sizeof kRoot" << i << "},\n";
+        out << "    {\"" << roots[i].name << "\", " << roots[i].subjectHash << "UL, kRoot" << i
+            << ", sizeof kRoot" << i << "},\n";
     out << "};\nconst EmbeddedCertificate kHelpers[] = {\n";
     for (std::size_t i = 0; i < helpers.size(); ++i)
         out << "    {\"" << helpers[i].name << "\", " << helpers[i].subjectHash << "UL, kHelper"

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-using selavia::app::CommandLine;
-using selavia::app::splitCommandLine;
+using selavia::shell::CommandLine;
+using selavia::shell::splitCommandLine;
 
 TEST(CommandLineTest, SplitsAtBarsOrBlanksKeepingEmptyPartsAndQuotes)
 {
@@ -35,6 +35,6 @@ TEST(CommandLineTest, SplitsAtBarsOrBlanksKeepingEmptyPartsAndQuotes)
         EXPECT_EQ(line.argument, c.argument) << c.text.toStdString();
         EXPECT_EQ(line.incorrect, c.incorrect) << c.text.toStdString();
     }
-    EXPECT_EQ(selavia::app::commandLineText({"-o", "/tmp/a", "b.slv"}), "-o /tmp/a b.slv");
-    EXPECT_EQ(selavia::app::commandLineText({}), "");
+    EXPECT_EQ(selavia::shell::commandLineText({"-o", "/tmp/a", "b.slv"}), "-o /tmp/a b.slv");
+    EXPECT_EQ(selavia::shell::commandLineText({}), "");
 }

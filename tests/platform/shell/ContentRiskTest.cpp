@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <tuple>
 
-using selavia::desktop::assessContent;
-using selavia::desktop::ContentRisk;
+using selavia::shell::assessContent;
+using selavia::shell::ContentRisk;
 
 namespace {
 

@@ -31,6 +31,32 @@ sig::Certificate certificateOf(const bundled::EmbeddedCertificate& embedded,
     return sig::Certificate(x509.get(), context);
 }
 
+// The subjects of the certificates `store` holds so far, sorted.
+QStringList storedSubjects(const sig::TrustStore& store)
+{
+    QStringList subjects;
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store.handle());
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+        if (X509* certificate = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i)))
+            subjects << sig::Certificate(certificate, nullptr).subjectName();
+    }
+    subjects.sort();
+    return subjects;
+}
+
+// The subjects of the bundled `roots` named `names`, sorted.
+QStringList subjectsOf(std::span<const bundled::EmbeddedCertificate> roots,
+                       const QStringList& names)
+{
+    QStringList subjects;
+    for (const bundled::EmbeddedCertificate& root : roots) {
+        if (names.contains(QString::fromLatin1(root.name)))
+            subjects << certificateOf(root, nullptr).subjectName();
+    }
+    subjects.sort();
+    return subjects;
+}
+
 // The system store with nothing in it: only what the program brings counts.
 class TrustAnchorsTest : public ::testing::Test {
 protected:
@@ -88,9 +114,9 @@ TEST_F(TrustAnchorsTest, ARootThatDoesNotMatchItsPinIsNotTrusted)
     sig::TrustStore store = sig::TrustStore::empty();
     QStringList trusted = bundled::addPinnedRoots(store.handle(), candidates, pins);
     trusted.sort();
-    EXPECT_EQ(trusted,
-              QStringList({"raiz-brasileira-v10", "raiz-brasileira-v11", "raiz-brasileira-v12",
-                           "raiz-brasileira-v2", "raiz-brasileira-v7"}));
+    const QStringList pinned = {"raiz-brasileira-v10", "raiz-brasileira-v11", "raiz-brasileira-v12",
+                                "raiz-brasileira-v2", "raiz-brasileira-v7"};
+    EXPECT_EQ(trusted, pinned);
     auto context = contextOf(store);
     for (const bundled::EmbeddedCertificate& root : roots) {
         sig::Chain chain;
@@ -102,6 +128,29 @@ TEST_F(TrustAnchorsTest, ARootThatDoesNotMatchItsPinIsNotTrusted)
     const auto* impostorDer = reinterpret_cast<const unsigned char*>(impostor.data());
     EXPECT_FALSE(swapped.build(
         certificateOf({"raiz-brasileira-v6", 0, impostorDer, impostor.size()}, context)));
+    // Asked for by name, every root was looked up: only the pinned ones
+    // ever entered the store.
+    EXPECT_EQ(storedSubjects(store), subjectsOf(roots, pinned));
+}
+
+TEST_F(TrustAnchorsTest, RootsAreParsedOnlyWhenAChainAsksForTheirName)
+{
+    const sig::TrustStore store = sig::TrustStore::systemDefault();
+    QStringList listed = store.sources().bundledRoots;
+    listed.sort();
+    EXPECT_EQ(listed,
+              QStringList({"raiz-brasileira-v10", "raiz-brasileira-v11", "raiz-brasileira-v12",
+                           "raiz-brasileira-v2", "raiz-brasileira-v5", "raiz-brasileira-v6",
+                           "raiz-brasileira-v7"}));
+    EXPECT_TRUE(storedSubjects(store).isEmpty());
+
+    const bundled::EmbeddedCertificate* v10 = nullptr;
+    for (const bundled::EmbeddedCertificate& root : bundled::roots())
+        v10 = qstrcmp(root.name, "raiz-brasileira-v10") == 0 ? &root : v10;
+    ASSERT_NE(v10, nullptr);
+    sig::Chain chain;
+    EXPECT_TRUE(chain.build(certificateOf(*v10, contextOf(store))));
+    EXPECT_EQ(storedSubjects(store), subjectsOf(bundled::roots(), {"raiz-brasileira-v10"}));
 }
 
 // The bundled authority that needs the most bundled helpers to reach a root.
