@@ -82,8 +82,8 @@ void writeCades(const ValidationResult& result, QTextStream& out)
 // Each signer's chain with the revocation status of every certificate.
 void writeRevocation(const ValidationResult& result, QTextStream& out)
 {
-    out << QStringLiteral("\nSituação de revogação (consultada em %1 UTC, %2):\n")
-               .arg(result.checkedAt.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+    out << QStringLiteral("\nSituação de revogação (consultada em %1, %2):\n")
+               .arg(fileinfo::UtcDateText(result.checkedAt),
                     result.offline ? QStringLiteral("sem acesso à rede")
                                    : QStringLiteral("com acesso à rede"));
     for (const verify::SignatureResult& signer : result.signers) {

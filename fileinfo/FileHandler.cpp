@@ -447,6 +447,20 @@ QString GetLongPath(const QString& path)
     return QLatin1Char('/') + result.join(QLatin1Char('/'));
 }
 
+namespace {
+const QString kFixedDateFormat = QStringLiteral("dd/MM/yyyy HH:mm:ss");
+}
+
+QString UtcDateText(const QDateTime& moment)
+{
+    return moment.toUTC().toString(kFixedDateFormat) + QStringLiteral(" UTC");
+}
+
+QString LocalDateText(const QDateTime& moment)
+{
+    return moment.toLocalTime().toString(kFixedDateFormat);
+}
+
 QString GeneralDateText(const QDateTime& moment)
 {
     if (!moment.isValid()) {

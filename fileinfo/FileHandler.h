@@ -104,6 +104,11 @@ QString GetLongPath(const QString& path);
 // time without a time-zone field; the date alone at exactly midnight.
 // `moment` is shown in local time.
 QString GeneralDateText(const QDateTime& moment);
+// "07/12/2026 05:40:00 UTC": a moment as reports and revocation lines name it,
+// the same wherever the reader is.
+QString UtcDateText(const QDateTime& moment);
+// "07/12/2026 02:40:00": the same form in the user's time zone.
+QString LocalDateText(const QDateTime& moment);
 // The size in decimal units ("1,5 KB"), as the properties panel shows it.
 QString SizeText(qint64 bytes);
 

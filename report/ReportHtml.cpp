@@ -22,11 +22,6 @@ QString esc(const QString& text)
     return text.toHtmlEscaped();
 }
 
-QString utcText(const QDateTime& moment)
-{
-    return moment.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + QStringLiteral(" UTC");
-}
-
 // "07/12/2026 02:40:00 (horário local, UTC-03:00) — 07/12/2026 05:40:00 UTC"
 QString bothTimes(const QDateTime& moment)
 {
@@ -38,8 +33,8 @@ QString bothTimes(const QDateTime& moment)
                              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
                              .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
                              .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
-    return local.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) +
-           QStringLiteral(" (horário local, %1) — ").arg(zone) + utcText(moment);
+    return fileinfo::LocalDateText(moment) + QStringLiteral(" (horário local, %1) — ").arg(zone) +
+           fileinfo::UtcDateText(moment);
 }
 
 QString sizeText(qint64 bytes)

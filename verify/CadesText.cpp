@@ -6,17 +6,11 @@
 namespace selavia::verify {
 namespace {
 
-// The moment a time-stamp vouches for, in the user's time zone.
-QString stampTime(const QDateTime& moment)
-{
-    return moment.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
-}
-
 QString validAtTimestampText(const SignatureResult& signer)
 {
     if (!signer.validAtTimestamp || !signer.timestamp)
         return {};
-    const QString when = stampTime(signer.timestamp->genTime);
+    const QString when = fileinfo::LocalDateText(signer.timestamp->genTime);
     if (*signer.validAtTimestamp)
         return QStringLiteral("Válido na data do carimbo do tempo (%1)").arg(when);
     return QStringLiteral("Não válido na data do carimbo do tempo (%1): %2")

@@ -2,6 +2,7 @@
 
 #include "OpenSslHandles.h"
 #include "TextDecoding.h"
+#include "fileinfo/FileHandler.h"
 
 #include <array>
 #include <openssl/err.h>
@@ -202,9 +203,7 @@ QString revocationText(const RevocationStatus& status)
 {
     QString text = QStringLiteral("revogado");
     if (status.revokedAt.isValid())
-        text += QStringLiteral(" em ") +
-                status.revokedAt.toUTC().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) +
-                QStringLiteral(" UTC");
+        text += QStringLiteral(" em ") + fileinfo::UtcDateText(status.revokedAt);
     const QString reason = revocationReasonText(status.reason);
     if (!reason.isEmpty())
         text += QStringLiteral(" (motivo: ") + reason + QLatin1Char(')');
