@@ -41,44 +41,7 @@ constexpr int kCompressed = 2048;
 
 } // namespace
 
-FileError MakeFileError(int number)
-{
-    switch (number) {
-    case error_number::kFileNotFound:
-        return {number, QStringLiteral("Arquivo não encontrado")};
-    case error_number::kFileExists:
-        return {number, QStringLiteral("Arquivo já existe")};
-    case error_number::kDiskFull:
-        return {number, QStringLiteral("Disco cheio")};
-    case error_number::kPermissionDenied:
-        return {number, QStringLiteral("Permissão negada")};
-    case error_number::kPathNotFound:
-        return {number, QStringLiteral("Caminho não encontrado")};
-    default:
-        return {error_number::kPathFileAccess, QStringLiteral("Erro de acesso ao caminho/arquivo")};
-    }
-}
-
 namespace {
-
-// Failures of reading or replacing a file, in the program's numbering.
-FileError ErrorFromErrno(int err)
-{
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-        return MakeFileError(error_number::kPathNotFound);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return MakeFileError(error_number::kPermissionDenied);
-    case ENOSPC:
-    case EDQUOT:
-        return MakeFileError(error_number::kDiskFull);
-    default:
-        return MakeFileError(error_number::kPathFileAccess);
-    }
-}
 
 // Failures of looking at an existing file: a missing one and a folder are
 // both "not found", as the properties panel only shows files.
@@ -379,11 +342,6 @@ QByteArray ReadFileBytes(const QString& path)
     }
     content.truncate(used);
     return content;
-}
-
-FileError WriteErrorFromErrno(int err)
-{
-    return ErrorFromErrno(err);
 }
 
 std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& data)

@@ -2,6 +2,7 @@
 
 // File properties and file access: the `FileHandler` procedures.
 
+#include "fileinfo/FileError.h"
 #include "fileinfo/UniqueFd.h"
 
 #include <QByteArray>
@@ -12,25 +13,6 @@
 #include <vector>
 
 namespace selavia::fileinfo {
-
-// A failure of a file procedure: a number in the program's numbering (53 for
-// a missing file) and a Portuguese description.
-struct FileError {
-    int number = 0;
-    QString description;
-
-    // "53 - Arquivo não encontrado": what the critical message box shows.
-    QString text() const { return QString::number(number) + QStringLiteral(" - ") + description; }
-};
-
-namespace error_number {
-inline constexpr int kFileNotFound = 53;
-inline constexpr int kFileExists = 58;
-inline constexpr int kDiskFull = 61;
-inline constexpr int kPermissionDenied = 70;
-inline constexpr int kPathFileAccess = 75;
-inline constexpr int kPathNotFound = 76;
-} // namespace error_number
 
 // Selector of GetFileProperty.
 enum class FileProperty {
@@ -64,11 +46,6 @@ inline QString GetFileProperty(const QString& path, FileProperty selector,
 // The whole content of a regular file; the empty value on any failure,
 // without a message. FIFOs, devices and folders are refused at once.
 QByteArray ReadFileBytes(const QString& path);
-
-// The failure of writing or making something, for the errno `err`.
-FileError WriteErrorFromErrno(int err);
-// The failure numbered `number` with its description.
-FileError MakeFileError(int number);
 
 // Writes `data` as the whole content of `path`: into a new file beside it,
 // then renamed into place, so a failure never leaves a truncated file. A

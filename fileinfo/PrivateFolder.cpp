@@ -108,7 +108,7 @@ std::variant<PrivateFolder, FileError> PrivateFolder::create(const QString& base
     QByteArray pattern = QFile::encodeName(QDir(baseFolder(base)).filePath(name));
     // mkdtemp makes the name unique and the mode 0700 in one step.
     if (::mkdtemp(pattern.data()) == nullptr)
-        return WriteErrorFromErrno(errno);
+        return ErrorFromErrno(errno);
     return PrivateFolder(QFile::decodeName(pattern));
 }
 

@@ -44,7 +44,7 @@ std::variant<std::pair<UniqueFd, QByteArray>, FileError> createHidden(const QByt
         if (fd.valid())
             return std::pair(std::move(fd), std::move(path));
         if (errno != EEXIST)
-            return WriteErrorFromErrno(errno);
+            return ErrorFromErrno(errno);
     }
     return MakeFileError(error_number::kPathFileAccess);
 }
@@ -102,7 +102,7 @@ void StagedFile::discard()
 std::optional<FileError> StagedFile::fail(int err)
 {
     discard();
-    return WriteErrorFromErrno(err);
+    return ErrorFromErrno(err);
 }
 
 std::optional<FileError> StagedFile::write(QByteArrayView bytes)
@@ -113,7 +113,7 @@ std::optional<FileError> StagedFile::write(QByteArrayView bytes)
         const ssize_t wrote =
             retryOnEintr([&] { return ::write(fd_.get(), next, static_cast<size_t>(left)); });
         if (wrote < 0)
-            return WriteErrorFromErrno(errno);
+            return ErrorFromErrno(errno);
         next += wrote;
         left -= wrote;
     }
@@ -184,7 +184,7 @@ std::optional<FileError> StagedFile::commit(const QString& target, Replace repla
                         : (::rename(from.constData(), to.constData()) == 0 ? 0 : errno);
     if (err != 0) {
         discard();
-        return err == EEXIST ? MakeFileError(error_number::kFileExists) : WriteErrorFromErrno(err);
+        return err == EEXIST ? MakeFileError(error_number::kFileExists) : ErrorFromErrno(err);
     }
     path_.clear();
     return std::nullopt;

@@ -6,7 +6,7 @@
 // meanwhile unless that is asked for.
 
 #include "fileinfo/BlockPipe.h"
-#include "fileinfo/FileHandler.h"
+#include "fileinfo/FileError.h"
 #include "fileinfo/UniqueFd.h"
 
 #include <QByteArray>

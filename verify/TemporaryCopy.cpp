@@ -28,7 +28,7 @@ std::optional<fileinfo::FileError> copySumming(const fileinfo::RegularFile& sour
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return fileinfo::WriteErrorFromErrno(errno);
+            return fileinfo::ErrorFromErrno(errno);
         if (got == 0)
             break;
         const QByteArrayView part(block.constData(), got);
@@ -119,7 +119,7 @@ std::optional<fileinfo::FileError> TemporaryCopy::rename(const QString& name)
     if (!placed_ || from == path())
         return failure_;
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(path()).constData()) != 0) {
-        const fileinfo::FileError failure = fileinfo::WriteErrorFromErrno(errno);
+        const fileinfo::FileError failure = fileinfo::ErrorFromErrno(errno);
         name_ = previous; // the copy keeps the name it has
         return failure;
     }
