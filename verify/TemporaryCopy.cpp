@@ -74,12 +74,14 @@ signature::ContentSink TemporaryCopy::stage()
         if (auto* failure = std::get_if<fileinfo::FileError>(&staged))
             failure_ = *failure;
         else
-            staging_ = std::make_unique<fileinfo::StagedWriter>(
+            staging_ = std::make_shared<fileinfo::StagedWriter>(
                 std::get<fileinfo::StagedFile>(std::move(staged)));
     }
-    fileinfo::StagedWriter* writer = staging_.get();
-    return [writer](QByteArrayView block) {
-        if (writer != nullptr)
+    // The sink keeps its writer alive: a copy discarded while a verification
+    // still holds the sink leaves it writing into a writer that is finished,
+    // never into freed memory.
+    return [writer = staging_](QByteArrayView block) {
+        if (writer)
             writer->append(block);
     };
 }

@@ -60,7 +60,7 @@ private:
 
     QString base_;
     std::optional<fileinfo::PrivateFolder> folder_;
-    std::unique_ptr<fileinfo::StagedWriter> staging_;
+    std::shared_ptr<fileinfo::StagedWriter> staging_;
     QString name_;
     QByteArray sha256_;
     bool placed_ = false;
