@@ -99,17 +99,31 @@ const std::pair<FileFailure, const Reason&> kFileFailures[] = {
     {FileFailure::UnsupportedAlgorithm, kUnsupportedAlgorithm},
 };
 
+// Each verdict with its word and the model's indication, in Verdict's order.
+struct Names {
+    Verdict verdict;
+    const char* word;
+    Indication indication;
+    const char* indicationName;
+};
+constexpr Names kNames[] = {
+    {Verdict::Approved, "Aprovado", Indication::TotalPassed, "TOTAL-PASSED"},
+    {Verdict::Indeterminate, "Indeterminado", Indication::Indeterminate, "INDETERMINATE"},
+    {Verdict::Rejected, "Reprovado", Indication::TotalFailed, "TOTAL-FAILED"},
+};
+
+static_assert(kNames[0].verdict == Verdict::Approved &&
+              kNames[1].verdict == Verdict::Indeterminate &&
+              kNames[2].verdict == Verdict::Rejected);
+
+const Names& namesOf(Verdict verdict)
+{
+    return kNames[static_cast<std::size_t>(verdict)];
+}
+
 Indication indicationOf(Verdict verdict)
 {
-    switch (verdict) {
-    case Verdict::Approved:
-        return Indication::TotalPassed;
-    case Verdict::Indeterminate:
-        return Indication::Indeterminate;
-    case Verdict::Rejected:
-        break;
-    }
-    return Indication::TotalFailed;
+    return namesOf(verdict).indication;
 }
 
 // Adds `reason` unless a reason with its words is told already; the worst
@@ -166,28 +180,15 @@ Judgement judgeFile(FileFailure failure, const std::vector<Judgement>& signature
 
 QString verdictWord(Verdict verdict)
 {
-    switch (verdict) {
-    case Verdict::Approved:
-        return QStringLiteral("Aprovado");
-    case Verdict::Indeterminate:
-        return QStringLiteral("Indeterminado");
-    case Verdict::Rejected:
-        break;
-    }
-    return QStringLiteral("Reprovado");
+    return QString::fromUtf8(namesOf(verdict).word);
 }
 
 QString indicationName(Indication indication)
 {
-    switch (indication) {
-    case Indication::TotalPassed:
-        return QStringLiteral("TOTAL-PASSED");
-    case Indication::Indeterminate:
-        return QStringLiteral("INDETERMINATE");
-    case Indication::TotalFailed:
-        break;
-    }
-    return QStringLiteral("TOTAL-FAILED");
+    const auto* found = std::find_if(std::begin(kNames), std::end(kNames), [&](const Names& names) {
+        return names.indication == indication;
+    });
+    return QString::fromLatin1(found != std::end(kNames) ? found->indicationName : "TOTAL-FAILED");
 }
 
 QString verdictLine(const Judgement& judgement)

@@ -6,8 +6,8 @@
 #include "app/FrmOpen.h"
 #include "tests/support/Controls.h"
 #include "tests/support/FakeDesktop.h"
-#include "tests/support/HttpTestServer.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/SlowRevocation.h"
 #include "tests/support/VerdictStates.h"
 #include "verify/Verification.h"
 
@@ -169,25 +169,17 @@ TEST_F(WindowVerdictTest, CancelOrEscapeStopsASlowLoadAndLeavesNothingWritten)
     // a minute to answer: the load waits until the user stops it.
     environment_.set("SELAVIA_OFFLINE", std::nullopt);
     HttpTestServer server;
-    const fx::Cert root = fx::makeCertificate({.subject = {{"CN", "Raiz Lenta"}}, .ca = true});
-    const fx::Cert signer = fx::makeCertificate(
-        {.subject = {{"CN", "SIGNATARIO LENTO"}},
-         .issuer = &root,
-         .extensions = {{"crlDistributionPoints", "URI:" + server.url("/lenta.crl")}}});
-    server.route("/lenta.crl",
-                 HttpReply{.body = fx::crlDer(fx::makeCrl(root, {}).get()), .delayMs = 60'000});
-    fx::MessageSpec spec = icpMessage(signer, "contrato.pdf");
-    spec.extraCertificates = {root};
+    const SlowRevocation slow = slowRevocation(server);
     const QString path = dir_.filePath("lento.slv");
-    fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
+    fx::writeFile(path.toStdString(), slow.message);
 
     for (const bool byEscape : {false, true}) {
         SCOPED_TRACE(byEscape ? "Escape" : "Cancelar");
-        const int asked = server.count("/lenta.crl");
-        FrmOpen window(desktop_, storeTrusting({&root}));
+        const int asked = server.count(SlowRevocation::kList);
+        FrmOpen window(desktop_, storeTrusting({&slow.root}));
         QTimer watcher;
         QObject::connect(&watcher, &QTimer::timeout, &window, [&] {
-            if (server.count("/lenta.crl") == asked)
+            if (server.count(SlowRevocation::kList) == asked)
                 return;
             watcher.stop();
             if (byEscape)
