@@ -197,11 +197,6 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
                        "Certificados'."));
     ui.FrameSignatures_ok->hide();
     ui.FrameSignatures_false->hide();
-    ui.lblVerdict = named(new QLabel, "lblVerdict");
-    ui.lblVerdict->setWordWrap(true);
-    ui.lblVerdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    ui.lblVerdict->setAccessibleName(QStringLiteral("Resultado da verificação"));
-    signedLayout->addWidget(ui.lblVerdict);
     signedLayout->addWidget(ui.frame_integridade_ok);
     signedLayout->addWidget(ui.FrameSignatures_ok);
     signedLayout->addWidget(ui.FrameSignatures_false);
@@ -300,6 +295,14 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     buttons->addWidget(ui.BTN001);
 
     auto* layout = new QVBoxLayout(this);
+    // The file's verdict, over the tabs or the error panel alike: a line of
+    // its own that a finished load fills.
+    ui.lblVerdict = named(new QLabel, "lblVerdict");
+    ui.lblVerdict->setWordWrap(true);
+    ui.lblVerdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui.lblVerdict->setAccessibleName(QStringLiteral("Resultado da verificação"));
+    ui.lblVerdict->hide();
+    layout->addWidget(ui.lblVerdict);
     layout->addWidget(ui.Tabs, 1);
     layout->addWidget(ui.FrmError, 1);
     layout->addLayout(buttons);
@@ -445,6 +448,7 @@ void FrmOpen::showVerdict()
                                                                              : "#800000";
     label->setStyleSheet(
         QStringLiteral("font-weight: bold; color: %1;").arg(QLatin1String(colour)));
+    label->show();
 }
 
 void FrmOpen::showVerifiedDocument()
@@ -510,6 +514,7 @@ void FrmOpen::ShowVerificationError(const verify::VerificationError& error)
     setDocumentButtonsEnabled(false);
     ui_->lblErrorNum->setText(error.caption);
     ui_->lblErrorDes->setPlainText(error.text);
+    showVerdict();
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;
 }
