@@ -160,6 +160,8 @@ struct ValidationResult {
     bool signaturesOk = false; // `SignaturesOk`: every signer "cert_valid"
     qint64 contentSize = -1;   // of the verified content; -1 when it failed
     QByteArray contentSha256;  // summed from the verifying read
+    // The verified content itself, when asked to keep it and it fit the cap.
+    std::optional<QByteArray> content;
     // The signed file's size and SHA-256, when asked for (-1 and empty
     // otherwise, or when it could not be read whole).
     qint64 signedFileSize = -1;

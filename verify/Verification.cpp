@@ -190,6 +190,12 @@ Verification& Verification::contentSink(sig::ContentSink sink)
     return *this;
 }
 
+Verification& Verification::keepContent(qint64 cap)
+{
+    keepCap_ = cap;
+    return *this;
+}
+
 Verification& Verification::expectContent(const QByteArray& sha256)
 {
     expectedContent_ = sha256;
@@ -309,6 +315,31 @@ ValidationResult Verification::verifyWithOutputs(sig::MessageInput* input)
 }
 
 ValidationResult Verification::run()
+{
+    if (keepCap_ < 0)
+        return readAndVerify();
+    // The bytes the digests saw, as they saw them; a content past the cap
+    // stops being kept at once rather than at the end.
+    QByteArray kept;
+    bool fits = true;
+    sig::ContentSink outer = sink_;
+    sink_ = [&, outer](QByteArrayView block) {
+        if (outer)
+            outer(block);
+        fits = fits && kept.size() + block.size() <= keepCap_;
+        if (fits)
+            kept.append(block);
+        else
+            kept = QByteArray();
+    };
+    ValidationResult result = readAndVerify();
+    sink_ = outer;
+    if (result.verified() && fits)
+        result.content = std::move(kept);
+    return result;
+}
+
+ValidationResult Verification::readAndVerify()
 {
     if (input_ || bytes_)
         return verifyWithOutputs(input_);

@@ -46,6 +46,9 @@ public:
                               fileinfo::Replace replace);
     // Every byte of the content as it is hashed, in order, once.
     Verification& contentSink(signature::ContentSink sink);
+    // The verified content kept in memory (for a preview) when it holds at
+    // most `cap` bytes: ValidationResult::content.
+    Verification& keepContent(qint64 cap);
     // A second read of a file verified before: the outputs are written only
     // when the content is still the one whose SHA-256 is `sha256`.
     Verification& expectContent(const QByteArray& sha256);
@@ -63,6 +66,7 @@ public:
 private:
     struct Input;
     struct Output;
+    ValidationResult readAndVerify();
     ValidationResult verifyWithOutputs(signature::MessageInput* input);
     ValidationResult verifyInput(signature::MessageInput* input,
                                  const signature::ContentSink& sink);
@@ -77,6 +81,7 @@ private:
     std::function<QString(const ValidationResult&)> nameOf_;
     std::optional<fileinfo::Replace> replace_;
     signature::ContentSink sink_;
+    qint64 keepCap_ = -1;
     QByteArray expectedContent_;
     LoadProgress progress_;
     std::atomic<bool> cancelled_{false};

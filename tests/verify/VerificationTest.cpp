@@ -164,3 +164,34 @@ TEST_F(VerificationTest, ACancelledRunFailsAndWritesNothing)
     EXPECT_FALSE(written.outputFailure.has_value());
     EXPECT_EQ(QFile(target).size(), written.contentSize);
 }
+
+TEST_F(VerificationTest, TheContentIsKeptForAPreviewOnlyWhenVerifiedAndWithinTheCap)
+{
+    const fx::MessageSpec spec = namedMessage();
+    const qint64 size = static_cast<qint64>(spec.content.size());
+    const QString good = write("contrato.slv", fx::makeSignedMessage(spec));
+    const QString tampered =
+        write("violado.slv", fx::tamperContent(fx::makeSignedMessage(spec), spec.content));
+    // The file, the cap, and whether the content comes back.
+    const std::vector<std::tuple<QString, qint64, bool>> rows = {
+        {good, size, true}, {good, size + 1, true},  {good, size - 1, false},
+        {good, 0, false},   {tampered, size, false},
+    };
+    for (const auto& [path, cap, kept] : rows) {
+        SCOPED_TRACE(path.toStdString() + " cap " + std::to_string(cap));
+        QByteArray seen;
+        const ValidationResult result =
+            Verification(trustingIcp())
+                .readFile(path)
+                .keepContent(cap)
+                .contentSink([&](QByteArrayView block) { seen += block; })
+                .run();
+        ASSERT_EQ(result.content.has_value(), kept);
+        if (kept) {
+            EXPECT_EQ(*result.content, bytes(spec.content));
+        }
+        if (result.verified()) {
+            EXPECT_EQ(seen, bytes(spec.content)) << "the caller's sink still sees every byte";
+        }
+    }
+}
