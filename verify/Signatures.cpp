@@ -91,7 +91,12 @@ void readTechnicalData(const CertificateFacts& facts, SignatureResult& entry)
 
 // A token judged: its own checks, then its TSA's path at its time. A TSA
 // that cannot be judged is not a forgery, and is told apart.
-TimeStampResult judgeToken(const sig::TimeStampToken& token)
+// How far ahead of this machine's clock a token's time may be and still be
+// taken as the time-stamp authority's clock, not as a token from the future:
+// the two clocks are never quite the same.
+constexpr qint64 kClockSkewSeconds = 5 * 60;
+
+TimeStampResult judgeToken(const sig::TimeStampToken& token, const QDateTime& checkedAt)
 {
     TimeStampResult result;
     result.genTime = token.genTime;
@@ -104,6 +109,11 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token)
                              token.genTime, JudgedAt::TimeStamp);
         for (const ChainLinkStatus& link : tsa.chain)
             result.tsaChain.push_back(link.certificate);
+        // A token dated after the check proves nothing about any time: not a
+        // forgery of the token itself, but no proof of existence either.
+        if (checkedAt.isValid() && token.genTime > checkedAt.addSecs(kClockSkewSeconds))
+            result.problems << QStringLiteral(
+                "o carimbo do tempo tem data posterior à verificação");
         // An untrusted path says so alone: nothing else of it can be relied on.
         if (!tsa.trusted)
             result.problems << QStringLiteral("a cadeia da ACT não chega a uma raiz confiável");
@@ -115,11 +125,12 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token)
 }
 
 // The token that counts: the first that verifies, else the first.
-std::optional<TimeStampResult> countingToken(const std::vector<sig::TimeStampToken>& tokens)
+std::optional<TimeStampResult> countingToken(const std::vector<sig::TimeStampToken>& tokens,
+                                             const QDateTime& checkedAt)
 {
     std::optional<TimeStampResult> first;
     for (const sig::TimeStampToken& token : tokens) {
-        TimeStampResult judged = judgeToken(token);
+        TimeStampResult judged = judgeToken(token, checkedAt);
         if (judged.valid)
             return judged;
         if (!first)
@@ -163,7 +174,7 @@ CounterSignatureResult judgeCounterSignature(const sig::CounterSignature& counte
 void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureResult& entry)
 {
     const sig::CadesInfo& cades = signer.cades();
-    entry.timestamp = countingToken(cades.timeStamps);
+    entry.timestamp = countingToken(cades.timeStamps, checkedAt);
     entry.policy = checkSignaturePolicy(signer);
     entry.signingCertificateMismatch =
         cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;

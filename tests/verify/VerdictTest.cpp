@@ -168,6 +168,13 @@ TEST(VerdictEndToEndTest, TimesAuthoritiesAndCounterSignaturesAreJudgedWhereThey
     };
     fx::TokenSpec untrustedStamp{.tsa = fx::makeTsa(foreign.intermediate)};
     untrustedStamp.chain = {foreign.intermediate, foreign.root};
+    // A trusted authority's token dated a year after the check; and one a
+    // minute ahead, which is only the two clocks disagreeing.
+    const fx::TokenSpec yearAhead{.tsa = fx::makeTsa(icp.intermediate, fx::TsaUsage::TimeStamping,
+                                                     now - 600 * kDay, now + 600 * kDay),
+                                  .genTime = now + 365 * kDay};
+    fx::TokenSpec minuteAhead = yearAhead;
+    minuteAhead.genTime = now + 60;
     const fx::Cert counterSigner = fx::issueEndEntity(icp.intermediate, "TABELIAO DE NOTAS");
     const fx::Cert expiredCounterSigner =
         icpSigner("TABELIAO ANTIGO:12345678901", "12345678901", now - 400 * kDay, now - kDay);
@@ -180,6 +187,14 @@ TEST(VerdictEndToEndTest, TimesAuthoritiesAndCounterSignaturesAreJudgedWhereThey
          fx::withTimeStamp(good, 0, untrustedStamp),
          Verdict::Indeterminate,
          {"timestamp-untrusted"}},
+        {"a token dated a year after the check",
+         fx::withTimeStamp(good, 0, yearAhead),
+         Verdict::Indeterminate,
+         {"timestamp-untrusted"}},
+        {"a token a minute ahead of this clock",
+         fx::withTimeStamp(good, 0, minuteAhead),
+         Verdict::Approved,
+         {}},
         {"a counter-signature that does not verify",
          fx::withCounterSignature(good, 0, {.cert = counterSigner, .tamperSignature = true}),
          Verdict::Rejected,
