@@ -80,7 +80,10 @@ std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) cons
     if (!usable_)
         return std::nullopt;
     const QByteArray path = QFile::encodeName(QDir(folder_).filePath(name));
-    const fileinfo::UniqueFd file(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Non-blocking: a FIFO planted as an entry would otherwise hold the open
+    // until someone writes to it; it is then refused as not a regular file.
+    const fileinfo::UniqueFd file(
+        ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid())
         return std::nullopt;
     const int fd = file.get();

@@ -12,9 +12,11 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -403,6 +405,20 @@ TEST(RevocationCacheTest, TheLeastRecentlyUsedEntriesGoFirst)
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     QFile::link(folder.filePath("c/crl-a.der"), folder.filePath("c/crl-l.der"));
     EXPECT_FALSE(cache.read("crl-l.der", 4096));
+
+    // A FIFO planted as an entry is no entry, and reading it does not wait
+    // for a writer that never comes (not even offline).
+    const QByteArray fifo = QFile::encodeName(folder.filePath("c/crl-f.der"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return cache.read("crl-f.der", 4096); });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the blocked read go before failing, so the test ends.
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        ADD_FAILURE() << "reading a FIFO entry blocked";
+    }
+    EXPECT_FALSE(read.get());
 }
 
 } // namespace
