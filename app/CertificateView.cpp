@@ -35,9 +35,7 @@ std::optional<desktop::CertificateView> certificateViewOf(const verify::TreeNode
                              signature::revocationSummary(link.revocation)});
         for (const QString& problem : link.problems)
             view.problems << (name.isEmpty() ? problem : name + QStringLiteral(": ") + problem);
-        // The top of a path has no issuer to ask.
-        unknown |=
-            n + 1 < chain.size() && link.revocation.state == signature::RevocationState::Unknown;
+        unknown |= link.revocationUnknown;
     }
     // The signer's own certificate is judged whole, as a signer's.
     if (first == 0)

@@ -6,6 +6,7 @@
 #include "platform/desktop/Widgets.h"
 #include "platform/shell/ContentRisk.h"
 #include "platform/signature/SignatureError.h"
+#include "report/ReportHtml.h"
 #include "report/VerificationReport.h"
 #include "resources/Images.h"
 #include "selavia/Version.h"
@@ -443,11 +444,9 @@ void FrmOpen::showVerdict()
     QLabel* label = ui_->lblVerdict;
     label->setText(verify::verdictLine(verdict));
     label->setAccessibleDescription(label->text());
-    const char* colour = verdict.verdict == verify::Verdict::Approved        ? "#1b5e20"
-                         : verdict.verdict == verify::Verdict::Indeterminate ? "#8a5300"
-                                                                             : "#800000";
-    label->setStyleSheet(
-        QStringLiteral("font-weight: bold; color: %1;").arg(QLatin1String(colour)));
+    // The report's colours, so that the word looks the same in both.
+    label->setStyleSheet(QStringLiteral("font-weight: bold; color: %1;")
+                             .arg(report::verdictColour(verdict.verdict).name()));
     label->show();
 }
 

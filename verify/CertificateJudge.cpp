@@ -90,12 +90,13 @@ CertificateStatus judgeCertificate(const sig::Certificate& certificate, sig::Cer
     status.chainTrusted = path.chainTrusted;
     status.meantForSignatures = path.meantForSignatures;
     for (std::size_t n = 0; n < path.chain.size(); ++n) {
-        status.chain.push_back(judgeLink(path.chain[n], at, judgedAt, status));
+        ChainLinkStatus link = judgeLink(path.chain[n], at, judgedAt, status);
         // The top of a path has no issuer to ask: a trusted anchor, or the
         // end of an untrusted path, which the path's own problem tells.
-        if (n + 1 < path.chain.size())
-            status.revocationUnknown |=
-                path.chain[n].revocation.state == sig::RevocationState::Unknown;
+        link.revocationUnknown =
+            n + 1 < path.chain.size() && link.revocation.state == sig::RevocationState::Unknown;
+        status.revocationUnknown |= link.revocationUnknown;
+        status.chain.push_back(std::move(link));
     }
     if (!status.meantForSignatures && !status.chain.empty())
         status.chain.front().problems.prepend(kNotForSignatures);

@@ -50,6 +50,9 @@ struct ChainLinkStatus {
     CertificateFacts certificate;
     signature::RevocationStatus revocation; // what the sources said
     QStringList problems; // Portuguese, one line each, without the certificate's name
+    // No source could say whether it was revoked (never so for the top of a
+    // path, which has no issuer to ask).
+    bool revocationUnknown = false;
 };
 
 // A certificate judged at one time: its path, dates and revocation.
@@ -168,7 +171,6 @@ struct ValidationResult {
     QByteArray signedFileSha256;
     QDateTime checkedAt;                  // UTC, when the certificates were judged
     bool offline = false;                 // judged without any request to the network
-    bool revocationConsulted = false;     // every chain's revocation status is known
     signature::TrustSources trustSources; // where the trusted roots came from
     Judgement verdict;                    // the file's: the worst of all its signatures'
     // An output asked for that could not be written (the file verified).

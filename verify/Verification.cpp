@@ -67,9 +67,6 @@ void judgeFile(ValidationResult& result)
             judgements.push_back(counter.judgement);
     }
     result.signaturesOk = signaturesOk(classes);
-    result.revocationConsulted = !result.signers.empty();
-    for (const SignatureResult& signer : result.signers)
-        result.revocationConsulted &= !signer.status.revocationUnknown;
     result.verdict =
         judgeFile(result.error ? failureOf(*result.error) : FileFailure::None, judgements);
 }
