@@ -23,6 +23,8 @@ const std::map<verify::Verdict, QString> kIndications = {
     {verify::Verdict::Rejected, "TOTAL-FAILED"},
 };
 
+const QString kReprovado = "Resultado da verificação Reprovado";
+
 // The codes of a JSON list of reasons, each of which must have a text.
 QStringList codesOf(const QJsonValue& reasons)
 {
@@ -125,8 +127,7 @@ TEST_F(ManyFilesTest, AFileThatFailsNeverStopsTheOthers)
     EXPECT_EQ(entries("relatorios"),
               QStringList({"aprovado-relatorio.pdf", "nao-existe-relatorio.pdf",
                            "revogacao-desconhecida-relatorio.pdf", "violado-relatorio.pdf"}));
-    EXPECT_TRUE(pdfText(dir_.filePath("relatorios/nao-existe-relatorio.pdf"))
-                    .contains("Resultado da verificação Reprovado"));
+    EXPECT_TRUE(pdfText(dir_.filePath("relatorios/nao-existe-relatorio.pdf")).contains(kReprovado));
 }
 
 TEST_F(ManyFilesTest, DashReadsPathsFromStandardInputInItsPlace)
@@ -160,8 +161,7 @@ TEST_F(ManyFilesTest, ReportAndExtractTakeFoldersAndNeverReplaceWithoutForce)
     EXPECT_EQ(entries("docs"), QStringList({"aprovado.pdf", "revogado.pdf"}));
     EXPECT_EQ(ScratchFolder::read(dir_.filePath("docs/aprovado.pdf")),
               QByteArray("%PDF-1.4 conteudo do contrato"));
-    EXPECT_TRUE(pdfText(dir_.filePath("rel/revogado-relatorio.pdf"))
-                    .contains("Resultado da verificação Reprovado"));
+    EXPECT_TRUE(pdfText(dir_.filePath("rel/revogado-relatorio.pdf")).contains(kReprovado));
 
     // Again: every file is there already.
     const QByteArray before = ScratchFolder::read(dir_.filePath("rel/aprovado-relatorio.pdf"));
@@ -191,7 +191,7 @@ TEST_F(ManyFilesTest, ASingleReportIsWrittenForAFailedFileAndAnExistingPathIsKep
     const QString report = dir_.filePath("relatorio.pdf");
     EXPECT_EQ(run({"--report", report, file("violado")}), cli::exit_status::kVerificationFailed);
     const QString text = pdfText(report);
-    EXPECT_TRUE(text.contains("Resultado da verificação Reprovado")) << text.toStdString();
+    EXPECT_TRUE(text.contains(kReprovado)) << text.toStdString();
     EXPECT_TRUE(text.contains("Documento Violado - Erro 1717"));
     EXPECT_TRUE(out_.contains("Resultado: Reprovado\n  - O conteúdo do documento foi alterado "
                               "depois de assinado. [content-tampered]\n"))
@@ -274,9 +274,8 @@ TEST_F(ManyFilesTest, TheRealProgramWritesReportsWithoutADisplay)
     QProcess program;
     QProcessEnvironment environment = storeHolding(fx::icpBrasilHierarchy().root);
     environment.insert("SELAVIA_OFFLINE", "1");
-    environment.remove("QT_QPA_PLATFORM");
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(name);
     program.setProcessEnvironment(environment);
     const QString report = dir_.filePath("lote");
     program.start(SELAVIA_VERIFY_BINARY, {"--report", report, "-"});

@@ -43,7 +43,15 @@ protected:
         return spec;
     }
 
-    QJsonObject runJson(const QString& path, int expectedStatus, const sig::TrustStore& store)
+    using CliRunTest::run;
+    // Most runs trust the ICP-like root.
+    int run(const QStringList& arguments) { return CliRunTest::run(arguments, trustingIcp()); }
+
+    // The ICP document, written as "locacao.slv".
+    QString locacao() { return dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec())); }
+
+    QJsonObject runJson(const QString& path, int expectedStatus,
+                        const sig::TrustStore& store = trustingIcp())
     {
         EXPECT_EQ(run({"--json", path}, store), expectedStatus) << err_.toStdString();
         QJsonParseError parseError{};
@@ -52,6 +60,25 @@ protected:
         return document.object();
     }
 };
+
+// The verdict of a signer or file, with a sub-indication and its first reason.
+void expectJudged(const QJsonObject& judged, const QString& verdict, const QString& indication,
+                  const QString& firstCode)
+{
+    EXPECT_EQ(judged["verdict"].toString(), verdict);
+    EXPECT_EQ(judged["indication"].toString(), indication);
+    EXPECT_FALSE(judged["sub_indication"].toString().isEmpty());
+    EXPECT_EQ(judged["reasons"].toArray()[0].toObject()["code"].toString(), firstCode);
+}
+
+// Each member of `expected`, a JSON object's text, is in `object` with exactly its value.
+void expectMembers(const QJsonObject& object, const char* expected)
+{
+    const QJsonObject members = QJsonDocument::fromJson(expected).object();
+    ASSERT_FALSE(members.isEmpty()) << expected;
+    for (auto it = members.begin(); it != members.end(); ++it)
+        EXPECT_EQ(object[it.key()], it.value()) << it.key().toStdString();
+}
 
 const QStringList kMembers = {"file",          "verified",      "error",          "signatures_ok",
                               "original_name", "has_extension", "content_size",   "content_sha256",
@@ -70,19 +97,18 @@ TEST_F(VerifyCommandTest, BadUsageExitsWith64AndExplains)
                                           {"-", "a.slv", "-"},
                                           {"a.slv", ""}};
     for (const QStringList& arguments : bad) {
-        EXPECT_EQ(run(arguments, trustingIcp()), cli::exit_status::kUsage)
-            << arguments.join(' ').toStdString();
+        EXPECT_EQ(run(arguments), cli::exit_status::kUsage) << arguments.join(' ').toStdString();
         EXPECT_TRUE(err_.contains("Uso: selavia-verify")) << err_.toStdString();
         EXPECT_TRUE(out_.isEmpty());
     }
-    EXPECT_EQ(run({"--help"}, trustingIcp()), 0);
+    EXPECT_EQ(run({"--help"}), 0);
     EXPECT_TRUE(out_.contains("--extract CAMINHO"));
     EXPECT_TRUE(out_.contains("--offline"));
 }
 
 TEST_F(VerifyCommandTest, OnlyAVerificationMakesTheLoadOptions)
 {
-    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = locacao();
     struct Case {
         QStringList arguments;
         int status;
@@ -122,55 +148,39 @@ TEST_F(VerifyCommandTest, OnlyAVerificationMakesTheLoadOptions)
 
 TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
 {
-    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
-    QJsonObject report = runJson(path, cli::exit_status::kSignaturesOk, trustingIcp());
+    const QString path = locacao();
+    QJsonObject report = runJson(path, cli::exit_status::kSignaturesOk);
     EXPECT_EQ(report.keys().size(), kMembers.size());
     for (const QString& member : kMembers)
         EXPECT_TRUE(report.contains(member)) << member.toStdString();
+    const QByteArray sha256 =
+        QCryptographicHash::hash(bytes(kContent), QCryptographicHash::Sha256).toHex();
+    expectMembers(report, R"j({"verified": true, "error": null, "signatures_ok": true,)j"
+                          R"j("original_name": "locacao.pdf", "has_extension": true})j");
     EXPECT_EQ(report["file"].toString(), path);
-    EXPECT_TRUE(report["verified"].toBool());
-    EXPECT_TRUE(report["error"].isNull());
-    EXPECT_TRUE(report["signatures_ok"].toBool());
-    EXPECT_EQ(report["original_name"].toString(), "locacao.pdf");
-    EXPECT_TRUE(report["has_extension"].toBool());
     EXPECT_EQ(report["content_size"].toInteger(), static_cast<qint64>(kContent.size()));
-    EXPECT_EQ(
-        report["content_sha256"].toString(),
-        QCryptographicHash::hash(QByteArray::fromStdString(kContent), QCryptographicHash::Sha256)
-            .toHex());
+    EXPECT_EQ(report["content_sha256"].toString(), sha256);
 
     const QJsonArray signers = report["signers"].toArray();
     ASSERT_EQ(signers.size(), 1);
     const QJsonObject signer = signers[0].toObject();
-    EXPECT_EQ(signer["index"].toInt(), 1);
-    EXPECT_EQ(signer["holder_name"].toString(), "FULANA DE TAL");
-    EXPECT_EQ(signer["identity"].toString(), "987.654.321-00");
-    EXPECT_EQ(signer["class"].toString(), "cert_valid");
-    EXPECT_EQ(signer["timestamp_origin"].toString(), "(LOCAL)");
-    EXPECT_EQ(signer["version"].toInt(), 3);
+    expectMembers(signer, R"j({"index": 1, "holder_name": "FULANA DE TAL", "version": 3,)j"
+                          R"j("identity": "987.654.321-00", "class": "cert_valid",)j"
+                          R"j("timestamp_origin": "(LOCAL)", "warnings": []})j");
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
     EXPECT_EQ(signer.keys().size(), 26);
-    EXPECT_EQ(signer["warnings"].toArray(), QJsonArray());
     // No time-stamp: judged at the time of the check.
     EXPECT_EQ(signer["best_signature_time"].toString(), report["checked_at"].toString());
     // The message carries no revocation lists and the run may not ask: the
     // signer's verdict, and so the file's, is Indeterminado, while the exit
     // status (above) says its ICP-Brasil certificate is valid.
-    for (const QJsonObject& judged : {signer, report}) {
-        EXPECT_EQ(judged["verdict"].toString(), "Indeterminado");
-        EXPECT_EQ(judged["indication"].toString(), "INDETERMINATE");
-        EXPECT_FALSE(judged["sub_indication"].toString().isEmpty());
-        EXPECT_EQ(judged["reasons"].toArray()[0].toObject()["code"].toString(),
-                  "revocation-unknown");
-    }
+    for (const QJsonObject& judged : {signer, report})
+        expectJudged(judged, "Indeterminado", "INDETERMINATE", "revocation-unknown");
     // Without CAdES attributes, their members say there is nothing.
-    EXPECT_TRUE(signer["timestamp"].isNull());
-    EXPECT_TRUE(signer["valid_at_timestamp"].isNull());
-    EXPECT_TRUE(signer["policy"].isNull());
-    EXPECT_EQ(signer["countersignatures"].toArray(), QJsonArray());
-    EXPECT_EQ(signer["problems"].toArray(), QJsonArray());
+    expectMembers(signer, R"j({"timestamp": null, "valid_at_timestamp": null, "policy": null,)j"
+                          R"j("countersignatures": [], "problems": []})j");
 
     const QJsonArray tree = report["tree"].toArray();
     ASSERT_FALSE(tree.isEmpty());
@@ -186,35 +196,27 @@ TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)
     const fx::MessageSpec spec = icpSpec();
     const fx::Bytes message = fx::makeSignedMessage(spec);
     const QString good = dir_.write("bom.slv", message);
-    EXPECT_EQ(run({good}, trustingIcp()), cli::exit_status::kSignaturesOk);
+    EXPECT_EQ(run({good}), cli::exit_status::kSignaturesOk);
     EXPECT_EQ(run({good}, sig::TrustStore::empty()), cli::exit_status::kNotAllValid);
     EXPECT_TRUE(out_.contains("Certificado ICP-Brasil - Inválido")) << out_.toStdString();
 
     const QString tampered = dir_.write("violado.slv", fx::tamperContent(message, spec.content));
-    QJsonObject report = runJson(tampered, cli::exit_status::kVerificationFailed, trustingIcp());
-    EXPECT_FALSE(report["verified"].toBool());
+    QJsonObject report = runJson(tampered, cli::exit_status::kVerificationFailed);
     const QJsonObject error = report["error"].toObject();
     EXPECT_EQ(error["code_text"].toString(), "-2146889721");
     EXPECT_EQ(error["caption"].toString(), "Documento Violado - Erro 1717");
     EXPECT_TRUE(error["text"].toString().endsWith("\r\nHash incorreto."));
-    EXPECT_FALSE(report["signatures_ok"].toBool());
-    EXPECT_FALSE(report["has_extension"].toBool());
-    EXPECT_EQ(report["original_name"].toString(), "");
-    EXPECT_TRUE(report["content_size"].isNull());
-    EXPECT_TRUE(report["content_sha256"].isNull());
-    EXPECT_TRUE(report["signers"].toArray().isEmpty());
-    EXPECT_TRUE(report["tree"].toArray().isEmpty());
+    expectMembers(report, R"j({"verified": false, "signatures_ok": false, "has_extension": false,)j"
+                          R"j("original_name": "", "content_size": null, "content_sha256": null,)j"
+                          R"j("signers": [], "tree": []})j");
     EXPECT_EQ(report.keys().size(), kMembers.size());
-    EXPECT_EQ(report["verdict"].toString(), "Reprovado");
-    EXPECT_EQ(report["indication"].toString(), "TOTAL-FAILED");
-    EXPECT_FALSE(report["sub_indication"].toString().isEmpty());
-    EXPECT_EQ(report["reasons"].toArray()[0].toObject()["code"].toString(), "content-tampered");
+    expectJudged(report, "Reprovado", "TOTAL-FAILED", "content-tampered");
 }
 
 TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
 {
-    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
-    EXPECT_EQ(run({path}, trustingIcp()), 0);
+    const QString path = locacao();
+    EXPECT_EQ(run({path}), 0);
     EXPECT_TRUE(out_.contains("\nCertificados e Assinaturas\n")) << out_.toStdString();
     EXPECT_TRUE(out_.contains("\n  FULANA DE TAL  [Certificado ICP-Brasil - Válido]\n"));
     EXPECT_TRUE(out_.contains("\n    Cpf/Cnpj: 987.654.321-00\n"));
@@ -223,21 +225,21 @@ TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
 
 TEST_F(VerifyCommandTest, ExtractWritesTheOriginalAndRefusesToOverwriteWithoutForce)
 {
-    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = locacao();
     const QString target = dir_.filePath("locacao.pdf");
-    EXPECT_EQ(run({"--extract", target, path}, trustingIcp()), 0) << err_.toStdString();
+    EXPECT_EQ(run({"--extract", target, path}), 0) << err_.toStdString();
     EXPECT_EQ(ScratchFolder::read(target), bytes(kContent));
 
     const QString existing = dir_.filePath("existente.pdf");
     fx::writeFile(existing.toStdString(), "anterior");
-    EXPECT_EQ(run({"--extract", existing, path}, trustingIcp()), cli::exit_status::kCannotWrite);
+    EXPECT_EQ(run({"--extract", existing, path}), cli::exit_status::kCannotWrite);
     EXPECT_TRUE(err_.contains("já existe"));
     EXPECT_EQ(ScratchFolder::read(existing), QByteArray("anterior"));
 
-    EXPECT_EQ(run({"--extract=" + existing, "--force", path}, trustingIcp()), 0);
+    EXPECT_EQ(run({"--extract=" + existing, "--force", path}), 0);
     EXPECT_EQ(ScratchFolder::read(existing), bytes(kContent));
 
-    EXPECT_EQ(run({"--extract", dir_.filePath("falta/x.pdf"), path}, trustingIcp()),
+    EXPECT_EQ(run({"--extract", dir_.filePath("falta/x.pdf"), path}),
               cli::exit_status::kCannotWrite);
     EXPECT_TRUE(err_.contains("Não foi possível gravar")) << err_.toStdString();
 }
@@ -250,25 +252,23 @@ TEST_F(VerifyCommandTest, ExtractionDuringHashingLeavesNothingWhenVerificationFa
     QDir out(dir_.filePath("saida"));
     ASSERT_TRUE(out.mkpath("."));
     const QString target = out.filePath("nada.pdf");
+    const auto present = [&out] {
+        return out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
 
     const QString tampered = dir_.write("x.slv", fx::tamperContent(message, "fim"));
-    EXPECT_EQ(run({"--extract", target, tampered}, trustingIcp()),
-              cli::exit_status::kVerificationFailed);
-    EXPECT_TRUE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
-        << out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-               .join(' ')
-               .toStdString();
+    EXPECT_EQ(run({"--extract", target, tampered}), cli::exit_status::kVerificationFailed);
+    EXPECT_TRUE(present().isEmpty()) << present().join(' ').toStdString();
 
     const QString good = dir_.write("y.slv", message);
-    EXPECT_EQ(run({"--extract", target, good}, trustingIcp()), 0) << err_.toStdString();
+    EXPECT_EQ(run({"--extract", target, good}), 0) << err_.toStdString();
     EXPECT_EQ(ScratchFolder::read(target), bytes(spec.content));
-    EXPECT_EQ(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"nada.pdf"});
+    EXPECT_EQ(present(), QStringList{"nada.pdf"});
 }
 
 TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
 {
-    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = locacao();
     const QString victim = dir_.filePath("de-outro-usuario.txt");
     auto plant = [&](const QString& link, const QString& target) {
         QFile::remove(link);
@@ -283,18 +283,18 @@ TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
     const QString link = dir_.filePath("saida.pdf");
 
     plant(link, victim);
-    EXPECT_EQ(run({"--extract", link, path}, trustingIcp()), cli::exit_status::kCannotWrite);
+    EXPECT_EQ(run({"--extract", link, path}), cli::exit_status::kCannotWrite);
     EXPECT_TRUE(err_.contains("já existe")) << err_.toStdString();
     EXPECT_EQ(victimBytes(), "dados de outra pessoa");
 
     // A dangling link counts as something there too, and is never followed.
     plant(link, dir_.filePath("ainda-nao-existe.txt"));
-    EXPECT_EQ(run({"--extract", link, path}, trustingIcp()), cli::exit_status::kCannotWrite);
+    EXPECT_EQ(run({"--extract", link, path}), cli::exit_status::kCannotWrite);
     EXPECT_FALSE(QFile::exists(dir_.filePath("ainda-nao-existe.txt")));
 
     // --force replaces the link itself.
     plant(link, victim);
-    EXPECT_EQ(run({"--extract", link, "--force", path}, trustingIcp()), 0) << err_.toStdString();
+    EXPECT_EQ(run({"--extract", link, "--force", path}), 0) << err_.toStdString();
     EXPECT_EQ(victimBytes(), "dados de outra pessoa");
     EXPECT_FALSE(QFileInfo(link).isSymLink());
     EXPECT_EQ(ScratchFolder::read(link), bytes(kContent));
@@ -302,7 +302,7 @@ TEST_F(VerifyCommandTest, ExtractionNeverWritesThroughALinkPlantedAtThePath)
 
 TEST_F(VerifyCommandTest, TheRealProgramReadsTheSystemStoreFromTheEnvironment)
 {
-    const QString path = dir_.write("locacao.slv", fx::makeSignedMessage(icpSpec()));
+    const QString path = locacao();
     QProcess program;
     program.setProcessEnvironment(storeHolding(fx::icpBrasilHierarchy().root));
     program.start(SELAVIA_VERIFY_BINARY, {"--json", path});
@@ -363,10 +363,10 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
     store.addTrusted(QByteArray::fromStdString(online.root.der()));
     selavia::revocation::Settings settings;
     settings.cacheFolder = dir_.filePath("cache");
+    const selavia::verify::LoadOptions options(store, settings);
 
     // Offline first: nothing asked, the status unknown.
-    EXPECT_EQ(run({"--offline", "--json", path}, selavia::verify::LoadOptions(store, settings)),
-              cli::exit_status::kNotAllValid);
+    EXPECT_EQ(run({"--offline", "--json", path}, options), cli::exit_status::kNotAllValid);
     QJsonObject report = json();
     EXPECT_EQ(server.total(), 0);
     EXPECT_TRUE(report["offline"].toBool());
@@ -379,8 +379,7 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
                            {"detail", "não foi possível consultar a situação de revogação"}}));
     EXPECT_EQ(signer["class"].toString(), "cert_noicp_valid");
 
-    EXPECT_EQ(run({"--json", path}, selavia::verify::LoadOptions(store, settings)),
-              cli::exit_status::kNotAllValid);
+    EXPECT_EQ(run({"--json", path}, options), cli::exit_status::kNotAllValid);
     report = json();
     EXPECT_FALSE(report["offline"].toBool());
     signer = report["signers"].toArray()[0].toObject();
@@ -399,7 +398,7 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
     EXPECT_EQ(chain[2].toObject()["revocation"].toObject()["status"].toString(), "good");
     EXPECT_TRUE(chain[2].toObject()["revocation"].toObject()["source"].isNull());
 
-    EXPECT_EQ(run({path}, selavia::verify::LoadOptions(store, settings)), 1);
+    EXPECT_EQ(run({path}, options), 1);
     EXPECT_TRUE(out_.contains("\nSituação de revogação (consultada em ")) << out_.toStdString();
     EXPECT_TRUE(out_.contains(
         "\n    BELTRANA: Revogado em 02/01/2026 03:04:05 UTC (motivo: comprometimento da chave)\n"))
@@ -485,8 +484,8 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
                                               fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
     message = fx::withCounterSignature(message, 0, {.cert = notary, .signingTime = genTime + 60});
-    const QJsonObject signerJson = onlySignerOf(
-        runJson(dir_.write("cades.slv", message), cli::exit_status::kNotAllValid, trustingIcp()));
+    const QJsonObject signerJson =
+        onlySignerOf(runJson(dir_.write("cades.slv", message), cli::exit_status::kNotAllValid));
 
     EXPECT_EQ(signerJson["class"].toString(), "cert_invalid") << "expired now";
     EXPECT_EQ(signerJson["valid_at_timestamp"], QJsonValue(true));
@@ -555,8 +554,7 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QJsonObject report =
-            runJson(dir_.write("politica.slv", cadesMessage(signer, c.attributes)), c.status,
-                    trustingIcp());
+            runJson(dir_.write("politica.slv", cadesMessage(signer, c.attributes)), c.status);
         EXPECT_TRUE(report["verified"].toBool()) << "the file verifies as before";
         const QJsonObject signerJson = onlySignerOf(report);
         EXPECT_EQ(signerJson["policy"], c.policy);
@@ -570,7 +568,7 @@ TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
 {
     const fx::Cert signer = icpSigner();
     auto treeOf = [&](const fx::Bytes& message, int status = cli::exit_status::kSignaturesOk) {
-        return runJson(dir_.write("arvore.slv", message), status, trustingIcp())["tree"].toArray();
+        return runJson(dir_.write("arvore.slv", message), status)["tree"].toArray();
     };
     auto compact = [](const QJsonArray& tree) {
         return QJsonDocument(tree).toJson(QJsonDocument::Compact);
@@ -602,14 +600,14 @@ TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
 TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
 {
     const fx::Cert signer = icpSigner();
-    EXPECT_EQ(run({dir_.write("simples.slv", cadesMessage(signer, {}))}, trustingIcp()), 0);
+    EXPECT_EQ(run({dir_.write("simples.slv", cadesMessage(signer, {}))}), 0);
     EXPECT_FALSE(out_.contains("Carimbos do tempo")) << out_.toStdString();
 
     const std::time_t genTime = std::time(nullptr) - 3600;
     fx::Bytes message = cadesMessage(signer, {fx::signingCertificateV2(signer),
                                               fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
-    EXPECT_EQ(run({dir_.write("cades.slv", message)}, trustingIcp()), 0) << err_.toStdString();
+    EXPECT_EQ(run({dir_.write("cades.slv", message)}), 0) << err_.toStdString();
     const QString when = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC)
                              .toLocalTime()
                              .toString("dd/MM/yyyy HH:mm:ss");
@@ -646,8 +644,7 @@ TEST_F(VerifyCommandTest, ContentVerifiesADetachedSignatureOverTheDocumentGiven)
     const QString document = dir_.write("contrato.pdf", pair.content);
     const QString signature = dir_.write("contrato.pdf.p7s", pair.signature);
 
-    EXPECT_EQ(run({"--json", "--content", document, signature}, trustingIcp()), 0)
-        << err_.toStdString();
+    EXPECT_EQ(run({"--json", "--content", document, signature}), 0) << err_.toStdString();
     const QJsonObject report = json();
     EXPECT_EQ(report["file"].toString(), signature);
     EXPECT_EQ(report["original_name"].toString(), "contrato.pdf") << "named after the document";
@@ -657,12 +654,11 @@ TEST_F(VerifyCommandTest, ContentVerifiesADetachedSignatureOverTheDocumentGiven)
               QCryptographicHash::hash(bytes(pair.content), QCryptographicHash::Sha256).toHex());
     EXPECT_EQ(report["signers"].toArray()[0].toObject()["class"].toString(), "cert_valid");
 
-    EXPECT_EQ(run({"--content=" + document, signature}, trustingIcp()), 0);
+    EXPECT_EQ(run({"--content=" + document, signature}), 0);
     EXPECT_TRUE(out_.contains("\nDocumento original: contrato.pdf\n")) << out_.toStdString();
 
     // Without --content the detached signature is what it always was.
-    const QJsonObject alone =
-        runJson(signature, cli::exit_status::kVerificationFailed, trustingIcp());
+    const QJsonObject alone = runJson(signature, cli::exit_status::kVerificationFailed);
     EXPECT_EQ(alone["error"].toObject()["code_text"].toString(),
               sig::signedDecimalText(sig::code::kDetachedContent));
 }
@@ -691,15 +687,14 @@ TEST_F(VerifyCommandTest, ContentThatIsNotWhatWasSignedFails)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString target = dir_.filePath("extraido.pdf");
-        EXPECT_EQ(run({"--json", "--content", c.document, "--extract", target, c.signature},
-                      trustingIcp()),
+        EXPECT_EQ(run({"--json", "--content", c.document, "--extract", target, c.signature}),
                   cli::exit_status::kVerificationFailed);
         const QJsonObject report = json();
         EXPECT_FALSE(report["verified"].toBool());
         EXPECT_EQ(report["error"].toObject()["code_text"].toString(), c.codeText);
         EXPECT_FALSE(QFile::exists(target)) << "nothing extracted";
     }
-    EXPECT_EQ(run({"--content", "", signature}, trustingIcp()), cli::exit_status::kUsage);
+    EXPECT_EQ(run({"--content", "", signature}), cli::exit_status::kUsage);
     EXPECT_TRUE(err_.contains("--content precisa de um documento.")) << err_.toStdString();
 }
 
@@ -710,7 +705,7 @@ TEST_F(VerifyCommandTest, ContentWithExtractWritesTheVerifiedDocumentStreamed)
     const QString document = dir_.write("grande.bin", pair.content);
     const QString signature = dir_.write("grande.bin.p7s", pair.signature);
     const QString target = dir_.filePath("copia.bin");
-    EXPECT_EQ(run({"--content", document, "--extract", target, signature}, trustingIcp()), 0)
+    EXPECT_EQ(run({"--content", document, "--extract", target, signature}), 0)
         << err_.toStdString();
     EXPECT_EQ(ScratchFolder::read(target), bytes(pair.content));
     EXPECT_TRUE(out_.contains("Documento original: grande.bin\n")) << out_.toStdString();
@@ -724,7 +719,7 @@ TEST_F(VerifyCommandTest, ACounterSignatureThatFailsIsReprovadoAndTheFileExitsOn
     const fx::Bytes message = fx::withCounterSignature(cadesMessage(signer, {}), 0,
                                                        {.cert = notary, .tamperSignature = true});
     const QJsonObject report =
-        runJson(dir_.write("contra.slv", message), cli::exit_status::kNotAllValid, trustingIcp());
+        runJson(dir_.write("contra.slv", message), cli::exit_status::kNotAllValid);
     EXPECT_TRUE(report["verified"].toBool());
     EXPECT_EQ(report["verdict"].toString(), "Reprovado");
     EXPECT_EQ(report["indication"].toString(), "TOTAL-FAILED");

@@ -74,6 +74,41 @@ fx::TokenSpec tokenBy(const fx::Cert& authority, std::time_t genTime = 0)
     return {.tsa = authority, .genTime = genTime};
 }
 
+// A token over signer 0's signature in `message`.
+fx::Bytes tokenOver(const fx::Bytes& message, const fx::TokenSpec& spec = tokenBy(tsa()))
+{
+    return fx::makeTimeStampToken(fx::signatureValueOf(message), spec);
+}
+
+// `message` with these values as signer 0's time-stamp tokens.
+fx::Bytes carrying(const fx::Bytes& message, std::vector<fx::Bytes> tokens,
+                   std::vector<fx::Cert> certificates = {})
+{
+    return fx::withUnsignedAttribute(message, 0, fx::kTimeStampTokenOid, std::move(tokens),
+                                     std::move(certificates));
+}
+
+// `message` with these values as signer 0's counter-signatures.
+fx::Bytes countered(const fx::Bytes& message, std::vector<fx::Bytes> values)
+{
+    return fx::withUnsignedAttribute(message, 0, fx::kCounterSignatureOid, std::move(values));
+}
+
+// A message without the intermediate and the root; its token carries the intermediate.
+fx::Bytes chainOnlyInToken()
+{
+    const fx::MessageSpec bare{.signers = {{.cert = signerCert()}}};
+    return fx::withTimeStamp(fx::makeSignedMessage(bare), 0,
+                             {.tsa = tsa(), .chain = {icp().intermediate}});
+}
+
+// The signing-certificate check of a message of `signer` with these attributes.
+sig::SigningCertificateCheck bindingOf(const fx::Cert& signer,
+                                       std::vector<fx::AttributeSpec> attributes = {})
+{
+    return verified(messageOf(signer, std::move(attributes))).cades().signingCertificate;
+}
+
 // The only token of signer 0.
 sig::TimeStampToken onlyToken(const fx::Bytes& message,
                               sig::TrustStore store = storeTrusting({&icp().root}))
@@ -143,29 +178,20 @@ TEST(TimeStampTokenTest, AValidTokenGivesItsTimeItsAuthorityAndTheChain)
 TEST(TimeStampTokenTest, TheTsaChainMayComeFromTheTokenOrTheMessage)
 {
     // Neither the intermediate nor the root in the message: the token carries them.
-    fx::MessageSpec bare;
-    bare.signers = {{.cert = signerCert()}};
-    fx::TokenSpec withChain = tokenBy(tsa());
-    withChain.chain = {icp().intermediate};
-    const fx::Bytes message = fx::withTimeStamp(fx::makeSignedMessage(bare), 0, withChain);
-    const sig::TimeStampToken carried = onlyToken(message);
+    const sig::TimeStampToken carried = onlyToken(chainOnlyInToken());
     EXPECT_TRUE(carried.problems.isEmpty()) << joined(carried.problems);
     EXPECT_TRUE(tsaPath(carried).chainTrusted) << joined(tsaPath(carried).problems);
     EXPECT_EQ(tsaPath(carried).chain.size(), 3u);
 
     // The token without the TSA's certificate: found when the message has it.
-    fx::TokenSpec withoutCertificate = tokenBy(tsa());
-    withoutCertificate.includeTsaCertificate = false;
     const fx::Bytes base = messageOf(signerCert());
-    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), withoutCertificate);
-    const sig::TimeStampToken missing =
-        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {token}));
+    const fx::Bytes token = tokenOver(base, {.tsa = tsa(), .includeTsaCertificate = false});
+    const sig::TimeStampToken missing = onlyToken(carrying(base, {token}));
     EXPECT_TRUE(missing.tsaCertificate.isNull());
     EXPECT_TRUE(
         missing.problems.contains("o certificado da ACT não está no carimbo nem na mensagem"))
         << joined(missing.problems);
-    const sig::TimeStampToken found =
-        onlyToken(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {token}, {tsa()}));
+    const sig::TimeStampToken found = onlyToken(carrying(base, {token}, {tsa()}));
     EXPECT_TRUE(found.problems.isEmpty()) << joined(found.problems);
     EXPECT_EQ(found.tsaCertificate.thumbprint(), thumbprintOf(tsa()));
 }
@@ -174,34 +200,27 @@ TEST(TimeStampTokenTest, EachFaultOfTheTokenItselfIsNamed)
 {
     const std::time_t now = std::time(nullptr);
     const fx::Bytes base = messageOf(signerCert());
-    auto raw = [&](const fx::TokenSpec& spec) {
-        return fx::makeTimeStampToken(fx::signatureValueOf(base), spec);
-    };
-    auto carrying = [&](const fx::Bytes& token) {
-        return fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {token});
-    };
     auto byTsa = [&](fx::TsaUsage usage) {
         return fx::withTimeStamp(base, 0, tokenBy(fx::makeTsa(icp().intermediate, usage)));
     };
     const fx::Hierarchy& foreign = fx::foreignHierarchy();
-    fx::TokenSpec untrusted = tokenBy(fx::makeTsa(foreign.intermediate));
-    untrusted.chain = {foreign.intermediate, foreign.root};
+    const fx::TokenSpec untrusted{.tsa = fx::makeTsa(foreign.intermediate),
+                                  .chain = {foreign.intermediate, foreign.root}};
     // A TSA whose certificate expired since: its tokens from its time stand.
     const fx::Cert expired =
         fx::makeTsa(icp().intermediate, fx::TsaUsage::TimeStamping, now - 3 * kYear, now - kYear);
     // An ESS identifier v1 (SHA-1) serves as well as v2.
-    fx::TokenSpec v1 = tokenBy(tsa());
-    v1.essDigest = fx::Digest::Sha1;
-    fx::Bytes tampered = raw(tokenBy(tsa()));
+    const fx::TokenSpec v1{.tsa = tsa(), .essDigest = fx::Digest::Sha1};
+    fx::Bytes tampered = tokenOver(base);
     tampered.back() = static_cast<char>(tampered.back() ^ 0x01); // the authority's signature
-    const fx::Bytes withAc = fx::withAttributeCertificate(raw(tokenBy(tsa())));
-    ASSERT_TRUE(fx::pkcs7Reads(raw(tokenBy(tsa()))));
+    const fx::Bytes withAc = fx::withAttributeCertificate(tokenOver(base));
+    ASSERT_TRUE(fx::pkcs7Reads(tokenOver(base)));
     ASSERT_FALSE(fx::pkcs7Reads(withAc)) << "the fixture must hold what the PKCS#7 parser refuses";
     // The authority's path and dates are not the token's own faults: they
     // are judged at the token's time by verify/.
     const std::vector<std::tuple<const char*, fx::Bytes, QStringList>> cases = {
         {"over other bytes",
-         carrying(fx::makeTimeStampToken("outros bytes", tokenBy(tsa()))),
+         carrying(base, {fx::makeTimeStampToken("outros bytes", tokenBy(tsa()))}),
          {"o carimbo do tempo não corresponde a esta assinatura"}},
         {"untrusted authority", fx::withTimeStamp(base, 0, untrusted), {}},
         {"no extended key usage",
@@ -219,9 +238,9 @@ TEST(TimeStampTokenTest, EachFaultOfTheTokenItselfIsNamed)
          {}},
         {"ESS identifier v1", fx::withTimeStamp(base, 0, v1), {}},
         {"authority's signature changed",
-         carrying(tampered),
+         carrying(base, {tampered}),
          {"a assinatura da ACT no carimbo do tempo não confere"}},
-        {"with an attribute certificate", carrying(withAc), {}},
+        {"with an attribute certificate", carrying(base, {withAc}), {}},
     };
     for (const auto& [name, message, problems] : cases) {
         SCOPED_TRACE(name);
@@ -236,16 +255,14 @@ TEST(TimeStampTokenTest, EachFaultOfTheTokenItselfIsNamed)
     // An untrusted authority is still named, and so is one of a token the
     // PKCS#7 parser refuses.
     EXPECT_EQ(onlyToken(fx::withTimeStamp(base, 0, untrusted)).tsaName, "ACT de Teste");
-    EXPECT_EQ(onlyToken(carrying(withAc)).tsaName, "ACT de Teste");
+    EXPECT_EQ(onlyToken(carrying(base, {withAc})).tsaName, "ACT de Teste");
     EXPECT_EQ(onlyToken(fx::withTimeStamp(base, 0, tokenBy(expired, now - 2 * kYear))).genTime,
               utcOf(now - 2 * kYear));
 
     // Two signers: the first one's token moved to the second.
     const fx::Bytes two = messageOf({{.cert = signerCert()}, {.cert = signerCert("CICLANO")}});
-    const fx::Bytes firstsToken =
-        fx::makeTimeStampToken(fx::signatureValueOf(two, 0), tokenBy(tsa()));
     const Verified moved =
-        verified(fx::withUnsignedAttribute(two, 1, fx::kTimeStampTokenOid, {firstsToken}));
+        verified(fx::withUnsignedAttribute(two, 1, fx::kTimeStampTokenOid, {tokenOver(two)}));
     EXPECT_TRUE(moved.cades(0).timeStamps.empty());
     ASSERT_EQ(moved.cades(1).timeStamps.size(), 1u);
     EXPECT_EQ(moved.cades(1).timeStamps[0].problems,
@@ -258,9 +275,8 @@ TEST(TimeStampTokenTest, TheValidationPhaseFindsTheAuthoritysRevocationWithItsDa
     const std::time_t genTime = now - kDay / 2;
     const std::time_t revocationDate = genTime - kDay / 4;
     const fx::Cert revokedTsa = fx::makeTsa(icp().intermediate);
-    fx::MessageSpec spec;
-    spec.signers = {{.cert = signerCert()}};
-    spec.extraCertificates = {icp().intermediate, icp().root};
+    fx::MessageSpec spec{.signers = {{.cert = signerCert()}},
+                         .extraCertificates = {icp().intermediate, icp().root}};
     spec.crls = {fx::makeCrl({.issuer = &icp().intermediate,
                               .revoked = {revokedTsa},
                               .revocationDate = revocationDate,
@@ -282,11 +298,7 @@ TEST(TimeStampTokenTest, TheAuthorityChainMayBeCompletedOnlyByTheTokensCertifica
 {
     // The intermediate travels only inside the token: the validation phase
     // still finds the whole chain.
-    fx::MessageSpec bare;
-    bare.signers = {{.cert = signerCert()}};
-    fx::TokenSpec withChain = tokenBy(tsa());
-    withChain.chain = {icp().intermediate};
-    const Verified result = verified(fx::withTimeStamp(fx::makeSignedMessage(bare), 0, withChain));
+    const Verified result = verified(chainOnlyInToken());
     ASSERT_TRUE(result.data->prepareValidation());
     const sig::TimeStampToken token = result.cades().timeStamps.at(0);
     EXPECT_TRUE(token.problems.isEmpty()) << joined(token.problems);
@@ -345,9 +357,7 @@ TEST(SigningCertificateTest, TheAttributeMustNameTheSignersCertificate)
     };
     for (const Case& c : cases) {
         const sig::SigningCertificateCheck check =
-            verified(messageOf(signer, {fx::signingCertificateAttribute(c.ess)}))
-                .cades()
-                .signingCertificate;
+            bindingOf(signer, {fx::signingCertificateAttribute(c.ess)});
         EXPECT_EQ(check.binding, c.binding) << c.name;
         EXPECT_EQ(check.attributeOid, c.oid) << c.name;
         if (c.binding == sig::CertificateBinding::Mismatch)
@@ -363,22 +373,16 @@ TEST(SigningCertificateTest, AbsentBothAndUnreadable)
 {
     const fx::Cert signer = signerCert();
     const fx::Cert other = signerCert("OUTRO");
-    EXPECT_EQ(verified(messageOf(signer)).cades().signingCertificate.binding,
-              sig::CertificateBinding::Absent);
+    EXPECT_EQ(bindingOf(signer).binding, sig::CertificateBinding::Absent);
     // A v1 that matches does not hide a v2 that names another certificate.
     const sig::SigningCertificateCheck both =
-        verified(
-            messageOf(signer, {fx::signingCertificateAttribute({.version = 1, .hashOf = &signer}),
-                               fx::signingCertificateV2(other)}))
-            .cades()
-            .signingCertificate;
+        bindingOf(signer, {fx::signingCertificateAttribute({.version = 1, .hashOf = &signer}),
+                           fx::signingCertificateV2(other)});
     EXPECT_EQ(both.binding, sig::CertificateBinding::Mismatch);
     EXPECT_EQ(both.attributeOid, fx::kSigningCertificateV2Oid);
     const sig::SigningCertificateCheck garbage =
-        verified(messageOf(signer, {{fx::kSigningCertificateV2Oid, "\x04\x03"
-                                                                   "abc"}}))
-            .cades()
-            .signingCertificate;
+        bindingOf(signer, {{fx::kSigningCertificateV2Oid, "\x04\x03"
+                                                          "abc"}});
     EXPECT_EQ(garbage.binding, sig::CertificateBinding::Unreadable);
     EXPECT_EQ(garbage.problems, QStringList{"atributo signing-certificate-v2 ilegível"});
 }
@@ -442,12 +446,10 @@ TEST(CounterSignatureTest, OnesThatDoNotVerifySayWhy)
          fx::withCounterSignature(base, 0, {.cert = counterSigner, .tamperSignature = true}),
          "a contra-assinatura não confere com o certificado"},
         {"certificate missing",
-         fx::withUnsignedAttribute(
-             base, 0, fx::kCounterSignatureOid,
-             {fx::makeCounterSignature(fx::signatureValueOf(base), {.cert = counterSigner})}),
+         countered(base,
+                   {fx::makeCounterSignature(fx::signatureValueOf(base), {.cert = counterSigner})}),
          "o certificado do contra-assinante não está na mensagem"},
-        {"not a signer info",
-         fx::withUnsignedAttribute(base, 0, fx::kCounterSignatureOid, {"\x30\x03\x02\x01\x01"}),
+        {"not a signer info", countered(base, {"\x30\x03\x02\x01\x01"}),
          "contra-assinatura ilegível"},
     };
     for (const Case& c : cases) {
@@ -462,7 +464,7 @@ TEST(CounterSignatureTest, OnesThatDoNotVerifySayWhy)
 TEST(CadesHostileTest, GarbageValuesAreReportedNeverTrusted)
 {
     const fx::Bytes base = messageOf(signerCert());
-    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), tokenBy(tsa()));
+    const fx::Bytes token = tokenOver(base);
     fx::Bytes deepNest = "\x05\x00";
     for (int level = 0; level < 60; ++level)
         deepNest = sequenceOf(deepNest);
@@ -474,15 +476,13 @@ TEST(CadesHostileTest, GarbageValuesAreReportedNeverTrusted)
         {"a token cut short inside", sequenceOf(token.substr(4, token.size() / 2))},
     };
     for (const auto& [name, value] : values) {
-        const Verified stamped =
-            verified(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {value}));
+        const Verified stamped = verified(carrying(base, {value}));
         ASSERT_EQ(stamped.cades().timeStamps.size(), 1u) << name;
         EXPECT_EQ(stamped.cades().timeStamps[0].problems, QStringList{"carimbo do tempo ilegível"})
             << name;
-        const Verified countered =
-            verified(fx::withUnsignedAttribute(base, 0, fx::kCounterSignatureOid, {value}));
-        ASSERT_EQ(countered.cades().counterSignatures.size(), 1u) << name;
-        EXPECT_FALSE(countered.cades().counterSignatures[0].signatureValid) << name;
+        const Verified counter = verified(countered(base, {value}));
+        ASSERT_EQ(counter.cades().counterSignatures.size(), 1u) << name;
+        EXPECT_FALSE(counter.cades().counterSignatures[0].signatureValid) << name;
     }
     const auto policy =
         verified(messageOf(signerCert(), {{fx::kSignaturePolicyOid, "\x02\x01\x05"}}))
@@ -495,10 +495,9 @@ TEST(CadesHostileTest, GarbageValuesAreReportedNeverTrusted)
 TEST(CadesHostileTest, TokensAndCounterSignaturesPastTheLimitsAreLeftUnchecked)
 {
     const fx::Bytes base = messageOf(signerCert());
-    const fx::Bytes token = fx::makeTimeStampToken(fx::signatureValueOf(base), tokenBy(tsa()));
+    const fx::Bytes token = tokenOver(base);
     const std::vector<fx::Bytes> tokens(sig::limits::kMaxTimeStampTokens + 5, token);
-    const Verified result =
-        verified(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, tokens));
+    const Verified result = verified(carrying(base, tokens));
     ASSERT_EQ(result.cades().timeStamps.size(),
               static_cast<std::size_t>(sig::limits::kMaxTimeStampTokens));
     EXPECT_TRUE(result.cades().timeStamps.back().problems.isEmpty());
@@ -509,8 +508,6 @@ TEST(CadesHostileTest, TokensAndCounterSignaturesPastTheLimitsAreLeftUnchecked)
     const fx::Bytes counter =
         fx::makeCounterSignature(fx::signatureValueOf(base), {.cert = signerCert("X")});
     const std::vector<fx::Bytes> counters(sig::limits::kMaxCounterSignatures + 1, counter);
-    EXPECT_EQ(verified(fx::withUnsignedAttribute(base, 0, fx::kCounterSignatureOid, counters))
-                  .cades()
-                  .counterSignatures.size(),
+    EXPECT_EQ(verified(countered(base, counters)).cades().counterSignatures.size(),
               static_cast<std::size_t>(sig::limits::kMaxCounterSignatures));
 }

@@ -333,7 +333,6 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     const std::time_t now = std::time(nullptr);
-    const std::time_t day = 86400;
     auto validity = [&](const fx::MessageSpec& spec, bool trustRoot) {
         Verified data = verified(fx::makeSignedMessage(spec),
                                  trustRoot ? storeTrusting({&icp.root}) : sig::TrustStore::empty());
@@ -345,8 +344,9 @@ TEST(ValidityTest, ValidityFollowsTrustPeriodAndEmbeddedCrls)
     EXPECT_FALSE(untrusted.result);
     EXPECT_FALSE(untrusted.problems.isEmpty());
 
-    EXPECT_FALSE(validity(icpMessage(holder(now - 30 * day, now - day)), true).result) << "expired";
-    EXPECT_FALSE(validity(icpMessage(holder(now + day, now + 30 * day)), true).result)
+    EXPECT_FALSE(validity(icpMessage(holder(now - 30 * kDay, now - kDay)), true).result)
+        << "expired";
+    EXPECT_FALSE(validity(icpMessage(holder(now + kDay, now + 30 * kDay)), true).result)
         << "not yet valid";
 
     fx::Cert revoked = holder();
@@ -390,6 +390,13 @@ TEST(CertificateTest, SerialAndThumbprintMatchTheOpensslCommand)
     }
 }
 
+// What `info` says of a certificate made as described, read back from a message it signed.
+QString infoOf(const fx::CertSpec& spec, sig::CertificateInfo info)
+{
+    Verified data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
+    return data->signers()[0].certificate().getInfo(info);
+}
+
 TEST(CertificateTest, SimpleNameFallsBackFromCommonNameToUnitOrganisationAndEmail)
 {
     const std::vector<std::pair<std::vector<std::pair<std::string, std::string>>, QString>> cases =
@@ -402,27 +409,22 @@ TEST(CertificateTest, SimpleNameFallsBackFromCommonNameToUnitOrganisationAndEmai
     for (const auto& [subject, expected] : cases) {
         fx::CertSpec spec;
         spec.subject = subject;
-        Verified data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
-        EXPECT_EQ(data->signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectSimpleName),
-                  expected);
+        EXPECT_EQ(infoOf(spec, sig::CertificateInfo::SubjectSimpleName), expected);
     }
 }
 
 TEST(CertificateTest, EmailComesFromTheAlternativeNameThenTheSubject)
 {
-    auto emailOf = [](const fx::CertSpec& spec) {
-        Verified data = verified(fx::makeSignedMessage(icpMessage(fx::makeCertificate(spec))));
-        return data->signers()[0].certificate().getInfo(sig::CertificateInfo::SubjectEmail);
-    };
+    constexpr auto kEmail = sig::CertificateInfo::SubjectEmail;
     fx::CertSpec spec;
     spec.subject = {{"CN", "A"}, {"emailAddress", "subject@example.com"}};
-    EXPECT_EQ(emailOf(spec), "subject@example.com");
+    EXPECT_EQ(infoOf(spec, kEmail), "subject@example.com");
     spec.san = {fx::icpPersonal("01011990", "11122233344"), fx::SanEntry::email("san@example.com"),
                 fx::SanEntry::email("second@example.com")};
-    EXPECT_EQ(emailOf(spec), "san@example.com");
+    EXPECT_EQ(infoOf(spec, kEmail), "san@example.com");
     spec.subject = {{"CN", "B"}};
     spec.san = {fx::SanEntry::dns("example.com")};
-    EXPECT_EQ(emailOf(spec), "");
+    EXPECT_EQ(infoOf(spec, kEmail), "");
 }
 
 TEST(CertificateTest, SubjectAlternativeNameIsExtensionTwelveWithItsDerInBase64)
@@ -636,32 +638,28 @@ TEST(DetachedContentTest, OtherBytesAnAttachedMessageOrAShortDocumentFail)
     fx::MessageSpec spec = icpMessage(holder());
     spec.detached = true;
     const fx::Bytes signature = fx::makeSignedMessage(spec);
-    auto codeOver = [&](const fx::Bytes& message, sig::MessageInput& content) {
+    // From memory when `message` is its bytes, streamed when it is an input.
+    auto codeOver = [&](auto&& message, sig::MessageInput& content) {
         return codeOf(
             [&](sig::SignedData& data) {
-                data.verify(bytes(message), sig::VerifyOptions{{}, {}, &content});
+                data.verify(message, sig::VerifyOptions{{}, {}, &content});
             },
             sig::TrustStore::empty());
     };
     WatchedInput right(bytes(spec.content));
-    EXPECT_EQ(codeOver(signature, right), 0u);
+    EXPECT_EQ(codeOver(bytes(signature), right), 0u);
     WatchedInput changed(bytes(spec.content).replace('c', 'C'));
-    EXPECT_EQ(codeOver(signature, changed), code::kHashMismatch);
+    EXPECT_EQ(codeOver(bytes(signature), changed), code::kHashMismatch);
     WatchedInput empty{QByteArray()};
-    EXPECT_EQ(codeOver(signature, empty), code::kHashMismatch);
+    EXPECT_EQ(codeOver(bytes(signature), empty), code::kHashMismatch);
     ShrunkInput shrunk(bytes(spec.content));
-    EXPECT_EQ(codeOver(signature, shrunk), code::kContentUnreadable);
+    EXPECT_EQ(codeOver(bytes(signature), shrunk), code::kContentUnreadable);
     // A message that holds its content is not verified over another.
     spec.detached = false;
     WatchedInput again(bytes(spec.content));
-    EXPECT_EQ(codeOver(fx::makeSignedMessage(spec), again), code::kContentNotDetached);
+    EXPECT_EQ(codeOver(bytes(fx::makeSignedMessage(spec)), again), code::kContentNotDetached);
     MessageFile file(fx::makeSignedMessage(spec));
     sig::FileInput input = file.input();
-    EXPECT_EQ(codeOf(
-                  [&](sig::SignedData& data) {
-                      data.verify(input, {{}, {}, &again});
-                  },
-                  sig::TrustStore::empty()),
-              code::kContentNotDetached)
+    EXPECT_EQ(codeOver(input, again), code::kContentNotDetached)
         << "the streamed path refuses it too";
 }
