@@ -3,6 +3,7 @@
 #include "Asn1Items.h"
 #include "Limits.h"
 #include "OpenSslHandles.h"
+#include "SignerEncoding.h"
 #include "TextDecoding.h"
 
 #include <algorithm>
@@ -89,59 +90,57 @@ bool coversParent(CMS_SignerInfo* info, QByteArrayView parentSignature)
     return CMS_SignerInfo_verify_content(info, chain) == 1;
 }
 
-// The signed attributes as the signature covers them: a DER SET OF.
-QByteArray signedAttributesDer(CMS_SignerInfo* info)
-{
-    std::vector<QByteArray> encodings;
-    for (int i = 0; i < CMS_signed_get_attr_count(info); ++i) {
-        QByteArray der = ossl::encoded(i2d_X509_ATTRIBUTE, CMS_signed_get_attr(info, i));
-        if (der.isEmpty())
-            return {};
-        encodings.push_back(std::move(der));
-    }
-    std::sort(encodings.begin(), encodings.end());
-    QByteArray content;
-    for (const QByteArray& encoding : encodings)
-        content += encoding;
-    return element(0x31, content);
-}
-
-// The signature over the signed attributes. OpenSSL's CMS_SignerInfo_verify
-// cannot serve: it insists on a content-type attribute, which a
-// counter-signature must not carry (RFC 5652 11.4).
+// The signature over the signed attributes, as stored and, when that fails,
+// in DER order. OpenSSL's CMS_SignerInfo_verify cannot serve: it insists on
+// a content-type attribute, which a counter-signature must not carry (RFC
+// 5652 11.4).
 bool attributesVerify(CMS_SignerInfo* info, X509* signer)
 {
-    const QByteArray signedBytes = signedAttributesDer(info);
     EVP_PKEY* key = X509_get0_pubkey(signer);
-    X509_ALGOR* digestAlgorithm = nullptr;
-    X509_ALGOR* signatureAlgorithm = nullptr;
-    CMS_SignerInfo_get0_algs(info, nullptr, nullptr, &digestAlgorithm, &signatureAlgorithm);
-    if (signedBytes.isEmpty() || key == nullptr || digestAlgorithm == nullptr ||
-        signatureAlgorithm == nullptr)
-        return false;
-    const int keyType = EVP_PKEY_get_base_id(key);
-    // EdDSA hashes by itself.
-    const bool edDsa = keyType == EVP_PKEY_ED25519 || keyType == EVP_PKEY_ED448;
-    const EVP_MD* md = edDsa ? nullptr : EVP_get_digestbyobj(digestAlgorithm->algorithm);
-    ossl::UniqueEvpMdCtx context(EVP_MD_CTX_new());
-    EVP_PKEY_CTX* keyContext = nullptr;
-    if (!context || (!edDsa && md == nullptr) ||
-        EVP_DigestVerifyInit(context.get(), &keyContext, md, nullptr, key) != 1)
-        return false;
-    if (OBJ_obj2nid(signatureAlgorithm->algorithm) == NID_rsassaPss &&
-        (EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PSS_PADDING) != 1 ||
-         EVP_PKEY_CTX_set_rsa_pss_saltlen(keyContext, RSA_PSS_SALTLEN_AUTO) != 1))
-        return false;
-    const ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(info);
-    return EVP_DigestVerify(context.get(), ASN1_STRING_get0_data(signature),
-                            static_cast<size_t>(ASN1_STRING_length(signature)),
-                            reinterpret_cast<const unsigned char*>(signedBytes.constData()),
-                            static_cast<size_t>(signedBytes.size())) == 1;
+    return detail::verifySignedAttributes(info, key, detail::AttributeOrder::Stored) ||
+           (!detail::storedInDerOrder(info) &&
+            detail::verifySignedAttributes(info, key, detail::AttributeOrder::Der));
+}
+
+// The deepest counter-signature of a counter-signature looked at.
+constexpr int kMaxDepth = 4;
+
+void verifyNested(CounterSignature& result, CMS_SignerInfo* info, const CadesContext& context,
+                  int depth)
+{
+    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(info);
+    const QByteArrayView signature(ASN1_STRING_get0_data(value), ASN1_STRING_length(value));
+    for (int i = 0; i < CMS_unsigned_get_attr_count(info); ++i) {
+        X509_ATTRIBUTE* attribute = CMS_unsigned_get_attr(info, i);
+        if (OBJ_obj2nid(X509_ATTRIBUTE_get0_object(attribute)) != NID_pkcs9_countersignature)
+            continue;
+        for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
+            if (depth >= kMaxDepth || static_cast<int>(result.counterSignatures.size()) >=
+                                          limits::kMaxCounterSignatures) {
+                result.problems << QStringLiteral(
+                    "há contra-assinaturas desta contra-assinatura que não foram verificadas");
+                return;
+            }
+            result.counterSignatures.push_back(verifyCounterSignature(
+                asn1::der(X509_ATTRIBUTE_get0_type(attribute, v)), signature, context, depth + 1));
+        }
+    }
 }
 
 void verifySigner(CounterSignature& result, CMS_SignerInfo* info, X509* signer,
                   QByteArrayView parentSignature)
 {
+    if (!detail::signatureAlgorithmKnown(info) || X509_get0_pubkey(signer) == nullptr) {
+        result.uncheckable = true;
+        result.problems << QStringLiteral(
+            "a contra-assinatura usa um algoritmo não suportado: não foi possível verificá-la");
+        return;
+    }
+    if (!detail::algorithmsAgree(info)) {
+        result.problems << QStringLiteral(
+            "o algoritmo da contra-assinatura não usa o algoritmo de hash declarado");
+        return;
+    }
     const bool attributes = CMS_signed_get_attr_count(info) >= 0;
     if (attributes && !attributesVerify(info, signer))
         result.problems << QStringLiteral("a contra-assinatura não confere com o certificado");
@@ -155,7 +154,7 @@ void verifySigner(CounterSignature& result, CMS_SignerInfo* info, X509* signer,
 } // namespace
 
 CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayView parentSignature,
-                                        const CadesContext& context)
+                                        const CadesContext& context, int depth)
 {
     const ossl::ErrorQueueGuard guard;
     CounterSignature result;
@@ -173,6 +172,7 @@ CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayVie
     X509* signer = nullptr;
     CMS_SignerInfo_get0_algs(info, nullptr, &signer, nullptr, nullptr);
     if (signer == nullptr) {
+        result.uncheckable = true;
         result.problems << QStringLiteral("o certificado do contra-assinante não está na mensagem");
     } else {
         result.certificate = Certificate(signer, context.validation);
@@ -180,6 +180,7 @@ CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayVie
         verifySigner(result, info, signer, parentSignature);
     }
     result.signatureValid = result.problems.isEmpty();
+    verifyNested(result, info, context, depth);
     return result;
 }
 

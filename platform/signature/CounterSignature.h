@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 namespace selavia::signature {
 
@@ -22,12 +23,18 @@ struct CounterSignature {
     bool signatureValid = false;     // verifies over the parent's signature value
     QStringList signedAttributeOids; // dotted, in their order
     QStringList problems;            // Portuguese, one line each
+    // Its value could not be checked here: an algorithm this program cannot
+    // compute, or no certificate to check it with. Not a forgery.
+    bool uncheckable = false;
+    // Counter-signatures of this counter-signature, in message order.
+    std::vector<CounterSignature> counterSignatures;
 };
 
 // Verifies `signerInfo` (its DER) as a counter-signature of a signature whose
 // value is `parentSignature`; its certificate comes from the message's
-// certificates of `context`. Never throws.
+// certificates of `context`. Its own counter-signatures are verified too, up
+// to a depth of a few. Never throws.
 CounterSignature verifyCounterSignature(QByteArrayView signerInfo, QByteArrayView parentSignature,
-                                        const CadesContext& context);
+                                        const CadesContext& context, int depth = 1);
 
 } // namespace selavia::signature

@@ -14,6 +14,7 @@
 #include <openssl/http.h>
 #include <openssl/ocsp.h>
 #include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -101,6 +102,8 @@ inline void freeAsn1Sequence(ASN1_SEQUENCE_ANY* sequence) noexcept
 }
 using UniqueAsn1Sequence = std::unique_ptr<ASN1_SEQUENCE_ANY, Deleter<freeAsn1Sequence>>;
 using UniqueX509Algor = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
+using UniqueX509Attribute = std::unique_ptr<X509_ATTRIBUTE, Deleter<X509_ATTRIBUTE_free>>;
+using UniqueRsaPssParams = std::unique_ptr<RSA_PSS_PARAMS, Deleter<RSA_PSS_PARAMS_free>>;
 using UniqueTstInfo = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO_free>>;
 
 // The DER encoding `i2d` gives of `object`; empty when it cannot be had.

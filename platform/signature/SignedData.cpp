@@ -119,18 +119,59 @@ void attachSignerCertificates(CMS_ContentInfo* cms)
         signerCertificate(sk_CMS_SignerInfo_value(infos, i));
 }
 
-// Signatures over the signed attributes, signer by signer.
-void verifyAttributeSignatures(CMS_ContentInfo* cms)
+// A signature algorithm this program cannot compute is not a violated
+// signature; one naming another hash than the digest algorithm is: OpenSSL
+// would check it under the digest's and let it pass for either.
+void checkAlgorithmsAgree(CMS_ContentInfo* cms)
 {
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
         CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
+        if (!detail::signatureAlgorithmKnown(info))
+            throw SignatureError::of(code::kUnsupportedAlgorithm);
+        if (detail::algorithmsAgree(info))
+            continue;
+        const SignerAlgorithms named = detail::signerAlgorithms(info);
+        throw SignatureError(code::kBadSignature,
+                             QStringLiteral("O algoritmo de assinatura (%1) não usa o algoritmo de "
+                                            "hash declarado (%2).")
+                                 .arg(named.signature, named.digest));
+    }
+}
+
+// Signatures over the signed attributes, signer by signer. Returns, per
+// signer, whether its signature verified only over its attributes in DER
+// order (signers must sign them so, some store them otherwise).
+std::vector<bool> verifyAttributeSignatures(CMS_ContentInfo* cms)
+{
+    STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
+    std::vector<bool> overDerOrder;
+    for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
+        CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, i);
+        overDerOrder.push_back(false);
         if (!hasSignedAttributes(info))
             continue;
         int result = CMS_SignerInfo_verify(info);
-        if (result != 1)
-            throw signatureFailure(result, code::kBadSignature);
+        if (result == 1)
+            continue;
+        // OpenSSL refuses an attribute twice before looking at the
+        // signature: a format fault, told with the signer, not a forgery.
+        EVP_PKEY* key = nullptr;
+        CMS_SignerInfo_get0_algs(info, &key, nullptr, nullptr, nullptr);
+        const bool twice = !detail::attributeFormatProblems(info).isEmpty();
+        if (twice && detail::verifySignedAttributes(info, key, detail::AttributeOrder::Stored)) {
+            ERR_clear_error();
+            continue;
+        }
+        if (!detail::storedInDerOrder(info) &&
+            detail::verifySignedAttributes(info, key, detail::AttributeOrder::Der)) {
+            ERR_clear_error();
+            overDerOrder.back() = true;
+            continue;
+        }
+        throw signatureFailure(result, code::kBadSignature);
     }
+    return overDerOrder;
 }
 
 // Up to `length` bytes of `input` from `offset`; fewer only at its end.
@@ -471,7 +512,8 @@ Chain chainOf(const Certificate& certificate)
 }
 
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
-                                const std::shared_ptr<const ValidationContext>& context)
+                                const std::shared_ptr<const ValidationContext>& context,
+                                const std::vector<bool>& overDerOrder)
 {
     const CadesContext cades = detail::cadesContextOf(cms, context);
     std::vector<Signer> signers;
@@ -481,8 +523,11 @@ std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
         Certificate certificate(signerCertificate(info), context);
         Chain chain = chainOf(certificate);
         CadesInfo cadesInfo = detail::readCades(info, certificate.handle(), cades);
+        SignerEncoding encoding{detail::signerAlgorithms(info),
+                                detail::attributeFormatProblems(info),
+                                overDerOrder.at(static_cast<std::size_t>(i))};
         signers.emplace_back(std::move(certificate), readAttributes(info), std::move(chain),
-                             std::move(cadesInfo));
+                             std::move(cadesInfo), std::move(encoding));
     }
     return signers;
 }
@@ -508,10 +553,11 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore,
 {
     const ossl::ErrorQueueGuard guard;
     attachSignerCertificates(state.cms.get());
-    verifyAttributeSignatures(state.cms.get());
+    checkAlgorithmsAgree(state.cms.get());
+    const std::vector<bool> overDerOrder = verifyAttributeSignatures(state.cms.get());
     state.sha256 = verifyContent(state.cms.get(), feed, sink);
     state.context = makeContext(state.cms.get(), trustStore, services);
-    state.signers = makeSigners(state.cms.get(), state.context);
+    state.signers = makeSigners(state.cms.get(), state.context, overDerOrder);
 }
 
 } // namespace
@@ -667,7 +713,7 @@ bool SignedData::prepareValidation(const PhaseProgress& progress)
     // Chains are built again with what the phase found.
     for (Signer& signer : state_->signers)
         signer = Signer(signer.certificate(), signer.authenticatedAttributes(),
-                        chainOf(signer.certificate()), signer.cades());
+                        chainOf(signer.certificate()), signer.cades(), signer.encoding());
     return finished;
 }
 

@@ -3,6 +3,7 @@
 #include "Cades.h"
 #include "Chain.h"
 #include "InputForm.h"
+#include "SignerEncoding.h"
 #include "TrustStore.h"
 #include "ValidationServices.h"
 
@@ -36,9 +37,9 @@ struct Attribute {
 class Signer {
 public:
     Signer(Certificate certificate, std::vector<Attribute> attributes, Chain chain,
-           CadesInfo cades = {})
+           CadesInfo cades = {}, SignerEncoding encoding = {})
         : certificate_(std::move(certificate)), attributes_(std::move(attributes)),
-          chain_(std::move(chain)), cades_(std::move(cades))
+          chain_(std::move(chain)), cades_(std::move(cades)), encoding_(std::move(encoding))
     {
     }
 
@@ -49,12 +50,15 @@ public:
     const Chain& chain() const { return chain_; }
     // Time-stamps, signing-certificate binding, policy, counter-signatures.
     const CadesInfo& cades() const { return cades_; }
+    // Its algorithms and how its signed attributes are written.
+    const SignerEncoding& encoding() const { return encoding_; }
 
 private:
     Certificate certificate_;
     std::vector<Attribute> attributes_;
     Chain chain_;
     CadesInfo cades_;
+    SignerEncoding encoding_;
 };
 
 namespace detail {

@@ -15,13 +15,14 @@ const QString kV2Oid = QStringLiteral("1.2.840.113549.1.9.16.2.47");
 struct Finding {
     CertificateBinding binding = CertificateBinding::Unreadable;
     QString problem;
+    QString warning;
 };
 
 Finding unreadable(const QString& oid, const QString& why)
 {
     const QString name = oid == kV1Oid ? QStringLiteral("signing-certificate")
                                        : QStringLiteral("signing-certificate-v2");
-    return {CertificateBinding::Unreadable, QStringLiteral("atributo %1 %2").arg(name, why)};
+    return {CertificateBinding::Unreadable, QStringLiteral("atributo %1 %2").arg(name, why), {}};
 }
 
 const EVP_MD* digestOf(const ASN1_TYPE* algorithmItem)
@@ -92,15 +93,24 @@ Finding judge(const QString& oid, const ASN1_TYPE* value, X509* certificate)
     if (!asn1::isA(hash, V_ASN1_OCTET_STRING))
         return unreadable(oid, QStringLiteral("ilegível"));
     if (!sameHash(certificate, md, asn1::bytes(hash)))
-        return {CertificateBinding::Mismatch, {}};
+        return {CertificateBinding::Mismatch, {}, {}};
     const ASN1_TYPE* issuerSerial = asn1::at(id.get(), next);
     if (issuerSerial == nullptr)
-        return {CertificateBinding::Matches, {}};
+        return {CertificateBinding::Matches, {}, {}};
     bool readable = false;
     const bool same = sameIssuerSerial(certificate, issuerSerial, readable);
     if (!readable)
         return unreadable(oid, QStringLiteral("com emissor e número de série ilegíveis"));
-    return {same ? CertificateBinding::Matches : CertificateBinding::Mismatch, {}};
+    // The hash identifies the certificate; signers that write the issuer's
+    // name in another order (or another serial form) still meant this one.
+    if (same)
+        return {CertificateBinding::Matches, {}, {}};
+    return {CertificateBinding::Matches,
+            {},
+            QStringLiteral("o emissor e o número de série indicados no atributo %1 não conferem "
+                           "com o certificado do signatário (o hash do certificado confere)")
+                .arg(oid == kV1Oid ? QStringLiteral("signing-certificate")
+                                   : QStringLiteral("signing-certificate-v2"))};
 }
 
 // Mismatch outweighs unreadable, which outweighs a match.
@@ -136,6 +146,8 @@ SigningCertificateCheck essBinding(CMS_SignerInfo* info, X509* certificate)
                               : unreadable(oid, QStringLiteral("deve ter exatamente um valor"));
         if (!finding.problem.isEmpty() && !check.problems.contains(finding.problem))
             check.problems << finding.problem;
+        if (!finding.warning.isEmpty() && !check.warnings.contains(finding.warning))
+            check.warnings << finding.warning;
         // v2 decides between attributes of equal weight: it is the current one.
         if (weight(finding.binding) > weight(check.binding) ||
             (weight(finding.binding) == weight(check.binding) && oid == kV2Oid)) {

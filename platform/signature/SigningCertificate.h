@@ -27,14 +27,17 @@ struct SigningCertificateCheck {
     QString attributeOid;
     // Portuguese, one line each; empty when absent or matching.
     QStringList problems;
+    // What does not unbind the certificate but is not as it should be: an
+    // issuer and serial that differ while the certificate's hash matches.
+    QStringList warnings;
 };
 
 namespace detail {
 // The signing-certificate attributes among the signed attributes of `info`
-// against `certificate`: the first identifier of each must name it (hash,
-// and issuer and serial when given). Further identifiers name issuers and
-// are not required to be at hand. The problems say what was wrong with the
-// attribute; what a mismatch means is the caller's to say.
+// against `certificate`: the first identifier of each must name it by its
+// hash (issuer and serial, when given, that differ are only a warning). Further identifiers name
+// issuers and are not required to be at hand. The problems say what was wrong with the attribute;
+// what a mismatch means is the caller's to say.
 SigningCertificateCheck essBinding(CMS_SignerInfo* info, X509* certificate);
 } // namespace detail
 

@@ -320,40 +320,51 @@ TEST(SigningCertificateTest, TheAttributeMustNameTheSignersCertificate)
         fx::EssSpec ess;
         sig::CertificateBinding binding;
         const char* oid;
+        bool warned; // the hash names the signer, issuer and serial do not
     };
     const std::vector<Case> cases = {
         {"v2 naming the signer",
          {.hashOf = &signer, .issuerSerialOf = &signer},
          sig::CertificateBinding::Matches,
-         fx::kSigningCertificateV2Oid},
+         fx::kSigningCertificateV2Oid,
+         false},
         {"v2 without issuer and serial",
          {.hashOf = &signer},
          sig::CertificateBinding::Matches,
-         fx::kSigningCertificateV2Oid},
+         fx::kSigningCertificateV2Oid,
+         false},
         {"v2 SHA-512",
          {.hashOf = &signer, .issuerSerialOf = &signer, .digest = fx::Digest::Sha512},
          sig::CertificateBinding::Matches,
-         fx::kSigningCertificateV2Oid},
+         fx::kSigningCertificateV2Oid,
+         false},
         {"v2 SHA-256 written out",
          {.hashOf = &signer, .issuerSerialOf = &signer, .writeDefaultAlgorithm = true},
          sig::CertificateBinding::Matches,
-         fx::kSigningCertificateV2Oid},
+         fx::kSigningCertificateV2Oid,
+         false},
         {"v1 naming the signer",
          {.version = 1, .hashOf = &signer, .issuerSerialOf = &signer},
          sig::CertificateBinding::Matches,
-         fx::kSigningCertificateOid},
+         fx::kSigningCertificateOid,
+         false},
         {"v2 naming another",
          {.hashOf = &other, .issuerSerialOf = &other},
          sig::CertificateBinding::Mismatch,
-         fx::kSigningCertificateV2Oid},
+         fx::kSigningCertificateV2Oid,
+         false},
+        // The hash identifies the certificate; issuer and serial that differ
+        // (an issuer name written in reverse order, say) are only a warning.
         {"v2 hash right, serial of another",
          {.hashOf = &signer, .issuerSerialOf = &other},
-         sig::CertificateBinding::Mismatch,
-         fx::kSigningCertificateV2Oid},
+         sig::CertificateBinding::Matches,
+         fx::kSigningCertificateV2Oid,
+         true},
         {"v1 naming another",
          {.version = 1, .hashOf = &other},
          sig::CertificateBinding::Mismatch,
-         fx::kSigningCertificateOid},
+         fx::kSigningCertificateOid,
+         false},
     };
     for (const Case& c : cases) {
         const sig::SigningCertificateCheck check =
@@ -366,6 +377,7 @@ TEST(SigningCertificateTest, TheAttributeMustNameTheSignersCertificate)
                 << c.name;
         else
             EXPECT_TRUE(check.problems.isEmpty()) << c.name;
+        EXPECT_EQ(check.warnings.size(), c.warned ? 1 : 0) << c.name;
     }
 }
 
