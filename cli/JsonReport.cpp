@@ -82,16 +82,39 @@ QJsonArray chainNamesJson(const verify::CertificateStatus& status)
     return names;
 }
 
+QJsonArray reasonsJson(const verify::Judgement& judgement)
+{
+    QJsonArray reasons;
+    for (const verify::VerdictReason& reason : judgement.reasons)
+        reasons.append(QJsonObject{{"code", reason.code}, {"text", reason.text}});
+    return reasons;
+}
+
+// What every judged signature carries, a signer's, a counter-signature's or
+// a time-stamp token's. `sub_indication` is the older spelling, kept.
+void addJudgement(QJsonObject& entry, const verify::Judgement& judgement,
+                  const QStringList& warnings)
+{
+    entry.insert("verdict", verify::verdictWord(judgement.verdict));
+    entry.insert("indication", verify::indicationName(judgement.indication));
+    entry.insert("subindication", orNull(judgement.subIndication));
+    entry.insert("sub_indication", orNull(judgement.subIndication));
+    entry.insert("reasons", reasonsJson(judgement));
+    entry.insert("warnings", QJsonArray::fromStringList(warnings));
+}
+
 QJsonValue timestampJson(const std::optional<verify::TimeStampResult>& token)
 {
     if (!token)
         return QJsonValue::Null;
-    return QJsonObject{
+    QJsonObject entry{
         {"valid", token->valid},
         {"time", utcText(token->genTime)},
         {"tsa", token->tsaName},
         {"problems", QJsonArray::fromStringList(token->problems)},
     };
+    addJudgement(entry, token->judgement, {});
+    return entry;
 }
 
 QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
@@ -106,32 +129,26 @@ QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
     };
 }
 
-QJsonArray reasonsJson(const verify::Judgement& judgement)
-{
-    QJsonArray reasons;
-    for (const verify::VerdictReason& reason : judgement.reasons)
-        reasons.append(QJsonObject{{"code", reason.code}, {"text", reason.text}});
-    return reasons;
-}
-
 QJsonArray counterSignaturesJson(const std::vector<verify::CounterSignatureResult>& counters)
 {
     QJsonArray list;
-    for (const verify::CounterSignatureResult& counter : counters)
-        list.append(QJsonObject{
+    for (const verify::CounterSignatureResult& counter : counters) {
+        QJsonObject entry{
             {"name", counter.signerName},
             {"time", utcText(counter.signingTime)},
+            {"level", counter.level},
             {"valid", counter.valid},
             {"problems", QJsonArray::fromStringList(counter.problems)},
-            {"verdict", verify::verdictWord(counter.judgement.verdict)},
-            {"reasons", reasonsJson(counter.judgement)},
-        });
+        };
+        addJudgement(entry, counter.judgement, counter.warnings);
+        list.append(entry);
+    }
     return list;
 }
 
 QJsonObject signerJson(const verify::SignatureResult& signer)
 {
-    return QJsonObject{
+    QJsonObject entry{
         {"index", signer.index},
         {"holder_name", signer.holderName},
         {"identity", signer.identity},
@@ -153,13 +170,13 @@ QJsonObject signerJson(const verify::SignatureResult& signer)
         {"policy", policyJson(signer.policy)},
         {"countersignatures", counterSignaturesJson(signer.counterSignatures)},
         {"problems", QJsonArray::fromStringList(signer.problems)},
-        {"warnings", QJsonArray::fromStringList(signer.warnings)},
         {"best_signature_time", utcText(signer.bestSignatureTime)},
-        {"verdict", verify::verdictWord(signer.judgement.verdict)},
-        {"indication", verify::indicationName(signer.judgement.indication)},
-        {"sub_indication", orNull(signer.judgement.subIndication)},
-        {"reasons", reasonsJson(signer.judgement)},
+        {"best_signature_time_source", orNull(signer.bestSignatureTimeSource)},
+        {"digest_algorithm", orNull(signer.algorithms.digest)},
+        {"signature_algorithm", orNull(signer.algorithms.signature)},
     };
+    addJudgement(entry, signer.judgement, signer.warnings);
+    return entry;
 }
 
 QJsonObject nodeJson(const verify::TreeNode& node)
@@ -209,6 +226,7 @@ QJsonObject jsonReport(const ValidationResult& result)
         {"verdict", verify::verdictWord(result.verdict.verdict)},
         {"indication", verify::indicationName(result.verdict.indication)},
         {"sub_indication", orNull(result.verdict.subIndication)},
+        {"subindication", orNull(result.verdict.subIndication)},
         {"reasons", reasonsJson(result.verdict)},
     };
 }

@@ -193,7 +193,7 @@ QString counterSignaturesList(const SignatureResult& signer)
 {
     QString html;
     for (const verify::CounterSignatureResult& counter : signer.counterSignatures) {
-        html += QStringLiteral("<p style=\"margin-left:18px\">") +
+        html += QStringLiteral("<p style=\"margin-left:%1px\">").arg(18 * counter.level) +
                 line(QStringLiteral("Contra-assinatura de"),
                      orNone(counter.signerName, QStringLiteral("não identificado"))) +
                 line(QStringLiteral("Data"), counter.signingTime.isValid()

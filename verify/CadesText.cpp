@@ -42,7 +42,11 @@ QString counterSignatureText(const CounterSignatureResult& counter)
     const QString verdict =
         counter.valid ? QStringLiteral("válida")
                       : QStringLiteral("inválida: ") + counter.problems.join(QStringLiteral("; "));
-    return QStringLiteral("Contra-assinatura: %1 - %2").arg(who, verdict);
+    // A counter-signature of a counter-signature says so, once per level.
+    QString label = QStringLiteral("Contra-assinatura");
+    for (int level = 1; level < counter.level; ++level)
+        label += QStringLiteral(" da contra-assinatura");
+    return QStringLiteral("%1: %2 - %3").arg(label, who, verdict);
 }
 
 } // namespace

@@ -33,6 +33,14 @@ QStringList dateProblems(const CertificateFacts& certificate, const QDateTime& a
                     : QStringLiteral("o certificado ainda não é válido")};
 }
 
+// CRL reasons (RFC 5280): unspecified, keyCompromise, cACompromise,
+// aACompromise, or none given. Superseded, affiliation changed, cessation of
+// operation and the like say the key was still the holder's alone.
+bool revokedForCompromise(int reason)
+{
+    return reason < 0 || reason == 0 || reason == 1 || reason == 2 || reason == 10;
+}
+
 ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, JudgedAt judgedAt,
                           CertificateStatus& status)
 {
@@ -44,6 +52,7 @@ ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, Judged
     judged.problems << dates;
     if (revokedBy(link.revocation, at)) {
         status.revoked = true;
+        status.revokedForCompromise |= revokedForCompromise(link.revocation.reason);
         judged.problems << QStringLiteral("o certificado foi ") +
                                sig::revocationText(link.revocation);
     }

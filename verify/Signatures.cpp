@@ -2,6 +2,7 @@
 
 #include "fileinfo/FileHandler.h"
 #include "verify/CertificateJudge.h"
+#include "verify/CryptoConstraints.h"
 #include "verify/DocumentName.h"
 #include "verify/SignaturePolicyTable.h"
 #include "verify/SignerIdentity.h"
@@ -121,6 +122,12 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token, const QDateTime& ch
             result.problems << tsa.problems;
     }
     result.valid = result.problems.isEmpty();
+    // Its own checks failing is a forgery or damage; a TSA that cannot be
+    // judged only leaves the token without proof.
+    SignerFacts facts;
+    facts.timestampInvalid = !result.tokenProblems.isEmpty();
+    facts.timestampUntrusted = !result.valid && result.tokenProblems.isEmpty();
+    result.judgement = judgeSigner(facts);
     return result;
 }
 
@@ -143,6 +150,7 @@ SignerFacts factsAt(const CertificateStatus& status)
 {
     SignerFacts facts;
     facts.revokedBeforeReference = status.revoked;
+    facts.revokedForCompromise = status.revokedForCompromise;
     facts.revocationUnknown = status.revocationUnknown;
     facts.notMeantForSignatures = !status.meantForSignatures;
     facts.untrustedChain = !status.chainTrusted;
@@ -151,12 +159,15 @@ SignerFacts factsAt(const CertificateStatus& status)
     return facts;
 }
 
-CounterSignatureResult judgeCounterSignature(const sig::CounterSignature& counter,
-                                             const QDateTime& checkedAt)
+// A counter-signature and the ones below it, each judged as a signature of
+// its own, listed depth first.
+void judgeCounterSignature(const sig::CounterSignature& counter, const QDateTime& checkedAt,
+                           int level, std::vector<CounterSignatureResult>& into)
 {
     CounterSignatureResult result;
     result.signerName = counter.signerName;
     result.signingTime = counter.signingTime;
+    result.level = level;
     result.problems = counter.problems;
     SignerFacts facts;
     if (!counter.certificate.isNull()) {
@@ -165,10 +176,15 @@ CounterSignatureResult judgeCounterSignature(const sig::CounterSignature& counte
         result.problems << status.problems;
         facts = factsAt(status);
     }
-    facts.signatureInvalid = !counter.signatureValid;
+    // Nothing to check it with, or an algorithm beyond us: not a forgery.
+    facts.untrustedChain |= counter.certificate.isNull();
+    facts.unsupportedAlgorithm = counter.uncheckable && !counter.certificate.isNull();
+    facts.signatureInvalid = !counter.signatureValid && !counter.uncheckable;
     result.valid = counter.signatureValid && result.problems.isEmpty();
     result.judgement = judgeSigner(facts);
-    return result;
+    into.push_back(std::move(result));
+    for (const sig::CounterSignature& nested : counter.counterSignatures)
+        judgeCounterSignature(nested, checkedAt, level + 1, into);
 }
 
 void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureResult& entry)
@@ -179,10 +195,28 @@ void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureR
     entry.signingCertificateMismatch =
         cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;
     for (const sig::CounterSignature& counter : cades.counterSignatures)
-        entry.counterSignatures.push_back(judgeCounterSignature(counter, checkedAt));
+        judgeCounterSignature(counter, checkedAt, 1, entry.counterSignatures);
     entry.problems = cades.signingCertificate.problems + cades.problems;
+    entry.warnings << cades.signingCertificate.warnings;
     if (entry.policy && entry.policy->conforms)
         entry.warnings << entry.policy->problems;
+}
+
+// What the signature's own encoding says: broken rules are errors, an
+// order that verified only once sorted and weak algorithms are told.
+void judgeEncoding(const sig::SignerEncoding& encoding, SignatureResult& entry, SignerFacts& facts)
+{
+    entry.algorithms = encoding.algorithms;
+    entry.problems << encoding.formatProblems;
+    facts.formatViolation = !encoding.formatProblems.isEmpty();
+    if (encoding.verifiedOverDerOrder)
+        entry.warnings << QStringLiteral(
+            "os atributos assinados estão gravados fora da ordem DER; a assinatura confere "
+            "sobre eles na ordem DER");
+    for (const WeakAlgorithm& weak : weakAlgorithms(encoding.algorithms)) {
+        entry.warnings << weakAlgorithmWarning(weak);
+        facts.weakAlgorithm |= entry.bestSignatureTime > weak.lastValid;
+    }
 }
 
 // The signature judged at its best signature time: a valid time-stamp's
@@ -193,8 +227,10 @@ void judge(const sig::Signer& signer, SignatureResult& entry)
         entry.timestamp && entry.timestamp->valid && entry.timestamp->genTime.isValid();
     CertificateStatus atReference = entry.status;
     entry.bestSignatureTime = entry.status.at;
+    entry.bestSignatureTimeSource = QStringLiteral("check");
     if (stamped) {
         entry.bestSignatureTime = entry.timestamp->genTime;
+        entry.bestSignatureTimeSource = QStringLiteral("timestamp");
         atReference = judgeCertificate(signer.certificate(), sig::CertificateRole::Signer,
                                        entry.timestamp->genTime, JudgedAt::TimeStamp);
         entry.validAtTimestamp = atReference.result;
@@ -202,13 +238,13 @@ void judge(const sig::Signer& signer, SignatureResult& entry)
     }
     SignerFacts facts = factsAt(atReference);
     facts.validTimestamp = stamped;
-    // A token that fails its own checks was forged or damaged; one whose
-    // TSA cannot be judged only proves nothing.
-    facts.timestampInvalid = entry.timestamp && !entry.timestamp->tokenProblems.isEmpty();
-    facts.timestampUntrusted =
-        entry.timestamp && !entry.timestamp->valid && entry.timestamp->tokenProblems.isEmpty();
+    if (entry.timestamp) {
+        facts.timestampInvalid = entry.timestamp->judgement.verdict == Verdict::Rejected;
+        facts.timestampUntrusted = entry.timestamp->judgement.verdict == Verdict::Indeterminate;
+    }
     facts.policyViolation = entry.policy && !entry.policy->conforms;
     facts.signingCertificateMismatch = entry.signingCertificateMismatch;
+    judgeEncoding(signer.encoding(), entry, facts);
     entry.judgement = judgeSigner(facts);
 }
 

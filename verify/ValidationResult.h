@@ -7,6 +7,7 @@
 
 #include "fileinfo/FileHandler.h"
 #include "platform/signature/Revocation.h"
+#include "platform/signature/SignerEncoding.h"
 #include "platform/signature/TrustStore.h"
 #include "verify/CertificateClass.h"
 #include "verify/Verdict.h"
@@ -66,7 +67,9 @@ struct CertificateStatus {
     bool chainTrusted = false;
     bool meantForSignatures = true; // key usages allow signing documents
     // Judged at `at`, of any certificate of the path:
-    bool revoked = false;                   // revoked at or before `at`
+    bool revoked = false; // revoked at or before `at`
+    // A revoked certificate's reason says its key may have been in other hands.
+    bool revokedForCompromise = false;
     bool expired = false;                   // past its validity at `at`
     bool notYetValid = false;               // before its validity at `at`
     bool revocationUnknown = false;         // no answer for a certificate that has an issuer
@@ -84,15 +87,20 @@ struct TimeStampResult {
     QStringList problems;                   // the token's own, then its TSA's path's
     QStringList tokenProblems;              // the token's own: imprint, TSA signature, ESS, usage
     std::vector<CertificateFacts> tsaChain; // the TSA first
+    Judgement judgement;                    // the token as a signature of its own
 };
 
 // A counter-signature of a signature, judged as a signature of its own.
 struct CounterSignatureResult {
     QString signerName; // raw; empty when the message lacks its certificate
     QDateTime signingTime;
+    // 1: it counter-signs the signer; 2: it counter-signs the one listed
+    // before it at level 1; and so on.
+    int level = 1;
     // It verifies over the signer's signature and its certificate is valid now.
     bool valid = false;
     QStringList problems; // the signature's, then its certificate's
+    QStringList warnings;
     Judgement judgement;
 };
 
@@ -133,6 +141,10 @@ struct SignatureResult {
     // The time it was judged at: its proof of existence (a valid time-stamp),
     // else the time of the check.
     QDateTime bestSignatureTime;
+    // What proved it: "timestamp", "archive-timestamp", "document-timestamp"
+    // or "check" (no proof: the time of the check).
+    QString bestSignatureTimeSource;
+    signature::SignerAlgorithms algorithms;
     Judgement judgement;
 };
 

@@ -18,6 +18,19 @@ struct Reason {
 const Reason kRevoked = {"revoked",
                          "Um certificado da cadeia foi revogado antes da data de referência.",
                          Verdict::Rejected, "REVOKED"};
+const Reason kRevokedNoPoe = {
+    "revoked-no-poe",
+    "Um certificado da cadeia foi revogado (por motivo que não indica comprometimento da chave) e "
+    "não há carimbo do tempo que prove a assinatura antes da revogação.",
+    Verdict::Indeterminate, "REVOKED_NO_POE"};
+const Reason kFormat = {"format",
+                        "A assinatura não segue as regras do formato (atributos assinados).",
+                        Verdict::Rejected, "FORMAT_FAILURE"};
+const Reason kWeakAlgorithm = {
+    "weak-algorithm",
+    "A assinatura usa um algoritmo criptográfico já considerado fraco na data de referência, e "
+    "não há prova de que existia antes disso.",
+    Verdict::Indeterminate, "CRYPTO_CONSTRAINTS_FAILURE_NO_POE"};
 const Reason kTimestampInvalid = {"timestamp-invalid",
                                   "O carimbo do tempo não confere com esta assinatura.",
                                   Verdict::Rejected, "SIG_CRYPTO_FAILURE"};
@@ -77,7 +90,17 @@ struct Rule {
 // verdict and the sub-indication.
 const Rule kSignerRules[] = {
     {kSignatureInvalid, [](const SignerFacts& f) { return f.signatureInvalid; }},
-    {kRevoked, [](const SignerFacts& f) { return f.revokedBeforeReference; }},
+    {kFormat, [](const SignerFacts& f) { return f.formatViolation; }},
+    // Revoked before a proof of existence, or for a compromise: anyone may
+    // have signed. For another reason, without proof, it may predate it.
+    {kRevoked,
+     [](const SignerFacts& f) {
+         return f.revokedBeforeReference && (f.validTimestamp || f.revokedForCompromise);
+     }},
+    {kRevokedNoPoe,
+     [](const SignerFacts& f) {
+         return f.revokedBeforeReference && !f.validTimestamp && !f.revokedForCompromise;
+     }},
     {kTimestampInvalid, [](const SignerFacts& f) { return f.timestampInvalid; }},
     {kPolicyViolation, [](const SignerFacts& f) { return f.policyViolation; }},
     {kMismatch, [](const SignerFacts& f) { return f.signingCertificateMismatch; }},
@@ -90,6 +113,8 @@ const Rule kSignerRules[] = {
     {kExpiredAtStamp,
      [](const SignerFacts& f) { return f.expiredAtReference && f.validTimestamp; }},
     {kNotYetValid, [](const SignerFacts& f) { return f.notYetValidAtReference; }},
+    {kWeakAlgorithm, [](const SignerFacts& f) { return f.weakAlgorithm; }},
+    {kUnsupportedAlgorithm, [](const SignerFacts& f) { return f.unsupportedAlgorithm; }},
 };
 
 const std::pair<FileFailure, const Reason&> kFileFailures[] = {

@@ -22,16 +22,22 @@ struct VerdictReason {
 // signature time (a valid time-stamp's time, else the time of the check).
 struct SignerFacts {
     bool signatureInvalid = false;       // its value does not verify (a counter-signature's)
+    bool unsupportedAlgorithm = false;   // its value cannot be computed here
+    bool formatViolation = false;        // its attributes break their encoding rules
     bool revokedBeforeReference = false; // a certificate of its chain
-    bool timestampInvalid = false;       // a token that does not verify over this signature
-    bool timestampUntrusted = false;     // a token that verifies, by a TSA that cannot be judged
-    bool policyViolation = false;        // a required attribute of its declared policy missing
+    // The revocation's reason says the key may have been in other hands
+    // (key or CA compromise, unspecified, none given).
+    bool revokedForCompromise = false;
+    bool timestampInvalid = false;   // a token that does not verify over this signature
+    bool timestampUntrusted = false; // a token that verifies, by a TSA that cannot be judged
+    bool policyViolation = false;    // a required attribute of its declared policy missing
     bool signingCertificateMismatch = false;
     bool notMeantForSignatures = false;
     bool untrustedChain = false;
     bool revocationUnknown = false; // of a certificate of its chain
     bool expiredAtReference = false;
     bool notYetValidAtReference = false;
+    bool weakAlgorithm = false;  // an algorithm past its end at the reference time
     bool validTimestamp = false; // the reference time is a time-stamp's
 
     friend bool operator==(const SignerFacts&, const SignerFacts&) = default;

@@ -242,6 +242,7 @@ TEST_F(ManyFilesTest, ExitStatusOfEveryState)
         {"aprovado", cli::exit_status::kSignaturesOk},
         {"violado", cli::exit_status::kVerificationFailed},
         {"revogado", cli::exit_status::kNotAllValid},
+        {"revogado-substituido", cli::exit_status::kNotAllValid},
         {"uso-da-chave", cli::exit_status::kNotAllValid},
         {"nao-confiavel", cli::exit_status::kNotAllValid},
         // Indeterminado with a valid ICP-Brasil certificate: the verdict tells it.

@@ -83,7 +83,8 @@ void expectMembers(const QJsonObject& object, const char* expected)
 const QStringList kMembers = {"file",          "verified",      "error",          "signatures_ok",
                               "original_name", "has_extension", "content_size",   "content_sha256",
                               "signers",       "tree",          "checked_at",     "offline",
-                              "verdict",       "indication",    "sub_indication", "reasons"};
+                              "verdict",       "indication",    "sub_indication", "reasons",
+                              "subindication"};
 
 } // namespace
 
@@ -170,7 +171,10 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 26);
+    EXPECT_EQ(signer.keys().size(), 30);
+    expectMembers(signer,
+                  R"j({"best_signature_time_source": "check",)j"
+                  R"j("digest_algorithm": "SHA256", "signature_algorithm": "ecdsa-with-SHA256"})j");
     // No time-stamp: judged at the time of the check.
     EXPECT_EQ(signer["best_signature_time"].toString(), report["checked_at"].toString());
     // The message carries no revocation lists and the run may not ask: the
@@ -490,10 +494,18 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
     EXPECT_EQ(signerJson["class"].toString(), "cert_invalid") << "expired now";
     EXPECT_EQ(signerJson["valid_at_timestamp"], QJsonValue(true));
     const QString time = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC).toString(Qt::ISODate);
+    QJsonObject token = signerJson["timestamp"].toObject();
+    // A token is judged as a signature of its own.
+    expectMembers(token, R"j({"verdict": "Aprovado", "indication": "TOTAL-PASSED", "reasons": [],)j"
+                         R"j("subindication": null, "sub_indication": null, "warnings": []})j");
+    for (const char* member :
+         {"verdict", "indication", "subindication", "sub_indication", "reasons", "warnings"})
+        token.remove(member);
     EXPECT_EQ(
-        signerJson["timestamp"].toObject(),
+        token,
         (QJsonObject{
             {"valid", true}, {"time", time}, {"tsa", "ACT de Teste"}, {"problems", QJsonArray()}}));
+    EXPECT_EQ(signerJson["best_signature_time_source"].toString(), "timestamp");
     EXPECT_EQ(signerJson["policy"].toObject(),
               (QJsonObject{{"oid", "2.16.76.1.7.1.1.2.3"},
                            {"name", "AD-RB v2.3"},
@@ -504,6 +516,11 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
     QJsonObject counter = signerJson["countersignatures"].toArray()[0].toObject();
     EXPECT_EQ(counter.take("verdict").toString(), "Indeterminado") << "revocation unknown";
     EXPECT_EQ(counter.take("reasons").toArray().size(), 1);
+    EXPECT_EQ(counter.take("indication").toString(), "INDETERMINATE");
+    EXPECT_EQ(counter.take("subindication").toString(), "TRY_LATER");
+    EXPECT_EQ(counter.take("sub_indication").toString(), "TRY_LATER");
+    EXPECT_EQ(counter.take("warnings"), QJsonArray());
+    EXPECT_EQ(counter.take("level").toInt(), 1);
     EXPECT_EQ(counter, (QJsonObject{{"name", "TABELIAO DE NOTAS"},
                                     {"time", counterTime},
                                     {"valid", true},

@@ -28,10 +28,12 @@ struct VerdictState {
 // Lists the ICP-like authorities' revocations: the intermediate's (naming
 // `revoked`) and the root's, so that every certificate of the chain has a
 // known status without the network.
-inline std::vector<std::shared_ptr<X509_CRL>> carriedCrls(const std::vector<fx::Cert>& revoked = {})
+// `reason`: the CRL reason code of the entries, none when -1.
+inline std::vector<std::shared_ptr<X509_CRL>> carriedCrls(const std::vector<fx::Cert>& revoked = {},
+                                                          int reason = -1)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
-    return {fx::makeCrl({.issuer = &icp.intermediate, .revoked = revoked}),
+    return {fx::makeCrl({.issuer = &icp.intermediate, .revoked = revoked, .reason = reason}),
             fx::makeCrl({.issuer = &icp.root})};
 }
 
@@ -94,6 +96,14 @@ inline const std::vector<VerdictState>& verdictStates()
              true,
              Verdict::Rejected,
              {"revoked"}},
+            // Superseded (4): the key stayed the holder's; without a time-stamp
+            // the signature may predate the revocation.
+            {"revogado-substituido",
+             fx::makeSignedMessage(
+                 withCrls(icpMessage(signer, "contrato.pdf"), carriedCrls({signer}, 4))),
+             true,
+             Verdict::Indeterminate,
+             {"revoked-no-poe"}},
             {"uso-da-chave",
              fx::makeSignedMessage(withCrls(icpMessage(encipherOnly, "contrato.pdf"))),
              true,

@@ -38,10 +38,30 @@ TEST(VerdictTest, FactsThatMeetAreWeighedTogether)
     };
     const std::vector<Row> rows = {
         {"revoked outweighs untrusted, and makes an unknown revocation moot",
-         {.revokedBeforeReference = true, .untrustedChain = true, .revocationUnknown = true},
+         {.revokedBeforeReference = true,
+          .revokedForCompromise = true,
+          .untrustedChain = true,
+          .revocationUnknown = true},
          Verdict::Rejected,
          "revoked untrusted-chain",
          "REVOKED"},
+        // Superseded, cessation of operation...: the key stayed the holder's,
+        // and without proof of when it signed the signature may predate it.
+        {"revoked for another reason than a compromise, no proof of existence",
+         {.revokedBeforeReference = true},
+         Verdict::Indeterminate,
+         "revoked-no-poe",
+         "REVOKED_NO_POE"},
+        {"revoked for any reason before a proof of existence",
+         {.revokedBeforeReference = true, .validTimestamp = true},
+         Verdict::Rejected,
+         "revoked",
+         "REVOKED"},
+        {"a format fault and a weak algorithm: the fault decides, both told",
+         {.formatViolation = true, .weakAlgorithm = true},
+         Verdict::Rejected,
+         "format weak-algorithm",
+         "FORMAT_FAILURE"},
         {"every Indeterminado reason is told, the first names the sub-indication",
          {.untrustedChain = true, .revocationUnknown = true, .expiredAtReference = true},
          Verdict::Indeterminate,
@@ -91,7 +111,8 @@ TEST(VerdictTest, TheFileTakesTheWorstAndTellsEachReasonOnce)
 {
     const Judgement approved = judgeSigner({});
     const Judgement unknown = judgeSigner({.revocationUnknown = true});
-    const Judgement revoked = judgeSigner({.revokedBeforeReference = true});
+    const Judgement revoked =
+        judgeSigner({.revokedBeforeReference = true, .revokedForCompromise = true});
 
     EXPECT_EQ(judgeFile(FileFailure::None, {approved, approved}).verdict, Verdict::Approved);
     EXPECT_EQ(judgeFile(FileFailure::None, {approved, unknown}).verdict, Verdict::Indeterminate);
