@@ -20,19 +20,34 @@ namespace {
 constexpr time_t kStalePartSeconds = 3600;
 const char* const kPartPrefix = ".part-";
 
-// Our own folder, private to us: created 0700, or tightened when it exists.
-bool preparedFolder(const QByteArray& path)
+struct FolderState {
+    bool usable = false;
+    bool own = false;     // ours, and ours to write
+    bool suspect = false; // others could write it without a sticky bit
+};
+
+// Our own folder is private to us: created 0700, or tightened when it
+// exists. Any other folder is only read.
+FolderState preparedFolder(const QByteArray& path)
 {
+    FolderState state;
     if (path.isEmpty())
-        return false;
+        return state;
     QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
+        return state;
     struct stat info {};
-    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid())
-        return false;
-    return (info.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
+    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return state;
+    state.usable = true;
+    state.own = info.st_uid == ::geteuid() && (info.st_mode & S_IWUSR) != 0;
+    if (!state.own)
+        return state;
+    // Without the sticky bit, whoever may write the folder may also rename
+    // or replace our entries.
+    state.suspect = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0;
+    state.usable = (info.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
+    return state;
 }
 
 bool writeAll(int fd, QByteArrayView bytes)
@@ -64,9 +79,12 @@ QByteArray stemOf(const QByteArray& name)
 
 } // namespace
 
-Cache::Cache(const QString& folder, qint64 capBytes)
-    : folder_(folder), cap_(capBytes), usable_(preparedFolder(QFile::encodeName(folder)))
+Cache::Cache(const QString& folder, qint64 capBytes) : folder_(folder), cap_(capBytes)
 {
+    const FolderState state = preparedFolder(QFile::encodeName(folder));
+    if (state.usable)
+        mode_ = state.own ? Mode::Private : Mode::Shared;
+    entriesSuspect_ = state.suspect;
 }
 
 QString Cache::stemFor(const QByteArray& kind, const QByteArray& url)
@@ -77,7 +95,7 @@ QString Cache::stemFor(const QByteArray& kind, const QByteArray& url)
 
 std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) const
 {
-    if (!usable_)
+    if (mode_ == Mode::None || entriesSuspect_)
         return std::nullopt;
     const QByteArray path = QFile::encodeName(QDir(folder_).filePath(name));
     // Non-blocking: a FIFO planted as an entry would otherwise hold the open
@@ -89,7 +107,10 @@ std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) cons
     const int fd = file.get();
     struct stat info {};
     std::optional<QByteArray> bytes;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= maxBytes) {
+    // In our own folder, an entry someone else made is not ours to believe.
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool owner = mode_ == Mode::Shared || info.st_uid == ::geteuid();
+    if (regular && owner && info.st_size <= maxBytes) {
         QByteArray content(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
         qsizetype done = 0;
         while (done < content.size()) {
@@ -103,15 +124,17 @@ std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) cons
         }
         if (done == content.size())
             bytes = std::move(content);
-        // The time of last use orders eviction.
-        ::futimens(fd, nullptr);
+        // The time of last use orders eviction; a shared folder is not ours
+        // to touch.
+        if (mode_ == Mode::Private)
+            ::futimens(fd, nullptr);
     }
     return bytes;
 }
 
 bool Cache::write(const QString& name, QByteArrayView bytes) const
 {
-    if (!usable_)
+    if (mode_ != Mode::Private)
         return false;
     const QDir folder(folder_);
     QByteArray part =
@@ -133,7 +156,7 @@ bool Cache::write(const QString& name, QByteArrayView bytes) const
 
 void Cache::remove(const QString& name) const
 {
-    if (usable_)
+    if (mode_ == Mode::Private)
         ::unlink(QFile::encodeName(QDir(folder_).filePath(name)).constData());
 }
 

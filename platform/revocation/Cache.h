@@ -1,9 +1,14 @@
 #pragma once
 
-// The per-user folder where fetched CRLs, their indexes and issuer
-// certificates are kept between runs. Entries appear whole (written beside
-// and renamed into place), so several processes may fill it at once; the
-// least recently used go first once the folder passes its cap.
+// The folder where fetched CRLs, their indexes and issuer certificates are
+// kept between runs. Entries appear whole (written beside and renamed into
+// place), so several processes may fill it at once; the least recently
+// used go first once the folder passes its cap.
+//
+// The user's own folder is private (0700) and only entries the user owns
+// count. A folder that is not the user's, or that the user may not write
+// (a cache shared read-only), is read but never written, and what it holds
+// is trusted for nothing: whoever reads it verifies each list.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -14,17 +19,20 @@ namespace selavia::revocation {
 
 class Cache {
 public:
-    // An empty folder, or one that is not ours, leaves the cache unusable:
-    // nothing is read or written then.
+    // An empty folder, or one that cannot be used, leaves the cache
+    // unusable: nothing is read or written then.
     Cache(const QString& folder, qint64 capBytes);
 
-    bool usable() const { return usable_; }
+    bool usable() const { return mode_ != Mode::None; }
+    // Read only, and trusted for nothing.
+    bool shared() const { return mode_ == Mode::Shared; }
     const QString& folder() const { return folder_; }
 
-    // The entry's bytes when it is a regular file of at most `maxBytes`;
-    // marks it as just used.
+    // The entry's bytes when it is a regular file of at most `maxBytes`
+    // (owned by the user, in the user's own folder); marks it as just used.
     std::optional<QByteArray> read(const QString& name, qint64 maxBytes) const;
     // Puts the entry in place whole, then keeps the folder under its cap.
+    // Never in a shared folder.
     bool write(const QString& name, QByteArrayView bytes) const;
     void remove(const QString& name) const;
 
@@ -32,11 +40,16 @@ public:
     static QString stemFor(const QByteArray& kind, const QByteArray& url);
 
 private:
+    enum class Mode { None, Private, Shared };
+
     void evict() const;
 
     QString folder_;
     qint64 cap_;
-    bool usable_ = false;
+    Mode mode_ = Mode::None;
+    // Others could write the folder when it was found: what it held then
+    // is not read, though it is ours again for writing.
+    bool entriesSuspect_ = false;
 };
 
 } // namespace selavia::revocation

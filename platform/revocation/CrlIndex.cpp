@@ -7,18 +7,29 @@
 #include <algorithm>
 #include <cstring>
 #include <openssl/err.h>
+#include <openssl/hmac.h>
 #include <vector>
 
 namespace selavia::revocation {
 namespace {
 
-const QByteArray kMagic("SLVCRLX1");
+namespace ossl = signature::ossl;
+
+const QByteArray kMagic("SLVCRLX2");
 constexpr qsizetype kDigest = 32;
 // magic, list digest, key digest, name hash, this/next update, scope, count
 constexpr qsizetype kHeader = 8 + kDigest + kDigest + 8 + 8 + 8 + 8 + 8;
+// A serial's fingerprint, then its revocation time and reason.
+constexpr qsizetype kEntry = 16;
+// The reason code sits above the seconds, plus one (0: none given).
+constexpr int kReasonShift = 56;
+constexpr quint64 kSecondsMask = (quint64(1) << kReasonShift) - 1;
+// The entry that takes a certificate off hold does not list it.
+constexpr int kRemoveFromCrl = 8;
 
-// FNV-1a over the sign and the magnitude: equal serials, equal prints. A
-// collision only makes the list be read.
+// FNV-1a over the sign and the magnitude: equal serials, equal prints. The
+// authority chooses its serials; a 64-bit collision between two of them is
+// not a chance event, and an authority may revoke its own certificates.
 quint64 serialPrint(const ASN1_INTEGER* serial)
 {
     quint64 hash = 1469598103934665603ULL;
@@ -69,29 +80,68 @@ quint64 numberAt(const char* data, qsizetype offset)
     return qFromLittleEndian(value);
 }
 
-QByteArray bodyDigest(QByteArrayView header, QByteArrayView serials)
+QByteArray hmac(QByteArrayView key, QByteArrayView data)
 {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    std::array<unsigned char, EVP_MAX_MD_SIZE> out{};
     unsigned int length = 0;
-    signature::ossl::UniqueEvpMdCtx context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
-        EVP_DigestUpdate(context.get(), header.data(), static_cast<size_t>(header.size())) != 1 ||
-        EVP_DigestUpdate(context.get(), serials.data(), static_cast<size_t>(serials.size())) != 1 ||
-        EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1)
+    if (key.isEmpty() || HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+                              reinterpret_cast<const unsigned char*>(data.data()),
+                              static_cast<size_t>(data.size()), out.data(), &length) == nullptr)
         return {};
-    return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
+    return QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(length));
+}
+
+// HMAC-SHA256 of the index's body under a key of the entry's own, derived
+// from the user's: a sealed index cannot be moved to another entry either.
+QByteArray seal(QByteArrayView key, QByteArrayView name, QByteArrayView body)
+{
+    const QByteArray entryKey = hmac(key, name);
+    return entryKey.isEmpty() ? QByteArray() : hmac(entryKey, body);
+}
+
+// Equal length and contents, in time independent of where they differ.
+bool sameSeal(QByteArrayView a, QByteArrayView b)
+{
+    return !a.isEmpty() && a.size() == b.size() &&
+           CRYPTO_memcmp(a.data(), b.data(), static_cast<size_t>(a.size())) == 0;
+}
+
+struct Entry {
+    quint64 print = 0;
+    quint64 stamp = 0; // seconds, with the reason above them
+};
+
+Entry entryOf(const X509_REVOKED* revoked)
+{
+    ossl::UniqueAsn1Enumerated code(static_cast<ASN1_ENUMERATED*>(
+        X509_REVOKED_get_ext_d2i(revoked, NID_crl_reason, nullptr, nullptr)));
+    const long reason = code ? ASN1_ENUMERATED_get(code.get()) : -1;
+    const qint64 seconds = secondsOf(X509_REVOKED_get0_revocationDate(revoked));
+    const quint64 reasonField = reason >= 0 && reason < 255 ? quint64(reason) + 1 : 0;
+    return {serialPrint(X509_REVOKED_get0_serialNumber(revoked)),
+            (quint64(std::max<qint64>(seconds, 0)) & kSecondsMask) | (reasonField << kReasonShift)};
+}
+
+bool isRemoval(const Entry& entry)
+{
+    return (entry.stamp >> kReasonShift) == kRemoveFromCrl + 1;
 }
 
 } // namespace
 
 QByteArray sha256(QByteArrayView bytes)
 {
-    return bodyDigest(bytes, {});
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), static_cast<size_t>(bytes.size()), digest.data(), &length,
+                   EVP_sha256(), nullptr) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
 }
 
 CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
 {
-    const signature::ossl::ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     CrlIndex index;
     index.crlSha256_ = sha256(der);
     index.issuerKey_ = keyDigest(issuer);
@@ -99,20 +149,32 @@ CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
     index.thisUpdate_ = secondsOf(X509_CRL_get0_lastUpdate(crl));
     index.nextUpdate_ = secondsOf(X509_CRL_get0_nextUpdate(crl));
     index.scope_ = signature::crlScope(crl);
-    STACK_OF(X509_REVOKED)* entries = X509_CRL_get_REVOKED(crl);
-    std::vector<quint64> prints;
-    prints.reserve(static_cast<std::size_t>(std::max(sk_X509_REVOKED_num(entries), 0)));
-    for (int i = 0; i < sk_X509_REVOKED_num(entries); ++i)
-        prints.push_back(
-            serialPrint(X509_REVOKED_get0_serialNumber(sk_X509_REVOKED_value(entries, i))));
-    std::sort(prints.begin(), prints.end());
-    index.serials_.resize(static_cast<qsizetype>(prints.size() * 8));
-    for (std::size_t i = 0; i < prints.size(); ++i)
-        qToLittleEndian(prints[i], index.serials_.data() + i * 8);
+    STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl);
+    std::vector<Entry> entries;
+    entries.reserve(static_cast<std::size_t>(std::max(sk_X509_REVOKED_num(revoked), 0)));
+    for (int i = 0; i < sk_X509_REVOKED_num(revoked); ++i) {
+        const Entry entry = entryOf(sk_X509_REVOKED_value(revoked, i));
+        if (!isRemoval(entry))
+            entries.push_back(entry);
+    }
+    // A serial listed twice keeps its earliest revocation.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.print != b.print ? a.print < b.print
+                                  : (a.stamp & kSecondsMask) < (b.stamp & kSecondsMask);
+    });
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const Entry& a, const Entry& b) { return a.print == b.print; }),
+                  entries.end());
+    index.count_ = static_cast<qsizetype>(entries.size());
+    index.entries_.resize(index.count_ * kEntry);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        qToLittleEndian(entries[i].print, index.entries_.data() + i * kEntry);
+        qToLittleEndian(entries[i].stamp, index.entries_.data() + i * kEntry + 8);
+    }
     return index;
 }
 
-QByteArray CrlIndex::serialize() const
+QByteArray CrlIndex::serialize(QByteArrayView key, QByteArrayView name) const
 {
     QByteArray out = kMagic + crlSha256_ + issuerKey_;
     putNumber(out, issuerName_);
@@ -120,40 +182,48 @@ QByteArray CrlIndex::serialize() const
     putNumber(out, static_cast<quint64>(nextUpdate_));
     putNumber(out, (scope_.onlyUsers ? 1u : 0u) | (scope_.onlyAuthorities ? 2u : 0u) |
                        (scope_.onlyAttributes ? 4u : 0u));
-    putNumber(out, static_cast<quint64>(serials_.size() / 8));
-    return out + serials_ + bodyDigest(out, serials_);
+    putNumber(out, static_cast<quint64>(count_));
+    out.append(entries_.constData() + entryOffset_, count_ * kEntry);
+    const QByteArray mac = seal(key, name, out);
+    return mac.isEmpty() ? QByteArray() : out + mac;
 }
 
-std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes)
+std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes, QByteArrayView key, QByteArrayView name)
 {
     if (bytes.size() < kHeader + kDigest || !bytes.startsWith(kMagic))
         return std::nullopt;
     const char* data = bytes.constData();
     const quint64 count = numberAt(data, kHeader - 8);
-    if (count > quint64(bytes.size()) / 8 ||
-        bytes.size() != kHeader + static_cast<qsizetype>(count) * 8 + kDigest)
+    if (count > quint64(bytes.size()) / kEntry ||
+        bytes.size() != kHeader + static_cast<qsizetype>(count) * kEntry + kDigest)
         return std::nullopt;
-    const QByteArrayView header(bytes.constData(), kHeader);
-    const QByteArrayView serials(bytes.constData() + kHeader, static_cast<qsizetype>(count) * 8);
-    const QByteArray digest = bodyDigest(header, serials);
-    if (digest.isEmpty() || digest != bytes.right(kDigest))
+    const QByteArrayView body(data, bytes.size() - kDigest);
+    if (!sameSeal(seal(key, name, body), QByteArrayView(bytes).last(kDigest)))
         return std::nullopt;
     CrlIndex index;
     index.crlSha256_ = bytes.mid(8, kDigest);
     index.issuerKey_ = bytes.mid(8 + kDigest, kDigest);
-    qsizetype at = 8 + 2 * kDigest;
+    const qsizetype at = 8 + 2 * kDigest;
     index.issuerName_ = numberAt(data, at);
     index.thisUpdate_ = static_cast<qint64>(numberAt(data, at + 8));
     index.nextUpdate_ = static_cast<qint64>(numberAt(data, at + 16));
     const quint64 scope = numberAt(data, at + 24);
     index.scope_ = {(scope & 1) != 0, (scope & 2) != 0, (scope & 4) != 0};
-    index.serials_ = bytes.mid(kHeader, static_cast<qsizetype>(count) * 8);
+    // The entries stay where they were read: a large list's are not copied.
+    index.count_ = static_cast<qsizetype>(count);
+    index.entryOffset_ = kHeader;
+    index.entries_ = std::move(bytes);
     return index;
+}
+
+const char* CrlIndex::entryAt(qsizetype index) const
+{
+    return entries_.constData() + entryOffset_ + index * kEntry;
 }
 
 bool CrlIndex::appliesTo(X509* certificate, X509* issuer) const
 {
-    const signature::ossl::ErrorQueueGuard guard;
+    const ossl::ErrorQueueGuard guard;
     const bool applies = !issuerKey_.isEmpty() && keyDigest(issuer) == issuerKey_ &&
                          nameHash(X509_get_issuer_name(certificate)) == issuerName_ &&
                          signature::issuerMaySignCrls(issuer) &&
@@ -161,22 +231,32 @@ bool CrlIndex::appliesTo(X509* certificate, X509* issuer) const
     return applies;
 }
 
-bool CrlIndex::mayList(X509* certificate) const
+signature::CrlAnswer CrlIndex::answerFor(X509* certificate, const QDateTime& now) const
 {
+    signature::CrlAnswer answer;
+    answer.current = current(now);
     const quint64 print = serialPrint(X509_get0_serialNumber(certificate));
     qsizetype low = 0;
-    qsizetype high = serials_.size() / 8;
+    qsizetype high = count_;
     while (low < high) {
         const qsizetype middle = low + (high - low) / 2;
-        const quint64 value = numberAt(serials_.constData(), middle * 8);
-        if (value == print)
-            return true;
-        if (value < print)
+        const quint64 value = numberAt(entryAt(middle), 0);
+        if (value < print) {
             low = middle + 1;
-        else
+        } else if (value > print) {
             high = middle;
+        } else {
+            const quint64 stamp = numberAt(entryAt(middle), 8);
+            const auto seconds = static_cast<qint64>(stamp & kSecondsMask);
+            answer.listed = true;
+            // 0: a date that could not be read.
+            if (seconds != 0)
+                answer.revokedAt = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+            answer.reason = static_cast<int>(stamp >> kReasonShift) - 1;
+            break;
+        }
     }
-    return false;
+    return answer;
 }
 
 bool CrlIndex::current(const QDateTime& now) const

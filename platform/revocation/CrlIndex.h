@@ -2,8 +2,10 @@
 
 // A compact index of a verified CRL, kept beside it in the cache: who
 // signed it, when it runs out, and a sorted fingerprint of each revoked
-// serial. A warm check reads this instead of parsing the list again; only
-// a certificate whose fingerprint is listed makes the list itself be read.
+// serial with its revocation date and reason. A warm check answers from
+// this alone, listed or not, without reading the list again. The index is
+// sealed with an HMAC under the user's key, bound to the entry's name: one
+// that does not verify was not written by us after the list verified.
 
 #include "platform/signature/Revocation.h"
 
@@ -23,28 +25,36 @@ class CrlIndex {
 public:
     // The index of `crl`, whose DER is `der`, already verified as `issuer`'s.
     static CrlIndex build(X509_CRL* crl, QByteArrayView der, X509* issuer);
-    // nullopt when the bytes are not a whole, intact index.
-    static std::optional<CrlIndex> parse(QByteArray bytes);
-    QByteArray serialize() const;
+    // nullopt when the bytes are not a whole index sealed with `key` for
+    // the entry named `name`.
+    static std::optional<CrlIndex> parse(QByteArray bytes, QByteArrayView key, QByteArrayView name);
+    QByteArray serialize(QByteArrayView key, QByteArrayView name) const;
 
     // Whether the list was verified with `issuer`'s key for certificates of
     // `certificate`'s issuer name and speaks of it.
     bool appliesTo(X509* certificate, X509* issuer) const;
-    // Whether the list may list the certificate (false: it surely does not).
-    bool mayList(X509* certificate) const;
+    // What the list says of the certificate: listed (with its date and
+    // reason) or not, and whether it is current at `now`.
+    signature::CrlAnswer answerFor(X509* certificate, const QDateTime& now) const;
     // Not past its nextUpdate at `now`, nor issued after it.
     bool current(const QDateTime& now) const;
     bool issuedBefore(const QDateTime& now) const;
     const QByteArray& crlSha256() const { return crlSha256_; }
 
 private:
+    const char* entryAt(qsizetype index) const;
+
     QByteArray crlSha256_;
     QByteArray issuerKey_; // SHA-256 of the signing key
     quint64 issuerName_ = 0;
     qint64 thisUpdate_ = 0;
     qint64 nextUpdate_ = 0; // 0: none
     signature::CrlScope scope_;
-    QByteArray serials_; // sorted little-endian 64-bit fingerprints
+    // Sorted entries: a little-endian 64-bit serial fingerprint, then the
+    // revocation time in seconds with the reason code above it.
+    QByteArray entries_;
+    qsizetype entryOffset_ = 0; // where the entries start in `entries_`
+    qsizetype count_ = 0;
 };
 
 } // namespace selavia::revocation

@@ -1,12 +1,14 @@
 #include "RevocationService.h"
 
 #include "Cache.h"
+#include "CacheKey.h"
 #include "CrlIndex.h"
 #include "HttpClient.h"
 #include "platform/signature/OpenSslHandles.h"
 #include "platform/signature/TextDecoding.h"
 
 #include <QCryptographicHash>
+#include <deque>
 #include <future>
 #include <map>
 #include <mutex>
@@ -97,11 +99,57 @@ ossl::UniqueX509Crl parseCrl(const QByteArray& der)
     return crl;
 }
 
-// A list verified as one issuer's, with its index.
-struct VerifiedCrl {
-    std::shared_ptr<X509_CRL> crl; // null when only the index was read
-    std::optional<CrlIndex> index;
+using IndexPtr = std::shared_ptr<const CrlIndex>;
+
+// Lists this process verified, by their digest and their issuer: a list
+// read again (from a shared cache, or after an index that did not verify)
+// is neither parsed nor verified twice. A few lists at most are kept.
+class VerifiedLists {
+public:
+    IndexPtr find(const QByteArray& key)
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [known, index] : lists_) {
+            if (known == key)
+                return index;
+        }
+        return nullptr;
+    }
+
+    void add(const QByteArray& key, IndexPtr index)
+    {
+        std::lock_guard lock(mutex_);
+        if (lists_.size() >= kKept)
+            lists_.pop_front();
+        lists_.emplace_back(key, std::move(index));
+    }
+
+private:
+    static constexpr std::size_t kKept = 8;
+    std::mutex mutex_;
+    std::deque<std::pair<QByteArray, IndexPtr>> lists_;
 };
+
+VerifiedLists& verifiedLists()
+{
+    static VerifiedLists lists;
+    return lists;
+}
+
+// The index of `der` when it is a list `issuer` signed; null otherwise.
+IndexPtr verifiedIndex(const QByteArray& der, X509* issuer)
+{
+    const QByteArray key = sha256(der) + fingerprint(issuer);
+    if (IndexPtr known = verifiedLists().find(key))
+        return known;
+    ossl::UniqueX509Crl crl = parseCrl(der);
+    // A list that does not verify is ignored, and never kept.
+    if (!crl || !sig::crlIssuedBy(crl.get(), issuer, QDateTime::currentDateTimeUtc()))
+        return nullptr;
+    auto index = std::make_shared<const CrlIndex>(CrlIndex::build(crl.get(), der, issuer));
+    verifiedLists().add(key, index);
+    return index;
+}
 
 // What one document's checks share: the cache, the requests' bounds and
 // what was already read or fetched.
@@ -112,6 +160,9 @@ public:
           control_(std::chrono::milliseconds(settings.requestTimeoutMs),
                    std::chrono::milliseconds(settings.documentBudgetMs))
     {
+        // A shared cache's indexes were sealed by someone else, if at all.
+        if (cache_.usable() && !cache_.shared())
+            key_ = cacheKey(settings.cacheKeyFile);
     }
 
     const Settings& settings() const { return settings_; }
@@ -124,37 +175,28 @@ public:
         return httpFetch({url, maxBytes, settings_.maxRedirects, body, contentType}, control_);
     }
 
-    // The cached index of the list at `url`, read once per document.
-    std::optional<CrlIndex> cachedIndex(const QByteArray& url)
+    // The index of the cached list at `url` for `issuer`, read once per
+    // document: our sealed index, else the list verified again.
+    IndexPtr cachedIndex(const QByteArray& url, X509* issuer)
     {
-        std::lock_guard lock(mutex_);
-        auto found = indexes_.find(url);
-        if (found == indexes_.end()) {
-            std::optional<QByteArray> bytes =
-                cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".idx"), qint64(1) << 31);
-            found = indexes_.emplace(url, bytes ? CrlIndex::parse(*bytes) : std::nullopt).first;
+        const QByteArray key = url + '\n' + fingerprint(issuer);
+        {
+            std::lock_guard lock(mutex_);
+            if (auto found = indexes_.find(key); found != indexes_.end())
+                return found->second;
         }
-        return found->second;
-    }
-
-    // The cached list itself, when it is the one `index` was made of.
-    std::shared_ptr<X509_CRL> cachedCrl(const QByteArray& url, const CrlIndex& index)
-    {
-        std::optional<QByteArray> der =
-            cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
-        if (!der || sha256(*der) != index.crlSha256())
-            return nullptr;
-        ossl::UniqueX509Crl crl = parseCrl(*der);
-        return crl ? ossl::shared(std::move(crl)) : nullptr;
+        IndexPtr index = readCached(url, issuer);
+        std::lock_guard lock(mutex_);
+        return indexes_.emplace(key, std::move(index)).first->second;
     }
 
     // The list at `url` fetched once per document for `issuer`, verified,
     // then cached with its index; null when it could not be had.
-    std::shared_ptr<const VerifiedCrl> downloaded(const QByteArray& url, X509* issuer)
+    IndexPtr downloaded(const QByteArray& url, X509* issuer)
     {
         const QByteArray key = url + '\n' + fingerprint(issuer);
-        std::shared_future<std::shared_ptr<const VerifiedCrl>> future;
-        std::promise<std::shared_ptr<const VerifiedCrl>> promise;
+        std::shared_future<IndexPtr> future;
+        std::promise<IndexPtr> promise;
         bool mine = false;
         {
             std::lock_guard lock(mutex_);
@@ -168,7 +210,7 @@ public:
             }
         }
         if (mine) {
-            std::shared_ptr<const VerifiedCrl> result;
+            IndexPtr result;
             try {
                 result = download(url, issuer);
             } catch (...) {
@@ -179,50 +221,69 @@ public:
     }
 
 private:
-    std::shared_ptr<const VerifiedCrl> download(const QByteArray& url, X509* issuer)
+    static QString indexName(const QByteArray& url)
+    {
+        return Cache::stemFor("crl", url) + QStringLiteral(".idx");
+    }
+
+    IndexPtr readCached(const QByteArray& url, X509* issuer)
+    {
+        const QString name = indexName(url);
+        if (key_) {
+            std::optional<QByteArray> bytes = cache_.read(name, settings_.maxIndexBytes);
+            std::optional<CrlIndex> index =
+                bytes ? CrlIndex::parse(std::move(*bytes), *key_, name.toLatin1()) : std::nullopt;
+            if (index)
+                return std::make_shared<const CrlIndex>(std::move(*index));
+        }
+        // No index of ours: the list counts only once verified again.
+        std::optional<QByteArray> der =
+            cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
+        IndexPtr index = der ? verifiedIndex(*der, issuer) : nullptr;
+        if (index)
+            keepIndex(name, *index);
+        return index;
+    }
+
+    void keepIndex(const QString& name, const CrlIndex& index) const
+    {
+        if (key_)
+            cache_.write(name, index.serialize(*key_, name.toLatin1()));
+    }
+
+    IndexPtr download(const QByteArray& url, X509* issuer)
     {
         HttpResponse response = fetch(url, settings_.maxCrlBytes);
         if (!response.ok())
             return nullptr;
-        ossl::UniqueX509Crl crl = parseCrl(response.body);
-        // A list that does not verify is ignored, and never kept.
-        if (!crl || !sig::crlIssuedBy(crl.get(), issuer, QDateTime::currentDateTimeUtc()))
+        IndexPtr index = verifiedIndex(response.body, issuer);
+        if (!index)
             return nullptr;
-        auto verified = std::make_shared<VerifiedCrl>();
-        verified->index = CrlIndex::build(crl.get(), response.body, issuer);
-        verified->crl = ossl::shared(std::move(crl));
         // The list first: an index never stands without its list.
-        const QString stem = Cache::stemFor("crl", url);
-        if (cache_.write(stem + QStringLiteral(".der"), response.body))
-            cache_.write(stem + QStringLiteral(".idx"), verified->index->serialize());
+        if (cache_.write(Cache::stemFor("crl", url) + QStringLiteral(".der"), response.body))
+            keepIndex(indexName(url), *index);
         std::lock_guard lock(mutex_);
-        indexes_[url] = verified->index;
-        return verified;
+        indexes_[url + '\n' + fingerprint(issuer)] = index;
+        return index;
     }
 
     const Settings settings_;
     const Cache cache_;
+    std::optional<QByteArray> key_;
     FetchControl control_;
     std::mutex mutex_;
-    std::map<QByteArray, std::optional<CrlIndex>> indexes_;
-    std::map<QByteArray, std::shared_future<std::shared_ptr<const VerifiedCrl>>> downloads_;
+    std::map<QByteArray, IndexPtr> indexes_;
+    std::map<QByteArray, std::shared_future<IndexPtr>> downloads_;
 };
 
-// What a verified list says of `certificate`: the index answers "not
-// listed" alone; a possible listing is read from the list itself.
-std::optional<sig::RevocationStatus> answerFrom(const VerifiedCrl& verified, X509* certificate,
+// What a verified list's index says of `certificate`, listed or not.
+std::optional<sig::RevocationStatus> answerFrom(const CrlIndex& index, X509* certificate,
                                                 X509* issuer, sig::RevocationSource source)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const CrlIndex& index = *verified.index;
     if (!index.appliesTo(certificate, issuer) || !index.issuedBefore(now))
         return std::nullopt;
-    if (!index.mayList(certificate))
-        return sig::statusFromCrl({false, {}, -1, index.current(now)}, source);
-    if (!verified.crl || !sig::crlIssuedBy(verified.crl.get(), issuer, now))
-        return std::nullopt;
-    std::optional<sig::CrlAnswer> answer = sig::crlAnswerFor(verified.crl.get(), certificate, now);
-    return answer ? sig::statusFromCrl(*answer, source) : std::nullopt;
+    return sig::statusFromCrl(index.answerFor(certificate, now), source);
 }
 
 class CachedCrls : public sig::RevocationProvider {
@@ -233,14 +294,10 @@ public:
     {
         const ossl::ErrorQueueGuard guard;
         for (const QByteArray& url : distributionPoints(certificate)) {
-            std::optional<CrlIndex> index = session_->cachedIndex(url);
+            IndexPtr index = session_->cachedIndex(url, issuer);
             if (!index)
                 continue;
-            VerifiedCrl verified{nullptr, index};
-            if (index->mayList(certificate))
-                verified.crl = session_->cachedCrl(url, *index);
-            if (auto status =
-                    answerFrom(verified, certificate, issuer, sig::RevocationSource::Cache))
+            if (auto status = answerFrom(*index, certificate, issuer, sig::RevocationSource::Cache))
                 return status;
         }
         return std::nullopt;
@@ -259,11 +316,11 @@ public:
     {
         const ossl::ErrorQueueGuard guard;
         for (const QByteArray& url : distributionPoints(certificate)) {
-            std::shared_ptr<const VerifiedCrl> verified = session_->downloaded(url, issuer);
-            if (!verified)
+            IndexPtr index = session_->downloaded(url, issuer);
+            if (!index)
                 continue;
             if (auto status =
-                    answerFrom(*verified, certificate, issuer, sig::RevocationSource::Download))
+                    answerFrom(*index, certificate, issuer, sig::RevocationSource::Download))
                 return status;
         }
         return std::nullopt;

@@ -19,11 +19,26 @@ QString Settings::defaultCacheFolder()
     return QDir(home).filePath(QStringLiteral(".cache/selavia-reader"));
 }
 
+QString Settings::defaultCacheKeyFile()
+{
+    const QString own = qEnvironmentVariable("SELAVIA_CACHE_KEY");
+    if (!own.isEmpty())
+        return own;
+    const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!xdg.isEmpty())
+        return QDir(xdg).filePath(QStringLiteral("selavia-reader/cache-key"));
+    const QString home = qEnvironmentVariable("HOME");
+    if (home.isEmpty())
+        return {};
+    return QDir(home).filePath(QStringLiteral(".local/share/selavia-reader/cache-key"));
+}
+
 Settings Settings::fromEnvironment()
 {
     Settings settings;
     settings.offline = qEnvironmentVariable("SELAVIA_OFFLINE") == QLatin1String("1");
     settings.cacheFolder = defaultCacheFolder();
+    settings.cacheKeyFile = defaultCacheKeyFile();
     return settings;
 }
 

@@ -9,19 +9,26 @@ namespace selavia::revocation {
 struct Settings {
     bool offline = false; // no request at all; the cache is still read
     QString cacheFolder;  // empty: no cache
+    // The key that seals the indexes of the cache, kept outside it; empty:
+    // no index is believed, and each cached list is verified again.
+    QString cacheKeyFile;
     int requestTimeoutMs = 10'000;
     int documentBudgetMs = 30'000; // every request of one document together
     int maxRedirects = 3;
     qint64 maxCrlBytes = qint64(256) << 20;
-    qint64 maxSmallBytes = qint64(1) << 20; // a certificate or an OCSP answer
+    qint64 maxSmallBytes = qint64(1) << 20;   // a certificate or an OCSP answer
+    qint64 maxIndexBytes = qint64(256) << 20; // a cached list's index
     qint64 cacheCapBytes = qint64(1) << 30;
     int parallelism = 4;
 
     // SELAVIA_OFFLINE=1 forbids requests; the cache folder is
     // $SELAVIA_CACHE_DIR, else $XDG_CACHE_HOME/selavia-reader, else
-    // ~/.cache/selavia-reader.
+    // ~/.cache/selavia-reader. The cache's key is $SELAVIA_CACHE_KEY, else
+    // selavia-reader/cache-key under $XDG_DATA_HOME, else under
+    // ~/.local/share.
     static Settings fromEnvironment();
     static QString defaultCacheFolder();
+    static QString defaultCacheKeyFile();
 };
 
 } // namespace selavia::revocation

@@ -181,9 +181,12 @@ std::vector<std::shared_ptr<X509>> issuersOf(X509* certificate)
                          [](const EmbeddedCertificate& a, const EmbeddedCertificate& b) {
                              return a.subjectHash < b.subjectHash;
                          });
+    // Every namesake: a re-keyed authority keeps its name, and which one
+    // signed is for the chain building to tell.
     for (auto it = first; it != last; ++it) {
         std::shared_ptr<X509> candidate = helperAt(static_cast<std::size_t>(it - all.begin()));
-        if (candidate && X509_check_issued(candidate.get(), certificate) == X509_V_OK)
+        if (candidate && X509_NAME_cmp(X509_get_subject_name(candidate.get()),
+                                       X509_get_issuer_name(certificate)) == 0)
             issuers.push_back(std::move(candidate));
     }
     return issuers;

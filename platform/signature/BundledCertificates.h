@@ -43,9 +43,8 @@ std::span<const RootPin> rootPins();
 QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificate> candidates,
                            std::span<const RootPin> pins);
 
-// The bundled intermediates that may have issued `certificate` (subject
-// equal to its issuer name, matching key identifiers), each parsed once per
-// process.
+// The bundled intermediates that may have issued `certificate`: every one
+// whose subject is its issuer name, each parsed once per process.
 std::vector<std::shared_ptr<X509>> issuersOf(X509* certificate);
 
 } // namespace selavia::signature::bundled

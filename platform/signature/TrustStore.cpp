@@ -1,6 +1,7 @@
 #include "TrustStore.h"
 
 #include "BundledCertificates.h"
+#include "IssuerChoice.h"
 #include "OpenSslHandles.h"
 #include "SignatureError.h"
 
@@ -26,6 +27,7 @@ std::shared_ptr<X509_STORE> newStore()
     X509_STORE* store = X509_STORE_new();
     if (store == nullptr)
         throw SignatureError::fromOpenSsl(code::kInternal);
+    issuers::chooseBySignature(store);
     return std::shared_ptr<X509_STORE>(store, ossl::Deleter<X509_STORE_free>());
 }
 

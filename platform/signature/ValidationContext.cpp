@@ -1,9 +1,11 @@
 #include "ValidationContext.h"
 
 #include "BundledCertificates.h"
+#include "IssuerChoice.h"
 #include "PhaseRunner.h"
 #include "SignatureError.h"
 
+#include <algorithm>
 #include <array>
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
@@ -129,9 +131,13 @@ void acceptUnreadableAnchor(StoreRun& run, X509_STORE* store, X509* certificate)
     run.result = 1;
 }
 
+// How a chain building picks among certificates bearing the issuer's name.
+enum class IssuerMatch { BySignature, ByNameOnly };
+
 // The chain of `certificate` checked at `at` (invalid: now).
 std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
-                                   ossl::UniqueX509Stack untrusted, const QDateTime& at)
+                                   ossl::UniqueX509Stack untrusted, const QDateTime& at,
+                                   IssuerMatch match = IssuerMatch::BySignature)
 {
     const ossl::ErrorQueueGuard guard;
     auto run = std::make_unique<StoreRun>();
@@ -141,6 +147,8 @@ std::unique_ptr<StoreRun> runStore(X509_STORE* store, X509* certificate,
         throw SignatureError::fromOpenSsl(code::kInternal);
     X509_STORE_CTX_set_app_data(run->context.get(), &run->findings);
     X509_STORE_CTX_set_verify_cb(run->context.get(), collectProblems);
+    if (match == IssuerMatch::ByNameOnly)
+        issuers::chooseByNameOnly(run->context.get());
     X509_STORE_CTX_set_depth(run->context.get(), kMaxChainDepth);
     // The time still picks among issuers of the same name.
     if (at.isValid()) {
@@ -291,12 +299,22 @@ std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate,
         if (run->trusted() || top == nullptr || selfIssued(top))
             break;
         std::vector<std::shared_ptr<X509>> found = bundled::issuersOf(top);
-        if (found.empty() && networkOpen_ && services_.issuers)
-            found = services_.issuers->fetchIssuers(top, budget);
+        const bool signedByOne = std::any_of(found.begin(), found.end(), [top](const auto& issuer) {
+            return issuers::signs(issuer.get(), top);
+        });
+        if (!signedByOne && networkOpen_ && services_.issuers) {
+            for (auto& fetched : services_.issuers->fetchIssuers(top, budget))
+                found.push_back(std::move(fetched));
+        }
         if (!addNewHelpers(found))
             break;
     }
-    return run;
+    if (run->trusted())
+        return run;
+    // No candidate's key signed some link: matched by names alone, the path
+    // reaches the root and shows which signature fails.
+    auto byName = runStore(store_.handle(), certificate, candidates(), at, IssuerMatch::ByNameOnly);
+    return byName->trusted() ? std::move(byName) : std::move(run);
 }
 
 ValidationContext::BuiltChain ValidationContext::buildChain(X509* certificate) const

@@ -36,7 +36,8 @@ protected:
         ASSERT_TRUE(QDir(dir_.path()).mkpath("temp"));
         environment_.set("TEMP", dir_.filePath("temp").toLocal8Bit())
             .set("SELAVIA_OFFLINE", "1")
-            .set("SELAVIA_CACHE_DIR", dir_.filePath("cache").toLocal8Bit());
+            .set("SELAVIA_CACHE_DIR", dir_.filePath("cache").toLocal8Bit())
+            .set("SELAVIA_CACHE_KEY", dir_.filePath("cache-key").toLocal8Bit());
     }
 
     QString save(const VerdictState& state)

@@ -420,6 +420,7 @@ TEST_F(VerifyCommandTest, TwoProgramsFillTheCacheAtOnce)
     const QString path = dir_.write("documento.slv", online.message);
     QProcessEnvironment environment = storeHolding(online.root);
     environment.insert("SELAVIA_CACHE_DIR", dir_.filePath("cache"));
+    environment.insert("SELAVIA_CACHE_KEY", dir_.filePath("cache-key"));
     auto start = [&](QProcess& program, const QStringList& arguments) {
         program.setProcessEnvironment(environment);
         program.start(SELAVIA_VERIFY_BINARY, arguments);

@@ -1,6 +1,7 @@
 // Writes what the revocation benchmark serves and verifies: a root, an
 // authority, a 1 KB document signed under it whose signer names a CRL on
-// the loopback, and that CRL with a given number of entries.
+// the loopback, and that CRL with a given number of entries, the signer's
+// among them: a listed serial is the costly answer of a warm check.
 //
 //   selavia-bench-fixtures FOLDER PORT ENTRIES
 
@@ -37,7 +38,10 @@ int main(int argc, char* argv[])
     spec.extraCertificates = {authority};
     fx::writeFile(folder + "/raiz.pem", root.pem());
     fx::writeFile(folder + "/documento.slv", fx::makeSignedMessage(spec));
-    fx::writeFile(folder + "/ac.crl",
-                  fx::crlDer(fx::makeCrl({.issuer = &authority, .extraEntries = entries}).get()));
+    fx::writeFile(folder + "/ac.crl", fx::crlDer(fx::makeCrl({.issuer = &authority,
+                                                              .revoked = {signer},
+                                                              .reason = 1,
+                                                              .extraEntries = entries})
+                                                     .get()));
     return 0;
 }

@@ -2,6 +2,7 @@
 // own on 127.0.0.1, verified and cached.
 
 #include "platform/revocation/Cache.h"
+#include "platform/revocation/CacheKey.h"
 #include "platform/signature/SignatureError.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -12,8 +13,11 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -85,6 +89,7 @@ protected:
     {
         ASSERT_TRUE(cache_.isValid());
         settings_.cacheFolder = cache_.filePath("selavia");
+        settings_.cacheKeyFile = cache_.filePath("dados/cache-key");
         settings_.requestTimeoutMs = 400;
         settings_.documentBudgetMs = 4000;
         pki_ = makePki(server_);
@@ -134,11 +139,43 @@ protected:
                       QLatin1String(suffix));
     }
 
+    // The authority's list revoking the signer (key compromise, on a known date).
+    void serveRevokingList()
+    {
+        server_.route("/ac.crl", HttpReply{.body = derOf(fx::makeCrl({.issuer = &pki_.authority,
+                                                                      .revoked = {pki_.signer},
+                                                                      .revocationDate = kRevokedAt,
+                                                                      .reason = 1,
+                                                                      .extraEntries = 200}))});
+    }
+
+    // The cache as a run online leaves it, from an empty folder.
+    void refillCache()
+    {
+        std::filesystem::remove_all(QFile::encodeName(settings_.cacheFolder).toStdString());
+        statusOf();
+    }
+
+    static constexpr std::time_t kRevokedAt = 1'770'000'000; // 2026-02-02 02:40:00 UTC
+
     HttpTestServer server_;
     QTemporaryDir cache_;
     rev::Settings settings_;
     OnlinePki pki_;
 };
+
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool chownTo(const QString& path, uid_t owner)
+{
+    return ::lchown(QFile::encodeName(path).constData(), owner, owner) == 0;
+}
+
+constexpr uid_t kSomeoneElse = 65534;
 
 TEST_F(RevocationFetchTest, DownloadedListsDecideThenTheCacheAnswersWithoutTheServer)
 {
@@ -236,7 +273,9 @@ TEST_F(RevocationFetchTest, RedirectsAreFollowedThreeTimesAtMost)
     server_.route("/r1", redirectTo("/lista.crl", 301)); // a path alone: the same server
     EXPECT_EQ(statusOf().revocation.source, sig::RevocationSource::Download);
 
+    // The list alone would answer again, verified anew: both go.
     QFile::remove(cacheEntry("/ac.crl", ".idx"));
+    QFile::remove(cacheEntry("/ac.crl", ".der"));
     server_.route("/r1", redirectTo(server_.url("/ac.crl")));
     verify::CertificateStatus loop = statusOf();
     EXPECT_EQ(loop.revocation.state, sig::RevocationState::Unknown);
@@ -263,6 +302,163 @@ TEST_F(RevocationFetchTest, AStaleOrCorruptCacheEntryIsFetchedAgainAndReplaced)
     EXPECT_EQ(statusOf().revocation.source, sig::RevocationSource::Download);
     EXPECT_EQ(server_.count("/ac.crl"), 3);
     EXPECT_EQ(statusOf(/*offline=*/true).revocation.source, sig::RevocationSource::Cache);
+}
+
+// Whoever may write the cache folder may plant entries there; a planted
+// index is ignored, and the list beside it counts once verified again.
+TEST_F(RevocationFetchTest, PlantedOrForgedIndexesAreIgnoredAndTheListIsVerifiedAgain)
+{
+    using State = sig::RevocationState;
+    // An index of the earlier list, which did not list the signer, sealed
+    // with our key or with another's.
+    auto earlierIndex = [&](const QString& keyFile) {
+        serveGoodLists();
+        rev::Settings own = settings_;
+        settings_.cacheKeyFile = keyFile;
+        refillCache();
+        settings_ = own;
+        const QByteArray index = contentsOf(cacheEntry("/ac.crl", ".idx"));
+        EXPECT_FALSE(index.isEmpty());
+        return index;
+    };
+    const QString index = cacheEntry("/ac.crl", ".idx");
+    const QString elsewhere = cache_.filePath("fora.idx");
+    struct Planting {
+        const char* name;
+        bool ours;                                    // sealed with our key, else another's
+        std::function<bool(const QByteArray&)> plant; // false: cannot be made here
+        State expected;
+    };
+    const std::vector<Planting> cases = {
+        {"our own index, in our own folder", true,
+         [&](const QByteArray& bytes) {
+             fx::writeFile(index.toStdString(), bytes.toStdString());
+             return true;
+         },
+         State::Good},
+        {"an index sealed with another key", false,
+         [&](const QByteArray& bytes) {
+             fx::writeFile(index.toStdString(), bytes.toStdString());
+             return true;
+         },
+         State::Revoked},
+        {"a link to our index kept elsewhere", true,
+         [&](const QByteArray& bytes) {
+             fx::writeFile(elsewhere.toStdString(), bytes.toStdString());
+             QFile::remove(index);
+             return QFile::link(elsewhere, index);
+         },
+         State::Revoked},
+        {"a FIFO", true,
+         [&](const QByteArray&) {
+             QFile::remove(index);
+             return ::mkfifo(QFile::encodeName(index).constData(), 0600) == 0;
+         },
+         State::Revoked},
+        {"an index of 1 GiB", true,
+         [&](const QByteArray&) {
+             QFile file(index);
+             return file.open(QIODevice::WriteOnly) && file.resize(qint64(1) << 30);
+         },
+         State::Revoked},
+        {"our index, owned by someone else", true,
+         [&](const QByteArray& bytes) {
+             fx::writeFile(index.toStdString(), bytes.toStdString());
+             return ::geteuid() == 0 && chownTo(index, kSomeoneElse);
+         },
+         State::Revoked},
+        // Others could have renamed anything in it: nothing there is read.
+        {"our index, in a folder others may write", true,
+         [&](const QByteArray& bytes) {
+             fx::writeFile(index.toStdString(), bytes.toStdString());
+             return ::chmod(QFile::encodeName(settings_.cacheFolder).constData(), 0770) == 0;
+         },
+         State::Unknown},
+    };
+    const QByteArray ourEarlier = earlierIndex(settings_.cacheKeyFile);
+    const QByteArray theirEarlier = earlierIndex(cache_.filePath("outra-chave"));
+    serveRevokingList();
+    for (const Planting& planting : cases) {
+        SCOPED_TRACE(planting.name);
+        refillCache();
+        if (!planting.plant(planting.ours ? ourEarlier : theirEarlier)) {
+            std::cout << "[ SKIPPED  ] " << planting.name << ": cannot be made here\n";
+            continue;
+        }
+        const sig::RevocationStatus cached = statusOf(/*offline=*/true).revocation;
+        EXPECT_EQ(cached.state, planting.expected);
+        if (planting.expected != State::Unknown) {
+            EXPECT_EQ(cached.source, sig::RevocationSource::Cache);
+        }
+    }
+}
+
+TEST_F(RevocationFetchTest, AListedSerialIsAnsweredFromTheIndexAloneWithItsDateAndReason)
+{
+    serveRevokingList();
+    refillCache();
+    // The list itself is gone: the index sealed after it verified answers.
+    ASSERT_TRUE(QFile::remove(cacheEntry("/ac.crl", ".der")));
+    const sig::RevocationStatus cached = statusOf(/*offline=*/true).revocation;
+    EXPECT_EQ(cached.state, sig::RevocationState::Revoked);
+    EXPECT_EQ(cached.source, sig::RevocationSource::Cache);
+    EXPECT_EQ(cached.revokedAt, QDateTime::fromSecsSinceEpoch(kRevokedAt, Qt::UTC));
+    EXPECT_EQ(cached.reason, 1);
+
+    // Without our key nothing sealed is believed, and there is no list left.
+    settings_.cacheKeyFile = cache_.filePath("outra-chave");
+    EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, sig::RevocationState::Unknown);
+}
+
+// Names, sizes and times of change of a folder's entries.
+QStringList snapshotOf(const QString& folder)
+{
+    QStringList lines;
+    for (const QFileInfo& entry :
+         QDir(folder).entryInfoList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name)) {
+        lines << QStringLiteral("%1 %2 %3")
+                     .arg(entry.fileName())
+                     .arg(entry.size())
+                     .arg(entry.lastModified().toMSecsSinceEpoch());
+    }
+    return lines;
+}
+
+TEST_F(RevocationFetchTest, ASharedReadOnlyCacheIsReadWithoutWritesAndEachListVerified)
+{
+    serveGoodLists();
+    refillCache();
+    const QByteArray sealedGood = contentsOf(cacheEntry("/ac.crl", ".idx"));
+    serveRevokingList();
+    refillCache();
+    // Another user's folder, or one we may not write: our key seals nothing
+    // there, so even an index it did seal is not believed.
+    fx::writeFile(cacheEntry("/ac.crl", ".idx").toStdString(), sealedGood.toStdString());
+    const QString folder = settings_.cacheFolder;
+    auto share = [&] {
+        if (::geteuid() != 0)
+            return ::chmod(QFile::encodeName(folder).constData(), 0555) == 0;
+        bool changed = chownTo(folder, kSomeoneElse);
+        for (const QString& name : QDir(folder).entryList(QDir::Files))
+            changed = changed && chownTo(QDir(folder).filePath(name), kSomeoneElse);
+        return changed;
+    };
+    ASSERT_TRUE(share());
+    const QStringList before = snapshotOf(folder);
+
+    const sig::RevocationStatus shared = statusOf(/*offline=*/true).revocation;
+    EXPECT_EQ(shared.state, sig::RevocationState::Revoked);
+    EXPECT_EQ(shared.source, sig::RevocationSource::Cache);
+    EXPECT_EQ(shared.reason, 1);
+    EXPECT_EQ(snapshotOf(folder), before) << "nothing written, nothing touched";
+
+    // A list there that its issuer did not sign says nothing.
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    const fx::Cert stranger = fx::makeCertificate({.subject = {{"CN", "AC de Teste em Rede"}}});
+    fx::writeFile(cacheEntry("/ac.crl", ".der").toStdString(),
+                  derOf(fx::makeCrl({.issuer = &pki_.authority, .signingKey = stranger.key})));
+    ASSERT_TRUE(share());
+    EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, sig::RevocationState::Unknown);
 }
 
 TEST_F(RevocationFetchTest, OfflineMakesNoRequestButReadsTheCache)
@@ -443,6 +639,41 @@ TEST(RevocationSettingsTest, TheEnvironmentChoosesOfflineAndTheCacheFolder)
 
     environment.set("XDG_CACHE_HOME", std::nullopt);
     EXPECT_EQ(rev::Settings::fromEnvironment().cacheFolder, "/tmp/casa/.cache/selavia-reader");
+
+    // The key that seals the cache lies outside it, where the user's data goes.
+    environment.set("SELAVIA_CACHE_KEY", "/tmp/chave").set("XDG_DATA_HOME", "/tmp/dados");
+    EXPECT_EQ(rev::Settings::fromEnvironment().cacheKeyFile, "/tmp/chave");
+    environment.set("SELAVIA_CACHE_KEY", std::nullopt);
+    EXPECT_EQ(rev::Settings::fromEnvironment().cacheKeyFile, "/tmp/dados/selavia-reader/cache-key");
+    environment.set("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(rev::Settings::fromEnvironment().cacheKeyFile,
+              "/tmp/casa/.local/share/selavia-reader/cache-key");
+}
+
+} // namespace
+
+namespace {
+
+TEST(RevocationCacheKeyTest, TheKeyIsMadeOnceAndOnlyAPrivateOneIsUsed)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("dados/selavia-reader/cache-key");
+    const std::optional<QByteArray> made = rev::cacheKey(path);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->size(), 32);
+    EXPECT_EQ(rev::cacheKey(path), made) << "made once, then read";
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // A key others may read seals nothing; nor does one behind a link.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    EXPECT_FALSE(rev::cacheKey(path));
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+    const QString link = folder.filePath("ligacao");
+    ASSERT_TRUE(QFile::link(path, link));
+    EXPECT_FALSE(rev::cacheKey(link));
+    EXPECT_FALSE(rev::cacheKey(QString()));
 }
 
 } // namespace
