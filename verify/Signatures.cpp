@@ -3,7 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "verify/CertificateJudge.h"
 #include "verify/DocumentName.h"
-#include "verify/SignaturePolicyTable.h"
+#include "verify/SignaturePolicyCheck.h"
 #include "verify/SignerIdentity.h"
 
 #include <exception>
@@ -175,14 +175,11 @@ void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureR
 {
     const sig::CadesInfo& cades = signer.cades();
     entry.timestamp = countingToken(cades.timeStamps, checkedAt);
-    entry.policy = checkSignaturePolicy(signer);
     entry.signingCertificateMismatch =
         cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;
     for (const sig::CounterSignature& counter : cades.counterSignatures)
         entry.counterSignatures.push_back(judgeCounterSignature(counter, checkedAt));
     entry.problems = cades.signingCertificate.problems + cades.problems;
-    if (entry.policy && entry.policy->conforms)
-        entry.warnings << entry.policy->problems;
 }
 
 // The signature judged at its best signature time: a valid time-stamp's
@@ -207,7 +204,14 @@ void judge(const sig::Signer& signer, SignatureResult& entry)
     facts.timestampInvalid = entry.timestamp && !entry.timestamp->tokenProblems.isEmpty();
     facts.timestampUntrusted =
         entry.timestamp && !entry.timestamp->valid && entry.timestamp->tokenProblems.isEmpty();
-    facts.policyViolation = entry.policy && !entry.policy->conforms;
+    // The policy's dates are judged at the same best signature time.
+    attempt([&] {
+        entry.policy = checkSignaturePolicy(signer, entry.bestSignatureTime, entry.status.at);
+    });
+    if (entry.policy) {
+        facts.policyFindings = entry.policy->findings;
+        entry.warnings << entry.policy->warnings;
+    }
     facts.signingCertificateMismatch = entry.signingCertificateMismatch;
     entry.judgement = judgeSigner(facts);
 }
