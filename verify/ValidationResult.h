@@ -43,9 +43,9 @@ struct PolicyCheck {
     // Portuguese, one line each: what was found against it, then what was
     // not checked and the warnings.
     QStringList problems;
-    std::vector<PolicyFinding> findings; // what the verdict weighs
-    QStringList warnings;                // changes no verdict: an expired list, a foreign policy
-    QStringList checked;                 // what was checked, Portuguese
+    std::vector<PolicyFinding> findings{}; // what the verdict weighs
+    QStringList warnings{};                // changes no verdict: an expired list, a foreign policy
+    QStringList checked{};                 // what was checked, Portuguese
 };
 
 // One certificate of a path, judged at the status's time.

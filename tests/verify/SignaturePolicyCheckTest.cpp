@@ -46,9 +46,7 @@ QByteArray bundledFile(const QString& name)
 
 QByteArray documentHash(const QString& oid)
 {
-    const pol::KnownPolicy* known = pol::bundledCatalogue().find(oid);
-    return known ? QCryptographicHash::hash(known->document, QCryptographicHash::Sha256)
-                 : QByteArray(32, 'x');
+    return QByteArray::fromStdString(bundledPolicyHash(oid));
 }
 
 // A signer that meets every rule of `oid` as the bundled policy writes
@@ -268,7 +266,6 @@ TEST(PolicyVerdictTest, SignaturesUnderRealPoliciesGetTheirVerdicts)
     const fx::TokenSpec stamp{.tsa = fx::makeTsa(icp.intermediate, fx::TsaUsage::TimeStamping,
                                                  now - 600 * kDay, now + 600 * kDay),
                               .genTime = now - 60};
-    auto hashOf = [](const QString& oid) { return documentHash(oid).toStdString(); };
     auto signedUnder = [&](const fx::AttributeSpec& policy, std::time_t signingTime = 0) {
         fx::MessageSpec spec = withCrls(icpMessage(signer, "contrato.pdf"));
         spec.signers[0].attributes.push_back(fx::signingCertificateV2(signer));
@@ -277,10 +274,8 @@ TEST(PolicyVerdictTest, SignaturesUnderRealPoliciesGetTheirVerdicts)
             spec.signers[0].signingTime = signingTime;
         return fx::makeSignedMessage(spec);
     };
-    const fx::Bytes adRt =
-        signedUnder(fx::signaturePolicyWithHash(kAdRt23.toStdString(), hashOf(kAdRt23)));
-    const fx::Bytes adRb21 = signedUnder(
-        fx::signaturePolicyWithHash(kAdRb21.toStdString(), hashOf(kAdRb21)), fx::utc(2016, 6, 1));
+    const fx::Bytes adRt = signedUnder(bundledPolicyAttribute(kAdRt23));
+    const fx::Bytes adRb21 = signedUnder(bundledPolicyAttribute(kAdRb21), fx::utc(2016, 6, 1));
     struct Row {
         const char* what;
         fx::Bytes message;
@@ -290,7 +285,7 @@ TEST(PolicyVerdictTest, SignaturesUnderRealPoliciesGetTheirVerdicts)
     };
     const std::vector<Row> rows = {
         {"AD-RB v2.3 as published",
-         signedUnder(fx::signaturePolicyWithHash(kAdRb23.toStdString(), hashOf(kAdRb23))),
+         signedUnder(bundledPolicyAttribute(kAdRb23)),
          Verdict::Approved,
          {},
          ""},
