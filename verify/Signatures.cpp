@@ -4,7 +4,7 @@
 #include "verify/CertificateJudge.h"
 #include "verify/CryptoConstraints.h"
 #include "verify/DocumentName.h"
-#include "verify/SignaturePolicyTable.h"
+#include "verify/SignaturePolicyCheck.h"
 #include "verify/SignerIdentity.h"
 
 #include <exception>
@@ -191,15 +191,12 @@ void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureR
 {
     const sig::CadesInfo& cades = signer.cades();
     entry.timestamp = countingToken(cades.timeStamps, checkedAt);
-    entry.policy = checkSignaturePolicy(signer);
     entry.signingCertificateMismatch =
         cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;
     for (const sig::CounterSignature& counter : cades.counterSignatures)
         judgeCounterSignature(counter, checkedAt, 1, entry.counterSignatures);
     entry.problems = cades.signingCertificate.problems + cades.problems;
     entry.warnings << cades.signingCertificate.warnings;
-    if (entry.policy && entry.policy->conforms)
-        entry.warnings << entry.policy->problems;
 }
 
 // What the signature's own encoding says: broken rules are errors, an
@@ -242,7 +239,14 @@ void judge(const sig::Signer& signer, SignatureResult& entry)
         facts.timestampInvalid = entry.timestamp->judgement.verdict == Verdict::Rejected;
         facts.timestampUntrusted = entry.timestamp->judgement.verdict == Verdict::Indeterminate;
     }
-    facts.policyViolation = entry.policy && !entry.policy->conforms;
+    // The policy's dates are judged at the same best signature time.
+    attempt([&] {
+        entry.policy = checkSignaturePolicy(signer, entry.bestSignatureTime, entry.status.at);
+    });
+    if (entry.policy) {
+        facts.policyFindings = entry.policy->findings;
+        entry.warnings << entry.policy->warnings;
+    }
     facts.signingCertificateMismatch = entry.signingCertificateMismatch;
     judgeEncoding(signer.encoding(), entry, facts);
     entry.judgement = judgeSigner(facts);

@@ -36,14 +36,17 @@ struct CertificateFacts {
     QByteArray der;
 };
 
-// A declared signature policy, judged.
+// A declared signature policy, judged against ITI's list and the policy.
 struct PolicyCheck {
     QString oid;          // dotted; empty for an implied policy
     QString name;         // e.g. "AD-RB v2.3"; "" outside 2.16.76.1.7.1 or when not known
-    bool conforms = true; // no attribute the policy requires is missing
-    // Portuguese, one line each: what is missing, and what was not checked
-    // ("hash da política não conferido").
+    bool conforms = true; // nothing found against it
+    // Portuguese, one line each: what was found against it, then what was
+    // not checked and the warnings.
     QStringList problems;
+    std::vector<PolicyFinding> findings{}; // what the verdict weighs
+    QStringList warnings{};                // changes no verdict: an expired list, a foreign policy
+    QStringList checked{};                 // what was checked, Portuguese
 };
 
 // One certificate of a path, judged at the status's time.

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <optional>
 
 namespace selavia::verify {
 namespace {
@@ -39,10 +40,6 @@ const Reason kTimestampUntrusted = {
     "O carimbo do tempo confere, mas a sua autoridade (ACT) não pôde ser validada: ele não prova a "
     "data da assinatura.",
     Verdict::Indeterminate, "NO_POE"};
-const Reason kPolicyViolation = {
-    "policy-violation",
-    "Falta um atributo exigido pela política de assinatura ICP-Brasil declarada.",
-    Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"};
 const Reason kMismatch = {"signing-certificate-mismatch",
                           "O certificado do signatário não é o indicado na assinatura.",
                           Verdict::Rejected, "FORMAT_FAILURE"};
@@ -102,7 +99,6 @@ const Rule kSignerRules[] = {
          return f.revokedBeforeReference && !f.validTimestamp && !f.revokedForCompromise;
      }},
     {kTimestampInvalid, [](const SignerFacts& f) { return f.timestampInvalid; }},
-    {kPolicyViolation, [](const SignerFacts& f) { return f.policyViolation; }},
     {kMismatch, [](const SignerFacts& f) { return f.signingCertificateMismatch; }},
     {kKeyUsage, [](const SignerFacts& f) { return f.notMeantForSignatures; }},
     {kUntrusted, [](const SignerFacts& f) { return f.untrustedChain; }},
@@ -175,6 +171,71 @@ void add(Judgement& judgement, const Reason& reason)
         reason.verdict, QString::fromLatin1(reason.subIndication));
 }
 
+// The declared policy's findings, one row per code; the dates weigh as
+// much as the time they were judged at: a time-stamp's proves, the time of
+// the check only suggests.
+struct PolicyRow {
+    PolicyCode code;
+    std::optional<bool> atProof; // for the dates: judged at a time-stamp's time
+    Reason reason;
+};
+const PolicyRow kPolicyRows[] = {
+    {PolicyCode::Unknown,
+     {},
+     {"policy-unknown",
+      "A política de assinatura ICP-Brasil declarada não está disponível na lista de políticas.",
+      Verdict::Indeterminate, "SIGNATURE_POLICY_NOT_AVAILABLE"}},
+    {PolicyCode::Period,
+     true,
+     {"policy-period",
+      "A assinatura foi feita fora do período de uso da política de assinatura declarada.",
+      Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"}},
+    {PolicyCode::Period,
+     false,
+     {"policy-period",
+      "Sem carimbo do tempo, a assinatura não se prova feita no período de uso da política de "
+      "assinatura declarada.",
+      Verdict::Indeterminate, "NO_POE"}},
+    {PolicyCode::Revoked,
+     true,
+     {"policy-revoked", "A assinatura foi feita depois da revogação da política de assinatura.",
+      Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"}},
+    {PolicyCode::Revoked,
+     false,
+     {"policy-revoked",
+      "Sem carimbo do tempo, a assinatura não se prova feita antes da revogação da política de "
+      "assinatura.",
+      Verdict::Indeterminate, "NO_POE"}},
+    {PolicyCode::Hash,
+     {},
+     {"policy-hash", "O hash da política de assinatura declarado não confere com o da política.",
+      Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"}},
+    {PolicyCode::Violation,
+     {},
+     {"policy-violation",
+      "A assinatura não cumpre uma regra obrigatória da política de assinatura ICP-Brasil "
+      "declarada.",
+      Verdict::Rejected, "SIG_CONSTRAINTS_FAILURE"}},
+};
+
+// Each finding as its row's reason, its detail told after the row's words.
+void addPolicyFindings(Judgement& judgement, const SignerFacts& facts)
+{
+    for (const PolicyFinding& finding : facts.policyFindings) {
+        for (const PolicyRow& row : kPolicyRows) {
+            if (row.code != finding.code || (row.atProof && *row.atProof != facts.validTimestamp))
+                continue;
+            QString text = QString::fromUtf8(row.reason.text);
+            if (!finding.detail.isEmpty()) {
+                text.chop(1); // the full stop, which goes after the detail
+                text += QStringLiteral(": ") + finding.detail + QLatin1Char('.');
+            }
+            add(judgement, {QString::fromLatin1(row.reason.code), text}, row.reason.verdict,
+                QString::fromLatin1(row.reason.subIndication));
+        }
+    }
+}
+
 } // namespace
 
 Judgement judgeSigner(const SignerFacts& facts)
@@ -184,6 +245,7 @@ Judgement judgeSigner(const SignerFacts& facts)
         if (rule.applies(facts))
             add(judgement, rule.reason);
     }
+    addPolicyFindings(judgement, facts);
     return judgement;
 }
 

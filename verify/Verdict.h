@@ -18,6 +18,16 @@ struct VerdictReason {
     QString text; // Portuguese
 };
 
+// What judging a signature against its declared policy found; the detail
+// names the rule (Portuguese), empty when the code says it all.
+enum class PolicyCode { Unknown, Period, Revoked, Hash, Violation };
+struct PolicyFinding {
+    PolicyCode code = PolicyCode::Violation;
+    QString detail;
+
+    friend bool operator==(const PolicyFinding&, const PolicyFinding&) = default;
+};
+
 // What the rules need to know of one signature, judged at its best
 // signature time (a valid time-stamp's time, else the time of the check).
 struct SignerFacts {
@@ -30,7 +40,7 @@ struct SignerFacts {
     bool revokedForCompromise = false;
     bool timestampInvalid = false;   // a token that does not verify over this signature
     bool timestampUntrusted = false; // a token that verifies, by a TSA that cannot be judged
-    bool policyViolation = false;    // a required attribute of its declared policy missing
+    std::vector<PolicyFinding> policyFindings{}; // its declared policy not met
     bool signingCertificateMismatch = false;
     bool notMeantForSignatures = false;
     bool untrustedChain = false;

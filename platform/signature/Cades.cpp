@@ -57,6 +57,28 @@ void readUnsigned(CadesInfo& cades, const QString& oid, X509_ATTRIBUTE* attribut
     }
 }
 
+// The facts a policy's rules need of the signer beyond its attributes.
+void readSignerFacts(CadesInfo& cades, CMS_SignerInfo* info, X509* signer)
+{
+    for (int i = 0; i < CMS_signed_get_attr_count(info); ++i) {
+        X509_ATTRIBUTE* attribute = CMS_signed_get_attr(info, i);
+        if (X509_ATTRIBUTE_count(attribute) == 0)
+            cades.emptySignedAttributeOids << asn1::oidText(X509_ATTRIBUTE_get0_object(attribute));
+    }
+    X509_ALGOR* digest = nullptr;
+    CMS_SignerInfo_get0_algs(info, nullptr, nullptr, &digest, nullptr);
+    const ASN1_OBJECT* digestOid = nullptr;
+    if (digest != nullptr)
+        X509_ALGOR_get0(&digestOid, nullptr, nullptr, digest);
+    cades.digestAlgorithmOid = asn1::oidText(digestOid);
+    EVP_PKEY* key = signer != nullptr ? X509_get0_pubkey(signer) : nullptr;
+    if (key != nullptr) {
+        const int type = EVP_PKEY_get_base_id(key);
+        cades.keyAlgorithmOid = type != NID_undef ? asn1::oidText(OBJ_nid2obj(type)) : QString();
+        cades.keyBits = EVP_PKEY_get_bits(key);
+    }
+}
+
 } // namespace
 
 CadesContext cadesContextOf(CMS_ContentInfo* cms,
@@ -77,6 +99,7 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
     CadesInfo cades;
     cades.signingCertificate = signerBinding(info, signer);
     cades.policy = readSignaturePolicy(info);
+    readSignerFacts(cades, info, signer);
     const QByteArrayView signatureValue = asn1::bytes(CMS_SignerInfo_get0_signature(info));
     const int count = CMS_unsigned_get_attr_count(info);
     for (int i = 0; i < count; ++i) {
@@ -89,6 +112,8 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
         X509_ATTRIBUTE* attribute = CMS_unsigned_get_attr(info, i);
         const QString oid = asn1::oidText(X509_ATTRIBUTE_get0_object(attribute));
         cades.unsignedAttributeOids << oid;
+        if (X509_ATTRIBUTE_count(attribute) == 0)
+            cades.emptyUnsignedAttributeOids << oid;
         readUnsigned(cades, oid, attribute, signatureValue, context);
     }
     cades.problems.removeDuplicates();

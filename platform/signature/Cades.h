@@ -28,6 +28,12 @@ struct CadesInfo {
     std::optional<SignaturePolicyIdentifier> policy;
     std::vector<CounterSignature> counterSignatures;
     QStringList unsignedAttributeOids; // dotted, in message order
+    // What a signature policy's rules look at: attributes present with no
+    // value at all (signed, unsigned), the signer's digest algorithm and key.
+    QStringList emptySignedAttributeOids, emptyUnsignedAttributeOids;
+    QString digestAlgorithmOid;
+    QString keyAlgorithmOid; // rsaEncryption, id-ecPublicKey, Ed25519…
+    int keyBits = 0;
     // What was left unchecked (past the limits); Portuguese, one line each.
     QStringList problems;
 };

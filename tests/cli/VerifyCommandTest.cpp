@@ -469,6 +469,15 @@ fx::Bytes cadesMessage(const fx::Cert& signer, std::vector<fx::AttributeSpec> at
     return fx::makeSignedMessage(spec);
 }
 
+// The bundled lists' next update has passed: every listed policy says so.
+const QString kExpiredList = "lista de políticas expirada em 10/09/2025";
+
+// The policies before 2025 admit RSA keys only.
+fx::Cert rsaSigner()
+{
+    return icpSigner("FULANO DE TAL:98765432100", "12345678901", 0, 0, fx::KeyType::Rsa2048);
+}
+
 QJsonObject onlySignerOf(const QJsonObject& report)
 {
     return report["signers"].toArray()[0].toObject();
@@ -480,13 +489,13 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
 {
     // Expired a year ago; signed, time-stamped and counter-signed while it was valid.
     const std::time_t now = std::time(nullptr);
-    const fx::Cert signer =
-        icpSigner("FULANO DE TAL:12345678901", "12345678901", now - 3 * kYear, now - kYear);
+    const fx::Cert signer = icpSigner("FULANO DE TAL:12345678901", "12345678901", now - 3 * kYear,
+                                      now - kYear, fx::KeyType::Rsa2048);
     const fx::Cert notary =
         fx::issueEndEntity(fx::icpBrasilHierarchy().intermediate, "TABELIAO DE NOTAS");
     const std::time_t genTime = now - 2 * kYear;
-    fx::Bytes message = cadesMessage(signer, {fx::signingCertificateV2(signer),
-                                              fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
+    fx::Bytes message = cadesMessage(
+        signer, {fx::signingCertificateV2(signer), bundledPolicyAttribute("2.16.76.1.7.1.1.2.3")});
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
     message = fx::withCounterSignature(message, 0, {.cert = notary, .signingTime = genTime + 60});
     const QJsonObject signerJson =
@@ -511,7 +520,7 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
               (QJsonObject{{"oid", "2.16.76.1.7.1.1.2.3"},
                            {"name", "AD-RB v2.3"},
                            {"conforms", true},
-                           {"problems", QJsonArray{"hash da política não conferido"}}}));
+                           {"problems", QJsonArray{kExpiredList}}}));
     const QString counterTime =
         QDateTime::fromSecsSinceEpoch(genTime + 60, Qt::UTC).toString(Qt::ISODate);
     QJsonObject counter = signerJson["countersignatures"].toArray()[0].toObject();
@@ -527,15 +536,15 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
                                     {"valid", true},
                                     {"problems", QJsonArray()}}));
     EXPECT_EQ(signerJson["best_signature_time"].toString(), time) << "the token's";
-    EXPECT_EQ(signerJson["warnings"].toArray(), QJsonArray{"hash da política não conferido"});
+    EXPECT_EQ(signerJson["warnings"].toArray(), QJsonArray{kExpiredList});
     EXPECT_EQ(signerJson["problems"].toArray(), QJsonArray());
 }
 
 TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCertificate)
 {
-    const fx::Cert signer = icpSigner();
+    const fx::Cert signer = rsaSigner();
     const fx::Cert other = icpSigner("OUTRO:11122233344");
-    const QString missingStamp = "atributo exigido pela política ausente: carimbo do tempo da "
+    const QString missingStamp = "atributo não assinado obrigatório ausente: carimbo do tempo da "
                                  "assinatura (signature-time-stamp)";
     struct Case {
         const char* name;
@@ -546,11 +555,11 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
     };
     const std::vector<Case> cases = {
         {"AD-RT without a token",
-         {fx::signingCertificateV2(signer), fx::signaturePolicyAttribute("2.16.76.1.7.1.2.2.3")},
+         {fx::signingCertificateV2(signer), bundledPolicyAttribute("2.16.76.1.7.1.2.2.3")},
          QJsonObject{{"oid", "2.16.76.1.7.1.2.2.3"},
                      {"name", "AD-RT v2.3"},
                      {"conforms", false},
-                     {"problems", QJsonArray{missingStamp, "hash da política não conferido"}}},
+                     {"problems", QJsonArray{missingStamp, kExpiredList}}},
          // A valid ICP-Brasil certificate, but the signature is Reprovado.
          cli::exit_status::kNotAllValid,
          {}},
@@ -559,8 +568,8 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
          QJsonObject{{"oid", "1.3.6.1.4.1.99999.1"},
                      {"name", ""},
                      {"conforms", true},
-                     {"problems", QJsonArray{"política de assinatura fora da ICP-Brasil",
-                                             "hash da política não conferido"}}},
+                     {"problems", QJsonArray{"política de assinatura fora da ICP-Brasil: regras "
+                                             "não conferidas"}}},
          cli::exit_status::kSignaturesOk,
          {}},
         {"signing-certificate-v2 naming another",
@@ -584,7 +593,7 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
 
 TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
 {
-    const fx::Cert signer = icpSigner();
+    const fx::Cert signer = rsaSigner();
     auto treeOf = [&](const fx::Bytes& message, int status = cli::exit_status::kSignaturesOk) {
         return runJson(dir_.write("arvore.slv", message), status)["tree"].toArray();
     };
@@ -594,10 +603,10 @@ TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
     const fx::Bytes plain = cadesMessage(signer, {});
     const QJsonArray plainTree = treeOf(plain);
     // Signed CAdES attributes that hold leave the tree as it was.
-    EXPECT_EQ(compact(treeOf(
-                  cadesMessage(signer, {fx::signingCertificateV2(signer),
-                                        fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")}))),
-              compact(plainTree));
+    EXPECT_EQ(
+        compact(treeOf(cadesMessage(signer, {fx::signingCertificateV2(signer),
+                                             bundledPolicyAttribute("2.16.76.1.7.1.1.2.3")}))),
+        compact(plainTree));
     // A token adds its one node after the signing time's, and nothing else changes.
     for (const std::optional<std::time_t>& signingTime :
          {std::optional<std::time_t>(fx::utc(2026, 1, 2, 3, 4, 5)), std::optional<std::time_t>()}) {
@@ -617,13 +626,13 @@ TEST_F(VerifyCommandTest, WithoutCadesAttributesTheTreeIsTheSameToTheByte)
 
 TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
 {
-    const fx::Cert signer = icpSigner();
+    const fx::Cert signer = rsaSigner();
     EXPECT_EQ(run({dir_.write("simples.slv", cadesMessage(signer, {}))}), 0);
     EXPECT_FALSE(out_.contains("Carimbos do tempo")) << out_.toStdString();
 
     const std::time_t genTime = std::time(nullptr) - 3600;
-    fx::Bytes message = cadesMessage(signer, {fx::signingCertificateV2(signer),
-                                              fx::signaturePolicyAttribute("2.16.76.1.7.1.1.2.3")});
+    fx::Bytes message = cadesMessage(
+        signer, {fx::signingCertificateV2(signer), bundledPolicyAttribute("2.16.76.1.7.1.1.2.3")});
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
     EXPECT_EQ(run({dir_.write("cades.slv", message)}), 0) << err_.toStdString();
     const QString when = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC)
@@ -636,7 +645,7 @@ TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
     EXPECT_TRUE(out_.contains("\n    Válido na data do carimbo do tempo (" + when + ")\n"))
         << out_.toStdString();
     EXPECT_TRUE(out_.contains("\n    Política de assinatura: AD-RB v2.3 (2.16.76.1.7.1.1.2.3) - "
-                              "conforme; hash da política não conferido\n"));
+                              "conforme; lista de políticas expirada em 10/09/2025\n"));
 }
 
 namespace {

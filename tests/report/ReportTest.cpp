@@ -215,11 +215,11 @@ TEST_F(ReportTest, ThePolicyIsToldAndTheVerdictIsTheOneGiven)
     signer.policy = verify::PolicyCheck{.oid = "2.16.76.1.7.1.2.2.3",
                                         .name = "AD-RT v2.3",
                                         .conforms = true,
-                                        .problems = {"hash da política não conferido"}};
+                                        .problems = {"lista de políticas expirada em 10/09/2025"}};
     expectInOrder(reportText(document),
                   {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
                    "Política de assinatura: AD-RT v2.3 (2.16.76.1.7.1.2.2.3) — conforme: "
-                   "hash da política não conferido"});
+                   "lista de políticas expirada em 10/09/2025"});
 
     signer.policy->conforms = false;
     const QString text = reportText(document);

@@ -3,8 +3,10 @@
 // Signed messages, trust stores and scratch files shared by the tests of
 // every folder. Everything is made at test time by the fixture builder.
 
+#include "platform/signature/SignaturePolicies.h"
 #include "platform/signature/SignedData.h"
 #include "tests/support/Printers.h"
+#include "tools/fixtures/CadesFixtures.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <QByteArray>
@@ -56,6 +58,23 @@ inline sig::TrustStore trustingIcp()
 {
     const fx::Hierarchy icp = fx::icpBrasilHierarchy();
     return storeTrusting({&icp.root});
+}
+
+// The SHA-256 of the bundled file of ICP-Brasil policy `oid`; 32 bytes of
+// nothing for a policy the lists lack.
+inline fx::Bytes bundledPolicyHash(const QString& oid)
+{
+    const sig::policies::KnownPolicy* known = sig::policies::bundledCatalogue().find(oid);
+    return known != nullptr
+               ? QCryptographicHash::hash(known->document, QCryptographicHash::Sha256).toStdString()
+               : fx::Bytes(32, 'x');
+}
+
+// signature-policy-identifier naming policy `oid` by its bundled file's hash,
+// as a signer that has the policy writes it.
+inline fx::AttributeSpec bundledPolicyAttribute(const QString& oid)
+{
+    return fx::signaturePolicyWithHash(oid.toStdString(), bundledPolicyHash(oid));
 }
 
 // An end entity of the ICP-like hierarchy with an e-mail and a personal
