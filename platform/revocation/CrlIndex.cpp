@@ -12,7 +12,8 @@
 namespace selavia::revocation {
 namespace {
 
-const QByteArray kMagic("SLVCRLX1");
+// 2: the scope tells partitions and lists of some reasons.
+const QByteArray kMagic("SLVCRLX2");
 constexpr qsizetype kDigest = 32;
 // magic, list digest, key digest, name hash, this/next update, scope, count
 constexpr qsizetype kHeader = 8 + kDigest + kDigest + 8 + 8 + 8 + 8 + 8;
@@ -119,7 +120,8 @@ QByteArray CrlIndex::serialize() const
     putNumber(out, static_cast<quint64>(thisUpdate_));
     putNumber(out, static_cast<quint64>(nextUpdate_));
     putNumber(out, (scope_.onlyUsers ? 1u : 0u) | (scope_.onlyAuthorities ? 2u : 0u) |
-                       (scope_.onlyAttributes ? 4u : 0u));
+                       (scope_.onlyAttributes ? 4u : 0u) | (scope_.someReasons ? 8u : 0u) |
+                       (scope_.partitioned ? 16u : 0u));
     putNumber(out, static_cast<quint64>(serials_.size() / 8));
     return out + serials_ + bodyDigest(out, serials_);
 }
@@ -146,7 +148,8 @@ std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes)
     index.thisUpdate_ = static_cast<qint64>(numberAt(data, at + 8));
     index.nextUpdate_ = static_cast<qint64>(numberAt(data, at + 16));
     const quint64 scope = numberAt(data, at + 24);
-    index.scope_ = {(scope & 1) != 0, (scope & 2) != 0, (scope & 4) != 0};
+    index.scope_ = {(scope & 1) != 0, (scope & 2) != 0, (scope & 4) != 0, (scope & 8) != 0,
+                    (scope & 16) != 0};
     index.serials_ = bytes.mid(kHeader, static_cast<qsizetype>(count) * 8);
     return index;
 }
@@ -182,6 +185,16 @@ bool CrlIndex::mayList(X509* certificate) const
 bool CrlIndex::current(const QDateTime& now) const
 {
     return nextUpdate_ == 0 || now.toSecsSinceEpoch() < nextUpdate_;
+}
+
+QDateTime CrlIndex::thisUpdate() const
+{
+    return thisUpdate_ != 0 ? QDateTime::fromSecsSinceEpoch(thisUpdate_, Qt::UTC) : QDateTime();
+}
+
+QDateTime CrlIndex::nextUpdate() const
+{
+    return nextUpdate_ != 0 ? QDateTime::fromSecsSinceEpoch(nextUpdate_, Qt::UTC) : QDateTime();
 }
 
 bool CrlIndex::issuedBefore(const QDateTime& now) const

@@ -35,6 +35,12 @@ public:
     // Not past its nextUpdate at `now`, nor issued after it.
     bool current(const QDateTime& now) const;
     bool issuedBefore(const QDateTime& now) const;
+    // The list's own dates (UTC; nextUpdate invalid when it gives none).
+    QDateTime thisUpdate() const;
+    QDateTime nextUpdate() const;
+    // Whether only the list itself can tell whether it speaks of a
+    // certificate: a partition, or some reasons only.
+    bool needsList() const { return scope_.partitioned || scope_.someReasons; }
     const QByteArray& crlSha256() const { return crlSha256_; }
 
 private:

@@ -3,6 +3,7 @@
 #include "Cache.h"
 #include "CrlIndex.h"
 #include "HttpClient.h"
+#include "platform/signature/Ocsp.h"
 #include "platform/signature/OpenSslHandles.h"
 #include "platform/signature/TextDecoding.h"
 
@@ -23,8 +24,6 @@ constexpr int kMaxIssuerCandidates = 16;
 // Addresses of one kind tried per certificate: a certificate naming
 // thousands would otherwise spend the document's time on them.
 constexpr qsizetype kMaxAddresses = 8;
-// OCSP answers may be this far off our clock.
-constexpr long kOcspLeewaySeconds = 300;
 
 QByteArray uriOf(const GENERAL_NAME* name)
 {
@@ -217,8 +216,10 @@ std::optional<sig::RevocationStatus> answerFrom(const VerifiedCrl& verified, X50
     const CrlIndex& index = *verified.index;
     if (!index.appliesTo(certificate, issuer) || !index.issuedBefore(now))
         return std::nullopt;
-    if (!index.mayList(certificate))
-        return sig::statusFromCrl({false, {}, -1, index.current(now)}, source);
+    // A list of one partition, or of some reasons, is read for its scope.
+    if (!index.mayList(certificate) && !index.needsList())
+        return sig::statusFromCrl(
+            {false, {}, -1, index.current(now), index.thisUpdate(), index.nextUpdate()}, source);
     if (!verified.crl || !sig::crlIssuedBy(verified.crl.get(), issuer, now))
         return std::nullopt;
     std::optional<sig::CrlAnswer> answer = sig::crlAnswerFor(verified.crl.get(), certificate, now);
@@ -237,7 +238,7 @@ public:
             if (!index)
                 continue;
             VerifiedCrl verified{nullptr, index};
-            if (index->mayList(certificate))
+            if (index->mayList(certificate) || index->needsList())
                 verified.crl = session_->cachedCrl(url, *index);
             if (auto status =
                     answerFrom(verified, certificate, issuer, sig::RevocationSource::Cache))
@@ -273,22 +274,6 @@ private:
     std::shared_ptr<Session> session_;
 };
 
-// Whether `signer` may answer for `issuer`: the issuer itself, or a
-// certificate it issued for OCSP signing, valid now.
-bool authorisedResponder(X509* signer, X509* issuer)
-{
-    if (X509_cmp(signer, issuer) == 0)
-        return true;
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
-    const std::time_t now = std::time(nullptr);
-    return X509_check_issued(issuer, signer) == X509_V_OK && key != nullptr &&
-           X509_verify(signer, key) == 1 &&
-           (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0 &&
-           (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0 &&
-           X509_cmp_time(X509_get0_notBefore(signer), const_cast<std::time_t*>(&now)) < 0 &&
-           X509_cmp_time(X509_get0_notAfter(signer), const_cast<std::time_t*>(&now)) > 0;
-}
-
 class OcspResponder : public sig::RevocationProvider {
 public:
     explicit OcspResponder(std::shared_ptr<Session> session) : session_(std::move(session)) {}
@@ -322,11 +307,12 @@ private:
             return std::nullopt;
         HttpResponse response = session_->fetch(url, session_->settings().maxSmallBytes, body,
                                                 "application/ocsp-request");
-        return response.ok() ? judge(response.body, request.get(), id.get(), issuer) : std::nullopt;
+        return response.ok() ? judge(response.body, request.get(), certificate, issuer)
+                             : std::nullopt;
     }
 
     static std::optional<sig::RevocationStatus> judge(const QByteArray& der, OCSP_REQUEST* request,
-                                                      OCSP_CERTID* id, X509* issuer)
+                                                      X509* certificate, X509* issuer)
     {
         const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
         ossl::UniqueOcspResponse response(d2i_OCSP_RESPONSE(nullptr, &cursor, der.size()));
@@ -337,41 +323,8 @@ private:
         // that answers from a store, judged by its update times.
         if (!basic || OCSP_check_nonce(request, basic.get()) == 0)
             return std::nullopt;
-        ossl::UniqueX509Stack issuerOnly(sk_X509_new_null());
-        if (!issuerOnly || sk_X509_push(issuerOnly.get(), issuer) <= 0)
-            return std::nullopt;
-        X509* signer = nullptr;
-        const bool found = OCSP_resp_get0_signer(basic.get(), &signer, issuerOnly.get()) == 1;
-        sk_X509_pop(issuerOnly.get()); // borrowed
-        if (!found || !authorisedResponder(signer, issuer))
-            return std::nullopt;
-        ossl::UniqueX509Stack signerOnly(sk_X509_new_null());
-        ossl::UniqueX509 ownSigner = ossl::upRef(signer);
-        if (!signerOnly || !ownSigner || sk_X509_push(signerOnly.get(), ownSigner.get()) <= 0)
-            return std::nullopt;
-        ownSigner.release();
-        ossl::UniqueX509Store none(X509_STORE_new());
-        if (!none || OCSP_basic_verify(basic.get(), signerOnly.get(), none.get(),
-                                       OCSP_NOVERIFY | OCSP_NOINTERN) != 1)
-            return std::nullopt;
-        int state = 0;
-        int reason = -1;
-        ASN1_GENERALIZEDTIME* revokedAt = nullptr;
-        ASN1_GENERALIZEDTIME* thisUpdate = nullptr;
-        ASN1_GENERALIZEDTIME* nextUpdate = nullptr;
-        if (OCSP_resp_find_status(basic.get(), id, &state, &reason, &revokedAt, &thisUpdate,
-                                  &nextUpdate) != 1 ||
-            OCSP_check_validity(thisUpdate, nextUpdate, kOcspLeewaySeconds,
-                                nextUpdate != nullptr ? -1 : 86400) != 1)
-            return std::nullopt;
-        if (state == V_OCSP_CERTSTATUS_GOOD) {
-            sig::CrlAnswer good{false, {}, -1, true};
-            return sig::statusFromCrl(good, sig::RevocationSource::Ocsp);
-        }
-        if (state != V_OCSP_CERTSTATUS_REVOKED)
-            return std::nullopt;
-        sig::CrlAnswer revoked{true, sig::text::decodeTime(revokedAt), reason, true};
-        return sig::statusFromCrl(revoked, sig::RevocationSource::Ocsp);
+        return sig::ocspStatus(basic.get(), certificate, issuer, sig::RevocationSource::Ocsp,
+                               QDateTime::currentDateTimeUtc(), sig::OcspAge::Current);
     }
 
     std::shared_ptr<Session> session_;

@@ -136,6 +136,10 @@ inline std::shared_ptr<X509_CRL> shared(UniqueX509Crl owned)
 {
     return std::shared_ptr<X509_CRL>(owned.release(), Deleter<X509_CRL_free>());
 }
+inline std::shared_ptr<OCSP_BASICRESP> shared(UniqueOcspBasic owned)
+{
+    return std::shared_ptr<OCSP_BASICRESP>(owned.release(), Deleter<OCSP_BASICRESP_free>());
+}
 
 inline UniqueX509Store upRef(X509_STORE* store)
 {
