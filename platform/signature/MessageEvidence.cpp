@@ -1,6 +1,7 @@
 #include "MessageEvidence.h"
 
 #include "Limits.h"
+#include "Ocsp.h"
 #include "OpenSslHandles.h"
 
 #include <QByteArray>
@@ -214,6 +215,30 @@ CarriedEvidence carriedEvidence(CMS_ContentInfo* cms)
     for (int i = 0; infos != nullptr && i < sk_CMS_SignerInfo_num(infos); ++i)
         readSignerAttributes(sk_CMS_SignerInfo_value(infos, i), evidence);
     return evidence;
+}
+
+MessageRevocation::MessageRevocation(CarriedEvidence evidence) : evidence_(std::move(evidence)) {}
+
+MessageRevocation::~MessageRevocation() = default;
+
+std::optional<RevocationStatus> MessageRevocation::check(X509* certificate, X509* issuer)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    std::optional<RevocationStatus> best;
+    auto offer = [&](std::optional<RevocationStatus> status) {
+        if (status)
+            best = best ? betterEvidence(*best, *status) : *status;
+    };
+    for (const auto& crl : evidence_.crls) {
+        if (!crlIssuedBy(crl.get(), issuer, now))
+            continue;
+        std::optional<CrlAnswer> answer = crlAnswerFor(crl.get(), certificate, now);
+        offer(answer ? statusFromCrl(*answer, RevocationSource::Message) : std::nullopt);
+    }
+    for (const auto& basic : evidence_.ocsp)
+        offer(ocspStatus(basic.get(), certificate, issuer, RevocationSource::Message, now,
+                         OcspAge::AnyPast));
+    return best;
 }
 
 } // namespace selavia::signature

@@ -1,13 +1,11 @@
 #include "Revocation.h"
 
-#include "Ocsp.h"
 #include "OpenSslHandles.h"
 #include "TextDecoding.h"
 #include "fileinfo/FileHandler.h"
 
 #include <array>
 #include <openssl/err.h>
-#include <openssl/ocsp.h>
 #include <set>
 
 namespace selavia::signature {
@@ -318,30 +316,6 @@ const RevocationStatus& betterEvidence(const RevocationStatus& kept,
     if (offered.revoked() || kept.state == RevocationState::Unknown)
         return offered;
     return offered.thisUpdate > kept.thisUpdate ? offered : kept;
-}
-
-MessageRevocation::MessageRevocation(CarriedEvidence evidence) : evidence_(std::move(evidence)) {}
-
-MessageRevocation::~MessageRevocation() = default;
-
-std::optional<RevocationStatus> MessageRevocation::check(X509* certificate, X509* issuer)
-{
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    std::optional<RevocationStatus> best;
-    auto offer = [&](std::optional<RevocationStatus> status) {
-        if (status)
-            best = best ? betterEvidence(*best, *status) : *status;
-    };
-    for (const auto& crl : evidence_.crls) {
-        if (!crlIssuedBy(crl.get(), issuer, now))
-            continue;
-        std::optional<CrlAnswer> answer = crlAnswerFor(crl.get(), certificate, now);
-        offer(answer ? statusFromCrl(*answer, RevocationSource::Message) : std::nullopt);
-    }
-    for (const auto& basic : evidence_.ocsp)
-        offer(ocspStatus(basic.get(), certificate, issuer, RevocationSource::Message, now,
-                         OcspAge::AnyPast));
-    return best;
 }
 
 } // namespace selavia::signature

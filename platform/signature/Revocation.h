@@ -13,7 +13,6 @@
 
 typedef struct x509_st X509;
 typedef struct X509_crl_st X509_CRL;
-typedef struct ocsp_basic_response_st OCSP_BASICRESP;
 
 namespace selavia::signature {
 
@@ -112,28 +111,6 @@ QString revocationSourceText(RevocationSource source);
 // The status as one line for people: "Não revogado: ...", "Revogado em
 // ...", "Desconhecida: ...". The certificate dialog and the text report show it.
 QString revocationSummary(const RevocationStatus& status);
-
-// What the signed message carries to answer with: CRLs and OCSP answers
-// (its `crls` field and its signers' revocation-values), and the
-// certificates of certificate-values.
-struct CarriedEvidence {
-    std::vector<std::shared_ptr<X509_CRL>> crls;
-    std::vector<std::shared_ptr<OCSP_BASICRESP>> ocsp;
-    std::vector<std::shared_ptr<X509>> certificates;
-};
-
-// Answers from the evidence the message carries, checked by the same rules
-// as evidence fetched from outside: a verified revocation first, else the
-// "good" answer issued latest.
-class MessageRevocation : public RevocationProvider {
-public:
-    explicit MessageRevocation(CarriedEvidence evidence);
-    ~MessageRevocation() override;
-    std::optional<RevocationStatus> check(X509* certificate, X509* issuer) override;
-
-private:
-    CarriedEvidence evidence_;
-};
 
 // Of two answers, the one to keep: a revocation over anything, else the
 // "good" answer issued latest.

@@ -87,13 +87,15 @@ TEST(CertificateJudgeTest, RevocationAndDatesCountAtTheTimeTheyAreJudgedAt)
          "EXPIRADO:12345678901: o certificado expirou"},
         {"expired, judged inside its validity", expired, listing({}), now - 30 * kDay,
          JudgedAt::Check, true, false, false, false, false, ""},
+        // The lists were issued before the time-stamp: they say nothing of it.
         {"expired at a time-stamp's time", expired, listing({}), now, JudgedAt::TimeStamp, false,
-         false, true, false, false,
+         false, true, false, true,
          "EXPIRADO:12345678901: fora da validade na data do carimbo do tempo"},
         {"not yet valid", notYet, listing({}), now, JudgedAt::Check, false, false, false, true,
          false, "FUTURO:12345678901: o certificado ainda não é válido"},
+        // By then the lists are past their next update.
         {"not yet valid, judged later", notYet, listing({}), now + 30 * kDay, JudgedAt::Check, true,
-         false, false, false, false, ""},
+         false, false, false, true, ""},
         // Nobody could say: a fact for the verdict, not a fault of the path.
         {"no list at all", signer, {}, now, JudgedAt::Check, true, false, false, false, true, ""},
         {"only the intermediate's list",
