@@ -57,6 +57,8 @@ QJsonObject revocationJson(const signature::RevocationStatus& status)
         {"status", stateCode(status.state)},
         {"source", sourceCode(status.source)},
         {"revoked_at", status.revoked() ? utcText(status.revokedAt) : QJsonValue::Null},
+        {"this_update", utcText(status.thisUpdate)},
+        {"next_update", utcText(status.nextUpdate)},
         {"detail", status.detail},
     };
 }

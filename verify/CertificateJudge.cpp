@@ -41,8 +41,33 @@ bool revokedForCompromise(int reason)
     return reason < 0 || reason == 0 || reason == 1 || reason == 2 || reason == 10;
 }
 
+// A revocation dated this far after the check is still taken as one: clocks
+// differ.
+constexpr qint64 kClockSkewSeconds = 300;
+
+bool provesNotRevoked(const sig::RevocationStatus& status, const QDateTime& at, JudgedAt judgedAt)
+{
+    if (!status.thisUpdate.isValid())
+        return true;
+    return status.thisUpdate >= at ||
+           (judgedAt == JudgedAt::Check && sig::revocationCurrent(status, at));
+}
+
+// Evidence that is there but says nothing of `at` is shown as unknown, with
+// its source and dates kept.
+sig::RevocationStatus tooOld(sig::RevocationStatus status, JudgedAt judgedAt)
+{
+    status.state = sig::RevocationState::Unknown;
+    status.detail = judgedAt == JudgedAt::TimeStamp
+                        ? QStringLiteral("a informação de revogação disponível é anterior à "
+                                         "data do carimbo do tempo")
+                        : QStringLiteral("a informação de revogação disponível não está "
+                                         "atualizada");
+    return status;
+}
+
 ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, JudgedAt judgedAt,
-                          CertificateStatus& status)
+                          bool hasIssuer, CertificateStatus& status)
 {
     ChainLinkStatus judged{certificateFacts(link.certificate), link.revocation, link.problems};
     const QStringList dates = dateProblems(judged.certificate, at, judgedAt);
@@ -50,12 +75,18 @@ ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, Judged
     status.notYetValid |=
         judged.certificate.validFrom.isValid() && judged.certificate.validFrom > at;
     judged.problems << dates;
-    if (revokedBy(link.revocation, at)) {
+    const RevocationVerdict revocation = revocationAt(link.revocation, at, judgedAt);
+    if (revocation == RevocationVerdict::Revoked) {
         status.revoked = true;
         status.revokedForCompromise |= revokedForCompromise(link.revocation.reason);
         judged.problems << QStringLiteral("o certificado foi ") +
                                sig::revocationText(link.revocation);
     }
+    // The top of a path has no issuer to ask: a trusted anchor, or the end
+    // of an untrusted path, which the path's own problem tells.
+    judged.revocationUnknown = hasIssuer && revocation == RevocationVerdict::Unknown;
+    if (judged.revocationUnknown && link.revocation.state != sig::RevocationState::Unknown)
+        judged.revocation = tooOld(link.revocation, judgedAt);
     return judged;
 }
 
@@ -80,9 +111,22 @@ CertificateFacts certificateFacts(const sig::Certificate& certificate)
     return facts;
 }
 
-bool revokedBy(const sig::RevocationStatus& status, const QDateTime& at)
+RevocationVerdict revocationAt(const sig::RevocationStatus& status, const QDateTime& at,
+                               JudgedAt judgedAt)
 {
-    return status.revoked() && (!status.revokedAt.isValid() || status.revokedAt <= at);
+    if (status.state == sig::RevocationState::Unknown)
+        return RevocationVerdict::Unknown;
+    if (status.revoked()) {
+        const QDateTime& when = status.revokedAt;
+        const qint64 skew = judgedAt == JudgedAt::Check ? kClockSkewSeconds : 0;
+        if (!when.isValid() || when <= at.addSecs(skew))
+            return RevocationVerdict::Revoked;
+        // Dated after the evidence was issued: a date nobody could know.
+        if (status.thisUpdate.isValid() && when > status.thisUpdate.addSecs(kClockSkewSeconds))
+            return RevocationVerdict::Unknown;
+    }
+    return provesNotRevoked(status, at, judgedAt) ? RevocationVerdict::NotRevoked
+                                                  : RevocationVerdict::Unknown;
 }
 
 CertificateStatus judgeCertificate(const sig::Certificate& certificate, sig::CertificateRole role,
@@ -99,11 +143,8 @@ CertificateStatus judgeCertificate(const sig::Certificate& certificate, sig::Cer
     status.chainTrusted = path.chainTrusted;
     status.meantForSignatures = path.meantForSignatures;
     for (std::size_t n = 0; n < path.chain.size(); ++n) {
-        ChainLinkStatus link = judgeLink(path.chain[n], at, judgedAt, status);
-        // The top of a path has no issuer to ask: a trusted anchor, or the
-        // end of an untrusted path, which the path's own problem tells.
-        link.revocationUnknown =
-            n + 1 < path.chain.size() && link.revocation.state == sig::RevocationState::Unknown;
+        ChainLinkStatus link =
+            judgeLink(path.chain[n], at, judgedAt, n + 1 < path.chain.size(), status);
         status.revocationUnknown |= link.revocationUnknown;
         status.chain.push_back(std::move(link));
     }

@@ -14,14 +14,21 @@ namespace selavia::verify {
 // What the certificate says of itself; what cannot be read stays empty.
 CertificateFacts certificateFacts(const signature::Certificate& certificate);
 
-// Whether `status` makes a certificate invalid at `at`: revoked at or
-// before it. A revocation after `at` did not hurt then; one without a date
-// counts from the beginning.
-bool revokedBy(const signature::RevocationStatus& status, const QDateTime& at);
-
-// How a date problem is told: at the time of the check, or at a
-// time-stamp's time.
+// How a date problem is told, and how fresh revocation evidence must be: at
+// the time of the check, or at a time-stamp's time (a proof of existence).
 enum class JudgedAt { Check, TimeStamp };
+
+enum class RevocationVerdict { Revoked, NotRevoked, Unknown };
+
+// What `status` proves of a certificate at `at`. Revoked: revoked at or
+// before it (without a date, from the beginning), whatever the evidence's
+// age. Not revoked: the evidence was issued at or after `at`, or, at the
+// time of the check, is current then. A revocation dated after `at` did not
+// hurt then; one dated after the check (beyond a few minutes of clock skew)
+// or after the evidence's own issue proves nothing. Evidence without dates
+// (a trusted root's) is taken as it stands.
+RevocationVerdict revocationAt(const signature::RevocationStatus& status, const QDateTime& at,
+                               JudgedAt judgedAt);
 
 // `certificate` judged for `role` at `at` (UTC): every certificate of its
 // path within its validity then and not revoked by then, the path reaching

@@ -52,7 +52,9 @@ struct PolicyCheck {
 // One certificate of a path, judged at the status's time.
 struct ChainLinkStatus {
     CertificateFacts certificate;
-    signature::RevocationStatus revocation; // what the sources said
+    // What the sources said; "unknown" when that proves nothing at the
+    // status's time (evidence issued before it), with its source and dates.
+    signature::RevocationStatus revocation;
     QStringList problems; // Portuguese, one line each, without the certificate's name
     // No source could say whether it was revoked (never so for the top of a
     // path, which has no issuer to ask).

@@ -139,7 +139,7 @@ QByteArray sha256(QByteArrayView bytes)
     return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length));
 }
 
-CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
+CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer, QByteArrayView url)
 {
     const ossl::ErrorQueueGuard guard;
     CrlIndex index;
@@ -149,6 +149,9 @@ CrlIndex CrlIndex::build(X509_CRL* crl, QByteArrayView der, X509* issuer)
     index.thisUpdate_ = secondsOf(X509_CRL_get0_lastUpdate(crl));
     index.nextUpdate_ = secondsOf(X509_CRL_get0_nextUpdate(crl));
     index.scope_ = signature::crlScope(crl);
+    // Kept partitioned only when it is another partition than its address.
+    if (index.scope_.partitioned && signature::partitionNamesUri(crl, url))
+        index.scope_.partitioned = false;
     STACK_OF(X509_REVOKED)* revoked = X509_CRL_get_REVOKED(crl);
     std::vector<Entry> entries;
     entries.reserve(static_cast<std::size_t>(std::max(sk_X509_REVOKED_num(revoked), 0)));
@@ -181,7 +184,8 @@ QByteArray CrlIndex::serialize(QByteArrayView key, QByteArrayView name) const
     putNumber(out, static_cast<quint64>(thisUpdate_));
     putNumber(out, static_cast<quint64>(nextUpdate_));
     putNumber(out, (scope_.onlyUsers ? 1u : 0u) | (scope_.onlyAuthorities ? 2u : 0u) |
-                       (scope_.onlyAttributes ? 4u : 0u));
+                       (scope_.onlyAttributes ? 4u : 0u) | (scope_.someReasons ? 8u : 0u) |
+                       (scope_.partitioned ? 16u : 0u));
     putNumber(out, static_cast<quint64>(count_));
     out.append(entries_.constData() + entryOffset_, count_ * kEntry);
     const QByteArray mac = seal(key, name, out);
@@ -208,7 +212,8 @@ std::optional<CrlIndex> CrlIndex::parse(QByteArray bytes, QByteArrayView key, QB
     index.thisUpdate_ = static_cast<qint64>(numberAt(data, at + 8));
     index.nextUpdate_ = static_cast<qint64>(numberAt(data, at + 16));
     const quint64 scope = numberAt(data, at + 24);
-    index.scope_ = {(scope & 1) != 0, (scope & 2) != 0, (scope & 4) != 0};
+    index.scope_ = {(scope & 1) != 0, (scope & 2) != 0, (scope & 4) != 0, (scope & 8) != 0,
+                    (scope & 16) != 0};
     // The entries stay where they were read: a large list's are not copied.
     index.count_ = static_cast<qsizetype>(count);
     index.entryOffset_ = kHeader;
@@ -235,6 +240,9 @@ signature::CrlAnswer CrlIndex::answerFor(X509* certificate, const QDateTime& now
 {
     signature::CrlAnswer answer;
     answer.current = current(now);
+    answer.someReasons = scope_.someReasons;
+    answer.thisUpdate = thisUpdate();
+    answer.nextUpdate = nextUpdate();
     const quint64 print = serialPrint(X509_get0_serialNumber(certificate));
     qsizetype low = 0;
     qsizetype high = count_;
@@ -262,6 +270,16 @@ signature::CrlAnswer CrlIndex::answerFor(X509* certificate, const QDateTime& now
 bool CrlIndex::current(const QDateTime& now) const
 {
     return nextUpdate_ == 0 || now.toSecsSinceEpoch() < nextUpdate_;
+}
+
+QDateTime CrlIndex::thisUpdate() const
+{
+    return thisUpdate_ != 0 ? QDateTime::fromSecsSinceEpoch(thisUpdate_, Qt::UTC) : QDateTime();
+}
+
+QDateTime CrlIndex::nextUpdate() const
+{
+    return nextUpdate_ != 0 ? QDateTime::fromSecsSinceEpoch(nextUpdate_, Qt::UTC) : QDateTime();
 }
 
 bool CrlIndex::issuedBefore(const QDateTime& now) const

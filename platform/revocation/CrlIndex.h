@@ -23,8 +23,10 @@ QByteArray sha256(QByteArrayView bytes);
 
 class CrlIndex {
 public:
-    // The index of `crl`, whose DER is `der`, already verified as `issuer`'s.
-    static CrlIndex build(X509_CRL* crl, QByteArrayView der, X509* issuer);
+    // The index of `crl`, whose DER is `der`, already verified as `issuer`'s
+    // and fetched from `url`. A partition that names `url` speaks for every
+    // certificate found through it; one that does not, for none.
+    static CrlIndex build(X509_CRL* crl, QByteArrayView der, X509* issuer, QByteArrayView url);
     // nullopt when the bytes are not a whole index sealed with `key` for
     // the entry named `name`.
     static std::optional<CrlIndex> parse(QByteArray bytes, QByteArrayView key, QByteArrayView name);
@@ -39,7 +41,12 @@ public:
     // Not past its nextUpdate at `now`, nor issued after it.
     bool current(const QDateTime& now) const;
     bool issuedBefore(const QDateTime& now) const;
+    // The list's own dates (UTC; nextUpdate invalid when it gives none).
+    QDateTime thisUpdate() const;
+    QDateTime nextUpdate() const;
     const QByteArray& crlSha256() const { return crlSha256_; }
+    // Another partition than the one at the address it was fetched from.
+    bool partitioned() const { return scope_.partitioned; }
 
 private:
     const char* entryAt(qsizetype index) const;

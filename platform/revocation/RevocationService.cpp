@@ -4,6 +4,7 @@
 #include "CacheKey.h"
 #include "CrlIndex.h"
 #include "HttpClient.h"
+#include "platform/signature/Ocsp.h"
 #include "platform/signature/OpenSslHandles.h"
 #include "platform/signature/TextDecoding.h"
 
@@ -25,8 +26,6 @@ constexpr int kMaxIssuerCandidates = 16;
 // Addresses of one kind tried per certificate: a certificate naming
 // thousands would otherwise spend the document's time on them.
 constexpr qsizetype kMaxAddresses = 8;
-// OCSP answers may be this far off our clock.
-constexpr long kOcspLeewaySeconds = 300;
 
 QByteArray uriOf(const GENERAL_NAME* name)
 {
@@ -137,16 +136,16 @@ VerifiedLists& verifiedLists()
 }
 
 // The index of `der` when it is a list `issuer` signed; null otherwise.
-IndexPtr verifiedIndex(const QByteArray& der, X509* issuer)
+IndexPtr verifiedIndex(const QByteArray& der, X509* issuer, const QByteArray& url)
 {
-    const QByteArray key = sha256(der) + fingerprint(issuer);
+    const QByteArray key = sha256(der) + fingerprint(issuer) + url;
     if (IndexPtr known = verifiedLists().find(key))
         return known;
     ossl::UniqueX509Crl crl = parseCrl(der);
     // A list that does not verify is ignored, and never kept.
     if (!crl || !sig::crlIssuedBy(crl.get(), issuer, QDateTime::currentDateTimeUtc()))
         return nullptr;
-    auto index = std::make_shared<const CrlIndex>(CrlIndex::build(crl.get(), der, issuer));
+    auto index = std::make_shared<const CrlIndex>(CrlIndex::build(crl.get(), der, issuer, url));
     verifiedLists().add(key, index);
     return index;
 }
@@ -239,7 +238,7 @@ private:
         // No index of ours: the list counts only once verified again.
         std::optional<QByteArray> der =
             cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
-        IndexPtr index = der ? verifiedIndex(*der, issuer) : nullptr;
+        IndexPtr index = der ? verifiedIndex(*der, issuer, url) : nullptr;
         if (index)
             keepIndex(name, *index);
         return index;
@@ -256,7 +255,7 @@ private:
         HttpResponse response = fetch(url, settings_.maxCrlBytes);
         if (!response.ok())
             return nullptr;
-        IndexPtr index = verifiedIndex(response.body, issuer);
+        IndexPtr index = verifiedIndex(response.body, issuer, url);
         if (!index)
             return nullptr;
         // The list first: an index never stands without its list.
@@ -282,6 +281,9 @@ std::optional<sig::RevocationStatus> answerFrom(const CrlIndex& index, X509* cer
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (!index.appliesTo(certificate, issuer) || !index.issuedBefore(now))
+        return std::nullopt;
+    // Another partition than the one at its address says nothing here.
+    if (index.partitioned())
         return std::nullopt;
     return sig::statusFromCrl(index.answerFor(certificate, now), source);
 }
@@ -330,22 +332,6 @@ private:
     std::shared_ptr<Session> session_;
 };
 
-// Whether `signer` may answer for `issuer`: the issuer itself, or a
-// certificate it issued for OCSP signing, valid now.
-bool authorisedResponder(X509* signer, X509* issuer)
-{
-    if (X509_cmp(signer, issuer) == 0)
-        return true;
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
-    const std::time_t now = std::time(nullptr);
-    return X509_check_issued(issuer, signer) == X509_V_OK && key != nullptr &&
-           X509_verify(signer, key) == 1 &&
-           (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0 &&
-           (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0 &&
-           X509_cmp_time(X509_get0_notBefore(signer), const_cast<std::time_t*>(&now)) < 0 &&
-           X509_cmp_time(X509_get0_notAfter(signer), const_cast<std::time_t*>(&now)) > 0;
-}
-
 class OcspResponder : public sig::RevocationProvider {
 public:
     explicit OcspResponder(std::shared_ptr<Session> session) : session_(std::move(session)) {}
@@ -379,11 +365,12 @@ private:
             return std::nullopt;
         HttpResponse response = session_->fetch(url, session_->settings().maxSmallBytes, body,
                                                 "application/ocsp-request");
-        return response.ok() ? judge(response.body, request.get(), id.get(), issuer) : std::nullopt;
+        return response.ok() ? judge(response.body, request.get(), certificate, issuer)
+                             : std::nullopt;
     }
 
     static std::optional<sig::RevocationStatus> judge(const QByteArray& der, OCSP_REQUEST* request,
-                                                      OCSP_CERTID* id, X509* issuer)
+                                                      X509* certificate, X509* issuer)
     {
         const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
         ossl::UniqueOcspResponse response(d2i_OCSP_RESPONSE(nullptr, &cursor, der.size()));
@@ -394,41 +381,8 @@ private:
         // that answers from a store, judged by its update times.
         if (!basic || OCSP_check_nonce(request, basic.get()) == 0)
             return std::nullopt;
-        ossl::UniqueX509Stack issuerOnly(sk_X509_new_null());
-        if (!issuerOnly || sk_X509_push(issuerOnly.get(), issuer) <= 0)
-            return std::nullopt;
-        X509* signer = nullptr;
-        const bool found = OCSP_resp_get0_signer(basic.get(), &signer, issuerOnly.get()) == 1;
-        sk_X509_pop(issuerOnly.get()); // borrowed
-        if (!found || !authorisedResponder(signer, issuer))
-            return std::nullopt;
-        ossl::UniqueX509Stack signerOnly(sk_X509_new_null());
-        ossl::UniqueX509 ownSigner = ossl::upRef(signer);
-        if (!signerOnly || !ownSigner || sk_X509_push(signerOnly.get(), ownSigner.get()) <= 0)
-            return std::nullopt;
-        ownSigner.release();
-        ossl::UniqueX509Store none(X509_STORE_new());
-        if (!none || OCSP_basic_verify(basic.get(), signerOnly.get(), none.get(),
-                                       OCSP_NOVERIFY | OCSP_NOINTERN) != 1)
-            return std::nullopt;
-        int state = 0;
-        int reason = -1;
-        ASN1_GENERALIZEDTIME* revokedAt = nullptr;
-        ASN1_GENERALIZEDTIME* thisUpdate = nullptr;
-        ASN1_GENERALIZEDTIME* nextUpdate = nullptr;
-        if (OCSP_resp_find_status(basic.get(), id, &state, &reason, &revokedAt, &thisUpdate,
-                                  &nextUpdate) != 1 ||
-            OCSP_check_validity(thisUpdate, nextUpdate, kOcspLeewaySeconds,
-                                nextUpdate != nullptr ? -1 : 86400) != 1)
-            return std::nullopt;
-        if (state == V_OCSP_CERTSTATUS_GOOD) {
-            sig::CrlAnswer good{false, {}, -1, true};
-            return sig::statusFromCrl(good, sig::RevocationSource::Ocsp);
-        }
-        if (state != V_OCSP_CERTSTATUS_REVOKED)
-            return std::nullopt;
-        sig::CrlAnswer revoked{true, sig::text::decodeTime(revokedAt), reason, true};
-        return sig::statusFromCrl(revoked, sig::RevocationSource::Ocsp);
+        return sig::ocspStatus(basic.get(), certificate, issuer, sig::RevocationSource::Ocsp,
+                               QDateTime::currentDateTimeUtc(), sig::OcspAge::Current);
     }
 
     std::shared_ptr<Session> session_;

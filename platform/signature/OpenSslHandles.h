@@ -46,6 +46,7 @@ using UniqueX509StoreCtx = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CT
 using UniqueEvpMdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
 using UniqueEvpMd = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 using UniqueGeneralNames = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES_free>>;
+using UniqueGeneralName = std::unique_ptr<GENERAL_NAME, Deleter<GENERAL_NAME_free>>;
 using UniqueAsn1Object = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>>;
 using UniqueAsn1Type = std::unique_ptr<ASN1_TYPE, Deleter<ASN1_TYPE_free>>;
 using UniqueAsn1Enumerated = std::unique_ptr<ASN1_ENUMERATED, Deleter<ASN1_ENUMERATED_free>>;
@@ -138,6 +139,10 @@ inline std::shared_ptr<X509> shared(UniqueX509 owned)
 inline std::shared_ptr<X509_CRL> shared(UniqueX509Crl owned)
 {
     return std::shared_ptr<X509_CRL>(owned.release(), Deleter<X509_CRL_free>());
+}
+inline std::shared_ptr<OCSP_BASICRESP> shared(UniqueOcspBasic owned)
+{
+    return std::shared_ptr<OCSP_BASICRESP>(owned.release(), Deleter<OCSP_BASICRESP_free>());
 }
 
 inline UniqueX509Store upRef(X509_STORE* store)

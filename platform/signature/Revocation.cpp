@@ -6,6 +6,7 @@
 
 #include <array>
 #include <openssl/err.h>
+#include <set>
 
 namespace selavia::signature {
 namespace {
@@ -68,11 +69,17 @@ int reasonOf(const X509_REVOKED* entry)
     return reason ? static_cast<int>(ASN1_ENUMERATED_get(reason.get())) : -1;
 }
 
+// Without a nextUpdate, evidence counts as current this long after it was
+// issued: as long as an answer of a responder that gives none.
+constexpr qint64 kMaxAgeWithoutNext = 86400;
+// Distribution point names compared per list and per certificate.
+constexpr int kMaxPointNames = 16;
+
 QString okDetail(RevocationSource source)
 {
     switch (source) {
     case RevocationSource::Message:
-        return QStringLiteral("não consta da lista de certificados revogados contida no arquivo");
+        return QStringLiteral("confirmado pela informação de revogação contida na assinatura");
     case RevocationSource::Cache:
         return QStringLiteral("não consta da lista de certificados revogados (cópia local)");
     case RevocationSource::Download:
@@ -97,8 +104,80 @@ CrlScope crlScope(X509_CRL* crl)
         scope.onlyUsers = point->onlyuser != 0;
         scope.onlyAuthorities = point->onlyCA != 0;
         scope.onlyAttributes = point->onlyattr != 0;
+        scope.someReasons = point->onlysomereasons != nullptr;
+        scope.partitioned = point->distpoint != nullptr;
     }
     return scope;
+}
+
+namespace {
+
+// The names of a distribution point, each as DER, to compare: its full
+// names, or its name relative to `issuer` made whole.
+void addPointNames(DIST_POINT_NAME* point, const X509_NAME* issuer, std::set<QByteArray>& names)
+{
+    if (point == nullptr)
+        return;
+    if (point->type == 0) {
+        const GENERAL_NAMES* full = point->name.fullname;
+        for (int i = 0; i < sk_GENERAL_NAME_num(full) && i < kMaxPointNames; ++i)
+            names.insert(ossl::encoded(i2d_GENERAL_NAME, sk_GENERAL_NAME_value(full, i)));
+    } else if (DIST_POINT_set_dpname(point, issuer) == 1 && point->dpname != nullptr) {
+        names.insert(QByteArray("dn:") + ossl::encoded(i2d_X509_NAME, point->dpname));
+    }
+}
+
+} // namespace
+
+bool partitionCovers(X509_CRL* crl, X509* certificate)
+{
+    const ossl::ErrorQueueGuard guard;
+    ossl::UniqueIssuingDistPoint point = distributionPoint(crl);
+    if (!point || point->distpoint == nullptr)
+        return true;
+    std::set<QByteArray> listNames;
+    addPointNames(point->distpoint, X509_CRL_get_issuer(crl), listNames);
+    ossl::UniqueDistributionPoints points(static_cast<CRL_DIST_POINTS*>(
+        X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr)));
+    std::set<QByteArray> certificateNames;
+    for (int i = 0; points && i < sk_DIST_POINT_num(points.get()) && i < kMaxPointNames; ++i)
+        addPointNames(sk_DIST_POINT_value(points.get(), i)->distpoint,
+                      X509_get_issuer_name(certificate), certificateNames);
+    if (certificateNames.empty())
+        return true;
+    for (const QByteArray& name : listNames) {
+        if (!name.isEmpty() && certificateNames.count(name) != 0)
+            return true;
+    }
+    return false;
+}
+
+bool partitionNamesUri(X509_CRL* crl, QByteArrayView uri)
+{
+    const ossl::ErrorQueueGuard guard;
+    ossl::UniqueIssuingDistPoint point = distributionPoint(crl);
+    if (!point || point->distpoint == nullptr)
+        return false;
+    std::set<QByteArray> listNames;
+    addPointNames(point->distpoint, X509_CRL_get_issuer(crl), listNames);
+    ossl::UniqueGeneralName name(GENERAL_NAME_new());
+    ASN1_IA5STRING* text = name ? ASN1_IA5STRING_new() : nullptr;
+    if (text == nullptr)
+        return false;
+    GENERAL_NAME_set0_value(name.get(), GEN_URI, text); // the name owns it now
+    if (ASN1_STRING_set(text, uri.data(), static_cast<int>(uri.size())) != 1)
+        return false;
+    const QByteArray encoded = ossl::encoded(i2d_GENERAL_NAME, name.get());
+    return !encoded.isEmpty() && listNames.count(encoded) != 0;
+}
+
+bool revocationCurrent(const RevocationStatus& status, const QDateTime& now)
+{
+    if (!status.thisUpdate.isValid() || status.thisUpdate > now)
+        return false;
+    if (status.nextUpdate.isValid())
+        return now < status.nextUpdate;
+    return status.thisUpdate.secsTo(now) < kMaxAgeWithoutNext;
 }
 
 bool scopeCovers(const CrlScope& scope, X509* certificate)
@@ -130,7 +209,7 @@ bool crlIssuedBy(X509_CRL* crl, X509* issuer, const QDateTime& now)
     trusted = trusted && X509_CRL_get_ext_by_NID(crl, NID_delta_crl, -1) < 0;
     if (trusted) {
         ossl::UniqueIssuingDistPoint point = distributionPoint(crl);
-        trusted = !point || (!point->indirectCRL && point->onlysomereasons == nullptr);
+        trusted = !point || !point->indirectCRL;
     }
     return trusted;
 }
@@ -140,11 +219,15 @@ std::optional<CrlAnswer> crlAnswerFor(X509_CRL* crl, X509* certificate, const QD
     const ossl::ErrorQueueGuard guard;
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_issuer_name(certificate)) != 0)
         return std::nullopt;
-    if (!scopeCovers(crlScope(crl), certificate))
+    const CrlScope scope = crlScope(crl);
+    if (!scopeCovers(scope, certificate) || !partitionCovers(crl, certificate))
         return std::nullopt;
     CrlAnswer answer;
     const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
     answer.current = next == nullptr || compareTime(next, now) > 0;
+    answer.thisUpdate = text::decodeTime(X509_CRL_get0_lastUpdate(crl));
+    answer.nextUpdate = next != nullptr ? text::decodeTime(next) : QDateTime();
+    answer.someReasons = scope.someReasons;
     X509_REVOKED* entry = nullptr;
     // 2: the entry takes the certificate off hold (removeFromCRL).
     if (X509_CRL_get0_by_cert(crl, &entry, certificate) == 1 && entry != nullptr) {
@@ -159,6 +242,8 @@ std::optional<RevocationStatus> statusFromCrl(const CrlAnswer& answer, Revocatio
 {
     RevocationStatus status;
     status.source = source;
+    status.thisUpdate = answer.thisUpdate;
+    status.nextUpdate = answer.nextUpdate;
     if (answer.listed) {
         status.state = RevocationState::Revoked;
         status.revokedAt = answer.revokedAt;
@@ -166,7 +251,7 @@ std::optional<RevocationStatus> statusFromCrl(const CrlAnswer& answer, Revocatio
         status.detail = revocationText(status);
         return status;
     }
-    if (!answer.current)
+    if (answer.someReasons)
         return std::nullopt;
     status.state = RevocationState::Good;
     status.detail = okDetail(source);
@@ -214,7 +299,7 @@ QString revocationSourceText(RevocationSource source)
 {
     switch (source) {
     case RevocationSource::Message:
-        return QStringLiteral("lista de certificados revogados contida no arquivo");
+        return QStringLiteral("contida na assinatura");
     case RevocationSource::Cache:
         return QStringLiteral("lista de certificados revogados (cópia local)");
     case RevocationSource::Download:
@@ -242,32 +327,14 @@ QString revocationSummary(const RevocationStatus& status)
     return QStringLiteral("Desconhecida: ") + status.detail;
 }
 
-MessageCrls::MessageCrls(const std::vector<X509_CRL*>& crls)
+const RevocationStatus& betterEvidence(const RevocationStatus& kept,
+                                       const RevocationStatus& offered)
 {
-    for (X509_CRL* crl : crls) {
-        if (ossl::UniqueX509Crl own = ossl::upRef(crl))
-            crls_.push_back(ossl::shared(std::move(own)));
-    }
-}
-
-MessageCrls::~MessageCrls() = default;
-
-std::optional<RevocationStatus> MessageCrls::check(X509* certificate, X509* issuer)
-{
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    std::optional<RevocationStatus> good;
-    for (const auto& crl : crls_) {
-        if (!crlIssuedBy(crl.get(), issuer, now))
-            continue;
-        std::optional<CrlAnswer> answer = crlAnswerFor(crl.get(), certificate, now);
-        std::optional<RevocationStatus> status =
-            answer ? statusFromCrl(*answer, RevocationSource::Message) : std::nullopt;
-        if (status && status->revoked())
-            return status;
-        if (status)
-            good = status;
-    }
-    return good;
+    if (kept.revoked() || offered.state == RevocationState::Unknown)
+        return kept;
+    if (offered.revoked() || kept.state == RevocationState::Unknown)
+        return offered;
+    return offered.thisUpdate > kept.thisUpdate ? offered : kept;
 }
 
 } // namespace selavia::signature

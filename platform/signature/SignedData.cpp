@@ -3,6 +3,7 @@
 #include "DerFrame.h"
 #include "InputForm.h"
 #include "Limits.h"
+#include "MessageEvidence.h"
 #include "OpenSslHandles.h"
 #include "SignatureError.h"
 #include "TextDecoding.h"
@@ -490,11 +491,15 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
         certificates.reset(sk_X509_new_null());
     if (!certificates)
         throw SignatureError::fromOpenSsl(code::kInternal);
-    ossl::UniqueCrlStack crls(CMS_get1_crls(cms));
-    std::vector<X509_CRL*> carried;
-    for (int i = 0; crls && i < sk_X509_CRL_num(crls.get()); ++i)
-        carried.push_back(sk_X509_CRL_value(crls.get(), i));
-    services.revocation.insert(services.revocation.begin(), std::make_shared<MessageCrls>(carried));
+    CarriedEvidence carried = carriedEvidence(cms);
+    // Certificates of certificate-values build paths like the message's own.
+    for (const auto& certificate : carried.certificates) {
+        ossl::UniqueX509 own = ossl::upRef(certificate.get());
+        if (own && sk_X509_push(certificates.get(), own.get()) > 0)
+            own.release();
+    }
+    services.revocation.insert(services.revocation.begin(),
+                               std::make_shared<MessageRevocation>(std::move(carried)));
     return std::make_shared<const ValidationContext>(std::move(store), std::move(certificates),
                                                      std::move(services));
 }

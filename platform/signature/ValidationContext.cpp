@@ -392,15 +392,19 @@ RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer
         if (found != revocations_.end() && (found->second.complete || !network))
             return found->second.status;
     }
+    // The best evidence of all the sources: a revocation ends the search, a
+    // "good" answer that is current too; an older one (a list carried in the
+    // file) is kept while the next sources are asked for a later one.
     RevocationStatus status =
         unknownStatus(QStringLiteral("não foi possível consultar a situação de revogação"));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const auto& provider : services_.revocation) {
         if (provider->usesNetwork() && !network)
             continue;
-        if (std::optional<RevocationStatus> answer = provider->check(certificate, issuer)) {
-            status = *answer;
+        if (std::optional<RevocationStatus> answer = provider->check(certificate, issuer))
+            status = betterEvidence(status, *answer);
+        if (status.revoked() || revocationCurrent(status, now))
             break;
-        }
     }
     std::lock_guard lock(mutex_);
     revocations_[key] = Answer{status, network};

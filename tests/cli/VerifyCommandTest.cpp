@@ -380,6 +380,8 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
               (QJsonObject{{"status", "unknown"},
                            {"source", QJsonValue::Null},
                            {"revoked_at", QJsonValue::Null},
+                           {"this_update", QJsonValue::Null},
+                           {"next_update", QJsonValue::Null},
                            {"detail", "não foi possível consultar a situação de revogação"}}));
     EXPECT_EQ(signer["class"].toString(), "cert_noicp_valid");
 
@@ -392,6 +394,13 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
     EXPECT_EQ(revocation["status"].toString(), "revoked");
     EXPECT_EQ(revocation["source"].toString(), "download");
     EXPECT_EQ(revocation["revoked_at"].toString(), "2026-01-02T03:04:05Z");
+    // The list was made an hour ago, due again in a week.
+    const QDateTime issued =
+        QDateTime::fromString(revocation["this_update"].toString(), Qt::ISODate);
+    const QDateTime due = QDateTime::fromString(revocation["next_update"].toString(), Qt::ISODate);
+    EXPECT_TRUE(revocation["this_update"].toString().endsWith('Z'));
+    EXPECT_NEAR(issued.secsTo(QDateTime::currentDateTimeUtc()), 3600, 120);
+    EXPECT_EQ(issued.secsTo(due), 7 * 24 * 3600 + 3600);
     const QJsonArray chain = signer["chain_status"].toArray();
     ASSERT_EQ(chain.size(), 3);
     EXPECT_EQ(chain[0].toObject()["subject"].toString(), "CN=BELTRANA");

@@ -145,7 +145,7 @@ TEST_F(ReportTest, TheSectionsComeInOrderWithWhatVerificationFound)
                          "Cadeia de certificados:",
                          "MARIA DA SILVA",
                          "Revogação: Não revogado",
-                         "Fonte: lista de certificados revogados",
+                         "Fonte: contida na assinatura",
                          "Autoridade Certificadora Raiz Brasileira v5",
                          "raiz confiável: a revogação não se aplica"});
 }

@@ -87,13 +87,15 @@ TEST(CertificateJudgeTest, RevocationAndDatesCountAtTheTimeTheyAreJudgedAt)
          "EXPIRADO:12345678901: o certificado expirou"},
         {"expired, judged inside its validity", expired, listing({}), now - 30 * kDay,
          JudgedAt::Check, true, false, false, false, false, ""},
+        // The lists were issued before the time-stamp: they say nothing of it.
         {"expired at a time-stamp's time", expired, listing({}), now, JudgedAt::TimeStamp, false,
-         false, true, false, false,
+         false, true, false, true,
          "EXPIRADO:12345678901: fora da validade na data do carimbo do tempo"},
         {"not yet valid", notYet, listing({}), now, JudgedAt::Check, false, false, false, true,
          false, "FUTURO:12345678901: o certificado ainda não é válido"},
+        // By then the lists are past their next update.
         {"not yet valid, judged later", notYet, listing({}), now + 30 * kDay, JudgedAt::Check, true,
-         false, false, false, false, ""},
+         false, false, false, true, ""},
         // Nobody could say: a fact for the verdict, not a fault of the path.
         {"no list at all", signer, {}, now, JudgedAt::Check, true, false, false, false, true, ""},
         {"only the intermediate's list",
@@ -131,24 +133,69 @@ TEST(CertificateJudgeTest, RevocationAndDatesCountAtTheTimeTheyAreJudgedAt)
     }
 }
 
-TEST(CertificateJudgeTest, ARevocationWithoutADateCountsFromTheBeginning)
+TEST(CertificateJudgeTest, EvidenceProvesOnlyWhatItsDatesAllow)
 {
     const QDateTime at = utcOf(std::time(nullptr));
-    sig::RevocationStatus status;
-    status.state = sig::RevocationState::Revoked;
-    const std::vector<std::tuple<const char*, QDateTime, bool>> rows = {
-        {"no date", {}, true},
-        {"a day before", at.addDays(-1), true},
-        {"at the time", at, true},
-        {"a day after", at.addDays(1), false},
+    using V = RevocationVerdict;
+    constexpr auto kCheck = JudgedAt::Check;
+    constexpr auto kStamp = JudgedAt::TimeStamp;
+    const auto good = sig::RevocationState::Good;
+    const auto revoked = sig::RevocationState::Revoked;
+    struct Row {
+        const char* what;
+        sig::RevocationState state;
+        QDateTime revokedAt;
+        QDateTime thisUpdate;
+        QDateTime nextUpdate;
+        JudgedAt judgedAt;
+        V verdict;
     };
-    for (const auto& [what, revokedAt, revoked] : rows) {
-        status.revokedAt = revokedAt;
-        EXPECT_EQ(revokedBy(status, at), revoked) << what;
+    const std::vector<Row> rows = {
+        {"revoked, no date", revoked, {}, at.addDays(-9), {}, kCheck, V::Revoked},
+        {"revoked a day before", revoked, at.addDays(-1), at.addDays(-9), {}, kStamp, V::Revoked},
+        {"revoked at the time", revoked, at, at, {}, kStamp, V::Revoked},
+        {"revoked before, list long stale", revoked, at.addDays(-30), at.addDays(-20),
+         at.addDays(-19), kCheck, V::Revoked},
+        {"revoked after the time-stamp", revoked, at.addDays(1), at.addDays(2), at.addDays(9),
+         kStamp, V::NotRevoked},
+        {"revoked a minute after the check",
+         revoked,
+         at.addSecs(60),
+         at.addSecs(60),
+         {},
+         kCheck,
+         V::Revoked},
+        {"revoked after the check", revoked, at.addDays(1), at.addDays(-1), at.addDays(6), kCheck,
+         V::Unknown},
+        {"good, current", good, {}, at.addDays(-1), at.addDays(6), kCheck, V::NotRevoked},
+        {"good, stale", good, {}, at.addDays(-9), at.addDays(-2), kCheck, V::Unknown},
+        {"good, no next update, fresh", good, {}, at.addSecs(-3600), {}, kCheck, V::NotRevoked},
+        {"good, no next update, old", good, {}, at.addDays(-3), {}, kCheck, V::Unknown},
+        {"good, issued before the time-stamp",
+         good,
+         {},
+         at.addDays(-1),
+         at.addDays(6),
+         kStamp,
+         V::Unknown},
+        {"good, issued after the time-stamp",
+         good,
+         {},
+         at.addDays(1),
+         at.addDays(2),
+         kStamp,
+         V::NotRevoked},
+        {"good, without dates", good, {}, {}, {}, kStamp, V::NotRevoked},
+        {"unknown", sig::RevocationState::Unknown, {}, at.addDays(1), {}, kStamp, V::Unknown},
+    };
+    for (const Row& row : rows) {
+        sig::RevocationStatus status;
+        status.state = row.state;
+        status.revokedAt = row.revokedAt;
+        status.thisUpdate = row.thisUpdate;
+        status.nextUpdate = row.nextUpdate;
+        EXPECT_EQ(revocationAt(status, at, row.judgedAt), row.verdict) << row.what;
     }
-    status.state = sig::RevocationState::Unknown;
-    status.revokedAt = {};
-    EXPECT_FALSE(revokedBy(status, at));
 }
 
 TEST(CertificateJudgeTest, WhatCannotBeJudgedIsNeverValid)

@@ -265,7 +265,8 @@ TEST(PolicyVerdictTest, SignaturesUnderRealPoliciesGetTheirVerdicts)
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
     const fx::TokenSpec stamp{.tsa = fx::makeTsa(icp.intermediate, fx::TsaUsage::TimeStamping,
                                                  now - 600 * kDay, now + 600 * kDay),
-                              .genTime = now - 60};
+                              // Before the carried lists were issued: they speak for it.
+                              .genTime = now - 2 * 3600};
     auto signedUnder = [&](const fx::AttributeSpec& policy, std::time_t signingTime = 0) {
         fx::MessageSpec spec = withCrls(icpMessage(signer, "contrato.pdf"));
         spec.signers[0].attributes.push_back(fx::signingCertificateV2(signer));

@@ -201,8 +201,12 @@ TEST(VerdictEndToEndTest, TimesAuthoritiesAndCounterSignaturesAreJudgedWhereThey
         icpSigner("TABELIAO ANTIGO:12345678901", "12345678901", now - 400 * kDay, now - kDay);
     const std::vector<EndToEnd> rows = {
         {"revoked a day before the check", revokedOn(now - kDay), Verdict::Rejected, {"revoked"}},
-        // The revocation is the list's word on a later time: now it does not hurt.
-        {"revoked with a date after the check", revokedOn(now + 30 * kDay), Verdict::Approved, {}},
+        // A revocation dated after the list itself was issued proves nothing
+        // about now: neither revoked nor vouched for.
+        {"revoked with a date after the check",
+         revokedOn(now + 30 * kDay),
+         Verdict::Indeterminate,
+         {"revocation-unknown"}},
         // Not a forgery: the token verifies, its authority just cannot be judged.
         {"a token by an authority outside the trusted roots",
          fx::withTimeStamp(good, 0, untrustedStamp),
@@ -212,10 +216,12 @@ TEST(VerdictEndToEndTest, TimesAuthoritiesAndCounterSignaturesAreJudgedWhereThey
          fx::withTimeStamp(good, 0, yearAhead),
          Verdict::Indeterminate,
          {"timestamp-untrusted"}},
+        // The token counts (no timestamp-untrusted), but the lists carried
+        // were issued before it: they cannot say the signer was not revoked then.
         {"a token a minute ahead of this clock",
          fx::withTimeStamp(good, 0, minuteAhead),
-         Verdict::Approved,
-         {}},
+         Verdict::Indeterminate,
+         {"revocation-unknown"}},
         {"a counter-signature that does not verify",
          fx::withCounterSignature(good, 0, {.cert = counterSigner, .tamperSignature = true}),
          Verdict::Rejected,
