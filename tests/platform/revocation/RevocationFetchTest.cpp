@@ -677,3 +677,30 @@ TEST(RevocationCacheKeyTest, TheKeyIsMadeOnceAndOnlyAPrivateOneIsUsed)
 }
 
 } // namespace
+
+// A partitioned list speaks for the certificates that point to it: online
+// and, later, from the cache's index alone.
+TEST_F(RevocationFetchTest, APartitionAnswersOnlyForItsOwnAddressOnlineAndFromTheCache)
+{
+    struct Row {
+        const char* what;
+        std::string partition; // the list's issuingDistributionPoint name
+        sig::RevocationState state;
+    };
+    const std::vector<Row> rows = {
+        {"the partition at its own address", server_.url("/ac.crl"), sig::RevocationState::Good},
+        {"another partition served there", server_.url("/outra-parte.crl"),
+         sig::RevocationState::Unknown},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        server_.route("/ac.crl",
+                      HttpReply{.body = derOf(fx::makeCrl(
+                                    {.issuer = &pki_.authority,
+                                     .extensions = {{"issuingDistributionPoint",
+                                                     "critical,fullname:URI:" + row.partition}}}))});
+        refillCache();
+        EXPECT_EQ(statusOf().revocation.state, row.state) << "online";
+        EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, row.state) << "from the cache";
+    }
+}
