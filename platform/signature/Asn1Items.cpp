@@ -78,4 +78,17 @@ QString oidText(const ASN1_TYPE* item)
     return isA(item, V_ASN1_OBJECT) ? oidText(item->value.object) : QString();
 }
 
+QByteArray element(char tag, const QByteArray& content)
+{
+    QByteArray length;
+    if (content.size() < 0x80) {
+        length.append(static_cast<char>(content.size()));
+    } else {
+        for (qsizetype rest = content.size(); rest > 0; rest >>= 8)
+            length.prepend(static_cast<char>(rest & 0xFF));
+        length.prepend(static_cast<char>(0x80 | length.size()));
+    }
+    return tag + length + content;
+}
+
 } // namespace selavia::signature::asn1

@@ -27,6 +27,8 @@ QByteArrayView bytes(const ASN1_STRING* string);
 QByteArrayView bytes(const ASN1_TYPE* item);
 // The DER of any element.
 QByteArray der(const ASN1_TYPE* item);
+// One DER element: `tag`, the definite length of `content`, `content`.
+QByteArray element(char tag, const QByteArray& content);
 
 // The dotted form of an OID; empty when absent or absurdly long.
 QString oidText(const ASN1_OBJECT* object);

@@ -14,18 +14,7 @@
 namespace selavia::signature {
 namespace {
 
-QByteArray element(char tag, const QByteArray& content)
-{
-    QByteArray length;
-    if (content.size() < 0x80) {
-        length.append(static_cast<char>(content.size()));
-    } else {
-        for (qsizetype rest = content.size(); rest > 0; rest >>= 8)
-            length.prepend(static_cast<char>(rest & 0xFF));
-        length.prepend(static_cast<char>(0x80 | length.size()));
-    }
-    return tag + length + content;
-}
+using asn1::element;
 
 // OpenSSL's CMS code verifies a SignerInfo only inside a SignedData, so the
 // counter-signature goes into one of its own: no content (what it signs is

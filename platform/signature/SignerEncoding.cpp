@@ -1,5 +1,6 @@
 #include "SignerEncoding.h"
 
+#include "Asn1Items.h"
 #include "OpenSslHandles.h"
 
 #include <QByteArray>
@@ -94,15 +95,7 @@ QByteArray setOf(const std::vector<QByteArray>& elements)
     QByteArray content;
     for (const QByteArray& element : elements)
         content += element;
-    QByteArray length;
-    if (content.size() < 0x80) {
-        length.append(static_cast<char>(content.size()));
-    } else {
-        for (qsizetype rest = content.size(); rest > 0; rest >>= 8)
-            length.prepend(static_cast<char>(rest & 0xFF));
-        length.prepend(static_cast<char>(0x80 | length.size()));
-    }
-    return '\x31' + length + content;
+    return asn1::element(0x31, content);
 }
 
 } // namespace

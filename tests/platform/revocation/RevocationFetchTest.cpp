@@ -694,11 +694,12 @@ TEST_F(RevocationFetchTest, APartitionAnswersOnlyForItsOwnAddressOnlineAndFromTh
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        server_.route("/ac.crl",
-                      HttpReply{.body = derOf(fx::makeCrl(
-                                    {.issuer = &pki_.authority,
-                                     .extensions = {{"issuingDistributionPoint",
-                                                     "critical,fullname:URI:" + row.partition}}}))});
+        server_.route(
+            "/ac.crl",
+            HttpReply{.body = derOf(fx::makeCrl(
+                          {.issuer = &pki_.authority,
+                           .extensions = {{"issuingDistributionPoint",
+                                           "critical,fullname:URI:" + row.partition}}}))});
         refillCache();
         EXPECT_EQ(statusOf().revocation.state, row.state) << "online";
         EXPECT_EQ(statusOf(/*offline=*/true).revocation.state, row.state) << "from the cache";
