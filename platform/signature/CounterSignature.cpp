@@ -91,8 +91,11 @@ bool attributesVerify(CMS_SignerInfo* info, X509* signer)
             detail::verifySignedAttributes(info, key, detail::AttributeOrder::Der));
 }
 
-// The deepest counter-signature of a counter-signature looked at.
-constexpr int kMaxDepth = 4;
+// How deep and how wide counter-signatures of counter-signatures are
+// looked at: real files go one or two deep; a hostile one must not make
+// thousands of verifications out of a few per level.
+constexpr int kMaxDepth = 3;
+constexpr int kMaxNested = 4;
 
 void verifyNested(CounterSignature& result, CMS_SignerInfo* info, const CadesContext& context,
                   int depth)
