@@ -149,6 +149,23 @@ TEST_F(PolicyListFetchTest, AVerifiedNewerListReplacesTheBundledOneThenTheCacheA
     EXPECT_EQ(policyWarnings(true), QStringList{});
 }
 
+TEST_F(PolicyListFetchTest, ACachedListPastItsNextUpdateIsFetchedAgainOnline)
+{
+    // Newer than the bundled list, yet already stale itself.
+    const QDateTime stale(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
+    const fx::Cert authority = icpSigner("AUTORIDADE DE POLITICAS");
+    const fx::Cert& intermediate = fx::icpBrasilHierarchy().intermediate;
+    serve(listDer(stale), detachedSignature(listDer(stale), authority, intermediate));
+    const QStringList staleWarning{QStringLiteral("lista de políticas expirada em 01/01/2026")};
+    EXPECT_EQ(policyWarnings(), staleWarning);
+    EXPECT_EQ(policyWarnings(true), staleWarning) << "offline, the cached list stands";
+    EXPECT_EQ(server_.count("/LPA_CAdES.der"), 1);
+
+    serveSignedBy(authority, intermediate);
+    EXPECT_EQ(policyWarnings(), QStringList{});
+    EXPECT_EQ(server_.count("/LPA_CAdES.der"), 2);
+}
+
 // Lists the bundled one is kept over; its warning stays.
 struct RefusedCase {
     const char* name;
