@@ -76,12 +76,12 @@ std::string listDer(const QDateTime& nextUpdate)
 std::string detachedSignature(const std::string& signedBytes, const fx::Cert& signer,
                               const fx::Cert& authority)
 {
-    fx::MessageSpec spec;
-    spec.content = signedBytes;
-    spec.detached = true;
-    spec.signers = {{.cert = signer}};
-    spec.extraCertificates = {authority};
-    return fx::makeSignedMessage(spec);
+    fx::MessageSpec message;
+    message.content = signedBytes;
+    message.detached = true;
+    message.signers = {{.cert = signer}};
+    message.extraCertificates = {authority};
+    return fx::makeSignedMessage(message);
 }
 
 const QDateTime kLater(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC);
@@ -116,10 +116,10 @@ public: // the table below serves through the fixture
     {
         rev::Settings settings = settings_;
         settings.offline = offline;
-        fx::MessageSpec spec = icpMessage(icpSigner());
-        spec.signers[0].attributes = {bundledPolicyAttribute(kAdRb23)};
+        fx::MessageSpec message = icpMessage(icpSigner());
+        message.signers[0].attributes = {bundledPolicyAttribute(kAdRb23)};
         const QString path = QDir(cache_.path()).filePath("documento.p7s");
-        fx::writeFile(path.toStdString(), fx::makeSignedMessage(spec));
+        fx::writeFile(path.toStdString(), fx::makeSignedMessage(message));
         verify::LoadOptions options(trustingIcp(), settings);
         options.policyListRoots = trustingIcp();
         const verify::ValidationResult document =
