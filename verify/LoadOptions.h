@@ -9,6 +9,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 
 namespace selavia::verify {
 
@@ -30,6 +31,9 @@ struct LoadOptions {
     // Also sum the signed file itself (its SHA-256), from the verifying
     // read: what a verification report names the file by.
     bool sumSignedFile = false;
+    // The roots ITI's current lists of policies must be signed under;
+    // nullopt: the bundled ICP-Brasil roots.
+    std::optional<signature::TrustStore> policyListRoots;
 };
 
 // The phases of a load, in order: the content is hashed, then every

@@ -231,9 +231,9 @@ PolicyCheck checkPolicy(const PolicyInputs& inputs, const pol::PolicyCatalogue& 
                      QStringLiteral("uma contra-assinatura declara política de assinatura"));
     if (const pol::KnownPolicy* known = catalogue.find(check.oid)) {
         checkListed(inputs, *known, check, findings);
-        if (catalogue.nextUpdate.isValid() && inputs.checkedAt > catalogue.nextUpdate)
+        if (known->nextUpdate.isValid() && inputs.checkedAt > known->nextUpdate)
             warn(check, QStringLiteral("lista de políticas expirada em %1")
-                            .arg(dateText(catalogue.nextUpdate)));
+                            .arg(dateText(known->nextUpdate)));
     } else if (check.oid.startsWith(kArc)) {
         findings.add(PolicyCode::Unknown,
                      QStringLiteral("política ausente da lista de políticas da ICP-Brasil"));
@@ -247,7 +247,8 @@ PolicyCheck checkPolicy(const PolicyInputs& inputs, const pol::PolicyCatalogue& 
 
 std::optional<PolicyCheck> checkSignaturePolicy(const signature::Signer& signer,
                                                 const QDateTime& bestSignatureTime,
-                                                const QDateTime& checkedAt)
+                                                const QDateTime& checkedAt,
+                                                const pol::PolicyCatalogue& catalogue)
 {
     const signature::CadesInfo& cades = signer.cades();
     if (!cades.policy)
@@ -268,7 +269,7 @@ std::optional<PolicyCheck> checkSignaturePolicy(const signature::Signer& signer,
                     });
     inputs.bestSignatureTime = bestSignatureTime;
     inputs.checkedAt = checkedAt;
-    return checkPolicy(inputs, signature::policies::bundledCatalogue());
+    return checkPolicy(inputs, catalogue);
 }
 
 } // namespace selavia::verify

@@ -37,9 +37,11 @@ QString policyName(const QString& oid);
 
 PolicyCheck checkPolicy(const PolicyInputs& inputs,
                         const signature::policies::PolicyCatalogue& catalogue);
-// With the bundled lists; nullopt when the signer declares no policy.
-std::optional<PolicyCheck> checkSignaturePolicy(const signature::Signer& signer,
-                                                const QDateTime& bestSignatureTime,
-                                                const QDateTime& checkedAt);
+// With `catalogue`; nullopt when the signer declares no policy.
+std::optional<PolicyCheck>
+checkSignaturePolicy(const signature::Signer& signer, const QDateTime& bestSignatureTime,
+                     const QDateTime& checkedAt,
+                     const signature::policies::PolicyCatalogue& catalogue =
+                         signature::policies::bundledCatalogue());
 
 } // namespace selavia::verify

@@ -218,7 +218,8 @@ void judgeEncoding(const sig::SignerEncoding& encoding, SignatureResult& entry, 
 
 // The signature judged at its best signature time: a valid time-stamp's
 // time, which proves it existed then, else the time of the check.
-void judge(const sig::Signer& signer, SignatureResult& entry)
+void judge(const sig::Signer& signer, SignatureResult& entry,
+           const sig::policies::PolicyCatalogue& policies)
 {
     const bool stamped =
         entry.timestamp && entry.timestamp->valid && entry.timestamp->genTime.isValid();
@@ -241,7 +242,8 @@ void judge(const sig::Signer& signer, SignatureResult& entry)
     }
     // The policy's dates are judged at the same best signature time.
     attempt([&] {
-        entry.policy = checkSignaturePolicy(signer, entry.bestSignatureTime, entry.status.at);
+        entry.policy =
+            checkSignaturePolicy(signer, entry.bestSignatureTime, entry.status.at, policies);
     });
     if (entry.policy) {
         facts.policyFindings = entry.policy->findings;
@@ -254,7 +256,8 @@ void judge(const sig::Signer& signer, SignatureResult& entry)
 
 } // namespace
 
-SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime& checkedAt)
+SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime& checkedAt,
+                           const sig::policies::PolicyCatalogue& policies)
 {
     SignatureResult entry;
     entry.index = index;
@@ -270,7 +273,7 @@ SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime
         readTechnicalData(facts, entry);
     attempt([&] { readCades(signer, checkedAt, entry); });
     entry.certificateClass = classOf(entry.status, entry.signingCertificateMismatch);
-    judge(signer, entry);
+    judge(signer, entry, policies);
     return entry;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/revocation/RevocationService.h"
 #include "platform/signature/SignatureError.h"
 #include "platform/signature/SummingInput.h"
+#include "verify/CurrentPolicies.h"
 #include "verify/DocumentName.h"
 #include "verify/SignatureTree.h"
 #include "verify/Signatures.h"
@@ -75,9 +76,14 @@ void describe(ValidationResult& result, const sig::SignedData& data, const LoadO
 {
     result.contentSize = data.contentSize();
     result.contentSha256 = data.contentSha256();
+    // Fetched here, with the rest of what the validation asks of the network.
+    const std::optional<sig::policies::PolicyCatalogue> current =
+        currentPolicyCatalogue(data, options, result.checkedAt);
+    const sig::policies::PolicyCatalogue& policies =
+        current ? *current : sig::policies::bundledCatalogue();
     int index = 0;
     for (const sig::Signer& signer : data.signers())
-        result.signers.push_back(readSigner(signer, ++index, result.checkedAt));
+        result.signers.push_back(readSigner(signer, ++index, result.checkedAt, policies));
     nameDocument(result, options.detachedContentPath);
     result.tree = buildTree(result.signers);
 }

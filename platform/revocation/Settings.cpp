@@ -39,6 +39,8 @@ Settings Settings::fromEnvironment()
     settings.offline = qEnvironmentVariable("SELAVIA_OFFLINE") == QLatin1String("1");
     settings.cacheFolder = defaultCacheFolder();
     settings.cacheKeyFile = defaultCacheKeyFile();
+    if (const QByteArray base = qgetenv("SELAVIA_POLICY_BASE_URL"); !base.isEmpty())
+        settings.policyBaseUrl = base;
     return settings;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace selavia::revocation {
@@ -20,12 +21,15 @@ struct Settings {
     qint64 maxIndexBytes = qint64(256) << 20; // a cached list's index
     qint64 cacheCapBytes = qint64(1) << 30;
     int parallelism = 4;
+    // Where ITI publishes its lists of signature policies.
+    QByteArray policyBaseUrl = QByteArrayLiteral("http://politicas.icpbrasil.gov.br");
 
     // SELAVIA_OFFLINE=1 forbids requests; the cache folder is
     // $SELAVIA_CACHE_DIR, else $XDG_CACHE_HOME/selavia-reader, else
     // ~/.cache/selavia-reader. The cache's key is $SELAVIA_CACHE_KEY, else
     // selavia-reader/cache-key under $XDG_DATA_HOME, else under
-    // ~/.local/share.
+    // ~/.local/share. $SELAVIA_POLICY_BASE_URL, when set, stands for ITI's
+    // site (tests serve their own lists).
     static Settings fromEnvironment();
     static QString defaultCacheFolder();
     static QString defaultCacheKeyFile();

@@ -276,7 +276,7 @@ QString fileNameOf(const QString& uri)
 KnownPolicy knownPolicy(const ListedPolicy& listed, const QString& listName,
                         const DocumentSource& documents)
 {
-    KnownPolicy known{listed, listName, {}, std::nullopt};
+    KnownPolicy known{listed, listName, {}, std::nullopt, {}};
     const QByteArray document = documents ? documents(fileNameOf(listed.uri)) : QByteArray();
     // A file that is not the one the list names is not used at all.
     if (document.isEmpty() || listed.digest.isEmpty() ||
@@ -377,8 +377,10 @@ PolicyCatalogue catalogueOf(const std::vector<std::pair<QString, QByteArray>>& l
             catalogue.problems << QStringLiteral("lista de políticas ilegível: %1").arg(name);
             continue;
         }
-        for (const ListedPolicy& listed : list->policies)
+        for (const ListedPolicy& listed : list->policies) {
             catalogue.policies.push_back(knownPolicy(listed, name, documents));
+            catalogue.policies.back().nextUpdate = list->nextUpdate;
+        }
         if (!catalogue.nextUpdate.isValid() || list->nextUpdate < catalogue.nextUpdate)
             catalogue.nextUpdate = list->nextUpdate;
     }

@@ -80,6 +80,7 @@ struct KnownPolicy {
     QString listName;    // e.g. "LPA_CAdES.der"
     QByteArray document; // empty when not available or not the one listed
     std::optional<PolicyRules> rules;
+    QDateTime nextUpdate; // its list's
 };
 
 struct PolicyCatalogue {
