@@ -107,6 +107,18 @@ std::optional<SignedList> fetched(const QByteArray& url, const Settings& setting
     return SignedList{std::move(list.body), std::move(signature.body)};
 }
 
+// A list that could not be had once is not asked for again in this process:
+// a run over many files must not wait for an unreachable server per file.
+bool failedBefore(const QByteArray& url, bool failedNow = false)
+{
+    static QMutex mutex;
+    static QSet<QByteArray> failed;
+    const QMutexLocker lock(&mutex);
+    if (failedNow)
+        failed.insert(url);
+    return failed.contains(url);
+}
+
 } // namespace
 
 std::optional<QByteArray> currentPolicyList(const QString& name, const Settings& settings,
@@ -124,11 +136,13 @@ std::optional<QByteArray> currentPolicyList(const QString& name, const Settings&
     std::optional<QByteArray> cached;
     if (list && signature && verifiedOnce({*list, *signature}, roots))
         cached = list;
-    if (settings.offline || (cached && current(*cached, now)))
+    if (settings.offline || (cached && current(*cached, now)) || failedBefore(url))
         return cached;
     std::optional<SignedList> fresh = fetched(url, settings);
-    if (!fresh || !verifies(*fresh, roots))
+    if (!fresh || !verifies(*fresh, roots)) {
+        failedBefore(url, /*failedNow=*/true);
         return cached;
+    }
     if (!cache.shared()) {
         cache.write(signatureEntry, fresh->signature);
         cache.write(listEntry, fresh->list);

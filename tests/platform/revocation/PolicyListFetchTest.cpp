@@ -100,8 +100,16 @@ public: // the table below serves through the fixture
 
     void serve(const std::string& list, const std::string& signature)
     {
-        server_.route("/LPA_CAdES.der", HttpReply{.body = list});
-        server_.route("/LPA_CAdES.p7s", HttpReply{.body = signature});
+        server_.route(prefix_ + "/LPA_CAdES.der", HttpReply{.body = list});
+        server_.route(prefix_ + "/LPA_CAdES.p7s", HttpReply{.body = signature});
+    }
+
+    // Serves at another address: a list that could not be had is not asked
+    // for again at the same one in this process.
+    void moveTo(const std::string& prefix)
+    {
+        prefix_ = prefix;
+        settings_.policyBaseUrl = QByteArray::fromStdString(server_.url(prefix));
     }
 
     void serveSignedBy(const fx::Cert& signer, const fx::Cert& authority)
@@ -133,6 +141,7 @@ public: // the table below serves through the fixture
     HttpTestServer server_;
     QTemporaryDir cache_;
     rev::Settings settings_;
+    std::string prefix_;
 };
 
 TEST_F(PolicyListFetchTest, AVerifiedNewerListReplacesTheBundledOneThenTheCacheAnswers)
@@ -170,6 +179,9 @@ TEST_F(PolicyListFetchTest, ACachedListPastItsNextUpdateIsFetchedAgainOnline)
 struct RefusedCase {
     const char* name;
     std::function<void(PolicyListFetchTest&)> serve;
+    // A list that verifies but is not newer is kept and asked for again
+    // when stale; one that does not verify is not asked for twice.
+    int requestsAfterTwoLoads = 1;
 };
 
 TEST_F(PolicyListFetchTest, AListThatDoesNotVerifyOrIsNotNewerIsNotUsed)
@@ -180,7 +192,8 @@ TEST_F(PolicyListFetchTest, AListThatDoesNotVerifyOrIsNotNewerIsNotUsed)
     const RefusedCase cases[] = {
         {"no signature",
          [&](PolicyListFetchTest& test) {
-             test.server_.route("/LPA_CAdES.der", HttpReply{.body = listDer(kLater)});
+             test.server_.route(test.prefix_ + "/LPA_CAdES.der",
+                                HttpReply{.body = listDer(kLater)});
          }},
         {"untrusted signer",
          [&](PolicyListFetchTest& test) {
@@ -201,14 +214,19 @@ TEST_F(PolicyListFetchTest, AListThatDoesNotVerifyOrIsNotNewerIsNotUsed)
          [&](PolicyListFetchTest& test) {
              const std::string old = listDer(QDateTime(QDate(2025, 9, 10), QTime(0, 0), Qt::UTC));
              test.serve(old, detachedSignature(old, icpAuthority, icp.intermediate));
-         }},
+         },
+         2},
     };
+    int n = 0;
     for (const RefusedCase& row : cases) {
         SCOPED_TRACE(row.name);
         std::filesystem::remove_all(QFile::encodeName(settings_.cacheFolder).toStdString());
+        moveTo("/caso" + std::to_string(++n));
         row.serve(*this);
         EXPECT_EQ(policyWarnings(), QStringList{kBundledExpired});
-        EXPECT_GE(server_.count("/LPA_CAdES.der"), 1) << "asked for the current list";
+        EXPECT_EQ(server_.count(prefix_ + "/LPA_CAdES.der"), 1) << "asked for the current list";
+        EXPECT_EQ(policyWarnings(), QStringList{kBundledExpired});
+        EXPECT_EQ(server_.count(prefix_ + "/LPA_CAdES.der"), row.requestsAfterTwoLoads);
     }
 }
 
