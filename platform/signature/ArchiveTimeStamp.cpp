@@ -10,12 +10,6 @@
 namespace selavia::signature::detail {
 namespace {
 
-void freeCrlStack(STACK_OF(X509_CRL) * crls) noexcept
-{
-    sk_X509_CRL_pop_free(crls, X509_CRL_free);
-}
-using UniqueCrlStack = std::unique_ptr<STACK_OF(X509_CRL), ossl::Deleter<freeCrlStack>>;
-
 struct Element {
     unsigned char tag = 0;
     QByteArrayView whole; // tag, length and content
@@ -104,7 +98,7 @@ ArchiveCoverage archiveCoverageOf(CMS_ContentInfo* cms)
     ossl::UniqueX509Stack certificates(CMS_get1_certs(cms));
     for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i)
         coverage.collections += ossl::encoded(i2d_X509, sk_X509_value(certificates.get(), i));
-    UniqueCrlStack crls(CMS_get1_crls(cms));
+    ossl::UniqueCrlStack crls(CMS_get1_crls(cms));
     for (int i = 0; crls && i < sk_X509_CRL_num(crls.get()); ++i)
         coverage.collections += ossl::encoded(i2d_X509_CRL, sk_X509_CRL_value(crls.get(), i));
     if (signedData.empty() || signedData.back().tag != 0x31)
