@@ -767,3 +767,29 @@ TEST_F(VerifyCommandTest, ACounterSignatureThatFailsIsReprovadoAndTheFileExitsOn
     EXPECT_EQ(counter["verdict"].toString(), "Reprovado");
     EXPECT_FALSE(counter["reasons"].toArray().isEmpty());
 }
+
+TEST_F(VerifyCommandTest, JsonTellsTheContentAndArchiveTimeStamps)
+{
+    const std::time_t now = std::time(nullptr);
+    fx::MessageSpec spec = icpSpec();
+    spec.signers[0].attributes.push_back(
+        fx::contentTimeStampAttribute(spec.content, {.tsa = actDeTeste(), .genTime = now - 120}));
+    const fx::Bytes message = fx::withArchiveTimeStampV2(
+        fx::makeSignedMessage(spec), 0, {.tsa = actDeTeste(), .genTime = now - 60});
+    const QJsonObject signerJson = onlySignerOf(
+        runJson(dir_.write("arquivado.slv", message), cli::exit_status::kSignaturesOk));
+    const auto utcText = [](std::time_t when) {
+        return QDateTime::fromSecsSinceEpoch(when, Qt::UTC).toString(Qt::ISODate);
+    };
+    const QJsonArray archives = signerJson["archive_timestamps"].toArray();
+    ASSERT_EQ(archives.size(), 1);
+    expectMembers(archives[0].toObject(),
+                  R"j({"valid": true, "tsa": "ACT de Teste", "problems": [],)j"
+                  R"j("verdict": "Aprovado", "indication": "TOTAL-PASSED", "reasons": []})j");
+    EXPECT_EQ(archives[0].toObject()["time"].toString(), utcText(now - 60));
+    EXPECT_EQ(signerJson["best_signature_time_source"].toString(), "archive-timestamp");
+    EXPECT_EQ(signerJson["best_signature_time"].toString(), utcText(now - 60));
+    const QJsonObject content = signerJson["content_timestamp"].toObject();
+    expectMembers(content, R"j({"valid": true, "tsa": "ACT de Teste", "verdict": "Aprovado"})j");
+    EXPECT_EQ(content["time"].toString(), utcText(now - 120));
+}
