@@ -99,34 +99,45 @@ TEST(ContentTimeStampTest, AContentStampIsJudgedLikeASignatureStampButProvesOnly
 {
     const std::time_t now = std::time(nullptr);
     const fx::Bytes content = "conteudo de teste";
+    // The content is summed under the signer's hash (SHA-256) alone: a
+    // stamp under another cannot be checked, which is no forgery.
     struct Row {
         const char* what;
         fx::Bytes stampedBytes;
-        std::time_t contentTime, signatureTime;
-        bool valid;
+        fx::Digest imprint;
+        std::time_t contentTime;
+        const char* reason; // the signer's reason about it, or none
         bool laterWarning;
     };
+    const std::time_t signatureTime = now - 3600;
     const std::vector<Row> rows = {
-        {"valid, before the signature stamp", content, now - 7200, now - 3600, true, false},
-        {"over other bytes", "outros bytes", now - 7200, now - 3600, false, false},
-        {"later than the signature stamp", content, now - 600, now - 3600, true, true},
+        {"valid, before the signature stamp", content, fx::Digest::Sha256, now - 7200, nullptr,
+         false},
+        {"over other bytes", "outros bytes", fx::Digest::Sha256, now - 7200, "timestamp-invalid",
+         false},
+        {"under a hash the content was not summed with", content, fx::Digest::Sha512, now - 7200,
+         "timestamp-untrusted", false},
+        {"later than the signature stamp", content, fx::Digest::Sha256, now - 600, nullptr, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         fx::MessageSpec spec = messageFor({{.cert = icpSigner()}});
         spec.content = content;
         spec.signers[0].attributes.push_back(fx::contentTimeStampAttribute(
-            row.stampedBytes, {.tsa = tsa(), .genTime = row.contentTime}));
+            row.stampedBytes,
+            {.tsa = tsa(), .genTime = row.contentTime, .imprintDigest = row.imprint}));
         const SignatureResult signer = signerOf(fx::withTimeStamp(
-            fx::makeSignedMessage(spec), 0, {.tsa = tsa(), .genTime = row.signatureTime}));
+            fx::makeSignedMessage(spec), 0, {.tsa = tsa(), .genTime = signatureTime}));
         ASSERT_TRUE(signer.contentTimestamp.has_value());
-        EXPECT_EQ(signer.contentTimestamp->valid, row.valid)
+        EXPECT_EQ(signer.contentTimestamp->valid, row.reason == nullptr)
             << joined(signer.contentTimestamp->problems);
         EXPECT_EQ(signer.contentTimestamp->genTime, utcOf(row.contentTime));
         EXPECT_EQ(signer.bestSignatureTimeSource, "timestamp") << "it proves only the content";
-        EXPECT_EQ(signer.bestSignatureTime, utcOf(row.signatureTime));
-        EXPECT_EQ(hasReason(signer.judgement, "timestamp-invalid"), !row.valid);
-        EXPECT_FALSE(hasReason(signer.judgement, "timestamp-untrusted"));
+        EXPECT_EQ(signer.bestSignatureTime, utcOf(signatureTime));
+        for (const char* code : {"timestamp-invalid", "timestamp-untrusted"})
+            EXPECT_EQ(hasReason(signer.judgement, code),
+                      row.reason != nullptr && QString(row.reason) == code)
+                << code;
         EXPECT_EQ(signer.warnings.contains("o carimbo do tempo do conteúdo é posterior ao "
                                            "carimbo do tempo da assinatura"),
                   row.laterWarning)
