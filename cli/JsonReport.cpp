@@ -119,6 +119,14 @@ QJsonValue timestampJson(const std::optional<verify::TimeStampResult>& token)
     return entry;
 }
 
+QJsonArray timestampsJson(const std::vector<verify::TimeStampResult>& tokens)
+{
+    QJsonArray list;
+    for (const verify::TimeStampResult& token : tokens)
+        list.append(timestampJson(token));
+    return list;
+}
+
 QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
 {
     if (!policy)
@@ -167,6 +175,8 @@ QJsonObject signerJson(const verify::SignatureResult& signer)
         {"revocation", revocationJson(signer.status.revocation)},
         {"chain_status", chainStatusJson(signer.status)},
         {"timestamp", timestampJson(signer.timestamp)},
+        {"content_timestamp", timestampJson(signer.contentTimestamp)},
+        {"archive_timestamps", timestampsJson(signer.archiveTimestamps)},
         {"valid_at_timestamp",
          signer.validAtTimestamp ? QJsonValue(*signer.validAtTimestamp) : QJsonValue::Null},
         {"policy", policyJson(signer.policy)},

@@ -103,7 +103,7 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token, const QDateTime& ch
     result.genTime = token.genTime;
     result.tsaName = token.tsaName;
     result.tokenProblems = token.problems;
-    result.problems = token.problems;
+    result.problems = token.problems + token.unchecked;
     if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
         const CertificateStatus tsa =
             judgeCertificate(token.tsaCertificate, sig::CertificateRole::TimeStamping,
@@ -144,6 +144,17 @@ std::optional<TimeStampResult> countingToken(const std::vector<sig::TimeStampTok
             first = std::move(judged);
     }
     return first;
+}
+
+// The first valid archive time-stamp: the earliest proof that what it
+// covers existed.
+const TimeStampResult* validArchiveStamp(const std::vector<TimeStampResult>& stamps)
+{
+    for (const TimeStampResult& stamp : stamps) {
+        if (stamp.valid && stamp.genTime.isValid())
+            return &stamp;
+    }
+    return nullptr;
 }
 
 SignerFacts factsAt(const CertificateStatus& status)
@@ -191,6 +202,13 @@ void readCades(const sig::Signer& signer, const QDateTime& checkedAt, SignatureR
 {
     const sig::CadesInfo& cades = signer.cades();
     entry.timestamp = countingToken(cades.timeStamps, checkedAt);
+    entry.contentTimestamp = countingToken(cades.contentTimeStamps, checkedAt);
+    for (const sig::TimeStampToken& token : cades.archiveTimeStamps)
+        entry.archiveTimestamps.push_back(judgeToken(token, checkedAt));
+    if (entry.contentTimestamp && entry.timestamp && entry.contentTimestamp->valid &&
+        entry.timestamp->valid && entry.contentTimestamp->genTime > entry.timestamp->genTime)
+        entry.warnings << QStringLiteral(
+            "o carimbo do tempo do conteúdo é posterior ao carimbo do tempo da assinatura");
     entry.signingCertificateMismatch =
         cades.signingCertificate.binding == sig::CertificateBinding::Mismatch;
     for (const sig::CounterSignature& counter : cades.counterSignatures)
@@ -216,21 +234,42 @@ void judgeEncoding(const sig::SignerEncoding& encoding, SignatureResult& entry, 
     }
 }
 
+// What proves the signature existed: a valid signature time-stamp, else a
+// valid archive time-stamp; null when neither.
+const TimeStampResult* provingStamp(const SignatureResult& entry)
+{
+    if (entry.timestamp && entry.timestamp->valid && entry.timestamp->genTime.isValid())
+        return &*entry.timestamp;
+    return validArchiveStamp(entry.archiveTimestamps);
+}
+
+std::vector<const TimeStampResult*> otherStamps(const SignatureResult& entry)
+{
+    std::vector<const TimeStampResult*> stamps;
+    if (entry.contentTimestamp)
+        stamps.push_back(&*entry.contentTimestamp);
+    for (const TimeStampResult& archive : entry.archiveTimestamps)
+        stamps.push_back(&archive);
+    return stamps;
+}
+
 // The signature judged at its best signature time: a valid time-stamp's
 // time, which proves it existed then, else the time of the check.
 void judge(const sig::Signer& signer, SignatureResult& entry,
            const sig::policies::PolicyCatalogue& policies)
 {
-    const bool stamped =
-        entry.timestamp && entry.timestamp->valid && entry.timestamp->genTime.isValid();
+    const TimeStampResult* proof = provingStamp(entry);
+    const bool stamped = proof != nullptr;
     CertificateStatus atReference = entry.status;
     entry.bestSignatureTime = entry.status.at;
     entry.bestSignatureTimeSource = QStringLiteral("check");
     if (stamped) {
-        entry.bestSignatureTime = entry.timestamp->genTime;
-        entry.bestSignatureTimeSource = QStringLiteral("timestamp");
+        entry.bestSignatureTime = proof->genTime;
+        entry.bestSignatureTimeSource = proof == &*entry.timestamp
+                                            ? QStringLiteral("timestamp")
+                                            : QStringLiteral("archive-timestamp");
         atReference = judgeCertificate(signer.certificate(), sig::CertificateRole::Signer,
-                                       entry.timestamp->genTime, JudgedAt::TimeStamp);
+                                       proof->genTime, JudgedAt::TimeStamp);
         entry.validAtTimestamp = atReference.result;
         entry.validAtTimestampProblems = atReference.problems;
     }
@@ -239,6 +278,12 @@ void judge(const sig::Signer& signer, SignatureResult& entry,
     if (entry.timestamp) {
         facts.timestampInvalid = entry.timestamp->judgement.verdict == Verdict::Rejected;
         facts.timestampUntrusted = entry.timestamp->judgement.verdict == Verdict::Indeterminate;
+    }
+    // Content and archive stamps are judged alike: a broken one is never
+    // passed over, one that cannot be judged proves nothing.
+    for (const TimeStampResult* other : otherStamps(entry)) {
+        facts.timestampInvalid |= other->judgement.verdict == Verdict::Rejected;
+        facts.timestampUntrusted |= other->judgement.verdict == Verdict::Indeterminate;
     }
     // The policy's dates are judged at the same best signature time.
     attempt([&] {

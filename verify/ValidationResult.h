@@ -130,6 +130,11 @@ struct SignatureResult {
     // The signature time-stamp that counts: the first valid token, else the
     // first token; none without a token.
     std::optional<TimeStampResult> timestamp;
+    // The content time-stamp that counts, chosen alike: a proof that the
+    // content existed, not the signature.
+    std::optional<TimeStampResult> contentTimestamp;
+    // Every archive time-stamp, in message order.
+    std::vector<TimeStampResult> archiveTimestamps;
     // Whether the signer's certificate was valid, revocation included, at the
     // valid token's time; nullopt without a valid token. Why not, if not.
     std::optional<bool> validAtTimestamp;

@@ -11,6 +11,8 @@ namespace {
 
 const QString kTimeStampTokenOid = QStringLiteral("1.2.840.113549.1.9.16.2.14");
 const QString kCounterSignatureOid = QStringLiteral("1.2.840.113549.1.9.6");
+const QString kArchiveTimeStampV2Oid = QStringLiteral("1.2.840.113549.1.9.16.2.48");
+const char* const kContentTimeStampOid = "1.2.840.113549.1.9.16.2.20";
 
 SigningCertificateCheck signerBinding(CMS_SignerInfo* info, X509* signer)
 {
@@ -36,10 +38,68 @@ void verifyValues(X509_ATTRIBUTE* attribute, std::vector<Result>& results, int l
     }
 }
 
-// Tokens and counter-signatures among the values of one unsigned attribute.
-void readUnsigned(CadesInfo& cades, const QString& oid, X509_ATTRIBUTE* attribute,
-                  QByteArrayView signatureValue, const CadesContext& context)
+QString tooManyTokens()
 {
+    return QStringLiteral("só os %1 primeiros carimbos do tempo foram verificados")
+        .arg(limits::kMaxTimeStampTokens);
+}
+
+// An archive time-stamp's imprint: the content, the message's certificates
+// and lists, the signer's fields to its signature, then its unsigned
+// attributes before the one at `index`.
+Imprinted archiveImprint(CMS_SignerInfo* info, int index, QByteArrayView signatureValue,
+                         const CadesContext& context)
+{
+    QByteArray covered = context.archiveCoverage.collections;
+    bool named = false;
+    for (const auto& [signature, head] : context.archiveCoverage.signerHeads) {
+        if (signature == signatureValue) {
+            covered += head;
+            named = true;
+            break;
+        }
+    }
+    for (int i = 0; i < index; ++i)
+        covered += ossl::encoded(i2d_X509_ATTRIBUTE, CMS_unsigned_get_attr(info, i));
+    const ContentDigests& digests = context.contentDigests;
+    return {[named, covered, &digests](const EVP_MD* md) -> std::optional<QByteArray> {
+                if (!named)
+                    return std::nullopt;
+                return contentHashThen(digests, md, covered);
+            },
+            QStringLiteral("o carimbo do tempo de arquivamento não corresponde à assinatura "
+                           "como está gravada")};
+}
+
+void readContentTimeStamps(CadesInfo& cades, CMS_SignerInfo* info, const CadesContext& context)
+{
+    const Imprinted content{
+        [&context](const EVP_MD* md) { return contentHashThen(context.contentDigests, md); },
+        QStringLiteral("o carimbo do tempo não corresponde ao conteúdo")};
+    ossl::UniqueAsn1Object oid(OBJ_txt2obj(kContentTimeStampOid, 1));
+    const int at = oid ? CMS_signed_get_attr_by_OBJ(info, oid.get(), -1) : -1;
+    if (at >= 0)
+        verifyValues(
+            CMS_signed_get_attr(info, at), cades.contentTimeStamps, limits::kMaxTimeStampTokens,
+            tooManyTokens(), cades.problems,
+            [&](const QByteArray& token) { return verifyTimeStampToken(token, content, context); });
+}
+
+// Tokens and counter-signatures among the values of the unsigned attribute
+// at `index`.
+void readUnsigned(CadesInfo& cades, CMS_SignerInfo* info, int index, QByteArrayView signatureValue,
+                  const CadesContext& context)
+{
+    X509_ATTRIBUTE* attribute = CMS_unsigned_get_attr(info, index);
+    const QString oid = asn1::oidText(X509_ATTRIBUTE_get0_object(attribute));
+    if (oid == kArchiveTimeStampV2Oid) {
+        const Imprinted covered = archiveImprint(info, index, signatureValue, context);
+        verifyValues(attribute, cades.archiveTimeStamps, limits::kMaxTimeStampTokens,
+                     tooManyTokens(), cades.problems, [&](const QByteArray& token) {
+                         return verifyTimeStampToken(token, covered, context);
+                     });
+        return;
+    }
     if (oid == kTimeStampTokenOid) {
         verifyValues(attribute, cades.timeStamps, limits::kMaxTimeStampTokens,
                      QStringLiteral("só os %1 primeiros carimbos do tempo foram verificados")
@@ -79,10 +139,27 @@ void readSignerFacts(CadesInfo& cades, CMS_SignerInfo* info, X509* signer)
     }
 }
 
+// Whether any signer carries an archive time-stamp: only then is the
+// message encoded again to find what they cover.
+bool anyArchiveTimeStamp(CMS_ContentInfo* cms)
+{
+    STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms);
+    for (int s = 0; s < sk_CMS_SignerInfo_num(infos); ++s) {
+        CMS_SignerInfo* info = sk_CMS_SignerInfo_value(infos, s);
+        for (int i = 0; i < CMS_unsigned_get_attr_count(info); ++i) {
+            if (asn1::oidText(X509_ATTRIBUTE_get0_object(CMS_unsigned_get_attr(info, i))) ==
+                kArchiveTimeStampV2Oid)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 CadesContext cadesContextOf(CMS_ContentInfo* cms,
-                            std::shared_ptr<const ValidationContext> validation)
+                            std::shared_ptr<const ValidationContext> validation,
+                            ContentDigests contentDigests)
 {
     const ossl::ErrorQueueGuard guard;
     CadesContext context;
@@ -90,6 +167,9 @@ CadesContext cadesContextOf(CMS_ContentInfo* cms,
     for (int i = 0; certificates && i < sk_X509_num(certificates.get()); ++i)
         context.messageCertificates.emplace_back(sk_X509_value(certificates.get(), i), validation);
     context.validation = std::move(validation);
+    context.contentDigests = std::move(contentDigests);
+    if (anyArchiveTimeStamp(cms))
+        context.archiveCoverage = archiveCoverageOf(cms);
     return context;
 }
 
@@ -100,6 +180,7 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
     cades.signingCertificate = signerBinding(info, signer);
     cades.policy = readSignaturePolicy(info);
     readSignerFacts(cades, info, signer);
+    readContentTimeStamps(cades, info, context);
     const QByteArrayView signatureValue = asn1::bytes(CMS_SignerInfo_get0_signature(info));
     const int count = CMS_unsigned_get_attr_count(info);
     for (int i = 0; i < count; ++i) {
@@ -114,7 +195,7 @@ CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& cont
         cades.unsignedAttributeOids << oid;
         if (X509_ATTRIBUTE_count(attribute) == 0)
             cades.emptyUnsignedAttributeOids << oid;
-        readUnsigned(cades, oid, attribute, signatureValue, context);
+        readUnsigned(cades, info, i, signatureValue, context);
     }
     cades.problems.removeDuplicates();
     return cades;

@@ -22,6 +22,13 @@ namespace selavia::signature {
 
 struct CadesInfo {
     std::vector<TimeStampToken> timeStamps; // one per token value, in message order
+    // Content time-stamps (signed): proofs that the content existed, not the
+    // signature.
+    std::vector<TimeStampToken> contentTimeStamps;
+    // Archive time-stamps v2, in message order: each over the content, the
+    // message's certificates and lists, the signature and the unsigned
+    // attributes before it.
+    std::vector<TimeStampToken> archiveTimeStamps;
     // A mismatch carries the problem "o certificado do signatário não é o
     // indicado na assinatura".
     SigningCertificateCheck signingCertificate;
@@ -41,7 +48,8 @@ struct CadesInfo {
 namespace detail {
 // The context every signer of `cms` shares.
 CadesContext cadesContextOf(CMS_ContentInfo* cms,
-                            std::shared_ptr<const ValidationContext> validation);
+                            std::shared_ptr<const ValidationContext> validation,
+                            ContentDigests contentDigests = {});
 // Everything above for the signer `info` whose certificate is `signer`.
 CadesInfo readCades(CMS_SignerInfo* info, X509* signer, const CadesContext& context);
 } // namespace detail

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveTimeStamp.h"
 #include "Certificate.h"
 
 #include <memory>
@@ -15,6 +16,11 @@ struct CadesContext {
     // The message's certificates: counter-signers are looked up among them,
     // and they help build a TSA's chain.
     std::vector<Certificate> messageCertificates;
+    // The content as the verifying pass summed it, for content and archive
+    // time-stamps; and what else archive time-stamps cover (empty when no
+    // signer carries one).
+    ContentDigests contentDigests;
+    ArchiveCoverage archiveCoverage;
 };
 
 } // namespace selavia::signature

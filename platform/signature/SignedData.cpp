@@ -249,11 +249,28 @@ QByteArray sha256Of(BIO* chain)
     throw SignatureError::fromOpenSsl(code::kInternal);
 }
 
+// Each digest of `chain` as it stands, for time-stamps over the content.
+ContentDigests digestsOf(BIO* chain)
+{
+    ContentDigests digests;
+    for (BIO* bio = chain; bio != nullptr; bio = BIO_next(bio)) {
+        EVP_MD_CTX* context = nullptr;
+        if (BIO_method_type(bio) != BIO_TYPE_MD || BIO_get_md_ctx(bio, &context) != 1)
+            continue;
+        ossl::UniqueEvpMdCtx copy(EVP_MD_CTX_new());
+        if (!copy || EVP_MD_CTX_copy_ex(copy.get(), context) != 1)
+            throw SignatureError::fromOpenSsl(code::kInternal);
+        digests.emplace_back(copy.release(), ossl::Deleter<EVP_MD_CTX_free>());
+    }
+    return digests;
+}
+
 // Hashes the content once per digest algorithm as `feed` writes it, handing
 // every block to `sink` from that same write, then checks each signer's
 // message digest (or, without signed attributes, its signature). Returns
 // the content's SHA-256.
-QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed, const ContentSink& sink)
+QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed, const ContentSink& sink,
+                         ContentDigests& digests)
 {
     ossl::UniqueBio chain = digestChain(cms);
     // Feeders hand over at most kFeedBlock bytes at a time, which fits an int.
@@ -271,6 +288,7 @@ QByteArray verifyContent(CMS_ContentInfo* cms, const Feeder& feed, const Content
             throw signatureFailure(result, hasSignedAttributes(info) ? code::kHashMismatch
                                                                      : code::kBadSignature);
     }
+    digests = digestsOf(chain.get());
     return sha256Of(chain.get());
 }
 
@@ -518,9 +536,9 @@ Chain chainOf(const Certificate& certificate)
 
 std::vector<Signer> makeSigners(CMS_ContentInfo* cms,
                                 const std::shared_ptr<const ValidationContext>& context,
-                                const std::vector<bool>& overDerOrder)
+                                const std::vector<bool>& overDerOrder, ContentDigests digests)
 {
-    const CadesContext cades = detail::cadesContextOf(cms, context);
+    const CadesContext cades = detail::cadesContextOf(cms, context, std::move(digests));
     std::vector<Signer> signers;
     STACK_OF(CMS_SignerInfo)* infos = signerInfos(cms);
     for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
@@ -560,9 +578,10 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore,
     attachSignerCertificates(state.cms.get());
     checkAlgorithmsAgree(state.cms.get());
     const std::vector<bool> overDerOrder = verifyAttributeSignatures(state.cms.get());
-    state.sha256 = verifyContent(state.cms.get(), feed, sink);
+    ContentDigests digests;
+    state.sha256 = verifyContent(state.cms.get(), feed, sink, digests);
     state.context = makeContext(state.cms.get(), trustStore, services);
-    state.signers = makeSigners(state.cms.get(), state.context, overDerOrder);
+    state.signers = makeSigners(state.cms.get(), state.context, overDerOrder, std::move(digests));
 }
 
 } // namespace

@@ -75,7 +75,10 @@ bool signatureVerifies(CMS_ContentInfo* cms, CMS_SignerInfo* info)
     return CMS_SignerInfo_verify_content(info, chain.get()) == 1;
 }
 
-std::optional<QString> imprintProblem(TS_TST_INFO* info, QByteArrayView signatureValue)
+// Whether the token's imprint is the hash of what it stamps; a hash that
+// cannot be computed here goes to `unchecked`.
+std::optional<QString> imprintProblem(TS_TST_INFO* info, const Imprinted& imprinted,
+                                      QStringList& unchecked)
 {
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info);
     const ASN1_OBJECT* algorithm = nullptr;
@@ -83,15 +86,16 @@ std::optional<QString> imprintProblem(TS_TST_INFO* info, QByteArrayView signatur
     const EVP_MD* md = EVP_get_digestbyobj(algorithm);
     if (md == nullptr)
         return QStringLiteral("algoritmo de resumo do carimbo do tempo não suportado");
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    if (EVP_Digest(signatureValue.data(), static_cast<size_t>(signatureValue.size()), digest.data(),
-                   &length, md, nullptr) != 1)
-        return QStringLiteral("algoritmo de resumo do carimbo do tempo não suportado");
+    const std::optional<QByteArray> digest = imprinted.hash(md);
+    if (!digest) {
+        unchecked << QStringLiteral("o resumo do carimbo do tempo (%1) não pôde ser conferido")
+                         .arg(QString::fromLatin1(EVP_MD_get0_name(md)));
+        return std::nullopt;
+    }
     const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
-    if (QByteArrayView(digest.data(), length) !=
+    if (QByteArrayView(*digest) !=
         QByteArrayView(ASN1_STRING_get0_data(hashed), ASN1_STRING_length(hashed)))
-        return QStringLiteral("o carimbo do tempo não corresponde a esta assinatura");
+        return imprinted.mismatch;
     return std::nullopt;
 }
 
@@ -148,7 +152,7 @@ void judgeTsa(TimeStampToken& result, CMS_SignerInfo* info, X509* tsa, const Cad
         result.problems << *problem;
 }
 
-void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView signatureValue,
+void verifyParsed(TimeStampToken& result, ParsedToken& token, const Imprinted& imprinted,
                   const CadesContext& context)
 {
     const ossl::ErrorQueueGuard guard;
@@ -170,7 +174,7 @@ void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView sig
     ERR_clear_error(); // a certificate not found is told below, not by OpenSSL
     X509* tsa = nullptr;
     CMS_SignerInfo_get0_algs(info, nullptr, &tsa, nullptr, nullptr);
-    if (auto problem = imprintProblem(token.info.get(), signatureValue))
+    if (auto problem = imprintProblem(token.info.get(), imprinted, result.unchecked))
         result.problems << *problem;
     if (tsa == nullptr) {
         result.problems << QStringLiteral(
@@ -188,6 +192,22 @@ void verifyParsed(TimeStampToken& result, ParsedToken& token, QByteArrayView sig
 TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
                                     const CadesContext& context)
 {
+    const Imprinted imprinted{
+        [signatureValue](const EVP_MD* md) -> std::optional<QByteArray> {
+            std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+            unsigned int length = 0;
+            if (EVP_Digest(signatureValue.data(), static_cast<size_t>(signatureValue.size()),
+                           digest.data(), &length, md, nullptr) != 1)
+                return std::nullopt;
+            return QByteArray(reinterpret_cast<const char*>(digest.data()), length);
+        },
+        QStringLiteral("o carimbo do tempo não corresponde a esta assinatura")};
+    return verifyTimeStampToken(token, imprinted, context);
+}
+
+TimeStampToken verifyTimeStampToken(QByteArrayView token, const Imprinted& imprinted,
+                                    const CadesContext& context)
+{
     const ossl::ErrorQueueGuard guard;
     TimeStampToken result;
     if (token.size() > limits::kMaxCadesValueBytes) {
@@ -198,7 +218,7 @@ TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatu
     if (!parsed)
         result.problems << unreadableToken();
     else
-        verifyParsed(result, *parsed, signatureValue, context);
+        verifyParsed(result, *parsed, imprinted, context);
     return result;
 }
 

@@ -11,7 +11,11 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <optional>
 #include <vector>
+
+typedef struct evp_md_st EVP_MD;
 
 namespace selavia::signature {
 
@@ -24,6 +28,16 @@ struct TimeStampToken {
     // Portuguese, one line each. The TSA's path is for whoever judges the
     // token, at the token's time.
     QStringList problems;
+    // What could not be checked here (an imprint under a hash the content
+    // was not summed with): no forgery, but no proof either.
+    QStringList unchecked;
+};
+
+// What a token stamps: its hash under `md`, or nullopt when it cannot be
+// computed here; and how a mismatch is told.
+struct Imprinted {
+    std::function<std::optional<QByteArray>(const EVP_MD* md)> hash;
+    QString mismatch;
 };
 
 // Verifies `token`, the DER of a time-stamp token's ContentInfo, as the
@@ -34,6 +48,10 @@ struct TimeStampToken {
 // so that the TSA's path can be built. Tokens whose certificate set holds
 // attribute certificates are read like any other. Never throws.
 TimeStampToken verifyTimeStampToken(QByteArrayView token, QByteArrayView signatureValue,
+                                    const CadesContext& context);
+// The same for a token over anything else: the content, or what an archive
+// time-stamp covers.
+TimeStampToken verifyTimeStampToken(QByteArrayView token, const Imprinted& imprinted,
                                     const CadesContext& context);
 
 } // namespace selavia::signature

@@ -171,7 +171,7 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 30);
+    EXPECT_EQ(signer.keys().size(), 32);
     expectMembers(signer,
                   R"j({"best_signature_time_source": "check",)j"
                   R"j("digest_algorithm": "SHA256", "signature_algorithm": "ecdsa-with-SHA256"})j");
@@ -184,7 +184,8 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
         expectJudged(judged, "Indeterminado", "INDETERMINATE", "revocation-unknown");
     // Without CAdES attributes, their members say there is nothing.
     expectMembers(signer, R"j({"timestamp": null, "valid_at_timestamp": null, "policy": null,)j"
-                          R"j("countersignatures": [], "problems": []})j");
+                          R"j("countersignatures": [], "problems": [],)j"
+                          R"j("content_timestamp": null, "archive_timestamps": []})j");
 
     const QJsonArray tree = report["tree"].toArray();
     ASSERT_FALSE(tree.isEmpty());
@@ -765,4 +766,30 @@ TEST_F(VerifyCommandTest, ACounterSignatureThatFailsIsReprovadoAndTheFileExitsOn
     EXPECT_FALSE(counter["valid"].toBool());
     EXPECT_EQ(counter["verdict"].toString(), "Reprovado");
     EXPECT_FALSE(counter["reasons"].toArray().isEmpty());
+}
+
+TEST_F(VerifyCommandTest, JsonTellsTheContentAndArchiveTimeStamps)
+{
+    const std::time_t now = std::time(nullptr);
+    fx::MessageSpec spec = icpSpec();
+    spec.signers[0].attributes.push_back(
+        fx::contentTimeStampAttribute(spec.content, {.tsa = actDeTeste(), .genTime = now - 120}));
+    const fx::Bytes message = fx::withArchiveTimeStampV2(
+        fx::makeSignedMessage(spec), 0, {.tsa = actDeTeste(), .genTime = now - 60});
+    const QJsonObject signerJson = onlySignerOf(
+        runJson(dir_.write("arquivado.slv", message), cli::exit_status::kSignaturesOk));
+    const auto utcText = [](std::time_t when) {
+        return QDateTime::fromSecsSinceEpoch(when, Qt::UTC).toString(Qt::ISODate);
+    };
+    const QJsonArray archives = signerJson["archive_timestamps"].toArray();
+    ASSERT_EQ(archives.size(), 1);
+    expectMembers(archives[0].toObject(),
+                  R"j({"valid": true, "tsa": "ACT de Teste", "problems": [],)j"
+                  R"j("verdict": "Aprovado", "indication": "TOTAL-PASSED", "reasons": []})j");
+    EXPECT_EQ(archives[0].toObject()["time"].toString(), utcText(now - 60));
+    EXPECT_EQ(signerJson["best_signature_time_source"].toString(), "archive-timestamp");
+    EXPECT_EQ(signerJson["best_signature_time"].toString(), utcText(now - 60));
+    const QJsonObject content = signerJson["content_timestamp"].toObject();
+    expectMembers(content, R"j({"valid": true, "tsa": "ACT de Teste", "verdict": "Aprovado"})j");
+    EXPECT_EQ(content["time"].toString(), utcText(now - 120));
 }
