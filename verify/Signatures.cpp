@@ -104,6 +104,7 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token, const QDateTime& ch
     result.tsaName = token.tsaName;
     result.tokenProblems = token.problems;
     result.problems = token.problems + token.unchecked;
+    result.unconfirmed = token.problems.isEmpty() && !token.unchecked.isEmpty();
     if (!token.tsaCertificate.isNull() && token.genTime.isValid()) {
         const CertificateStatus tsa =
             judgeCertificate(token.tsaCertificate, sig::CertificateRole::TimeStamping,
@@ -265,7 +266,7 @@ void judge(const sig::Signer& signer, SignatureResult& entry,
     entry.bestSignatureTimeSource = QStringLiteral("check");
     if (stamped) {
         entry.bestSignatureTime = proof->genTime;
-        entry.bestSignatureTimeSource = proof == &*entry.timestamp
+        entry.bestSignatureTimeSource = entry.timestamp && proof == &*entry.timestamp
                                             ? QStringLiteral("timestamp")
                                             : QStringLiteral("archive-timestamp");
         atReference = judgeCertificate(signer.certificate(), sig::CertificateRole::Signer,
@@ -280,8 +281,15 @@ void judge(const sig::Signer& signer, SignatureResult& entry,
         facts.timestampUntrusted = entry.timestamp->judgement.verdict == Verdict::Indeterminate;
     }
     // Content and archive stamps are judged alike: a broken one is never
-    // passed over, one that cannot be judged proves nothing.
+    // passed over, one that cannot be judged proves nothing. An archive
+    // stamp whose imprint could not be confirmed (signers hash what it
+    // covers in more than one way) is told, and weighs nothing.
     for (const TimeStampResult* other : otherStamps(entry)) {
+        const bool content = entry.contentTimestamp && other == &*entry.contentTimestamp;
+        if (other->unconfirmed && !content) {
+            entry.warnings << other->problems;
+            continue;
+        }
         facts.timestampInvalid |= other->judgement.verdict == Verdict::Rejected;
         facts.timestampUntrusted |= other->judgement.verdict == Verdict::Indeterminate;
     }

@@ -93,6 +93,9 @@ struct TimeStampResult {
     QStringList tokenProblems;              // the token's own: imprint, TSA signature, ESS, usage
     std::vector<CertificateFacts> tsaChain; // the TSA first
     Judgement judgement;                    // the token as a signature of its own
+    // Its imprint could not be confirmed (an archive stamp hashed another
+    // way than ours): it proves nothing and accuses nothing.
+    bool unconfirmed = false;
 };
 
 // A counter-signature of a signature, judged as a signature of its own.

@@ -67,8 +67,9 @@ Imprinted archiveImprint(CMS_SignerInfo* info, int index, QByteArrayView signatu
                     return std::nullopt;
                 return contentHashThen(digests, md, covered);
             },
-            QStringLiteral("o carimbo do tempo de arquivamento não corresponde à assinatura "
-                           "como está gravada")};
+            QStringLiteral("o carimbo do tempo de arquivamento não pôde ser conferido: não "
+                           "corresponde à assinatura como está gravada"),
+            /*mismatchUnconfirmed=*/true};
 }
 
 void readContentTimeStamps(CadesInfo& cades, CMS_SignerInfo* info, const CadesContext& context)

@@ -38,6 +38,9 @@ struct TimeStampToken {
 struct Imprinted {
     std::function<std::optional<QByteArray>(const EVP_MD* md)> hash;
     QString mismatch;
+    // A mismatch only says the imprint could not be confirmed: what is
+    // hashed is computed in more than one way by signers (archive stamps).
+    bool mismatchUnconfirmed = false;
 };
 
 // Verifies `token`, the DER of a time-stamp token's ContentInfo, as the
