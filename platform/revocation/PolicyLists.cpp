@@ -30,7 +30,9 @@ struct SignedList {
 bool signerChains(CMS_ContentInfo* cms, X509_STORE* roots)
 {
     const ossl::UniqueX509Stack carried(CMS_get1_certs(cms));
-    STACK_OF(X509)* signers = CMS_get0_signers(cms);
+    // The stack is ours to free, its certificates the message's.
+    const ossl::BorrowedX509Stack owned(CMS_get0_signers(cms));
+    STACK_OF(X509)* signers = owned.get();
     if (signers == nullptr || sk_X509_num(signers) != 1)
         return false;
     const ossl::UniqueX509StoreCtx context(X509_STORE_CTX_new());

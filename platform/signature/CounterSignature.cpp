@@ -107,8 +107,8 @@ void verifyNested(CounterSignature& result, CMS_SignerInfo* info, const CadesCon
         if (OBJ_obj2nid(X509_ATTRIBUTE_get0_object(attribute)) != NID_pkcs9_countersignature)
             continue;
         for (int v = 0; v < X509_ATTRIBUTE_count(attribute); ++v) {
-            if (depth >= kMaxDepth || static_cast<int>(result.counterSignatures.size()) >=
-                                          limits::kMaxCounterSignatures) {
+            if (depth >= kMaxDepth ||
+                static_cast<int>(result.counterSignatures.size()) >= kMaxNested) {
                 result.problems << QStringLiteral(
                     "há contra-assinaturas desta contra-assinatura que não foram verificadas");
                 return;

@@ -94,6 +94,12 @@ inline void freeCrlStack(STACK_OF(X509_CRL) * stack) noexcept
     sk_X509_CRL_pop_free(stack, X509_CRL_free);
 }
 using UniqueX509Stack = std::unique_ptr<STACK_OF(X509), Deleter<freeX509Stack>>;
+// A stack whose certificates belong to someone else (CMS_get0_signers).
+inline void freeX509StackOnly(STACK_OF(X509) * stack) noexcept
+{
+    sk_X509_free(stack);
+}
+using BorrowedX509Stack = std::unique_ptr<STACK_OF(X509), Deleter<freeX509StackOnly>>;
 using UniqueCrlStack = std::unique_ptr<STACK_OF(X509_CRL), Deleter<freeCrlStack>>;
 
 // The CAdES readers.
