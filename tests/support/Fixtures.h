@@ -89,6 +89,16 @@ inline fx::Cert icpSigner(const std::string& commonName = "FULANO DE TAL:9876543
                               notBefore, notAfter, keyType);
 }
 
+// A time-stamp authority under the ICP-like intermediate, valid for long
+// around the tests' times; made once per process.
+inline const fx::Cert& longLivedTsa()
+{
+    static const fx::Cert cert =
+        fx::makeTsa(fx::icpBrasilHierarchy().intermediate, fx::TsaUsage::TimeStamping,
+                    fx::utc(2020, 1, 1), fx::utc(2040, 1, 1));
+    return cert;
+}
+
 // One signer of the ICP-like hierarchy, its intermediate and root in the
 // message; `documentName` empty gives no name attribute.
 inline fx::MessageSpec icpMessage(const fx::Cert& signer, const std::string& documentName = {},

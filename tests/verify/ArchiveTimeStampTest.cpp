@@ -12,19 +12,6 @@ using namespace selavia::testing;
 
 namespace {
 
-const fx::Hierarchy& icp()
-{
-    static const fx::Hierarchy hierarchy = fx::icpBrasilHierarchy();
-    return hierarchy;
-}
-
-const fx::Cert& tsa()
-{
-    static const fx::Cert cert = fx::makeTsa(icp().intermediate, fx::TsaUsage::TimeStamping,
-                                             fx::utc(2020, 1, 1), fx::utc(2040, 1, 1));
-    return cert;
-}
-
 SignatureResult signerOf(const fx::Bytes& message)
 {
     const ValidationResult document =
@@ -55,7 +42,7 @@ TEST(ArchiveTimeStampTest, AValidArchiveStampIsTheBestSignatureTimeWithoutASigna
     const std::time_t when = std::time(nullptr) - 3600;
     const fx::Bytes message = fx::makeSignedMessage(messageFor({{.cert = icpSigner()}}));
     const SignatureResult signer =
-        signerOf(fx::withArchiveTimeStampV2(message, 0, {.tsa = tsa(), .genTime = when}));
+        signerOf(fx::withArchiveTimeStampV2(message, 0, {.tsa = longLivedTsa(), .genTime = when}));
     ASSERT_EQ(signer.archiveTimestamps.size(), 1u);
     EXPECT_TRUE(signer.archiveTimestamps[0].valid) << joined(signer.archiveTimestamps[0].problems);
     EXPECT_EQ(signer.bestSignatureTimeSource, "archive-timestamp");
@@ -70,18 +57,18 @@ TEST(ArchiveTimeStampTest, WhatChangedAfterTheArchiveStampLeavesItUnconfirmed)
 {
     const std::time_t when = std::time(nullptr) - 3600;
     const fx::Bytes base = fx::makeSignedMessage(messageFor({{.cert = icpSigner()}}));
-    const fx::Bytes archived =
-        fx::withArchiveTimeStampV2(fx::withTimeStamp(base, 0, {.tsa = tsa(), .genTime = when}), 0,
-                                   {.tsa = tsa(), .genTime = when + 60});
+    const fx::Bytes archived = fx::withArchiveTimeStampV2(
+        fx::withTimeStamp(base, 0, {.tsa = longLivedTsa(), .genTime = when}), 0,
+        {.tsa = longLivedTsa(), .genTime = when + 60});
     const fx::Cert stranger = icpSigner("ESTRANHO:10987654321", "10987654321");
     // Changes made after stamping, each to something the stamp covers.
     const std::vector<std::pair<const char*, fx::Bytes>> altered = {
         {"a certificate added",
          fx::withUnsignedAttribute(archived, 0, "1.2.3.4", {fx::Bytes("\x05\x00", 2)}, {stranger})},
         {"the stamp moved onto a message without the signature stamp",
-         fx::withUnsignedAttribute(
-             base, 0, fx::kArchiveTimeStampV2Oid,
-             {fx::makeTimeStampToken(fx::archiveCoveredBytes(archived, 0), {.tsa = tsa()})})},
+         fx::withUnsignedAttribute(base, 0, fx::kArchiveTimeStampV2Oid,
+                                   {fx::makeTimeStampToken(fx::archiveCoveredBytes(archived, 0),
+                                                           {.tsa = longLivedTsa()})})},
     };
     for (const auto& [what, message] : altered) {
         SCOPED_TRACE(what);
@@ -130,9 +117,9 @@ TEST(ContentTimeStampTest, AContentStampIsJudgedLikeASignatureStampButProvesOnly
         spec.content = content;
         spec.signers[0].attributes.push_back(fx::contentTimeStampAttribute(
             row.stampedBytes,
-            {.tsa = tsa(), .genTime = row.contentTime, .imprintDigest = row.imprint}));
+            {.tsa = longLivedTsa(), .genTime = row.contentTime, .imprintDigest = row.imprint}));
         const SignatureResult signer = signerOf(fx::withTimeStamp(
-            fx::makeSignedMessage(spec), 0, {.tsa = tsa(), .genTime = signatureTime}));
+            fx::makeSignedMessage(spec), 0, {.tsa = longLivedTsa(), .genTime = signatureTime}));
         ASSERT_TRUE(signer.contentTimestamp.has_value());
         EXPECT_EQ(signer.contentTimestamp->valid, row.reason == nullptr)
             << joined(signer.contentTimestamp->problems);

@@ -25,14 +25,6 @@ const fx::Hierarchy& icp()
     return hierarchy;
 }
 
-// An authority valid for long around the tests' times.
-const fx::Cert& tsa()
-{
-    static const fx::Cert cert = fx::makeTsa(icp().intermediate, fx::TsaUsage::TimeStamping,
-                                             fx::utc(2020, 1, 1), fx::utc(2040, 1, 1));
-    return cert;
-}
-
 fx::Bytes messageOf(std::vector<fx::SignerSpec> signers,
                     std::vector<std::shared_ptr<X509_CRL>> crls = {})
 {
@@ -42,7 +34,7 @@ fx::Bytes messageOf(std::vector<fx::SignerSpec> signers,
 }
 
 fx::Bytes stamped(const fx::Bytes& message, std::time_t genTime, int index = 0,
-                  const fx::Cert& authority = tsa())
+                  const fx::Cert& authority = longLivedTsa())
 {
     return fx::withTimeStamp(message, index, {.tsa = authority, .genTime = genTime});
 }
@@ -126,8 +118,9 @@ TEST(TimeStampEntryTest, TokensThatDoNotVerifyCountForNothingAndSayWhy)
     // What the token is, the message carrying it, and the reason given.
     const std::vector<std::tuple<const char*, fx::Bytes, QString>> tokens = {
         {"over other bytes",
-         fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid,
-                                   {fx::makeTimeStampToken("outros bytes", {.tsa = tsa()})}),
+         fx::withUnsignedAttribute(
+             base, 0, fx::kTimeStampTokenOid,
+             {fx::makeTimeStampToken("outros bytes", {.tsa = longLivedTsa()})}),
          "o carimbo do tempo não corresponde a esta assinatura"},
         {"untrusted authority", fx::withTimeStamp(base, 0, untrusted),
          "a cadeia da ACT não chega a uma raiz confiável"},
@@ -154,10 +147,10 @@ TEST(TimeStampEntryTest, TokensThatDoNotVerifyCountForNothingAndSayWhy)
 TEST(TimeStampEntryTest, AValidTokenCountsBeforeOnesThatDoNotVerify)
 {
     const fx::Bytes base = messageOf({{.cert = icpSigner()}});
-    const fx::Bytes elsewhere = fx::makeTimeStampToken("outros bytes", {.tsa = tsa()});
+    const fx::Bytes elsewhere = fx::makeTimeStampToken("outros bytes", {.tsa = longLivedTsa()});
     const std::time_t when = fx::utc(2026, 3, 4, 5, 6, 7);
-    const fx::Bytes good =
-        fx::makeTimeStampToken(fx::signatureValueOf(base), {.tsa = tsa(), .genTime = when});
+    const fx::Bytes good = fx::makeTimeStampToken(fx::signatureValueOf(base),
+                                                  {.tsa = longLivedTsa(), .genTime = when});
     const SignatureResult counted = onlySigner(
         documentOf(fx::withUnsignedAttribute(base, 0, fx::kTimeStampTokenOid, {elsewhere, good})));
     ASSERT_TRUE(counted.timestamp.has_value());
@@ -168,7 +161,7 @@ TEST(TimeStampEntryTest, AValidTokenCountsBeforeOnesThatDoNotVerify)
     // None verifies: one of them is still shown, and why.
     const SignatureResult none = onlySigner(documentOf(fx::withUnsignedAttribute(
         base, 0, fx::kTimeStampTokenOid,
-        {elsewhere, fx::makeTimeStampToken("ainda outros", {.tsa = tsa()})})));
+        {elsewhere, fx::makeTimeStampToken("ainda outros", {.tsa = longLivedTsa()})})));
     ASSERT_TRUE(none.timestamp.has_value());
     EXPECT_FALSE(none.timestamp->valid);
     EXPECT_FALSE(none.validAtTimestamp.has_value());
