@@ -1,0 +1,151 @@
+#include "platform/pdf/PdfInput.h"
+
+#include "platform/pdf/PdfError.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <qpdf/Pipeline.hh>
+#include <qpdf/QPDFExc.hh>
+
+namespace selavia::pdf {
+namespace {
+
+constexpr qint64 kWindowBytes = 64 * 1024;
+
+// Collects decoded bytes and stops the decoder once there are too many:
+// qpdf itself would inflate a stream without limit.
+class CappedPipeline : public Pipeline {
+public:
+    CappedPipeline(std::string& into, qint64 cap)
+        : Pipeline("limite de descompressão", nullptr), into_(into), cap_(cap)
+    {
+    }
+    void write(unsigned char const* data, size_t length) override
+    {
+        if (static_cast<qint64>(into_.size() + length) > cap_)
+            throw PdfError(QStringLiteral("um fluxo do PDF excede o tamanho permitido"));
+        into_.append(reinterpret_cast<const char*>(data), length);
+    }
+    void finish() override {}
+
+private:
+    std::string& into_;
+    qint64 cap_;
+};
+
+} // namespace
+
+PrefixInputSource::PrefixInputSource(signature::MessageInput& input, qint64 length,
+                                     std::string name)
+    : input_(input), length_(std::min(length, input.size())), name_(std::move(name))
+{
+}
+
+bool PrefixInputSource::fill(qint64 offset)
+{
+    if (windowStart_ >= 0 && offset >= windowStart_ && offset < windowStart_ + window_.size())
+        return true;
+    if (offset >= length_)
+        return false;
+    const qint64 want = std::min(kWindowBytes, length_ - offset);
+    window_.resize(want);
+    const qint64 got = input_.read(offset, window_.data(), want);
+    if (got <= 0) {
+        windowStart_ = -1;
+        window_.clear();
+        throw PdfError(QStringLiteral("não foi possível ler o arquivo PDF"));
+    }
+    window_.resize(got);
+    windowStart_ = offset;
+    return true;
+}
+
+size_t PrefixInputSource::read(char* buffer, size_t length)
+{
+    last_offset = position_;
+    size_t done = 0;
+    while (done < length && fill(position_)) {
+        const qint64 at = position_ - windowStart_;
+        const qint64 take =
+            std::min<qint64>(static_cast<qint64>(length - done), window_.size() - at);
+        std::copy_n(window_.constData() + at, take, buffer + done);
+        done += static_cast<size_t>(take);
+        position_ += take;
+    }
+    return done;
+}
+
+qpdf_offset_t PrefixInputSource::findAndSkipNextEOL()
+{
+    char c = 0;
+    while (position_ < length_) {
+        fill(position_);
+        c = window_.at(position_ - windowStart_);
+        if (c == '\r' || c == '\n')
+            break;
+        ++position_;
+    }
+    const qpdf_offset_t eol = position_;
+    while (position_ < length_) {
+        fill(position_);
+        c = window_.at(position_ - windowStart_);
+        if (c != '\r' && c != '\n')
+            break;
+        ++position_;
+    }
+    return eol;
+}
+
+void PrefixInputSource::seek(qpdf_offset_t offset, int whence)
+{
+    qint64 base = 0;
+    if (whence == SEEK_CUR)
+        base = position_;
+    else if (whence == SEEK_END)
+        base = length_;
+    const qint64 target = base + offset;
+    if (target < 0)
+        throw PdfError(QStringLiteral("posição inválida no arquivo PDF"));
+    position_ = std::min(target, length_);
+}
+
+void PrefixInputSource::unreadCh(char)
+{
+    if (position_ > 0)
+        --position_;
+}
+
+std::unique_ptr<QPDF> openRevision(signature::MessageInput& input, qint64 end)
+{
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    pdf->setAttemptRecovery(false);
+    try {
+        pdf->processInputSource(std::make_shared<PrefixInputSource>(input, end, "documento.pdf"));
+    } catch (const PdfError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw PdfError(QStringLiteral("a estrutura do PDF está danificada (%1)")
+                           .arg(QString::fromStdString(error.what()).left(200)));
+    }
+    return pdf;
+}
+
+std::string decodedStream(QPDFObjectHandle stream, qint64 cap)
+{
+    std::string data;
+    CappedPipeline into(data, cap);
+    bool decoded = false;
+    try {
+        decoded = stream.pipeStreamData(&into, 0, qpdf_dl_generalized, false, false);
+    } catch (const PdfError&) {
+        throw;
+    } catch (const std::exception&) {
+        decoded = false;
+    }
+    if (!decoded)
+        throw PdfError(QStringLiteral("um fluxo do PDF não pôde ser decodificado"));
+    return data;
+}
+
+} // namespace selavia::pdf
