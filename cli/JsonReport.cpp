@@ -39,6 +39,8 @@ QJsonValue sourceCode(signature::RevocationSource source)
     switch (source) {
     case signature::RevocationSource::Message:
         return QStringLiteral("message");
+    case signature::RevocationSource::Document:
+        return QStringLiteral("document");
     case signature::RevocationSource::Cache:
         return QStringLiteral("cache");
     case signature::RevocationSource::Download:

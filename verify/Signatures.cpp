@@ -236,12 +236,37 @@ void judgeEncoding(const sig::SignerEncoding& encoding, SignatureResult& entry, 
 }
 
 // What proves the signature existed: a valid signature time-stamp, else a
-// valid archive time-stamp; null when neither.
-const TimeStampResult* provingStamp(const SignatureResult& entry)
+// valid archive time-stamp, else the document's; null when none.
+const TimeStampResult* provingStamp(const SignatureResult& entry, const DocumentFindings& document)
 {
     if (entry.timestamp && entry.timestamp->valid && entry.timestamp->genTime.isValid())
         return &*entry.timestamp;
-    return validArchiveStamp(entry.archiveTimestamps);
+    if (const TimeStampResult* archive = validArchiveStamp(entry.archiveTimestamps))
+        return archive;
+    if (document.proof && document.proof->valid && document.proof->genTime.isValid())
+        return document.proof;
+    return nullptr;
+}
+
+QString proofSource(const SignatureResult& entry, const TimeStampResult* proof)
+{
+    if (entry.timestamp && proof == &*entry.timestamp)
+        return QStringLiteral("timestamp");
+    for (const TimeStampResult& archive : entry.archiveTimestamps) {
+        if (proof == &archive)
+            return QStringLiteral("archive-timestamp");
+    }
+    return QStringLiteral("document-timestamp");
+}
+
+void addDocumentFindings(const DocumentFindings& document, SignatureResult& entry,
+                         SignerFacts& facts)
+{
+    facts.byteRangeInvalid = document.rangeInvalid;
+    facts.changedAfterSigning = document.changedAfterSigning;
+    facts.visibleChangeAfterSigning = document.visibleChange;
+    entry.problems << document.problems;
+    entry.warnings << document.warnings;
 }
 
 std::vector<const TimeStampResult*> otherStamps(const SignatureResult& entry)
@@ -257,18 +282,16 @@ std::vector<const TimeStampResult*> otherStamps(const SignatureResult& entry)
 // The signature judged at its best signature time: a valid time-stamp's
 // time, which proves it existed then, else the time of the check.
 void judge(const sig::Signer& signer, SignatureResult& entry,
-           const sig::policies::PolicyCatalogue& policies)
+           const sig::policies::PolicyCatalogue& policies, const DocumentFindings& document)
 {
-    const TimeStampResult* proof = provingStamp(entry);
+    const TimeStampResult* proof = provingStamp(entry, document);
     const bool stamped = proof != nullptr;
     CertificateStatus atReference = entry.status;
     entry.bestSignatureTime = entry.status.at;
     entry.bestSignatureTimeSource = QStringLiteral("check");
     if (stamped) {
         entry.bestSignatureTime = proof->genTime;
-        entry.bestSignatureTimeSource = entry.timestamp && proof == &*entry.timestamp
-                                            ? QStringLiteral("timestamp")
-                                            : QStringLiteral("archive-timestamp");
+        entry.bestSignatureTimeSource = proofSource(entry, proof);
         atReference = judgeCertificate(signer.certificate(), sig::CertificateRole::Signer,
                                        proof->genTime, JudgedAt::TimeStamp);
         entry.validAtTimestamp = atReference.result;
@@ -304,6 +327,7 @@ void judge(const sig::Signer& signer, SignatureResult& entry,
     }
     facts.signingCertificateMismatch = entry.signingCertificateMismatch;
     judgeEncoding(signer.encoding(), entry, facts);
+    addDocumentFindings(document, entry, facts);
     entry.judgement = judgeSigner(facts);
 }
 
@@ -311,6 +335,18 @@ void judge(const sig::Signer& signer, SignatureResult& entry,
 
 SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime& checkedAt,
                            const sig::policies::PolicyCatalogue& policies)
+{
+    return readSigner(signer, index, checkedAt, policies, DocumentFindings{});
+}
+
+TimeStampResult judgeTimeStamp(const sig::TimeStampToken& token, const QDateTime& checkedAt)
+{
+    return judgeToken(token, checkedAt);
+}
+
+SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime& checkedAt,
+                           const sig::policies::PolicyCatalogue& policies,
+                           const DocumentFindings& document)
 {
     SignatureResult entry;
     entry.index = index;
@@ -326,7 +362,7 @@ SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime
         readTechnicalData(facts, entry);
     attempt([&] { readCades(signer, checkedAt, entry); });
     entry.certificateClass = classOf(entry.status, entry.signingCertificateMismatch);
-    judge(signer, entry, policies);
+    judge(signer, entry, policies, document);
     return entry;
 }
 

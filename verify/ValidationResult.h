@@ -178,6 +178,40 @@ struct TreeNode {
     QString description;
 };
 
+// A change a later revision of a signed PDF made, as one signature sees it.
+struct PdfChangeResult {
+    int revision = 0;
+    QString kind;         // "page-content", "annotation", "overlay", …
+    bool allowed = false; // what this signature allows after it
+    QString detail;       // Portuguese
+};
+
+// One signature field's value, or document time-stamp, of a signed PDF.
+struct PdfSignatureResult {
+    int index = 0; // from 1, in signing order
+    QString field;
+    bool documentTimeStamp = false;
+    QString subFilter;
+    std::vector<qint64> byteRange;
+    int revision = 0; // the revision whose end its range ends at; 0 when none
+    bool coversWholeDocument = false;
+    bool intact = false; // its CMS (or token) verifies over the byte range
+    bool modifiedAfterSigning = false;
+    std::optional<bool> modificationAllowed; // nullopt when nothing changed
+    std::vector<PdfChangeResult> changes;
+    int signer = 0; // its entry in `signers`, from 1; 0 for a document time-stamp
+    std::optional<TimeStampResult> timestamp; // a document time-stamp, judged
+    QString reason, location;
+    int page = 0; // where its widget is, from 1; 0 when nowhere
+};
+
+struct PdfResult {
+    int revisions = 0;
+    std::optional<int> certificationLevel; // /DocMDP /P of the certifying signature
+    bool dss = false;
+    std::vector<PdfSignatureResult> signatures;
+};
+
 struct ValidationResult {
     QString filePath;                       // as given
     std::optional<VerificationError> error; // set when the file failed verification
@@ -200,6 +234,10 @@ struct ValidationResult {
     Judgement verdict;                    // the file's: the worst of all its signatures'
     // An output asked for that could not be written (the file verified).
     std::optional<fileinfo::FileError> outputFailure;
+    // A signed PDF's signatures, revisions and changes; nullopt for a CMS message.
+    std::optional<PdfResult> pdf;
+    // Why a PDF was not verified at all (no signature, or none readable).
+    FileFailure pdfFailure = FileFailure::None;
 
     bool verified() const { return !error.has_value(); }
     // Every top-level signer holds a valid ICP-Brasil certificate and no

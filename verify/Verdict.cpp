@@ -78,6 +78,27 @@ const Reason kUnsupportedAlgorithm = {
     "A assinatura usa um algoritmo não suportado: não foi possível verificá-la.",
     Verdict::Indeterminate, "CRYPTO_CONSTRAINTS_FAILURE"};
 
+const Reason kByteRange = {
+    "byte-range",
+    "O intervalo assinado (/ByteRange) não é o que uma assinatura de PDF cobre: parte do "
+    "documento não está protegida pela assinatura.",
+    Verdict::Rejected, "FORMAT_FAILURE"};
+const Reason kChangedAfterSigning = {
+    "modified-after-signing",
+    "Alteração não permitida: o documento foi alterado depois desta assinatura.", Verdict::Rejected,
+    "HASH_FAILURE"};
+const Reason kVisibleChange = {
+    "visible-change-after-signing",
+    "Uma alteração posterior permitida cobre texto ou imagens da página assinada: o que se vê "
+    "pode não ser o que foi assinado.",
+    Verdict::Indeterminate, "SIG_CONSTRAINTS_FAILURE"};
+const Reason kNoPdfSignature = {"no-signature",
+                                "Não verificado: o documento PDF não contém assinaturas.",
+                                Verdict::Indeterminate, "SIGNED_DATA_NOT_FOUND"};
+const Reason kUnsupportedPdfSignature = {"unsupported-format",
+                                         "Não verificado: formato de assinatura não suportado.",
+                                         Verdict::Indeterminate, "FORMAT_FAILURE"};
+
 struct Rule {
     const Reason& reason;
     bool (*applies)(const SignerFacts&);
@@ -88,6 +109,8 @@ struct Rule {
 const Rule kSignerRules[] = {
     {kSignatureInvalid, [](const SignerFacts& f) { return f.signatureInvalid; }},
     {kFormat, [](const SignerFacts& f) { return f.formatViolation; }},
+    {kByteRange, [](const SignerFacts& f) { return f.byteRangeInvalid; }},
+    {kChangedAfterSigning, [](const SignerFacts& f) { return f.changedAfterSigning; }},
     // Revoked before a proof of existence, or for a compromise: anyone may
     // have signed. For another reason, without proof, it may predate it.
     {kRevoked,
@@ -111,6 +134,7 @@ const Rule kSignerRules[] = {
     {kNotYetValid, [](const SignerFacts& f) { return f.notYetValidAtReference; }},
     {kWeakAlgorithm, [](const SignerFacts& f) { return f.weakAlgorithm; }},
     {kUnsupportedAlgorithm, [](const SignerFacts& f) { return f.unsupportedAlgorithm; }},
+    {kVisibleChange, [](const SignerFacts& f) { return f.visibleChangeAfterSigning; }},
 };
 
 const std::pair<FileFailure, const Reason&> kFileFailures[] = {
@@ -118,6 +142,8 @@ const std::pair<FileFailure, const Reason&> kFileFailures[] = {
     {FileFailure::ContentTampered, kContentTampered},
     {FileFailure::SignatureInvalid, kSignatureInvalid},
     {FileFailure::UnsupportedAlgorithm, kUnsupportedAlgorithm},
+    {FileFailure::NoPdfSignature, kNoPdfSignature},
+    {FileFailure::UnsupportedPdfSignature, kUnsupportedPdfSignature},
 };
 
 // Each verdict with its word and the model's indication, in Verdict's order.

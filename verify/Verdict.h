@@ -49,6 +49,12 @@ struct SignerFacts {
     bool notYetValidAtReference = false;
     bool weakAlgorithm = false;  // an algorithm past its end at the reference time
     bool validTimestamp = false; // the reference time is a time-stamp's
+    // A signed PDF's: the signed range is not what a signature covers; a
+    // later revision changed what the signature does not allow; an allowed
+    // later change paints over the signed content.
+    bool byteRangeInvalid = false;
+    bool changedAfterSigning = false;
+    bool visibleChangeAfterSigning = false;
 
     friend bool operator==(const SignerFacts&, const SignerFacts&) = default;
 };
@@ -60,6 +66,9 @@ enum class FileFailure {
     ContentTampered,
     SignatureInvalid,
     UnsupportedAlgorithm,
+    // A PDF: no signature at all, or only forms of signature not read here.
+    NoPdfSignature,
+    UnsupportedPdfSignature,
 };
 
 struct Judgement {

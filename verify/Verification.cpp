@@ -5,10 +5,12 @@
 #include "platform/signature/SummingInput.h"
 #include "verify/CurrentPolicies.h"
 #include "verify/DocumentName.h"
+#include "verify/PdfVerification.h"
 #include "verify/SignatureTree.h"
 #include "verify/Signatures.h"
 
 #include <QDir>
+#include <algorithm>
 #include <exception>
 #include <variant>
 
@@ -40,22 +42,6 @@ void nameDocument(ValidationResult& result, const QString& detachedContentPath)
             fileinfo::GetFileProperty(result.filePath, fileinfo::FileProperty::BaseName));
 }
 
-FileFailure failureOf(const VerificationError& error)
-{
-    if (error.codeText == sig::signedDecimalText(sig::code::kUnsupportedAlgorithm))
-        return FileFailure::UnsupportedAlgorithm;
-    switch (error.errorClass) {
-    case VerificationErrorClass::HashMismatch:
-        return FileFailure::ContentTampered;
-    case VerificationErrorClass::SignatureViolated:
-        return FileFailure::SignatureInvalid;
-    case VerificationErrorClass::InvalidFile:
-    case VerificationErrorClass::Unknown:
-        break;
-    }
-    return FileFailure::InvalidFile;
-}
-
 // Every signature of the file judged, counter-signatures included.
 void judgeFile(ValidationResult& result)
 {
@@ -67,9 +53,17 @@ void judgeFile(ValidationResult& result)
         for (const CounterSignatureResult& counter : signer.counterSignatures)
             judgements.push_back(counter.judgement);
     }
+    if (result.pdf) {
+        for (const PdfSignatureResult& signature : result.pdf->signatures) {
+            if (signature.timestamp)
+                judgements.push_back(signature.timestamp->judgement);
+        }
+    }
     result.signaturesOk = signaturesOk(classes);
-    result.verdict =
-        judgeFile(result.error ? failureOf(*result.error) : FileFailure::None, judgements);
+    const FileFailure failure = result.pdfFailure != FileFailure::None ? result.pdfFailure
+                                : result.error ? fileFailureOf(*result.error)
+                                               : FileFailure::None;
+    result.verdict = judgeFile(failure, judgements);
 }
 
 void describe(ValidationResult& result, const sig::SignedData& data, const LoadOptions& options)
@@ -117,6 +111,22 @@ class EmptyInput : public sig::MessageInput {
 public:
     qint64 size() const override { return 0; }
     qint64 read(qint64, char*, qint64) override { return 0; }
+};
+
+// Bytes already read, as an input read by offset.
+class BytesInput : public sig::MessageInput {
+public:
+    explicit BytesInput(QByteArrayView bytes) : bytes_(bytes) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+        std::copy_n(bytes_.data() + offset, got, buffer);
+        return got;
+    }
+
+private:
+    QByteArrayView bytes_;
 };
 
 // Sums the signed file from the verifying read when asked to.
@@ -211,8 +221,63 @@ Verification& Verification::onProgress(LoadProgress progress)
     return *this;
 }
 
+ValidationResult Verification::verifyPdfInput(sig::MessageInput& input,
+                                              const sig::ContentSink& sink)
+{
+    ValidationResult result;
+    result.filePath = path_;
+    result.offline = options_.revocation.offline;
+    result.checkedAt = QDateTime::currentDateTimeUtc();
+    result.trustSources = options_.trustStore.sources();
+    // The document is the whole file: summed, and handed on, from the same
+    // reads that find and verify its signatures.
+    sig::SummingInput summing(input, sink);
+    const PdfRun run{
+        options_, result.checkedAt, [this](LoadPhase phase, qint64 done, qint64 total) {
+            if (cancelled_)
+                return false;
+            return !progress_ || progress_(phase, done, total) ? !cancelled_.load() : false;
+        }};
+    try {
+        verifyPdf(summing, run, result);
+        if (cancelled_)
+            throw sig::SignatureError::of(sig::code::kCancelled);
+    } catch (const sig::SignatureError& error) {
+        fail(result, error);
+    } catch (const std::exception&) {
+        fail(result, sig::SignatureError::of(sig::code::kInternal));
+    }
+    const QByteArray sum = summing.finish();
+    if (!result.verified()) {
+        result.signers.clear();
+        result.pdf.reset();
+    } else if (sum.isEmpty()) {
+        fail(result, sig::SignatureError::of(sig::code::kContentUnreadable));
+    } else {
+        result.contentSize = input.size();
+        result.contentSha256 = sum;
+        nameDocument(result, path_);
+        result.tree = buildTree(result.signers);
+    }
+    if (options_.sumSignedFile && !sum.isEmpty()) {
+        result.signedFileSize = input.size();
+        result.signedFileSha256 = sum;
+    }
+    judgeFile(result);
+    return result;
+}
+
 ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::ContentSink& sink)
 {
+    if (options_.detachedContentPath.isEmpty()) {
+        if (input && readAsPdf(*input, path_))
+            return verifyPdfInput(*input, sink);
+        if (!input && bytes_) {
+            BytesInput bytes(*bytes_);
+            if (readAsPdf(bytes, path_))
+                return verifyPdfInput(bytes, sink);
+        }
+    }
     ValidationResult result;
     result.filePath = path_;
     result.offline = options_.revocation.offline;

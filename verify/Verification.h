@@ -70,6 +70,8 @@ private:
     ValidationResult verifyWithOutputs(signature::MessageInput* input);
     ValidationResult verifyInput(signature::MessageInput* input,
                                  const signature::ContentSink& sink);
+    ValidationResult verifyPdfInput(signature::MessageInput& input,
+                                    const signature::ContentSink& sink);
 
     LoadOptions options_;
     QString path_;

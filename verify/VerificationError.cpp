@@ -67,4 +67,20 @@ VerificationError classifyVerificationError(const QString& codeText, const QStri
     return error;
 }
 
+FileFailure fileFailureOf(const VerificationError& error)
+{
+    if (error.codeText == signature::signedDecimalText(signature::code::kUnsupportedAlgorithm))
+        return FileFailure::UnsupportedAlgorithm;
+    switch (error.errorClass) {
+    case VerificationErrorClass::HashMismatch:
+        return FileFailure::ContentTampered;
+    case VerificationErrorClass::SignatureViolated:
+        return FileFailure::SignatureInvalid;
+    case VerificationErrorClass::InvalidFile:
+    case VerificationErrorClass::Unknown:
+        break;
+    }
+    return FileFailure::InvalidFile;
+}
+
 } // namespace selavia::verify

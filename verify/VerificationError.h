@@ -1,5 +1,7 @@
 #pragma once
 
+#include "verify/Verdict.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -20,5 +22,8 @@ struct VerificationError {
 // order; the unknown class quotes `description`.
 VerificationError classifyVerificationError(const QString& codeText, const QString& description,
                                             const QString& detail = {});
+
+// Why a file that failed verification failed, for its verdict.
+FileFailure fileFailureOf(const VerificationError& error);
 
 } // namespace selavia::verify

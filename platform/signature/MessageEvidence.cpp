@@ -217,7 +217,29 @@ CarriedEvidence carriedEvidence(CMS_ContentInfo* cms)
     return evidence;
 }
 
-MessageRevocation::MessageRevocation(CarriedEvidence evidence) : evidence_(std::move(evidence)) {}
+CarriedEvidence evidenceFromDer(const std::vector<QByteArray>& certificates,
+                                const std::vector<QByteArray>& crls,
+                                const std::vector<QByteArray>& ocspResponses)
+{
+    const ossl::ErrorQueueGuard guard;
+    CarriedEvidence evidence;
+    for (const QByteArray& der : certificates) {
+        if (evidence.certificates.size() >= kMaxCertificates)
+            break;
+        if (auto certificate = parsed<ossl::UniqueX509>(d2i_X509, der))
+            evidence.certificates.push_back(ossl::shared(std::move(certificate)));
+    }
+    for (const QByteArray& der : crls)
+        addCrl(evidence, der);
+    for (const QByteArray& der : ocspResponses)
+        addOcspResponse(evidence, der);
+    return evidence;
+}
+
+MessageRevocation::MessageRevocation(CarriedEvidence evidence, RevocationSource source)
+    : evidence_(std::move(evidence)), source_(source)
+{
+}
 
 MessageRevocation::~MessageRevocation() = default;
 
@@ -233,11 +255,10 @@ std::optional<RevocationStatus> MessageRevocation::check(X509* certificate, X509
         if (!crlIssuedBy(crl.get(), issuer, now))
             continue;
         std::optional<CrlAnswer> answer = crlAnswerFor(crl.get(), certificate, now);
-        offer(answer ? statusFromCrl(*answer, RevocationSource::Message) : std::nullopt);
+        offer(answer ? statusFromCrl(*answer, source_) : std::nullopt);
     }
     for (const auto& basic : evidence_.ocsp)
-        offer(ocspStatus(basic.get(), certificate, issuer, RevocationSource::Message, now,
-                         OcspAge::AnyPast));
+        offer(ocspStatus(basic.get(), certificate, issuer, source_, now, OcspAge::AnyPast));
     return best;
 }
 

@@ -7,6 +7,7 @@
 
 #include "Revocation.h"
 
+#include <QByteArray>
 #include <memory>
 #include <vector>
 
@@ -29,15 +30,25 @@ struct CarriedEvidence {
 // "good" answer issued latest.
 class MessageRevocation : public RevocationProvider {
 public:
-    explicit MessageRevocation(CarriedEvidence evidence);
+    // `source` names where the evidence came from: the message, or the
+    // document that carries the message (a PDF's DSS).
+    explicit MessageRevocation(CarriedEvidence evidence,
+                               RevocationSource source = RevocationSource::Message);
     ~MessageRevocation() override;
     std::optional<RevocationStatus> check(X509* certificate, X509* issuer) override;
 
 private:
     CarriedEvidence evidence_;
+    RevocationSource source_;
 };
 
 // What `cms` carries, within bounds; whatever does not parse is left out.
 CarriedEvidence carriedEvidence(CMS_ContentInfo* cms);
+// The same from DER items kept outside any message (a PDF's DSS): X.509
+// certificates, CRLs, and OCSP responses (OCSPResponse, whose basic
+// response is kept). Whatever does not parse is left out.
+CarriedEvidence evidenceFromDer(const std::vector<QByteArray>& certificates,
+                                const std::vector<QByteArray>& crls,
+                                const std::vector<QByteArray>& ocspResponses);
 
 } // namespace selavia::signature

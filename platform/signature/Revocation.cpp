@@ -80,6 +80,8 @@ QString okDetail(RevocationSource source)
     switch (source) {
     case RevocationSource::Message:
         return QStringLiteral("confirmado pela informação de revogação contida na assinatura");
+    case RevocationSource::Document:
+        return QStringLiteral("confirmado pela informação de revogação contida no documento (DSS)");
     case RevocationSource::Cache:
         return QStringLiteral("não consta da lista de certificados revogados (cópia local)");
     case RevocationSource::Download:
@@ -300,6 +302,8 @@ QString revocationSourceText(RevocationSource source)
     switch (source) {
     case RevocationSource::Message:
         return QStringLiteral("contida na assinatura");
+    case RevocationSource::Document:
+        return QStringLiteral("contida no documento (DSS)");
     case RevocationSource::Cache:
         return QStringLiteral("lista de certificados revogados (cópia local)");
     case RevocationSource::Download:

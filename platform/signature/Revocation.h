@@ -17,7 +17,8 @@ typedef struct X509_crl_st X509_CRL;
 namespace selavia::signature {
 
 enum class RevocationState { Good, Revoked, Unknown };
-enum class RevocationSource { None, Message, Cache, Download, Ocsp };
+// Document: a signed PDF's DSS dictionary.
+enum class RevocationSource { None, Message, Cache, Download, Ocsp, Document };
 
 struct RevocationStatus {
     RevocationState state = RevocationState::Unknown;

@@ -510,8 +510,12 @@ std::shared_ptr<const ValidationContext> makeContext(CMS_ContentInfo* cms, Trust
     if (!certificates)
         throw SignatureError::fromOpenSsl(code::kInternal);
     CarriedEvidence carried = carriedEvidence(cms);
-    // Certificates of certificate-values build paths like the message's own.
-    for (const auto& certificate : carried.certificates) {
+    // Certificates of certificate-values, and those of the document around
+    // the message, build paths like the message's own.
+    std::vector<std::shared_ptr<X509>> helpers = carried.certificates;
+    helpers.insert(helpers.end(), services.documentCertificates.begin(),
+                   services.documentCertificates.end());
+    for (const auto& certificate : helpers) {
         ossl::UniqueX509 own = ossl::upRef(certificate.get());
         if (own && sk_X509_push(certificates.get(), own.get()) > 0)
             own.release();
@@ -703,6 +707,20 @@ const std::vector<Signer>& SignedData::signers() const
 InputForm SignedData::inputForm() const
 {
     return verifiedState().form;
+}
+
+TimeStampToken SignedData::asTimeStampToken(const Imprinted& imprinted) const
+{
+    const detail::SignedDataState& state = verifiedState();
+    const ossl::ErrorQueueGuard guard;
+    unsigned char* der = nullptr;
+    const int length = i2d_CMS_ContentInfo(state.cms.get(), &der);
+    if (length <= 0)
+        throw SignatureError::fromOpenSsl(code::kInternal);
+    const QByteArray token(reinterpret_cast<const char*>(der), length);
+    OPENSSL_free(der);
+    return verifyTimeStampToken(token, imprinted,
+                                detail::cadesContextOf(state.cms.get(), state.context));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "Chain.h"
 #include "InputForm.h"
 #include "SignerEncoding.h"
+#include "TimeStampToken.h"
 #include "TrustStore.h"
 #include "ValidationServices.h"
 
@@ -141,6 +142,10 @@ public:
     // The signers in message order. Throws before a successful verify.
     const std::vector<Signer>& signers() const;
     InputForm inputForm() const;
+    // The verified message read as an RFC 3161 time-stamp token over what
+    // `imprinted` hashes (a PDF's document time-stamp), its signer being the
+    // time-stamp authority. Throws before a successful verify.
+    TimeStampToken asTimeStampToken(const Imprinted& imprinted) const;
 
     // The validation phase, after a successful verify: completes every
     // signer's chain and asks the revocation sources about each certificate

@@ -111,6 +111,8 @@ bool SummingInput::add(QByteArrayView bytes)
 {
     try {
         sum_.add(bytes);
+        if (sink_)
+            sink_(bytes);
         return true;
     } catch (const SignatureError&) {
         return false;

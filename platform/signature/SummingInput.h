@@ -40,7 +40,12 @@ private:
 // gap is read at once; what no read asked for is read by finish().
 class SummingInput : public MessageInput {
 public:
-    explicit SummingInput(MessageInput& input) : input_(input) {}
+    // `sink`, when given, receives every byte once, in order, as it is summed
+    // (on the summing thread): the whole input as verified.
+    explicit SummingInput(MessageInput& input, ContentSink sink = {})
+        : input_(input), sink_(std::move(sink))
+    {
+    }
 
     qint64 size() const override { return input_.size(); }
     qint64 read(qint64 offset, char* buffer, qint64 length) override;
@@ -54,6 +59,7 @@ private:
     void fillUpTo(qint64 end);
 
     MessageInput& input_;
+    ContentSink sink_;
     std::mutex mutex_;
     Sha256 sum_; // fed on the pipe's thread, beside the verifying reads
     fileinfo::BlockPipe pipe_{[this](QByteArrayView bytes) { return add(bytes); }};

@@ -31,6 +31,9 @@ struct ValidationServices {
     std::shared_ptr<IssuerFetcher> issuers; // may be null
     std::function<void()> abort;            // stops every request in flight at once
     int parallelism = 4;                    // checks run at the same time
+    // Certificates that help build paths besides the message's own: those
+    // the document carrying the message holds (a PDF's DSS).
+    std::vector<std::shared_ptr<X509>> documentCertificates{};
 };
 
 // Follows the validation phase: `done` of `total` checks finished. Called on
