@@ -211,19 +211,86 @@ QJsonValue errorJson(const std::optional<verify::VerificationError>& error)
                        {"detail", error->detail}};
 }
 
+QJsonArray byteRangeJson(const std::vector<qint64>& range)
+{
+    QJsonArray values;
+    for (qint64 value : range)
+        values.append(static_cast<double>(value));
+    return values;
+}
+
+QJsonArray changesJson(const std::vector<verify::PdfChangeResult>& changes)
+{
+    QJsonArray list;
+    for (const verify::PdfChangeResult& change : changes)
+        list.append(QJsonObject{{"revision", change.revision},
+                                {"kind", change.kind},
+                                {"allowed", change.allowed},
+                                {"detail", change.detail}});
+    return list;
+}
+
+// One signature field's value or document time-stamp; its judgement is the
+// signer's (or the time-stamp's) object, written once.
+QJsonObject pdfSignatureJson(const verify::PdfSignatureResult& signature,
+                             const std::vector<QJsonObject>& signers)
+{
+    QJsonObject entry{
+        {"index", signature.index},
+        {"field", signature.field},
+        {"kind", signature.documentTimeStamp ? "doc-timestamp" : "signature"},
+        {"sub_filter", signature.subFilter},
+        {"byte_range", byteRangeJson(signature.byteRange)},
+        {"revision", signature.revision},
+        {"covers_whole_document", signature.coversWholeDocument},
+        {"intact", signature.intact},
+        {"modified_after_signing", signature.modifiedAfterSigning},
+        {"modification_allowed", signature.modificationAllowed
+                                     ? QJsonValue(*signature.modificationAllowed)
+                                     : QJsonValue::Null},
+        {"changes", changesJson(signature.changes)},
+        {"page", signature.page},
+    };
+    if (signature.documentTimeStamp) {
+        entry["timestamp"] = timestampJson(signature.timestamp);
+        entry["trust_framework"] = QJsonValue::Null;
+    } else if (signature.signer > 0 && signature.signer <= static_cast<int>(signers.size())) {
+        const QJsonObject& signer = signers[static_cast<std::size_t>(signature.signer - 1)];
+        entry["signer"] = signer;
+        entry["trust_framework"] = signer.value("trust_framework");
+    }
+    return entry;
+}
+
+QJsonValue pdfJson(const std::optional<verify::PdfResult>& pdf)
+{
+    if (!pdf)
+        return QJsonValue::Null;
+    return QJsonObject{
+        {"revisions", pdf->revisions},
+        {"certification_level",
+         pdf->certificationLevel ? QJsonValue(*pdf->certificationLevel) : QJsonValue::Null},
+        {"dss", pdf->dss},
+    };
+}
+
 } // namespace
 
 QJsonObject jsonReport(const ValidationResult& result)
 {
     const bool verified = result.verified();
     QJsonArray signers;
-    for (const verify::SignatureResult& signer : result.signers)
-        signers.append(signerJson(signer));
+    std::vector<QJsonObject> signerObjects;
+    for (const verify::SignatureResult& signer : result.signers) {
+        signerObjects.push_back(signerJson(signer));
+        signers.append(signerObjects.back());
+    }
     QJsonArray tree;
     for (const verify::TreeNode& node : result.tree)
         tree.append(nodeJson(node));
-    return QJsonObject{
+    QJsonObject report{
         {"file", result.filePath},
+        {"format", result.pdf || result.pdfFailure != verify::FileFailure::None ? "pdf" : "cms"},
         {"verified", verified},
         {"error", errorJson(result.error)},
         {"signatures_ok", verified && result.signaturesOk},
@@ -243,6 +310,14 @@ QJsonObject jsonReport(const ValidationResult& result)
         {"subindication", orNull(result.verdict.subIndication)},
         {"reasons", reasonsJson(result.verdict)},
     };
+    if (result.pdf) {
+        report["pdf"] = pdfJson(result.pdf);
+        QJsonArray signatures;
+        for (const verify::PdfSignatureResult& signature : result.pdf->signatures)
+            signatures.append(pdfSignatureJson(signature, signerObjects));
+        report["signatures"] = signatures;
+    }
+    return report;
 }
 
 } // namespace selavia::cli

@@ -340,6 +340,10 @@ void readDss(QPDF& pdf, PdfDocument& document)
 
 bool looksLikePdf(QByteArrayView head)
 {
+    // A signed message (DER or BER: a SEQUENCE) may carry a PDF in its
+    // first kilobyte; it is still a message.
+    if (head.isEmpty() || static_cast<unsigned char>(head.front()) == 0x30)
+        return false;
     return head.first(std::min<qsizetype>(head.size(), 1024)).indexOf("%PDF-") >= 0;
 }
 

@@ -713,12 +713,12 @@ TimeStampToken SignedData::asTimeStampToken(const Imprinted& imprinted) const
 {
     const detail::SignedDataState& state = verifiedState();
     const ossl::ErrorQueueGuard guard;
-    unsigned char* der = nullptr;
-    const int length = i2d_CMS_ContentInfo(state.cms.get(), &der);
+    unsigned char* raw = nullptr;
+    const int length = i2d_CMS_ContentInfo(state.cms.get(), &raw);
+    const ossl::UniqueOpenSslBytes der(raw);
     if (length <= 0)
         throw SignatureError::fromOpenSsl(code::kInternal);
-    const QByteArray token(reinterpret_cast<const char*>(der), length);
-    OPENSSL_free(der);
+    const QByteArray token(reinterpret_cast<const char*>(der.get()), length);
     return verifyTimeStampToken(token, imprinted,
                                 detail::cadesContextOf(state.cms.get(), state.context));
 }

@@ -84,7 +84,7 @@ const QStringList kMembers = {"file",          "verified",      "error",        
                               "original_name", "has_extension", "content_size",   "content_sha256",
                               "signers",       "tree",          "checked_at",     "offline",
                               "verdict",       "indication",    "sub_indication", "reasons",
-                              "subindication"};
+                              "subindication", "format"};
 
 } // namespace
 
