@@ -247,34 +247,6 @@ TEST_F(TrustAnchorsTest, APinnedIntermediateIsAdmittedOnlyWithItsOwnBytes)
         EXPECT_EQ(bundled::admitted(c.helper, bundled::helperPins()), c.admitted) << c.what;
 }
 
-TEST_F(TrustAnchorsTest, AnAddedRootAnchorsTheFrameworkItIsTaggedWith)
-{
-    const fx::Hierarchy& foreign = fx::foreignHierarchy();
-    const std::pair<std::optional<sig::TrustFramework>, sig::TrustFramework> cases[] = {
-        {sig::TrustFramework::IcpBrasil, sig::TrustFramework::IcpBrasil},
-        {sig::TrustFramework::GovBr, sig::TrustFramework::GovBr},
-        {sig::TrustFramework::Other, sig::TrustFramework::Other},
-        {std::nullopt, sig::TrustFramework::Other}, // trusted without a word
-    };
-    for (const auto& [tag, expected] : cases) {
-        sig::TrustStore store = sig::TrustStore::empty();
-        if (tag)
-            store.addTrusted(bytes(foreign.root.der()), *tag);
-        else
-            store.addTrusted(bytes(foreign.root.der()));
-        const sig::CertificatePath path =
-            sig::Certificate(foreign.intermediate.x509.get(), contextOf(store))
-                .path(sig::CertificateRole::Any);
-        EXPECT_TRUE(path.trusted);
-        EXPECT_EQ(path.framework, expected);
-    }
-    // Nothing trusted, no anchor.
-    const sig::CertificatePath none =
-        sig::Certificate(foreign.intermediate.x509.get(), contextOf(sig::TrustStore::empty()))
-            .path(sig::CertificateRole::Signer);
-    EXPECT_EQ(none.framework, sig::TrustFramework::None);
-}
-
 TEST_F(TrustAnchorsTest, SystemCertificatesAreFoundByHashInTheFolderOrInTheNamedFile)
 {
     const fx::Cert& root = fx::foreignHierarchy().root;
