@@ -30,6 +30,11 @@ const Row kRows[] = {
      "Certificado não ICP-Brasil - Desconhecido e Inválido."},
 };
 
+// gov.br signers show the non-ICP pictures under a caption of their own.
+const char* const kGovBrNote =
+    "Assinatura eletrônica avançada (gov.br): assinatura de cidadão pelo serviço do Governo "
+    "Federal; aceita por órgãos públicos, não é assinatura qualificada ICP-Brasil.";
+
 } // namespace
 
 zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
@@ -72,6 +77,12 @@ zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
         layout->setRowMinimumHeight(row++, 6);
         ++number;
     }
+    auto* govBr = new QLabel(QString::fromUtf8(kGovBrNote));
+    govBr->setObjectName(QStringLiteral("LabelGovBr"));
+    govBr->setWordWrap(true);
+    govBr->setFixedWidth(240);
+    layout->addWidget(govBr, row++, 1, Qt::AlignTop);
+    layout->setRowMinimumHeight(row++, 6);
     auto* ok = new QPushButton(QStringLiteral("&Ok"));
     ok->setObjectName(QStringLiteral("Command2"));
     desktop::giveFlatButtonFeedback(ok);

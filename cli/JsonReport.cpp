@@ -165,6 +165,7 @@ QJsonObject signerJson(const verify::SignatureResult& signer)
         {"holder_name", signer.holderName},
         {"identity", signer.identity},
         {"class", verify::imageKey(signer.certificateClass)},
+        {"trust_framework", verify::trustFrameworkKey(signer.trustFramework)},
         {"email", signer.email},
         {"signing_time", signer.signingTime},
         {"timestamp_origin", signer.timestampOrigin},

@@ -42,16 +42,16 @@ void writeVerdict(const verify::Judgement& file, QTextStream& out)
 void writeTree(const ValidationResult& result, QTextStream& out)
 {
     std::map<QString, int> depth;
-    std::map<QString, verify::CertificateClass> signerClass;
+    std::map<QString, QString> signerCaption;
     for (const verify::SignatureResult& signer : result.signers)
-        signerClass[verify::keys::signerNode(verify::keys::SignerNode::Signer, signer.index)] =
-            signer.certificateClass;
+        signerCaption[verify::keys::signerNode(verify::keys::SignerNode::Signer, signer.index)] =
+            verify::signerCaption(signer.certificateClass, signer.trustFramework);
     for (const verify::TreeNode& node : result.tree) {
         const int level = node.parentKey.isEmpty() ? 0 : depth[node.parentKey] + 1;
         depth[node.key] = level;
         out << QString(level * 2, QLatin1Char(' ')) << node.text;
-        if (auto found = signerClass.find(node.key); found != signerClass.end())
-            out << QStringLiteral("  [") << verify::caption(found->second) << QLatin1Char(']');
+        if (auto found = signerCaption.find(node.key); found != signerCaption.end())
+            out << QStringLiteral("  [") << found->second << QLatin1Char(']');
         out << '\n';
     }
 }

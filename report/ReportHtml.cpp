@@ -70,7 +70,7 @@ QString trustSourcesText(const sig::TrustSources& sources)
             << QStringLiteral("repositório do sistema (%1)").arg(where.join(QStringLiteral(", ")));
     }
     if (!sources.bundledRoots.isEmpty())
-        parts << QStringLiteral("raízes ICP-Brasil do programa (%1)")
+        parts << QStringLiteral("raízes ICP-Brasil e gov.br do programa (%1)")
                      .arg(sources.bundledRoots.join(QStringLiteral(", ")));
     if (sources.added > 0)
         parts << QStringLiteral("%1 certificado(s) confiável(is) indicado(s) para esta verificação")
@@ -235,6 +235,16 @@ QString chainList(const SignatureResult& signer)
     return html;
 }
 
+// What a reader may not know of a gov.br signature, told under its class.
+QString frameworkNote(sig::TrustFramework framework)
+{
+    if (framework != sig::TrustFramework::GovBr)
+        return {};
+    return QStringLiteral(
+        "<i>Assinatura eletrônica avançada feita pelo serviço gov.br do Governo Federal: aceita "
+        "por órgãos públicos, não é uma assinatura qualificada ICP-Brasil.</i><br>");
+}
+
 QString signerSection(const SignatureResult& signer)
 {
     const Judgement& judgement = signer.judgement;
@@ -247,7 +257,8 @@ QString signerSection(const SignatureResult& signer)
            line(QStringLiteral("CPF"), orNone(signer.identity, none)) +
            line(QStringLiteral("E-mail"), orNone(signer.email, none)) +
            line(QStringLiteral("Classe do certificado"),
-                esc(verify::caption(signer.certificateClass))) +
+                esc(verify::signerCaption(signer.certificateClass, signer.trustFramework))) +
+           frameworkNote(signer.trustFramework) +
            line(QStringLiteral("Resultado"), verdictWord(judgement.verdict, 12)) +
            QStringLiteral("</p>") + reasonsList(judgement) + QStringLiteral("<p>") +
            line(QStringLiteral("Data da assinatura e origem"), signing) +

@@ -22,6 +22,31 @@ QString caption(CertificateClass certificateClass)
     return QStringLiteral("Certificado Desconhecido - Inválido");
 }
 
+QString signerCaption(CertificateClass certificateClass, signature::TrustFramework framework)
+{
+    if (framework != signature::TrustFramework::GovBr)
+        return caption(certificateClass);
+    const bool valid = certificateClass == CertificateClass::Valid ||
+                       certificateClass == CertificateClass::NoIcpValid;
+    return valid ? QStringLiteral("Assinatura eletrônica avançada (gov.br) - Válida")
+                 : QStringLiteral("Assinatura eletrônica avançada (gov.br) - Inválida");
+}
+
+QString trustFrameworkKey(signature::TrustFramework framework)
+{
+    switch (framework) {
+    case signature::TrustFramework::IcpBrasil:
+        return QStringLiteral("icp-brasil");
+    case signature::TrustFramework::GovBr:
+        return QStringLiteral("gov.br");
+    case signature::TrustFramework::Other:
+        return QStringLiteral("other");
+    case signature::TrustFramework::None:
+        break;
+    }
+    return QStringLiteral("none");
+}
+
 QString imageKey(CertificateClass certificateClass)
 {
     switch (certificateClass) {

@@ -13,6 +13,13 @@ enum class CertificateClass { Valid, Invalid, NoIcpValid, NoIcpInvalid };
 QString imageKey(CertificateClass certificateClass);
 // The class in words, as the legend heads it: "Certificado ICP-Brasil - Válido", …
 QString caption(CertificateClass certificateClass);
+// A signer's class in words, wherever a signer's class is told: the class's
+// caption, but a gov.br signer's non-ICP class is told as the advanced
+// signature it is.
+QString signerCaption(CertificateClass certificateClass, signature::TrustFramework framework);
+// The framework's key in machine-readable output: "icp-brasil", "gov.br",
+// "other" or "none".
+QString trustFrameworkKey(signature::TrustFramework framework);
 
 // The ICP-Brasil root authority's name without generation suffix.
 inline constexpr const char* kIcpBrasilCriterion = "Autoridade Certificadora Raiz Brasileira";

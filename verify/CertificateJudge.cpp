@@ -142,6 +142,7 @@ CertificateStatus judgeCertificate(const sig::Certificate& certificate, sig::Cer
     status.trusted = path.trusted;
     status.chainTrusted = path.chainTrusted;
     status.meantForSignatures = path.meantForSignatures;
+    status.framework = path.framework;
     for (std::size_t n = 0; n < path.chain.size(); ++n) {
         ChainLinkStatus link =
             judgeLink(path.chain[n], at, judgedAt, n + 1 < path.chain.size(), status);
@@ -166,7 +167,10 @@ CertificateStatus judgeCertificate(const sig::Certificate& certificate, sig::Cer
 
 CertificateClass classOf(const CertificateStatus& status, bool bindingMismatch)
 {
+    // A gov.br signature is an advanced one: never ICP-Brasil, whatever
+    // names its path holds.
     const bool icp =
+        status.framework != signature::TrustFramework::GovBr &&
         std::any_of(status.chain.begin(), status.chain.end(), [](const ChainLinkStatus& link) {
             return namesIcpBrasilRoot(link.certificate.subject);
         });

@@ -40,7 +40,7 @@ CertificateStatus judgeCertificate(const signature::Certificate& certificate,
 
 // Both tests of a signer's class, from its certificate judged at the time of
 // the check: ICP-Brasil when a certificate of its path names the root
-// authority; valid when the certificate is, and the signature's
+// authority and its anchor is not gov.br's; valid when the certificate is, and the signature's
 // signing-certificate attribute does not name another certificate. What
 // could not be worked out counts against the signer.
 CertificateClass classOf(const CertificateStatus& status, bool bindingMismatch);

@@ -361,6 +361,7 @@ SignatureResult readSigner(const sig::Signer& signer, int index, const QDateTime
     if (!certificate.isNull())
         readTechnicalData(facts, entry);
     attempt([&] { readCades(signer, checkedAt, entry); });
+    entry.trustFramework = entry.status.framework;
     entry.certificateClass = classOf(entry.status, entry.signingCertificateMismatch);
     judge(signer, entry, policies, document);
     return entry;

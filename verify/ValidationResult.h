@@ -71,6 +71,8 @@ struct CertificateStatus {
     // next and allowed to issue: dates and revocation aside.
     bool chainTrusted = false;
     bool meantForSignatures = true; // key usages allow signing documents
+    // The framework of the anchor the path reached; None when it reached none.
+    signature::TrustFramework framework = signature::TrustFramework::None;
     // Judged at `at`, of any certificate of the path:
     bool revoked = false; // revoked at or before `at`
     // A revoked certificate's reason says its key may have been in other hands.
@@ -118,6 +120,9 @@ struct SignatureResult {
     QString holderName;
     QString identity; // the CPF text
     CertificateClass certificateClass = CertificateClass::NoIcpInvalid;
+    // The framework of the anchor its certificate's path reaches at the time
+    // of the check: what its class is called (see signerCaption).
+    signature::TrustFramework trustFramework = signature::TrustFramework::None;
     QString email;
     QString signingTime;                // display text; empty without the attribute
     QDateTime claimedSigningTime;       // UTC; what the signer claims, proof of nothing

@@ -13,14 +13,35 @@
 namespace selavia::signature::bundled {
 namespace {
 
+constexpr TrustFramework kIcp = TrustFramework::IcpBrasil;
+
 constexpr RootPin kPins[] = {
-    {"raiz-brasileira-v2", "fb47d92a9909fd4fa9bec02737543e1f3514ced747407a8d9cfa397b0915067c"},
-    {"raiz-brasileira-v5", "caa53fc6091c6951887c976e378f6ef89aa6377c55d97b6475422b71ed7e9b17"},
-    {"raiz-brasileira-v6", "3bdb9b509352f1d3d71c2bf64d9a38a4e6cebda27809d77f7ac476cbde6e314a"},
-    {"raiz-brasileira-v7", "5657e70580eb678983f3ed7dfce091d84cae6549389a47fccda8d0e4dc2cf576"},
-    {"raiz-brasileira-v10", "6e0bff069a26994c15de2c4888cc54af84882e5495b7fbf66be9ccffec7489f6"},
-    {"raiz-brasileira-v11", "1406710058180fa4081aab3f246f1702429c552a11fa3143b84c88cb3ab8e5e7"},
-    {"raiz-brasileira-v12", "d8478e37ce19c690cf657381e68fe600e4e1a042536830f06847e03e554c4b01"},
+    {"raiz-brasileira-v2", "fb47d92a9909fd4fa9bec02737543e1f3514ced747407a8d9cfa397b0915067c",
+     kIcp},
+    {"raiz-brasileira-v5", "caa53fc6091c6951887c976e378f6ef89aa6377c55d97b6475422b71ed7e9b17",
+     kIcp},
+    {"raiz-brasileira-v6", "3bdb9b509352f1d3d71c2bf64d9a38a4e6cebda27809d77f7ac476cbde6e314a",
+     kIcp},
+    {"raiz-brasileira-v7", "5657e70580eb678983f3ed7dfce091d84cae6549389a47fccda8d0e4dc2cf576",
+     kIcp},
+    {"raiz-brasileira-v10", "6e0bff069a26994c15de2c4888cc54af84882e5495b7fbf66be9ccffec7489f6",
+     kIcp},
+    {"raiz-brasileira-v11", "1406710058180fa4081aab3f246f1702429c552a11fa3143b84c88cb3ab8e5e7",
+     kIcp},
+    {"raiz-brasileira-v12", "d8478e37ce19c690cf657381e68fe600e4e1a042536830f06847e03e554c4b01",
+     kIcp},
+    // The federal government's root for citizens' advanced signatures: an
+    // anchor for gov.br alone, never for ICP-Brasil.
+    {"raiz-govbr-v1", "163bd003bc0df2beab88174b6d5b450b6e1dc973a64b2dc2a33218544f49ef4e",
+     TrustFramework::GovBr},
+};
+
+// The gov.br authorities below its root; the ICP-Brasil intermediates come
+// in one file of ITI's and have no pins of their own.
+constexpr RootPin kHelperPins[] = {
+    {"ac-intermediaria-govbr-v1",
+     "c96f8b6de022119717dfd2aeb6334e98036aaeb5c3818b4d84be1d267926d2e7"},
+    {"ac-final-govbr-v1", "96bb5c41859fc51d88f305517be641d9ef4a5d601b1bb2352e7161e97ff8b852"},
 };
 
 ossl::UniqueX509 parse(const EmbeddedCertificate& embedded)
@@ -47,19 +68,13 @@ std::shared_ptr<X509> helperAt(std::size_t index)
     std::lock_guard lock(parsedMutex);
     if (auto found = parsed.find(index); found != parsed.end())
         return found->second;
-    ossl::UniqueX509 certificate = parse(helpers()[index]);
+    // A pinned intermediate whose bytes changed is left out, as a root is.
+    ossl::UniqueX509 certificate;
+    if (admitted(helpers()[index], helperPins()))
+        certificate = parse(helpers()[index]);
     std::shared_ptr<X509> shared = certificate ? ossl::shared(std::move(certificate)) : nullptr;
     parsed.emplace(index, shared);
     return shared;
-}
-
-bool matchesPin(const EmbeddedCertificate& candidate, std::span<const RootPin> pins)
-{
-    const char* pin = pinOf(pins, candidate.name);
-    const QByteArray fingerprint = QCryptographicHash::hash(
-        QByteArrayView(candidate.der, static_cast<qsizetype>(candidate.size)),
-        QCryptographicHash::Sha256);
-    return pin != nullptr && fingerprint.toHex() == QByteArray(pin);
 }
 
 // The roots of one store whose pins matched, parsed when a chain first asks
@@ -139,6 +154,25 @@ X509_LOOKUP_METHOD* pinnedRootsMethod()
 std::span<const RootPin> rootPins()
 {
     return kPins;
+}
+
+std::span<const RootPin> helperPins()
+{
+    return kHelperPins;
+}
+
+bool matchesPin(const EmbeddedCertificate& certificate, std::span<const RootPin> pins)
+{
+    const char* pin = pinOf(pins, certificate.name);
+    const QByteArray fingerprint = QCryptographicHash::hash(
+        QByteArrayView(certificate.der, static_cast<qsizetype>(certificate.size)),
+        QCryptographicHash::Sha256);
+    return pin != nullptr && fingerprint.toHex() == QByteArray(pin);
+}
+
+bool admitted(const EmbeddedCertificate& helper, std::span<const RootPin> pins)
+{
+    return pinOf(pins, helper.name) == nullptr || matchesPin(helper, pins);
 }
 
 QStringList addPinnedRoots(X509_STORE* store, std::span<const EmbeddedCertificate> candidates,

@@ -1,9 +1,13 @@
 #pragma once
 
-// The ICP-Brasil certificates the program brings with it. The roots become
-// trust anchors only when their bytes match the published pins; the
-// intermediate authorities only help build chains, like the certificates a
-// message carries. Both are parsed only when a chain asks for their name.
+// The ICP-Brasil and gov.br certificates the program brings with it. The
+// roots become trust anchors only when their bytes match the published pins,
+// each for its framework; the intermediate authorities only help build
+// chains, like the certificates a message carries, and one that has a pin
+// helps only when it matches. Both are parsed only when a chain asks for
+// their name.
+
+#include "TrustFramework.h"
 
 #include <QStringList>
 #include <cstddef>
@@ -30,9 +34,17 @@ std::span<const EmbeddedCertificate> helpers(); // sorted by subjectHash
 struct RootPin {
     const char* name;
     const char* sha256; // of the DER, lowercase hexadecimal
+    TrustFramework framework = TrustFramework::Other;
 };
-// The published fingerprint of each bundled root.
+// The published fingerprint of each bundled root, and its framework.
 std::span<const RootPin> rootPins();
+// The published fingerprint of the bundled intermediates that have one.
+std::span<const RootPin> helperPins();
+
+// Whether `certificate`'s DER has the fingerprint pinned for its name.
+bool matchesPin(const EmbeddedCertificate& certificate, std::span<const RootPin> pins);
+// Whether a bundled intermediate may help: it has no pin, or matches it.
+bool admitted(const EmbeddedCertificate& helper, std::span<const RootPin> pins);
 
 // Trusts in `store` every root of `candidates` whose DER matches the pin of
 // its name; a root without a pin or with another fingerprint is left out.

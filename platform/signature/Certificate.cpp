@@ -204,6 +204,7 @@ CertificatePath Certificate::path(CertificateRole role, const QDateTime& at) con
         path.trusted = facts.trusted;
         path.chainTrusted = facts.chainTrusted;
         path.meantForSignatures = facts.meantForSignatures;
+        path.framework = facts.framework;
         for (ValidationContext::Link& link : facts.chain)
             path.chain.push_back({Certificate(link.certificate.get(), context_),
                                   std::move(link.revocation), std::move(link.problems)});

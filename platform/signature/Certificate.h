@@ -2,6 +2,7 @@
 
 #include "CertificateRole.h"
 #include "Revocation.h"
+#include "TrustFramework.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -99,6 +100,8 @@ struct CertificatePath {
     // The certificate's key usages allow signing documents; only a path
     // worked out for a signer's role can say no.
     bool meantForSignatures = true;
+    // The framework of the anchor the path reached: None when it reached none.
+    TrustFramework framework = TrustFramework::None;
     QStringList problems; // why no path could be worked out at all
 };
 

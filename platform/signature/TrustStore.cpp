@@ -9,12 +9,15 @@
 #include <QFile>
 #include <QList>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <optional>
 #include <sys/stat.h>
@@ -105,6 +108,17 @@ void addSystemCertificates(X509_STORE* store, const SystemLocations& locations,
         sources.systemFile = QFile::decodeName(X509_get_default_cert_file());
 }
 
+QByteArray sha256Hex(X509* certificate)
+{
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (certificate == nullptr ||
+        X509_digest(certificate, EVP_sha256(), digest.data(), &length) != 1)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<int>(length))
+        .toHex();
+}
+
 } // namespace
 
 struct TrustStore::State {
@@ -114,6 +128,16 @@ struct TrustStore::State {
     std::once_flag made;
     std::shared_ptr<X509_STORE> store;
     TrustSources sources;
+    // The anchors tagged with a framework other than Other, by the
+    // lowercase hexadecimal SHA-256 of their DER.
+    std::mutex frameworksMutex;
+    std::map<QByteArray, TrustFramework> frameworks;
+
+    void tag(const QByteArray& sha256Hex, TrustFramework framework)
+    {
+        std::lock_guard lock(frameworksMutex);
+        frameworks[sha256Hex] = framework;
+    }
 
     // Several verifications may share the store from their threads: the
     // first one makes it, the others wait for it.
@@ -133,11 +157,17 @@ struct TrustStore::State {
 TrustStore TrustStore::systemDefault()
 {
     auto state = std::make_shared<State>();
-    state->fill = [locations = systemLocations()](X509_STORE* store, TrustSources& sources) {
+    state->fill = [locations = systemLocations(), owner = state.get()](X509_STORE* store,
+                                                                       TrustSources& sources) {
         // The roots are checked against their pins now and parsed only when
         // a chain asks for one of their names.
         sources.bundledRoots =
             bundled::addPinnedRoots(store, bundled::roots(), bundled::rootPins());
+        // A trusted root's bytes are its pin's: the pin names the anchor.
+        for (const bundled::RootPin& pin : bundled::rootPins()) {
+            if (sources.bundledRoots.contains(QLatin1String(pin.name)))
+                owner->tag(QByteArray(pin.sha256), pin.framework);
+        }
         // A system without a store is not an error: nothing more is trusted then.
         addSystemCertificates(store, locations, sources);
     };
@@ -161,7 +191,7 @@ TrustSources TrustStore::sources() const
     return state_->sources;
 }
 
-void TrustStore::addTrusted(const QByteArray& derOrPem)
+void TrustStore::addTrusted(const QByteArray& derOrPem, TrustFramework framework)
 {
     X509_STORE* store = handle();
     const ossl::ErrorQueueGuard guard;
@@ -177,6 +207,16 @@ void TrustStore::addTrusted(const QByteArray& derOrPem)
     if (!certificate || X509_STORE_add_cert(store, certificate.get()) != 1)
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
     ++state_->sources.added;
+    state_->tag(sha256Hex(certificate.get()), framework);
+}
+
+TrustFramework TrustStore::frameworkOf(X509* anchor) const
+{
+    state_->make();
+    const QByteArray key = sha256Hex(anchor);
+    std::lock_guard lock(state_->frameworksMutex);
+    const auto found = state_->frameworks.find(key);
+    return found != state_->frameworks.end() ? found->second : TrustFramework::Other;
 }
 
 } // namespace selavia::signature

@@ -1,17 +1,20 @@
 #pragma once
 
+#include "TrustFramework.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
+typedef struct x509_st X509;
 typedef struct x509_store_st X509_STORE;
 
 namespace selavia::signature {
 
 // Where the trusted roots of a store came from, as a report tells it.
 struct TrustSources {
-    QStringList bundledRoots;  // the bundled ICP-Brasil roots trusted (their pins matched)
+    QStringList bundledRoots;  // the bundled ICP-Brasil and gov.br roots trusted (pins matched)
     QStringList systemFolders; // certificate folders looked up by subject hash
     QString systemFile;        // a file of certificates read whole; empty when none
     int added = 0;             // certificates trusted one by one
@@ -20,7 +23,8 @@ struct TrustSources {
 // The roots a chain must reach to be trusted. Shared: copies see the same store.
 class TrustStore {
 public:
-    // The bundled ICP-Brasil roots that match their pins, and the system
+    // The bundled ICP-Brasil and gov.br roots that match their pins, each
+    // an anchor of its framework, and the system
     // store: certificates looked up by subject hash in the certificate folder
     // (SSL_CERT_DIR, else OpenSSL's default) when a chain asks for them, plus
     // the whole file SSL_CERT_FILE names when it is set and is not the
@@ -31,8 +35,14 @@ public:
     // An empty store (nothing trusted); tests add their own roots.
     static TrustStore empty();
 
-    // Trusts a certificate given as DER or PEM. Throws SignatureError.
-    void addTrusted(const QByteArray& derOrPem);
+    // Trusts a certificate given as DER or PEM, as an anchor of `framework`.
+    // Throws SignatureError.
+    void addTrusted(const QByteArray& derOrPem, TrustFramework framework = TrustFramework::Other);
+
+    // The framework of `anchor`, a certificate this store trusts: that of
+    // the bundled root or the added certificate it is, else Other (the
+    // system store's).
+    TrustFramework frameworkOf(X509* anchor) const;
 
     X509_STORE* handle() const;
     TrustSources sources() const;

@@ -374,6 +374,8 @@ ValidationContext::PathFacts ValidationContext::pathFresh(X509* certificate, Cer
         facts.chain.push_back(std::move(link));
     }
     facts.chainTrusted = facts.trusted && !run->findings.faulty;
+    if (facts.trusted && length > 0)
+        facts.framework = store_.frameworkOf(sk_X509_value(chain.get(), length - 1));
     const bool forSignatures = role == CertificateRole::Signer ||
                                (role == CertificateRole::Any && X509_check_ca(certificate) == 0);
     facts.meantForSignatures = !forSignatures || meantForSignatures(certificate);

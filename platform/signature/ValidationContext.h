@@ -53,6 +53,8 @@ public:
         bool chainTrusted = false; // trusted, and every link signed by the next and may issue
         bool meantForSignatures = true;
         bool built = true; // false when the path could not be worked out at all
+        // The framework of the anchor reached; None when untrusted.
+        TrustFramework framework = TrustFramework::None;
     };
     PathFacts path(X509* certificate, CertificateRole role, const QDateTime& at = {}) const;
 

@@ -26,6 +26,10 @@ TEST(LegendTest, EachRowShowsTheTreesOwnPictureOfItsClassAndOkGivesTheWindowBack
         EXPECT_EQ(image->pixmap().toImage(),
                   selavia::resources::treeImage(keys[i]).pixmap(16, 16).toImage());
     }
+    // gov.br signers share the non-ICP pictures: one line tells what they are.
+    EXPECT_TRUE(control<QLabel>(legend, "LabelGovBr")
+                    ->text()
+                    .startsWith(QStringLiteral("Assinatura eletrônica avançada (gov.br):")));
     legend->show();
     control<QPushButton>(legend, "Command2")->click();
     EXPECT_TRUE(document.isEnabled());

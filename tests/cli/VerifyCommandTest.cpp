@@ -171,7 +171,7 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 32);
+    EXPECT_EQ(signer.keys().size(), 33);
     expectMembers(signer,
                   R"j({"best_signature_time_source": "check",)j"
                   R"j("digest_algorithm": "SHA256", "signature_algorithm": "ecdsa-with-SHA256"})j");
@@ -194,6 +194,62 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(tree[1].toObject()["parent"].toString(), "Root");
     EXPECT_EQ(tree[1].toObject()["image"].toString(), "cert_valid");
     EXPECT_TRUE(tree[1].toObject()["expanded"].toBool());
+}
+
+// The ICP-like root or the gov.br-like one trusted as an anchor of `framework`.
+sig::TrustStore trustingAs(const fx::Cert& root, sig::TrustFramework framework)
+{
+    sig::TrustStore store = sig::TrustStore::empty();
+    store.addTrusted(bytes(root.der()), framework);
+    return store;
+}
+
+TEST_F(VerifyCommandTest, EachSignerNamesTheTrustFrameworkOfItsAnchorInJsonAndText)
+{
+    const fx::GovBrChain& govBr = fx::govBrChain();
+    fx::MessageSpec govBrSpec;
+    govBrSpec.content = kContent;
+    govBrSpec.signers = {{.cert = fx::govBrCitizen("MARIA DA SILVA", "12345678901")}};
+    govBrSpec.extraCertificates = {govBr.issuing, govBr.intermediate, govBr.root};
+    const QString govBrPath = dir_.write("govbr.slv", fx::makeSignedMessage(govBrSpec));
+    const QString icpPath = locacao();
+    const fx::Cert& icpRoot = fx::icpBrasilHierarchy().root;
+    struct Case {
+        const char* name;
+        QString path;
+        sig::TrustStore store;
+        int status;
+        const char* framework;
+        const char* caption;
+    };
+    const std::vector<Case> cases = {
+        {"ICP-Brasil anchor", icpPath, trustingAs(icpRoot, sig::TrustFramework::IcpBrasil),
+         cli::exit_status::kSignaturesOk, "icp-brasil", "Certificado ICP-Brasil - Válido"},
+        {"plain anchor", icpPath, trustingIcp(), cli::exit_status::kSignaturesOk, "other",
+         "Certificado ICP-Brasil - Válido"},
+        {"no anchor", icpPath, sig::TrustStore::empty(), cli::exit_status::kNotAllValid, "none",
+         "Certificado ICP-Brasil - Inválido"},
+        // Valid, but not ICP-Brasil: not what the exit status vouches for.
+        {"gov.br anchor", govBrPath, trustingAs(govBr.root, sig::TrustFramework::GovBr),
+         cli::exit_status::kNotAllValid, "gov.br",
+         "Assinatura eletrônica avançada (gov.br) - Válida"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(run({"--json", c.path}, c.store), c.status);
+        const QJsonObject signer =
+            QJsonDocument::fromJson(out_.toUtf8()).object()["signers"].toArray()[0].toObject();
+        EXPECT_EQ(signer["trust_framework"].toString(), c.framework);
+        run({c.path}, c.store);
+        EXPECT_TRUE(out_.contains(QStringLiteral("  [%1]\n").arg(QString::fromUtf8(c.caption))))
+            << out_.toStdString();
+    }
+    // The gov.br signer, in full: its own class, its name and CPF.
+    run({"--json", govBrPath}, trustingAs(govBr.root, sig::TrustFramework::GovBr));
+    const QJsonObject signer =
+        QJsonDocument::fromJson(out_.toUtf8()).object()["signers"].toArray()[0].toObject();
+    expectMembers(signer, R"j({"class": "cert_noicp_valid", "holder_name": "MARIA DA SILVA",)j"
+                          R"j("identity": "123.456.789-01", "trust_framework": "gov.br"})j");
 }
 
 TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)

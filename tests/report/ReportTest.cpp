@@ -247,6 +247,43 @@ TEST_F(ReportTest, ACounterSignatureIsToldUnderItsSignatureWithItsOwnVerdict)
                          "Resultado: Reprovado", "código: signature-invalid"});
 }
 
+// A gov.br signer's class is the advanced signature it is, and one
+// sentence says what that is worth; other signers' reports say nothing of it.
+TEST_F(ReportTest, AGovBrSignerIsToldAsAnAdvancedSignatureAndNoOtherIs)
+{
+    ValidationResult document = load(stateNamed("aprovado"));
+    ASSERT_EQ(document.signers.size(), 1u);
+    verify::SignatureResult& signer = document.signers[0];
+    const QString note = "Assinatura eletrônica avançada feita pelo serviço gov.br do Governo "
+                         "Federal: aceita por órgãos públicos, não é uma assinatura qualificada "
+                         "ICP-Brasil.";
+    struct Case {
+        sig::TrustFramework framework;
+        verify::CertificateClass certificateClass;
+        QString caption;
+        bool noted;
+    };
+    const Case cases[] = {
+        {sig::TrustFramework::GovBr, verify::CertificateClass::NoIcpValid,
+         "Classe do certificado: Assinatura eletrônica avançada (gov.br) - Válida", true},
+        {sig::TrustFramework::GovBr, verify::CertificateClass::NoIcpInvalid,
+         "Classe do certificado: Assinatura eletrônica avançada (gov.br) - Inválida", true},
+        {sig::TrustFramework::IcpBrasil, verify::CertificateClass::Valid,
+         "Classe do certificado: Certificado ICP-Brasil - Válido", false},
+        {sig::TrustFramework::Other, verify::CertificateClass::NoIcpValid,
+         "Classe do certificado: Certificado Desconhecido - Válido", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption.toStdString());
+        signer.trustFramework = c.framework;
+        signer.certificateClass = c.certificateClass;
+        // pdftotext breaks long lines where the page does.
+        const QString text = reportText(document).simplified();
+        expectInOrder(text, {"Signatário 1", c.caption});
+        EXPECT_EQ(text.contains(note), c.noted) << text.toStdString();
+    }
+}
+
 TEST_F(ReportTest, TextFromTheFileIsShownAsTextNeverAsMarkup)
 {
     const fx::Cert signer = icpSigner("<b>Fulano</b> & <i>Cia</i>:12345678901");

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
+#include <optional>
 
 namespace {
 
@@ -74,7 +75,7 @@ protected:
 TEST_F(TrustAnchorsTest, EveryBundledRootIsTrustedWithAnEmptySystemStore)
 {
     auto context = contextOf(sig::TrustStore::systemDefault());
-    ASSERT_EQ(bundled::roots().size(), 7u);
+    ASSERT_EQ(bundled::roots().size(), 8u);
     for (const bundled::EmbeddedCertificate& root : bundled::roots()) {
         sig::Chain chain;
         EXPECT_TRUE(chain.build(certificateOf(root, context))) << root.name;
@@ -106,7 +107,8 @@ TEST_F(TrustAnchorsTest, ARootThatDoesNotMatchItsPinIsNotTrusted)
     const fx::Bytes impostor = fx::icpBrasilHierarchy().root.der();
     std::vector<bundled::EmbeddedCertificate> candidates(roots.begin(), roots.end());
     for (bundled::EmbeddedCertificate& candidate : candidates) {
-        if (qstrcmp(candidate.name, "raiz-brasileira-v6") == 0) {
+        if (qstrcmp(candidate.name, "raiz-brasileira-v6") == 0 ||
+            qstrcmp(candidate.name, "raiz-govbr-v1") == 0) {
             candidate.der = reinterpret_cast<const unsigned char*>(impostor.data());
             candidate.size = impostor.size();
         }
@@ -121,7 +123,8 @@ TEST_F(TrustAnchorsTest, ARootThatDoesNotMatchItsPinIsNotTrusted)
     for (const bundled::EmbeddedCertificate& root : roots) {
         sig::Chain chain;
         const bool refused = qstrcmp(root.name, "raiz-brasileira-v5") == 0 ||
-                             qstrcmp(root.name, "raiz-brasileira-v6") == 0;
+                             qstrcmp(root.name, "raiz-brasileira-v6") == 0 ||
+                             qstrcmp(root.name, "raiz-govbr-v1") == 0;
         EXPECT_EQ(chain.build(certificateOf(root, context)), !refused) << root.name;
     }
     sig::Chain swapped;
@@ -141,7 +144,7 @@ TEST_F(TrustAnchorsTest, RootsAreParsedOnlyWhenAChainAsksForTheirName)
     EXPECT_EQ(listed,
               QStringList({"raiz-brasileira-v10", "raiz-brasileira-v11", "raiz-brasileira-v12",
                            "raiz-brasileira-v2", "raiz-brasileira-v5", "raiz-brasileira-v6",
-                           "raiz-brasileira-v7"}));
+                           "raiz-brasileira-v7", "raiz-govbr-v1"}));
     EXPECT_TRUE(storedSubjects(store).isEmpty());
 
     const bundled::EmbeddedCertificate* v10 = nullptr;
@@ -172,7 +175,7 @@ deepestHelper(const std::shared_ptr<const sig::ValidationContext>& context)
 
 TEST_F(TrustAnchorsTest, BundledIntermediatesBuildChainsToTheRootButAreNeverAnchors)
 {
-    ASSERT_EQ(bundled::helpers().size(), 269u);
+    ASSERT_EQ(bundled::helpers().size(), 271u);
     auto trusting = contextOf(sig::TrustStore::systemDefault());
     const bundled::EmbeddedCertificate& authority = deepestHelper(trusting);
     sig::Chain chain;
@@ -184,6 +187,64 @@ TEST_F(TrustAnchorsTest, BundledIntermediatesBuildChainsToTheRootButAreNeverAnch
     sig::Chain untrusted;
     EXPECT_FALSE(untrusted.build(certificateOf(authority, contextOf(sig::TrustStore::empty()))));
     EXPECT_GE(untrusted.certificates().count(), 2);
+}
+
+TEST_F(TrustAnchorsTest, EveryBundledAuthorityReachesTheRootOfItsOwnFramework)
+{
+    auto context = contextOf(sig::TrustStore::systemDefault());
+    int govBr = 0;
+    for (const bundled::EmbeddedCertificate& helper : bundled::helpers()) {
+        SCOPED_TRACE(helper.name);
+        const sig::CertificatePath path =
+            certificateOf(helper, context).path(sig::CertificateRole::Any);
+        if (!path.trusted) {
+            EXPECT_EQ(path.framework, sig::TrustFramework::None);
+            continue;
+        }
+        const bool ofGovBr = QByteArray(helper.name).contains("govbr");
+        govBr += ofGovBr ? 1 : 0;
+        EXPECT_EQ(path.framework,
+                  ofGovBr ? sig::TrustFramework::GovBr : sig::TrustFramework::IcpBrasil);
+        if (ofGovBr) {
+            EXPECT_TRUE(path.chain.back().certificate.subjectName().contains(
+                "Autoridade Certificadora Raiz do Governo Federal do Brasil v1"));
+        }
+    }
+    // Both gov.br authorities reach the gov.br root through each other.
+    EXPECT_EQ(govBr, 2);
+}
+
+TEST_F(TrustAnchorsTest, APinnedIntermediateIsAdmittedOnlyWithItsOwnBytes)
+{
+    const fx::Bytes impostor = fx::foreignHierarchy().intermediate.der();
+    const auto* impostorDer = reinterpret_cast<const unsigned char*>(impostor.data());
+    std::optional<bundled::EmbeddedCertificate> issuing;
+    std::optional<bundled::EmbeddedCertificate> icp;
+    for (const bundled::EmbeddedCertificate& helper : bundled::helpers()) {
+        if (qstrcmp(helper.name, "ac-final-govbr-v1") == 0)
+            issuing = helper;
+        else if (!QByteArray(helper.name).contains("govbr"))
+            icp = helper;
+    }
+    ASSERT_TRUE(issuing && icp);
+    struct Case {
+        const char* what;
+        bundled::EmbeddedCertificate helper;
+        bool admitted;
+    };
+    const Case cases[] = {
+        {"the bundled bytes", *issuing, true},
+        {"other bytes under its name",
+         {issuing->name, issuing->subjectHash, impostorDer, impostor.size()},
+         false},
+        {"the bundled bytes cut short",
+         {issuing->name, issuing->subjectHash, issuing->der, issuing->size - 1},
+         false},
+        // ITI's intermediates come in one file and have no pins.
+        {"an intermediate without a pin", *icp, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(bundled::admitted(c.helper, bundled::helperPins()), c.admitted) << c.what;
 }
 
 TEST_F(TrustAnchorsTest, SystemCertificatesAreFoundByHashInTheFolderOrInTheNamedFile)
@@ -204,6 +265,11 @@ TEST_F(TrustAnchorsTest, SystemCertificatesAreFoundByHashInTheFolderOrInTheNamed
     fx::writeFile(QDir(folder.path()).filePath(hashed).toStdString(), root.pem());
     environment_.set("SSL_CERT_DIR", QFile::encodeName(folder.path()));
     EXPECT_TRUE(trustedWith());
+    // An anchor of the system store stands for no framework of its own.
+    EXPECT_EQ(sig::Certificate(leaf.x509.get(), contextOf(sig::TrustStore::systemDefault()))
+                  .path(sig::CertificateRole::Any)
+                  .framework,
+              sig::TrustFramework::Other);
 
     const QString file = QDir(empty_.path()).filePath("raizes.pem");
     fx::writeFile(file.toStdString(), root.pem());
