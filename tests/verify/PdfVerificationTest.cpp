@@ -207,3 +207,116 @@ TEST(PdfVerificationTest, EveryLaterRevisionIsJudgedByWhatTheSignatureAllows)
         EXPECT_TRUE(!*row.reason || codesOf(judgement).contains(row.reason)) << row.what;
     }
 }
+
+TEST(PdfVerificationTest, ARangeThatLeavesAnythingButItsOwnContentsUnsignedIsRejected)
+{
+    const std::vector<std::pair<const char*, pdfx::RangeFault>> rows = {
+        {"gap runs past /Contents", pdfx::RangeFault::GapBeyondContents},
+        {"three ranges", pdfx::RangeFault::ThreeRanges},
+        {"overlapping ranges", pdfx::RangeFault::OverlappingRanges},
+        {"range stops before the revision's end", pdfx::RangeFault::NotToEnd},
+        {"gap is another string holding the CMS", pdfx::RangeFault::GapNotThisContents},
+    };
+    for (const auto& [what, fault] : rows) {
+        pdfx::SignSpec spec = icpSignature();
+        spec.fault = fault;
+        const ValidationResult result = verifiedPdf(withRevocation(pdfx::sign(contract(), spec)));
+        ASSERT_TRUE(result.verified()) << what;
+        const PdfSignatureResult& signature = result.pdf->signatures.at(0);
+        ASSERT_EQ(signature.signer, 1) << what;
+        const selavia::verify::Judgement& judgement = result.signers[0].judgement;
+        EXPECT_EQ(judgement.verdict, Verdict::Rejected) << what;
+        EXPECT_TRUE(codesOf(judgement).contains("byte-range")) << what << ": " << joined(codesOf(judgement));
+        EXPECT_EQ(result.verdict.verdict, Verdict::Rejected) << what;
+    }
+}
+
+TEST(PdfVerificationTest, ADocumentTimeStampProvesWhenAnExpiredSignerSigned)
+{
+    // The signer's certificate expired a month ago; the document was
+    // stamped while it was valid, and the lists were issued after the stamp.
+    const std::time_t now = std::time(nullptr);
+    const fx::Cert expired = icpSigner("FULANO DE TAL:98765432100", "12345678901",
+                                       now - 400 * 86400, now - 30 * 86400);
+    pdfx::SignSpec spec = icpSignature();
+    spec.signer = {.cert = expired, .signingTime = now - 60 * 86400};
+    pdfx::Pdf file = pdfx::sign(contract(), spec);
+    file = pdfx::addDocumentTimeStamp(
+        file, {.token = {.tsa = longLivedTsa(),
+                         .chain = {fx::icpBrasilHierarchy().intermediate},
+                         .genTime = now - 59 * 86400}});
+    pdfx::DssSpec dss;
+    for (const auto& crl : carriedCrls())
+        dss.crls.push_back(fx::crlDer(crl.get()));
+    const ValidationResult stamped = verifiedPdf(pdfx::addDss(file, dss));
+    ASSERT_TRUE(stamped.verified());
+    ASSERT_EQ(stamped.pdf->signatures.size(), 2u);
+    const PdfSignatureResult& stamp = stamped.pdf->signatures[1];
+    EXPECT_TRUE(stamp.documentTimeStamp);
+    ASSERT_TRUE(stamp.timestamp.has_value());
+    EXPECT_TRUE(stamp.timestamp->valid) << joined(stamp.timestamp->problems);
+    EXPECT_EQ(stamped.signers.size(), 1u); // a document time-stamp is no signer
+    EXPECT_EQ(stamped.signers[0].bestSignatureTimeSource, "document-timestamp");
+    EXPECT_EQ(stamped.signers[0].judgement.verdict, Verdict::Approved)
+        << joined(codesOf(stamped.signers[0].judgement));
+
+    // Without the stamp, the same signature has no proof of when it was made.
+    const ValidationResult bare = verifiedPdf(withRevocation(pdfx::sign(contract(), spec)));
+    EXPECT_EQ(bare.signers[0].bestSignatureTimeSource, "check");
+    EXPECT_EQ(bare.signers[0].judgement.verdict, Verdict::Indeterminate);
+    EXPECT_TRUE(codesOf(bare.signers[0].judgement).contains("expired-no-timestamp"));
+}
+
+TEST(PdfVerificationTest, AForgedSignatureOrStampIsRejectedAndTheRestStillJudged)
+{
+    pdfx::Pdf file = pdfx::sign(contract(), icpSignature());
+    pdfx::Pdf second = secondSigner(file);
+    // One byte of the second signature's CMS flipped inside its /Contents.
+    const pdfx::Signature& made = second.signatures.at(1);
+    std::string& raw = second.bytes;
+    const std::size_t digit = made.contentsStart + 1 + 2 * (made.cms.size() - 8);
+    raw[digit] = raw[digit] == '0' ? '1' : '0';
+    const ValidationResult result = verifiedPdf(withRevocation(second));
+    ASSERT_TRUE(result.verified());
+    ASSERT_EQ(result.pdf->signatures.size(), 2u);
+    EXPECT_TRUE(result.pdf->signatures[0].intact);
+    EXPECT_FALSE(result.pdf->signatures[1].intact);
+    ASSERT_EQ(result.signers.size(), 2u);
+    EXPECT_EQ(result.signers[0].judgement.verdict, Verdict::Approved);
+    EXPECT_EQ(result.signers[1].judgement.verdict, Verdict::Rejected);
+    EXPECT_EQ(result.verdict.verdict, Verdict::Rejected);
+}
+
+TEST(PdfVerificationTest, APdfWithoutSignaturesIsNotVerifiedAndAMessageNameKeepsItsOwnError)
+{
+    const ValidationResult plain = verifiedPdf(contract());
+    ASSERT_FALSE(plain.verified());
+    EXPECT_EQ(plain.pdfFailure, FileFailure::NoPdfSignature);
+    EXPECT_EQ(plain.verdict.verdict, Verdict::Indeterminate);
+    EXPECT_TRUE(plain.error->text.contains("o documento PDF não contém assinaturas"));
+
+    const ValidationResult slv = verifiedPdf(contract(), trustingIcp(), "contrato.slv");
+    ASSERT_FALSE(slv.verified());
+    EXPECT_EQ(slv.pdfFailure, FileFailure::None);
+    EXPECT_EQ(slv.error->caption, "Arquivo Inválido - Erro 0212");
+}
+
+TEST(PdfVerificationTest, AGovBrShapedSignatureIsReadAsAGovBrCitizens)
+{
+    const fx::GovBrChain& chain = fx::govBrChain();
+    const fx::Cert citizen = fx::govBrCitizen("MARIA DA SILVA", "12345678901");
+    sig::TrustStore store = sig::TrustStore::empty();
+    store.addTrusted(bytes(chain.root.der()), sig::TrustFramework::GovBr);
+    const ValidationResult result = verifiedPdf(
+        pdfx::sign(contract(), pdfx::govBrSpec(citizen, {chain.issuing, chain.intermediate})),
+        std::move(store));
+    ASSERT_TRUE(result.verified()) << result.error->text.toStdString();
+    const PdfSignatureResult& signature = result.pdf->signatures.at(0);
+    EXPECT_EQ(signature.subFilter, "adbe.pkcs7.detached");
+    EXPECT_TRUE(signature.intact);
+    EXPECT_TRUE(signature.coversWholeDocument);
+    EXPECT_EQ(signature.page, 1);
+    EXPECT_EQ(result.signers[0].holderName, "MARIA DA SILVA");
+    EXPECT_EQ(result.signers[0].identity, "123.456.789-01");
+    EXPECT_EQ(result.signers[0].trustFramework, sig::TrustFramework::GovBr);
+}
