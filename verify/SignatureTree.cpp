@@ -18,7 +18,36 @@ TreeNode node(QString key, QString parentKey, QString text, QString imageKey)
     return result;
 }
 
-void appendSigner(const SignatureResult& entry, std::vector<TreeNode>& nodes)
+const PdfSignatureResult* pdfSignatureOf(const SignatureResult& entry,
+                                         const std::optional<PdfResult>& pdf)
+{
+    if (!pdf)
+        return nullptr;
+    for (const PdfSignatureResult& signature : pdf->signatures) {
+        if (signature.signer == entry.index)
+            return &signature;
+    }
+    return nullptr;
+}
+
+void appendPdfNodes(const PdfSignatureResult& signature, int revisions, const QString& parent,
+                    const QString& revisionKey, const QString& changesKey,
+                    std::vector<TreeNode>& nodes)
+{
+    nodes.push_back(node(revisionKey, parent, revisionText(signature, revisions), keys::kInfoDoc));
+    const QStringList lines = changeLines(signature);
+    if (lines.isEmpty())
+        return;
+    TreeNode changes = node(changesKey, parent, lines.front(), keys::kInfoGen);
+    changes.description = lines.join(QLatin1Char('\n'));
+    nodes.push_back(std::move(changes));
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        nodes.push_back(node(changesKey + QLatin1Char('.') + QString::number(i), parent, lines[i],
+                             keys::kInfoGen));
+}
+
+void appendSigner(const SignatureResult& entry, const std::optional<PdfResult>& pdf,
+                  std::vector<TreeNode>& nodes)
 {
     using keys::SignerNode;
     const auto key = [&entry](SignerNode which) { return keys::signerNode(which, entry.index); };
@@ -48,6 +77,9 @@ void appendSigner(const SignatureResult& entry, std::vector<TreeNode>& nodes)
     if (entry.timestamp)
         nodes.push_back(node(key(SignerNode::TimeStamp), signerKey,
                              timeStampNodeText(*entry.timestamp), keys::kInfoTime));
+    if (const PdfSignatureResult* signature = pdfSignatureOf(entry, pdf))
+        appendPdfNodes(*signature, pdf->revisions, signerKey, key(SignerNode::Revision),
+                       key(SignerNode::Changes), nodes);
     nodes.push_back(
         node(technicalKey, signerKey, QStringLiteral("Informações Técnicas"), keys::kInfoTec));
     nodes.push_back(node(key(SignerNode::Validity), technicalKey,
@@ -78,7 +110,35 @@ void appendSigner(const SignatureResult& entry, std::vector<TreeNode>& nodes)
 
 } // namespace
 
-std::vector<TreeNode> buildTree(const std::vector<SignatureResult>& signers)
+QString revisionText(const PdfSignatureResult& signature, int revisions)
+{
+    if (signature.revision == 0)
+        return QStringLiteral("Intervalo assinado fora das revisões do documento");
+    return QStringLiteral("Revisão %1 de %2 - ").arg(signature.revision).arg(revisions) +
+           (signature.coversWholeDocument
+                ? QStringLiteral("cobre o documento inteiro")
+                : QStringLiteral("cobre uma versão anterior do documento"));
+}
+
+QStringList changeLines(const PdfSignatureResult& signature)
+{
+    QStringList allowed, lines;
+    for (const PdfChangeResult& change : signature.changes) {
+        if (change.allowed)
+            allowed << displayText(change.detail);
+        else
+            lines << QStringLiteral("Alteração não permitida depois desta assinatura: ") +
+                         displayText(change.detail);
+    }
+    allowed.removeDuplicates();
+    if (!allowed.isEmpty())
+        lines.prepend(QStringLiteral("Alterações posteriores permitidas: ") +
+                      allowed.join(QStringLiteral("; ")));
+    return lines;
+}
+
+std::vector<TreeNode> buildTree(const std::vector<SignatureResult>& signers,
+                                const std::optional<PdfResult>& pdf)
 {
     std::vector<TreeNode> nodes;
     TreeNode root =
@@ -86,7 +146,22 @@ std::vector<TreeNode> buildTree(const std::vector<SignatureResult>& signers)
     root.expanded = true;
     nodes.push_back(std::move(root));
     for (const SignatureResult& entry : signers)
-        appendSigner(entry, nodes);
+        appendSigner(entry, pdf, nodes);
+    if (!pdf)
+        return nodes;
+    for (const PdfSignatureResult& signature : pdf->signatures) {
+        if (!signature.documentTimeStamp || !signature.timestamp)
+            continue;
+        const QString key = keys::documentTimeStamp(signature.index);
+        TreeNode stamp =
+            node(key, keys::kRoot,
+                 QStringLiteral("Documento: ") + timeStampNodeText(*signature.timestamp),
+                 keys::kInfoTime);
+        stamp.description = verdictLine(signature.timestamp->judgement);
+        nodes.push_back(std::move(stamp));
+        appendPdfNodes(signature, pdf->revisions, key, key + QStringLiteral("R"),
+                       key + QStringLiteral("C"), nodes);
+    }
     return nodes;
 }
 

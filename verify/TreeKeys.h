@@ -50,6 +50,9 @@ enum class SignerNode {
     Serial,     // under Technical
     Thumbprint, // under Technical
     Chain,      // "Cadeia de Certificados"
+    // A signed PDF's signature:
+    Revision, // "Revisão N de M" and what it covers
+    Changes,  // the changes made after it
 };
 
 // The key of a node of signer `signer` (from 1): "aChild1", "ChildA1", …
@@ -57,5 +60,8 @@ QString signerNode(SignerNode node, int signer);
 // The key of the certificate at `position` (from 1) of signer `signer`'s
 // chain: "ChildEA1.1", …
 QString chainCertificate(int signer, int position);
+// The key of a signed PDF's document time-stamp (from 1, among the
+// document's signatures): "DocTs3".
+QString documentTimeStamp(int index);
 
 } // namespace selavia::verify::keys

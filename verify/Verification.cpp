@@ -257,7 +257,7 @@ ValidationResult Verification::verifyPdfInput(sig::MessageInput& input,
         result.contentSize = input.size();
         result.contentSha256 = sum;
         nameDocument(result, path_);
-        result.tree = buildTree(result.signers);
+        result.tree = buildTree(result.signers, result.pdf);
     }
     if (options_.sumSignedFile && !sum.isEmpty()) {
         result.signedFileSize = input.size();

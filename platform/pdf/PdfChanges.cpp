@@ -190,6 +190,17 @@ std::vector<QPDFObjGen> identities(QPDFObjectHandle array)
     return ids;
 }
 
+// What a new field is, told: a signature, a document time-stamp, a form field.
+QString fieldDetail(Kind kind, const QString& name, int page)
+{
+    const QString where = page > 0 ? QStringLiteral(" (página %1)").arg(page) : QString();
+    if (kind == Kind::DocumentTimeStamp)
+        return QStringLiteral("carimbo do tempo do documento no campo \"%1\"").arg(name);
+    if (kind == Kind::NewSignatureField)
+        return QStringLiteral("nova assinatura no campo \"%1\"").arg(name) + where;
+    return QStringLiteral("campo \"%1\" criado").arg(name) + where;
+}
+
 // Compares one revision with the one before it.
 class Comparison {
 public:
@@ -348,9 +359,7 @@ private:
                        ? Kind::DocumentTimeStamp
                        : Kind::NewSignatureField;
         }
-        PdfChange& change =
-            add(kind, QStringLiteral("campo \"%1\" criado na página %2").arg(name).arg(number),
-                name, number);
+        PdfChange& change = add(kind, fieldDetail(kind, name, number), name, number);
         change.coversContent = coversContent(annotation, number);
     }
 
@@ -431,7 +440,7 @@ private:
                                   ? Kind::DocumentTimeStamp
                                   : Kind::NewSignatureField;
             const QString name = textOf(item.getKey("/T"));
-            add(kind, QStringLiteral("campo \"%1\" criado").arg(name), name);
+            add(kind, fieldDetail(kind, name, 0), name);
         }
         Q_UNUSED(role);
     }

@@ -92,21 +92,25 @@ TEST(PdfVerificationTest, AnHonestSignatureIsApprovedAndItsEvidenceComesFromTheD
     EXPECT_EQ(result.verdict.verdict, Verdict::Approved) << joined(codesOf(result.verdict));
     // The document is the whole file, as verified.
     EXPECT_EQ(result.contentSize, static_cast<qint64>(file.bytes.size()));
-    EXPECT_EQ(result.contentSha256, QCryptographicHash::hash(bytes(file.bytes), QCryptographicHash::Sha256));
+    EXPECT_EQ(result.contentSha256,
+              QCryptographicHash::hash(bytes(file.bytes), QCryptographicHash::Sha256));
 }
 
 namespace {
 
 struct LaterRevision {
     const char* what;
-    std::optional<int> certify;      // the signature's certification level
+    std::optional<int> certify; // the signature's certification level
     pdfx::Pdf (*change)(const pdfx::Pdf&);
-    QStringList kinds;               // the signature's changes after the DSS, "!" when not allowed
+    QStringList kinds; // the signature's changes after the DSS, "!" when not allowed
     Verdict verdict;
-    const char* reason;              // expected among the file's reasons; "" for none
+    const char* reason; // expected among the file's reasons; "" for none
 };
 
-pdfx::Pdf fillName(const pdfx::Pdf& file) { return pdfx::fillTextField(file, "Nome", "Maria"); }
+pdfx::Pdf fillName(const pdfx::Pdf& file)
+{
+    return pdfx::fillTextField(file, "Nome", "Maria");
+}
 pdfx::Pdf noteOnPage(const pdfx::Pdf& file)
 {
     return pdfx::addAnnotation(file, {.kind = pdfx::AnnotationKind::Text});
@@ -134,11 +138,15 @@ pdfx::Pdf secondSigner(const pdfx::Pdf& file)
 // after it, so they speak for the signature at the stamp's time.
 pdfx::Pdf documentTimeStamp(const pdfx::Pdf& file)
 {
-    return pdfx::addDocumentTimeStamp(file, {.token = {.tsa = longLivedTsa(),
-                                                       .chain = {fx::icpBrasilHierarchy().intermediate},
-                                                       .genTime = std::time(nullptr) - 7200}});
+    return pdfx::addDocumentTimeStamp(file,
+                                      {.token = {.tsa = longLivedTsa(),
+                                                 .chain = {fx::icpBrasilHierarchy().intermediate},
+                                                 .genTime = std::time(nullptr) - 7200}});
 }
-pdfx::Pdf newPage(const pdfx::Pdf& file) { return pdfx::addPage(file); }
+pdfx::Pdf newPage(const pdfx::Pdf& file)
+{
+    return pdfx::addPage(file);
+}
 pdfx::Pdf contentRedefined(const pdfx::Pdf& file)
 {
     return pdfx::replacePageContent(file, 0, "Contrato com outro valor", true);
@@ -147,8 +155,14 @@ pdfx::Pdf contentReplaced(const pdfx::Pdf& file)
 {
     return pdfx::replacePageContent(file, 0, "Contrato com outro valor", false);
 }
-pdfx::Pdf fontChanged(const pdfx::Pdf& file) { return pdfx::changeFont(file); }
-pdfx::Pdf fontFreed(const pdfx::Pdf& file) { return pdfx::freeObject(file, file.font); }
+pdfx::Pdf fontChanged(const pdfx::Pdf& file)
+{
+    return pdfx::changeFont(file);
+}
+pdfx::Pdf fontFreed(const pdfx::Pdf& file)
+{
+    return pdfx::freeObject(file, file.font);
+}
 pdfx::Pdf signatureRedefined(const pdfx::Pdf& file)
 {
     return pdfx::redefineSignatureDictionary(file, 0, "Outra razao");
@@ -163,29 +177,62 @@ TEST(PdfVerificationTest, EveryLaterRevisionIsJudgedByWhatTheSignatureAllows)
         // that changes what the pages show.
         {"form filled", {}, fillName, {"form-fill"}, Verdict::Approved, ""},
         {"note added", {}, noteOnPage, {"annotation"}, Verdict::Approved, ""},
-        {"opaque box over the text", {}, opaqueBoxOverText, {"overlay"}, Verdict::Indeterminate,
+        {"opaque box over the text",
+         {},
+         opaqueBoxOverText,
+         {"overlay"},
+         Verdict::Indeterminate,
          "visible-change-after-signing"},
         {"hidden box over the text", {}, hiddenBoxOverText, {"annotation"}, Verdict::Approved, ""},
         {"box in the empty margin", {}, boxInTheMargin, {"annotation"}, Verdict::Approved, ""},
         {"second signer", {}, secondSigner, {"new-signature-field"}, Verdict::Approved, ""},
         {"document time-stamp", {}, documentTimeStamp, {"doc-timestamp"}, Verdict::Approved, ""},
         {"page added", {}, newPage, {"pages!"}, Verdict::Rejected, "modified-after-signing"},
-        {"content redefined in place", {}, contentRedefined, {"page-content!"}, Verdict::Rejected,
+        {"content redefined in place",
+         {},
+         contentRedefined,
+         {"page-content!"},
+         Verdict::Rejected,
          "modified-after-signing"},
-        {"content replaced by a new stream", {}, contentReplaced, {"page-content!"},
-         Verdict::Rejected, "modified-after-signing"},
-        {"font redefined", {}, fontChanged, {"page-content!"}, Verdict::Rejected,
+        {"content replaced by a new stream",
+         {},
+         contentReplaced,
+         {"page-content!"},
+         Verdict::Rejected,
          "modified-after-signing"},
-        {"font removed", {}, fontFreed, {"object-removed!"}, Verdict::Rejected,
+        {"font redefined",
+         {},
+         fontChanged,
+         {"page-content!"},
+         Verdict::Rejected,
          "modified-after-signing"},
-        {"signature dictionary rewritten", {}, signatureRedefined, {"signature-redefined!"},
-         Verdict::Rejected, "modified-after-signing"},
+        {"font removed",
+         {},
+         fontFreed,
+         {"object-removed!"},
+         Verdict::Rejected,
+         "modified-after-signing"},
+        {"signature dictionary rewritten",
+         {},
+         signatureRedefined,
+         {"signature-redefined!"},
+         Verdict::Rejected,
+         "modified-after-signing"},
         // Certified documents: the level says what may follow.
-        {"P1 form filled", 1, fillName, {"form-fill!"}, Verdict::Rejected, "modified-after-signing"},
+        {"P1 form filled",
+         1,
+         fillName,
+         {"form-fill!"},
+         Verdict::Rejected,
+         "modified-after-signing"},
         {"P1 document time-stamp", 1, documentTimeStamp, {"doc-timestamp"}, Verdict::Approved, ""},
         {"P2 form filled", 2, fillName, {"form-fill"}, Verdict::Approved, ""},
         {"P2 second signer", 2, secondSigner, {"new-signature-field"}, Verdict::Approved, ""},
-        {"P2 note added", 2, noteOnPage, {"annotation!"}, Verdict::Rejected,
+        {"P2 note added",
+         2,
+         noteOnPage,
+         {"annotation!"},
+         Verdict::Rejected,
          "modified-after-signing"},
         {"P3 note added", 3, noteOnPage, {"annotation"}, Verdict::Approved, ""},
         {"P3 page added", 3, newPage, {"pages!"}, Verdict::Rejected, "modified-after-signing"},
@@ -226,7 +273,8 @@ TEST(PdfVerificationTest, ARangeThatLeavesAnythingButItsOwnContentsUnsignedIsRej
         ASSERT_EQ(signature.signer, 1) << what;
         const selavia::verify::Judgement& judgement = result.signers[0].judgement;
         EXPECT_EQ(judgement.verdict, Verdict::Rejected) << what;
-        EXPECT_TRUE(codesOf(judgement).contains("byte-range")) << what << ": " << joined(codesOf(judgement));
+        EXPECT_TRUE(codesOf(judgement).contains("byte-range"))
+            << what << ": " << joined(codesOf(judgement));
         EXPECT_EQ(result.verdict.verdict, Verdict::Rejected) << what;
     }
 }
@@ -236,15 +284,15 @@ TEST(PdfVerificationTest, ADocumentTimeStampProvesWhenAnExpiredSignerSigned)
     // The signer's certificate expired a month ago; the document was
     // stamped while it was valid, and the lists were issued after the stamp.
     const std::time_t now = std::time(nullptr);
-    const fx::Cert expired = icpSigner("FULANO DE TAL:98765432100", "12345678901",
-                                       now - 400 * 86400, now - 30 * 86400);
+    const fx::Cert expired =
+        icpSigner("FULANO DE TAL:98765432100", "12345678901", now - 400 * 86400, now - 30 * 86400);
     pdfx::SignSpec spec = icpSignature();
     spec.signer = {.cert = expired, .signingTime = now - 60 * 86400};
     pdfx::Pdf file = pdfx::sign(contract(), spec);
-    file = pdfx::addDocumentTimeStamp(
-        file, {.token = {.tsa = longLivedTsa(),
-                         .chain = {fx::icpBrasilHierarchy().intermediate},
-                         .genTime = now - 59 * 86400}});
+    file = pdfx::addDocumentTimeStamp(file,
+                                      {.token = {.tsa = longLivedTsa(),
+                                                 .chain = {fx::icpBrasilHierarchy().intermediate},
+                                                 .genTime = now - 59 * 86400}});
     pdfx::DssSpec dss;
     for (const auto& crl : carriedCrls())
         dss.crls.push_back(fx::crlDer(crl.get()));
