@@ -136,6 +136,8 @@ PdfSignatureResult describe(const pdf::PdfDocument& document, const pdf::PdfSign
     entry.subFilter = signature.subFilter;
     entry.byteRange = signature.byteRange;
     entry.revision = signature.revision;
+    if (signature.revision > 0 && signature.byteRange.size() == 4)
+        entry.signedLength = signature.byteRange[2] + signature.byteRange[3];
     entry.coversWholeDocument = signature.coversWholeDocument;
     entry.reason = signature.reason;
     entry.location = signature.location;

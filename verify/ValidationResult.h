@@ -199,6 +199,10 @@ struct PdfSignatureResult {
     QString subFilter;
     std::vector<qint64> byteRange;
     int revision = 0; // the revision whose end its range ends at; 0 when none
+    // The bytes of the file up to the end of the revision it signs: the
+    // version it signed is the file's first `signedLength` bytes (0 when
+    // its range ends at no revision).
+    qint64 signedLength = 0;
     bool coversWholeDocument = false;
     bool intact = false; // its CMS (or token) verifies over the byte range
     bool modifiedAfterSigning = false;
