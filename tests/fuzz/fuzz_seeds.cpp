@@ -2,6 +2,7 @@
 //   fuzz_seeds DIR   → DIR/verify, DIR/identity, DIR/command_line
 
 #include "tools/fixtures/FixtureBuilder.h"
+#include "tools/fixtures/PdfFixtures.h"
 #include "tools/hostile/HostileInputs.h"
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <vector>
 
 namespace fx = selavia::fixtures;
+namespace pdfx = selavia::fixtures::pdf;
 namespace fs = std::filesystem;
 
 namespace {
@@ -124,6 +126,36 @@ void writeIdentitySeeds(const fs::path& folder)
     write(folder, "plain", sanOf(plain));
 }
 
+void writePdfSeeds(const fs::path& folder)
+{
+    const fx::Hierarchy icp = fx::icpBrasilHierarchy();
+    pdfx::SignSpec spec;
+    spec.signer = {.cert = fx::issueEndEntity(icp.intermediate, "FULANO:1",
+                                              {fx::icpPersonal("01021980", "12345678901")})};
+    spec.chain = {icp.intermediate, icp.root};
+    spec.rect = {300, 40, 500, 90};
+    const pdfx::Pdf base = pdfx::makeDocument(
+        {.pages = 2, .image = true, .fields = {{.name = "Nome", .page = 0, .signature = false}}});
+    const pdfx::Pdf once = pdfx::sign(base, spec);
+    write(folder, "plain", base.bytes);
+    write(folder, "signed", once.bytes);
+    write(folder, "filled", pdfx::fillTextField(once, "Nome", "x").bytes);
+    write(folder, "overlay",
+          pdfx::addAnnotation(once, {.kind = pdfx::AnnotationKind::Square}).bytes);
+    write(folder, "page-added", pdfx::addPage(once).bytes);
+    write(folder, "freed", pdfx::freeObject(once, once.font).bytes);
+    write(
+        folder, "doc-timestamp",
+        pdfx::addDocumentTimeStamp(once, {.token = {.tsa = fx::makeTsa(icp.intermediate)}}).bytes);
+    pdfx::SignSpec certified = spec;
+    certified.certify = 2;
+    certified.encoding = fx::Encoding::BerIndefinite;
+    write(folder, "certified", pdfx::sign(base, certified).bytes);
+    pdfx::SignSpec forged = spec;
+    forged.fault = pdfx::RangeFault::GapNotThisContents;
+    write(folder, "forged-range", pdfx::sign(base, forged).bytes);
+}
+
 void writeCommandLineSeeds(const fs::path& folder)
 {
     const std::vector<std::string> lines = {
@@ -143,6 +175,7 @@ int main(int argc, char* argv[])
     }
     const fs::path root(argv[1]);
     writeVerifySeeds(root / "verify");
+    writePdfSeeds(root / "pdf");
     writeIdentitySeeds(root / "identity");
     writeCommandLineSeeds(root / "command_line");
     return 0;

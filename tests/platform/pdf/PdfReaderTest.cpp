@@ -1,0 +1,168 @@
+// The PDF reader on its own: where revisions end, and files made to hang,
+// exhaust or confuse it.
+
+#include "platform/pdf/PdfReader.h"
+
+#include "platform/pdf/PdfError.h"
+#include "tools/fixtures/PdfFixtures.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+namespace fx = selavia::fixtures;
+namespace pdfx = selavia::fixtures::pdf;
+namespace pdf = selavia::pdf;
+
+class StringInput : public selavia::signature::MessageInput {
+public:
+    explicit StringInput(const std::string& bytes) : bytes_(bytes) {}
+    qint64 size() const override { return static_cast<qint64>(bytes_.size()); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override
+    {
+        const qint64 got = std::clamp<qint64>(size() - offset, 0, length);
+        std::copy_n(bytes_.data() + offset, got, buffer);
+        return got;
+    }
+
+private:
+    const std::string& bytes_;
+};
+
+pdf::PdfDocument read(const std::string& bytes)
+{
+    StringInput input(bytes);
+    return pdf::readPdf(input);
+}
+
+pdfx::SignSpec signature(pdfx::Eol eol = pdfx::Eol::Lf)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    pdfx::SignSpec spec;
+    spec.signer = {.cert = fx::issueEndEntity(icp.intermediate, "FULANO:1")};
+    spec.eol = eol;
+    return spec;
+}
+
+pdfx::Object stream(const std::string& data, const std::string& filter = {})
+{
+    pdfx::Object object;
+    if (!filter.empty())
+        object.dict.set("/Filter", filter);
+    object.stream = data;
+    return object;
+}
+
+} // namespace
+
+TEST(PdfReaderTest, EveryEndOfLineAfterEofClosesTheRevisionItEnds)
+{
+    for (const pdfx::Eol eol : {pdfx::Eol::None, pdfx::Eol::Lf, pdfx::Eol::CrLf}) {
+        const pdf::PdfDocument document =
+            read(pdfx::sign(pdfx::makeDocument({.eol = eol}), signature(eol)).bytes);
+        ASSERT_EQ(document.signatures.size(), 1u);
+        const pdf::PdfSignature& made = document.signatures[0];
+        EXPECT_EQ(document.revisionEnds.size(), 2u);
+        EXPECT_EQ(made.revision, 2);
+        EXPECT_TRUE(made.coversWholeDocument);
+        EXPECT_TRUE(made.coverageProblems.isEmpty())
+            << made.coverageProblems.join("; ").toStdString();
+        EXPECT_EQ(made.subFilter, "adbe.pkcs7.detached");
+        EXPECT_EQ(made.field, "Assinatura1");
+    }
+}
+
+TEST(PdfReaderTest, HostileFilesEndInBoundedTimeWithAClearErrorOrABoundedAnswer)
+{
+    const pdfx::Pdf base = pdfx::makeDocument({.fields = {{.name = "Nome", .signature = false}}});
+    const pdfx::Pdf signedOnce = pdfx::sign(base, signature());
+
+    std::string badStart = base.bytes;
+    const std::size_t start = badStart.rfind("startxref\n") + 10;
+    badStart.replace(start, badStart.find('\n', start) - start, "17");
+
+    std::string manyEnds = base.bytes;
+    for (int i = 0; i < 1200; ++i)
+        manyEnds += "startxref\n9\n%%EOF\n";
+
+    pdfx::Object loop = base.objects.at(base.pagesTree);
+    loop.dict.set("/Kids", "[" + std::to_string(base.pagesTree) + " 0 R " +
+                               std::to_string(base.pages[0]) + " 0 R]");
+    const pdfx::Pdf pagesLoop =
+        pdfx::appendUpdate(signedOnce, {.objects = {{base.pagesTree, loop}}});
+
+    const int fieldNumber = signedOnce.fields.at("Nome").object;
+    pdfx::Object selfParent = signedOnce.objects.at(fieldNumber);
+    selfParent.dict.set("/Kids", "[" + std::to_string(fieldNumber) + " 0 R]");
+    const pdfx::Pdf fieldLoop =
+        pdfx::appendUpdate(signedOnce, {.objects = {{fieldNumber, selfParent}}});
+
+    pdfx::Update crowd;
+    std::string fields = "[";
+    for (int n = 0; n < 10'050; ++n) {
+        pdfx::Object field;
+        field.dict.set("/FT", "/Tx").set("/T", "(c" + std::to_string(n) + ")");
+        crowd.objects.push_back({base.size + 1 + n, field});
+        fields += std::to_string(base.size + 1 + n) + " 0 R ";
+    }
+    pdfx::Object form = base.objects.at(base.acroForm);
+    form.dict.set("/Fields", fields + "]");
+    crowd.objects.push_back({base.acroForm, form});
+    const pdfx::Pdf crowded = pdfx::appendUpdate(base, crowd);
+
+    struct Row {
+        const char* what;
+        std::string bytes;
+        const char* error; // part of the error's text; "" when it reads
+    };
+    const std::vector<Row> rows = {
+        {"no end of revision", "%PDF-1.7\n1 0 obj\n<<>>\nendobj\n", "%%EOF"},
+        {"startxref into an object", badStart, "danificada"},
+        {"more revisions than any file has", manyEnds, "revisões demais"},
+        {"page tree that holds itself", pagesLoop.bytes, ""},
+        {"field that is its own kid", fieldLoop.bytes, ""},
+        {"ten thousand fields", crowded.bytes, "campos de formulário demais"},
+    };
+    for (const Row& row : rows) {
+        if (*row.error) {
+            try {
+                read(row.bytes);
+                ADD_FAILURE() << row.what << ": read";
+            } catch (const pdf::PdfError& error) {
+                EXPECT_TRUE(error.text().contains(QString::fromUtf8(row.error)))
+                    << row.what << ": " << error.text().toStdString();
+            }
+        } else {
+            try {
+                const pdf::PdfDocument document = read(row.bytes);
+                EXPECT_EQ(document.signatures.size(), 1u) << row.what;
+                EXPECT_FALSE(document.changes.empty()) << row.what;
+            } catch (const pdf::PdfError&) {
+                // Refusing it is as good an end as reading it.
+            }
+        }
+    }
+}
+
+TEST(PdfReaderTest, AContentThatInflatesPastTheCapHidesNothingUnderAnOverlay)
+{
+    // A page whose content inflates to 64 MiB: the overlay check gives up on
+    // it and takes the whole page as painted.
+    pdfx::Pdf base = pdfx::makeDocument();
+    const QByteArray zeros(64 << 20, ' ');
+    const QByteArray deflated = qCompress(zeros, 9).mid(4);
+    base = pdfx::appendUpdate(
+        base,
+        {.objects = {{base.contents[0], stream(std::string(deflated.constData(), deflated.size()),
+                                               "/FlateDecode")}}});
+    const pdfx::Pdf signedOnce = pdfx::sign(base, signature());
+    const pdf::PdfDocument document =
+        read(pdfx::addAnnotation(signedOnce, {.kind = pdfx::AnnotationKind::Square}).bytes);
+    ASSERT_FALSE(document.changes.empty());
+    EXPECT_TRUE(std::any_of(document.changes.begin(), document.changes.end(),
+                            [](const pdf::PdfChange& change) { return change.coversContent; }));
+}
