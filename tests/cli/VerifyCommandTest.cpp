@@ -8,6 +8,7 @@
 #include "tests/support/PdfText.h"
 #include "tests/support/VerdictStates.h"
 #include "tools/fixtures/CadesFixtures.h"
+#include "tools/fixtures/PdfFixtures.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -848,4 +849,73 @@ TEST_F(VerifyCommandTest, JsonTellsTheContentAndArchiveTimeStamps)
     const QJsonObject content = signerJson["content_timestamp"].toObject();
     expectMembers(content, R"j({"valid": true, "tsa": "ACT de Teste", "verdict": "Aprovado"})j");
     EXPECT_EQ(content["time"].toString(), utcText(now - 120));
+}
+
+TEST_F(VerifyCommandTest, APdfIsReportedWithItsSignaturesRevisionsAndChanges)
+{
+    namespace pdfx = fx::pdf;
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    pdfx::SignSpec spec;
+    spec.signer = {.cert = icpSigner()};
+    spec.chain = {icp.intermediate, icp.root};
+    pdfx::DssSpec dss;
+    for (const auto& crl : carriedCrls())
+        dss.crls.push_back(fx::crlDer(crl.get()));
+    const pdfx::Pdf base = pdfx::makeDocument();
+    const pdfx::Pdf signedFile = pdfx::addDss(pdfx::sign(base, spec), dss);
+    const QString good = dir_.write("contrato.pdf", signedFile.bytes);
+    const QString changed = dir_.write("alterado.pdf", pdfx::addPage(signedFile).bytes);
+    const QString plain = dir_.write("simples.pdf", base.bytes);
+
+    EXPECT_EQ(run({"--json", good}, trustingIcp()), cli::exit_status::kSignaturesOk)
+        << err_.toStdString();
+    QJsonObject report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    EXPECT_EQ(report["format"].toString(), "pdf");
+    EXPECT_EQ(report["verdict"].toString(), "Aprovado");
+    EXPECT_EQ(
+        report["pdf"].toObject(),
+        (QJsonObject{{"revisions", 3}, {"certification_level", QJsonValue::Null}, {"dss", true}}));
+    const QJsonArray signatures = report["signatures"].toArray();
+    ASSERT_EQ(signatures.size(), 1);
+    QJsonObject signature = signatures[0].toObject();
+    const QStringList members = {"index",
+                                 "field",
+                                 "kind",
+                                 "sub_filter",
+                                 "byte_range",
+                                 "revision",
+                                 "covers_whole_document",
+                                 "intact",
+                                 "modified_after_signing",
+                                 "modification_allowed",
+                                 "changes",
+                                 "trust_framework",
+                                 "signer",
+                                 "page"};
+    for (const QString& member : members)
+        EXPECT_TRUE(signature.contains(member)) << member.toStdString();
+    EXPECT_EQ(signature["kind"].toString(), "signature");
+    EXPECT_EQ(signature["byte_range"].toArray().size(), 4);
+    EXPECT_TRUE(signature["intact"].toBool());
+    EXPECT_EQ(signature["signer"].toObject(), report["signers"].toArray()[0].toObject());
+    EXPECT_EQ(signature["changes"].toArray()[0].toObject()["kind"].toString(), "dss");
+
+    EXPECT_EQ(run({"--json", changed}, trustingIcp()), cli::exit_status::kNotAllValid);
+    report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    signature = report["signatures"].toArray()[0].toObject();
+    EXPECT_EQ(report["verdict"].toString(), "Reprovado");
+    EXPECT_FALSE(signature["modification_allowed"].toBool(true));
+    EXPECT_EQ(signature["changes"].toArray().last().toObject(),
+              (QJsonObject{{"revision", 4},
+                           {"kind", "pages"},
+                           {"allowed", false},
+                           {"detail", "árvore de páginas alterada (páginas incluídas, removidas ou "
+                                      "reordenadas)"}}));
+
+    EXPECT_EQ(run({"--json", plain}, trustingIcp()), cli::exit_status::kVerificationFailed);
+    report = QJsonDocument::fromJson(out_.toUtf8()).object();
+    EXPECT_EQ(report["format"].toString(), "pdf");
+    EXPECT_EQ(report["verdict"].toString(), "Indeterminado");
+    run({plain}, trustingIcp());
+    EXPECT_TRUE(out_.contains("o documento PDF não contém assinaturas")) << out_.toStdString();
 }
