@@ -368,3 +368,32 @@ TEST(PdfVerificationTest, AGovBrShapedSignatureIsReadAsAGovBrCitizens)
     EXPECT_EQ(result.signers[0].identity, "123.456.789-01");
     EXPECT_EQ(result.signers[0].trustFramework, sig::TrustFramework::GovBr);
 }
+
+TEST(PdfVerificationTest, AnIcpBrasilPadesPolicyIsJudgedAgainstItsOwnList)
+{
+    // The newest PAdES AD-RB policy in force, from ITI's PAdES list.
+    const sig::policies::KnownPolicy* newest = nullptr;
+    for (const sig::policies::KnownPolicy& known : sig::policies::bundledCatalogue().policies) {
+        const bool inForce = !known.listed.revoked.isValid() &&
+                             (!known.listed.notAfter.isValid() ||
+                              known.listed.notAfter > QDateTime::currentDateTimeUtc());
+        if (known.listed.oid.startsWith("2.16.76.1.7.1.11.") && inForce &&
+            (!newest || known.listed.notBefore > newest->listed.notBefore))
+            newest = &known;
+    }
+    ASSERT_NE(newest, nullptr);
+    pdfx::SignSpec spec = icpSignature();
+    spec.signer.attributes = {bundledPolicyAttribute(newest->listed.oid)};
+    const ValidationResult result = verifiedPdf(withRevocation(pdfx::sign(contract(), spec)));
+    ASSERT_TRUE(result.verified());
+    ASSERT_TRUE(result.signers[0].policy.has_value());
+    const selavia::verify::PolicyCheck& policy = *result.signers[0].policy;
+    EXPECT_EQ(policy.oid, newest->listed.oid);
+    EXPECT_TRUE(policy.name.startsWith("PAdES AD-RB")) << policy.name.toStdString();
+    EXPECT_FALSE(policy.checked.isEmpty());
+    EXPECT_TRUE(std::none_of(policy.findings.begin(), policy.findings.end(),
+                             [](const auto& finding) {
+                                 return finding.code == selavia::verify::PolicyCode::Unknown;
+                             }))
+        << joined(policy.problems);
+}
