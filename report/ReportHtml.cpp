@@ -2,7 +2,9 @@
 
 #include "fileinfo/FileHandler.h"
 #include "selavia/Version.h"
+#include "verify/CadesText.h"
 #include "verify/CertificateClass.h"
+#include "verify/SignatureTree.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -245,7 +247,56 @@ QString frameworkNote(sig::TrustFramework framework)
         "por órgãos públicos, não é uma assinatura qualificada ICP-Brasil.</i><br>");
 }
 
-QString signerSection(const SignatureResult& signer)
+// Where a PDF's signature sits in the document and what changed after it.
+QString pdfLines(const verify::PdfSignatureResult& signature, int revisions)
+{
+    QString html =
+        line(QStringLiteral("Assinatura no PDF"),
+             esc(QStringLiteral("campo \"%1\", intervalo [%2]").arg(signature.field, [&] {
+                 QStringList values;
+                 for (qint64 value : signature.byteRange)
+                     values << QString::number(value);
+                 return values.join(QLatin1Char(' '));
+             }())));
+    html += line(QStringLiteral("Revisão"), esc(verify::revisionText(signature, revisions)));
+    const QStringList changes = verify::changeLines(signature);
+    html += line(QStringLiteral("Alterações posteriores"),
+                 changes.isEmpty() ? QStringLiteral("nenhuma")
+                                   : esc(changes.join(QStringLiteral("; "))));
+    return html;
+}
+
+QString pdfPart(const SignatureResult& signer, const std::optional<verify::PdfResult>& pdf)
+{
+    if (!pdf)
+        return {};
+    for (const verify::PdfSignatureResult& signature : pdf->signatures) {
+        if (signature.signer == signer.index)
+            return pdfLines(signature, pdf->revisions);
+    }
+    return {};
+}
+
+// A PDF's document time-stamps, each with its verdict and what it covers.
+QString documentStampsSection(const std::optional<verify::PdfResult>& pdf)
+{
+    QString html;
+    for (const verify::PdfSignatureResult& signature :
+         pdf ? pdf->signatures : std::vector<verify::PdfSignatureResult>{}) {
+        if (!signature.documentTimeStamp || !signature.timestamp)
+            continue;
+        const verify::TimeStampResult& stamp = *signature.timestamp;
+        html += section(QStringLiteral("Carimbo do tempo do documento %1").arg(signature.index)) +
+                QStringLiteral("<p>") +
+                line(QStringLiteral("Resultado"), verdictWord(stamp.judgement.verdict, 12)) +
+                QStringLiteral("</p>") + reasonsList(stamp.judgement) + QStringLiteral("<p>") +
+                line(QStringLiteral("Carimbo"), esc(verify::timeStampNodeText(stamp))) +
+                pdfLines(signature, pdf->revisions) + QStringLiteral("</p>");
+    }
+    return html;
+}
+
+QString signerSection(const SignatureResult& signer, const std::optional<verify::PdfResult>& pdf)
 {
     const Judgement& judgement = signer.judgement;
     const QString none = QStringLiteral("não informado");
@@ -264,6 +315,7 @@ QString signerSection(const SignatureResult& signer)
            line(QStringLiteral("Data da assinatura e origem"), signing) +
            line(QStringLiteral("Carimbo do tempo"), timestampText(signer)) +
            line(QStringLiteral("Política de assinatura"), policyText(signer)) +
+           pdfPart(signer, pdf) +
            line(QStringLiteral("Número de série do certificado"),
                 orNone(signer.serialNumber, none)) +
            line(QStringLiteral("Impressão digital (SHA-1)"), orNone(signer.thumbprint, none)) +
@@ -300,8 +352,8 @@ QString reportHtml(const ValidationResult& document)
                    checkSection(document) + signedFileSection(document) +
                    originalSection(document) + fileVerdictSection(document, document.verdict);
     for (const SignatureResult& signer : document.signers)
-        html += signerSection(signer);
-    return html;
+        html += signerSection(signer, document.pdf);
+    return html + documentStampsSection(document.pdf);
 }
 
 } // namespace selavia::report

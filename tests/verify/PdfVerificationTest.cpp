@@ -391,9 +391,8 @@ TEST(PdfVerificationTest, AnIcpBrasilPadesPolicyIsJudgedAgainstItsOwnList)
     EXPECT_EQ(policy.oid, newest->listed.oid);
     EXPECT_TRUE(policy.name.startsWith("PAdES AD-RB")) << policy.name.toStdString();
     EXPECT_FALSE(policy.checked.isEmpty());
-    EXPECT_TRUE(std::none_of(policy.findings.begin(), policy.findings.end(),
-                             [](const auto& finding) {
-                                 return finding.code == selavia::verify::PolicyCode::Unknown;
-                             }))
+    EXPECT_TRUE(std::none_of(
+        policy.findings.begin(), policy.findings.end(),
+        [](const auto& finding) { return finding.code == selavia::verify::PolicyCode::Unknown; }))
         << joined(policy.problems);
 }
