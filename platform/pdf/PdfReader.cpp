@@ -37,11 +37,19 @@ QByteArray readAt(sig::MessageInput& input, qint64 offset, qint64 length)
     return bytes;
 }
 
-// A revision ends at "startxref <offset> %%EOF", plus one end of line.
-bool endsRevision(const QByteArray& before)
+// A revision ends at "startxref <offset> %%EOF", plus one end of line,
+// where the offset, before the %%EOF, holds a cross-reference table or
+// stream. (A linearized file's first-page section names the main table at
+// the file's end: not the end of a revision.)
+bool endsRevision(sig::MessageInput& input, const QByteArray& before, qint64 eof)
 {
-    static const QRegularExpression pattern(QStringLiteral("startxref\\s+\\d+\\s*$"));
-    return pattern.match(QString::fromLatin1(before)).hasMatch();
+    static const QRegularExpression pattern(QStringLiteral("startxref\\s+(\\d{1,15})\\s*$"));
+    static const QRegularExpression table(QStringLiteral("^\\s*(xref|\\d+\\s+\\d+\\s+obj)"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(before));
+    if (!match.hasMatch())
+        return false;
+    const qint64 offset = match.captured(1).toLongLong();
+    return offset < eof && table.match(QString::fromLatin1(readAt(input, offset, 32))).hasMatch();
 }
 
 std::vector<RevisionEnd> findRevisionEnds(sig::MessageInput& input)
@@ -56,7 +64,7 @@ std::vector<RevisionEnd> findRevisionEnds(sig::MessageInput& input)
             if (from + found >= at + kScanBlock)
                 break;
             const qsizetype lineStart = std::max<qsizetype>(0, found - kLookBehind);
-            if (!endsRevision(block.mid(lineStart, found - lineStart)))
+            if (!endsRevision(input, block.mid(lineStart, found - lineStart), from + found))
                 continue;
             RevisionEnd end{from + found + 5, from + found + 5};
             if (block.size() > found + 5 && block.at(found + 5) == '\r')
@@ -69,7 +77,8 @@ std::vector<RevisionEnd> findRevisionEnds(sig::MessageInput& input)
         }
     }
     if (ends.empty())
-        throw PdfError(QStringLiteral("o PDF não tem fim de revisão (%%EOF)"));
+        throw PdfError(QStringLiteral(
+            "o PDF não tem fim de revisão válido (startxref apontando para a tabela, e %%EOF)"));
     return ends;
 }
 

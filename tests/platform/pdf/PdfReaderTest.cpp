@@ -76,6 +76,18 @@ TEST(PdfReaderTest, EveryEndOfLineAfterEofClosesTheRevisionItEnds)
     }
 }
 
+TEST(PdfReaderTest, AnEndOfFileMarkerThatNamesNoTableBeforeItEndsNoRevision)
+{
+    // What a linearized file's first-page section and stray markers look
+    // like: "startxref" naming the header, or a table further on.
+    const pdfx::Pdf base = pdfx::makeDocument();
+    const pdfx::Pdf stray = pdfx::appendUpdate(
+        base,
+        {.objects = {{base.size, stream("startxref\n0\n%%EOF\nstartxref\n99999999\n%%EOF\n")}}});
+    const pdf::PdfDocument document = read(stray.bytes);
+    EXPECT_EQ(document.revisionEnds.size(), 2u);
+}
+
 TEST(PdfReaderTest, HostileFilesEndInBoundedTimeWithAClearErrorOrABoundedAnswer)
 {
     const pdfx::Pdf base = pdfx::makeDocument({.fields = {{.name = "Nome", .signature = false}}});
@@ -86,8 +98,9 @@ TEST(PdfReaderTest, HostileFilesEndInBoundedTimeWithAClearErrorOrABoundedAnswer)
     badStart.replace(start, badStart.find('\n', start) - start, "17");
 
     std::string manyEnds = base.bytes;
+    const std::string lastTable = std::to_string(base.revisions.back().xref);
     for (int i = 0; i < 1200; ++i)
-        manyEnds += "startxref\n9\n%%EOF\n";
+        manyEnds += "startxref\n" + lastTable + "\n%%EOF\n";
 
     pdfx::Object loop = base.objects.at(base.pagesTree);
     loop.dict.set("/Kids", "[" + std::to_string(base.pagesTree) + " 0 R " +
@@ -121,7 +134,7 @@ TEST(PdfReaderTest, HostileFilesEndInBoundedTimeWithAClearErrorOrABoundedAnswer)
     };
     const std::vector<Row> rows = {
         {"no end of revision", "%PDF-1.7\n1 0 obj\n<<>>\nendobj\n", "%%EOF"},
-        {"startxref into an object", badStart, "danificada"},
+        {"startxref into an object", badStart, "fim de revisão"},
         {"more revisions than any file has", manyEnds, "revisões demais"},
         {"page tree that holds itself", pagesLoop.bytes, ""},
         {"field that is its own kid", fieldLoop.bytes, ""},
