@@ -67,9 +67,12 @@ fi
 # The entry, the file type and the icon name one another.
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon sem ícone instalado"
-mime=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
-grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
-    || fail "MimeType=$mime não definido no pacote"
+# Its own type is defined by the package; signed PDFs are offered to it
+# under the type the desktop already knows.
+mimes=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
+[ "$mimes" = "application/x-selavia-signed;application/pdf" ] || fail "MimeType=$mimes"
+grep -q "<mime-type type=\"application/x-selavia-signed\">" "$share/mime/packages/selavia-signed.xml" \
+    || fail "application/x-selavia-signed não definido no pacote"
 
 help=$("$root/usr/bin/selavia-verify" --help) || fail "selavia-verify --help saiu com $?"
 [[ $help == "Uso: selavia-verify"* ]] || fail "selavia-verify --help: $help"
