@@ -69,10 +69,11 @@ icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon sem ícone instalado"
 # Its own type is defined by the package; signed PDFs are offered to it
 # under the type the desktop already knows.
+mime=application/x-selavia-signed
 mimes=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
-[ "$mimes" = "application/x-selavia-signed;application/pdf" ] || fail "MimeType=$mimes"
-grep -q "<mime-type type=\"application/x-selavia-signed\">" "$share/mime/packages/selavia-signed.xml" \
-    || fail "application/x-selavia-signed não definido no pacote"
+[ "$mimes" = "$mime;application/pdf" ] || fail "MimeType=$mimes"
+grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
+    || fail "MimeType=$mime não definido no pacote"
 
 help=$("$root/usr/bin/selavia-verify" --help) || fail "selavia-verify --help saiu com $?"
 [[ $help == "Uso: selavia-verify"* ]] || fail "selavia-verify --help: $help"
@@ -181,6 +182,12 @@ SCRIPT
         handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime "$type")
         grep -q "^Default application.*: selavia-reader.desktop$" <<<"$handlers" \
             || fail "gio mime $type: $handlers"
+        # Offered for PDFs among the desktop's other readers; which one is
+        # the default is the user's choice (the package sets none).
+        handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime application/pdf)
+        sed -n '/^Registered applications:/,/^[^[:space:]]/p' <<<"$handlers" \
+            | grep -q "^[[:space:]]*selavia-reader.desktop$" \
+            || fail "gio mime application/pdf: $handlers"
     fi
 fi
 
