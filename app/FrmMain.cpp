@@ -20,6 +20,10 @@ namespace {
 using desktop::named;
 
 const QString kTitle = QStringLiteral("Selavia Reader");
+// Both kinds of signed file, then each alone.
+const QString kOpenFilter = QStringLiteral("Documentos assinados (*.slv *.pdf)|*.slv;*.pdf|"
+                                           "Documento Assinado Selavia (*.slv)|*.slv|"
+                                           "Documento PDF assinado (*.pdf)|*.pdf");
 const QColor kLinkBlue(0, 0, 255);
 const QColor kLinkReset(0, 0, 0);
 constexpr QSize kClientSize(545, 345);
@@ -362,7 +366,7 @@ void FrmMain::Command2_Click()
     desktop::FileDialogRequest request;
     request.title = QStringLiteral("Abrir Arquivo Assinado SLV ...");
     request.fileName = QString();
-    request.filter = QStringLiteral("Documento Assinado Selavia (*.slv)|*.slv");
+    request.filter = kOpenFilter;
     request.initialFolder = qEnvironmentVariable("MYDOC");
     const std::optional<QString> chosen = desktop_.openFileName(this, request);
     if (!chosen || chosen->isEmpty())

@@ -1,6 +1,7 @@
 #include "app/FrmOpen.h"
 
 #include "app/CertificateView.h"
+#include "app/SignedVersion.h"
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
 #include "platform/desktop/Widgets.h"
@@ -124,10 +125,12 @@ struct FrmOpen::Ui {
     QPushButton* BTN001 = nullptr;
     QPushButton* BTN002 = nullptr;
     QPushButton* BTN003 = nullptr;
+    QPushButton* BTN004 = nullptr;
     QMenu* popMenu = nullptr;
     QAction* showlegenda = nullptr;
     QAction* sep0 = nullptr;
     QAction* showcertificate = nullptr;
+    QAction* extractversion = nullptr;
     QAction* sep1 = nullptr;
     QAction* savereport = nullptr;
 
@@ -286,12 +289,17 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
 
     ui.BTN002 = named(new QPushButton(QStringLiteral("&Visualizar Documento")), "BTN002");
     ui.BTN003 = named(new QPushButton(QStringLiteral("&Extrair Documento")), "BTN003");
+    // A signed PDF's earlier versions: the one the signature selected in
+    // the tree signed.
+    ui.BTN004 = named(new QPushButton(QStringLiteral("Extrair versão &assinada")), "BTN004");
+    ui.BTN004->hide();
     ui.BTN001 = named(new QPushButton(QStringLiteral("&Ok")), "BTN001");
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* button : {ui.BTN002, ui.BTN003, ui.BTN001})
+    for (QPushButton* button : {ui.BTN002, ui.BTN003, ui.BTN004, ui.BTN001})
         desktop::giveFlatButtonFeedback(button);
     buttons->addWidget(ui.BTN002);
     buttons->addWidget(ui.BTN003);
+    buttons->addWidget(ui.BTN004);
     buttons->addStretch(1);
     buttons->addWidget(ui.BTN001);
 
@@ -339,6 +347,8 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.sep0->setObjectName(QStringLiteral("sep0"));
     ui.showcertificate = ui.popMenu->addAction(QStringLiteral("Exibir &Certificado"));
     ui.showcertificate->setObjectName(QStringLiteral("showcertificate"));
+    ui.extractversion = ui.popMenu->addAction(QStringLiteral("Extrair versão &assinada..."));
+    ui.extractversion->setObjectName(QStringLiteral("extractversion"));
     ui.sep1 = ui.popMenu->addSeparator();
     ui.sep1->setObjectName(QStringLiteral("sep1"));
     ui.savereport = ui.popMenu->addAction(QStringLiteral("Salvar Relatório de Verificação..."));
@@ -356,6 +366,10 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     connect(ui.showcertificate, &QAction::triggered, this, &FrmOpen::showcertificate_Click);
     connect(ui.showlegenda, &QAction::triggered, this, &FrmOpen::showlegenda_Click);
     connect(ui.savereport, &QAction::triggered, this, &FrmOpen::savereport_Click);
+    connect(ui.extractversion, &QAction::triggered, this, &FrmOpen::extractversion_Click);
+    connect(ui.BTN004, &QPushButton::clicked, this, &FrmOpen::extractversion_Click);
+    connect(ui.tvSigns, &QTreeWidget::itemSelectionChanged, this,
+            &FrmOpen::updateSignedVersionButton);
     connect(ui.lblErrorDes, &QWidget::customContextMenuRequested, this,
             &FrmOpen::lblErrorDes_ContextMenu);
 }
@@ -459,6 +473,9 @@ void FrmOpen::showVerifiedDocument()
         return;
     fillTree();
     showVerdict();
+    // Only a PDF has earlier versions to offer.
+    ui.BTN004->setVisible(document_.pdf.has_value());
+    updateSignedVersionButton();
     signaturesOk_ = document_.signaturesOk;
     if (document_.hasExtension) {
         hasExtension_ = true;
@@ -900,6 +917,7 @@ void FrmOpen::showTreeMenu(const QPoint& globalPosition)
     const verify::TreeNode* node = selectedNode();
     ui_->showcertificate->setEnabled(node != nullptr &&
                                      node->imageKey == verify::keys::kCertificate);
+    ui_->extractversion->setEnabled(selectedSignedVersion() != nullptr);
     ui_->showlegenda->setEnabled(true);
     ui_->savereport->setEnabled(verificationDone());
     ui_->popMenu->popup(globalPosition);
@@ -944,6 +962,45 @@ void FrmOpen::savereport_Click()
         desktop_.message(this, desktop::MessageIcon::Critical, kTitle,
                          QStringLiteral("Não foi possível gravar o relatório em \"%1\".\r\n%2")
                              .arg(*target, failure->text()));
+}
+
+const verify::PdfSignatureResult* FrmOpen::selectedSignedVersion() const
+{
+    const verify::TreeNode* node = selectedNode();
+    return node != nullptr && !loading_ ? signedVersionOf(*node, document_) : nullptr;
+}
+
+void FrmOpen::updateSignedVersionButton()
+{
+    ui_->BTN004->setEnabled(selectedSignedVersion() != nullptr);
+}
+
+void FrmOpen::extractversion_Click()
+{
+    const verify::PdfSignatureResult* signature = selectedSignedVersion();
+    if (signature == nullptr)
+        return;
+    desktop::FileDialogRequest request;
+    request.title = QStringLiteral("Extrair Versão Assinada");
+    request.fileName = signedVersionName(document_.originalName, signature->revision);
+    const QMimeType pdf = QMimeDatabase().mimeTypeForName(QStringLiteral("application/pdf"));
+    request.filter = desktop::fileDialogFilter(pdf.comment(), request.fileName);
+    request.initialFolder = environmentText("MYDOC");
+    const std::optional<QString> target = desktop_.saveFileName(this, request);
+    if (!target)
+        return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // The dialog asked before replacing a file: the entry at the path is
+    // replaced, never what a link there points to.
+    const std::optional<fileinfo::FileError> failure =
+        writeSignedVersion(document_.filePath, document_.contentSha256, signature->signedLength,
+                           *target, fileinfo::Replace::Entry);
+    QGuiApplication::restoreOverrideCursor();
+    if (failure)
+        desktop_.message(
+            this, desktop::MessageIcon::Critical, kTitle,
+            QStringLiteral("Não foi possível gravar a versão assinada em \"%1\".\r\n%2")
+                .arg(*target, failure->text()));
 }
 
 void FrmOpen::showcertificate_Click()

@@ -68,6 +68,11 @@ private:
     void showcertificate_Click();
     void showlegenda_Click();
     void savereport_Click();
+    void extractversion_Click();
+    // The signature whose signed version the selected node offers; null
+    // when it offers none.
+    const verify::PdfSignatureResult* selectedSignedVersion() const;
+    void updateSignedVersionButton();
     void lblErrorDes_ContextMenu(const QPoint& position);
     // Whether a load finished (verified or failed): what a report tells.
     bool verificationDone() const;

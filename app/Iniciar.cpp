@@ -19,13 +19,14 @@ StartOutcome Main(const QStringList& arguments, desktop::Desktop& desktop, Start
                 desktop.message(nullptr, desktop::MessageIcon::Critical,
                                 QStringLiteral("Selavia Reader"), error.text());
             });
-        if (extension.toLower() == QLatin1String("slv")) {
+        const QString kind = extension.toLower();
+        if (kind == QLatin1String("slv") || kind == QLatin1String("pdf")) {
             windows.showDocumentWindow(documentPath);
             return StartOutcome::DocumentWindow;
         }
         desktop.message(nullptr, desktop::MessageIcon::Critical,
                         QStringLiteral("Selavia Reader - Erro"),
-                        QStringLiteral("Este Arquivo não possui a extensão SLV."));
+                        QStringLiteral("Este Arquivo não possui a extensão SLV ou PDF."));
         desktop.endProgram();
         return StartOutcome::Ended;
     }

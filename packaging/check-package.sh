@@ -67,7 +67,11 @@ fi
 # The entry, the file type and the icon name one another.
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon sem ícone instalado"
-mime=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
+# Its own type is defined by the package; signed PDFs are offered to it
+# under the type the desktop already knows.
+mime=application/x-selavia-signed
+mimes=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
+[ "$mimes" = "$mime;application/pdf" ] || fail "MimeType=$mimes"
 grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
     || fail "MimeType=$mime não definido no pacote"
 
@@ -178,6 +182,12 @@ SCRIPT
         handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime "$type")
         grep -q "^Default application.*: selavia-reader.desktop$" <<<"$handlers" \
             || fail "gio mime $type: $handlers"
+        # Offered for PDFs among the desktop's other readers; which one is
+        # the default is the user's choice (the package sets none).
+        handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime application/pdf)
+        sed -n '/^Registered applications:/,/^[^[:space:]]/p' <<<"$handlers" \
+            | grep -q "^[[:space:]]*selavia-reader.desktop$" \
+            || fail "gio mime application/pdf: $handlers"
     fi
 fi
 

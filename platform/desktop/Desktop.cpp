@@ -115,7 +115,13 @@ QPixmap fileTypeIcon(const QString& path, int size)
 
 QString qtNameFilter(const QString& filter)
 {
-    return filter.section(QLatin1Char('|'), 0, 0);
+    // Each entry is a description and its patterns: the dialog shows the
+    // descriptions, which carry their patterns in parentheses.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList descriptions;
+    for (qsizetype i = 0; i < parts.size(); i += 2)
+        descriptions << parts[i];
+    return descriptions.join(QStringLiteral(";;"));
 }
 
 QString fileDialogFilter(const QString& description, const QString& fileName)

@@ -21,8 +21,8 @@ namespace selavia::desktop {
 
 enum class MessageIcon { Information, Exclamation, Critical };
 
-// A save or open dialog. `filter` is one entry written as
-// "description (*.ext)|*.ext".
+// A save or open dialog. `filter` is one or more entries written as
+// "description (*.ext)|*.ext", joined by "|"; the first is chosen.
 struct FileDialogRequest {
     QString title;
     QString fileName;
@@ -77,7 +77,8 @@ public:
 // provider's. A null pixmap when there is none.
 QPixmap fileTypeIcon(const QString& path, int size);
 
-// "description (*.ext)|*.ext" as a Qt name filter: "description (*.ext)".
+// "description (*.ext)|*.ext", one entry or more joined by "|", as Qt name
+// filters: "description (*.ext)", joined by ";;".
 QString qtNameFilter(const QString& filter);
 
 // The one filter entry for a file named `fileName` of the type `description`:

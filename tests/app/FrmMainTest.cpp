@@ -5,11 +5,13 @@
 #include "tests/support/Printers.h"
 
 #include <QCursor>
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <array>
 #include <gtest/gtest.h>
 
 using selavia::app::FrmMain;
@@ -18,6 +20,9 @@ namespace {
 
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
+const QString kOpenFilter = "Documentos assinados (*.slv *.pdf)|*.slv;*.pdf|"
+                            "Documento Assinado Selavia (*.slv)|*.slv|"
+                            "Documento PDF assinado (*.pdf)|*.pdf";
 
 class FrmMainTest : public ::testing::Test {
 protected:
@@ -329,7 +334,7 @@ TEST_F(FrmMainTest, CancellingTheOpenDialogChangesNothing)
         const auto& request = desktop_.openRequests.back();
         EXPECT_EQ(request.title, "Abrir Arquivo Assinado SLV ...");
         EXPECT_EQ(request.fileName, "");
-        EXPECT_EQ(request.filter, "Documento Assinado Selavia (*.slv)|*.slv");
+        EXPECT_EQ(request.filter, kOpenFilter);
         EXPECT_EQ(request.initialFolder, mydoc);
     }
     EXPECT_EQ(desktop_.openRequests.size(), 3u);
@@ -340,6 +345,32 @@ TEST_F(FrmMainTest, CancellingTheOpenDialogChangesNothing)
     EXPECT_TRUE(window_->isVisible());
     EXPECT_TRUE(handedOver_.empty());
     EXPECT_EQ(desktop_.ends, 0);
+}
+
+// The dialog's entries as it shows them: both kinds first, then each alone.
+TEST_F(FrmMainTest, TheOpenDialogOffersSignedPdfsBesideSlvFiles)
+{
+    shown();
+    desktop_.openAnswer = std::nullopt;
+    QTest::mouseClick(control("Command2"), Qt::LeftButton);
+    ASSERT_EQ(desktop_.openRequests.size(), 1u);
+    const QStringList entries =
+        selavia::desktop::qtNameFilter(desktop_.openRequests[0].filter).split(";;");
+    ASSERT_EQ(entries.size(), 3);
+    const auto takes = [](const QString& entry, const QString& name) {
+        const QString patterns = entry.section('(', 1).chopped(1);
+        return QDir::match(patterns.split(' '), name);
+    };
+    const std::pair<QString, std::array<bool, 3>> rows[] = {
+        {"contrato.pdf", {true, false, true}},
+        {"contrato.slv", {true, true, false}},
+        {"contrato.p7s", {false, false, false}},
+    };
+    for (const auto& [name, taken] : rows) {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(takes(entries[i], name), taken[i])
+                << entries[i].toStdString() << " " << name.toStdString();
+    }
 }
 
 TEST_F(FrmMainTest, AChosenFileClosesThisWindowThenOpensTheDocument)

@@ -63,11 +63,16 @@ TEST_F(StartupTest, ASinglePartWarnsAndThenOpensTheMainWindow)
     EXPECT_EQ(windows_.mainWindows, 1);
 }
 
-TEST_F(StartupTest, OptionAndBarOpenTheLongPathOfAnSlvFileInAnyCase)
+TEST_F(StartupTest, OptionAndBarOpenTheLongPathOfAnSlvOrPdfFileInAnyCase)
 {
     QDir::setCurrent(dir_.path());
+    const QString pdfPath = dir_.filePath("meus docs/Contrato Assinado.Pdf");
+    QFile pdf(pdfPath);
+    ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
+    pdf.close();
     EXPECT_EQ(start({"-o|meus docs/./Contrato.SLV|ignorado"}), StartOutcome::DocumentWindow);
-    EXPECT_EQ(windows_.documents, QStringList{slvPath_});
+    EXPECT_EQ(start({"-o|meus docs/Contrato Assinado.Pdf"}), StartOutcome::DocumentWindow);
+    EXPECT_EQ(windows_.documents, QStringList({slvPath_, pdfPath}));
     EXPECT_TRUE(desktop_.messages.empty());
 }
 
@@ -93,7 +98,7 @@ TEST_F(StartupTest, APathThatIsNoSlvFileEndsTheProgramWithAMessage)
             desktop_.messages.erase(desktop_.messages.begin());
         }
         EXPECT_EQ(desktop_.onlyMessage(MessageIcon::Critical, "Selavia Reader - Erro"),
-                  "Este Arquivo não possui a extensão SLV.");
+                  "Este Arquivo não possui a extensão SLV ou PDF.");
         EXPECT_EQ(desktop_.ends, 1);
         EXPECT_EQ(windows_.mainWindows + windows_.documents.size(), 0);
     }

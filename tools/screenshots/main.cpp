@@ -7,6 +7,7 @@
 #include "platform/desktop/CertificateDialog.h"
 #include "report/VerificationReport.h"
 #include "tools/fixtures/FixtureBuilder.h"
+#include "tools/fixtures/PdfFixtures.h"
 #include "verify/Verification.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include <ctime>
 
 namespace fx = selavia::fixtures;
+namespace pdfx = selavia::fixtures::pdf;
 namespace sig = selavia::signature;
 
 namespace {
@@ -53,6 +55,29 @@ fx::MessageSpec document(const std::string& name, bool twoSigners = false)
             {.cert = fx::issueEndEntity(fx::foreignHierarchy().intermediate, "John Doe")});
     spec.extraCertificates = {icp.intermediate, icp.root, fx::foreignHierarchy().intermediate};
     return spec;
+}
+
+pdfx::SignSpec pdfSignature(const std::string& commonName, const std::string& field, int top)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    pdfx::SignSpec spec;
+    spec.signer = {.cert = fx::issueEndEntity(icp.intermediate, commonName,
+                                              {fx::icpPersonal("01021980", "12345678901")})};
+    spec.chain = {icp.intermediate, icp.root};
+    spec.subFilter = pdfx::SubFilter::CadesDetached;
+    spec.field = field;
+    spec.rect = {360, top, 560, top + 50};
+    return spec;
+}
+
+// The authorities' lists in the document, so nothing is asked of the network.
+pdfx::Pdf withLists(const pdfx::Pdf& file)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    pdfx::DssSpec dss;
+    dss.crls = {fx::crlDer(fx::makeCrl({.issuer = &icp.intermediate}).get()),
+                fx::crlDer(fx::makeCrl({.issuer = &icp.root}).get())};
+    return pdfx::addDss(file, dss);
 }
 
 void save(QWidget& window, const QString& path)
@@ -126,6 +151,30 @@ int main(int argc, char* argv[])
     for (const auto& [message, name] : failures) {
         auto window = show(message, "falha.slv");
         save(*window, out.filePath(name));
+    }
+    {
+        // Signed PDFs: two signers, then the same with a page added after
+        // both; the first signer's node selected, its version offered.
+        const pdfx::Pdf once =
+            pdfx::sign(pdfx::makeDocument({.pages = 1}),
+                       pdfSignature("MARIA DA SILVA:12345678901", "Assinatura1", 60));
+        const pdfx::Pdf twice = withLists(
+            pdfx::sign(once, pdfSignature("JOAO DE SOUZA:98765432100", "Assinatura2", 120)));
+        const std::pair<pdfx::Pdf, QString> scenes[] = {
+            {twice, "12-pdf-dois-signatarios.png"},
+            {pdfx::addPage(twice), "13-pdf-pagina-nova.png"},
+        };
+        for (const auto& [file, name] : scenes) {
+            auto window = show(file.bytes, QStringLiteral("contrato-assinado.pdf"));
+            window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(2);
+            auto* tree = window->findChild<QTreeWidget*>("tvSigns");
+            tree->expandAll();
+            const auto found = tree->findItems(QStringLiteral("MARIA DA SILVA"),
+                                               Qt::MatchExactly | Qt::MatchRecursive);
+            if (!found.isEmpty())
+                tree->setCurrentItem(found.first());
+            save(*window, out.filePath(name));
+        }
     }
     {
         // Qt's own save dialog, in the user's language, for a name without

@@ -117,6 +117,13 @@ TEST(FileDialogFilterTest, TheExtensionOfTheNameOrEveryFile)
               "Documento de texto (*)");
 }
 
+TEST(FileDialogFilterTest, EveryEntryOfAFilterIsOfferedInItsOrder)
+{
+    EXPECT_EQ(desktop::qtNameFilter("Assinados (*.slv *.pdf)|*.slv;*.pdf|Selavia (*.slv)|*.slv|"
+                                    "PDF (*.pdf)|*.pdf"),
+              "Assinados (*.slv *.pdf);;Selavia (*.slv);;PDF (*.pdf)");
+}
+
 TEST(IconThemeTest, WithoutADesktopThemeTypeIconsComeFromHicolorThenAdwaita)
 {
     if (!QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists())
