@@ -9,7 +9,7 @@ const QString kUsage = QStringLiteral(
     "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO] [--report CAMINHO]\n"
     "                    [--force] [--content DOCUMENTO] ARQUIVO...\n"
     "\n"
-    "Verifica documentos assinados (.slv) e mostra o resultado: Aprovado,\n"
+    "Verifica documentos assinados (.slv, .pdf) e mostra o resultado: Aprovado,\n"
     "Reprovado ou Indeterminado, com os motivos.\n"
     "\n"
     "  --json              imprime o resultado como um objeto JSON; com vários\n"
