@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFExc.hh>
+#include <set>
 
 namespace selavia::pdf {
 namespace {
@@ -14,24 +15,68 @@ constexpr qint64 kWindowBytes = 64 * 1024;
 
 // Collects decoded bytes and stops the decoder once there are too many:
 // qpdf itself would inflate a stream without limit.
+// Keeps nothing when `into` is null: it only counts.
 class CappedPipeline : public Pipeline {
 public:
-    CappedPipeline(std::string& into, qint64 cap)
+    CappedPipeline(std::string* into, qint64 cap)
         : Pipeline("limite de descompressão", nullptr), into_(into), cap_(cap)
     {
     }
     void write(unsigned char const* data, size_t length) override
     {
-        if (static_cast<qint64>(into_.size() + length) > cap_)
+        size_ += static_cast<qint64>(length);
+        if (size_ > cap_)
             throw PdfError(QStringLiteral("um fluxo do PDF excede o tamanho permitido"));
-        into_.append(reinterpret_cast<const char*>(data), length);
+        if (into_)
+            into_->append(reinterpret_cast<const char*>(data), length);
     }
     void finish() override {}
 
 private:
-    std::string& into_;
+    std::string* into_;
     qint64 cap_;
+    qint64 size_ = 0;
 };
+
+constexpr qint64 kObjectStreamCap = 32LL * 1024 * 1024;
+constexpr std::size_t kMaxObjectStreams = 100'000;
+
+void decodeCapped(QPDFObjectHandle stream, std::string* into, qint64 cap)
+{
+    CappedPipeline pipeline(into, cap);
+    bool decoded = false;
+    try {
+        decoded = stream.pipeStreamData(&pipeline, 0, qpdf_dl_generalized, true, false);
+    } catch (const PdfError&) {
+        throw;
+    } catch (const std::exception&) {
+        decoded = false;
+    }
+    if (!decoded)
+        throw PdfError(QStringLiteral("um fluxo do PDF não pôde ser decodificado ou excede o "
+                                      "tamanho permitido"));
+}
+
+// qpdf inflates a whole object stream, without limit, when it first reads
+// an object in it: each one is decoded once through our cap before it can.
+void checkObjectStreams(QPDF& pdf)
+{
+    std::set<int> streams;
+    for (const auto& [id, entry] : pdf.getXRefTable()) {
+        if (entry.getType() == 2)
+            streams.insert(entry.getObjStreamNumber());
+    }
+    if (streams.size() > kMaxObjectStreams)
+        throw PdfError(QStringLiteral("o PDF tem fluxos de objetos demais"));
+    for (int number : streams) {
+        QPDFObjectHandle stream = pdf.getObjectByID(number, 0);
+        if (!stream.isStream())
+            throw PdfError(QStringLiteral("a estrutura do PDF está danificada (fluxo de objetos "
+                                          "%1 ausente)")
+                               .arg(number));
+        decodeCapped(stream, nullptr, kObjectStreamCap);
+    }
+}
 
 } // namespace
 
@@ -122,6 +167,7 @@ std::unique_ptr<QPDF> openRevision(signature::MessageInput& input, qint64 end)
     pdf->setAttemptRecovery(false);
     try {
         pdf->processInputSource(std::make_shared<PrefixInputSource>(input, end, "documento.pdf"));
+        checkObjectStreams(*pdf);
     } catch (const PdfError&) {
         throw;
     } catch (const std::exception& error) {
@@ -134,17 +180,7 @@ std::unique_ptr<QPDF> openRevision(signature::MessageInput& input, qint64 end)
 std::string decodedStream(QPDFObjectHandle stream, qint64 cap)
 {
     std::string data;
-    CappedPipeline into(data, cap);
-    bool decoded = false;
-    try {
-        decoded = stream.pipeStreamData(&into, 0, qpdf_dl_generalized, false, false);
-    } catch (const PdfError&) {
-        throw;
-    } catch (const std::exception&) {
-        decoded = false;
-    }
-    if (!decoded)
-        throw PdfError(QStringLiteral("um fluxo do PDF não pôde ser decodificado"));
+    decodeCapped(stream, &data, cap);
     return data;
 }
 

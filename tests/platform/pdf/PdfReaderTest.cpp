@@ -57,7 +57,63 @@ pdfx::Object stream(const std::string& data, const std::string& filter = {})
     return object;
 }
 
+// One big-endian field of a cross-reference stream entry.
+std::string field(long long value, int width)
+{
+    std::string bytes(static_cast<std::size_t>(width), '\0');
+    for (int i = width - 1; i >= 0; --i, value >>= 8)
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>(value & 0xFF);
+    return bytes;
+}
+
+// An update written as modern writers do: the catalogue inside a
+// compressed object stream of `padding` more bytes, and a cross-reference
+// stream naming it.
+std::string withCatalogInObjectStream(const pdfx::Pdf& base, int padding)
+{
+    const int objects = base.size;
+    const int xref = base.size + 1;
+    const std::string header = std::to_string(base.root) + " 0 ";
+    const std::string body = header + base.objects.at(base.root).dict.text() +
+                             std::string(static_cast<std::size_t>(padding), ' ');
+    const QByteArray deflated = qCompress(QByteArray::fromStdString(body), 9).mid(4);
+    std::string file = base.bytes;
+    const std::size_t objectsAt = file.size();
+    file += std::to_string(objects) + " 0 obj\n<< /Type /ObjStm /N 1 /First " +
+            std::to_string(header.size()) + " /Filter /FlateDecode /Length " +
+            std::to_string(deflated.size()) + " >>\nstream\n" + deflated.toStdString() +
+            "\nendstream\nendobj\n";
+    const std::size_t xrefAt = file.size();
+    std::string entries = field(2, 1) + field(objects, 4) + field(0, 2) + // the catalogue
+                          field(1, 1) + field(static_cast<long long>(objectsAt), 4) + field(0, 2) +
+                          field(1, 1) + field(static_cast<long long>(xrefAt), 4) + field(0, 2);
+    file += std::to_string(xref) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(xref + 1) +
+            " /W [1 4 2] /Index [" + std::to_string(base.root) + " 1 " + std::to_string(objects) +
+            " 2] /Root " + std::to_string(base.root) + " 0 R /Prev " +
+            std::to_string(base.revisions.back().xref) + " /Length " +
+            std::to_string(entries.size()) + " >>\nstream\n" + entries +
+            "\nendstream\nendobj\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+    return file;
+}
+
 } // namespace
+
+TEST(PdfReaderTest, AnObjectStreamIsReadWithinTheCapAndRefusedPastIt)
+{
+    const pdfx::Pdf base = pdfx::makeDocument();
+    // Written as modern writers write it, the file reads as before.
+    const pdf::PdfDocument modern = read(withCatalogInObjectStream(base, 0));
+    EXPECT_EQ(modern.revisionEnds.size(), 2u);
+    EXPECT_EQ(modern.pageCount, 1);
+    // An object stream that inflates to 64 MiB is refused before qpdf
+    // inflates it whole.
+    try {
+        read(withCatalogInObjectStream(base, 64 << 20));
+        ADD_FAILURE() << "read";
+    } catch (const pdf::PdfError& error) {
+        EXPECT_TRUE(error.text().contains("tamanho permitido")) << error.text().toStdString();
+    }
+}
 
 TEST(PdfReaderTest, EveryEndOfLineAfterEofClosesTheRevisionItEnds)
 {
