@@ -2,9 +2,11 @@
 
 #include "platform/pdf/PdfError.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <cstdio>
 #include <qpdf/Pipeline.hh>
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDFExc.hh>
 #include <set>
 
@@ -175,6 +177,50 @@ std::unique_ptr<QPDF> openRevision(signature::MessageInput& input, qint64 end)
                            .arg(QString::fromStdString(error.what()).left(200)));
     }
     return pdf;
+}
+
+void checkCrossReferenceStream(signature::MessageInput& input, qint64 offset)
+{
+    // The dictionary and the start of the data: within the first kilobytes.
+    QByteArray head(4096, '\0');
+    const qint64 got = input.read(offset, head.data(), head.size());
+    if (got <= 0)
+        return;
+    head.resize(got);
+    static const QRegularExpression object(QStringLiteral("^\\s*\\d+\\s+\\d+\\s+obj"));
+    const qsizetype keyword = head.indexOf("stream");
+    const qsizetype objectEnd = head.indexOf("endobj");
+    if (!object.match(QString::fromLatin1(head.left(64))).hasMatch() || keyword < 0 ||
+        (objectEnd >= 0 && objectEnd < keyword))
+        return;
+    const QString dictionary = QString::fromLatin1(head.left(keyword));
+    static const QRegularExpression lengthPattern(
+        QStringLiteral("/Length\\s+(\\d{1,12})(?!\\s+\\d+\\s+R)"));
+    const QRegularExpressionMatch length = lengthPattern.match(dictionary);
+    if (!length.hasMatch() || !dictionary.contains(QLatin1String("/FlateDecode")))
+        return;
+    qint64 at = offset + keyword + 6;
+    at += head.mid(keyword + 6, 2).startsWith("\r\n") ? 2 : 1;
+    qint64 left = std::min(length.captured(1).toLongLong(), input.size() - at);
+    CappedPipeline counted(nullptr, kObjectStreamCap);
+    Pl_Flate inflate("tabela de referências cruzadas", &counted, Pl_Flate::a_inflate);
+    QByteArray block(64 * 1024, '\0');
+    try {
+        while (left > 0) {
+            const qint64 read = input.read(at, block.data(), std::min<qint64>(left, block.size()));
+            if (read <= 0)
+                return;
+            inflate.write(reinterpret_cast<unsigned char*>(block.data()),
+                          static_cast<size_t>(read));
+            at += read;
+            left -= read;
+        }
+        inflate.finish();
+    } catch (const PdfError&) {
+        throw;
+    } catch (const std::exception&) {
+        // Damage is qpdf's to report when it reads the table.
+    }
 }
 
 std::string decodedStream(QPDFObjectHandle stream, qint64 cap)

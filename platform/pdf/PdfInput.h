@@ -46,6 +46,12 @@ private:
 // warnings on the terminal. Throws PdfError.
 std::unique_ptr<QPDF> openRevision(signature::MessageInput& input, qint64 end);
 
+// The cross-reference stream at `offset`, if it is one compressed with
+// Flate, inflated once through our cap (qpdf would inflate it whole, without
+// limit, as it opens the file). Throws PdfError past the cap; damage is left
+// for qpdf to report.
+void checkCrossReferenceStream(signature::MessageInput& input, qint64 offset);
+
 // A stream's data, decoded, when it holds at most `cap` bytes decoded;
 // throws PdfError past the cap or when it cannot be decoded.
 std::string decodedStream(QPDFObjectHandle stream, qint64 cap);

@@ -49,7 +49,10 @@ bool endsRevision(sig::MessageInput& input, const QByteArray& before, qint64 eof
     if (!match.hasMatch())
         return false;
     const qint64 offset = match.captured(1).toLongLong();
-    return offset < eof && table.match(QString::fromLatin1(readAt(input, offset, 32))).hasMatch();
+    if (offset >= eof || !table.match(QString::fromLatin1(readAt(input, offset, 32))).hasMatch())
+        return false;
+    checkCrossReferenceStream(input, offset);
+    return true;
 }
 
 std::vector<RevisionEnd> findRevisionEnds(sig::MessageInput& input)

@@ -68,8 +68,9 @@ std::string field(long long value, int width)
 
 // An update written as modern writers do: the catalogue inside a
 // compressed object stream of `padding` more bytes, and a cross-reference
-// stream naming it.
-std::string withCatalogInObjectStream(const pdfx::Pdf& base, int padding)
+// stream naming it (compressed, with `tablePadding` more bytes, when that is
+// not 0).
+std::string withCatalogInObjectStream(const pdfx::Pdf& base, int padding, int tablePadding = 0)
 {
     const int objects = base.size;
     const int xref = base.size + 1;
@@ -87,9 +88,15 @@ std::string withCatalogInObjectStream(const pdfx::Pdf& base, int padding)
     std::string entries = field(2, 1) + field(objects, 4) + field(0, 2) + // the catalogue
                           field(1, 1) + field(static_cast<long long>(objectsAt), 4) + field(0, 2) +
                           field(1, 1) + field(static_cast<long long>(xrefAt), 4) + field(0, 2);
-    file += std::to_string(xref) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(xref + 1) +
-            " /W [1 4 2] /Index [" + std::to_string(base.root) + " 1 " + std::to_string(objects) +
-            " 2] /Root " + std::to_string(base.root) + " 0 R /Prev " +
+    std::string filter;
+    if (tablePadding > 0) {
+        entries += std::string(static_cast<std::size_t>(tablePadding), '\0');
+        entries = qCompress(QByteArray::fromStdString(entries), 9).mid(4).toStdString();
+        filter = " /Filter /FlateDecode";
+    }
+    file += std::to_string(xref) + " 0 obj\n<< /Type /XRef" + filter + " /Size " +
+            std::to_string(xref + 1) + " /W [1 4 2] /Index [" + std::to_string(base.root) + " 1 " +
+            std::to_string(objects) + " 2] /Root " + std::to_string(base.root) + " 0 R /Prev " +
             std::to_string(base.revisions.back().xref) + " /Length " +
             std::to_string(entries.size()) + " >>\nstream\n" + entries +
             "\nendstream\nendobj\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
@@ -98,20 +105,25 @@ std::string withCatalogInObjectStream(const pdfx::Pdf& base, int padding)
 
 } // namespace
 
-TEST(PdfReaderTest, AnObjectStreamIsReadWithinTheCapAndRefusedPastIt)
+TEST(PdfReaderTest, ObjectAndCrossReferenceStreamsAreReadWithinTheCapAndRefusedPastIt)
 {
     const pdfx::Pdf base = pdfx::makeDocument();
     // Written as modern writers write it, the file reads as before.
     const pdf::PdfDocument modern = read(withCatalogInObjectStream(base, 0));
     EXPECT_EQ(modern.revisionEnds.size(), 2u);
     EXPECT_EQ(modern.pageCount, 1);
-    // An object stream that inflates to 64 MiB is refused before qpdf
-    // inflates it whole.
-    try {
-        read(withCatalogInObjectStream(base, 64 << 20));
-        ADD_FAILURE() << "read";
-    } catch (const pdf::PdfError& error) {
-        EXPECT_TRUE(error.text().contains("tamanho permitido")) << error.text().toStdString();
+    // An object stream, or a cross-reference stream, that inflates to
+    // 64 MiB is refused before qpdf inflates it whole.
+    for (const auto& [what, bytes] :
+         {std::pair{"object stream", withCatalogInObjectStream(base, 64 << 20)},
+          std::pair{"cross-reference stream", withCatalogInObjectStream(base, 0, 64 << 20)}}) {
+        try {
+            read(bytes);
+            ADD_FAILURE() << what << ": read";
+        } catch (const pdf::PdfError& error) {
+            EXPECT_TRUE(error.text().contains("tamanho permitido"))
+                << what << ": " << error.text().toStdString();
+        }
     }
 }
 
