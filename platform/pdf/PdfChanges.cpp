@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <qpdf/Buffer.hh>
 #include <set>
 
 namespace selavia::pdf {
@@ -20,6 +21,7 @@ using Kind = PdfChange::Kind;
 
 constexpr int kMaxComparedRevisions = 300;
 constexpr std::size_t kMaxReachable = 200'000;
+constexpr long long kMaxComparedStream = 16LL * 1024 * 1024;
 
 // What an object was for in a revision.
 enum class Role {
@@ -231,6 +233,30 @@ public:
     }
 
 private:
+    // The same value, and for a stream the same bytes as stored (compared
+    // only up to a size; past it, a stream rewritten counts as changed).
+    static bool sameObject(QPDFObjectHandle before, QPDFObjectHandle after)
+    {
+        if (before.isStream() != after.isStream())
+            return false;
+        if (!before.isStream())
+            return before.unparseResolved() == after.unparseResolved();
+        if (before.getDict().unparse() != after.getDict().unparse())
+            return false;
+        QPDFObjectHandle length = before.getDict().getKey("/Length");
+        if (!length.isInteger() || length.getIntValue() > kMaxComparedStream)
+            return false;
+        try {
+            const std::shared_ptr<Buffer> old = before.getRawStreamData();
+            const std::shared_ptr<Buffer> now = after.getRawStreamData();
+            return old->getSize() == now->getSize() &&
+                   std::equal(old->getBuffer(), old->getBuffer() + old->getSize(),
+                              now->getBuffer());
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
     static bool isStructure(QPDFObjectHandle object)
     {
         return object.isStream() && (object.getDict().getKey("/Type").isNameAndEquals("/XRef") ||
@@ -247,7 +273,9 @@ private:
     {
         QPDFObjectHandle before = before_.getObjectByObjGen(id);
         QPDFObjectHandle after = after_.getObjectByObjGen(id);
-        if (isStructure(before))
+        // Writers rewrite objects they did not change; the same object
+        // written again changes nothing.
+        if (isStructure(before) || sameObject(before, after))
             return;
         const RoleOf* role = roles_.find(id);
         if (!role) {
@@ -298,8 +326,8 @@ private:
 
     void catalog(QPDFObjectHandle before, QPDFObjectHandle after)
     {
-        const QStringList keys =
-            differingKeys(before, after, {"/DSS", "/AcroForm", "/Metadata", "/Extensions"});
+        const QStringList keys = differingKeys(
+            before, after, {"/DSS", "/AcroForm", "/Metadata", "/Extensions", "/Version"});
         if (!keys.isEmpty())
             add(Kind::Catalog, QStringLiteral("catálogo alterado: %1").arg(keys.join(", ")));
         if (before.getKey("/DSS").unparse() != after.getKey("/DSS").unparse())

@@ -147,6 +147,14 @@ pdfx::Pdf newPage(const pdfx::Pdf& file)
 {
     return pdfx::addPage(file);
 }
+// What some writers do on every save: objects written again as they were.
+pdfx::Pdf rewrittenAsTheyWere(const pdfx::Pdf& file)
+{
+    return pdfx::appendUpdate(file,
+                              {.objects = {{file.pagesTree, file.objects.at(file.pagesTree)},
+                                           {file.font, file.objects.at(file.font)},
+                                           {file.contents[0], file.objects.at(file.contents[0])}}});
+}
 pdfx::Pdf contentRedefined(const pdfx::Pdf& file)
 {
     return pdfx::replacePageContent(file, 0, "Contrato com outro valor", true);
@@ -188,6 +196,7 @@ TEST(PdfVerificationTest, EveryLaterRevisionIsJudgedByWhatTheSignatureAllows)
         {"second signer", {}, secondSigner, {"new-signature-field"}, Verdict::Approved, ""},
         {"document time-stamp", {}, documentTimeStamp, {"doc-timestamp"}, Verdict::Approved, ""},
         {"page added", {}, newPage, {"pages!"}, Verdict::Rejected, "modified-after-signing"},
+        {"objects rewritten as they were", {}, rewrittenAsTheyWere, {}, Verdict::Approved, ""},
         {"content redefined in place",
          {},
          contentRedefined,
