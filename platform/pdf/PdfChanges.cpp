@@ -109,8 +109,6 @@ private:
     }
     void readPages(QPDF& pdf)
     {
-        int count = 0;
-        annotationPages(pdf, count);
         pages_ = pdf.getAllPages();
         std::deque<QPDFObjectHandle> nodes{pdf.getRoot().getKey("/Pages")};
         std::set<QPDFObjGen> seen;
@@ -303,7 +301,7 @@ private:
             return field(before, after, *role);
         case Role::AcroForm:
         case Role::FieldsArray:
-            return form(before, after, *role);
+            return form(before, after);
         case Role::SignatureValue:
             add(Kind::SignatureValue,
                 QStringLiteral("o valor da assinatura \"%1\" foi redefinido").arg(role->field),
@@ -335,7 +333,7 @@ private:
         QPDFObjectHandle oldForm = before.getKey("/AcroForm");
         QPDFObjectHandle newForm = after.getKey("/AcroForm");
         if (oldForm.unparse() != newForm.unparse() || !newForm.isIndirect())
-            form(oldForm, newForm, {Role::AcroForm});
+            form(oldForm, newForm);
     }
 
     void page(QPDFObjectHandle before, QPDFObjectHandle after, int number)
@@ -410,7 +408,7 @@ private:
                 QStringLiteral("campo \"%1\" redefinido: %2").arg(role.field, other.join(", ")),
                 role.field, role.page);
         if (before.getKey("/Kids").unparse() != after.getKey("/Kids").unparse())
-            form(before.getKey("/Kids"), after.getKey("/Kids"), role);
+            form(before.getKey("/Kids"), after.getKey("/Kids"));
         const bool signature = before.getKey("/FT").isNameAndEquals("/Sig") ||
                                after.getKey("/FT").isNameAndEquals("/Sig");
         QPDFObjectHandle oldValue = before.getKey("/V");
@@ -445,7 +443,7 @@ private:
 
     // Fields added to the form (or under a field): a new field's widget
     // is seen again on its page, where it is placed.
-    void form(QPDFObjectHandle before, QPDFObjectHandle after, const RoleOf& role)
+    void form(QPDFObjectHandle before, QPDFObjectHandle after)
     {
         if (before.isDictionary() || after.isDictionary()) {
             const QStringList other = differingKeys(
@@ -470,7 +468,6 @@ private:
             const QString name = textOf(item.getKey("/T"));
             add(kind, fieldDetail(kind, name, 0), name);
         }
-        Q_UNUSED(role);
     }
 
     void appearance(const RoleOf& role)
