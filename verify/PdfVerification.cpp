@@ -11,6 +11,7 @@
 #include "verify/Signatures.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <memory>
 
 namespace selavia::verify {
@@ -68,6 +69,11 @@ Verified verifyOne(sig::MessageInput& file, const pdf::PdfSignature& signature,
     const auto checking = [&](qint64 done, qint64 total) {
         return run.going(LoadPhase::Revocation, done, total);
     };
+    if (!signature.supported) {
+        verified.failure = sig::SignatureError::of(sig::code::kNotSignedData);
+        verified.data.reset();
+        return verified;
+    }
     try {
         if (!rangeReadable(signature, file.size()))
             throw sig::SignatureError::of(sig::code::kNotSignedData);
@@ -214,6 +220,21 @@ SignatureResult failedSigner(const sig::SignatureError& error, int index,
     return entry;
 }
 
+// A signature in a form this program does not read: listed, never intact.
+SignatureResult unsupportedSigner(const pdf::PdfSignature& signature, int index,
+                                  const DocumentFindings& findings)
+{
+    SignatureResult entry;
+    entry.index = index;
+    entry.problems
+        << QStringLiteral("formato de assinatura não suportado (%1)").arg(signature.subFilter)
+        << findings.problems;
+    entry.warnings << findings.warnings;
+    entry.judgement =
+        judgeFile(FileFailure::UnsupportedPdfSignature, {judgeSigner(pdfFacts(findings))});
+    return entry;
+}
+
 // A document time-stamp whose token does not verify.
 TimeStampResult failedStamp(const sig::SignatureError& error, const DocumentFindings& findings)
 {
@@ -258,16 +279,22 @@ void judgeAll(sig::MessageInput& file, const pdf::PdfDocument& document, const P
                 judgeFile(FileFailure::None, {stamp.judgement, judgeSigner(pdfFacts(findings[i]))});
             stamp.valid = stamp.valid && !findings[i].rangeInvalid;
             entry.timestamp = std::move(stamp);
-        } else if (entry.documentTimeStamp) {
+        } else if (entry.documentTimeStamp && document.signatures[i].supported) {
             entry.timestamp = failedStamp(*verified[i].failure, findings[i]);
         }
         pdf.signatures.push_back(std::move(entry));
     }
     for (std::size_t i = 0; i < document.signatures.size(); ++i) {
         PdfSignatureResult& entry = pdf.signatures[i];
-        if (entry.documentTimeStamp)
+        if (entry.documentTimeStamp && document.signatures[i].supported)
             continue;
         findings[i].proof = laterProof(pdf.signatures, entry.revision);
+        if (!document.signatures[i].supported) {
+            result.signers.push_back(unsupportedSigner(
+                document.signatures[i], static_cast<int>(result.signers.size() + 1), findings[i]));
+            entry.signer = static_cast<int>(result.signers.size());
+            continue;
+        }
         if (verified[i].failure) {
             result.signers.push_back(failedSigner(
                 *verified[i].failure, static_cast<int>(result.signers.size() + 1), findings[i]));
@@ -310,7 +337,10 @@ void verifyPdf(sig::MessageInput& input, const PdfRun& run, ValidationResult& re
                      QStringLiteral("O documento PDF não pôde ser lido: %1.").arg(error.text()));
         return;
     }
-    if (document.signatures.empty()) {
+    const bool anyReadable =
+        std::any_of(document.signatures.begin(), document.signatures.end(),
+                    [](const pdf::PdfSignature& signature) { return signature.supported; });
+    if (!anyReadable) {
         const bool unsupported = !document.unsupported.isEmpty();
         result.pdfFailure =
             unsupported ? FileFailure::UnsupportedPdfSignature : FileFailure::NoPdfSignature;

@@ -24,7 +24,10 @@ struct FieldLock {
 struct PdfSignature {
     QString field; // the field's full name ("Assinatura1", "form.sig")
     SignatureKind kind = SignatureKind::Signature;
-    QString subFilter;             // as written, e.g. "adbe.pkcs7.detached"
+    QString subFilter; // as written, e.g. "adbe.pkcs7.detached"
+    // A form this program reads (adbe.pkcs7.detached, ETSI.CAdES.detached,
+    // ETSI.RFC3161); the others are listed, never verified.
+    bool supported = true;
     std::vector<qint64> byteRange; // as written
     QByteArray contents;           // the /Contents string's bytes (the CMS and its padding)
     QString signingTime;           // /M as written ("D:20250101120000-03'00'")

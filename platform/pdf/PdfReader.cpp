@@ -287,10 +287,9 @@ void readSignatures(QPDF& pdf, sig::MessageInput& input, const Located& file, Pd
                                  signature.subFilter == QLatin1String("ETSI.RFC3161")
                              ? SignatureKind::DocumentTimeStamp
                              : SignatureKind::Signature;
-        if (!supported(signature.subFilter)) {
+        signature.supported = supported(signature.subFilter);
+        if (!signature.supported)
             document.unsupported << field.name + QStringLiteral(" (") + signature.subFilter + ')';
-            continue;
-        }
         signature.byteRange = rangeOf(value.getKey("/ByteRange"));
         if (value.getKey("/Contents").isString())
             signature.contents =

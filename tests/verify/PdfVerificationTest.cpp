@@ -405,3 +405,31 @@ TEST(PdfVerificationTest, AnIcpBrasilPadesPolicyIsJudgedAgainstItsOwnList)
         [](const auto& finding) { return finding.code == selavia::verify::PolicyCode::Unknown; }))
         << joined(policy.problems);
 }
+
+TEST(PdfVerificationTest, AnOldFormOfSignatureIsListedButNeverTakenAsIntact)
+{
+    // Its sub-filter renamed in place (the same length, so every offset holds).
+    pdfx::SignSpec old = icpSignature();
+    old.subFilter = pdfx::SubFilter::Pkcs7Detached;
+    pdfx::Pdf file = pdfx::sign(contract(), old);
+    const std::string written = "/adbe.pkcs7.detached";
+    const std::size_t at = file.bytes.find("/SubFilter " + written);
+    ASSERT_NE(at, std::string::npos);
+    file.bytes.replace(at + 11, written.size(), "/adbe.pkcs7.sha1    ");
+
+    const ValidationResult alone = verifiedPdf(file);
+    ASSERT_FALSE(alone.verified());
+    EXPECT_EQ(alone.pdfFailure, FileFailure::UnsupportedPdfSignature);
+    EXPECT_TRUE(alone.error->text.contains("formato de assinatura não suportado"));
+
+    const ValidationResult beside = verifiedPdf(withRevocation(secondSigner(file)));
+    ASSERT_TRUE(beside.verified());
+    ASSERT_EQ(beside.pdf->signatures.size(), 2u);
+    EXPECT_EQ(beside.pdf->signatures[0].subFilter, "adbe.pkcs7.sha1");
+    EXPECT_FALSE(beside.pdf->signatures[0].intact);
+    EXPECT_TRUE(beside.pdf->signatures[1].intact);
+    ASSERT_EQ(beside.signers.size(), 2u);
+    EXPECT_TRUE(codesOf(beside.signers[0].judgement).contains("unsupported-format"));
+    EXPECT_EQ(beside.signers[1].judgement.verdict, Verdict::Approved);
+    EXPECT_EQ(beside.verdict.verdict, Verdict::Indeterminate);
+}
