@@ -207,43 +207,30 @@ SignerFacts pdfFacts(const DocumentFindings& findings)
 }
 
 // A signature whose message does not verify: what is known of it, judged.
-SignatureResult failedSigner(const sig::SignatureError& error, int index,
-                             const DocumentFindings& findings)
+SignatureResult unverifiedSigner(FileFailure failure, const QString& why, int index,
+                                 const DocumentFindings& findings)
 {
     SignatureResult entry;
     entry.index = index;
-    const VerificationError described =
-        classifyVerificationError(error.codeText(), error.description(), error.details());
-    entry.problems << error.description() << findings.problems;
+    entry.problems << why << findings.problems;
     entry.warnings << findings.warnings;
-    entry.judgement = judgeFile(fileFailureOf(described), {judgeSigner(pdfFacts(findings))});
+    entry.judgement = judgeFile(failure, {judgeSigner(pdfFacts(findings))});
     return entry;
 }
 
-// A signature in a form this program does not read: listed, never intact.
-SignatureResult unsupportedSigner(const pdf::PdfSignature& signature, int index,
-                                  const DocumentFindings& findings)
+FileFailure failureOf(const sig::SignatureError& error)
 {
-    SignatureResult entry;
-    entry.index = index;
-    entry.problems
-        << QStringLiteral("formato de assinatura não suportado (%1)").arg(signature.subFilter)
-        << findings.problems;
-    entry.warnings << findings.warnings;
-    entry.judgement =
-        judgeFile(FileFailure::UnsupportedPdfSignature, {judgeSigner(pdfFacts(findings))});
-    return entry;
+    return fileFailureOf(
+        classifyVerificationError(error.codeText(), error.description(), error.details()));
 }
 
 // A document time-stamp whose token does not verify.
 TimeStampResult failedStamp(const sig::SignatureError& error, const DocumentFindings& findings)
 {
     TimeStampResult stamp;
-    const VerificationError described =
-        classifyVerificationError(error.codeText(), error.description(), error.details());
     stamp.problems << error.description() << findings.problems;
     stamp.tokenProblems << error.description();
-    stamp.judgement = judgeFile(fileFailureOf(described), {judgeSigner(pdfFacts(findings))});
+    stamp.judgement = judgeFile(failureOf(error), {judgeSigner(pdfFacts(findings))});
     return stamp;
 }
 
@@ -289,15 +276,14 @@ void judgeAll(sig::MessageInput& file, const pdf::PdfDocument& document, const P
         if (entry.documentTimeStamp && document.signatures[i].supported)
             continue;
         findings[i].proof = laterProof(pdf.signatures, entry.revision);
-        if (!document.signatures[i].supported) {
-            result.signers.push_back(unsupportedSigner(
-                document.signatures[i], static_cast<int>(result.signers.size() + 1), findings[i]));
-            entry.signer = static_cast<int>(result.signers.size());
-            continue;
-        }
         if (verified[i].failure) {
-            result.signers.push_back(failedSigner(
-                *verified[i].failure, static_cast<int>(result.signers.size() + 1), findings[i]));
+            const bool supported = document.signatures[i].supported;
+            result.signers.push_back(unverifiedSigner(
+                supported ? failureOf(*verified[i].failure) : FileFailure::UnsupportedPdfSignature,
+                supported ? verified[i].failure->description()
+                          : QStringLiteral("formato de assinatura não suportado (%1)")
+                                .arg(document.signatures[i].subFilter),
+                static_cast<int>(result.signers.size() + 1), findings[i]));
             entry.signer = static_cast<int>(result.signers.size());
             continue;
         }

@@ -113,22 +113,6 @@ public:
     qint64 read(qint64, char*, qint64) override { return 0; }
 };
 
-// Bytes already read, as an input read by offset.
-class BytesInput : public sig::MessageInput {
-public:
-    explicit BytesInput(QByteArrayView bytes) : bytes_(bytes) {}
-    qint64 size() const override { return bytes_.size(); }
-    qint64 read(qint64 offset, char* buffer, qint64 length) override
-    {
-        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
-        std::copy_n(bytes_.data() + offset, got, buffer);
-        return got;
-    }
-
-private:
-    QByteArrayView bytes_;
-};
-
 // Sums the signed file from the verifying read when asked to.
 struct FileSum {
     std::optional<sig::SummingInput> summing;
@@ -273,7 +257,7 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
         if (input && readAsPdf(*input, path_))
             return verifyPdfInput(*input, sink);
         if (!input && bytes_) {
-            BytesInput bytes(*bytes_);
+            sig::ViewInput bytes(*bytes_);
             if (readAsPdf(bytes, path_))
                 return verifyPdfInput(bytes, sink);
         }

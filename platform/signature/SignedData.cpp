@@ -383,22 +383,6 @@ private:
     qint64 limit_;
 };
 
-// Bytes in memory, read as a file is.
-class ViewInput : public MessageInput {
-public:
-    explicit ViewInput(QByteArrayView bytes) : bytes_(bytes) {}
-    qint64 size() const override { return bytes_.size(); }
-    qint64 read(qint64 offset, char* buffer, qint64 length) override
-    {
-        const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
-        std::copy_n(bytes_.data() + offset, got, buffer);
-        return got;
-    }
-
-private:
-    QByteArrayView bytes_;
-};
-
 // How a message lies in its input.
 struct Frame {
     qint64 end = 0;                  // the message is [0, end) of the input
@@ -589,6 +573,13 @@ void finish(detail::SignedDataState& state, const TrustStore& trustStore,
 }
 
 } // namespace
+
+qint64 ViewInput::read(qint64 offset, char* buffer, qint64 length)
+{
+    const qint64 got = std::clamp<qint64>(bytes_.size() - offset, 0, length);
+    std::copy_n(bytes_.data() + offset, got, buffer);
+    return got;
+}
 
 qint64 FileInput::read(qint64 offset, char* buffer, qint64 length)
 {

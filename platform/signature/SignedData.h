@@ -109,6 +109,17 @@ private:
     qint64 size_;
 };
 
+// Bytes in memory, read as a file is; the bytes stay the caller's.
+class ViewInput : public MessageInput {
+public:
+    explicit ViewInput(QByteArrayView bytes) : bytes_(bytes) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, char* buffer, qint64 length) override;
+
+private:
+    QByteArrayView bytes_;
+};
+
 // One CMS/PKCS#7 SignedData message (`SignedData`).
 class SignedData {
 public:

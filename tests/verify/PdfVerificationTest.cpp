@@ -302,10 +302,7 @@ TEST(PdfVerificationTest, ADocumentTimeStampProvesWhenAnExpiredSignerSigned)
                                       {.token = {.tsa = longLivedTsa(),
                                                  .chain = {fx::icpBrasilHierarchy().intermediate},
                                                  .genTime = now - 59 * 86400}});
-    pdfx::DssSpec dss;
-    for (const auto& crl : carriedCrls())
-        dss.crls.push_back(fx::crlDer(crl.get()));
-    const ValidationResult stamped = verifiedPdf(pdfx::addDss(file, dss));
+    const ValidationResult stamped = verifiedPdf(withRevocation(file));
     ASSERT_TRUE(stamped.verified());
     ASSERT_EQ(stamped.pdf->signatures.size(), 2u);
     const PdfSignatureResult& stamp = stamped.pdf->signatures[1];

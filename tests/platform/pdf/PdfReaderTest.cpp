@@ -18,24 +18,10 @@ namespace fx = selavia::fixtures;
 namespace pdfx = selavia::fixtures::pdf;
 namespace pdf = selavia::pdf;
 
-class StringInput : public selavia::signature::MessageInput {
-public:
-    explicit StringInput(const std::string& bytes) : bytes_(bytes) {}
-    qint64 size() const override { return static_cast<qint64>(bytes_.size()); }
-    qint64 read(qint64 offset, char* buffer, qint64 length) override
-    {
-        const qint64 got = std::clamp<qint64>(size() - offset, 0, length);
-        std::copy_n(bytes_.data() + offset, got, buffer);
-        return got;
-    }
-
-private:
-    const std::string& bytes_;
-};
-
 pdf::PdfDocument read(const std::string& bytes)
 {
-    StringInput input(bytes);
+    selavia::signature::ViewInput input(
+        QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     return pdf::readPdf(input);
 }
 
