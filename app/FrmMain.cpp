@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -66,6 +67,14 @@ QFrame* ruleLine(const char* name, const QColor& colour, Qt::Orientation orienta
         line->setFixedWidth(1);
     line->setAttribute(Qt::WA_TransparentForMouseEvents);
     return line;
+}
+
+// Enter, Return and Space follow a link that has the focus.
+bool isActivationKey(const QKeyEvent* key)
+{
+    return key->modifiers() == Qt::NoModifier &&
+           (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+            key->key() == Qt::Key_Space);
 }
 
 void setLinkLook(QLabel* link, const QColor& colour, bool underline)
@@ -132,6 +141,7 @@ struct FrmMain::Ui {
     QLabel* Label13 = nullptr;
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
+    QWidget* face = nullptr; // what the window shows, in its scroll area
 };
 
 FrmMain::FrmMain(desktop::Desktop& desktop,
@@ -288,7 +298,10 @@ FrmMain::FrmMain(desktop::Desktop& desktop,
     column->addSpacing(14);
     column->addLayout(buttons);
 
-    auto* window = new QHBoxLayout(this);
+    // The window's face, which scrolls on a screen smaller than it.
+    auto* face = named(new QWidget, "face");
+    ui.face = face;
+    auto* window = new QHBoxLayout(face);
     window->setContentsMargins(0, 0, 0, 0);
     window->setSpacing(0);
     window->addWidget(ui.Picture1);
@@ -299,20 +312,33 @@ FrmMain::FrmMain(desktop::Desktop& desktop,
     // Only now do the controls belong to the window and can be stacked.
     ui.Label11->raise();
 
-    // Everything but the links and the rules keeps the pointer's movements.
-    for (QWidget* child : findChildren<QWidget*>()) {
+    // Everything but the links and the rules keeps the pointer's movements;
+    // over the bare face they reach the window.
+    for (QWidget* child : face->findChildren<QWidget*>()) {
         if (child != ui.Label2 && child != ui.Label11 &&
             !child->testAttribute(Qt::WA_TransparentForMouseEvents))
             sink->take(child);
     }
+    // The links are reached with Tab as well, and named for screen readers.
+    ui.Label11->setAccessibleName(ui.Label13->text() + QLatin1Char(' ') + ui.Label12->text());
     for (QLabel* link : {ui.Label2, ui.Label11}) {
         link->setMouseTracking(true);
         link->installEventFilter(this);
+        link->setFocusPolicy(Qt::TabFocus);
     }
 
-    // Not resizable; wider or taller than usual only when the fonts need it.
+    // Not resizable beyond its size; wider or taller than usual only when
+    // the fonts need it, smaller (scrolling) only when the screen is.
     window->activate();
-    setFixedSize(kClientSize.expandedTo(window->minimumSize()));
+    face->setFixedSize(kClientSize.expandedTo(window->minimumSize()));
+    desktop::scrollInside(this, face);
+    // The bare face is the window's background.
+    face->setMouseTracking(true);
+    face->installEventFilter(this);
+    setMaximumSize(face->size());
+    resize(face->size());
+    desktop::pressButtonsWithEnter(this);
+    ui.Command2->setFocus();
 
     connect(ui.Command1, &QPushButton::clicked, this, &FrmMain::Command1_Click);
     connect(ui.Command2, &QPushButton::clicked, this, &FrmMain::Command2_Click);
@@ -332,6 +358,7 @@ void FrmMain::showEvent(QShowEvent* event)
     if (centred_)
         return;
     centred_ = true;
+    desktop::fitToScreen(this);
     if (const QScreen* where = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(where->availableGeometry().center());
@@ -414,15 +441,29 @@ void FrmMain::openWebAddress()
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == ui_->face && event->type() == QEvent::MouseMove) {
+        Form_MouseMove();
+        return true;
+    }
     if (watched != ui_->Label2 && watched != ui_->Label11)
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseMove:
+    case QEvent::FocusIn:
         if (watched == ui_->Label2)
             Label2_MouseMove();
         else
             Label11_MouseMove();
-        return true;
+        return event->type() == QEvent::MouseMove;
+    case QEvent::FocusOut:
+        Form_MouseMove();
+        return false;
+    case QEvent::KeyPress:
+        if (isActivationKey(static_cast<QKeyEvent*>(event))) {
+            openWebAddress();
+            return true;
+        }
+        return false;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
         return true;

@@ -37,6 +37,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -56,20 +57,13 @@ constexpr qint64 kEventInterval = 40;  // ms between event runs while hashing
 constexpr qint64 kProgressDelay = 500; // ms of work before the bar shows
 constexpr int kNodeIndexRole = Qt::UserRole;
 
-QLineEdit* valueBox(const char* name)
-{
-    auto* box = named(new QLineEdit, name);
-    box->setReadOnly(true);
-    box->setFrame(false);
-    box->setStyleSheet(QStringLiteral("background: transparent;"));
-    return box;
-}
-
-QLabel* pictureLabel(const char* name, const QPixmap& pixmap)
+// A picture that carries meaning, named for screen readers.
+QLabel* pictureLabel(const char* name, const QPixmap& pixmap, const QString& meaning)
 {
     auto* label = named(new QLabel, name);
     label->setPixmap(pixmap);
     label->setFixedSize(32, 32);
+    label->setAccessibleName(meaning);
     return label;
 }
 
@@ -84,12 +78,12 @@ QLabel* heading(const char* name, const QString& text, int pointSize)
 
 // A tick or an exclamation mark beside a caption.
 QFrame* statusPanel(const char* name, const char* imageName, resources::Picture picture,
-                    const QString& caption)
+                    const QString& meaning, const QString& caption)
 {
     auto* panel = named(new QFrame, name);
     auto* layout = new QHBoxLayout(panel);
     layout->setContentsMargins(0, 4, 0, 4);
-    layout->addWidget(pictureLabel(imageName, resources::picture(picture, 32)));
+    layout->addWidget(pictureLabel(imageName, resources::picture(picture, 32), meaning));
     auto* label = new QLabel(caption);
     label->setWordWrap(true);
     layout->addWidget(label, 1);
@@ -140,7 +134,8 @@ struct FrmOpen::Ui {
 namespace {
 
 // One tab of file properties: the icon and name, then the rows of the table.
-QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
+// `what` names the file for screen readers ("documento assinado").
+QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image, const QString& what,
                        std::array<int, 7> boxes, std::array<const char*, 7> names)
 {
     auto* tab = new QWidget;
@@ -148,8 +143,9 @@ QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
     auto* top = new QHBoxLayout;
     image = named(new QLabel, imageName);
     image->setFixedSize(32, 32);
+    image->setAccessibleName(QStringLiteral("Ícone do tipo do ") + what);
     top->addWidget(image);
-    ui->text[boxes[0]] = valueBox(names[0]);
+    ui->text[boxes[0]] = desktop::valueBox(names[0], QStringLiteral("Nome do ") + what);
     top->addWidget(ui->text[boxes[0]], 1);
     layout->addLayout(top);
     const QStringList labels = {QStringLiteral("Tipo de arquivo:"), QStringLiteral("Local:"),
@@ -161,8 +157,12 @@ QWidget* propertiesTab(FrmOpen::Ui* ui, const char* imageName, QLabel*& image,
     for (int i = 0; i < 6; ++i) {
         if (i == 3)
             grid->addWidget(desktop::etchedLine(), row++, 0, 1, 2);
-        grid->addWidget(new QLabel(labels[i]), row, 0);
-        ui->text[boxes[i + 1]] = valueBox(names[i + 1]);
+        auto* label = new QLabel(labels[i]);
+        grid->addWidget(label, row, 0);
+        QString name = labels[i];
+        name.chop(1);
+        ui->text[boxes[i + 1]] = desktop::valueBox(names[i + 1], name);
+        label->setBuddy(ui->text[boxes[i + 1]]);
         grid->addWidget(ui->text[boxes[i + 1]], row++, 1);
     }
     grid->addWidget(desktop::etchedLine(), row++, 0, 1, 2);
@@ -187,16 +187,19 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     Ui& ui = *ui_;
 
     // Tab 0: the signed file.
-    QWidget* signedTab =
-        propertiesTab(&ui, "Image1", ui.Image1, {1, 3, 4, 5, 11, 10, 9},
-                      {"Text1", "Text3", "Text4", "Text5", "Text11", "Text10", "Text9"});
+    QWidget* signedTab = propertiesTab(
+        &ui, "Image1", ui.Image1, QStringLiteral("documento assinado"), {1, 3, 4, 5, 11, 10, 9},
+        {"Text1", "Text3", "Text4", "Text5", "Text11", "Text10", "Text9"});
     auto* signedLayout = static_cast<QVBoxLayout*>(signedTab->layout());
-    ui.frame_integridade_ok = statusPanel("frame_integridade_ok", "Image5",
-                                          resources::Picture::Tick, QStringLiteral("Integridade"));
-    ui.FrameSignatures_ok = statusPanel("FrameSignatures_ok", "Image4", resources::Picture::Tick,
-                                        QStringLiteral("Assinaturas e Certificados"));
+    ui.frame_integridade_ok =
+        statusPanel("frame_integridade_ok", "Image5", resources::Picture::Tick,
+                    QStringLiteral("Confirmado"), QStringLiteral("Integridade"));
+    ui.FrameSignatures_ok =
+        statusPanel("FrameSignatures_ok", "Image4", resources::Picture::Tick,
+                    QStringLiteral("Confirmado"), QStringLiteral("Assinaturas e Certificados"));
     ui.FrameSignatures_false = statusPanel(
         "FrameSignatures_false", "Image7", resources::Picture::Exclamation,
+        QStringLiteral("Atenção"),
         QStringLiteral("Assinaturas e Certificados - Atenção ! Verifique a aba 'Assinaturas e "
                        "Certificados'."));
     ui.FrameSignatures_ok->hide();
@@ -207,9 +210,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     signedLayout->addStretch(1);
 
     // Tab 1: the original document.
-    QWidget* originalTab =
-        propertiesTab(&ui, "Image2", ui.Image2, {2, 6, 7, 8, 14, 13, 12},
-                      {"Text2", "Text6", "Text7", "Text8", "Text14", "Text13", "Text12"});
+    QWidget* originalTab = propertiesTab(
+        &ui, "Image2", ui.Image2, QStringLiteral("documento original"), {2, 6, 7, 8, 14, 13, 12},
+        {"Text2", "Text6", "Text7", "Text8", "Text14", "Text13", "Text12"});
     auto* originalLayout = static_cast<QVBoxLayout*>(originalTab->layout());
     ui.framecompatib = named(new QFrame, "framecompatib");
     ui.framecompatib->setAutoFillBackground(true);
@@ -219,14 +222,16 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.framecompatib->setPalette(tooltip);
     ui.framecompatib->setFrameShape(QFrame::StyledPanel);
     auto* compat = new QGridLayout(ui.framecompatib);
-    compat->addWidget(pictureLabel("Image6", resources::picture(resources::Picture::Alert, 32)), 0,
-                      0, 2, 1);
+    compat->addWidget(pictureLabel("Image6", resources::picture(resources::Picture::Alert, 32),
+                                   QStringLiteral("Alerta")),
+                      0, 0, 2, 1);
     compat->addWidget(heading("Label17", QStringLiteral("Incompatibilidade Detectada !"), 10), 0, 1,
                       1, 2);
     compat->addWidget(
         named(new QLabel(QStringLiteral("Definir extensão do documento original:")), "Label16"), 1,
         1, 1, 2);
     ui.text[15] = named(new QLineEdit, "Text15");
+    ui.text[15]->setAccessibleName(QStringLiteral("Definir extensão do documento original"));
     compat->addWidget(ui.text[15], 2, 1);
     ui.Command1 = named(new QPushButton(QStringLiteral("Aplicar")), "Command1");
     compat->addWidget(ui.Command1, 2, 2);
@@ -247,6 +252,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     purpose->setWordWrap(true);
     signaturesLayout->addWidget(purpose);
     ui.tvSigns = named(new QTreeWidget, "tvSigns");
+    ui.tvSigns->setAccessibleName(QStringLiteral("Assinaturas e Certificados"));
     ui.tvSigns->setHeaderHidden(true);
     ui.tvSigns->setIconSize(QSize(16, 16));
     // Long timestamp and chain texts scroll instead of being cut short.
@@ -267,14 +273,16 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.Tabs->addTab(signedTab, QStringLiteral("Documento Assinado  "));
     ui.Tabs->addTab(originalTab, QStringLiteral("Documento Original "));
     ui.Tabs->addTab(signaturesTab, QStringLiteral("Assinaturas e Certificados "));
+    ui.Tabs->setAccessibleName(QStringLiteral("Documento verificado"));
+    ui.Tabs->tabBar()->setAccessibleName(QStringLiteral("Abas do documento verificado"));
     ui.Tabs->hide();
 
     // The error panel stands where the tabs would.
     ui.FrmError = named(new QWidget, "FrmError");
     auto* errorLayout = new QGridLayout(ui.FrmError);
-    errorLayout->addWidget(
-        pictureLabel("Image3", resources::picture(resources::Picture::Error, 32)), 0, 0,
-        Qt::AlignTop);
+    errorLayout->addWidget(pictureLabel("Image3", resources::picture(resources::Picture::Error, 32),
+                                        QStringLiteral("Erro")),
+                           0, 0, Qt::AlignTop);
     ui.lblErrorNum = named(new QLabel, "lblErrorNum");
     QFont errorFont(QStringLiteral("Tahoma"), 11);
     errorFont.setBold(true);
@@ -283,6 +291,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     errorLayout->addWidget(ui.lblErrorNum, 0, 1);
     ui.lblErrorDes = named(new QPlainTextEdit, "lblErrorDes");
     ui.lblErrorDes->setReadOnly(true);
+    ui.lblErrorDes->setAccessibleName(QStringLiteral("Descrição do erro"));
     errorLayout->addWidget(ui.lblErrorDes, 1, 0, 1, 2);
     errorLayout->setColumnStretch(1, 1);
     ui.FrmError->hide();
@@ -303,7 +312,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     buttons->addStretch(1);
     buttons->addWidget(ui.BTN001);
 
-    auto* layout = new QVBoxLayout(this);
+    // Everything but the busy panel scrolls when the screen is too small.
+    auto* body = new QWidget;
+    auto* layout = new QVBoxLayout(body);
     // The file's verdict, over the tabs or the error panel alike: a line of
     // its own that a finished load fills.
     ui.lblVerdict = named(new QLabel, "lblVerdict");
@@ -315,6 +326,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     layout->addWidget(ui.Tabs, 1);
     layout->addWidget(ui.FrmError, 1);
     layout->addLayout(buttons);
+    desktop::scrollInside(this, body);
 
     // The busy panel covers the whole client area, the buttons included.
     ui.FrmLoading = named(new QFrame(this), "FrmLoading");
@@ -330,6 +342,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     loading->addWidget(wait);
     ui.progressBar = named(new QProgressBar, "progressBar");
     ui.progressBar->setRange(0, 100);
+    ui.progressBar->setAccessibleName(QStringLiteral("Progresso da verificação"));
     ui.progressBar->setTextVisible(true);
     ui.progressBar->setMaximumWidth(320);
     ui.progressBar->hide();
@@ -372,6 +385,7 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
             &FrmOpen::updateSignedVersionButton);
     connect(ui.lblErrorDes, &QWidget::customContextMenuRequested, this,
             &FrmOpen::lblErrorDes_ContextMenu);
+    desktop::pressButtonsWithEnter(this);
 }
 
 FrmOpen::~FrmOpen()
@@ -406,6 +420,7 @@ void FrmOpen::ShowFile(const QString& aFilePath)
 {
     aFilePath_ = aFilePath;
     show();
+    desktop::fitToScreen(this);
     ui_->FrmLoading->show();
     ui_->FrmLoading->raise();
     setDocumentButtonsEnabled(false);
@@ -853,9 +868,12 @@ const verify::TreeNode* FrmOpen::selectedNode() const
 
 void FrmOpen::keyPressEvent(QKeyEvent* event)
 {
-    // While loading, Escape is the busy panel's Cancelar.
-    if (loading_ && event->key() == Qt::Key_Escape) {
-        cancelLoad();
+    // While loading, Escape is the busy panel's Cancelar; once loaded, &Ok.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (loading_)
+            cancelLoad();
+        else
+            BTN001_Click();
         event->accept();
         return;
     }
@@ -1018,6 +1036,11 @@ void FrmOpen::showlegenda_Click()
     auto* legend = new zFrmLegenda(this);
     SetWindowTopMost(legend, kTrue);
     legend->show();
+    // Over the window it explains, with the focus: the window itself is
+    // disabled until the legend closes.
+    desktop::centreOver(legend, this);
+    legend->raise();
+    legend->activateWindow();
 }
 
 } // namespace selavia::app

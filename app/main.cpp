@@ -4,6 +4,7 @@
 #include "fileinfo/PrivateFolder.h"
 #include "platform/desktop/SingleInstance.h"
 #include "platform/desktop/TerminationSignals.h"
+#include "platform/desktop/Widgets.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -69,6 +70,7 @@ int main(int argc, char* argv[])
         return 0;
     desktop::installTranslations(application);
     desktop::useIconThemeFallbacks();
+    desktop::installWindowAccessibility();
     // Folders of earlier runs that ended before they could remove their copy.
     fileinfo::PrivateFolder::removeStale(qEnvironmentVariable("TEMP"));
     desktop::QtDesktop desktop;

@@ -1,11 +1,13 @@
 #include "app/zFrmLegenda.h"
 
 #include "platform/desktop/Desktop.h"
+#include "platform/desktop/Widgets.h"
 #include "resources/Images.h"
 #include "verify/CertificateClass.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -52,7 +54,8 @@ zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
     setPalette(white);
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
-    auto* layout = new QGridLayout(this);
+    auto* content = new QWidget;
+    auto* layout = new QGridLayout(content);
     layout->setColumnStretch(1, 1);
     int row = 0;
     int number = 1;
@@ -62,6 +65,7 @@ zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
         image->setPixmap(
             resources::treeImage(verify::imageKey(entry.certificateClass)).pixmap(16, 16));
         image->setFixedSize(16, 16);
+        image->setAccessibleName(verify::caption(entry.certificateClass));
         layout->addWidget(image, row, 0, Qt::AlignTop);
         auto* heading = new QLabel(verify::caption(entry.certificateClass));
         heading->setObjectName(QStringLiteral("Label%1").arg(number));
@@ -88,7 +92,28 @@ zFrmLegenda::zFrmLegenda(QWidget* documentWindow)
     desktop::giveFlatButtonFeedback(ok);
     connect(ok, &QPushButton::clicked, this, &QWidget::close);
     layout->addWidget(ok, row, 0, 1, 2, Qt::AlignLeft);
-    setFixedSize(sizeHint().expandedTo(QSize(289, 0)));
+    desktop::scrollInside(this, content);
+    desktop::pressButtonsWithEnter(this);
+    // Its own size, never larger; smaller, scrolling, on a small screen.
+    const QSize natural = content->sizeHint().expandedTo(QSize(289, 0));
+    setMaximumSize(natural);
+    resize(natural);
+    ok->setFocus();
+}
+
+void zFrmLegenda::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    desktop::fitToScreen(this);
+}
+
+void zFrmLegenda::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void zFrmLegenda::closeEvent(QCloseEvent* event)

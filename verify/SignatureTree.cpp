@@ -2,6 +2,7 @@
 
 #include "fileinfo/FileHandler.h"
 #include "verify/CadesText.h"
+#include "verify/CertificateClass.h"
 #include "verify/DocumentName.h"
 #include "verify/TreeKeys.h"
 
@@ -59,9 +60,11 @@ void appendSigner(const SignatureResult& entry, const std::optional<PdfResult>& 
     TreeNode signerNode =
         node(signerKey, keys::kRoot, entry.holderName, imageKey(entry.certificateClass));
     signerNode.expanded = true;
-    // What the node's picture cannot say: the signature's verdict and why,
-    // a revocation that could not be consulted among the reasons.
-    signerNode.description = verdictLine(entry.judgement);
+    // What the node's picture cannot say: the certificate's class (its
+    // disc's colour), the signature's verdict and why, a revocation that
+    // could not be consulted among the reasons.
+    signerNode.description = signerCaption(entry.certificateClass, entry.trustFramework) +
+                             QLatin1Char('\n') + verdictLine(entry.judgement);
     nodes.push_back(std::move(signerNode));
     nodes.push_back(node(key(SignerNode::Identity), signerKey,
                          QStringLiteral("Cpf/Cnpj: ") + entry.identity, keys::kInfoDoc));

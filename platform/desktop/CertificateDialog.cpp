@@ -124,6 +124,7 @@ CertificateDialog::CertificateDialog(CertificateView view,
 
     auto* tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("certificateTabs"));
+    tabs->setAccessibleName(QStringLiteral("Certificado"));
     tabs->addTab(makeGeneralTab(), QStringLiteral("Geral"));
     tabs->addTab(makeDetailsTab(), QStringLiteral("Detalhes"));
     tabs->addTab(makePathTab(), QStringLiteral("Caminho de certificação"));
@@ -240,6 +241,7 @@ QWidget* CertificateDialog::makeDetailsTab()
 {
     auto* list = new QTreeWidget;
     list->setObjectName(QStringLiteral("detailsList"));
+    list->setAccessibleName(QStringLiteral("Campos do certificado"));
     list->setColumnCount(2);
     list->setHeaderLabels({QStringLiteral("Campo"), QStringLiteral("Valor")});
     list->setRootIsDecorated(false);
@@ -264,6 +266,7 @@ QWidget* CertificateDialog::makeDetailsTab()
 
     auto* value = new QPlainTextEdit;
     value->setObjectName(QStringLiteral("detailValue"));
+    value->setAccessibleName(QStringLiteral("Valor do campo"));
     value->setReadOnly(true);
     value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     connect(list, &QTreeWidget::currentItemChanged, value, [value](QTreeWidgetItem* current) {
@@ -289,6 +292,7 @@ QWidget* CertificateDialog::makePathTab()
 {
     auto* tree = new QTreeWidget;
     tree->setObjectName(QStringLiteral("pathTree"));
+    tree->setAccessibleName(QStringLiteral("Caminho de certificação"));
     tree->setHeaderHidden(true);
     tree->setColumnCount(1);
     QTreeWidgetItem* parentItem = nullptr;
