@@ -423,6 +423,8 @@ void FrmOpen::ShowFile(const QString& aFilePath)
     desktop::fitToScreen(this);
     ui_->FrmLoading->show();
     ui_->FrmLoading->raise();
+    // Enter or Space on the focused Cancelar stops the load, as Escape does.
+    ui_->btnCancelar->setFocus();
     setDocumentButtonsEnabled(false);
     repaint();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -454,6 +456,7 @@ void FrmOpen::showCancelled()
     setDocumentButtonsEnabled(false);
     ui_->lblErrorNum->setText(QStringLiteral("Verificação cancelada."));
     ui_->lblErrorDes->clear();
+    ui_->BTN001->setFocus();
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;
 }
@@ -515,6 +518,7 @@ void FrmOpen::showVerifiedDocument()
     (signaturesOk_ ? ui.FrameSignatures_ok : ui.FrameSignatures_false)->show();
     ui.FrmLoading->hide();
     ui.Tabs->show();
+    ui.Tabs->tabBar()->setFocus();
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;
     repaint();
@@ -545,6 +549,7 @@ void FrmOpen::ShowVerificationError(const verify::VerificationError& error)
     setDocumentButtonsEnabled(false);
     ui_->lblErrorNum->setText(error.caption);
     ui_->lblErrorDes->setPlainText(error.text);
+    ui_->BTN001->setFocus();
     showVerdict();
     QGuiApplication::restoreOverrideCursor();
     busyCursor_ = false;

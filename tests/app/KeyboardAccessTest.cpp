@@ -8,6 +8,8 @@
 #include "tests/support/Controls.h"
 #include "tests/support/FakeDesktop.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/SlowRevocation.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <functional>
 #include <gtest/gtest.h>
@@ -337,4 +340,32 @@ TEST_F(KeyboardAccessTest, EachWindowFitsTheScreenAndScrollsWhatDoesNotFit)
     const QPointer<QWidget> legend = openLegend();
     ASSERT_NE(legend, nullptr);
     fits(legend);
+}
+
+TEST_F(KeyboardAccessTest, DuringALoadCancelarHasTheFocusAndEnterStopsIt)
+{
+    selavia::testing::HttpTestServer server;
+    const SlowRevocation slow = slowRevocation(server);
+    const QString path = dir_.filePath("lento.slv");
+    fx::writeFile(path.toStdString(), slow.message);
+    document_ = std::make_unique<FrmOpen>(desktop_, storeTrusting({&slow.root}));
+    QString focusName;
+    QTimer watcher;
+    // Once the list is being awaited, the user presses Enter on what has the focus.
+    QObject::connect(&watcher, &QTimer::timeout, document_.get(), [&] {
+        QWidget* focus = QApplication::focusWidget();
+        if (server.count(SlowRevocation::kList) == 0 || focus == nullptr || !focusName.isEmpty())
+            return;
+        focusName = QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name);
+        EXPECT_EQ(focus->objectName(), "btnCancelar");
+        QTest::keyClick(focus, Qt::Key_Return);
+    });
+    activate(document_.get());
+    watcher.start(20);
+    document_->Form_Load(path);
+    watcher.stop();
+    EXPECT_EQ(focusName, "Cancelar");
+    EXPECT_EQ(control<QLabel>(document_.get(), "lblErrorNum")->text(), "Verificação cancelada.");
+    // Then the window's Ok, for Enter or Escape to close it.
+    EXPECT_EQ(QApplication::focusWidget(), control<QWidget>(document_.get(), "BTN001"));
 }
