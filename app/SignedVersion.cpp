@@ -4,11 +4,8 @@
 #include "verify/TreeKeys.h"
 #include "verify/Verification.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <algorithm>
-#include <cerrno>
-#include <unistd.h>
 
 namespace selavia::app {
 namespace {
@@ -80,26 +77,10 @@ std::optional<fileinfo::FileError> writeSignedVersion(const QString& signedFile,
     fileinfo::StagedFile& file = std::get<fileinfo::StagedFile>(staged);
     // One read: the prefix is written from the same bytes the whole file's
     // sum is taken from, so what is put in place is what was verified.
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 offset = 0;;) {
-        const ssize_t got =
-            ::pread(source->descriptor(), block.data(), static_cast<size_t>(block.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return fileinfo::ErrorFromErrno(errno);
-        if (got == 0)
-            break;
-        const QByteArrayView part(block.constData(), got);
-        hash.addData(part);
-        if (offset < length) {
-            if (auto failure = file.write(part.first(std::min<qint64>(got, length - offset))))
-                return failure;
-        }
-        offset += got;
-    }
-    if (hash.result() != sha256)
+    QByteArray read;
+    if (auto failure = fileinfo::copySumming(*source, file, read, length))
+        return failure;
+    if (read != sha256)
         return verify::signedFileChanged();
     return file.commit(target, replace);
 }

@@ -1,6 +1,5 @@
 #include "verify/TemporaryCopy.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <cstdio>
@@ -14,31 +13,6 @@ fileinfo::FileError changedSinceVerified()
 {
     return {error_number::kPathFileAccess,
             QStringLiteral("A cópia temporária do documento foi alterada depois da verificação")};
-}
-
-// Copies `source` into `target` block by block, summing what went through.
-std::optional<fileinfo::FileError> copySumming(const fileinfo::RegularFile& source,
-                                               fileinfo::StagedFile& target, QByteArray& sha256)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 offset = 0;;) {
-        const ssize_t got =
-            ::pread(source.descriptor(), block.data(), static_cast<size_t>(block.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return fileinfo::ErrorFromErrno(errno);
-        if (got == 0)
-            break;
-        const QByteArrayView part(block.constData(), got);
-        hash.addData(part);
-        if (auto failure = target.write(part))
-            return failure;
-        offset += got;
-    }
-    sha256 = hash.result();
-    return std::nullopt;
 }
 
 } // namespace
@@ -153,7 +127,7 @@ std::optional<fileinfo::FileError> TemporaryCopy::copyTo(const QString& target,
         return *failure;
     fileinfo::StagedFile& file = std::get<fileinfo::StagedFile>(staged);
     QByteArray copied;
-    if (auto failure = copySumming(*source, file, copied))
+    if (auto failure = fileinfo::copySumming(*source, file, copied))
         return failure;
     if (copied != sha256_) {
         placed_ = false;
