@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
+#include <functional>
 
 // Under callgrind the first paint ends a part of the profile, so that
 // tools/bench/run can count the instructions up to it (noise-free, unlike
@@ -31,13 +32,19 @@ public:
     void endProgram() override {}
 };
 
-// Quits once `window` has painted after everything it shows was set.
+// Quits once `window` has painted what the user waits for: for the document
+// window, the verified document or its error, not the busy panel before.
 class FirstPaint : public QObject {
 public:
-    explicit FirstPaint(QWidget* window) { window->installEventFilter(this); }
+    explicit FirstPaint(
+        QWidget* window, std::function<bool()> ready = [] { return true; })
+        : ready_(std::move(ready))
+    {
+        window->installEventFilter(this);
+    }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint && !painted_) {
+        if (event->type() == QEvent::Paint && !painted_ && ready_()) {
             painted_ = true;
             SELAVIA_MARK_FIRST_PAINT();
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -46,6 +53,7 @@ public:
     }
 
 private:
+    std::function<bool()> ready_;
     bool painted_ = false;
 };
 
@@ -75,10 +83,12 @@ int main(int argc, char* argv[])
     selavia::desktop::useIconThemeFallbacks();
     UnattendedDesktop desktop;
     selavia::app::FrmOpen window(desktop, selavia::signature::TrustStore::systemDefault());
+    // The load ends by painting the window with everything set but the two
+    // file-type icons, which follow: the window a person waits for.
+    FirstPaint watch(&window, [&window] {
+        const QWidget* busy = window.findChild<QWidget*>(QStringLiteral("FrmLoading"));
+        return busy != nullptr && !busy->isVisible();
+    });
     window.Form_Load(arguments[2]);
-    // Everything is set once Form_Load returns but the two file-type icons,
-    // which follow this first paint: the window a person waits for.
-    FirstPaint watch(&window);
-    window.update();
     return application.exec();
 }
