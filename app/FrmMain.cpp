@@ -20,10 +20,12 @@ namespace {
 using desktop::named;
 
 const QString kTitle = QStringLiteral("Selavia Reader");
-// Both kinds of signed file, then each alone.
-const QString kOpenFilter = QStringLiteral("Documentos assinados (*.slv *.pdf)|*.slv;*.pdf|"
-                                           "Documento Assinado Selavia (*.slv)|*.slv|"
-                                           "Documento PDF assinado (*.pdf)|*.pdf");
+// The program's own kind first, chosen; then each other kind; then all.
+const QString kOpenFilter =
+    QStringLiteral("Documento Assinado Selavia (*.slv)|*.slv|"
+                   "Assinaturas (*.p7s *.p7m)|*.p7s;*.p7m|"
+                   "Documento PDF assinado (*.pdf)|*.pdf|"
+                   "Todos os arquivos assinados (*.slv *.p7s *.p7m *.pdf)|*.slv;*.p7s;*.p7m;*.pdf");
 const QColor kLinkBlue(0, 0, 255);
 const QColor kLinkReset(0, 0, 0);
 constexpr QSize kClientSize(545, 345);

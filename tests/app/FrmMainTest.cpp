@@ -20,9 +20,11 @@ namespace {
 
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
-const QString kOpenFilter = "Documentos assinados (*.slv *.pdf)|*.slv;*.pdf|"
-                            "Documento Assinado Selavia (*.slv)|*.slv|"
-                            "Documento PDF assinado (*.pdf)|*.pdf";
+const QString kOpenFilter =
+    "Documento Assinado Selavia (*.slv)|*.slv|"
+    "Assinaturas (*.p7s *.p7m)|*.p7s;*.p7m|"
+    "Documento PDF assinado (*.pdf)|*.pdf|"
+    "Todos os arquivos assinados (*.slv *.p7s *.p7m *.pdf)|*.slv;*.p7s;*.p7m;*.pdf";
 
 class FrmMainTest : public ::testing::Test {
 protected:
@@ -347,8 +349,9 @@ TEST_F(FrmMainTest, CancellingTheOpenDialogChangesNothing)
     EXPECT_EQ(desktop_.ends, 0);
 }
 
-// The dialog's entries as it shows them: both kinds first, then each alone.
-TEST_F(FrmMainTest, TheOpenDialogOffersSignedPdfsBesideSlvFiles)
+// The dialog's entries as it shows them: the program's own kind first (the
+// one chosen), then signatures, PDFs, and every kind together.
+TEST_F(FrmMainTest, TheOpenDialogOffersEachSignedKindSlvFirst)
 {
     shown();
     desktop_.openAnswer = std::nullopt;
@@ -356,18 +359,22 @@ TEST_F(FrmMainTest, TheOpenDialogOffersSignedPdfsBesideSlvFiles)
     ASSERT_EQ(desktop_.openRequests.size(), 1u);
     const QStringList entries =
         selavia::desktop::qtNameFilter(desktop_.openRequests[0].filter).split(";;");
-    ASSERT_EQ(entries.size(), 3);
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries[0], "Documento Assinado Selavia (*.slv)");
     const auto takes = [](const QString& entry, const QString& name) {
-        const QString patterns = entry.section('(', 1).chopped(1);
+        const QString patterns = entry.section('(', -1).chopped(1);
         return QDir::match(patterns.split(' '), name);
     };
-    const std::pair<QString, std::array<bool, 3>> rows[] = {
-        {"contrato.pdf", {true, false, true}},
-        {"contrato.slv", {true, true, false}},
-        {"contrato.p7s", {false, false, false}},
+    const std::pair<QString, std::array<bool, 4>> rows[] = {
+        {"contrato.slv", {true, false, false, true}},
+        {"contrato.pdf.p7s", {false, true, false, true}},
+        {"contrato.pdf.p7m", {false, true, false, true}},
+        {"contrato.pdf", {false, false, true, true}},
+        {"contrato.p7c", {false, false, false, false}},
+        {"leia.txt", {false, false, false, false}},
     };
     for (const auto& [name, taken] : rows) {
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             EXPECT_EQ(takes(entries[i], name), taken[i])
                 << entries[i].toStdString() << " " << name.toStdString();
     }
