@@ -374,6 +374,13 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
             &FrmOpen::updateSignedVersionButton);
     connect(ui.lblErrorDes, &QWidget::customContextMenuRequested, this,
             &FrmOpen::lblErrorDes_ContextMenu);
+
+    // Only the welcome window opens a dropped file. Here a drop is refused
+    // everywhere, the text boxes included, which would take a dropped
+    // file's address as text.
+    setAcceptDrops(false);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setAcceptDrops(false);
 }
 
 FrmOpen::~FrmOpen()
