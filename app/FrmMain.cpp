@@ -5,15 +5,20 @@
 #include "selavia/Version.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <optional>
 
 namespace selavia::app {
 namespace {
@@ -21,10 +26,12 @@ namespace {
 using desktop::named;
 
 const QString kTitle = QStringLiteral("Selavia Reader");
-// Both kinds of signed file, then each alone.
-const QString kOpenFilter = QStringLiteral("Documentos assinados (*.slv *.pdf)|*.slv;*.pdf|"
-                                           "Documento Assinado Selavia (*.slv)|*.slv|"
-                                           "Documento PDF assinado (*.pdf)|*.pdf");
+// The program's own kind first, chosen; then each other kind; then all.
+const QString kOpenFilter =
+    QStringLiteral("Documento Assinado Selavia (*.slv)|*.slv|"
+                   "Assinaturas (*.p7s *.p7m)|*.p7s;*.p7m|"
+                   "Documento PDF assinado (*.pdf)|*.pdf|"
+                   "Todos os arquivos assinados (*.slv *.p7s *.p7m *.pdf)|*.slv;*.p7s;*.p7m;*.pdf");
 const QColor kLinkBlue(0, 0, 255);
 const QColor kLinkReset(0, 0, 0);
 constexpr QSize kClientSize(545, 345);
@@ -85,6 +92,21 @@ void setLinkLook(QLabel* link, const QColor& colour, bool underline)
     QFont font = link->font();
     font.setUnderline(underline);
     link->setFont(font);
+}
+
+// The one local file a drag carries; nullopt for several, a folder or
+// anything that is no local file.
+std::optional<QString> droppedFile(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls())
+        return std::nullopt;
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls[0].isLocalFile())
+        return std::nullopt;
+    const QString path = urls[0].toLocalFile();
+    if (path.isEmpty() || QFileInfo(path).isDir())
+        return std::nullopt;
+    return path;
 }
 
 // Keeps the pointer's movements over a control from reaching the window, so
@@ -158,6 +180,8 @@ FrmMain::FrmMain(desktop::Desktop& desktop,
     setFont(fontOf("Arial", 8.25));
     setCursor(Qt::PointingHandCursor);
     setMouseTracking(true);
+    // One signed file dropped here opens as if chosen in the open dialog.
+    setAcceptDrops(true);
     Ui& ui = *ui_;
     auto* sink = new MoveSink(this);
 
@@ -398,13 +422,50 @@ void FrmMain::Command2_Click()
     const std::optional<QString> chosen = desktop_.openFileName(this, request);
     if (!chosen || chosen->isEmpty())
         return;
+    openChosen(*chosen);
+}
+
+void FrmMain::openChosen(const QString& path)
+{
+    if (unloaded_)
+        return;
     // Closed first, so the document window is the only one loaded; the
     // callback is kept aside because closing may schedule this window's end.
     handingOff_ = true;
     close();
     const auto openDocument = openDocument_;
     if (openDocument)
-        openDocument(*chosen);
+        openDocument(path);
+}
+
+void FrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (droppedFile(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FrmMain::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (droppedFile(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FrmMain::dropEvent(QDropEvent* event)
+{
+    const std::optional<QString> path = droppedFile(event->mimeData());
+    if (!path) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The whole load runs in the hand-over: after the drop has ended, so the
+    // program the file came from is not kept waiting for its answer.
+    QMetaObject::invokeMethod(
+        this, [this, chosen = *path] { openChosen(chosen); }, Qt::QueuedConnection);
 }
 
 void FrmMain::mouseMoveEvent(QMouseEvent* event)

@@ -43,6 +43,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -50,6 +53,9 @@ protected:
 private:
     void Command1_Click();
     void Command2_Click();
+    // A file chosen in the open dialog or dropped on the window: this window
+    // closes and the document window opens it.
+    void openChosen(const QString& path);
     void Form_MouseMove();
     void Form_Unload();
     void Label2_MouseMove();

@@ -12,6 +12,7 @@
 #include "resources/Images.h"
 #include "selavia/Version.h"
 #include "verify/CadesText.h"
+#include "verify/DetachedDocument.h"
 #include "verify/DocumentName.h"
 #include "verify/TreeKeys.h"
 #include "verify/Verification.h"
@@ -23,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QFutureWatcher>
 #include <QGridLayout>
@@ -386,6 +388,13 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     connect(ui.lblErrorDes, &QWidget::customContextMenuRequested, this,
             &FrmOpen::lblErrorDes_ContextMenu);
     desktop::pressButtonsWithEnter(this);
+
+    // Only the welcome window opens a dropped file. Here a drop is refused
+    // everywhere, the text boxes included, which would take a dropped
+    // file's address as text.
+    setAcceptDrops(false);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setAcceptDrops(false);
 }
 
 FrmOpen::~FrmOpen()
@@ -434,6 +443,17 @@ void FrmOpen::ShowFile(const QString& aFilePath)
 
     copy_ = std::make_unique<verify::TemporaryCopy>(environmentText("TEMP"));
     loadBesideEvents(aFilePath);
+    // A detached signature read alone: once more over its document, found
+    // beside it or chosen by the user; without one it fails as it did.
+    if (!ended_ && !cancelled_ && loadOptions_.detachedContentPath.isEmpty() &&
+        verify::needsDetachedDocument(document_)) {
+        const QString document = detachedDocument(aFilePath);
+        if (!document.isEmpty() && !ended_) {
+            loadOptions_.detachedContentPath = document;
+            copy_ = std::make_unique<verify::TemporaryCopy>(environmentText("TEMP"));
+            loadBesideEvents(aFilePath);
+        }
+    }
     if (ended_) { // closed while the document was loaded
         removeTempCopy();
         return;
@@ -447,6 +467,24 @@ void FrmOpen::ShowFile(const QString& aFilePath)
         return;
     }
     showVerifiedDocument();
+}
+
+QString FrmOpen::detachedDocument(const QString& signaturePath)
+{
+    const QString beside = verify::documentBeside(signaturePath);
+    if (!beside.isEmpty())
+        return beside;
+    const QFileInfo signature(signaturePath);
+    desktop::FileDialogRequest request;
+    request.title =
+        QStringLiteral("Selecione o documento assinado por %1").arg(signature.fileName());
+    request.filter = QStringLiteral("Todos os arquivos (*)|*");
+    request.initialFolder = signature.absolutePath();
+    // The dialog is the user's: the busy pointer is not.
+    QGuiApplication::restoreOverrideCursor();
+    const std::optional<QString> chosen = desktop_.openFileName(this, request);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    return chosen.value_or(QString());
 }
 
 void FrmOpen::showCancelled()
@@ -633,18 +671,21 @@ void FrmOpen::fillSignedFileRows()
     ui.box(11)->setText(property(aFilePath_, FileProperty::DateCreated));
 }
 
-// The original document is shown with the signed file's folder and dates,
-// and with the name, type, size and last access of its temporary copy.
+// The original document is shown with the folder and dates of the file it
+// lives in (the signed file, or a detached signature's own document), and
+// with the name, type, size and last access of its temporary copy.
 void FrmOpen::fillOriginalRows()
 {
     const Ui& ui = *ui_;
+    const QString home =
+        document_.detachedContentPath.isEmpty() ? aFilePath_ : document_.detachedContentPath;
     ui.box(2)->setText(copyProperty(FileProperty::FileName));
     ui.box(6)->setText(copyProperty(FileProperty::TypeName));
-    ui.box(7)->setText(property(aFilePath_, FileProperty::Location));
+    ui.box(7)->setText(property(home, FileProperty::Location));
     ui.box(8)->setText(copyProperty(FileProperty::SizeText));
     ui.box(12)->setText(copyProperty(FileProperty::DateLastAccessed));
-    ui.box(13)->setText(property(aFilePath_, FileProperty::DateLastModified));
-    ui.box(14)->setText(property(aFilePath_, FileProperty::DateCreated));
+    ui.box(13)->setText(property(home, FileProperty::DateLastModified));
+    ui.box(14)->setText(property(home, FileProperty::DateCreated));
 }
 
 void FrmOpen::fillTree()

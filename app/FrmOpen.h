@@ -79,6 +79,9 @@ private:
     void Form_Unload();
 
     void ShowVerificationError(const verify::VerificationError& error);
+    // The document of a detached signature: beside it, else as the user
+    // chooses it; empty when the user cancels.
+    QString detachedDocument(const QString& signaturePath);
     // The busy panel gives way to "Verificação cancelada."; Ok closes the window.
     void showCancelled();
     // Stops the load under way (Cancelar, Escape, the window closing).

@@ -19,14 +19,16 @@ StartOutcome Main(const QStringList& arguments, desktop::Desktop& desktop, Start
                 desktop.message(nullptr, desktop::MessageIcon::Critical,
                                 QStringLiteral("Selavia Reader"), error.text());
             });
-        const QString kind = extension.toLower();
-        if (kind == QLatin1String("slv") || kind == QLatin1String("pdf")) {
+        // The kinds of signed file the document window reads, in any case.
+        static const QStringList kinds = {QStringLiteral("slv"), QStringLiteral("p7s"),
+                                          QStringLiteral("p7m"), QStringLiteral("pdf")};
+        if (kinds.contains(extension.toLower())) {
             windows.showDocumentWindow(documentPath);
             return StartOutcome::DocumentWindow;
         }
         desktop.message(nullptr, desktop::MessageIcon::Critical,
                         QStringLiteral("Selavia Reader - Erro"),
-                        QStringLiteral("Este Arquivo não possui a extensão SLV ou PDF."));
+                        QStringLiteral("Este Arquivo não possui a extensão SLV, P7S, P7M ou PDF."));
         desktop.endProgram();
         return StartOutcome::Ended;
     }

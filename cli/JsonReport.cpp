@@ -206,10 +206,17 @@ QJsonValue errorJson(const std::optional<verify::VerificationError>& error)
 {
     if (!error)
         return QJsonValue::Null;
+    // A file that could not be read is told apart from a corrupt one.
+    QJsonValue unreadable = QJsonValue::Null;
+    if (error->readFailure)
+        unreadable = QJsonObject{{"path", error->unreadablePath},
+                                 {"number", error->readFailure->number},
+                                 {"reason", error->readFailure->description}};
     return QJsonObject{{"code_text", error->codeText},
                        {"caption", error->caption},
                        {"text", error->text},
-                       {"detail", error->detail}};
+                       {"detail", error->detail},
+                       {"unreadable_file", unreadable}};
 }
 
 QJsonArray byteRangeJson(const std::vector<qint64>& range)

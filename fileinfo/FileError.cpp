@@ -41,4 +41,39 @@ FileError ErrorFromErrno(int err)
     }
 }
 
+FileError ReadErrorFromErrno(int err)
+{
+    const auto access = [](const char* description) {
+        return FileError{error_number::kPathFileAccess, QString::fromUtf8(description)};
+    };
+    switch (err) {
+    case ENOENT:
+        return MakeFileError(error_number::kFileNotFound);
+    case ENOTDIR:
+        return MakeFileError(error_number::kPathNotFound);
+    case EACCES:
+    case EPERM:
+        return MakeFileError(error_number::kPermissionDenied);
+    case EISDIR:
+        return access("É uma pasta, não um arquivo");
+    case ELOOP:
+        return access("Links simbólicos em excesso no caminho");
+    case ENAMETOOLONG:
+        return access("Nome de arquivo longo demais");
+    case EIO:
+        return access("Erro de entrada/saída do dispositivo");
+    case EMFILE:
+    case ENFILE:
+        return access("Arquivos abertos demais");
+    case ENXIO:
+    case ENODEV:
+        return access("Dispositivo não disponível");
+    case EFBIG:
+    case EOVERFLOW:
+        return access("Arquivo grande demais");
+    default:
+        return MakeFileError(error_number::kPathFileAccess);
+    }
+}
+
 } // namespace selavia::fileinfo

@@ -28,6 +28,10 @@ inline constexpr int kPathNotFound = 76;
 
 // The failure of reading, writing or making something, for the errno `err`.
 FileError ErrorFromErrno(int err);
+// Why a file could not be opened for reading, for the errno `err`: a missing
+// file is "Arquivo não encontrado" here (a write names the missing folder),
+// and a few more causes than a write has are told by name.
+FileError ReadErrorFromErrno(int err);
 // The failure numbered `number` with its description.
 FileError MakeFileError(int number);
 

@@ -288,19 +288,33 @@ QString GetFileProperty(const QString& path, int selector, const FileErrorReport
     return {};
 }
 
-std::optional<RegularFile> RegularFile::open(const QString& path)
+std::optional<RegularFile> RegularFile::open(const QString& path, FileError* why)
 {
+    const auto refused = [why](FileError error) -> std::optional<RegularFile> {
+        if (why != nullptr) {
+            *why = std::move(error);
+        }
+        return std::nullopt;
+    };
     const QByteArray encoded = QFile::encodeName(path);
     if (encoded.isEmpty()) {
-        return std::nullopt;
+        return refused(ReadErrorFromErrno(ENOENT));
     }
     // O_NONBLOCK: opening a FIFO without a writer must not hang; the type is
     // checked on the open descriptor so it cannot change in between.
     UniqueFd fd(RetryOnEintr(
         [&] { return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
     struct stat info {};
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+        return refused(ReadErrorFromErrno(errno));
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return refused(ReadErrorFromErrno(EISDIR));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return refused(FileError{error_number::kPathFileAccess,
+                                 QStringLiteral("Não é um arquivo comum (é um dispositivo, uma "
+                                                "fila ou um soquete)")});
     }
     return RegularFile(std::move(fd), info.st_size);
 }

@@ -57,7 +57,8 @@ QByteArray ReadFileBytes(const QString& path);
 // at once. Closes the file when it goes.
 class RegularFile {
 public:
-    static std::optional<RegularFile> open(const QString& path);
+    // nullopt when it cannot be opened; `why`, when given, then says why.
+    static std::optional<RegularFile> open(const QString& path, FileError* why = nullptr);
 
     int descriptor() const { return fd_.get(); }
     qint64 size() const { return size_; }

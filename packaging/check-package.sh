@@ -67,11 +67,12 @@ fi
 # The entry, the file type and the icon name one another.
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon sem ícone instalado"
-# Its own type is defined by the package; signed PDFs are offered to it
-# under the type the desktop already knows.
+# Its own type is defined by the package; signed PDFs and signatures are
+# offered to it under the types the desktop already knows.
 mime=application/x-selavia-signed
+others="application/pdf application/pkcs7-signature application/pkcs7-mime"
 mimes=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
-[ "$mimes" = "$mime;application/pdf" ] || fail "MimeType=$mimes"
+[ "$mimes" = "$mime;${others// /;}" ] || fail "MimeType=$mimes"
 grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
     || fail "MimeType=$mime não definido no pacote"
 
@@ -182,12 +183,23 @@ SCRIPT
         handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime "$type")
         grep -q "^Default application.*: selavia-reader.desktop$" <<<"$handlers" \
             || fail "gio mime $type: $handlers"
-        # Offered for PDFs among the desktop's other readers; which one is
-        # the default is the user's choice (the package sets none).
-        handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime application/pdf)
-        sed -n '/^Registered applications:/,/^[^[:space:]]/p' <<<"$handlers" \
-            | grep -q "^[[:space:]]*selavia-reader.desktop$" \
-            || fail "gio mime application/pdf: $handlers"
+        # Offered for PDFs and signatures among the desktop's other
+        # programs; which one is the default is the user's choice (the
+        # package sets none). Each extension is typed as the entry lists it.
+        for other in $others; do
+            handlers=$(PATH="$scratch/bin:$PATH" LC_ALL=C.UTF-8 gio mime "$other")
+            sed -n '/^Registered applications:/,/^[^[:space:]]/p' <<<"$handlers" \
+                | grep -q "^[[:space:]]*selavia-reader.desktop$" \
+                || fail "gio mime $other: $handlers"
+        done
+        for typed in "assinatura.P7S application/pkcs7-signature" \
+            "contrato.pdf.p7m application/pkcs7-mime" "contrato.pdf application/pdf"; do
+            name=${typed% *}
+            openssl rand 64 >"$documents/$name"
+            type=$(gio info -a standard::content-type "$documents/$name" \
+                | sed -n 's/^ *standard::content-type: //p')
+            [ "$type" = "${typed#* }" ] || fail "tipo de $name: $type, esperado ${typed#* }"
+        done
     fi
 fi
 

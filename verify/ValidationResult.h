@@ -222,7 +222,10 @@ struct PdfResult {
 };
 
 struct ValidationResult {
-    QString filePath;                       // as given
+    QString filePath; // as given
+    // The document a detached signature was verified over, as given; empty
+    // when the signed file holds its document.
+    QString detachedContentPath;
     std::optional<VerificationError> error; // set when the file failed verification
     std::vector<SignatureResult> signers;   // empty when it failed
     std::vector<TreeNode> tree;

@@ -90,17 +90,22 @@ void fail(ValidationResult& result, const sig::SignatureError& error)
 
 // Runs `use` with the document the options name for a detached signature,
 // opened for reading, or with none when the content is attached; an
-// unreadable document fails like an unreadable content.
-template <typename Use> void withDetachedContent(const LoadOptions& options, Use use)
+// unreadable document fails like an unreadable content, `why` saying why.
+template <typename Use>
+void withDetachedContent(const LoadOptions& options, std::optional<fileinfo::FileError>& why,
+                         Use use)
 {
     if (options.detachedContentPath.isEmpty()) {
         use(nullptr);
         return;
     }
+    fileinfo::FileError failure;
     std::optional<fileinfo::RegularFile> file =
-        fileinfo::RegularFile::open(options.detachedContentPath);
-    if (!file)
+        fileinfo::RegularFile::open(options.detachedContentPath, &failure);
+    if (!file) {
+        why = failure;
         throw sig::SignatureError::of(sig::code::kContentUnreadable);
+    }
     sig::FileInput content(file->descriptor(), file->size());
     use(&content);
 }
@@ -264,6 +269,7 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
     }
     ValidationResult result;
     result.filePath = path_;
+    result.detachedContentPath = options_.detachedContentPath;
     result.offline = options_.revocation.offline;
     result.checkedAt = QDateTime::currentDateTimeUtc();
     result.trustSources = options_.trustStore.sources();
@@ -274,8 +280,9 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
     };
     FileSum sum(input, options_.sumSignedFile);
     sig::SignedData data(options_.trustStore, revocation::validationServices(options_.revocation));
+    std::optional<fileinfo::FileError> documentUnreadable;
     try {
-        withDetachedContent(options_, [&](sig::MessageInput* content) {
+        withDetachedContent(options_, documentUnreadable, [&](sig::MessageInput* content) {
             const sig::Progress hashing = [&](qint64 done, qint64 total) {
                 return going(LoadPhase::Hashing, done, total);
             };
@@ -296,6 +303,8 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
         // failed verification, reported as an internal one.
         fail(result, sig::SignatureError::of(sig::code::kInternal));
     }
+    if (documentUnreadable && result.error)
+        noteUnreadableFile(*result.error, options_.detachedContentPath, *documentUnreadable);
     if (!result.verified())
         result.signers.clear();
     if (options_.sumSignedFile) {
@@ -395,10 +404,14 @@ ValidationResult Verification::readAndVerify()
 {
     if (input_ || bytes_)
         return verifyWithOutputs(input_);
-    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path_);
+    fileinfo::FileError why;
+    std::optional<fileinfo::RegularFile> file = fileinfo::RegularFile::open(path_, &why);
     if (!file) {
         EmptyInput nothing;
-        return verifyWithOutputs(&nothing);
+        ValidationResult result = verifyWithOutputs(&nothing);
+        if (result.error)
+            noteUnreadableFile(*result.error, path_, why);
+        return result;
     }
     sig::FileInput input(file->descriptor(), file->size());
     return verifyWithOutputs(&input);

@@ -67,6 +67,24 @@ VerificationError classifyVerificationError(const QString& codeText, const QStri
     return error;
 }
 
+void noteUnreadableFile(VerificationError& error, const QString& path,
+                        const fileinfo::FileError& why)
+{
+    error.unreadablePath = path;
+    error.readFailure = why;
+    QString reason = why.description;
+    if (!reason.isEmpty())
+        reason[0] = reason[0].toLower();
+    // A read that failed is no corrupt file: the panel names the file and
+    // the cause under the class's own words.
+    if (!error.text.endsWith(kLineBreak))
+        error.text += kLineBreak;
+    if (!error.text.endsWith(kLineBreak + kLineBreak))
+        error.text += kLineBreak;
+    error.text += QStringLiteral("Não foi possível ler o arquivo:") + kLineBreak + path +
+                  kLineBreak + QStringLiteral("Motivo: %1.").arg(reason);
+}
+
 FileFailure fileFailureOf(const VerificationError& error)
 {
     if (error.codeText == signature::signedDecimalText(signature::code::kUnsupportedAlgorithm))

@@ -6,11 +6,16 @@
 
 #include <QCursor>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <array>
 #include <gtest/gtest.h>
 
@@ -20,9 +25,11 @@ namespace {
 
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
-const QString kOpenFilter = "Documentos assinados (*.slv *.pdf)|*.slv;*.pdf|"
-                            "Documento Assinado Selavia (*.slv)|*.slv|"
-                            "Documento PDF assinado (*.pdf)|*.pdf";
+const QString kOpenFilter =
+    "Documento Assinado Selavia (*.slv)|*.slv|"
+    "Assinaturas (*.p7s *.p7m)|*.p7s;*.p7m|"
+    "Documento PDF assinado (*.pdf)|*.pdf|"
+    "Todos os arquivos assinados (*.slv *.p7s *.p7m *.pdf)|*.slv;*.p7s;*.p7m;*.pdf";
 
 class FrmMainTest : public ::testing::Test {
 protected:
@@ -77,6 +84,32 @@ protected:
         return point;
     }
     void moveOverBackground() { moveOnto(window_.get(), background()); }
+
+    // Drags `data` over the control `over` and drops it there, as the
+    // platform delivers a drag: to the window, which hands it to the control
+    // under the pointer or the nearest one that takes drops. False when the
+    // drag or the drop was refused.
+    bool dropOnto(const QMimeData& data, const char* over = "Label6")
+    {
+        QWindow* handle = window_->windowHandle();
+        const QPoint where = control(over)->mapTo(window_.get(), control(over)->rect().center());
+        QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &enter);
+        if (!enter.isAccepted()) {
+            QDragLeaveEvent leave;
+            QCoreApplication::sendEvent(handle, &leave);
+            return false;
+        }
+        QDropEvent drop(QPointF(where), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &drop);
+        return drop.isAccepted();
+    }
+    static std::unique_ptr<QMimeData> urls(const QList<QUrl>& list)
+    {
+        auto data = std::make_unique<QMimeData>();
+        data->setUrls(list);
+        return data;
+    }
 
     static QColor colour(const QLabel* link) { return link->palette().color(QPalette::WindowText); }
     static bool underlined(const QLabel* link) { return link->font().underline(); }
@@ -349,8 +382,9 @@ TEST_F(FrmMainTest, CancellingTheOpenDialogChangesNothing)
     EXPECT_EQ(desktop_.ends, 0);
 }
 
-// The dialog's entries as it shows them: both kinds first, then each alone.
-TEST_F(FrmMainTest, TheOpenDialogOffersSignedPdfsBesideSlvFiles)
+// The dialog's entries as it shows them: the program's own kind first (the
+// one chosen), then signatures, PDFs, and every kind together.
+TEST_F(FrmMainTest, TheOpenDialogOffersEachSignedKindSlvFirst)
 {
     shown();
     desktop_.openAnswer = std::nullopt;
@@ -358,18 +392,22 @@ TEST_F(FrmMainTest, TheOpenDialogOffersSignedPdfsBesideSlvFiles)
     ASSERT_EQ(desktop_.openRequests.size(), 1u);
     const QStringList entries =
         selavia::desktop::qtNameFilter(desktop_.openRequests[0].filter).split(";;");
-    ASSERT_EQ(entries.size(), 3);
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries[0], "Documento Assinado Selavia (*.slv)");
     const auto takes = [](const QString& entry, const QString& name) {
-        const QString patterns = entry.section('(', 1).chopped(1);
+        const QString patterns = entry.section('(', -1).chopped(1);
         return QDir::match(patterns.split(' '), name);
     };
-    const std::pair<QString, std::array<bool, 3>> rows[] = {
-        {"contrato.pdf", {true, false, true}},
-        {"contrato.slv", {true, true, false}},
-        {"contrato.p7s", {false, false, false}},
+    const std::pair<QString, std::array<bool, 4>> rows[] = {
+        {"contrato.slv", {true, false, false, true}},
+        {"contrato.pdf.p7s", {false, true, false, true}},
+        {"contrato.pdf.p7m", {false, true, false, true}},
+        {"contrato.pdf", {false, false, true, true}},
+        {"contrato.p7c", {false, false, false, false}},
+        {"leia.txt", {false, false, false, false}},
     };
     for (const auto& [name, taken] : rows) {
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             EXPECT_EQ(takes(entries[i], name), taken[i])
                 << entries[i].toStdString() << " " << name.toStdString();
     }
@@ -391,6 +429,55 @@ TEST_F(FrmMainTest, AChosenFileClosesThisWindowThenOpensTheDocument)
     window_->close();
     EXPECT_EQ(desktop_.ends, 0);
     EXPECT_EQ(handedOver_.size(), 1u);
+}
+
+// --- Drag and drop -----------------------------------------------------------
+
+TEST_F(FrmMainTest, OneDroppedFileOpensAsIfChosenInTheDialog)
+{
+    shown();
+    // Any file, of any kind and even gone: the document window tells what
+    // it cannot read, as for a name typed in the dialog.
+    const QString path = "/tmp/pasta com espaços/contrato.pdf.p7s";
+    EXPECT_TRUE(dropOnto(*urls({QUrl::fromLocalFile(path)}), "Label10"));
+    // After the drop has ended, not inside it.
+    EXPECT_TRUE(handedOver_.empty());
+    QTRY_COMPARE(handedOver_.size(), 1u);
+    EXPECT_EQ(handedOver_[0], path);
+    EXPECT_FALSE(visibleAtHandOver_) << "the main window must close before the document opens";
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(desktop_.ends, 0);
+    EXPECT_TRUE(desktop_.openRequests.empty());
+}
+
+TEST_F(FrmMainTest, SeveralFilesAFolderOrAnAddressAreRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("contrato.slv");
+    ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+    shown();
+    auto text = std::make_unique<QMimeData>();
+    text->setText(file);
+    const std::pair<const char*, std::unique_ptr<QMimeData>> refused[] = {
+        {"two files", urls({QUrl::fromLocalFile(file), QUrl::fromLocalFile(file + ".p7s")})},
+        {"a folder", urls({QUrl::fromLocalFile(dir.path())})},
+        {"a web address", urls({QUrl("https://selavia.example/contrato.slv")})},
+        {"no address at all", urls({})},
+        {"a path as text", std::move(text)},
+    };
+    for (const auto& [name, data] : refused) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(dropOnto(*data));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(handedOver_.empty());
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_EQ(desktop_.ends, 0);
+    // The window still takes one file afterwards.
+    EXPECT_TRUE(dropOnto(*urls({QUrl::fromLocalFile(file)})));
+    QTRY_COMPARE(handedOver_.size(), 1u);
+    EXPECT_EQ(handedOver_[0], file);
 }
 
 TEST_F(FrmMainTest, OkAndTheCloseBoxEndTheProgram)

@@ -63,30 +63,42 @@ TEST_F(StartupTest, ASinglePartWarnsAndThenOpensTheMainWindow)
     EXPECT_EQ(windows_.mainWindows, 1);
 }
 
-TEST_F(StartupTest, OptionAndBarOpenTheLongPathOfAnSlvOrPdfFileInAnyCase)
+TEST_F(StartupTest, OptionAndBarOpenTheLongPathOfEachSignedKindInAnyCase)
 {
     QDir::setCurrent(dir_.path());
-    const QString pdfPath = dir_.filePath("meus docs/Contrato Assinado.Pdf");
-    QFile pdf(pdfPath);
-    ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
-    pdf.close();
+    QStringList expected = {slvPath_};
     EXPECT_EQ(start({"-o|meus docs/./Contrato.SLV|ignorado"}), StartOutcome::DocumentWindow);
-    EXPECT_EQ(start({"-o|meus docs/Contrato Assinado.Pdf"}), StartOutcome::DocumentWindow);
-    EXPECT_EQ(windows_.documents, QStringList({slvPath_, pdfPath}));
+    for (const QString name : {"Contrato Assinado.Pdf", "contrato.pdf.p7s", "CONTRATO.P7S",
+                               "contrato.pdf.p7m", "Contrato.P7m"}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = dir_.filePath("meus docs/" + name);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        EXPECT_EQ(start({"-o|meus docs/" + name}), StartOutcome::DocumentWindow);
+        expected << path;
+    }
+    EXPECT_EQ(windows_.documents, expected);
     EXPECT_TRUE(desktop_.messages.empty());
+    EXPECT_EQ(desktop_.ends, 0);
 }
 
 // A blank before a path with blanks cuts it ("-o /…/meus docs/Contrato.SLV"
 // splits inside the path) and a quoted path does not resolve: that file is
 // first not found.
-TEST_F(StartupTest, APathThatIsNoSlvFileEndsTheProgramWithAMessage)
+TEST_F(StartupTest, APathThatIsNoSignedKindEndsTheProgramWithAMessage)
 {
-    const QString text = dir_.filePath("leia.txt");
-    QFile file(text);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    const std::pair<QStringList, QString> cases[] = {
-        {{"-o|" + text}, ""}, {{"-o", slvPath_}, "53 - "}, {{"-o|\"" + slvPath_ + "\""}, "53 - "}};
+    std::vector<std::pair<QStringList, QString>> cases = {{{"-o", slvPath_}, "53 - "},
+                                                          {{"-o|\"" + slvPath_ + "\""}, "53 - "}};
+    // Near misses of the accepted extensions.
+    for (const QString name :
+         {"leia.txt", "contrato.p7c", "contrato.slv.bak", "contrato.p7", "p7s"}) {
+        const QString path = dir_.filePath(name);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        cases.push_back({{"-o|" + path}, ""});
+    }
     for (const auto& [arguments, notFound] : cases) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
         desktop_ = FakeDesktop();
@@ -98,7 +110,7 @@ TEST_F(StartupTest, APathThatIsNoSlvFileEndsTheProgramWithAMessage)
             desktop_.messages.erase(desktop_.messages.begin());
         }
         EXPECT_EQ(desktop_.onlyMessage(MessageIcon::Critical, "Selavia Reader - Erro"),
-                  "Este Arquivo não possui a extensão SLV ou PDF.");
+                  "Este Arquivo não possui a extensão SLV, P7S, P7M ou PDF.");
         EXPECT_EQ(desktop_.ends, 1);
         EXPECT_EQ(windows_.mainWindows + windows_.documents.size(), 0);
     }

@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace selavia::testing;
@@ -273,6 +274,43 @@ TEST_F(VerifyCommandTest, ExitStatusTellsValidUntrustedAndFailed)
                           R"j("signers": [], "tree": []})j");
     EXPECT_EQ(report.keys().size(), kMembers.size());
     expectJudged(report, "Reprovado", "TOTAL-FAILED", "content-tampered");
+}
+
+// A file that is not there, or a folder, fails as before (status 2, the
+// invalid-file caption) but says which file and why, in text and in JSON.
+TEST_F(VerifyCommandTest, AFileThatCannotBeReadIsToldApartFromACorruptOne)
+{
+    const QString missing = dir_.filePath("nao-existe.slv");
+    EXPECT_EQ(run({missing}), cli::exit_status::kVerificationFailed);
+    EXPECT_TRUE(out_.contains("Arquivo Inválido - Erro 0212\n")) << out_.toStdString();
+    EXPECT_TRUE(out_.contains("Não foi possível ler o arquivo:\n" + missing +
+                              "\nMotivo: arquivo não encontrado.\n"))
+        << out_.toStdString();
+
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath("pasta.slv")));
+    const std::tuple<QString, int, QString> unreadable[] = {
+        {missing, 53, "Arquivo não encontrado"},
+        {dir_.filePath("pasta.slv"), 75, "É uma pasta, não um arquivo"},
+    };
+    for (const auto& [path, number, reason] : unreadable) {
+        SCOPED_TRACE(path.toStdString());
+        const QJsonObject error =
+            runJson(path, cli::exit_status::kVerificationFailed)["error"].toObject();
+        EXPECT_EQ(error["caption"].toString(), "Arquivo Inválido - Erro 0212");
+        const QJsonObject file = error["unreadable_file"].toObject();
+        EXPECT_EQ(file["path"].toString(), path);
+        EXPECT_EQ(file["number"].toInt(), number);
+        EXPECT_EQ(file["reason"].toString(), reason);
+    }
+
+    // A corrupt file reads fine: nothing is said of reading it.
+    const QString corrupt = dir_.write("corrompido.slv", "isto não é uma assinatura");
+    const QJsonObject error =
+        runJson(corrupt, cli::exit_status::kVerificationFailed)["error"].toObject();
+    EXPECT_EQ(error["caption"].toString(), "Arquivo Inválido - Erro 0212");
+    EXPECT_TRUE(error["unreadable_file"].isNull());
+    EXPECT_EQ(run({corrupt}), cli::exit_status::kVerificationFailed);
+    EXPECT_FALSE(out_.contains("Não foi possível ler")) << out_.toStdString();
 }
 
 TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
@@ -786,6 +824,11 @@ TEST_F(VerifyCommandTest, ContentThatIsNotWhatWasSignedFails)
         const QJsonObject report = json();
         EXPECT_FALSE(report["verified"].toBool());
         EXPECT_EQ(report["error"].toObject()["code_text"].toString(), c.codeText);
+        // Only the document that is not there is told as a file not read.
+        const QJsonValue unreadable = report["error"].toObject()["unreadable_file"];
+        EXPECT_EQ(unreadable.toObject()["path"].toString(),
+                  c.codeText == sig::signedDecimalText(sig::code::kContentUnreadable) ? c.document
+                                                                                      : QString());
         EXPECT_FALSE(QFile::exists(target)) << "nothing extracted";
     }
     EXPECT_EQ(run({"--content", "", signature}), cli::exit_status::kUsage);

@@ -272,6 +272,55 @@ TEST_F(FileHandlerTest, ReadFileBytesTakesRegularFilesOnly)
     EXPECT_TRUE(read.get().isEmpty());
 }
 
+// What a failed open tells is shown to the user as the reason a signed file
+// was not read: each cause by its own words, never as a corrupt file.
+TEST_F(FileHandlerTest, ARegularFileThatCannotBeOpenedSaysWhy)
+{
+    const QString file = make("arquivo");
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("pasta"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fila")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(path("laco-b"), path("laco-a")));
+    ASSERT_TRUE(QFile::link(path("laco-a"), path("laco-b")));
+    const QString notRegular = "Não é um arquivo comum (é um dispositivo, uma fila ou um soquete)";
+    const std::tuple<QString, int, QString> cases[] = {
+        {path("sumiu"), 53, "Arquivo não encontrado"},
+        {"", 53, "Arquivo não encontrado"},
+        {file + "/dentro", 76, "Caminho não encontrado"},
+        {path("pasta"), 75, "É uma pasta, não um arquivo"},
+        {path("fila"), 75, notRegular},
+        {"/dev/null", 75, notRegular},
+        {path("laco-a"), 75, "Links simbólicos em excesso no caminho"},
+        {path(QString(300, 'n')), 75, "Nome de arquivo longo demais"},
+    };
+    for (const auto& [where, number, description] : cases) {
+        SCOPED_TRACE(where.toStdString());
+        fi::FileError why;
+        EXPECT_FALSE(fi::RegularFile::open(where, &why).has_value());
+        EXPECT_EQ(why.number, number);
+        EXPECT_EQ(why.description, description);
+    }
+    fi::FileError untouched{1, "nada"};
+    EXPECT_TRUE(fi::RegularFile::open(file, &untouched).has_value());
+    EXPECT_EQ(untouched.number, 1);
+
+    // Causes a test cannot make as root, by their numbers.
+    const std::tuple<int, int, QString> errors[] = {
+        {EACCES, 70, "Permissão negada"},
+        {EPERM, 70, "Permissão negada"},
+        {EIO, 75, "Erro de entrada/saída do dispositivo"},
+        {EMFILE, 75, "Arquivos abertos demais"},
+        {EBUSY, 75, "Erro de acesso ao caminho/arquivo"},
+    };
+    for (const auto& [err, number, description] : errors) {
+        SCOPED_TRACE(err);
+        const fi::FileError why = fi::ReadErrorFromErrno(err);
+        EXPECT_EQ(why.number, number);
+        EXPECT_EQ(why.description, description);
+    }
+    // A write names the missing folder instead, as it always did.
+    EXPECT_EQ(fi::ErrorFromErrno(ENOENT).number, 76);
+}
+
 TEST_F(FileHandlerTest, WriteFileBytesReplacesWholeContent)
 {
     const QString file = make("alvo.txt", QByteArray(5000, 'v'));

@@ -2,8 +2,10 @@
 
 #include "platform/signature/SignatureError.h"
 #include "tests/support/VerifyFixtures.h"
+#include "verify/DetachedDocument.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -125,21 +127,117 @@ TEST_F(VerificationTest, EachFailureGivesItsErrorClassAndNothingElse)
     }
 }
 
-TEST_F(VerificationTest, AFileThatCannotBeReadIsReportedAsAnInvalidFile)
+// A read that failed keeps the invalid-file caption and text, and says
+// under them which file and the system's reason: never corruption alone.
+TEST_F(VerificationTest, AFileThatCannotBeReadNamesTheFileAndTheReason)
 {
-    const ValidationResult missing = load(dir_.filePath("nao-existe.slv"));
-    ASSERT_TRUE(missing.error.has_value());
-    EXPECT_EQ(missing.error->caption, "Arquivo Inválido - Erro 0212");
-    expectNothingButTheError(missing);
-
+    const QString good = write("contrato.slv", fx::makeSignedMessage(namedMessage()));
+    const QString folder = dir_.filePath("pasta.slv");
+    ASSERT_TRUE(QDir().mkpath(folder));
     const QString locked = write("trancado.slv", fx::makeSignedMessage(namedMessage()));
     ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::WriteOwner));
-    // Root reads any file; elsewhere the refused read must look like no message.
-    if (!QFile(locked).open(QIODevice::ReadOnly)) {
-        const ValidationResult unreadable = load(locked);
-        ASSERT_TRUE(unreadable.error.has_value());
-        EXPECT_EQ(unreadable.error->errorClass, VerificationErrorClass::InvalidFile);
+    struct Case {
+        QString path;
+        int number;
+        QString reason;
+    };
+    std::vector<Case> cases = {
+        {dir_.filePath("nao-existe.slv"), 53, "arquivo não encontrado"},
+        {good + "/dentro.slv", 76, "caminho não encontrado"},
+        {folder, 75, "é uma pasta, não um arquivo"},
+    };
+    // Root reads any file.
+    if (!QFile(locked).open(QIODevice::ReadOnly))
+        cases.push_back({locked, 70, "permissão negada"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const ValidationResult document = load(c.path);
+        ASSERT_TRUE(document.error.has_value());
+        const VerificationError& error = *document.error;
+        EXPECT_EQ(error.errorClass, VerificationErrorClass::InvalidFile);
+        EXPECT_EQ(error.caption, "Arquivo Inválido - Erro 0212");
+        expectNothingButTheError(document);
+        EXPECT_EQ(error.unreadablePath, c.path);
+        ASSERT_TRUE(error.readFailure.has_value());
+        EXPECT_EQ(error.readFailure->number, c.number);
+        EXPECT_EQ(error.text,
+                  "Este arquivo não possui uma assinatura no formato PKCS7 ou está corrompido.\r\n"
+                  "Conteúdo Desconhecido.\r\n\r\nNão foi possível ler o arquivo:\r\n" +
+                      c.path + "\r\nMotivo: " + c.reason + ".");
     }
+
+    // A file that opens and is no signed message says nothing of reading.
+    const ValidationResult text = load(write("texto.slv", "isto não é uma mensagem assinada"));
+    ASSERT_TRUE(text.error.has_value());
+    EXPECT_FALSE(text.error->readFailure.has_value());
+    EXPECT_TRUE(text.error->unreadablePath.isEmpty());
+    EXPECT_FALSE(text.error->text.contains("Não foi possível ler"));
+}
+
+TEST_F(VerificationTest, ADetachedSignaturesMissingDocumentIsNamedWithItsReason)
+{
+    fx::MessageSpec spec = namedMessage();
+    spec.detached = true;
+    const QString signature = write("contrato.pdf.p7s", fx::makeSignedMessage(spec));
+    LoadOptions options(trustingIcp());
+    options.detachedContentPath = dir_.filePath("sumiu.pdf");
+    const ValidationResult document = Verification(options).readFile(signature).run();
+    ASSERT_TRUE(document.error.has_value());
+    EXPECT_EQ(document.error->codeText, sig::signedDecimalText(sig::code::kContentUnreadable));
+    expectNothingButTheError(document);
+    EXPECT_EQ(document.error->unreadablePath, options.detachedContentPath);
+    ASSERT_TRUE(document.error->readFailure.has_value());
+    EXPECT_EQ(document.error->readFailure->number, 53);
+    // The unknown class keeps its text; the file and the reason follow it.
+    EXPECT_TRUE(document.error->text.startsWith(
+        sig::SignatureError::describe(sig::code::kContentUnreadable)));
+    EXPECT_TRUE(document.error->text.endsWith("tentativa realizada.\r\n\r\nNão foi possível ler "
+                                              "o arquivo:\r\n" +
+                                              options.detachedContentPath +
+                                              "\r\nMotivo: arquivo não encontrado."))
+        << document.error->text.toStdString();
+
+    // Given, the document is verified and the result names it.
+    options.detachedContentPath = write("contrato.pdf", spec.content);
+    const ValidationResult verified = Verification(options).readFile(signature).run();
+    ASSERT_TRUE(verified.verified());
+    EXPECT_EQ(verified.detachedContentPath, options.detachedContentPath);
+    EXPECT_EQ(verified.originalName, "contrato.pdf");
+}
+
+TEST_F(VerificationTest, ADetachedSignatureLooksForItsDocumentBesideItByName)
+{
+    const QString document = write("contrato.pdf", "%PDF-1.4");
+    write("CAIXA.PDF", "%PDF-1.4");
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath("pasta")));
+    const std::pair<QString, QString> beside[] = {
+        {"contrato.pdf.p7s", document},
+        {"CAIXA.PDF.P7S", dir_.filePath("CAIXA.PDF")},
+        {"sozinho.pdf.p7s", ""}, // nothing there
+        {"pasta.p7s", ""},       // a folder is no document
+        {".p7s", ""},
+        {"contrato.pdf.p7m", ""}, // only a detached signature's name points at its document
+    };
+    for (const auto& [name, expected] : beside) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(documentBeside(dir_.filePath(name)), expected);
+    }
+
+    // Only a ".p7s" that turned out detached asks for its document.
+    fx::MessageSpec spec = namedMessage();
+    spec.detached = true;
+    const fx::Bytes detached = fx::makeSignedMessage(spec);
+    const fx::Bytes attached = fx::makeSignedMessage(namedMessage());
+    const std::tuple<QString, fx::Bytes, bool> loads[] = {
+        {"destacada.p7s", detached, true},  {"DESTACADA.P7S", detached, true},
+        {"destacada.slv", detached, false}, {"destacada.p7m", detached, false},
+        {"anexada.p7s", attached, false},   {"texto.p7s", "nada assinado", false},
+    };
+    for (const auto& [name, content, asks] : loads) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(needsDetachedDocument(load(write(name, content))), asks);
+    }
+    EXPECT_FALSE(needsDetachedDocument(load(dir_.filePath("nao-existe.p7s"))));
 }
 
 TEST_F(VerificationTest, ACancelledRunFailsAndWritesNothing)

@@ -153,6 +153,22 @@ int main(int argc, char* argv[])
         save(*window, out.filePath(name));
     }
     {
+        // A name typed in the open dialog that names no file.
+        auto window = std::make_unique<selavia::app::FrmOpen>(desktop, store);
+        window->Form_Load(QDir(work.path()).filePath("Meus Documentos/contrato-digitado.slv"));
+        save(*window, out.filePath("7-erro-0212-arquivo-nao-encontrado.png"));
+    }
+    {
+        // A detached signature beside its document: the original's tab
+        // tells the document's own file.
+        fx::MessageSpec detached = document("");
+        detached.detached = true;
+        fx::writeFile(QDir(work.path()).filePath("contrato.pdf").toStdString(), detached.content);
+        auto window = show(fx::makeSignedMessage(detached), "contrato.pdf.p7s");
+        window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(1);
+        save(*window, out.filePath("2-destacada-aba1.png"));
+    }
+    {
         // Signed PDFs: two signers, then the same with a page added after
         // both; the first signer's node selected, its version offered.
         const pdfx::Pdf once =
