@@ -11,12 +11,17 @@
 #include "verify/Verification.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 #include <ctime>
@@ -174,6 +179,45 @@ int main(int argc, char* argv[])
             if (!found.isEmpty())
                 tree->setCurrentItem(found.first());
             save(*window, out.filePath(name));
+        }
+    }
+    {
+        // The preview tab: a PDF with its pages, a picture, and a type it
+        // cannot show. Pages are drawn beside the event loop: a moment for them.
+        const auto settle = [] {
+            QEventLoop loop;
+            QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+            loop.exec();
+        };
+        QImage picture(900, 500, QImage::Format_RGB32);
+        picture.fill(QColor(0xf4, 0xf1, 0xe8));
+        {
+            QPainter painter(&picture);
+            painter.fillRect(60, 60, 780, 80, QColor(0x1f, 0x4e, 0x79));
+            painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 28));
+            painter.drawText(QRect(60, 180, 780, 260), Qt::AlignCenter,
+                             QStringLiteral("Planta do imóvel"));
+        }
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+        const std::pair<fx::Bytes, QString> scenes[] = {
+            {pdfx::makeDocument({.pages = 2, .image = true}).bytes, "contrato.pdf"},
+            {png.toStdString(), "planta.png"},
+            {"PK\x03\x04 planilha", "planilha.xlsx"},
+        };
+        int number = 14;
+        for (const auto& [content, name] : scenes) {
+            fx::MessageSpec spec = document(name.toStdString());
+            spec.content = content;
+            auto window = show(fx::makeSignedMessage(spec), "contrato.slv");
+            window->resize(640, 640);
+            window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(3);
+            settle();
+            save(*window, out.filePath(QStringLiteral("%1-visualizacao-%2.png")
+                                           .arg(number++)
+                                           .arg(QFileInfo(name).suffix())));
         }
     }
     {
