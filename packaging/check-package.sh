@@ -79,6 +79,10 @@ grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
 # The preview's module, which the window loads by this entry's name.
 nm -D --defined-only "$root/usr/lib/selavia-reader/selavia-preview.so" |
     grep -q ' selavia_make_preview_pane$' || fail "selavia-preview.so sem selavia_make_preview_pane"
+# The window looks for it by a path relative to its own program (a UTF-16 text).
+relative=$(strings -el "$root/usr/bin/selavia-reader" | grep -m1 '^\.\./.*selavia-preview\.so$' || true)
+[ -n "$relative" ] && [ -f "$root/usr/bin/$relative" ] \
+    || fail "selavia-reader procura o módulo em '$relative', fora do pacote"
 
 help=$("$root/usr/bin/selavia-verify" --help) || fail "selavia-verify --help saiu com $?"
 [[ $help == "Uso: selavia-verify"* ]] || fail "selavia-verify --help: $help"
