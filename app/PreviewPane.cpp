@@ -6,8 +6,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPdfDocument>
-#include <QPdfPageNavigator>
-#include <QPdfView>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -16,13 +14,16 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace selavia::app {
 namespace {
 
-template <typename T> T* named(T* widget, const char* name)
+template <typename T> T* named(T* widget, QByteArrayView name)
 {
-    widget->setObjectName(QLatin1String(name));
+    widget->setObjectName(QString::fromLatin1(name));
     return widget;
 }
 
@@ -157,17 +158,154 @@ private:
     QString documentName;
 };
 
+// The pages one under the other, each drawn by the PDF module with its
+// annotations: signatures' appearances, filled form fields, and whatever was
+// laid over the page after signing. Qt 6.4's QPdfView draws pages without
+// them, which would show another document than every viewer shows. Only
+// the pages in sight are drawn.
+class PdfPages : public QScrollArea {
+public:
+    PdfPages(QPdfDocument* document, std::function<void()> pageChanged)
+        : document(document), pageChanged(std::move(pageChanged))
+    {
+        setObjectName(QStringLiteral("pdfPreview"));
+        setAccessibleName(QStringLiteral("Visualização do documento"));
+        setBackgroundRole(QPalette::Dark);
+        setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        auto* sheet = new QWidget;
+        auto* layout = new QVBoxLayout(sheet);
+        layout->setSpacing(kPageSpacing);
+        layout->setContentsMargins(kPageSpacing, kPageSpacing, kPageSpacing, kPageSpacing);
+        QPalette paper = palette();
+        paper.setColor(QPalette::Window, Qt::white);
+        for (int page = 0; page < document->pageCount(); ++page) {
+            auto* label = named(new QLabel, QStringLiteral("pdfPage%1").arg(page + 1).toLatin1());
+            // White paper under the page, drawn or not yet: the view's
+            // dark background is not the page's.
+            label->setAutoFillBackground(true);
+            label->setBackgroundRole(QPalette::Window);
+            label->setPalette(paper);
+            layout->addWidget(label, 0, Qt::AlignHCenter);
+            pages.push_back(label);
+        }
+        setWidget(sheet);
+        connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+            drawVisible();
+            if (!jumping)
+                followScroll();
+        });
+        connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { drawVisible(); });
+        relayout();
+    }
+
+    int currentPage() const { return current; }
+    void goTo(int page)
+    {
+        current = std::clamp(page, 0, int(pages.size()) - 1);
+        jumping = true;
+        verticalScrollBar()->setValue(pages[size_t(current)]->y() - kPageSpacing);
+        jumping = false;
+        pageChanged();
+    }
+    void zoomBy(qreal factor)
+    {
+        zoom = std::clamp(scale * factor, kMinZoom, kMaxZoom);
+        fits = false;
+        relayout();
+    }
+    void fitWidth()
+    {
+        fits = true;
+        relayout();
+    }
+    // Pixels per point.
+    qreal pageScale() const { return scale; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QScrollArea::resizeEvent(event);
+        if (fits)
+            relayout();
+        else
+            drawVisible();
+    }
+
+private:
+    void relayout()
+    {
+        qreal widest = 1;
+        for (int page = 0; page < int(pages.size()); ++page)
+            widest = std::max(widest, document->pagePointSize(page).width());
+        // The width without the horizontal bar, less the vertical one, which
+        // more than a page always brings.
+        const int room = maximumViewportSize().width() - 2 * kPageSpacing -
+                         verticalScrollBar()->sizeHint().width();
+        scale = fits ? std::max<qreal>(kMinZoom, room / widest) : zoom;
+        for (int page = 0; page < int(pages.size()); ++page) {
+            const QSize size = (document->pagePointSize(page) * scale).toSize().expandedTo({1, 1});
+            if (pages[size_t(page)]->size() != size) {
+                pages[size_t(page)]->setFixedSize(size);
+                pages[size_t(page)]->setPixmap(QPixmap());
+            }
+        }
+        widget()->adjustSize();
+        drawVisible();
+    }
+    void drawVisible()
+    {
+        const QRect seen(-widget()->pos(), viewport()->size());
+        const qreal ratio = devicePixelRatioF();
+        QPdfDocumentRenderOptions options;
+        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+        for (int page = 0; page < int(pages.size()); ++page) {
+            QLabel* label = pages[size_t(page)];
+            if (!label->geometry().intersects(seen) || !label->pixmap().isNull())
+                continue;
+            QImage image = document->render(page, label->size() * ratio, options);
+            image.setDevicePixelRatio(ratio);
+            label->setPixmap(QPixmap::fromImage(image));
+        }
+    }
+    // The page that fills the upper part of the view is the current one.
+    void followScroll()
+    {
+        const int line = verticalScrollBar()->value() + viewport()->height() / 3;
+        int page = 0;
+        while (page + 1 < int(pages.size()) && pages[size_t(page + 1)]->y() <= line)
+            ++page;
+        if (page != current) {
+            current = page;
+            pageChanged();
+        }
+    }
+
+    static constexpr int kPageSpacing = 8;
+    QPdfDocument* document;
+    std::function<void()> pageChanged;
+    std::vector<QLabel*> pages;
+    int current = 0;
+    bool jumping = false;
+    bool fits = true;
+    qreal zoom = 1.0;
+    qreal scale = 1.0;
+};
+
 class PdfPane : public Pane {
 public:
     // Null with `failure` set when the bytes are not a PDF this module reads.
     static PdfPane* make(const QByteArray& content, QString* failure)
     {
-        auto pane = std::make_unique<PdfPane>(content);
-        const QPdfDocument& pdf = *pane->document;
-        if (pdf.status() == QPdfDocument::Status::Ready && pdf.pageCount() > 0)
-            return pane.release();
-        const bool locked = pdf.error() == QPdfDocument::Error::IncorrectPassword ||
-                            pdf.error() == QPdfDocument::Error::UnsupportedSecurityScheme;
+        // From memory: the verified bytes, never a file a viewer may have changed.
+        auto bytes = std::make_unique<QBuffer>();
+        bytes->setData(content);
+        bytes->open(QIODevice::ReadOnly);
+        auto document = std::make_unique<QPdfDocument>();
+        document->load(bytes.get());
+        if (document->status() == QPdfDocument::Status::Ready && document->pageCount() > 0)
+            return new PdfPane(std::move(bytes), std::move(document));
+        const bool locked = document->error() == QPdfDocument::Error::IncorrectPassword ||
+                            document->error() == QPdfDocument::Error::UnsupportedSecurityScheme;
         *failure = locked ? QStringLiteral("Não foi possível exibir este PDF: ele está protegido "
                                            "por senha.")
                           : QStringLiteral("Não foi possível exibir este PDF: ele está danificado "
@@ -175,29 +313,24 @@ public:
         return nullptr;
     }
 
-    explicit PdfPane(const QByteArray& content)
+    PdfPane(std::unique_ptr<QBuffer> bytes, std::unique_ptr<QPdfDocument> document)
+        : bytes(std::move(bytes)), document(std::move(document))
     {
-        // From memory: the verified bytes, never a file a viewer may have changed.
-        bytes = new QBuffer(this);
-        bytes->setData(content);
-        bytes->open(QIODevice::ReadOnly);
-        document = new QPdfDocument(this);
-        document->load(bytes);
-        view = named(new QPdfView(this), "pdfPreview");
-        view->setAccessibleName(QStringLiteral("Visualização do documento"));
-        view->setPageMode(QPdfView::PageMode::MultiPage);
-        view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
-        view->setDocument(document);
+        view = new PdfPages(this->document.get(), [this] { updatePage(); });
         addView(view);
-        connect(view->pageNavigator(), &QPdfPageNavigator::currentPageChanged, this,
-                &PdfPane::updatePage);
-        connect(prevPage, &QPushButton::clicked, this, [this] { step(-1); });
-        connect(nextPage, &QPushButton::clicked, this, [this] { step(+1); });
-        connect(zoomIn, &QPushButton::clicked, this, [this] { zoomBy(kZoomStep); });
-        connect(zoomOut, &QPushButton::clicked, this, [this] { zoomBy(1 / kZoomStep); });
-        connect(fitWidth, &QPushButton::clicked, this,
-                [this] { view->setZoomMode(QPdfView::ZoomMode::FitToWidth); });
+        connect(prevPage, &QPushButton::clicked, this,
+                [this] { view->goTo(view->currentPage() - 1); });
+        connect(nextPage, &QPushButton::clicked, this,
+                [this] { view->goTo(view->currentPage() + 1); });
+        connect(zoomIn, &QPushButton::clicked, this, [this] { view->zoomBy(kZoomStep); });
+        connect(zoomOut, &QPushButton::clicked, this, [this] { view->zoomBy(1 / kZoomStep); });
+        connect(fitWidth, &QPushButton::clicked, this, [this] { view->fitWidth(); });
         updatePage();
+    }
+    ~PdfPane() override
+    {
+        // The pages go before the document they draw.
+        delete view;
     }
 
     bool print(QPrinter& printer) override { return printPdf(*document, printer); }
@@ -205,28 +338,17 @@ public:
 private:
     void updatePage()
     {
-        const int page = view->pageNavigator()->currentPage();
+        const int page = view->currentPage();
         const int pages = document->pageCount();
         pageLabel->setText(QStringLiteral("Página %1 de %2").arg(page + 1).arg(pages));
         prevPage->setEnabled(page > 0);
         nextPage->setEnabled(page + 1 < pages);
     }
-    void step(int by)
-    {
-        QPdfPageNavigator* navigator = view->pageNavigator();
-        const int page = std::clamp(navigator->currentPage() + by, 0, document->pageCount() - 1);
-        navigator->jump(page, QPointF(), navigator->currentZoom());
-    }
-    void zoomBy(qreal factor)
-    {
-        const qreal zoom = std::clamp(view->zoomFactor() * factor, kMinZoom, kMaxZoom);
-        view->setZoomMode(QPdfView::ZoomMode::Custom);
-        view->setZoomFactor(zoom);
-    }
 
-    QBuffer* bytes;
-    QPdfDocument* document;
-    QPdfView* view;
+    // Declared first: destroyed after the document that reads it.
+    std::unique_ptr<QBuffer> bytes;
+    std::unique_ptr<QPdfDocument> document;
+    PdfPages* view = nullptr;
 };
 
 class ImagePane : public Pane {
