@@ -31,7 +31,7 @@ fi
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version: $(dpkg-deb -f "$deb" Version), esperado $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libssl3 shared-mime-info \
-    qt6-translations-l10n libqt6pdf6 libqt6pdfwidgets6 libqt6printsupport6; do
+    qt6-translations-l10n libqt6pdf6 libqt6printsupport6; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends sem $package: $depends"
 done
 
