@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -21,7 +20,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
 #include <ctime>
@@ -180,15 +178,15 @@ int main(int argc, char* argv[])
                 tree->setCurrentItem(found.first());
             save(*window, out.filePath(name));
         }
+        // The signed file itself in the preview.
+        auto window = show(twice.bytes, QStringLiteral("contrato-assinado.pdf"));
+        window->resize(640, 640);
+        window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(3);
+        save(*window, out.filePath(QStringLiteral("17-visualizacao-pdf-assinado.png")));
     }
     {
         // The preview tab: a PDF with its pages, a picture, and a type it
-        // cannot show. Pages are drawn beside the event loop: a moment for them.
-        const auto settle = [] {
-            QEventLoop loop;
-            QTimer::singleShot(1000, &loop, &QEventLoop::quit);
-            loop.exec();
-        };
+        // cannot show.
         QImage picture(900, 500, QImage::Format_RGB32);
         picture.fill(QColor(0xf4, 0xf1, 0xe8));
         {
@@ -214,7 +212,6 @@ int main(int argc, char* argv[])
             auto window = show(fx::makeSignedMessage(spec), "contrato.slv");
             window->resize(640, 640);
             window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(3);
-            settle();
             save(*window, out.filePath(QStringLiteral("%1-visualizacao-%2.png")
                                            .arg(number++)
                                            .arg(QFileInfo(name).suffix())));
