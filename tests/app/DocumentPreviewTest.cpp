@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -256,6 +257,12 @@ TEST_F(DocumentPreviewTest, APdfIsBuiltWhenItsTabIsShownAndPagesThrough)
          {"btnPrevPage", "btnNextPage", "btnZoomIn", "btnZoomOut", "btnFitWidth", "btnPrint"})
         EXPECT_FALSE(control(name)->accessibleName().isEmpty()) << name;
     EXPECT_EQ(control<QPushButton>("btnPrint")->text(), "Imprimir…");
+
+    // Scrolling tells the page in sight too.
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    EXPECT_EQ(control<QLabel>("lblPage")->text(), "Página 2 de 2");
+    view->verticalScrollBar()->setValue(0);
+    EXPECT_EQ(control<QLabel>("lblPage")->text(), "Página 1 de 2");
 }
 
 // What lies over a page after signing shows as every viewer shows it: an
