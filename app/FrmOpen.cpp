@@ -1,6 +1,7 @@
 #include "app/FrmOpen.h"
 
 #include "app/CertificateView.h"
+#include "app/DocumentPreview.h"
 #include "app/SignedVersion.h"
 #include "app/modLayout.h"
 #include "app/zFrmLegenda.h"
@@ -122,6 +123,7 @@ struct FrmOpen::Ui {
     QPushButton* BTN002 = nullptr;
     QPushButton* BTN003 = nullptr;
     QPushButton* BTN004 = nullptr;
+    DocumentPreview* preview = nullptr;
     QMenu* popMenu = nullptr;
     QAction* showlegenda = nullptr;
     QAction* sep0 = nullptr;
@@ -305,6 +307,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     ui.BTN004 = named(new QPushButton(QStringLiteral("Extrair versão &assinada")), "BTN004");
     ui.BTN004->hide();
     ui.BTN001 = named(new QPushButton(QStringLiteral("&Ok")), "BTN001");
+    // The document itself, built when its tab is first shown.
+    ui.preview = new DocumentPreview(ui.BTN002, ui.BTN003);
+    ui.Tabs->addTab(ui.preview, QStringLiteral("Visualização"));
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {ui.BTN002, ui.BTN003, ui.BTN004, ui.BTN001})
         desktop::giveFlatButtonFeedback(button);
@@ -553,6 +558,7 @@ void FrmOpen::showVerifiedDocument()
     // A copy that could not be written does not stop the verification being
     // shown; viewing tells why.
     fillOriginalRows();
+    ui.preview->setDocument(document_.content, document_.contentSize, originalName_);
     (signaturesOk_ ? ui.FrameSignatures_ok : ui.FrameSignatures_false)->show();
     ui.FrmLoading->hide();
     ui.Tabs->show();
@@ -605,8 +611,10 @@ void FrmOpen::loadBesideEvents(const QString& aFilePath)
     // The worker sees only the verification and these counters; the result
     // comes back by value and is taken here, on the window's thread.
     auto verification = std::make_shared<verify::Verification>(loadOptions_);
-    verification->readFile(aFilePath).intoCopy(*copy_).onProgress(
-        [this](verify::LoadPhase phase, qint64 done, qint64 total) {
+    verification->readFile(aFilePath)
+        .intoCopy(*copy_)
+        .keepContent(DocumentPreview::kContentCap)
+        .onProgress([this](verify::LoadPhase phase, qint64 done, qint64 total) {
             progressPhase_ = phase;
             progressDone_ = done;
             progressTotal_ = total;

@@ -31,13 +31,14 @@ fi
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version: $(dpkg-deb -f "$deb" Version), esperado $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libssl3 shared-mime-info \
-    qt6-translations-l10n; do
+    qt6-translations-l10n libqt6pdf6 libqt6printsupport6; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends sem $package: $depends"
 done
 
 # Exactly these files, owned by root, programs executable and data not.
 expected="./usr/bin/selavia-reader 755
 ./usr/bin/selavia-verify 755
+./usr/lib/selavia-reader/selavia-preview.so 644
 ./usr/libexec/selavia-reader/selavia-verify-report 755
 ./usr/share/applications/selavia-reader.desktop 644
 ./usr/share/bash-completion/completions/selavia-verify 644
@@ -75,6 +76,14 @@ mimes=$(sed -n 's/^MimeType=\(.*\);$/\1/p' "$entry")
 [ "$mimes" = "$mime;${others// /;}" ] || fail "MimeType=$mimes"
 grep -q "<mime-type type=\"$mime\">" "$share/mime/packages/selavia-signed.xml" \
     || fail "MimeType=$mime não definido no pacote"
+
+# The preview's module, which the window loads by this entry's name.
+nm -D --defined-only "$root/usr/lib/selavia-reader/selavia-preview.so" |
+    grep -q ' selavia_make_preview_pane$' || fail "selavia-preview.so sem selavia_make_preview_pane"
+# The window looks for it by a path relative to its own program (a UTF-16 text).
+relative=$(strings -el "$root/usr/bin/selavia-reader" | grep -m1 '^\.\./.*selavia-preview\.so$' || true)
+[ -n "$relative" ] && [ -f "$root/usr/bin/$relative" ] \
+    || fail "selavia-reader procura o módulo em '$relative', fora do pacote"
 
 help=$("$root/usr/bin/selavia-verify" --help) || fail "selavia-verify --help saiu com $?"
 [[ $help == "Uso: selavia-verify"* ]] || fail "selavia-verify --help: $help"

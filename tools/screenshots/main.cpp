@@ -11,9 +11,12 @@
 #include "verify/Verification.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -190,6 +193,44 @@ int main(int argc, char* argv[])
             if (!found.isEmpty())
                 tree->setCurrentItem(found.first());
             save(*window, out.filePath(name));
+        }
+        // The signed file itself in the preview.
+        auto window = show(twice.bytes, QStringLiteral("contrato-assinado.pdf"));
+        window->resize(640, 640);
+        window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(3);
+        save(*window, out.filePath(QStringLiteral("17-visualizacao-pdf-assinado.png")));
+    }
+    {
+        // The preview tab: a PDF with its pages, a picture, and a type it
+        // cannot show.
+        QImage picture(900, 500, QImage::Format_RGB32);
+        picture.fill(QColor(0xf4, 0xf1, 0xe8));
+        {
+            QPainter painter(&picture);
+            painter.fillRect(60, 60, 780, 80, QColor(0x1f, 0x4e, 0x79));
+            painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 28));
+            painter.drawText(QRect(60, 180, 780, 260), Qt::AlignCenter,
+                             QStringLiteral("Planta do imóvel"));
+        }
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+        const std::pair<fx::Bytes, QString> scenes[] = {
+            {pdfx::makeDocument({.pages = 2, .image = true}).bytes, "contrato.pdf"},
+            {png.toStdString(), "planta.png"},
+            {"PK\x03\x04 planilha", "planilha.xlsx"},
+        };
+        int number = 14;
+        for (const auto& [content, name] : scenes) {
+            fx::MessageSpec spec = document(name.toStdString());
+            spec.content = content;
+            auto window = show(fx::makeSignedMessage(spec), "contrato.slv");
+            window->resize(640, 640);
+            window->findChild<QTabWidget*>("Tabs")->setCurrentIndex(3);
+            save(*window, out.filePath(QStringLiteral("%1-visualizacao-%2.png")
+                                           .arg(number++)
+                                           .arg(QFileInfo(name).suffix())));
         }
     }
     {
