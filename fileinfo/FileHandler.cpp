@@ -419,6 +419,23 @@ QString LocalDateText(const QDateTime& moment)
     return moment.toLocalTime().toString(kFixedDateFormat);
 }
 
+QString UtcOffsetText(const QDateTime& moment)
+{
+    const int minutes = moment.toLocalTime().offsetFromUtc() / 60;
+    return QStringLiteral("%1%2:%3")
+        .arg(minutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(std::abs(minutes) / 60, 2, 10, QLatin1Char('0'))
+        .arg(std::abs(minutes) % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString ZonedDateText(const QDateTime& moment)
+{
+    if (!moment.isValid()) {
+        return {};
+    }
+    return LocalDateText(moment) + QLatin1Char(' ') + UtcOffsetText(moment);
+}
+
 QString GeneralDateText(const QDateTime& moment)
 {
     if (!moment.isValid()) {

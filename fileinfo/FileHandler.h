@@ -86,6 +86,11 @@ QString GeneralDateText(const QDateTime& moment);
 QString UtcDateText(const QDateTime& moment);
 // "07/12/2026 02:40:00": the same form in the user's time zone.
 QString LocalDateText(const QDateTime& moment);
+// "-03:00": how far the user's time zone was from UTC at `moment`.
+QString UtcOffsetText(const QDateTime& moment);
+// "07/12/2026 02:40:00 -03:00": local time that says which, for the
+// certificate dialog, where moments of several sources meet.
+QString ZonedDateText(const QDateTime& moment);
 // The size in decimal units ("1,5 KB"), as the properties panel shows it.
 QString SizeText(qint64 bytes);
 

@@ -248,6 +248,26 @@ TEST_F(FileHandlerTest, GeneralDateTextUsesLocalTime)
     EXPECT_EQ(fi::GeneralDateText(QDateTime()), "");
 }
 
+TEST_F(FileHandlerTest, ZonedDateTextSaysItsOffset)
+{
+    // The moment, the offset São Paulo had then, the zoned text: summer time
+    // (UTC-2) still ran in January 2018; a midnight keeps its time.
+    const std::vector<std::tuple<QDateTime, QString, QString>> rows = {
+        {QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::UTC), "-03:00",
+         "06/12/2026 18:05:09 -03:00"},
+        {QDateTime(QDate(2018, 1, 15), QTime(12, 0), Qt::UTC), "-02:00",
+         "15/01/2018 10:00:00 -02:00"},
+        {QDateTime(QDate(2026, 12, 6), QTime(3, 0), Qt::UTC), "-03:00",
+         "06/12/2026 00:00:00 -03:00"},
+    };
+    for (const auto& [moment, offset, zoned] : rows) {
+        SCOPED_TRACE(zoned.toStdString());
+        EXPECT_EQ(fi::UtcOffsetText(moment), offset);
+        EXPECT_EQ(fi::ZonedDateText(moment), zoned);
+    }
+    EXPECT_EQ(fi::ZonedDateText(QDateTime()), "");
+}
+
 TEST_F(FileHandlerTest, ReadFileBytesTakesRegularFilesOnly)
 {
     const QByteArray three("\x00\xff\n", 3);
