@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMimeDatabase>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
@@ -209,6 +210,60 @@ TEST_F(FileHandlerTest, TypeNameInUserLanguage)
     EXPECT_EQ(property(make("doc.pdf", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n"), 5), "Documento PDF");
     EXPECT_EQ(property(make("dados", QByteArray("\x00\x01\x02\xff\xfe\x00\x9c", 7)), 5),
               "Desconhecido");
+}
+
+TEST_F(FileHandlerTest, TheSignedFileIsNamedByItsNameFirstTheDocumentByItsContent)
+{
+    const QByteArray pdf("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n");
+    const QMimeDatabase database;
+    const QString signature = database.mimeTypeForName("application/pkcs7-signature").comment();
+    const QString message = database.mimeTypeForName("application/pkcs7-mime").comment();
+    ASSERT_FALSE(signature.isEmpty());
+    ASSERT_FALSE(message.isEmpty());
+    // File name, content, the signed file's type, the same file's type as a document's.
+    const std::vector<std::tuple<QString, QByteArray, QString, QString>> rows = {
+        {"contrato.slv", pdf, "Documento Assinado Selavia", "Documento PDF"},
+        {"CONTRATO.SLV", pdf, "Documento Assinado Selavia", "Documento PDF"},
+        {"anexo.pdf.slv", QByteArray("\x30\x80\x06\x09", 4), "Documento Assinado Selavia",
+         "Desconhecido"},
+        {"contrato.p7s", pdf, signature, signature},
+        {"contrato.p7m", pdf, message, message},
+        {"contrato.pdf", pdf, "Documento PDF", "Documento PDF"},
+        // A name that says nothing leaves the content to say it.
+        {"contrato", pdf, "Documento PDF", "Documento PDF"},
+        {"contrato.xyzzy", pdf, "Documento PDF", "Documento PDF"},
+    };
+    for (const auto& [name, content, signedType, documentType] : rows) {
+        SCOPED_TRACE(name.toStdString());
+        const QString file = make(name, content);
+        EXPECT_EQ(fi::GetSignedFileProperty(file, FileProperty::TypeName), signedType);
+        EXPECT_EQ(property(file, 5), documentType);
+        // The other rows are the plain properties.
+        EXPECT_EQ(fi::GetSignedFileProperty(file, FileProperty::FileName), name);
+        EXPECT_EQ(fi::GetSignedFileProperty(file, FileProperty::SizeText),
+                  property(file, int(FileProperty::SizeText)));
+        QFile::remove(file);
+    }
+
+    // A missing signed file is reported as any other.
+    int reported = 0;
+    EXPECT_EQ(fi::GetSignedFileProperty(path("sumiu.slv"), FileProperty::TypeName,
+                                        [&](const fi::FileError&) { ++reported; }),
+              "");
+    EXPECT_EQ(reported, 1);
+    EXPECT_TRUE(reports_.empty());
+}
+
+TEST_F(FileHandlerTest, TypeOfANameAlone)
+{
+    EXPECT_EQ(fi::TypeNameOfName("contrato.pdf"), "Documento PDF");
+    EXPECT_EQ(fi::TypeNameOfName("Contrato.PDF"), "Documento PDF");
+    EXPECT_EQ(fi::TypeNameOfName("contrato"), "Desconhecido");
+    EXPECT_EQ(fi::TypeNameOfName("contrato.xyzzy"), "Desconhecido");
+    EXPECT_EQ(fi::TypeNameOfName("contrato.slv"), "Documento Assinado Selavia");
+    EXPECT_EQ(fi::TypeNameByName("contrato.slv"), "Documento Assinado Selavia");
+    EXPECT_EQ(fi::TypeNameByName("contrato.pdf"), "Documento PDF");
+    EXPECT_EQ(fi::TypeNameByName("contrato"), "");
 }
 
 TEST_F(FileHandlerTest, DatesInGeneralForm)
