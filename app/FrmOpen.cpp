@@ -660,23 +660,33 @@ bool FrmOpen::letEventsRun()
     return !ended_;
 }
 
+fileinfo::FileErrorReporter FrmOpen::propertyFailureBox()
+{
+    return [this](const fileinfo::FileError& error) {
+        desktop_.message(this, desktop::MessageIcon::Critical, kTitle, error.text());
+    };
+}
+
 QString FrmOpen::property(const QString& path, FileProperty selector)
 {
-    return fileinfo::GetFileProperty(path, selector, [this](const fileinfo::FileError& error) {
-        desktop_.message(this, desktop::MessageIcon::Critical, kTitle, error.text());
-    });
+    return fileinfo::GetFileProperty(path, selector, propertyFailureBox());
+}
+
+QString FrmOpen::signedFileProperty(FileProperty selector)
+{
+    return fileinfo::GetSignedFileProperty(aFilePath_, selector, propertyFailureBox());
 }
 
 void FrmOpen::fillSignedFileRows()
 {
     const Ui& ui = *ui_;
-    ui.box(1)->setText(property(aFilePath_, FileProperty::FileName));
-    ui.box(3)->setText(property(aFilePath_, FileProperty::TypeName));
-    ui.box(4)->setText(property(aFilePath_, FileProperty::Location));
-    ui.box(5)->setText(property(aFilePath_, FileProperty::SizeText));
-    ui.box(9)->setText(property(aFilePath_, FileProperty::DateLastAccessed));
-    ui.box(10)->setText(property(aFilePath_, FileProperty::DateLastModified));
-    ui.box(11)->setText(property(aFilePath_, FileProperty::DateCreated));
+    ui.box(1)->setText(signedFileProperty(FileProperty::FileName));
+    ui.box(3)->setText(signedFileProperty(FileProperty::TypeName));
+    ui.box(4)->setText(signedFileProperty(FileProperty::Location));
+    ui.box(5)->setText(signedFileProperty(FileProperty::SizeText));
+    ui.box(9)->setText(signedFileProperty(FileProperty::DateLastAccessed));
+    ui.box(10)->setText(signedFileProperty(FileProperty::DateLastModified));
+    ui.box(11)->setText(signedFileProperty(FileProperty::DateCreated));
 }
 
 // The original document is shown with the folder and dates of the file it
@@ -763,12 +773,8 @@ QString FrmOpen::copyProperty(FileProperty selector)
         return originalName_;
     case FileProperty::Extension:
         return originalName_.section(QLatin1Char('.'), -1);
-    case FileProperty::TypeName: {
-        const QMimeType type =
-            QMimeDatabase().mimeTypeForFile(originalName_, QMimeDatabase::MatchExtension);
-        return type.isDefault() || type.comment().isEmpty() ? QStringLiteral("Desconhecido")
-                                                            : type.comment();
-    }
+    case FileProperty::TypeName:
+        return fileinfo::TypeNameOfName(originalName_);
     default:
         return {};
     }

@@ -95,7 +95,10 @@ private:
     // painting and taking input; the busy panel follows the work.
     void loadBesideEvents(const QString& aFilePath);
     void showProgress(qint64 sinceStart);
+    fileinfo::FileErrorReporter propertyFailureBox();
     QString property(const QString& path, fileinfo::FileProperty selector);
+    // The signed file's own rows: its type found by its name first.
+    QString signedFileProperty(fileinfo::FileProperty selector);
     void fillSignedFileRows();
     void fillOriginalRows();
     void fillTree();

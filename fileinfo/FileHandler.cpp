@@ -1,6 +1,7 @@
 #include "fileinfo/FileHandler.h"
 
 #include "fileinfo/StagedFile.h"
+#include "selavia/SignedFileType.h"
 
 #include <QDir>
 #include <QFile>
@@ -168,15 +169,27 @@ QString AttributeText(int word)
     }
 }
 
+// The fallback type's description varies with the shared MIME data and the
+// language; the panel always says "Desconhecido" for it.
+bool Describes(const QMimeType& type)
+{
+    return type.isValid() && !type.isDefault() && !type.comment().isEmpty();
+}
+
+const QString kUnknownType = QStringLiteral("Desconhecido");
+
 QString TypeName(const QString& path)
 {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
-    // The fallback type's description varies with the shared MIME data and
-    // the language; the panel always says "Desconhecido" for it.
-    if (!type.isValid() || type.isDefault() || type.comment().isEmpty()) {
-        return QStringLiteral("Desconhecido");
-    }
-    return type.comment();
+    return Describes(type) ? type.comment() : kUnknownType;
+}
+
+// By the name first: the content alone would call a .slv by what it carries
+// (a PDF inside the signature is enough to make it "Documento PDF").
+QString SignedFileTypeName(const QString& path)
+{
+    const QString byName = TypeNameByName(path);
+    return byName.isEmpty() ? TypeName(path) : byName;
 }
 
 QDateTime FromTimespec(const timespec& moment)
@@ -227,9 +240,10 @@ QString WithoutTimeZone(const QString& format)
     return out.trimmed();
 }
 
-} // namespace
+enum class TypeRule { Content, NameFirst };
 
-QString GetFileProperty(const QString& path, int selector, const FileErrorReporter& reporter)
+QString Property(const QString& path, int selector, const FileErrorReporter& reporter,
+                 TypeRule typeRule)
 {
     const QByteArray encoded = QFile::encodeName(path);
     struct stat target {};
@@ -266,7 +280,7 @@ QString GetFileProperty(const QString& path, int selector, const FileErrorReport
     case FileProperty::SizeText:
         return SizeText(qint64(target.st_size));
     case FileProperty::TypeName:
-        return TypeName(path);
+        return typeRule == TypeRule::NameFirst ? SignedFileTypeName(path) : TypeName(path);
     case FileProperty::Location:
         return QDir::cleanPath(QFileInfo(path).absolutePath());
     case FileProperty::AttributeText: {
@@ -286,6 +300,44 @@ QString GetFileProperty(const QString& path, int selector, const FileErrorReport
         return GeneralDateText(FromTimespec(target.st_mtim));
     }
     return {};
+}
+
+} // namespace
+
+QString GetFileProperty(const QString& path, int selector, const FileErrorReporter& reporter)
+{
+    return Property(path, selector, reporter, TypeRule::Content);
+}
+
+QString GetSignedFileProperty(const QString& path, FileProperty selector,
+                              const FileErrorReporter& reporter)
+{
+    return Property(path, static_cast<int>(selector), reporter, TypeRule::NameFirst);
+}
+
+// The program's own type included: an uninstalled build's MIME database
+// does not know it.
+QString TypeNameByName(const QString& fileName)
+{
+    const QMimeDatabase database;
+    const QMimeType byName = database.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    if (Describes(byName)) {
+        return byName.comment();
+    }
+    if (LastComponent(fileName).endsWith(QLatin1Char('.') + QLatin1String(signed_type::kSuffix),
+                                         Qt::CaseInsensitive)) {
+        const QMimeType installed =
+            database.mimeTypeForName(QString::fromLatin1(signed_type::kMimeType));
+        return Describes(installed) ? installed.comment()
+                                    : QString::fromUtf8(signed_type::kDescription);
+    }
+    return {};
+}
+
+QString TypeNameOfName(const QString& fileName)
+{
+    const QString byName = TypeNameByName(fileName);
+    return byName.isEmpty() ? kUnknownType : byName;
 }
 
 std::optional<RegularFile> RegularFile::open(const QString& path, FileError* why)
@@ -431,6 +483,23 @@ QString UtcDateText(const QDateTime& moment)
 QString LocalDateText(const QDateTime& moment)
 {
     return moment.toLocalTime().toString(kFixedDateFormat);
+}
+
+QString UtcOffsetText(const QDateTime& moment)
+{
+    const int minutes = moment.toLocalTime().offsetFromUtc() / 60;
+    return QStringLiteral("%1%2:%3")
+        .arg(minutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(std::abs(minutes) / 60, 2, 10, QLatin1Char('0'))
+        .arg(std::abs(minutes) % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString ZonedDateText(const QDateTime& moment)
+{
+    if (!moment.isValid()) {
+        return {};
+    }
+    return LocalDateText(moment) + QLatin1Char(' ') + UtcOffsetText(moment);
 }
 
 QString GeneralDateText(const QDateTime& moment)

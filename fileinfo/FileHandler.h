@@ -87,7 +87,29 @@ QString GeneralDateText(const QDateTime& moment);
 QString UtcDateText(const QDateTime& moment);
 // "07/12/2026 02:40:00": the same form in the user's time zone.
 QString LocalDateText(const QDateTime& moment);
-// The size in decimal units ("1,5 KB"), as the properties panel shows it.
+// "-03:00": how far the user's time zone was from UTC at `moment`.
+QString UtcOffsetText(const QDateTime& moment);
+// "07/12/2026 02:40:00 -03:00": local time that says which, for the
+// certificate dialog, where moments of several sources meet.
+QString ZonedDateText(const QDateTime& moment);
+// The size in decimal units ("1,5 KB"), as the properties panel and the
+// file dialogs show it.
 QString SizeText(qint64 bytes);
+
+// The description of the type a file name says it has, in the user's
+// language ("Documento PDF", "Documento Assinado Selavia" for a .slv even
+// where the MIME database lacks the program's type); empty when the name
+// says nothing.
+QString TypeNameByName(const QString& fileName);
+// The same, "Desconhecido" when the name says nothing.
+QString TypeNameOfName(const QString& fileName);
+
+// GetFileProperty for the signed file itself: its type is found by its name
+// first, as the desktop's file manager names it (a .slv is the program's own
+// type even where the MIME database does not know it, .p7s and .p7m are the
+// PKCS#7 types), and by its content only when the name says nothing. Every
+// other selector is GetFileProperty's.
+QString GetSignedFileProperty(const QString& path, FileProperty selector,
+                              const FileErrorReporter& reporter = {});
 
 } // namespace selavia::fileinfo

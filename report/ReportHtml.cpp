@@ -8,7 +8,6 @@
 
 #include <QFileInfo>
 #include <QLocale>
-#include <cstdlib>
 
 namespace selavia::report {
 namespace {
@@ -29,13 +28,8 @@ QString bothTimes(const QDateTime& moment)
 {
     if (!moment.isValid())
         return QStringLiteral("não disponível");
-    const QDateTime local = moment.toLocalTime();
-    const int offset = local.offsetFromUtc() / 60;
-    const QString zone = QStringLiteral("UTC%1%2:%3")
-                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                             .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
-                             .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
-    return fileinfo::LocalDateText(moment) + QStringLiteral(" (horário local, %1) — ").arg(zone) +
+    return fileinfo::LocalDateText(moment) +
+           QStringLiteral(" (horário local, UTC%1) — ").arg(fileinfo::UtcOffsetText(moment)) +
            fileinfo::UtcDateText(moment);
 }
 

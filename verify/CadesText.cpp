@@ -10,7 +10,7 @@ QString validAtTimestampText(const SignatureResult& signer)
 {
     if (!signer.validAtTimestamp || !signer.timestamp)
         return {};
-    const QString when = fileinfo::LocalDateText(signer.timestamp->genTime);
+    const QString when = fileinfo::ZonedDateText(signer.timestamp->genTime);
     if (*signer.validAtTimestamp)
         return QStringLiteral("Válido na data do carimbo do tempo (%1)").arg(when);
     return QStringLiteral("Não válido na data do carimbo do tempo (%1): %2")
@@ -38,7 +38,7 @@ QString counterSignatureText(const CounterSignatureResult& counter)
     if (who.isEmpty())
         who = QStringLiteral("(signatário desconhecido)");
     if (counter.signingTime.isValid())
-        who += QStringLiteral(", ") + fileinfo::GeneralDateText(counter.signingTime);
+        who += QStringLiteral(", ") + fileinfo::ZonedDateText(counter.signingTime);
     const QString verdict =
         counter.valid ? QStringLiteral("válida")
                       : QStringLiteral("inválida: ") + counter.problems.join(QStringLiteral("; "));
@@ -49,15 +49,20 @@ QString counterSignatureText(const CounterSignatureResult& counter)
     return QStringLiteral("%1: %2 - %3").arg(label, who, verdict);
 }
 
-} // namespace
-
-QString timeStampNodeText(const TimeStampResult& token)
+QString timeStampText(const TimeStampResult& token, QString (*dateText)(const QDateTime&))
 {
     if (!token.valid)
         return QStringLiteral("Carimbo do Tempo (ACT) inválido: ") +
                displayText(token.problems.value(0));
-    return QStringLiteral("Carimbo do Tempo (ACT): ") + fileinfo::GeneralDateText(token.genTime) +
+    return QStringLiteral("Carimbo do Tempo (ACT): ") + dateText(token.genTime) +
            QStringLiteral(" - ") + displayText(token.tsaName);
+}
+
+} // namespace
+
+QString timeStampNodeText(const TimeStampResult& token)
+{
+    return timeStampText(token, &fileinfo::GeneralDateText);
 }
 
 bool CadesLines::isEmpty() const
@@ -70,7 +75,7 @@ CadesLines cadesLines(const SignatureResult& signer)
 {
     CadesLines lines;
     if (signer.timestamp)
-        lines.timeStamp = timeStampNodeText(*signer.timestamp);
+        lines.timeStamp = timeStampText(*signer.timestamp, &fileinfo::ZonedDateText);
     lines.validAtTimestamp = validAtTimestampText(signer);
     lines.policy = policyText(signer.policy);
     for (const CounterSignatureResult& counter : signer.counterSignatures)

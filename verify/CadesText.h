@@ -15,12 +15,14 @@ namespace selavia::verify {
 // a token that does not verify, "Carimbo do Tempo (ACT) inválido: <reason>".
 QString timeStampNodeText(const TimeStampResult& token);
 
-// One signer's CAdES facts, one line each; empty where there is nothing to say.
+// One signer's CAdES facts, one line each; empty where there is nothing to
+// say. Their times are local with the offset ("06/12/2026 18:05:09 -03:00"):
+// the certificate dialog shows them beside the certificate's own times.
 struct CadesLines {
-    QString timeStamp; // as the tree's node says it
-    QString
-        validAtTimestamp; // "Válido na data do carimbo do tempo (dd/mm/aaaa hh:mm:ss)" or why not
-    QString policy;       // "Política de assinatura: …"
+    QString timeStamp; // the tree node's text, the time with its offset
+    // "Válido na data do carimbo do tempo (dd/mm/aaaa hh:mm:ss -03:00)" or why not
+    QString validAtTimestamp;
+    QString policy;                // "Política de assinatura: …"
     QStringList counterSignatures; // "Contra-assinatura: <name>, <time> - válida" …
     QStringList problems;          // of the signature beyond its certificate's chain
 

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
@@ -27,6 +29,7 @@ namespace sig = selavia::signature;
 
 constexpr int kCertificateIndexRole = Qt::UserRole;
 constexpr int kFullValueRole = Qt::UserRole;
+constexpr QSize kPreferredSize(540, 600);
 
 // A value the certificate cannot give is shown empty rather than failing the
 // whole dialog: the other tabs may still tell the user what is wrong.
@@ -109,7 +112,7 @@ QLabel* valueLabel(const QString& text, const QString& objectName)
 
 QString dateText(const sig::Certificate& certificate, QDateTime (sig::Certificate::*read)() const)
 {
-    return readOrEmpty([&] { return fileinfo::GeneralDateText((certificate.*read)()); });
+    return readOrEmpty([&] { return fileinfo::ZonedDateText((certificate.*read)()); });
 }
 
 } // namespace
@@ -130,14 +133,41 @@ CertificateDialog::CertificateDialog(CertificateView view,
     tabs->addTab(makePathTab(), QStringLiteral("Caminho de certificação"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    buttons->setObjectName(QStringLiteral("buttons"));
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(tabs);
+    layout->addWidget(tabs, 1);
     layout->addWidget(buttons);
-    setMinimumSize(460, 520);
-    resize(540, 600);
+    // Small enough for any screen: the general tab scrolls, the lists of
+    // the other two scroll by themselves, and OK stays in sight below.
+    setMinimumSize(320, 280);
+    resize(kPreferredSize);
+}
+
+void CertificateDialog::setVisible(bool visible)
+{
+    // Sized before QDialog places it: it centres the dialog on its parent
+    // and keeps it on the screen, which it can only do for a dialog that fits.
+    if (visible && !isVisible())
+        fitToScreen();
+    QDialog::setVisible(visible);
+}
+
+void CertificateDialog::fitToScreen()
+{
+    const QWidget* over = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    QScreen* screen = over != nullptr ? over->screen() : this->screen();
+    if (screen == nullptr)
+        return;
+    // The window manager's frame is known only once a window is shown: the
+    // parent's tells how much the dialog's will take.
+    QSize frame(0, 0);
+    if (over != nullptr && over->isVisible())
+        frame = over->frameGeometry().size() - over->size();
+    const QSize room = screen->availableGeometry().size() - frame;
+    resize(kPreferredSize.boundedTo(room).expandedTo(minimumSize()));
 }
 
 QWidget* CertificateDialog::makeGeneralTab()
@@ -207,7 +237,16 @@ QWidget* CertificateDialog::makeGeneralTab()
     pageLayout->addWidget(status);
     if (!view_.caveat.isEmpty())
         pageLayout->addWidget(valueLabel(view_.caveat, QStringLiteral("validityCaveat")));
-    return page;
+
+    // A signer's lines and a long list of problems make the page taller
+    // than a small screen: it scrolls rather than pushing OK off the screen.
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("generalScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(page);
+    return scroll;
 }
 
 QWidget* CertificateDialog::makeSignatureSection() const
@@ -250,7 +289,7 @@ QWidget* CertificateDialog::makeDetailsTab()
 
     std::vector<sig::CertificateField> fields;
     try {
-        fields = sig::detailFields(certificate_, &fileinfo::GeneralDateText);
+        fields = sig::detailFields(certificate_, &fileinfo::ZonedDateText);
     } catch (const sig::SignatureError& error) {
         fields = {{QStringLiteral("Erro"), error.description()}};
     }

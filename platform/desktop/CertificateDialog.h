@@ -26,7 +26,12 @@ public:
                                const std::optional<SignerDetails>& signer = std::nullopt,
                                QWidget* parent = nullptr);
 
+    // Fits the available screen before it shows (scrolling inside when the
+    // screen is small) and lets QDialog centre it on its parent.
+    void setVisible(bool visible) override;
+
 private:
+    void fitToScreen();
     QWidget* makeGeneralTab();
     // The signature's section of the general tab; null without a signer.
     QWidget* makeSignatureSection() const;

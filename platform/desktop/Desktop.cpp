@@ -1,5 +1,6 @@
 #include "platform/desktop/Desktop.h"
 
+#include "fileinfo/FileHandler.h"
 #include "platform/desktop/CertificateDialog.h"
 
 #include <QApplication>
@@ -7,6 +8,8 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -31,11 +34,59 @@ QMessageBox::Icon boxIcon(MessageIcon icon)
     return QMessageBox::Critical;
 }
 
+// A file's size and type as the document window tells them: the size in
+// the properties panel's units ("1,5 KB", steps of 1000) instead of the file
+// system model's ("1,5 KiB"), the type by the name first, so that a .slv is
+// not listed as the PDF its content looks like.
+class PanelColumns : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        constexpr int kSizeColumn = 1;
+        constexpr int kTypeColumn = 2;
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role == Qt::DisplayRole && files != nullptr &&
+            (index.column() == kSizeColumn || index.column() == kTypeColumn)) {
+            const QModelIndex source = mapToSource(index);
+            if (!files->isDir(source)) {
+                if (index.column() == kSizeColumn)
+                    return fileinfo::SizeText(files->size(source));
+                // A name that says nothing leaves the model's look at the content.
+                // fileName() reads the display text of the column it is given.
+                const QString byName =
+                    fileinfo::TypeNameByName(files->fileName(source.siblingAtColumn(0)));
+                if (!byName.isEmpty())
+                    return byName;
+            }
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
 std::optional<QString> runDialog(QWidget* parent, const FileDialogRequest& request,
                                  QFileDialog::AcceptMode mode)
 {
     QFileDialog dialog(parent, request.title, request.initialFolder);
-    dialog.setAcceptMode(mode);
+    prepareFileDialog(dialog, request, mode == QFileDialog::AcceptSave);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+void prepareFileDialog(QFileDialog& dialog, const FileDialogRequest& request, bool save)
+{
+    // Qt's own dialog, whatever the desktop offers: only it lists sizes and
+    // types as the window does (a desktop's native dialog would say KiB).
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setProxyModel(new PanelColumns(&dialog));
+    dialog.setWindowTitle(request.title);
+    if (!request.initialFolder.isEmpty())
+        dialog.setDirectory(request.initialFolder);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // A typed name of a file that does not exist is the caller's to report,
     // on opening as on saving.
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -44,12 +95,7 @@ std::optional<QString> runDialog(QWidget* parent, const FileDialogRequest& reque
     dialog.setNameFilter(qtNameFilter(request.filter));
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().constFirst();
 }
-
-} // namespace
 
 void QtDesktop::message(QWidget* parent, MessageIcon icon, const QString& title,
                         const QString& text)

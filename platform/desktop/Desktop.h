@@ -14,6 +14,7 @@
 #include <optional>
 
 class QCoreApplication;
+class QFileDialog;
 class QPushButton;
 class QWidget;
 
@@ -71,6 +72,10 @@ public:
     void beep() override;
     void endProgram() override;
 };
+
+// Sets `dialog` up for `request` as the open (`save` false) or save dialog:
+// Qt's own dialog, its size and type columns as the document window tells them.
+void prepareFileDialog(QFileDialog& dialog, const FileDialogRequest& request, bool save);
 
 // The desktop's icon for the type of the file at `path` ("AddFileIcon"):
 // from the MIME database's icon names in the icon theme, else the file icon

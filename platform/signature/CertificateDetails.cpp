@@ -7,7 +7,6 @@
 #include <QByteArrayView>
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -124,19 +123,82 @@ QString firstIssuerEntry(X509* certificate, int nid)
     return entry != nullptr ? text::toQString(X509_NAME_ENTRY_get_data(entry)) : QString();
 }
 
-struct NamedFlag {
-    std::uint32_t flag;
-    const char* text; // UTF-8
+// The names of key usages, one table for the bits of keyUsage (RFC 5280
+// numbering) and the OIDs of extendedKeyUsage, read from the certificate
+// itself rather than from OpenSSL's English printout.
+struct UsageName {
+    int bit;          // keyUsage bit; -1 for an extended usage
+    const char* oid;  // extendedKeyUsage OID; null for a bit
+    const char* name; // UTF-8
 };
+constexpr std::array<UsageName, 24> kUsageNames{{
+    {0, nullptr, "Assinatura digital"},
+    {1, nullptr, "Não repúdio"},
+    {2, nullptr, "Cifragem de chave"},
+    {3, nullptr, "Cifragem de dados"},
+    {4, nullptr, "Acordo de chave"},
+    {5, nullptr, "Assinatura de certificado"},
+    {6, nullptr, "Assinatura de LCR"},
+    {7, nullptr, "Somente cifragem"},
+    {8, nullptr, "Somente decifragem"},
+    {-1, "2.5.29.37.0", "Qualquer uso estendido da chave"},
+    {-1, "1.3.6.1.5.5.7.3.1", "Autenticação de servidor TLS"},
+    {-1, "1.3.6.1.5.5.7.3.2", "Autenticação de cliente TLS"},
+    {-1, "1.3.6.1.5.5.7.3.3", "Assinatura de código"},
+    {-1, "1.3.6.1.5.5.7.3.4", "Proteção de e-mail"},
+    {-1, "1.3.6.1.5.5.7.3.5", "Sistema final IPsec"},
+    {-1, "1.3.6.1.5.5.7.3.6", "Túnel IPsec"},
+    {-1, "1.3.6.1.5.5.7.3.7", "Usuário IPsec"},
+    {-1, "1.3.6.1.5.5.7.3.8", "Carimbo do tempo"},
+    {-1, "1.3.6.1.5.5.7.3.9", "Assinatura de OCSP"},
+    {-1, "1.3.6.1.5.5.7.3.36", "Assinatura de documentos"},
+    // Found in ICP-Brasil end-entity certificates, issued for other desktops.
+    {-1, "1.3.6.1.4.1.311.20.2.2", "Logon com cartão inteligente"},
+    {-1, "1.3.6.1.4.1.311.10.3.4", "Sistema de arquivos com criptografia"},
+    {-1, "1.3.6.1.4.1.311.10.3.12", "Assinatura de documentos"},
+    {-1, "1.2.840.113583.1.1.5", "Documentos autênticos (PDF)"},
+}};
 
-QStringList flagTexts(std::uint32_t flags, std::initializer_list<NamedFlag> names)
+QString keyUsageBitName(int bit)
 {
-    QStringList result;
-    for (const NamedFlag& name : names) {
-        if ((flags & name.flag) != 0)
-            result << QString::fromUtf8(name.text);
+    for (const UsageName& usage : kUsageNames) {
+        if (usage.bit == bit)
+            return QString::fromUtf8(usage.name);
     }
-    return result;
+    return QStringLiteral("bit %1").arg(bit);
+}
+
+QString extendedKeyUsageName(const QString& oid)
+{
+    for (const UsageName& usage : kUsageNames) {
+        if (usage.oid != nullptr && oid == QLatin1String(usage.oid))
+            return QString::fromUtf8(usage.name);
+    }
+    return oid;
+}
+
+// Null with the extension absent; an extension that does not decode gives
+// nothing to name either.
+template <typename Decoded> Decoded decodedExtension(const Certificate& certificate, int nid)
+{
+    if (certificate.isNull())
+        return {};
+    return Decoded(static_cast<typename Decoded::pointer>(
+        X509_get_ext_d2i(certificate.handle(), nid, nullptr, nullptr)));
+}
+
+// A keyUsage or extendedKeyUsage extension, one name a line; empty for any
+// other extension or one that does not decode.
+QString usageText(const Certificate& certificate, X509_EXTENSION* extension)
+{
+    switch (OBJ_obj2nid(X509_EXTENSION_get_object(extension))) {
+    case NID_key_usage:
+        return keyUsageNames(certificate).join(QLatin1Char('\n'));
+    case NID_ext_key_usage:
+        return extendedKeyUsageNames(certificate).join(QLatin1Char('\n'));
+    default:
+        return {};
+    }
 }
 
 } // namespace
@@ -277,7 +339,7 @@ QString extensionText(const Certificate& certificate, int index)
         return {};
     const ossl::ErrorQueueGuard guard;
     X509_EXTENSION* extension = X509_get_ext(certificate.handle(), index);
-    QString text;
+    QString text = usageText(certificate, extension);
     if (OBJ_obj2nid(X509_EXTENSION_get_object(extension)) == NID_subject_alt_name)
         text = alternativeNamesText(extension);
     if (text.isEmpty()) {
@@ -292,47 +354,44 @@ QString extensionText(const Certificate& certificate, int index)
     return text;
 }
 
+QStringList keyUsageNames(const Certificate& certificate)
+{
+    const ossl::ErrorQueueGuard guard;
+    const auto bits = decodedExtension<ossl::UniqueAsn1BitString>(certificate, NID_key_usage);
+    QStringList names;
+    if (!bits)
+        return names;
+    const int count = ASN1_STRING_length(bits.get()) * 8;
+    for (int bit = 0; bit < count; ++bit) {
+        if (ASN1_BIT_STRING_get_bit(bits.get(), bit) == 1)
+            names << keyUsageBitName(bit);
+    }
+    return names;
+}
+
+QStringList extendedKeyUsageNames(const Certificate& certificate)
+{
+    const ossl::ErrorQueueGuard guard;
+    const auto usages =
+        decodedExtension<ossl::UniqueExtendedKeyUsage>(certificate, NID_ext_key_usage);
+    QStringList names;
+    if (!usages)
+        return names;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usages.get()); ++i)
+        names << extendedKeyUsageName(dottedOid(sk_ASN1_OBJECT_value(usages.get(), i)));
+    return names;
+}
+
 QStringList certificatePurposes(const Certificate& certificate)
 {
     if (certificate.isNull())
         return {};
-    const ossl::ErrorQueueGuard guard;
-    // Both return UINT32_MAX when the extension is absent.
-    const std::uint32_t extended = X509_get_extended_key_usage(certificate.handle());
-    if (extended != UINT32_MAX) {
-        QStringList purposes = flagTexts(
-            extended, {
-                          {XKU_ANYEKU, "Todas as finalidades de aplicação"},
-                          {XKU_SSL_SERVER, "Garante a identidade de um computador remoto"},
-                          {XKU_SSL_CLIENT, "Comprova sua identidade a um computador remoto"},
-                          {XKU_SMIME, "Protege mensagens de correio eletrônico"},
-                          {XKU_CODE_SIGN, "Garante que o software veio do editor indicado"},
-                          {XKU_TIMESTAMP, "Carimba dados com a data e a hora"},
-                          {XKU_OCSP_SIGN, "Assina respostas sobre a situação de certificados"},
-                      });
-        if (purposes.isEmpty())
-            purposes << QStringLiteral("Finalidades definidas pelo emissor (veja “Uso estendido da "
-                                       "chave” em Detalhes)");
-        return purposes;
-    }
-    const std::uint32_t usage = X509_get_key_usage(certificate.handle());
-    if (usage != UINT32_MAX) {
-        QStringList purposes =
-            flagTexts(usage, {
-                                 {KU_DIGITAL_SIGNATURE, "Assinatura digital"},
-                                 {KU_NON_REPUDIATION, "Não repúdio (assinatura de documentos)"},
-                                 {KU_KEY_ENCIPHERMENT, "Cifragem de chaves"},
-                                 {KU_DATA_ENCIPHERMENT, "Cifragem de dados"},
-                                 {KU_KEY_AGREEMENT, "Acordo de chaves"},
-                                 {KU_KEY_CERT_SIGN, "Emissão de certificados"},
-                                 {KU_CRL_SIGN, "Emissão de listas de certificados revogados"},
-                             });
-        if (purposes.isEmpty())
-            purposes << QStringLiteral("Finalidades definidas pelo emissor (veja “Uso da chave” em "
-                                       "Detalhes)");
-        return purposes;
-    }
-    return {QStringLiteral("Todas as finalidades (o certificado não as restringe)")};
+    QStringList purposes = extendedKeyUsageNames(certificate);
+    if (purposes.isEmpty())
+        purposes = keyUsageNames(certificate);
+    if (purposes.isEmpty())
+        purposes << QStringLiteral("Todas as finalidades (o certificado não as restringe)");
+    return purposes;
 }
 
 } // namespace selavia::signature

@@ -51,9 +51,18 @@ QString extensionName(const QString& oid);
 // line; a hex dump when OpenSSL cannot decode it. Empty for a bad index.
 QString extensionText(const Certificate& certificate, int index);
 
-// What the certificate may be used for, in Portuguese, from its extended key
-// usage, else its key usage; one entry saying it is unrestricted when it has
-// neither.
+// The key usages the certificate's keyUsage extension sets, in bit order, by
+// their Portuguese names ("Assinatura digital", "Não repúdio"); empty
+// without the extension.
+QStringList keyUsageNames(const Certificate& certificate);
+
+// The extended key usages of the certificate, in its order, by their
+// Portuguese names ("Autenticação de cliente TLS"); an usage without a name
+// here by its dotted OID. Empty without the extension.
+QStringList extendedKeyUsageNames(const Certificate& certificate);
+
+// What the certificate may be used for: its extended key usages, else its
+// key usages; one entry saying it is unrestricted when it has neither.
 QStringList certificatePurposes(const Certificate& certificate);
 
 } // namespace selavia::signature

@@ -54,6 +54,7 @@ using UniqueIssuingDistPoint =
     std::unique_ptr<ISSUING_DIST_POINT, Deleter<ISSUING_DIST_POINT_free>>;
 using UniqueExtendedKeyUsage =
     std::unique_ptr<EXTENDED_KEY_USAGE, Deleter<EXTENDED_KEY_USAGE_free>>;
+using UniqueAsn1BitString = std::unique_ptr<ASN1_BIT_STRING, Deleter<ASN1_BIT_STRING_free>>;
 
 using UniqueOcspRequest = std::unique_ptr<OCSP_REQUEST, Deleter<OCSP_REQUEST_free>>;
 using UniqueOcspResponse = std::unique_ptr<OCSP_RESPONSE, Deleter<OCSP_RESPONSE_free>>;

@@ -290,7 +290,7 @@ QString revocationText(const RevocationStatus& status)
 {
     QString text = QStringLiteral("revogado");
     if (status.revokedAt.isValid())
-        text += QStringLiteral(" em ") + fileinfo::UtcDateText(status.revokedAt);
+        text += QStringLiteral(" em ") + fileinfo::ZonedDateText(status.revokedAt);
     const QString reason = revocationReasonText(status.reason);
     if (!reason.isEmpty())
         text += QStringLiteral(" (motivo: ") + reason + QLatin1Char(')');

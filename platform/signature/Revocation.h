@@ -105,8 +105,8 @@ std::optional<RevocationStatus> statusFromCrl(const CrlAnswer& answer, Revocatio
 // The Portuguese name of a CRL reason code ("comprometimento da chave").
 QString revocationReasonText(int reason);
 
-// "revogado em 05/12/2026 14:03:00 UTC (motivo: ...)": the revocation as a
-// problem line tells it.
+// "revogado em 05/12/2026 11:03:00 -03:00 (motivo: ...)": the revocation as
+// a problem line tells it, in local time that says which.
 QString revocationText(const RevocationStatus& status);
 
 // Where an answer came from, in words: "contida na assinatura", "OCSP", …

@@ -1,5 +1,6 @@
 #include "cli/VerifyCommand.h"
 
+#include "fileinfo/FileHandler.h"
 #include "platform/signature/SignatureError.h"
 #include "selavia/Version.h"
 #include "tests/support/CliRun.h"
@@ -502,15 +503,15 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
     EXPECT_EQ(chain[0].toObject()["subject"].toString(), "CN=BELTRANA");
     EXPECT_EQ(chain[0].toObject()["thumbprint"].toString(), signer["thumbprint"].toString());
     EXPECT_TRUE(chain[0].toObject()["problems"].toArray()[0].toString().contains(
-        "revogado em 02/01/2026 03:04:05 UTC"));
+        "revogado em 02/01/2026 00:04:05 -03:00"));
     EXPECT_EQ(chain[1].toObject()["revocation"].toObject()["status"].toString(), "unknown");
     EXPECT_EQ(chain[2].toObject()["revocation"].toObject()["status"].toString(), "good");
     EXPECT_TRUE(chain[2].toObject()["revocation"].toObject()["source"].isNull());
 
     EXPECT_EQ(run({path}, options), 1);
     EXPECT_TRUE(out_.contains("\nSituação de revogação (consultada em ")) << out_.toStdString();
-    EXPECT_TRUE(out_.contains(
-        "\n    BELTRANA: Revogado em 02/01/2026 03:04:05 UTC (motivo: comprometimento da chave)\n"))
+    EXPECT_TRUE(out_.contains("\n    BELTRANA: Revogado em 02/01/2026 00:04:05 -03:00 (motivo: "
+                              "comprometimento da chave)\n"))
         << out_.toStdString();
     EXPECT_TRUE(out_.contains("\n    AC da Linha de Comando: Desconhecida: "));
 }
@@ -740,9 +741,8 @@ TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
         signer, {fx::signingCertificateV2(signer), bundledPolicyAttribute("2.16.76.1.7.1.1.2.3")});
     message = fx::withTimeStamp(message, 0, {.tsa = actDeTeste(), .genTime = genTime});
     EXPECT_EQ(run({dir_.write("cades.slv", message)}), 0) << err_.toStdString();
-    const QString when = QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC)
-                             .toLocalTime()
-                             .toString("dd/MM/yyyy HH:mm:ss");
+    const QString when =
+        selavia::fileinfo::ZonedDateText(QDateTime::fromSecsSinceEpoch(genTime, Qt::UTC));
     EXPECT_TRUE(
         out_.contains("\nCarimbos do tempo, políticas e contra-assinaturas:\n  1. FULANO DE "
                       "TAL\n    Carimbo do Tempo (ACT): "))

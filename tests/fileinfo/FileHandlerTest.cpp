@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMimeDatabase>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
@@ -211,6 +212,60 @@ TEST_F(FileHandlerTest, TypeNameInUserLanguage)
               "Desconhecido");
 }
 
+TEST_F(FileHandlerTest, TheSignedFileIsNamedByItsNameFirstTheDocumentByItsContent)
+{
+    const QByteArray pdf("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n");
+    const QMimeDatabase database;
+    const QString signature = database.mimeTypeForName("application/pkcs7-signature").comment();
+    const QString message = database.mimeTypeForName("application/pkcs7-mime").comment();
+    ASSERT_FALSE(signature.isEmpty());
+    ASSERT_FALSE(message.isEmpty());
+    // File name, content, the signed file's type, the same file's type as a document's.
+    const std::vector<std::tuple<QString, QByteArray, QString, QString>> rows = {
+        {"contrato.slv", pdf, "Documento Assinado Selavia", "Documento PDF"},
+        {"CONTRATO.SLV", pdf, "Documento Assinado Selavia", "Documento PDF"},
+        {"anexo.pdf.slv", QByteArray("\x30\x80\x06\x09", 4), "Documento Assinado Selavia",
+         "Desconhecido"},
+        {"contrato.p7s", pdf, signature, signature},
+        {"contrato.p7m", pdf, message, message},
+        {"contrato.pdf", pdf, "Documento PDF", "Documento PDF"},
+        // A name that says nothing leaves the content to say it.
+        {"contrato", pdf, "Documento PDF", "Documento PDF"},
+        {"contrato.xyzzy", pdf, "Documento PDF", "Documento PDF"},
+    };
+    for (const auto& [name, content, signedType, documentType] : rows) {
+        SCOPED_TRACE(name.toStdString());
+        const QString file = make(name, content);
+        EXPECT_EQ(fi::GetSignedFileProperty(file, FileProperty::TypeName), signedType);
+        EXPECT_EQ(property(file, 5), documentType);
+        // The other rows are the plain properties.
+        EXPECT_EQ(fi::GetSignedFileProperty(file, FileProperty::FileName), name);
+        EXPECT_EQ(fi::GetSignedFileProperty(file, FileProperty::SizeText),
+                  property(file, int(FileProperty::SizeText)));
+        QFile::remove(file);
+    }
+
+    // A missing signed file is reported as any other.
+    int reported = 0;
+    EXPECT_EQ(fi::GetSignedFileProperty(path("sumiu.slv"), FileProperty::TypeName,
+                                        [&](const fi::FileError&) { ++reported; }),
+              "");
+    EXPECT_EQ(reported, 1);
+    EXPECT_TRUE(reports_.empty());
+}
+
+TEST_F(FileHandlerTest, TypeOfANameAlone)
+{
+    EXPECT_EQ(fi::TypeNameOfName("contrato.pdf"), "Documento PDF");
+    EXPECT_EQ(fi::TypeNameOfName("Contrato.PDF"), "Documento PDF");
+    EXPECT_EQ(fi::TypeNameOfName("contrato"), "Desconhecido");
+    EXPECT_EQ(fi::TypeNameOfName("contrato.xyzzy"), "Desconhecido");
+    EXPECT_EQ(fi::TypeNameOfName("contrato.slv"), "Documento Assinado Selavia");
+    EXPECT_EQ(fi::TypeNameByName("contrato.slv"), "Documento Assinado Selavia");
+    EXPECT_EQ(fi::TypeNameByName("contrato.pdf"), "Documento PDF");
+    EXPECT_EQ(fi::TypeNameByName("contrato"), "");
+}
+
 TEST_F(FileHandlerTest, DatesInGeneralForm)
 {
     const QString file = make("datas.txt");
@@ -246,6 +301,26 @@ TEST_F(FileHandlerTest, GeneralDateTextUsesLocalTime)
     EXPECT_EQ(fi::GeneralDateText(QDateTime(QDate(2026, 1, 9), QTime(0, 0, 1))),
               "09/01/2026 00:00:01");
     EXPECT_EQ(fi::GeneralDateText(QDateTime()), "");
+}
+
+TEST_F(FileHandlerTest, ZonedDateTextSaysItsOffset)
+{
+    // The moment, the offset São Paulo had then, the zoned text: summer time
+    // (UTC-2) still ran in January 2018; a midnight keeps its time.
+    const std::vector<std::tuple<QDateTime, QString, QString>> rows = {
+        {QDateTime(QDate(2026, 12, 6), QTime(21, 5, 9), Qt::UTC), "-03:00",
+         "06/12/2026 18:05:09 -03:00"},
+        {QDateTime(QDate(2018, 1, 15), QTime(12, 0), Qt::UTC), "-02:00",
+         "15/01/2018 10:00:00 -02:00"},
+        {QDateTime(QDate(2026, 12, 6), QTime(3, 0), Qt::UTC), "-03:00",
+         "06/12/2026 00:00:00 -03:00"},
+    };
+    for (const auto& [moment, offset, zoned] : rows) {
+        SCOPED_TRACE(zoned.toStdString());
+        EXPECT_EQ(fi::UtcOffsetText(moment), offset);
+        EXPECT_EQ(fi::ZonedDateText(moment), zoned);
+    }
+    EXPECT_EQ(fi::ZonedDateText(QDateTime()), "");
 }
 
 TEST_F(FileHandlerTest, ReadFileBytesTakesRegularFilesOnly)

@@ -4,6 +4,7 @@
 #include "app/CertificateView.h"
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
+#include "fileinfo/FileHandler.h"
 #include "platform/desktop/CertificateDialog.h"
 #include "report/VerificationReport.h"
 #include "tools/fixtures/FixtureBuilder.h"
@@ -12,12 +13,14 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -236,13 +239,21 @@ int main(int argc, char* argv[])
     {
         // Qt's own save dialog, in the user's language, for a name without
         // an extension.
-        QFileDialog dialog(nullptr, QStringLiteral("Abrir Arquivo Assinado SLV ..."));
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilter(selavia::desktop::qtNameFilter(
-            selavia::desktop::fileDialogFilter(QStringLiteral("Documento PDF"), "contrato")));
-        dialog.selectFile(QStringLiteral("contrato"));
+        // an extension, over the folder of the documents above, its sizes
+        // in the window's units.
+        QFileDialog dialog;
+        selavia::desktop::prepareFileDialog(
+            dialog,
+            {QStringLiteral("Abrir Arquivo Assinado SLV ..."), QStringLiteral("contrato"),
+             selavia::desktop::fileDialogFilter(QStringLiteral("Todos os arquivos"), "contrato"),
+             work.path()},
+            true);
+        dialog.setViewMode(QFileDialog::Detail);
         dialog.show();
+        // The folder is listed by a thread of the file system model.
+        QDeadlineTimer listed(2000);
+        while (!listed.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         save(dialog, out.filePath("9-dialogo-salvar.png"));
     }
     {
@@ -262,10 +273,26 @@ int main(int argc, char* argv[])
             if (node.signer == 1 && node.chainPosition == 1)
                 view = selavia::app::certificateViewOf(node, result);
         }
+        // With what a signature says of its signer, on the screen it was
+        // placed on: it fits the screen, scrolling inside where it must.
+        const QString stamped = selavia::fileinfo::ZonedDateText(
+            QDateTime::fromSecsSinceEpoch(now - 30 * 86400, Qt::UTC));
+        const selavia::desktop::SignerDetails signer{
+            QStringLiteral("Carimbo do Tempo (ACT): %1 - ACT de Teste").arg(stamped),
+            QStringLiteral("Válido na data do carimbo do tempo (%1)").arg(stamped),
+            QStringLiteral("Política de assinatura: AD-RB v2.3 (2.16.76.1.7.1.1.2.3) - conforme"),
+            {QStringLiteral("Contra-assinatura: TABELIAO, %1 - válida").arg(stamped)},
+            {}};
         selavia::desktop::CertificateDialog dialog(
-            view.value_or(selavia::desktop::CertificateView{}));
-        dialog.findChild<QTabWidget*>("certificateTabs")->setCurrentIndex(2);
+            view.value_or(selavia::desktop::CertificateView{}), signer);
         dialog.show();
+        save(dialog, out.filePath("10-certificado-vencido-geral.png"));
+        QCoreApplication::processEvents();
+        if (dialog.screen()->grabWindow(0).save(out.filePath("10-certificado-tela.png")))
+            std::printf("%s\n", qPrintable(out.filePath("10-certificado-tela.png")));
+        dialog.findChild<QTabWidget*>("certificateTabs")->setCurrentIndex(1);
+        save(dialog, out.filePath("10-certificado-vencido-detalhes.png"));
+        dialog.findChild<QTabWidget*>("certificateTabs")->setCurrentIndex(2);
         save(dialog, out.filePath("10-certificado-vencido-caminho.png"));
     }
     {

@@ -5,9 +5,16 @@
 #include "tests/support/Fixtures.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -43,6 +50,9 @@ std::map<QString, QString> selectedValues(QTreeWidget& list, const QPlainTextEdi
     }
     return fields;
 }
+
+// "06/12/2026 18:05:09 -03:00": São Paulo's offset, as CTest sets the zone.
+const QRegularExpression kZonedTime(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d -03:00)");
 
 const QString kUnknown = "Desconhecida: não foi possível consultar a situação de revogação";
 const QString kAnchor = "Não revogado: raiz confiável: a revogação não se aplica";
@@ -84,11 +94,13 @@ TEST(CertificateDialogTest, AValidCertificatesTabsNameItListEveryFieldAndNestIts
 
     EXPECT_EQ(labelText(dialog, "issuedTo"), "FULANO DE TAL:12345678901");
     EXPECT_EQ(labelText(dialog, "issuedBy"), "AC Intermediaria de Teste v5");
+    // Local times that say their offset, as every time of the dialog.
     const QString period = labelText(dialog, "validityPeriod");
-    EXPECT_TRUE(period.contains(selavia::fileinfo::GeneralDateText(certificate.validFromDate())))
+    EXPECT_TRUE(period.contains(selavia::fileinfo::ZonedDateText(certificate.validFromDate())))
         << period.toStdString();
-    EXPECT_TRUE(period.contains(selavia::fileinfo::GeneralDateText(certificate.validToDate())))
+    EXPECT_TRUE(period.contains(selavia::fileinfo::ZonedDateText(certificate.validToDate())))
         << period.toStdString();
+    EXPECT_EQ(period.count(kZonedTime), 2) << period.toStdString();
     EXPECT_EQ(labelText(dialog, "generalStatus"), "Este certificado é válido.");
     EXPECT_TRUE(labelText(dialog, "purposes").contains("Todas as finalidades"));
 
@@ -106,7 +118,8 @@ TEST(CertificateDialogTest, AValidCertificatesTabsNameItListEveryFieldAndNestIts
     EXPECT_EQ(fields["Número de série"], certificate.serialNumber());
     EXPECT_EQ(fields["Emissor"], certificate.issuerName());
     EXPECT_EQ(fields["Requerente"], certificate.subjectName());
-    EXPECT_EQ(fields["Válido até"], selavia::fileinfo::GeneralDateText(certificate.validToDate()));
+    EXPECT_EQ(fields["Válido até"], selavia::fileinfo::ZonedDateText(certificate.validToDate()));
+    EXPECT_TRUE(kZonedTime.match(fields["Válido a partir de"]).hasMatch());
     EXPECT_EQ(fields["Algoritmo de assinatura"], "sha256WithRSAEncryption");
     EXPECT_EQ(list->topLevelItem(list->topLevelItemCount() - 1)->text(0),
               "Impressão digital (SHA-1)");
@@ -261,4 +274,74 @@ TEST(CertificateDialogTest, TheDesktopShowsTheDialogModallyOverTheWindow)
     selavia::desktop::QtDesktop().showCertificate(&window, viewOf(holder()), std::nullopt);
     EXPECT_EQ(shown, "FULANO DE TAL:12345678901");
     EXPECT_EQ(shownOver, &window);
+}
+
+namespace {
+
+// Whether `inner`, in global coordinates, lies inside `outer`.
+bool inside(const QRect& outer, const QWidget& inner)
+{
+    return outer.contains(QRect(inner.mapToGlobal(QPoint(0, 0)), inner.size()));
+}
+
+} // namespace
+
+TEST(CertificateDialogTest, ItFitsASmallScreenCentredOnItsParentAndScrollsInside)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect available = screen->availableGeometry();
+    ASSERT_LE(available.height(), 600) << "test_desktop runs on an 800×600 screen";
+
+    // A signer with much to say: the general tab is taller than the screen.
+    QStringList problems;
+    for (int i = 1; i <= 30; ++i)
+        problems << QStringLiteral("problema %1 da assinatura").arg(i);
+    const selavia::desktop::SignerDetails signer{
+        "Carimbo do Tempo (ACT): 06/12/2026 18:05:09 -03:00 - ACT de Teste", {}, {}, {}, problems};
+
+    QWidget parent;
+    parent.setGeometry(
+        QRect(QPoint(0, 0), QSize(500, 400)).translated(available.center() - QPoint(250, 200)));
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+
+    CertificateDialog dialog(viewOf(holder()), signer, &parent);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(available.contains(dialog.frameGeometry()))
+        << dialog.frameGeometry().height() << " > " << available.height();
+    EXPECT_LE((dialog.frameGeometry().center() - parent.frameGeometry().center()).manhattanLength(),
+              2);
+
+    auto* buttons = dialog.findChild<QDialogButtonBox*>("buttons");
+    ASSERT_NE(buttons, nullptr);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->isVisible());
+    EXPECT_TRUE(inside(available, *ok));
+    EXPECT_TRUE(inside(dialog.frameGeometry(), *ok));
+    // The rest is reached by scrolling inside the tab.
+    auto* scroll = dialog.findChild<QScrollArea*>("generalScroll");
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+
+    // Escape closes it, as any dialog.
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+
+    // Enter presses the button that has the focus.
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ok->setFocus();
+    QTest::keyClick(ok, Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+    // Where it fits, it keeps its own size.
+    CertificateDialog plain(viewOf(holder()));
+    plain.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&plain));
+    EXPECT_EQ(plain.size(), QSize(540, 600).boundedTo(available.size()));
 }

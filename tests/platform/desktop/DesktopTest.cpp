@@ -1,5 +1,6 @@
 #include "platform/desktop/Desktop.h"
 
+#include "fileinfo/FileHandler.h"
 #include "tests/support/Printers.h"
 
 #include <QApplication>
@@ -15,9 +16,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace desktop = selavia::desktop;
 
@@ -100,6 +105,65 @@ TEST_F(TranslatedDesktopTest, ATextBoxsMenuSpeaksPortuguese)
         texts << action->text().section(QLatin1Char('\t'), 0, 0); // without the shortcut
     for (const char* expected : {"&Copiar", "C&olar", "Selecionar tudo"})
         EXPECT_TRUE(texts.contains(expected)) << texts.join(" | ").toStdString();
+}
+
+TEST(FileDialogSizesTest, TheSizeColumnSpeaksThePropertiesPanelsUnits)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Name, size in bytes: the column says what the window's "Tamanho:" would.
+    const std::vector<std::pair<QString, qint64>> files = {
+        {"vazio.txt", 0}, {"pequeno.txt", 999}, {"contrato.slv", 1500}, {"anexo.pdf", 1234567}};
+    for (const auto& [name, size] : files) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(size));
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkdir("pasta"));
+
+    QFileDialog dialog;
+    desktop::prepareFileDialog(dialog, {"Abrir", {}, "Todos os arquivos (*)|*", dir.path()}, false);
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+    dialog.setViewMode(QFileDialog::Detail);
+    auto* view = dialog.findChild<QTreeView*>("treeView");
+    ASSERT_NE(view, nullptr);
+    const QAbstractItemModel* model = view->model();
+    // The folder is read on a thread of the file system model.
+    QTRY_COMPARE(model->rowCount(view->rootIndex()), int(files.size()) + 1);
+    std::map<QString, QString> shown;
+    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
+        shown[model->index(row, 0, view->rootIndex()).data().toString()] =
+            model->index(row, 1, view->rootIndex()).data().toString();
+    for (const auto& [name, size] : files)
+        EXPECT_EQ(shown[name], selavia::fileinfo::SizeText(size)) << name.toStdString();
+    EXPECT_EQ(shown["contrato.slv"], "1,5 KB");
+    EXPECT_EQ(shown["anexo.pdf"], "1,23 MB");
+    EXPECT_FALSE(shown["pasta"].contains("B")) << "a folder has no size of its own";
+}
+
+TEST(FileDialogSizesTest, TheTypeColumnNamesASignedFileByItsName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Content that the MIME database's look at the bytes takes for a PDF.
+    for (const QString name : {"contrato.slv", "sem-extensao"}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n");
+    }
+    QFileDialog dialog;
+    desktop::prepareFileDialog(dialog, {"Abrir", {}, "Todos os arquivos (*)|*", dir.path()}, false);
+    dialog.setViewMode(QFileDialog::Detail);
+    auto* view = dialog.findChild<QTreeView*>("treeView");
+    ASSERT_NE(view, nullptr);
+    const QAbstractItemModel* model = view->model();
+    QTRY_COMPARE(model->rowCount(view->rootIndex()), 2);
+    std::map<QString, QString> types;
+    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
+        types[model->index(row, 0, view->rootIndex()).data().toString()] =
+            model->index(row, 2, view->rootIndex()).data().toString();
+    EXPECT_EQ(types["contrato.slv"], "Documento Assinado Selavia");
+    EXPECT_EQ(types["sem-extensao"], "Documento PDF") << "without a name, by the content";
 }
 
 TEST(FileDialogFilterTest, TheExtensionOfTheNameOrEveryFile)

@@ -224,7 +224,7 @@ TEST_F(RevocationFetchTest, ARevokingListMakesTheSignerInvalidAndTheCacheRemembe
         EXPECT_EQ(status.revocation.revokedAt,
                   QDateTime::fromSecsSinceEpoch(fx::utc(2026, 2, 3, 4, 5, 6), Qt::UTC));
         EXPECT_TRUE(status.problems.join('\n').contains(
-            "revogado em 03/02/2026 04:05:06 UTC (motivo: comprometimento da chave)"))
+            "revogado em 03/02/2026 01:05:06 -03:00 (motivo: comprometimento da chave)"))
             << joined(status.problems);
     }
     EXPECT_EQ(server_.count("/ac.crl"), 1);

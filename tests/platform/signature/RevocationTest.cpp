@@ -68,7 +68,7 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
     EXPECT_EQ(revoked.revocation.state, sig::RevocationState::Revoked);
     EXPECT_EQ(revoked.revocation.source, sig::RevocationSource::Message);
     EXPECT_TRUE(revoked.problems.join('\n').contains(
-        "revogado em 04/03/2026 05:06:07 UTC (motivo: comprometimento da chave)"))
+        "revogado em 04/03/2026 02:06:07 -03:00 (motivo: comprometimento da chave)"))
         << joined(revoked.problems);
 
     selavia::verify::CertificateStatus good =
