@@ -243,6 +243,8 @@ QWidget* CertificateDialog::makeGeneralTab()
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("generalScroll"));
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes to what it holds, not to the frame.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(page);
