@@ -3,6 +3,7 @@
 #include "fileinfo/StagedFile.h"
 #include "selavia/SignedFileType.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QStringList>
 #include <QTime>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -545,6 +547,33 @@ QString SizeText(qint64 bytes)
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale.toString(rounded, 'f', QLocale::FloatingPointShortest) + unit;
+}
+
+std::optional<FileError> copySumming(const RegularFile& source, StagedFile& target,
+                                     QByteArray& sha256, qint64 length)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 offset = 0;;) {
+        const ssize_t got =
+            ::pread(source.descriptor(), block.data(), static_cast<size_t>(block.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return ErrorFromErrno(errno);
+        if (got == 0)
+            break;
+        const QByteArrayView part(block.constData(), got);
+        hash.addData(part);
+        const qint64 wanted = length < 0 ? got : std::clamp<qint64>(length - offset, 0, got);
+        if (wanted > 0) {
+            if (auto failure = target.write(part.first(wanted)))
+                return failure;
+        }
+        offset += got;
+    }
+    sha256 = hash.result();
+    return std::nullopt;
 }
 
 } // namespace selavia::fileinfo

@@ -1,15 +1,11 @@
 #include "fileinfo/StagedFile.h"
 
-#include "fileinfo/FileHandler.h"
-
-#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace selavia::fileinfo {
 namespace {
@@ -217,33 +213,6 @@ std::optional<FileError> StagedWriter::finish()
 {
     pipe_.finish();
     return failure_;
-}
-
-std::optional<FileError> copySumming(const RegularFile& source, StagedFile& target,
-                                     QByteArray& sha256, qint64 length)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 offset = 0;;) {
-        const ssize_t got =
-            ::pread(source.descriptor(), block.data(), static_cast<size_t>(block.size()), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return ErrorFromErrno(errno);
-        if (got == 0)
-            break;
-        const QByteArrayView part(block.constData(), got);
-        hash.addData(part);
-        const qint64 wanted = length < 0 ? got : std::clamp<qint64>(length - offset, 0, got);
-        if (wanted > 0) {
-            if (auto failure = target.write(part.first(wanted)))
-                return failure;
-        }
-        offset += got;
-    }
-    sha256 = hash.result();
-    return std::nullopt;
 }
 
 } // namespace selavia::fileinfo

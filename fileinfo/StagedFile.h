@@ -86,13 +86,4 @@ private:
     BlockPipe pipe_;
 };
 
-class RegularFile;
-
-// Reads all of `source` once, summing every byte (its SHA-256 into
-// `sha256`) and writing into `target` the first `length` bytes (all of
-// them when `length` is negative): what is written comes from the same
-// read as the sum that vouches for it.
-[[nodiscard]] std::optional<FileError> copySumming(const RegularFile& source, StagedFile& target,
-                                                   QByteArray& sha256, qint64 length = -1);
-
 } // namespace selavia::fileinfo
