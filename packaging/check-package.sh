@@ -114,7 +114,8 @@ for option in $options; do
 done
 
 # The completion offers every option of the help, then paths after one that
-# takes a path, and only .slv files (and folders) as the signed file.
+# takes a path, and only signed files (.slv, .p7s, .p7m, .pdf) and folders as
+# the signed file.
 complete_words() { # words... (the last is the one being completed)
     PATH="$root/usr/bin:$PATH" bash -c '
         source "$1"; shift
@@ -127,9 +128,10 @@ for option in $options; do
     grep -qx -- "$option" <<<"$offered" || fail "completação sem $option: $offered"
 done
 mkdir -p "$scratch/completar/pasta"
-touch "$scratch/completar/contrato.slv" "$scratch/completar/OUTRO.SLV" "$scratch/completar/leia.txt"
+touch "$scratch/completar/contrato.slv" "$scratch/completar/OUTRO.SLV" "$scratch/completar/leia.txt" \
+    "$scratch/completar/nota.p7s" "$scratch/completar/ata.P7M" "$scratch/completar/ata.p7x"
 files=$(cd "$scratch/completar" && complete_words selavia-verify --json "")
-[ "$(sort <<<"$files" | tr '\n' ' ')" = "OUTRO.SLV contrato.slv pasta " ] \
+[ "$(LC_ALL=C sort <<<"$files" | tr '\n' ' ')" = "OUTRO.SLV ata.P7M contrato.slv nota.p7s pasta " ] \
     || fail "completação do arquivo: $files"
 paths=$(cd "$scratch/completar" && complete_words selavia-verify --extract "l")
 [ "$paths" = leia.txt ] || fail "completação de --extract: $paths"
