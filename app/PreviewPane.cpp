@@ -1,5 +1,7 @@
 #include "app/PreviewPane.h"
 
+#include "platform/desktop/Widgets.h"
+
 #include <QBuffer>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -21,11 +23,7 @@
 namespace selavia::app {
 namespace {
 
-template <typename T> T* named(T* widget, QByteArrayView name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
+using desktop::named;
 
 // Decoding an image may allocate at most this (MiB): a few bytes can claim
 // a picture of gigabytes, and the reader refuses past it.
