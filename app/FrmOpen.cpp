@@ -46,6 +46,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <map>
 
 namespace selavia::app {
@@ -310,6 +311,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
     // The document itself, built when its tab is first shown.
     ui.preview = new DocumentPreview(ui.BTN002, ui.BTN003);
     ui.Tabs->addTab(ui.preview, QStringLiteral("Visualização"));
+    // Wide enough for every tab's caption, the preview's among them: a tab
+    // behind the bar's arrows is a tab nobody finds.
+    resize(std::max(width(), ui.Tabs->tabBar()->sizeHint().width() + 40), height());
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {ui.BTN002, ui.BTN003, ui.BTN004, ui.BTN001})
         desktop::giveFlatButtonFeedback(button);

@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -306,6 +307,18 @@ TEST_F(KeyboardAccessTest, TheWelcomeLinksAreReachedWithTabAndFollowedWithEnter)
         QTest::keyClick(label, Qt::Key_Return);
         ASSERT_EQ(desktop_.opened.size(), before + 1);
         EXPECT_EQ(desktop_.opened.back(), QUrl(QString::fromUtf8(selavia::app::kWebAddress)));
+    }
+}
+
+TEST_F(KeyboardAccessTest, EveryTabCaptionIsInViewWhereTheScreenHasRoom)
+{
+    FrmOpen& window = openContract();
+    QApplication::processEvents();
+    const QTabBar* bar = control<QTabWidget>(&window, "Tabs")->tabBar();
+    ASSERT_EQ(bar->count(), 4);
+    for (int i = 0; i < bar->count(); ++i) {
+        SCOPED_TRACE(bar->tabText(i).toStdString());
+        EXPECT_TRUE(bar->rect().contains(bar->tabRect(i)));
     }
 }
 
