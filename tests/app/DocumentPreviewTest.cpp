@@ -1,5 +1,6 @@
 #include "app/DocumentPreview.h"
 
+#include "DocumentWindowFixture.h"
 #include "app/FrmOpen.h"
 #include "tests/support/Controls.h"
 #include "tests/support/FakeDesktop.h"
@@ -135,27 +136,8 @@ struct LonePreview {
     }
 };
 
-class DocumentPreviewTest : public ::testing::Test {
+class DocumentPreviewTest : public DocumentWindowFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir_.isValid());
-        qputenv("TEMP", dir_.path().toLocal8Bit());
-    }
-    void TearDown() override
-    {
-        window_.reset();
-        qunsetenv("TEMP");
-    }
-
-    FrmOpen& open(const fx::Bytes& fileBytes, const QString& fileName)
-    {
-        const QString path = dir_.filePath(fileName);
-        fx::writeFile(path.toStdString(), fileBytes);
-        window_ = std::make_unique<FrmOpen>(desktop_, trustingIcp());
-        window_->Form_Load(path);
-        return *window_;
-    }
     FrmOpen& openSigned(const fx::Bytes& content, const std::string& documentName)
     {
         return open(fx::makeSignedMessage(icpMessage(icpSigner(), documentName, content)),
@@ -170,10 +152,6 @@ protected:
     {
         return selavia::testing::control<T>(window_.get(), name);
     }
-
-    QTemporaryDir dir_;
-    FakeDesktop desktop_;
-    std::unique_ptr<FrmOpen> window_;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The windows used without a mouse and through a screen reader, and on
 // screens smaller than they are.
 
+#include "DocumentWindowFixture.h"
 #include "app/FrmMain.h"
 #include "app/FrmOpen.h"
 #include "platform/desktop/CertificateDialog.h"
@@ -85,31 +86,20 @@ bool activate(QWidget* window)
     return QTest::qWaitForWindowActive(window);
 }
 
-class KeyboardAccessTest : public ::testing::Test {
+class KeyboardAccessTest : public DocumentWindowFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir_.isValid());
-        qputenv("TEMP", dir_.path().toLocal8Bit());
-    }
     void TearDown() override
     {
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (top->objectName() == "zFrmLegenda")
                 top->close();
         }
-        document_.reset();
-        qunsetenv("TEMP");
+        DocumentWindowFixture::TearDown();
     }
 
     FrmOpen& openDocument(const fx::Bytes& message, bool trusted = true)
     {
-        const QString path = dir_.filePath("contrato.slv");
-        fx::writeFile(path.toStdString(), message);
-        document_ =
-            std::make_unique<FrmOpen>(desktop_, trusted ? trustingIcp() : sig::TrustStore::empty());
-        document_->Form_Load(path);
-        return *document_;
+        return open(message, "contrato.slv", trusted);
     }
     FrmOpen& openContract(bool trusted = true)
     {
@@ -118,7 +108,7 @@ protected:
     }
     QPointer<QWidget> openLegend()
     {
-        control<QAction>(document_.get(), "showlegenda")->trigger();
+        control<QAction>(window_.get(), "showlegenda")->trigger();
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (top->objectName() == "zFrmLegenda" && top->isVisible())
                 return top;
@@ -128,22 +118,18 @@ protected:
     // The dialog "Exibir Certificado" shows for the signer's own certificate.
     std::unique_ptr<selavia::desktop::CertificateDialog> certificateDialog()
     {
-        auto* tree = control<QTreeWidget>(document_.get(), "tvSigns");
+        auto* tree = control<QTreeWidget>(window_.get(), "tvSigns");
         const auto found =
             tree->findItems("FULANO DE TAL:98765432100", Qt::MatchExactly | Qt::MatchRecursive);
         if (found.isEmpty())
             return nullptr;
         tree->setCurrentItem(found.first());
-        control<QAction>(document_.get(), "showcertificate")->trigger();
+        control<QAction>(window_.get(), "showcertificate")->trigger();
         if (desktop_.certificatesShown.empty())
             return nullptr;
         return std::make_unique<selavia::desktop::CertificateDialog>(
             desktop_.certificatesShown.back(), desktop_.signersShown.back());
     }
-
-    QTemporaryDir dir_;
-    FakeDesktop desktop_;
-    std::unique_ptr<FrmOpen> document_;
 };
 
 } // namespace
@@ -374,11 +360,11 @@ TEST_F(KeyboardAccessTest, DuringALoadCancelarHasTheFocusAndEnterStopsIt)
     const SlowRevocation slow = slowRevocation(server);
     const QString path = dir_.filePath("lento.slv");
     fx::writeFile(path.toStdString(), slow.message);
-    document_ = std::make_unique<FrmOpen>(desktop_, storeTrusting({&slow.root}));
+    window_ = std::make_unique<FrmOpen>(desktop_, storeTrusting({&slow.root}));
     QString focusName;
     QTimer watcher;
     // Once the list is being awaited, the user presses Enter on what has the focus.
-    QObject::connect(&watcher, &QTimer::timeout, document_.get(), [&] {
+    QObject::connect(&watcher, &QTimer::timeout, window_.get(), [&] {
         QWidget* focus = QApplication::focusWidget();
         if (server.count(SlowRevocation::kList) == 0 || focus == nullptr || !focusName.isEmpty())
             return;
@@ -386,12 +372,12 @@ TEST_F(KeyboardAccessTest, DuringALoadCancelarHasTheFocusAndEnterStopsIt)
         EXPECT_EQ(focus->objectName(), "btnCancelar");
         QTest::keyClick(focus, Qt::Key_Return);
     });
-    activate(document_.get());
+    activate(window_.get());
     watcher.start(20);
-    document_->Form_Load(path);
+    window_->Form_Load(path);
     watcher.stop();
     EXPECT_EQ(focusName, "Cancelar");
-    EXPECT_EQ(control<QLabel>(document_.get(), "lblErrorNum")->text(), "Verificação cancelada.");
+    EXPECT_EQ(control<QLabel>(window_.get(), "lblErrorNum")->text(), "Verificação cancelada.");
     // Then the window's Ok, for Enter or Escape to close it.
-    EXPECT_EQ(QApplication::focusWidget(), control<QWidget>(document_.get(), "BTN001"));
+    EXPECT_EQ(QApplication::focusWidget(), control<QWidget>(window_.get(), "BTN001"));
 }
