@@ -295,6 +295,8 @@ void judgeAll(sig::MessageInput& file, const pdf::PdfDocument& document, const P
         }
     }
     result.pdf = std::move(pdf);
+    if (services.tally)
+        result.network = services.tally();
 }
 
 } // namespace

@@ -279,7 +279,9 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
         return !progress_ || progress_(phase, done, total) ? !cancelled_.load() : false;
     };
     FileSum sum(input, options_.sumSignedFile);
-    sig::SignedData data(options_.trustStore, revocation::validationServices(options_.revocation));
+    sig::ValidationServices services = revocation::validationServices(options_.revocation);
+    const std::function<sig::NetworkTally()> tally = services.tally;
+    sig::SignedData data(options_.trustStore, std::move(services));
     std::optional<fileinfo::FileError> documentUnreadable;
     try {
         withDetachedContent(options_, documentUnreadable, [&](sig::MessageInput* content) {
@@ -296,6 +298,8 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
         if (!finished || cancelled_)
             throw sig::SignatureError::of(sig::code::kCancelled);
         describe(result, data, options_);
+        if (tally)
+            result.network = tally();
     } catch (const sig::SignatureError& error) {
         fail(result, error);
     } catch (const std::exception&) {

@@ -275,15 +275,26 @@ void FetchControl::watchdog()
     }
 }
 
+void FetchControl::count(bool answered)
+{
+    ++requests_;
+    if (answered)
+        ++answered_;
+}
+
 HttpResponse httpFetch(const HttpRequest& request, FetchControl& control)
 {
     QByteArray url = request.url;
     for (int redirects = 0;; ++redirects) {
         Exchange exchange = exchangeOnce(url, request, control);
-        if (exchange.redirect.isEmpty())
+        if (exchange.redirect.isEmpty()) {
+            control.count(exchange.response.ok());
             return exchange.response;
-        if (redirects >= request.maxRedirects)
+        }
+        if (redirects >= request.maxRedirects) {
+            control.count(false);
             return {{}, QStringLiteral("redirecionamentos demais")};
+        }
         // A path alone stays on the same server.
         if (exchange.redirect.startsWith('/') && !exchange.redirect.startsWith("//"))
             url = url.left(url.indexOf('/', qsizetype(7))) + exchange.redirect;

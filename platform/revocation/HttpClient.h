@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -36,6 +37,11 @@ public:
     // first request.
     std::optional<Clock::time_point> nextDeadline();
 
+    // Each request once, when it ends: whether an answer came back.
+    void count(bool answered);
+    int requests() const { return requests_; }
+    int answered() const { return answered_; }
+
     // A socket in flight until its deadline; false when already aborted.
     bool watch(int fd, Clock::time_point deadline);
     void unwatch(int fd);
@@ -51,6 +57,8 @@ private:
     std::map<int, Clock::time_point> sockets_;
     bool aborted_ = false;
     bool stopping_ = false;
+    std::atomic<int> requests_{0};
+    std::atomic<int> answered_{0};
     std::thread thread_;
 };
 

@@ -471,6 +471,10 @@ sig::ValidationServices validationServices(const Settings& settings)
     }
     services.issuers = std::make_shared<CaIssuers>(session);
     services.abort = [session] { session->control().abort(); };
+    services.tally = [session] {
+        return signature::NetworkTally{session->control().requests(),
+                                       session->control().answered()};
+    };
     services.parallelism = settings.parallelism;
     return services;
 }

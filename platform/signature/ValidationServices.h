@@ -26,11 +26,20 @@ public:
     virtual std::vector<std::shared_ptr<X509>> fetchIssuers(X509* certificate, int& budget) = 0;
 };
 
+// How the network answered the requests of one verification.
+struct NetworkTally {
+    int requests = 0; // made, or refused for lack of time
+    int answered = 0; // that brought a whole answer back
+
+    bool silent() const { return requests > 0 && answered == 0; }
+};
+
 struct ValidationServices {
     RevocationProviders revocation;         // asked after the message's CRLs, in order
     std::shared_ptr<IssuerFetcher> issuers; // may be null
     std::function<void()> abort;            // stops every request in flight at once
     int parallelism = 4;                    // checks run at the same time
+    std::function<NetworkTally()> tally;    // the requests so far; may be empty
     // Certificates that help build paths besides the message's own: those
     // the document carrying the message holds (a PDF's DSS).
     std::vector<std::shared_ptr<X509>> documentCertificates{};
