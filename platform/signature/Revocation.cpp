@@ -320,6 +320,9 @@ QString revocationSummary(const RevocationStatus& status)
 {
     switch (status.state) {
     case RevocationState::Good:
+        // An anchor is not "not revoked": nobody could have said so.
+        if (status.trustAnchor)
+            return QStringLiteral("Não se aplica: ") + status.detail;
         return QStringLiteral("Não revogado: ") + status.detail;
     case RevocationState::Revoked: {
         const QString text = revocationText(status);

@@ -31,6 +31,8 @@ struct RevocationStatus {
     // the time the status was known, not when the answer was signed.
     QDateTime thisUpdate;
     QDateTime nextUpdate;
+    // A trusted root's: nothing above it could revoke it, so nothing was asked.
+    bool trustAnchor = false;
 
     bool revoked() const { return state == RevocationState::Revoked; }
 };

@@ -192,7 +192,8 @@ RevocationStatus anchorStatus()
 {
     RevocationStatus status;
     status.state = RevocationState::Good;
-    status.detail = QStringLiteral("raiz confiável: a revogação não se aplica");
+    status.trustAnchor = true;
+    status.detail = QStringLiteral("raiz confiável, não há emissor que a revogue");
     return status;
 }
 
@@ -397,12 +398,16 @@ RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer
     // The best evidence of all the sources: a revocation ends the search, a
     // "good" answer that is current too; an older one (a list carried in the
     // file) is kept while the next sources are asked for a later one.
-    RevocationStatus status =
-        unknownStatus(QStringLiteral("não foi possível consultar a situação de revogação"));
+    RevocationStatus status = unknownStatus(
+        QStringLiteral("não consultada na rede, e nem o arquivo nem a cópia local têm a lista"));
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const auto& provider : services_.revocation) {
         if (provider->usesNetwork() && !network)
             continue;
+        // An unknown status says whether the network was asked in vain.
+        if (provider->usesNetwork() && status.state == RevocationState::Unknown)
+            status.detail = QStringLiteral("nenhuma resposta válida das fontes consultadas na "
+                                           "rede (lista de revogados e OCSP)");
         if (std::optional<RevocationStatus> answer = provider->check(certificate, issuer))
             status = betterEvidence(status, *answer);
         if (status.revoked() || revocationCurrent(status, now))

@@ -55,7 +55,7 @@ std::map<QString, QString> selectedValues(QTreeWidget& list, const QPlainTextEdi
 const QRegularExpression kZonedTime(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d -03:00)");
 
 const QString kUnknown = "Desconhecida: não foi possível consultar a situação de revogação";
-const QString kAnchor = "Não revogado: raiz confiável: a revogação não se aplica";
+const QString kAnchor = "Não se aplica: raiz confiável, não há emissor que a revogue";
 
 PathCertificate entry(const fx::Cert& certificate, const QString& name,
                       const QStringList& problems = {}, const QString& revocation = kUnknown)
