@@ -165,8 +165,11 @@ TrustStore TrustStore::systemDefault()
             bundled::addPinnedRoots(store, bundled::roots(), bundled::rootPins());
         // A trusted root's bytes are its pin's: the pin names the anchor.
         for (const bundled::RootPin& pin : bundled::rootPins()) {
-            if (sources.bundledRoots.contains(QLatin1String(pin.name)))
+            if (sources.bundledRoots.contains(QLatin1String(pin.name))) {
                 owner->tag(QByteArray(pin.sha256), pin.framework);
+                sources.bundledAnchors.push_back(
+                    {QString::fromLatin1(pin.name), QByteArray(pin.sha256)});
+            }
         }
         // A system without a store is not an error: nothing more is trusted then.
         addSystemCertificates(store, locations, sources);

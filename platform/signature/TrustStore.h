@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 typedef struct x509_st X509;
 typedef struct x509_store_st X509_STORE;
@@ -13,11 +14,18 @@ typedef struct x509_store_st X509_STORE;
 namespace selavia::signature {
 
 // Where the trusted roots of a store came from, as a report tells it.
+// A bundled root trusted, by its name and the SHA-256 of its DER.
+struct BundledAnchor {
+    QString name;
+    QByteArray sha256Hex; // lowercase
+};
+
 struct TrustSources {
-    QStringList bundledRoots;  // the bundled ICP-Brasil and gov.br roots trusted (pins matched)
-    QStringList systemFolders; // certificate folders looked up by subject hash
-    QString systemFile;        // a file of certificates read whole; empty when none
-    int added = 0;             // certificates trusted one by one
+    QStringList bundledRoots; // the bundled ICP-Brasil and gov.br roots trusted (pins matched)
+    std::vector<BundledAnchor> bundledAnchors; // the same roots with their fingerprints
+    QStringList systemFolders;                 // certificate folders looked up by subject hash
+    QString systemFile;                        // a file of certificates read whole; empty when none
+    int added = 0;                             // certificates trusted one by one
 };
 
 // The roots a chain must reach to be trusted. Shared: copies see the same store.
