@@ -1,6 +1,7 @@
 #include "verify/CertificateJudge.h"
 
 #include "platform/signature/SignatureError.h"
+#include "verify/DocumentName.h"
 
 #include <algorithm>
 #include <exception>
@@ -99,6 +100,7 @@ CertificateFacts certificateFacts(const sig::Certificate& certificate)
         return facts;
     readInto(facts.simpleName,
              [&] { return certificate.getInfo(sig::CertificateInfo::SubjectSimpleName); });
+    facts.displayName = displayText(facts.simpleName);
     readInto(facts.subject, [&] { return certificate.subjectName(); });
     readInto(facts.issuer, [&] { return certificate.issuerName(); });
     readInto(facts.email, [&] { return certificate.getInfo(sig::CertificateInfo::SubjectEmail); });

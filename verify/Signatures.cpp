@@ -101,7 +101,7 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token, const QDateTime& ch
 {
     TimeStampResult result;
     result.genTime = token.genTime;
-    result.tsaName = token.tsaName;
+    result.tsaName = displayText(token.tsaName);
     result.tokenProblems = token.problems;
     result.problems = token.problems + token.unchecked;
     result.unconfirmed = token.problems.isEmpty() && !token.unchecked.isEmpty();
@@ -177,7 +177,7 @@ void judgeCounterSignature(const sig::CounterSignature& counter, const QDateTime
                            int level, std::vector<CounterSignatureResult>& into)
 {
     CounterSignatureResult result;
-    result.signerName = counter.signerName;
+    result.signerName = displayText(counter.signerName);
     result.signingTime = counter.signingTime;
     result.level = level;
     result.problems = counter.problems;

@@ -9,6 +9,7 @@
 #include "platform/signature/Revocation.h"
 #include "platform/signature/SignerEncoding.h"
 #include "platform/signature/TrustStore.h"
+#include "platform/signature/ValidationServices.h"
 #include "verify/CertificateClass.h"
 #include "verify/Verdict.h"
 #include "verify/VerificationError.h"
@@ -25,8 +26,9 @@ namespace selavia::verify {
 // What a certificate says of itself, read once; a value that cannot be read
 // stays empty.
 struct CertificateFacts {
-    QString simpleName; // as GetInfo 0 gives it, shown as is by nobody (see displayText)
-    QString subject;    // one line, most specific first
+    QString simpleName;  // as GetInfo 0 gives it, shown as is by nobody
+    QString displayName; // simpleName without control or bidirectional characters: what is shown
+    QString subject;     // one line, most specific first
     QString issuer;
     QString email;
     int version = 0;
@@ -38,15 +40,17 @@ struct CertificateFacts {
 
 // A declared signature policy, judged against ITI's list and the policy.
 struct PolicyCheck {
-    QString oid;          // dotted; empty for an implied policy
-    QString name;         // e.g. "AD-RB v2.3"; "" outside 2.16.76.1.7.1 or when not known
-    bool conforms = true; // nothing found against it
+    QString oid;  // dotted; empty for an implied policy
+    QString name; // e.g. "AD-RB v2.3"; "" outside 2.16.76.1.7.1 or when not known
+    // Nothing found against it and nothing left unchecked.
+    bool conforms = true;
     // Portuguese, one line each: what was found against it, then what was
     // not checked and the warnings.
     QStringList problems;
     std::vector<PolicyFinding> findings{}; // what the verdict weighs
     QStringList warnings{};                // changes no verdict: an expired list, a foreign policy
     QStringList checked{};                 // what was checked, Portuguese
+    QStringList notChecked{};              // what could not be checked, and why, Portuguese
 };
 
 // One certificate of a path, judged at the status's time.
@@ -89,8 +93,8 @@ struct TimeStampResult {
     // The token verifies over the signature, by a TSA fit for it whose path
     // reaches a trusted root and is valid at `genTime`: `problems` is empty.
     bool valid = false;
-    QDateTime genTime; // UTC; invalid when unreadable
-    QString tsaName;
+    QDateTime genTime;                      // UTC; invalid when unreadable
+    QString tsaName;                        // cleaned for display
     QStringList problems;                   // the token's own, then its TSA's path's
     QStringList tokenProblems;              // the token's own: imprint, TSA signature, ESS, usage
     std::vector<CertificateFacts> tsaChain; // the TSA first
@@ -102,7 +106,7 @@ struct TimeStampResult {
 
 // A counter-signature of a signature, judged as a signature of its own.
 struct CounterSignatureResult {
-    QString signerName; // raw; empty when the message lacks its certificate
+    QString signerName; // cleaned for display; empty when the message lacks its certificate
     QDateTime signingTime;
     // 1: it counter-signs the signer; 2: it counter-signs the one listed
     // before it at level 1; and so on.
@@ -242,6 +246,7 @@ struct ValidationResult {
     QByteArray signedFileSha256;
     QDateTime checkedAt;                  // UTC, when the certificates were judged
     bool offline = false;                 // judged without any request to the network
+    signature::NetworkTally network;      // the requests made and how many were answered
     signature::TrustSources trustSources; // where the trusted roots came from
     Judgement verdict;                    // the file's: the worst of all its signatures'
     // An output asked for that could not be written (the file verified).
