@@ -138,6 +138,8 @@ QJsonValue policyJson(const std::optional<verify::PolicyCheck>& policy)
         {"name", policy->name},
         {"conforms", policy->conforms},
         {"problems", QJsonArray::fromStringList(policy->problems)},
+        {"checked", QJsonArray::fromStringList(policy->checked)},
+        {"not_checked", QJsonArray::fromStringList(policy->notChecked)},
     };
 }
 

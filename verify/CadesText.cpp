@@ -3,6 +3,8 @@
 #include "fileinfo/FileHandler.h"
 #include "verify/DocumentName.h"
 
+#include <algorithm>
+
 namespace selavia::verify {
 namespace {
 
@@ -17,6 +19,42 @@ QString validAtTimestampText(const SignatureResult& signer)
         .arg(when, signer.validAtTimestampProblems.join(QStringLiteral("; ")));
 }
 
+} // namespace
+
+QString policyConformityText(const PolicyCheck& policy)
+{
+    QStringList parts;
+    if (!policy.findings.empty()) {
+        QStringList against;
+        for (const PolicyFinding& finding : policy.findings)
+            against << finding.detail;
+        parts << QStringLiteral("não conforme: ") + against.join(QStringLiteral("; "));
+    } else if (!policy.notChecked.isEmpty()) {
+        parts << QStringLiteral("conformidade não confirmada");
+    } else {
+        parts << QStringLiteral("conforme");
+    }
+    if (!policy.checked.isEmpty())
+        parts << QStringLiteral("conferido: ") + policy.checked.join(QStringLiteral(", "));
+    if (!policy.notChecked.isEmpty())
+        parts << QStringLiteral("não conferido: ") + policy.notChecked.join(QStringLiteral(", "));
+    for (const QString& warning : policy.warnings)
+        parts << QStringLiteral("aviso: ") + warning;
+    // What else was met reading the policy (its attribute's own problems).
+    for (const QString& problem : policy.problems) {
+        const bool told =
+            policy.warnings.contains(problem) ||
+            problem.endsWith(QStringLiteral(": não conferido")) ||
+            std::any_of(policy.findings.begin(), policy.findings.end(),
+                        [&](const PolicyFinding& finding) { return finding.detail == problem; });
+        if (!told)
+            parts << problem;
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+namespace {
+
 QString policyText(const std::optional<PolicyCheck>& policy)
 {
     if (!policy)
@@ -24,12 +62,9 @@ QString policyText(const std::optional<PolicyCheck>& policy)
     QString head = policy->name.isEmpty()
                        ? policy->oid
                        : QStringLiteral("%1 (%2)").arg(policy->name, policy->oid);
-    QStringList parts{policy->conforms ? QStringLiteral("conforme")
-                                       : QStringLiteral("não conforme")};
-    parts << policy->problems;
     return QStringLiteral("Política de assinatura: ") +
            (head.isEmpty() ? QString() : head + QStringLiteral(" - ")) +
-           parts.join(QStringLiteral("; "));
+           policyConformityText(*policy);
 }
 
 QString counterSignatureText(const CounterSignatureResult& counter)

@@ -18,6 +18,11 @@ QString timeStampNodeText(const TimeStampResult& token);
 // One signer's CAdES facts, one line each; empty where there is nothing to
 // say. Their times are local with the offset ("06/12/2026 18:05:09 -03:00"):
 // the certificate dialog shows them beside the certificate's own times.
+// A declared policy's conformity in one line: "conforme", "não conforme:
+// <what>" or "conformidade não confirmada", then what was checked, what
+// was not, and the warnings.
+QString policyConformityText(const PolicyCheck& policy);
+
 struct CadesLines {
     QString timeStamp; // the tree node's text, the time with its offset
     // "Válido na data do carimbo do tempo (dd/mm/aaaa hh:mm:ss -03:00)" or why not

@@ -66,6 +66,14 @@ QString dateText(const QDateTime& time)
     return time.toUTC().toString(QStringLiteral("dd/MM/yyyy"));
 }
 
+// What could not be checked is told as such, and keeps the policy from
+// reading as conforming.
+void leaveUnchecked(PolicyCheck& check, const QString& what)
+{
+    check.notChecked << what;
+    check.problems << what + QStringLiteral(": não conferido");
+}
+
 // Collects what the check finds: the verdict's finding and the line the
 // presenters show.
 struct Findings {
@@ -98,9 +106,8 @@ void checkHash(const PolicyInputs& inputs, const pol::KnownPolicy& known, Policy
 {
     const QByteArray digest = pol::digestOf(inputs.policy.hashAlgorithmOid, known.document);
     if (digest.isEmpty()) {
-        check.problems << QStringLiteral(
-                              "hash da política não conferido: algoritmo %1 desconhecido")
-                              .arg(inputs.policy.hashAlgorithmOid);
+        leaveUnchecked(check, QStringLiteral("hash da política (algoritmo %1 desconhecido)")
+                                  .arg(inputs.policy.hashAlgorithmOid));
         return;
     }
     check.checked << QStringLiteral("hash da política");
@@ -160,7 +167,7 @@ void checkRules(const pol::PolicyRules& rules, const PolicyInputs& inputs, Polic
     check.checked << QStringLiteral("atributos obrigatórios")
                   << QStringLiteral("algoritmo e tamanho da chave");
     if (rules.hasExtensions)
-        check.problems << QStringLiteral("regras de extensão da política não conferidas");
+        leaveUnchecked(check, QStringLiteral("regras de extensão da política"));
 }
 
 // The list's entry, the policy's file and its rules.
@@ -220,6 +227,8 @@ PolicyCheck checkPolicy(const PolicyInputs& inputs, const pol::PolicyCatalogue& 
     check.problems = inputs.policy.problems;
     if (inputs.policy.implied) {
         check.problems << QStringLiteral("política de assinatura implícita");
+        check.notChecked << QStringLiteral("regras da política implícita");
+        check.conforms = false;
         return check;
     }
     if (check.oid.isEmpty())
@@ -240,8 +249,9 @@ PolicyCheck checkPolicy(const PolicyInputs& inputs, const pol::PolicyCatalogue& 
     } else {
         warn(check,
              QStringLiteral("política de assinatura fora da ICP-Brasil: regras não conferidas"));
+        check.notChecked << QStringLiteral("regras da política (fora da ICP-Brasil)");
     }
-    check.conforms = check.findings.empty();
+    check.conforms = check.findings.empty() && check.notChecked.isEmpty();
     return check;
 }
 

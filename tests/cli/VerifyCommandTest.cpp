@@ -479,7 +479,8 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
                            {"revoked_at", QJsonValue::Null},
                            {"this_update", QJsonValue::Null},
                            {"next_update", QJsonValue::Null},
-                           {"detail", "não foi possível consultar a situação de revogação"}}));
+                           {"detail", "não consultada na rede, e nem o arquivo nem a cópia "
+                                      "local têm a lista"}}));
     EXPECT_EQ(signer["class"].toString(), "cert_noicp_valid");
 
     EXPECT_EQ(run({"--json", path}, options), cli::exit_status::kNotAllValid);
@@ -626,7 +627,11 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
               (QJsonObject{{"oid", "2.16.76.1.7.1.1.2.3"},
                            {"name", "AD-RB v2.3"},
                            {"conforms", true},
-                           {"problems", QJsonArray{kExpiredList}}}));
+                           {"problems", QJsonArray{kExpiredList}},
+                           {"checked",
+                            QJsonArray{"período de uso e revogação da política", "hash da política",
+                                       "atributos obrigatórios", "algoritmo e tamanho da chave"}},
+                           {"not_checked", QJsonArray()}}));
     const QString counterTime =
         QDateTime::fromSecsSinceEpoch(genTime + 60, Qt::UTC).toString(Qt::ISODate);
     QJsonObject counter = signerJson["countersignatures"].toArray()[0].toObject();
@@ -662,10 +667,14 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
     const std::vector<Case> cases = {
         {"AD-RT without a token",
          {fx::signingCertificateV2(signer), bundledPolicyAttribute("2.16.76.1.7.1.2.2.3")},
-         QJsonObject{{"oid", "2.16.76.1.7.1.2.2.3"},
-                     {"name", "AD-RT v2.3"},
-                     {"conforms", false},
-                     {"problems", QJsonArray{missingStamp, kExpiredList}}},
+         QJsonObject{
+             {"oid", "2.16.76.1.7.1.2.2.3"},
+             {"name", "AD-RT v2.3"},
+             {"conforms", false},
+             {"problems", QJsonArray{missingStamp, kExpiredList}},
+             {"checked", QJsonArray{"período de uso e revogação da política", "hash da política",
+                                    "atributos obrigatórios", "algoritmo e tamanho da chave"}},
+             {"not_checked", QJsonArray()}},
          // A valid ICP-Brasil certificate, but the signature is Reprovado.
          cli::exit_status::kNotAllValid,
          {}},
@@ -673,9 +682,12 @@ TEST_F(VerifyCommandTest, JsonTellsPoliciesTheyBreakOrDoNotKnowAndASubstitutedCe
          {fx::signingCertificateV2(signer), fx::signaturePolicyAttribute("1.3.6.1.4.1.99999.1")},
          QJsonObject{{"oid", "1.3.6.1.4.1.99999.1"},
                      {"name", ""},
-                     {"conforms", true},
+                     // Nothing was found against it, but nothing was checked either.
+                     {"conforms", false},
                      {"problems", QJsonArray{"política de assinatura fora da ICP-Brasil: regras "
-                                             "não conferidas"}}},
+                                             "não conferidas"}},
+                     {"checked", QJsonArray()},
+                     {"not_checked", QJsonArray{"regras da política (fora da ICP-Brasil)"}}},
          cli::exit_status::kSignaturesOk,
          {}},
         {"signing-certificate-v2 naming another",
@@ -750,7 +762,10 @@ TEST_F(VerifyCommandTest, TheTextReportTellsTheCadesPiecesOnlyWhereThereAreAny)
     EXPECT_TRUE(out_.contains("\n    Válido na data do carimbo do tempo (" + when + ")\n"))
         << out_.toStdString();
     EXPECT_TRUE(out_.contains("\n    Política de assinatura: AD-RB v2.3 (2.16.76.1.7.1.1.2.3) - "
-                              "conforme; lista de políticas expirada em 10/09/2025\n"));
+                              "conforme; conferido: período de uso e revogação da política, hash "
+                              "da política, atributos obrigatórios, algoritmo e tamanho da chave; "
+                              "aviso: lista de políticas expirada em 10/09/2025\n"))
+        << out_.toStdString();
 }
 
 namespace {
