@@ -522,7 +522,7 @@ QString GeneralDateText(const QDateTime& moment)
     return locale.toString(local, dateFormat + QLatin1Char(' ') + timeFormat);
 }
 
-QString SizeText(qint64 bytes)
+QString SizeText(qint64 bytes, const QLocale& locale)
 {
     if (bytes < 0) {
         return {};
@@ -544,9 +544,9 @@ QString SizeText(qint64 bytes)
     const double quotient = double(bytes) / step;
     // nearbyint in the default rounding mode rounds halves to even.
     const double rounded = std::nearbyint(quotient * 100) / 100;
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(rounded, 'f', QLocale::FloatingPointShortest) + unit;
+    QLocale numbers = locale;
+    numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+    return numbers.toString(rounded, 'f', QLocale::FloatingPointShortest) + unit;
 }
 
 std::optional<FileError> copySumming(const RegularFile& source, StagedFile& target,

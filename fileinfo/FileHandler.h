@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -94,7 +95,7 @@ QString UtcOffsetText(const QDateTime& moment);
 QString ZonedDateText(const QDateTime& moment);
 // The size in decimal units ("1,5 KB"), as the properties panel and the
 // file dialogs show it.
-QString SizeText(qint64 bytes);
+QString SizeText(qint64 bytes, const QLocale& locale = QLocale());
 
 // The description of the type a file name says it has, in the user's
 // language ("Documento PDF", "Documento Assinado Selavia" for a .slv even
