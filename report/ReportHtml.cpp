@@ -4,8 +4,11 @@
 #include "selavia/Version.h"
 #include "verify/CadesText.h"
 #include "verify/CertificateClass.h"
+#include "verify/Conformity.h"
+#include "verify/DocumentName.h"
 #include "verify/SignatureTree.h"
 
+#include <QCollator>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -17,10 +20,20 @@ using verify::Judgement;
 using verify::SignatureResult;
 using verify::ValidationResult;
 
+// The report is a Brazilian document: its numbers read the Brazilian way
+// whatever the locale of the machine that wrote it.
+const QLocale kBrazil(QLocale::Portuguese, QLocale::Brazil);
+
 // Everything shown comes from the file or the system: escaped, always.
 QString esc(const QString& text)
 {
     return text.toHtmlEscaped();
+}
+
+// A name read from a file, without what could hide or reorder text.
+QString name(const QString& text)
+{
+    return esc(verify::displayText(text));
 }
 
 // "07/12/2026 02:40:00 (horário local, UTC-03:00) — 07/12/2026 05:40:00 UTC"
@@ -33,10 +46,17 @@ QString bothTimes(const QDateTime& moment)
            fileinfo::UtcDateText(moment);
 }
 
+QString validityText(const QDateTime& from, const QDateTime& to)
+{
+    const auto zoned = [](const QDateTime& moment) {
+        return moment.isValid() ? fileinfo::UtcDateText(moment) : QStringLiteral("ilegível");
+    };
+    return QStringLiteral("de %1 a %2").arg(zoned(from), zoned(to));
+}
+
 QString sizeText(qint64 bytes)
 {
-    return fileinfo::SizeText(bytes) + QStringLiteral(" (") +
-           QLocale(QLocale::Portuguese, QLocale::Brazil).toString(bytes) +
+    return fileinfo::SizeText(bytes, kBrazil) + QStringLiteral(" (") + kBrazil.toString(bytes) +
            QStringLiteral(" bytes)");
 }
 
@@ -45,9 +65,35 @@ QString line(const QString& label, const QString& escapedValue)
     return QStringLiteral("<b>%1:</b> %2<br>").arg(label, escapedValue);
 }
 
-QString section(const QString& title)
+QString paragraph(const QString& content, int indent = 0)
 {
-    return QStringLiteral("<h2>%1</h2>").arg(esc(title));
+    return QStringLiteral("<p style=\"margin-left:%1px\">%2</p>").arg(indent).arg(content);
+}
+
+QString section(const QString& escapedTitle)
+{
+    return QStringLiteral("<h2>%1</h2>").arg(escapedTitle);
+}
+
+QString subsection(const QString& title)
+{
+    return QStringLiteral("<h3>%1</h3>").arg(esc(title));
+}
+
+// A label over the items that follow it: a heading, so it is never left
+// alone at the foot of a page.
+QString label(const QString& text)
+{
+    return QStringLiteral("<h4>%1</h4>").arg(esc(text));
+}
+
+// One paragraph per item: a list's bullets are not text a reader can copy.
+QString items(const QStringList& escapedItems, int indent = 12)
+{
+    QString html;
+    for (const QString& item : escapedItems)
+        html += paragraph(QStringLiteral("• ") + item, indent);
+    return html;
 }
 
 QString hex(const QByteArray& bytes)
@@ -55,76 +101,100 @@ QString hex(const QByteArray& bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
-QString trustSourcesText(const sig::TrustSources& sources)
+QString programText()
 {
-    QStringList parts;
+    return QStringLiteral("Selavia Reader %1.%2.%3")
+        .arg(kVersionMajor)
+        .arg(kVersionMinor)
+        .arg(kVersionRevision);
+}
+
+// The bundled roots by name in natural order (v2 before v10), each with
+// its fingerprint; then the system's store and the certificates added.
+QStringList trustSourceItems(const sig::TrustSources& sources)
+{
+    std::vector<sig::BundledAnchor> anchors = sources.bundledAnchors;
+    QCollator collator(kBrazil);
+    collator.setNumericMode(true);
+    std::sort(anchors.begin(), anchors.end(),
+              [&](const sig::BundledAnchor& a, const sig::BundledAnchor& b) {
+                  return collator.compare(a.name, b.name) < 0;
+              });
+    QStringList lines;
+    for (const sig::BundledAnchor& anchor : anchors)
+        lines << esc(anchor.name) + QStringLiteral(" (raiz do programa) — SHA-256 ") +
+                     QString::fromLatin1(anchor.sha256Hex);
     if (!sources.systemFolders.isEmpty() || !sources.systemFile.isEmpty()) {
         QStringList where = sources.systemFolders;
         if (!sources.systemFile.isEmpty())
             where << sources.systemFile;
-        parts
-            << QStringLiteral("repositório do sistema (%1)").arg(where.join(QStringLiteral(", ")));
+        lines << esc(QStringLiteral("repositório de certificados do sistema (%1)")
+                         .arg(where.join(QStringLiteral(", "))));
     }
-    if (!sources.bundledRoots.isEmpty())
-        parts << QStringLiteral("raízes ICP-Brasil e gov.br do programa (%1)")
-                     .arg(sources.bundledRoots.join(QStringLiteral(", ")));
     if (sources.added > 0)
-        parts << QStringLiteral("%1 certificado(s) confiável(is) indicado(s) para esta verificação")
+        lines << QStringLiteral("%1 certificado(s) confiável(is) indicado(s) para esta "
+                                "verificação")
                      .arg(sources.added);
-    if (parts.isEmpty())
-        return QStringLiteral("nenhuma: nenhum certificado é confiável");
-    return parts.join(QStringLiteral("; "));
+    if (lines.isEmpty())
+        lines << QStringLiteral("nenhuma: nenhum certificado é confiável");
+    return lines;
 }
 
 QString checkSection(const ValidationResult& document)
 {
-    return QStringLiteral("<p>") +
-           line(QStringLiteral("Programa"), QStringLiteral("Selavia Reader %1.%2.%3")
-                                                .arg(kVersionMajor)
-                                                .arg(kVersionMinor)
-                                                .arg(kVersionRevision)) +
-           line(QStringLiteral("Data e hora da verificação"), esc(bothTimes(document.checkedAt))) +
-           line(QStringLiteral("Consulta à rede"),
-                document.offline
-                    ? QStringLiteral("não (verificação offline: revogação só do arquivo e da "
-                                     "cópia local)")
-                    : QStringLiteral("sim (verificação online)")) +
-           line(QStringLiteral("Fontes de confiança"),
-                esc(trustSourcesText(document.trustSources))) +
-           QStringLiteral("</p>");
+    return QStringLiteral("<p>") + line(QStringLiteral("Programa"), esc(programText())) +
+           line(QStringLiteral("Data e hora da verificação"),
+                esc(bothTimes(document.checkedAt)) +
+                    QStringLiteral(", pelo relógio deste computador")) +
+           line(QStringLiteral("Consulta à rede"), esc(verify::networkText(document))) +
+           QStringLiteral("</p>") + label(QStringLiteral("Fontes de confiança:")) +
+           items(trustSourceItems(document.trustSources));
 }
 
 QString signedFileSection(const ValidationResult& document)
 {
     return section(QStringLiteral("Arquivo assinado")) + QStringLiteral("<p>") +
-           line(QStringLiteral("Nome"), esc(QFileInfo(document.filePath).fileName())) +
+           line(QStringLiteral("Nome"), name(QFileInfo(document.filePath).fileName())) +
            line(QStringLiteral("Tamanho"), document.signedFileSize >= 0
                                                ? esc(sizeText(document.signedFileSize))
                                                : QStringLiteral("não disponível")) +
            line(QStringLiteral("SHA-256"), esc(signedFileSumText(document))) +
+           line(QStringLiteral("Integridade"), esc(verify::integrityText(document))) +
            QStringLiteral("</p>");
 }
 
 QString originalSection(const ValidationResult& document)
 {
-    QString html = section(QStringLiteral("Documento original")) + QStringLiteral("<p>");
+    QString html = section(QStringLiteral("Documento original"));
     if (!document.verified())
-        return html + QStringLiteral("Não disponível: a verificação do arquivo falhou.</p>");
-    return html + line(QStringLiteral("Nome"), esc(document.originalName)) +
-           line(QStringLiteral("Tamanho"), esc(sizeText(document.contentSize))) +
-           line(QStringLiteral("SHA-256"), hex(document.contentSha256)) + QStringLiteral("</p>");
+        return html + paragraph(QStringLiteral("Não disponível: a verificação do arquivo falhou."));
+    return html + paragraph(line(QStringLiteral("Nome"), name(document.originalName)) +
+                            line(QStringLiteral("Tamanho"), esc(sizeText(document.contentSize))) +
+                            line(QStringLiteral("SHA-256"), hex(document.contentSha256)));
 }
 
+// The reasons that weigh on the verdict, each with its code on a line of
+// its own, so that a code is never broken at a hyphen.
 QString reasonsList(const Judgement& judgement)
 {
     if (judgement.reasons.empty())
-        return QStringLiteral("<p>Nenhuma ressalva.</p>");
-    QString html = QStringLiteral("<ul>");
+        return paragraph(QStringLiteral("Nenhuma ressalva."));
+    QStringList lines;
     for (const verify::VerdictReason& reason : judgement.reasons)
-        // The code starts a line of its own, so it is never broken at a hyphen.
-        html += QStringLiteral("<li>%1<br><span style=\"color:#555555\">código: %2</span></li>")
-                    .arg(esc(reason.text), esc(reason.code));
-    return html + QStringLiteral("</ul>");
+        lines << esc(reason.text) +
+                     QStringLiteral("<br><span style=\"color:#555555\">código: %1</span>")
+                         .arg(esc(reason.code));
+    return label(QStringLiteral("Erros:")) + items(lines);
+}
+
+QString warningsList(const QStringList& warnings)
+{
+    if (warnings.isEmpty())
+        return {};
+    QStringList lines;
+    for (const QString& warning : warnings)
+        lines << esc(warning);
+    return label(QStringLiteral("Avisos (não mudam o resultado):")) + items(lines);
 }
 
 QString verdictWord(verify::Verdict verdict, int pointSize)
@@ -134,17 +204,33 @@ QString verdictWord(verify::Verdict verdict, int pointSize)
         .arg(verdictColour(verdict).name(), esc(verify::verdictWord(verdict)));
 }
 
+QString indicationText(const Judgement& judgement)
+{
+    QString text = verify::indicationName(judgement.indication);
+    if (!judgement.subIndication.isEmpty())
+        text += QStringLiteral(" / ") + judgement.subIndication;
+    return esc(text);
+}
+
+QString noteParagraph(const QString& note)
+{
+    return note.isEmpty() ? QString() : paragraph(QStringLiteral("<i>%1</i>").arg(esc(note)));
+}
+
 QString fileVerdictSection(const ValidationResult& document, const Judgement& judgement)
 {
-    QString html = section(QStringLiteral("Resultado da verificação")) + QStringLiteral("<p>") +
-                   verdictWord(judgement.verdict, 28) + QStringLiteral("</p>") +
-                   reasonsList(judgement);
+    QString html = section(QStringLiteral("Resultado da verificação")) +
+                   paragraph(verdictWord(judgement.verdict, 28));
+    QString facts = line(QStringLiteral("Indicação"), indicationText(judgement));
+    if (document.verified())
+        facts += line(QStringLiteral("Assinaturas"), esc(verify::validSignaturesText(document)));
+    html += paragraph(facts) + noteParagraph(verify::legalPresumptionNote(document)) +
+            reasonsList(judgement);
     if (document.error) {
         QString text = document.error->text;
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        html += QStringLiteral("<p>") + line(QStringLiteral("Erro"), esc(document.error->caption)) +
-                esc(text.trimmed()).replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
-                QStringLiteral("</p>");
+        html += paragraph(line(QStringLiteral("Erro"), esc(document.error->caption)) +
+                          esc(text.trimmed()).replace(QLatin1Char('\n'), QStringLiteral("<br>")));
     }
     return html;
 }
@@ -154,79 +240,153 @@ QString orNone(const QString& text, const QString& none)
     return text.isEmpty() ? none : esc(text);
 }
 
-QString timestampText(const SignatureResult& signer)
+QString certificateName(const verify::CertificateFacts& certificate)
 {
-    if (!signer.timestamp)
-        return QStringLiteral("nenhum");
-    const verify::TimeStampResult& token = *signer.timestamp;
-    QString text =
-        token.genTime.isValid() ? bothTimes(token.genTime) : QStringLiteral("data ilegível");
-    text += QStringLiteral(" — ACT: ") +
-            (token.tsaName.isEmpty() ? QStringLiteral("não identificada") : token.tsaName);
-    text += token.valid
-                ? QStringLiteral(" — válido")
-                : QStringLiteral(" — inválido: ") + token.problems.join(QStringLiteral("; "));
-    return esc(text);
+    // An unreadable name was left empty when the certificate was read.
+    return certificate.displayName.isEmpty() ? QStringLiteral("(certificado ilegível)")
+                                             : certificate.displayName;
 }
 
-QString policyText(const SignatureResult& signer)
+// A time-stamp authority's chain: each certificate's name and validity.
+QString tsaChainLines(const std::vector<verify::CertificateFacts>& chain)
 {
+    QStringList lines;
+    for (const verify::CertificateFacts& certificate : chain)
+        lines << esc(certificateName(certificate)) + QStringLiteral(" — validade ") +
+                     esc(validityText(certificate.validFrom, certificate.validTo));
+    return lines.isEmpty() ? QString() : label(QStringLiteral("Cadeia da ACT:")) + items(lines, 24);
+}
+
+QString timeStampEntry(const QString& kind, const verify::TimeStampResult& token)
+{
+    QString facts =
+        line(kind, token.genTime.isValid() ? esc(bothTimes(token.genTime))
+                                           : QStringLiteral("data ilegível")) +
+        line(QStringLiteral("ACT"), orNone(token.tsaName, QStringLiteral("não identificada"))) +
+        line(QStringLiteral("Situação"),
+             token.valid
+                 ? QStringLiteral("válido")
+                 : esc(QStringLiteral("inválido: ") + token.problems.join(QStringLiteral("; ")))) +
+        line(QStringLiteral("Resultado"),
+             verdictWord(token.judgement.verdict, 10) + QStringLiteral(" (") +
+                 indicationText(token.judgement) + QStringLiteral(")"));
+    return paragraph(facts) + tsaChainLines(token.tsaChain);
+}
+
+QString timeStampsPart(const SignatureResult& signer)
+{
+    QString html = subsection(QStringLiteral("Carimbos do tempo"));
+    if (!signer.timestamp && !signer.contentTimestamp && signer.archiveTimestamps.empty())
+        return html + paragraph(QStringLiteral("Nenhum carimbo do tempo."));
+    if (signer.timestamp)
+        html += timeStampEntry(QStringLiteral("Carimbo do tempo da assinatura"), *signer.timestamp);
+    if (signer.contentTimestamp)
+        html += timeStampEntry(QStringLiteral("Carimbo do tempo do conteúdo"),
+                               *signer.contentTimestamp);
+    for (const verify::TimeStampResult& archive : signer.archiveTimestamps)
+        html += timeStampEntry(QStringLiteral("Carimbo do tempo de arquivamento"), archive);
+    return html;
+}
+
+// The policy, then one line for each thing checked or left unchecked.
+QString policyPart(const SignatureResult& signer)
+{
+    QString html = subsection(QStringLiteral("Política de assinatura"));
     if (!signer.policy)
-        return QStringLiteral("nenhuma declarada");
+        return html + paragraph(QStringLiteral("Nenhuma declarada."));
     const verify::PolicyCheck& policy = *signer.policy;
-    QString text = policy.name.isEmpty()
-                       ? policy.oid
-                       : policy.name + QStringLiteral(" (") + policy.oid + QLatin1Char(')');
-    text += policy.conforms ? QStringLiteral(" — conforme") : QStringLiteral(" — não conforme");
-    if (!policy.problems.isEmpty())
-        text += QStringLiteral(": ") + policy.problems.join(QStringLiteral("; "));
-    return esc(text);
+    const QString named = policy.name.isEmpty()
+                              ? policy.oid
+                              : policy.name + QStringLiteral(" (") + policy.oid + QLatin1Char(')');
+    QString conformity = !policy.findings.empty()       ? QStringLiteral("não conforme")
+                         : !policy.notChecked.isEmpty() ? QStringLiteral("conformidade não "
+                                                                         "confirmada")
+                                                        : QStringLiteral("conforme");
+    html += paragraph(line(QStringLiteral("Política"),
+                           orNone(named, QStringLiteral("implícita, sem identificador"))) +
+                      line(QStringLiteral("Conformidade"), esc(conformity)));
+    QStringList lines;
+    for (const QString& checked : policy.checked)
+        lines << QStringLiteral("conferido: ") + esc(checked);
+    for (const verify::PolicyFinding& finding : policy.findings)
+        lines << QStringLiteral("contra a política: ") + esc(finding.detail);
+    for (const QString& unchecked : policy.notChecked)
+        lines << QStringLiteral("não conferido: ") + esc(unchecked);
+    for (const QString& warning : policy.warnings)
+        lines << QStringLiteral("aviso: ") + esc(warning);
+    return html + items(lines);
+}
+
+QString revocationEvidence(const sig::RevocationStatus& status)
+{
+    if (status.trustAnchor || status.source == sig::RevocationSource::None)
+        return {};
+    QString text = sig::revocationSourceText(status.source);
+    if (status.thisUpdate.isValid())
+        text += QStringLiteral("; emitida em ") + fileinfo::UtcDateText(status.thisUpdate);
+    if (status.nextUpdate.isValid())
+        text += QStringLiteral("; próxima até ") + fileinfo::UtcDateText(status.nextUpdate);
+    return text;
+}
+
+QString chainEntry(const verify::ChainLinkStatus& link, int position)
+{
+    const verify::CertificateFacts& certificate = link.certificate;
+    QString facts =
+        QStringLiteral("<b>%1. %2</b><br>").arg(position).arg(esc(certificateName(certificate))) +
+        line(QStringLiteral("Titular"), name(certificate.subject)) +
+        line(QStringLiteral("Emissor"), name(certificate.issuer)) +
+        line(QStringLiteral("Número de série"),
+             orNone(certificate.serialNumber, QStringLiteral("—"))) +
+        line(QStringLiteral("Validade"),
+             esc(validityText(certificate.validFrom, certificate.validTo))) +
+        line(QStringLiteral("SHA-256"), esc(verify::certificateSha256(certificate))) +
+        line(QStringLiteral("Revogação"), esc(sig::revocationSummary(link.revocation)));
+    const QString evidence = revocationEvidence(link.revocation);
+    if (!evidence.isEmpty())
+        facts += line(QStringLiteral("Evidência"), esc(evidence));
+    if (!link.problems.isEmpty())
+        facts += line(QStringLiteral("Problemas"), esc(link.problems.join(QStringLiteral("; "))));
+    return paragraph(facts, 12);
+}
+
+QString chainPart(const ValidationResult& document, const SignatureResult& signer)
+{
+    QString html = subsection(QStringLiteral("Cadeia de certificados"));
+    const std::vector<verify::ChainLinkStatus>& chain = signer.status.chain;
+    if (chain.empty())
+        return html + paragraph(QStringLiteral("Nenhuma cadeia pôde ser montada."));
+    // Paragraphs rather than a numbered list: a page break then never
+    // repeats a number on the next page.
+    int position = 0;
+    for (const verify::ChainLinkStatus& link : chain)
+        html += chainEntry(link, ++position);
+    const QString anchor = verify::anchorSourceText(document, signer.status);
+    return html + paragraph(line(QStringLiteral("Âncora de confiança"),
+                                 anchor.isEmpty()
+                                     ? QStringLiteral("nenhuma: a cadeia não chega a uma raiz "
+                                                      "confiável")
+                                     : esc(anchor)));
 }
 
 // Counter-signatures count in the file's verdict: the signer's section says
 // whose they are and how each was judged, so a reason has a place to come from.
-QString counterSignaturesList(const SignatureResult& signer)
+QString counterSignaturesPart(const SignatureResult& signer)
 {
-    QString html;
+    if (signer.counterSignatures.empty())
+        return {};
+    QString html = subsection(QStringLiteral("Contra-assinaturas"));
     for (const verify::CounterSignatureResult& counter : signer.counterSignatures) {
-        html += QStringLiteral("<p style=\"margin-left:%1px\">").arg(18 * counter.level) +
+        html +=
+            paragraph(
                 line(QStringLiteral("Contra-assinatura de"),
                      orNone(counter.signerName, QStringLiteral("não identificado"))) +
-                line(QStringLiteral("Data"), counter.signingTime.isValid()
-                                                 ? esc(bothTimes(counter.signingTime))
-                                                 : QStringLiteral("não informada")) +
-                line(QStringLiteral("Resultado"), verdictWord(counter.judgement.verdict, 10)) +
-                QStringLiteral("</p>") + reasonsList(counter.judgement);
-    }
-    return html;
-}
-
-QString simpleName(const verify::CertificateFacts& certificate)
-{
-    // An unreadable name was left empty when the certificate was read.
-    return certificate.simpleName.isEmpty() ? QStringLiteral("(certificado ilegível)")
-                                            : certificate.simpleName;
-}
-
-QString chainList(const SignatureResult& signer)
-{
-    if (signer.status.chain.empty())
-        return QStringLiteral("<p>Nenhuma cadeia pôde ser montada.</p>");
-    // Paragraphs rather than a numbered list: a page break then never
-    // repeats a number on the next page.
-    QString html;
-    int position = 0;
-    for (const verify::ChainLinkStatus& link : signer.status.chain) {
-        html += QStringLiteral("<p style=\"margin-left:18px\"><b>%1. %2</b><br>Revogação: %3<br>"
-                               "Fonte: %4")
-                    .arg(++position)
-                    .arg(esc(simpleName(link.certificate)),
-                         esc(sig::revocationSummary(link.revocation)),
-                         esc(sig::revocationSourceText(link.revocation.source)));
-        if (!link.problems.isEmpty())
-            html +=
-                QStringLiteral("<br>Problemas: ") + esc(link.problems.join(QStringLiteral("; ")));
-        html += QStringLiteral("</p>");
+                    line(QStringLiteral("Data declarada"), counter.signingTime.isValid()
+                                                               ? esc(bothTimes(counter.signingTime))
+                                                               : QStringLiteral("não informada")) +
+                    line(QStringLiteral("Resultado"), verdictWord(counter.judgement.verdict, 10)),
+                18 * (counter.level - 1)) +
+            reasonsList(counter.judgement) + warningsList(counter.warnings);
     }
     return html;
 }
@@ -241,23 +401,25 @@ QString frameworkNote(sig::TrustFramework framework)
         "por órgãos públicos, não é uma assinatura qualificada ICP-Brasil.</i><br>");
 }
 
+QString byteRangeText(const verify::PdfSignatureResult& signature)
+{
+    QStringList values;
+    for (qint64 value : signature.byteRange)
+        values << QString::number(value);
+    return values.join(QLatin1Char(' '));
+}
+
 // Where a PDF's signature sits in the document and what changed after it.
 QString pdfLines(const verify::PdfSignatureResult& signature, int revisions)
 {
-    QString html =
-        line(QStringLiteral("Assinatura no PDF"),
-             esc(QStringLiteral("campo \"%1\", intervalo [%2]").arg(signature.field, [&] {
-                 QStringList values;
-                 for (qint64 value : signature.byteRange)
-                     values << QString::number(value);
-                 return values.join(QLatin1Char(' '));
-             }())));
-    html += line(QStringLiteral("Revisão"), esc(verify::revisionText(signature, revisions)));
     const QStringList changes = verify::changeLines(signature);
-    html += line(QStringLiteral("Alterações posteriores"),
-                 changes.isEmpty() ? QStringLiteral("nenhuma")
-                                   : esc(changes.join(QStringLiteral("; "))));
-    return html;
+    return line(QStringLiteral("Assinatura no PDF"),
+                esc(QStringLiteral("campo \"%1\", intervalo [%2]")
+                        .arg(verify::displayText(signature.field), byteRangeText(signature)))) +
+           line(QStringLiteral("Revisão"), esc(verify::revisionText(signature, revisions))) +
+           line(QStringLiteral("Alterações posteriores"),
+                changes.isEmpty() ? QStringLiteral("nenhuma")
+                                  : esc(changes.join(QStringLiteral("; "))));
 }
 
 QString pdfPart(const SignatureResult& signer, const std::optional<verify::PdfResult>& pdf)
@@ -266,7 +428,7 @@ QString pdfPart(const SignatureResult& signer, const std::optional<verify::PdfRe
         return {};
     for (const verify::PdfSignatureResult& signature : pdf->signatures) {
         if (signature.signer == signer.index)
-            return pdfLines(signature, pdf->revisions);
+            return paragraph(pdfLines(signature, pdf->revisions));
     }
     return {};
 }
@@ -280,43 +442,87 @@ QString documentStampsSection(const std::optional<verify::PdfResult>& pdf)
         if (!signature.documentTimeStamp || !signature.timestamp)
             continue;
         const verify::TimeStampResult& stamp = *signature.timestamp;
-        html += section(QStringLiteral("Carimbo do tempo do documento %1").arg(signature.index)) +
-                QStringLiteral("<p>") +
-                line(QStringLiteral("Resultado"), verdictWord(stamp.judgement.verdict, 12)) +
-                QStringLiteral("</p>") + reasonsList(stamp.judgement) + QStringLiteral("<p>") +
-                line(QStringLiteral("Carimbo"), esc(verify::timeStampNodeText(stamp))) +
-                pdfLines(signature, pdf->revisions) + QStringLiteral("</p>");
+        html +=
+            section(esc(QStringLiteral("Carimbo do tempo do documento %1").arg(signature.index))) +
+            paragraph(line(QStringLiteral("Resultado"), verdictWord(stamp.judgement.verdict, 12)) +
+                      line(QStringLiteral("Indicação"), indicationText(stamp.judgement))) +
+            reasonsList(stamp.judgement) +
+            paragraph(line(QStringLiteral("Carimbo"), esc(verify::timeStampNodeText(stamp))) +
+                      pdfLines(signature, pdf->revisions)) +
+            tsaChainLines(stamp.tsaChain);
     }
     return html;
 }
 
-QString signerSection(const SignatureResult& signer, const std::optional<verify::PdfResult>& pdf)
+QString signerFacts(const ValidationResult& document, const SignatureResult& signer)
+{
+    const QString none = QStringLiteral("não informado");
+    const QString validAtStamp = verify::cadesLines(signer).validAtTimestamp;
+    QString facts =
+        line(QStringLiteral("Nome"), orNone(signer.holderName, none)) +
+        line(QStringLiteral("CPF"), orNone(signer.identity, none)) +
+        line(QStringLiteral("E-mail"), orNone(signer.email, none)) +
+        line(QStringLiteral("Classe do certificado"),
+             esc(verify::signerCaption(signer.certificateClass, signer.trustFramework)) +
+                 QStringLiteral(" (na data da verificação)")) +
+        (validAtStamp.isEmpty() ? QString() : esc(validAtStamp) + QStringLiteral("<br>")) +
+        frameworkNote(signer.trustFramework) +
+        line(QStringLiteral("Forma e nível"), esc(verify::signatureFormText(document, signer))) +
+        line(QStringLiteral("Integridade"), esc(verify::integrityText(document, signer))) +
+        line(QStringLiteral("Algoritmos"), esc(verify::algorithmsText(signer))) +
+        line(QStringLiteral("Data declarada pelo signatário"),
+             signer.claimedSigningTime.isValid()
+                 ? esc(bothTimes(signer.claimedSigningTime)) + QStringLiteral(" (não comprovada)")
+                 : QStringLiteral("não declarada")) +
+        line(QStringLiteral("Melhor data comprovada da assinatura"),
+             esc(bothTimes(signer.bestSignatureTime) + QStringLiteral("; prova: ") +
+                 verify::bestTimeProofText(signer))) +
+        line(QStringLiteral("Número de série do certificado"), orNone(signer.serialNumber, none)) +
+        line(QStringLiteral("Impressão digital (SHA-1)"), orNone(signer.thumbprint, none)) +
+        line(QStringLiteral("Validade do certificado"),
+             esc(validityText(signer.validFrom, signer.validTo)));
+    return paragraph(facts);
+}
+
+QString signerSection(const ValidationResult& document, const SignatureResult& signer)
 {
     const Judgement& judgement = signer.judgement;
-    const QString none = QStringLiteral("não informado");
-    QString signing = signer.signingTime.isEmpty()
-                          ? QStringLiteral("não informada")
-                          : esc(signer.signingTime + QLatin1Char(' ') + signer.timestampOrigin);
-    return section(QStringLiteral("Signatário %1").arg(signer.index)) + QStringLiteral("<p>") +
-           line(QStringLiteral("Nome"), orNone(signer.holderName, none)) +
-           line(QStringLiteral("CPF"), orNone(signer.identity, none)) +
-           line(QStringLiteral("E-mail"), orNone(signer.email, none)) +
-           line(QStringLiteral("Classe do certificado"),
-                esc(verify::signerCaption(signer.certificateClass, signer.trustFramework))) +
-           frameworkNote(signer.trustFramework) +
-           line(QStringLiteral("Resultado"), verdictWord(judgement.verdict, 12)) +
-           QStringLiteral("</p>") + reasonsList(judgement) + QStringLiteral("<p>") +
-           line(QStringLiteral("Data da assinatura e origem"), signing) +
-           line(QStringLiteral("Carimbo do tempo"), timestampText(signer)) +
-           line(QStringLiteral("Política de assinatura"), policyText(signer)) +
-           pdfPart(signer, pdf) +
-           line(QStringLiteral("Número de série do certificado"),
-                orNone(signer.serialNumber, none)) +
-           line(QStringLiteral("Impressão digital (SHA-1)"), orNone(signer.thumbprint, none)) +
-           line(QStringLiteral("Validade do certificado"),
-                esc(signer.validFromText + QStringLiteral(" a ") + signer.validToText)) +
-           QStringLiteral("<b>Cadeia de certificados:</b></p>") + chainList(signer) +
-           counterSignaturesList(signer);
+    return section(QStringLiteral("Signatário %1").arg(signer.index)) +
+           paragraph(line(QStringLiteral("Resultado"), verdictWord(judgement.verdict, 12)) +
+                     line(QStringLiteral("Indicação"), indicationText(judgement))) +
+           reasonsList(judgement) + warningsList(signer.warnings) +
+           (judgement.verdict == verify::Verdict::Rejected
+                ? QString()
+                : noteParagraph(verify::legalPresumptionNote(signer))) +
+           signerFacts(document, signer) + pdfPart(signer, document.pdf) + timeStampsPart(signer) +
+           policyPart(signer) + chainPart(document, signer) + counterSignaturesPart(signer);
+}
+
+QString glossarySection()
+{
+    const QStringList entries = {
+        QStringLiteral("<b>Aprovado</b> (TOTAL-PASSED): a assinatura confere com o documento, "
+                       "o certificado era válido e não revogado na data de referência, e nada "
+                       "foi encontrado contra ela."),
+        QStringLiteral("<b>Reprovado</b> (TOTAL-FAILED): algo prova que a assinatura não vale: "
+                       "o documento foi alterado, a assinatura não confere, ou o certificado "
+                       "estava revogado ou vencido."),
+        QStringLiteral("<b>Indeterminado</b> (INDETERMINATE): faltou o que permitiria decidir: "
+                       "a situação de revogação, uma cadeia até uma raiz confiável, ou a "
+                       "prova de que a assinatura existia antes de um problema."),
+        QStringLiteral("<b>Data declarada pelo signatário</b>: a hora que o computador de quem "
+                       "assinou informou; não é prova de nada."),
+        QStringLiteral("<b>Carimbo do tempo</b>: prova, emitida por uma Autoridade de "
+                       "Carimbo do Tempo (ACT), de que a assinatura já existia naquela data."),
+        QStringLiteral("<b>Melhor data comprovada</b>: a data em que a assinatura foi julgada: "
+                       "a de um carimbo do tempo válido ou, sem ele, a da verificação."),
+        QStringLiteral("<b>Âncora de confiança</b>: a raiz em que a cadeia de certificados "
+                       "termina e em que se confia por si; a revogação não se aplica a ela."),
+        QStringLiteral("<b>ICP-Brasil</b>: só as assinaturas com certificado ICP-Brasil têm "
+                       "presunção legal de veracidade (MP 2.200-2/2001, art. 10, § 1º)."),
+    };
+    return QStringLiteral("<h2 style=\"page-break-before: always\">Glossário</h2>") +
+           items(entries, 0);
 }
 
 } // namespace
@@ -346,8 +552,8 @@ QString reportHtml(const ValidationResult& document)
                    checkSection(document) + signedFileSection(document) +
                    originalSection(document) + fileVerdictSection(document, document.verdict);
     for (const SignatureResult& signer : document.signers)
-        html += signerSection(signer, document.pdf);
-    return html + documentStampsSection(document.pdf);
+        html += signerSection(document, signer);
+    return html + documentStampsSection(document.pdf) + glossarySection();
 }
 
 } // namespace selavia::report

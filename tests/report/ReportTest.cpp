@@ -1,14 +1,17 @@
 #include "report/VerificationReport.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/PdfText.h"
 #include "tests/support/VerdictStates.h"
 #include "tests/support/VerifyFixtures.h"
 #include "tools/fixtures/CadesFixtures.h"
 #include "verify/CertificateClass.h"
+#include "verify/Conformity.h"
 #include "verify/Verification.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace selavia::testing;
@@ -110,44 +113,59 @@ TEST_F(ReportTest, TheSectionsComeInOrderWithWhatVerificationFound)
     const verify::SignatureResult& signer = document.signers.at(0);
     const QString text = reportText(document);
     const QString contentSum = QString::fromLatin1(document.contentSha256.toHex());
-    expectInOrder(text, {"Relatório de Verificação de Assinaturas",
-                         "Programa: Selavia Reader 2.1.6",
-                         "Data e hora da verificação:",
-                         "(horário local, UTC",
-                         " UTC",
-                         "Consulta à rede: não (verificação offline",
-                         "Fontes de confiança:",
-                         "1 certificado(s) confiável(is)",
-                         "Arquivo assinado",
-                         "Nome: aprovado.slv",
-                         QStringLiteral("(%1 bytes)")
-                             .arg(QLocale(QLocale::Portuguese, QLocale::Brazil)
-                                      .toString(QFileInfo(document.filePath).size())),
-                         "SHA-256: " + fileSum(document),
-                         "Documento original",
-                         "Nome: contrato.pdf",
-                         "SHA-256: " + contentSum,
-                         "Resultado da verificação",
-                         "Aprovado",
-                         "Nenhuma ressalva.",
-                         "Signatário 1",
-                         "Nome: MARIA DA SILVA",
-                         "CPF: 123.456.789-01",
-                         "E-mail: fulano@example.com.br",
-                         "Classe do certificado: Certificado ICP-Brasil - Válido",
-                         "Resultado: Aprovado",
-                         "Data da assinatura e origem:",
-                         "Carimbo do tempo: nenhum",
-                         "Política de assinatura: nenhuma declarada",
-                         "Número de série do certificado: " + signer.serialNumber,
-                         "Impressão digital (SHA-1): " + signer.thumbprint,
-                         "Validade do certificado: " + signer.validFromText,
-                         "Cadeia de certificados:",
-                         "MARIA DA SILVA",
-                         "Revogação: Não revogado",
-                         "Fonte: contida na assinatura",
-                         "Autoridade Certificadora Raiz Brasileira v5",
-                         "raiz confiável: a revogação não se aplica"});
+    expectInOrder(text,
+                  {"Relatório de Verificação de Assinaturas",
+                   "Programa: Selavia Reader 2.1.6",
+                   "Data e hora da verificação:",
+                   "(horário local, UTC",
+                   " UTC",
+                   "Consulta à rede: não: verificação offline",
+                   "Fontes de confiança:",
+                   "1 certificado(s) confiável(is)",
+                   "Arquivo assinado",
+                   "Nome: aprovado.slv",
+                   QStringLiteral("(%1 bytes)")
+                       .arg(QLocale(QLocale::Portuguese, QLocale::Brazil)
+                                .toString(QFileInfo(document.filePath).size())),
+                   "SHA-256: " + fileSum(document),
+                   "Integridade: íntegro",
+                   "Documento original",
+                   "Nome: contrato.pdf",
+                   "SHA-256: " + contentSum,
+                   "Resultado da verificação",
+                   "Aprovado",
+                   "Indicação: TOTAL-PASSED",
+                   "Assinaturas: 1 de 1 assinatura válida",
+                   "Nenhuma ressalva.",
+                   "Signatário 1",
+                   "Resultado: Aprovado",
+                   "Nome: MARIA DA SILVA",
+                   "CPF: 123.456.789-01",
+                   "E-mail: fulano@example.com.br",
+                   "Classe do certificado: Certificado ICP-Brasil - Válido",
+                   "Forma e nível: CAdES-BES, anexada",
+                   "Integridade: confere",
+                   "Algoritmos: resumo SHA256",
+                   "Data declarada pelo signatário:",
+                   "(não comprovada)",
+                   "Melhor data comprovada da assinatura:",
+                   "prova: nenhuma prova de existência",
+                   "Número de série do certificado: " + signer.serialNumber,
+                   "Impressão digital (SHA-1): " + signer.thumbprint,
+                   "Validade do certificado: de " + fileinfo::UtcDateText(signer.validFrom),
+                   "Carimbos do tempo",
+                   "Nenhum carimbo do tempo.",
+                   "Política de assinatura",
+                   "Nenhuma declarada.",
+                   "Cadeia de certificados",
+                   "1. MARIA DA SILVA",
+                   "SHA-256: " + verify::certificateSha256(signer.status.chain[0].certificate),
+                   "Revogação: Não revogado",
+                   "Evidência: contida na assinatura; emitida em",
+                   "3. Autoridade Certificadora Raiz Brasileira v5",
+                   "Revogação: Não se aplica: raiz confiável",
+                   "Âncora de confiança: repositório de certificados do sistema",
+                   "Glossário"});
 }
 
 TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
@@ -174,7 +192,7 @@ TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
     for (const verify::SignatureResult& signer : document.signers)
         EXPECT_EQ(text.count("Número de série do certificado: " + signer.serialNumber), 1)
             << signer.index;
-    EXPECT_EQ(text.count("Cadeia de certificados:"), 10);
+    EXPECT_EQ(text.count("Cadeia de certificados"), 10);
     EXPECT_EQ(text.count("3. Autoridade Certificadora Raiz Brasileira v5"), 10);
 
     // Every font is embedded, so the report reads alike on any machine.
@@ -198,11 +216,17 @@ TEST_F(ReportTest, TheTimeStampIsToldAsItWasJudged)
     const QString stamped = reportText(load(stateNamed("expirado-com-carimbo")));
     expectInOrder(stamped, {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
                             "Signatário 1", "Resultado: Aprovado",
-                            "Carimbo do tempo:", " UTC — ACT: ACT de Teste — válido"});
+                            "Classe do certificado: Certificado ICP-Brasil - Inválido (na data da "
+                            "verificação)",
+                            "Válido na data do carimbo do tempo (",
+                            "prova: carimbo do tempo da assinatura (ACT: ACT de Teste)",
+                            "Carimbo do tempo da assinatura:", " UTC", "ACT: ACT de Teste",
+                            "Situação: válido", "Cadeia da ACT:", "ACT de Teste — validade de"});
     const QString forged = reportText(load(stateNamed("carimbo-invalido")));
-    expectInOrder(forged, {"Resultado da verificação", "Reprovado", "código: timestamp-invalid",
-                           "Signatário 1", "Resultado: Reprovado", "Carimbo do tempo:",
-                           "inválido: o carimbo do tempo não corresponde a esta assinatura"});
+    expectInOrder(forged,
+                  {"Resultado da verificação", "Reprovado", "código: timestamp-invalid",
+                   "Signatário 1", "Resultado: Reprovado", "Carimbo do tempo da assinatura:",
+                   "inválido: o carimbo do tempo não corresponde a esta assinatura"});
 }
 
 // The report renders the verdicts it is given and works none out: a policy
@@ -214,17 +238,27 @@ TEST_F(ReportTest, ThePolicyIsToldAndTheVerdictIsTheOneGiven)
     verify::SignatureResult& signer = document.signers[0];
     signer.policy = verify::PolicyCheck{.oid = "2.16.76.1.7.1.2.2.3",
                                         .name = "AD-RT v2.3",
-                                        .conforms = true,
-                                        .problems = {"lista de políticas expirada em 10/09/2025"}};
-    expectInOrder(reportText(document),
-                  {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
-                   "Política de assinatura: AD-RT v2.3 (2.16.76.1.7.1.2.2.3) — conforme: "
-                   "lista de políticas expirada em 10/09/2025"});
+                                        .conforms = false,
+                                        .problems = {},
+                                        .warnings = {"lista de políticas expirada em 10/09/2025"},
+                                        .checked = {"hash da política", "atributos obrigatórios"},
+                                        .notChecked = {"regras de extensão da política"}};
+    // Nothing found against it, yet not everything checked: never "conforme".
+    QString text = reportText(document);
+    expectInOrder(text, {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
+                         "Política de assinatura", "Política: AD-RT v2.3 (2.16.76.1.7.1.2.2.3)",
+                         "Conformidade: conformidade não confirmada",
+                         "• conferido: hash da política", "• conferido: atributos obrigatórios",
+                         "• não conferido: regras de extensão da política",
+                         "• aviso: lista de políticas expirada em 10/09/2025"});
+    EXPECT_FALSE(text.contains("Conformidade: conforme"));
 
-    signer.policy->conforms = false;
-    const QString text = reportText(document);
-    expectInOrder(text,
-                  {"Resultado da verificação", "Aprovado", "Resultado: Aprovado", "não conforme"});
+    signer.policy->findings = {{verify::PolicyCode::Violation, "atributo assinado obrigatório "
+                                                               "ausente: carimbo"}};
+    text = reportText(document);
+    expectInOrder(text, {"Resultado da verificação", "Aprovado", "Resultado: Aprovado",
+                         "Conformidade: não conforme",
+                         "• contra a política: atributo assinado obrigatório ausente: carimbo"});
     EXPECT_FALSE(text.contains("policy-violation"));
 }
 
@@ -242,8 +276,8 @@ TEST_F(ReportTest, ACounterSignatureIsToldUnderItsSignatureWithItsOwnVerdict)
     const QString text = reportText(document);
     // The file is Reprovado by the counter-signature, whose section says why.
     expectInOrder(text, {"Resultado da verificação", "Reprovado", "código: signature-invalid",
-                         "Signatário 1", "Resultado: Aprovado",
-                         "Cadeia de certificados:", "Contra-assinatura de: TABELIAO DE NOTAS",
+                         "Signatário 1", "Resultado: Aprovado", "Cadeia de certificados",
+                         "Contra-assinaturas", "Contra-assinatura de: TABELIAO DE NOTAS",
                          "Resultado: Reprovado", "código: signature-invalid"});
 }
 
@@ -290,6 +324,187 @@ TEST_F(ReportTest, TextFromTheFileIsShownAsTextNeverAsMarkup)
     const VerdictState state{"marcacao", fx::makeSignedMessage(icpMessage(signer, "<x>.pdf"))};
     const QString text = reportText(load(state));
     EXPECT_TRUE(text.contains("Nome: <b>Fulano</b> & <i>Cia</i>")) << text.toStdString();
+}
+
+// A long report's text layer, read back word by word: every word where a
+// reader sees it (nothing hidden in the margins or clipped at a page
+// break), the footer's two items apart, no heading left at a page's foot,
+// and a page that goes on with a signer says whose it is.
+TEST_F(ReportTest, ALongReportsTextIsAllSeenOnceAndEveryPageSaysWhoseItIs)
+{
+    std::vector<fx::SignerSpec> signers;
+    for (int n = 1; n <= 24; ++n)
+        signers.push_back({.cert = icpSigner("SIGNATARIO " + std::to_string(n) + ":12345678901")});
+    const ValidationResult document =
+        load({"vinte-e-quatro", fx::makeSignedMessage(messageFor(signers))});
+    ASSERT_EQ(document.signers.size(), 24u);
+    const QString path = dir_.filePath("longo.pdf");
+    ASSERT_FALSE(report::writeReport(document, path, fileinfo::Replace::Never));
+
+    const std::vector<PdfPageWords> pages = pdfWords(path);
+    ASSERT_GE(pages.size(), 12u);
+    const qreal margin = 18 / 25.4 * 72; // points
+    const QString sumText = fileSum(document);
+    for (std::size_t n = 0; n < pages.size(); ++n) {
+        SCOPED_TRACE("page " + std::to_string(n + 1));
+        const QRectF seen(margin - 1, margin - 1, pages[n].size.width() - 2 * margin + 2,
+                          pages[n].size.height() - 2 * margin + 2);
+        QRectF pageNumber, sum;
+        for (const PdfWord& word : pages[n].words) {
+            EXPECT_TRUE(seen.contains(word.box)) << word.text.toStdString();
+            if (word.text == "Página")
+                pageNumber = word.box;
+            if (word.text == sumText)
+                sum = word.box;
+        }
+        ASSERT_FALSE(pageNumber.isNull());
+        ASSERT_FALSE(sum.isNull());
+        EXPECT_FALSE(pageNumber.intersects(sum));
+    }
+    const QStringList texts = pdfPages(path);
+    ASSERT_EQ(static_cast<std::size_t>(texts.size()), pages.size());
+    const QRegularExpression section(
+        R"re(^(Signatário \d+|Carimbo do tempo|Glossário|Resultado))re");
+    const QRegularExpression headingAtFoot(
+        R"re((Cadeia de certificados|Carimbos do tempo|Política de assinatura|Erros:|Cadeia da ACT:|)re"
+        R"re(Signatário \d+|Fontes de confiança:) SHA-256 do arquivo assinado)re");
+    for (qsizetype n = 0; n < texts.size(); ++n) {
+        EXPECT_FALSE(texts[n].contains(headingAtFoot)) << texts[n].toStdString();
+        if (n == 0)
+            continue;
+        EXPECT_TRUE(texts[n].contains(section)) << texts[n].left(80).toStdString();
+        if (!texts[n].startsWith("Signatário ") && !texts[n].startsWith("Glossário")) {
+            EXPECT_TRUE(texts[n].contains(QRegularExpression(R"re(^\S.* \(cont\.\) )re")))
+                << texts[n].left(80).toStdString();
+        }
+    }
+    const QString text = texts.join(' ');
+    for (const verify::SignatureResult& signer : document.signers)
+        EXPECT_EQ(text.count("Número de série do certificado: " + signer.serialNumber), 1);
+    EXPECT_EQ(text.count("Âncora de confiança: repositório"), 24);
+    EXPECT_TRUE(texts.last().startsWith("Glossário")) << texts.last().left(80).toStdString();
+}
+
+// Only ICP-Brasil signatures are presumed authentic in law: any other that
+// verifies says so, in the file's verdict and in its own section.
+TEST_F(ReportTest, ASignatureOutsideIcpBrasilCarriesTheLegalCaveat)
+{
+    ValidationResult document = load(stateNamed("aprovado"));
+    ASSERT_EQ(document.signers.size(), 1u);
+    const QString caveat = "Só as assinaturas com certificado ICP-Brasil têm presunção legal de "
+                           "veracidade (MP 2.200-2/2001, art. 10, § 1º).";
+    const struct {
+        sig::TrustFramework framework;
+        bool caveat;
+    } cases[] = {{sig::TrustFramework::IcpBrasil, false},
+                 {sig::TrustFramework::Other, true},
+                 {sig::TrustFramework::GovBr, true},
+                 {sig::TrustFramework::None, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.framework));
+        document.signers[0].trustFramework = c.framework;
+        const QString text = reportText(document).simplified();
+        EXPECT_EQ(text.contains(caveat), c.caveat);
+        EXPECT_EQ(text.contains("Assinatura sem certificado ICP-Brasil: só as assinaturas"),
+                  c.caveat);
+        expectInOrder(text, {"Resultado da verificação", "Aprovado"});
+    }
+}
+
+// The report is a Brazilian document whatever the locale it is written in.
+TEST_F(ReportTest, NumbersAndDatesAreBrazilianWhateverTheLocale)
+{
+    const QLocale before;
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        const ValidationResult document = load(stateNamed("aprovado"));
+        const QString text = reportText(document);
+        QLocale::setDefault(before);
+        const qint64 size = QFileInfo(document.filePath).size();
+        ASSERT_GE(size, 1000);
+        EXPECT_TRUE(text.contains(QStringLiteral("%1,").arg(size / 1000))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("(%1.%2 bytes)")
+                                      .arg(size / 1000)
+                                      .arg(size % 1000, 3, 10, QLatin1Char('0'))));
+        EXPECT_FALSE(text.contains(QRegularExpression(
+            R"re(\b(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec|AM|PM)\b)re")))
+            << text.toStdString();
+    }
+}
+
+// The bundled roots in the order people count (v2 before v10), each with
+// its fingerprint; a chain's root says which of them anchored it.
+TEST_F(ReportTest, TrustSourcesAreNamedInNaturalOrderWithTheirFingerprints)
+{
+    ValidationResult document = load(stateNamed("aprovado"));
+    ASSERT_EQ(document.signers.size(), 1u);
+    const QString root =
+        verify::certificateSha256(document.signers[0].status.chain.back().certificate);
+    document.trustSources.bundledAnchors = {{"raiz-brasileira-v10", QByteArray(64, 'a')},
+                                            {"raiz-brasileira-v5", root.toLatin1()},
+                                            {"raiz-brasileira-v2", QByteArray(64, 'b')}};
+    const QString text = reportText(document).simplified();
+    expectInOrder(text, {"Fontes de confiança:",
+                         "raiz-brasileira-v2 (raiz do programa) — SHA-256 " + QString(64, 'b'),
+                         "raiz-brasileira-v5 (raiz do programa) — SHA-256 " + root,
+                         "raiz-brasileira-v10 (raiz do programa) — SHA-256 " + QString(64, 'a'),
+                         "Cadeia de certificados",
+                         "Âncora de confiança: raiz do programa "
+                         "\"raiz-brasileira-v5\""});
+}
+
+// "Consulta à rede" says whether the network answered, and an unknown
+// revocation whether it was asked at all.
+TEST_F(ReportTest, TheNetworkIsSaidToHaveAnsweredOnlyWhenItDid)
+{
+    selavia::testing::HttpTestServer server;
+    const fx::Cert root = fx::makeCertificate({.subject = {{"CN", "Raiz do Relatório"}},
+                                               .key = fx::makeKey(fx::KeyType::EcP256, true),
+                                               .ca = true});
+    const fx::Cert signer = fx::makeCertificate(
+        {.subject = {{"CN", "BELTRANA"}},
+         .issuer = &root,
+         .extensions = {{"crlDistributionPoints", "URI:" + server.url("/ac.crl")}}});
+    const QString path =
+        dir_.write("rede.slv", fx::makeSignedMessage({.signers = {{.cert = signer}}}));
+    sig::TrustStore store = sig::TrustStore::empty();
+    store.addTrusted(QByteArray::fromStdString(root.der()));
+    struct Case {
+        const char* name;
+        bool offline;
+        std::optional<HttpReply> reply;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"offline",
+         true,
+         std::nullopt,
+         {"Consulta à rede: não: verificação offline",
+          "Revogação: Desconhecida: não consultada na rede"}},
+        {"no answer",
+         false,
+         HttpReply{.status = 503},
+         {"Consulta à rede: tentada, mas a rede não respondeu",
+          "Revogação: Desconhecida: nenhuma resposta válida das fontes consultadas na rede"}},
+        {"answered",
+         false,
+         HttpReply{.body = fx::crlDer(fx::makeCrl({.issuer = &root}).get())},
+         {"Consulta à rede: sim: 1 de 1 consultas respondidas", "Revogação: Não revogado"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.reply)
+            server.route("/ac.crl", *c.reply);
+        selavia::revocation::Settings settings;
+        settings.offline = c.offline;
+        settings.cacheFolder = dir_.filePath(QString("cache-") + c.name);
+        verify::LoadOptions options(store, settings);
+        options.sumSignedFile = true;
+        const ValidationResult document = verify::Verification(options).readFile(path).run();
+        ASSERT_TRUE(document.verified());
+        expectInOrder(reportText(document).simplified(), c.expected);
+    }
 }
 
 TEST(ReportFileNameTest, TheReportIsNamedAfterTheSignedFile)

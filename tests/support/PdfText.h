@@ -4,9 +4,12 @@
 // pdftotext; and its fonts by pdffonts.
 
 #include <QProcess>
+#include <QRectF>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace selavia::testing {
 
@@ -43,6 +46,39 @@ inline QStringList pdfPages(const QString& pdfPath)
 inline QString pdfText(const QString& pdfPath)
 {
     return pdfPages(pdfPath).join(QLatin1Char(' '));
+}
+
+// A word of a page's text layer where pdftotext finds it, in points from
+// the page's top left corner.
+struct PdfWord {
+    QString text;
+    QRectF box;
+};
+struct PdfPageWords {
+    QSizeF size;
+    std::vector<PdfWord> words;
+};
+
+inline std::vector<PdfPageWords> pdfWords(const QString& pdfPath)
+{
+    const QString xhtml = runPoppler(QStringLiteral(SELAVIA_PDFTOTEXT),
+                                     {QStringLiteral("-bbox"), QStringLiteral("-enc"),
+                                      QStringLiteral("UTF-8"), pdfPath, QStringLiteral("-")});
+    static const QRegularExpression tag(
+        QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)">|<word xMin="([\d.]+)" )re"
+                       R"re(yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
+    std::vector<PdfPageWords> pages;
+    for (const QRegularExpressionMatch& match : tag.globalMatch(xhtml)) {
+        if (!match.captured(1).isEmpty()) {
+            pages.push_back(
+                {QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble()), {}});
+        } else if (!pages.empty()) {
+            const QPointF from(match.captured(3).toDouble(), match.captured(4).toDouble());
+            const QPointF to(match.captured(5).toDouble(), match.captured(6).toDouble());
+            pages.back().words.push_back({match.captured(7), QRectF(from, to)});
+        }
+    }
+    return pages;
 }
 
 // pdffonts's table: one line per font, "emb" the fifth column from the end.
