@@ -65,8 +65,11 @@ QString line(const QString& label, const QString& escapedValue)
     return QStringLiteral("<b>%1:</b> %2<br>").arg(label, escapedValue);
 }
 
-QString paragraph(const QString& content, int indent = 0)
+QString paragraph(QString content, int indent = 0)
 {
+    // A paragraph of lines ends at its last line, not at a blank one.
+    if (content.endsWith(QLatin1String("<br>")))
+        content.chop(4);
     return QStringLiteral("<p style=\"margin-left:%1px\">%2</p>").arg(indent).arg(content);
 }
 
@@ -224,8 +227,8 @@ QString fileVerdictSection(const ValidationResult& document, const Judgement& ju
     QString facts = line(QStringLiteral("Indicação"), indicationText(judgement));
     if (document.verified())
         facts += line(QStringLiteral("Assinaturas"), esc(verify::validSignaturesText(document)));
-    html += paragraph(facts) + noteParagraph(verify::legalPresumptionNote(document)) +
-            reasonsList(judgement);
+    html += paragraph(facts) + reasonsList(judgement) +
+            noteParagraph(verify::legalPresumptionNote(document));
     if (document.error) {
         QString text = document.error->text;
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -329,7 +332,7 @@ QString revocationEvidence(const sig::RevocationStatus& status)
     return text;
 }
 
-QString chainEntry(const verify::ChainLinkStatus& link, int position)
+QString chainEntry(const verify::ChainLinkStatus& link, int position, const QString& anchor)
 {
     const verify::CertificateFacts& certificate = link.certificate;
     QString facts =
@@ -347,6 +350,8 @@ QString chainEntry(const verify::ChainLinkStatus& link, int position)
         facts += line(QStringLiteral("Evidência"), esc(evidence));
     if (!link.problems.isEmpty())
         facts += line(QStringLiteral("Problemas"), esc(link.problems.join(QStringLiteral("; "))));
+    if (!anchor.isEmpty())
+        facts += line(QStringLiteral("Âncora de confiança"), anchor);
     return paragraph(facts, 12);
 }
 
@@ -358,15 +363,15 @@ QString chainPart(const ValidationResult& document, const SignatureResult& signe
         return html + paragraph(QStringLiteral("Nenhuma cadeia pôde ser montada."));
     // Paragraphs rather than a numbered list: a page break then never
     // repeats a number on the next page.
-    int position = 0;
-    for (const verify::ChainLinkStatus& link : chain)
-        html += chainEntry(link, ++position);
-    const QString anchor = verify::anchorSourceText(document, signer.status);
-    return html + paragraph(line(QStringLiteral("Âncora de confiança"),
-                                 anchor.isEmpty()
-                                     ? QStringLiteral("nenhuma: a cadeia não chega a uma raiz "
-                                                      "confiável")
-                                     : esc(anchor)));
+    // The top of the chain says where it was trusted from, or that it was not.
+    const QString source = verify::anchorSourceText(document, signer.status);
+    const QString anchor = source.isEmpty()
+                               ? QStringLiteral("nenhuma: a cadeia não chega a uma raiz confiável")
+                               : esc(source);
+    for (std::size_t n = 0; n < chain.size(); ++n)
+        html += chainEntry(chain[n], static_cast<int>(n + 1),
+                           n + 1 == chain.size() ? anchor : QString());
+    return html;
 }
 
 // Counter-signatures count in the file's verdict: the signer's section says

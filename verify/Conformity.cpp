@@ -52,9 +52,13 @@ bool hasReason(const Judgement& judgement, const QString& code)
                        [&](const VerdictReason& reason) { return reason.code == code; });
 }
 
+// An ICP-Brasil certificate, by its class (what the window shows too),
+// and not a gov.br signature, which is an advanced one.
 bool presumedAuthentic(const SignatureResult& signer)
 {
-    return signer.trustFramework == signature::TrustFramework::IcpBrasil;
+    const bool icp = signer.certificateClass == CertificateClass::Valid ||
+                     signer.certificateClass == CertificateClass::Invalid;
+    return icp && signer.trustFramework != signature::TrustFramework::GovBr;
 }
 
 } // namespace

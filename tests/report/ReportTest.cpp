@@ -326,6 +326,22 @@ TEST_F(ReportTest, TextFromTheFileIsShownAsTextNeverAsMarkup)
     EXPECT_TRUE(text.contains("Nome: <b>Fulano</b> & <i>Cia</i>")) << text.toStdString();
 }
 
+// A right-to-left override in an authority's name would reorder the lines
+// it sits in: authorities' names are cleaned as the holder's is.
+TEST_F(ReportTest, AuthoritiesNamesCannotReorderTheirLines)
+{
+    const fx::Hierarchy icp = fx::icpBrasilHierarchy();
+    const fx::Cert authority = fx::makeCertificate(
+        {.subject = {{"CN", "AC \u202Eetset"}}, .issuer = &icp.root, .ca = true});
+    const fx::Cert signer = fx::issueEndEntity(authority, "BELTRANO:12345678901");
+    fx::MessageSpec spec = icpMessage(signer, "contrato.pdf");
+    spec.extraCertificates.push_back(authority);
+    const QString text = reportText(load({"ac", fx::makeSignedMessage(spec)}));
+    EXPECT_FALSE(text.contains(QChar(0x202E)));
+    expectInOrder(text, {"Cadeia de certificados", "1. BELTRANO", "Emissor: CN=AC etset",
+                         "2. AC etset", "Titular: CN=AC etset"});
+}
+
 // A long report's text layer, read back word by word: every word where a
 // reader sees it (nothing hidden in the margins or clipped at a page
 // break), the footer's two items apart, no heading left at a page's foot,
@@ -395,14 +411,20 @@ TEST_F(ReportTest, ASignatureOutsideIcpBrasilCarriesTheLegalCaveat)
                            "veracidade (MP 2.200-2/2001, art. 10, § 1º).";
     const struct {
         sig::TrustFramework framework;
+        verify::CertificateClass certificateClass;
         bool caveat;
-    } cases[] = {{sig::TrustFramework::IcpBrasil, false},
-                 {sig::TrustFramework::Other, true},
-                 {sig::TrustFramework::GovBr, true},
-                 {sig::TrustFramework::None, true}};
+    } cases[] = {
+        {sig::TrustFramework::IcpBrasil, verify::CertificateClass::Valid, false},
+        // An ICP-Brasil certificate under a root trusted by hand is still one.
+        {sig::TrustFramework::Other, verify::CertificateClass::Valid, false},
+        {sig::TrustFramework::Other, verify::CertificateClass::NoIcpValid, true},
+        {sig::TrustFramework::GovBr, verify::CertificateClass::NoIcpValid, true},
+        {sig::TrustFramework::None, verify::CertificateClass::NoIcpInvalid, true},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.framework));
         document.signers[0].trustFramework = c.framework;
+        document.signers[0].certificateClass = c.certificateClass;
         const QString text = reportText(document).simplified();
         EXPECT_EQ(text.contains(caveat), c.caveat);
         EXPECT_EQ(text.contains("Assinatura sem certificado ICP-Brasil: só as assinaturas"),
