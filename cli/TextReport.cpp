@@ -3,6 +3,7 @@
 #include "fileinfo/FileHandler.h"
 #include "verify/CadesText.h"
 #include "verify/CertificateClass.h"
+#include "verify/Conformity.h"
 #include "verify/TreeKeys.h"
 #include "verify/Verdict.h"
 
@@ -82,14 +83,12 @@ void writeCades(const ValidationResult& result, QTextStream& out)
 // Each signer's chain with the revocation status of every certificate.
 void writeRevocation(const ValidationResult& result, QTextStream& out)
 {
-    out << QStringLiteral("\nSituação de revogação (consultada em %1, %2):\n")
-               .arg(fileinfo::UtcDateText(result.checkedAt),
-                    result.offline ? QStringLiteral("sem acesso à rede")
-                                   : QStringLiteral("com acesso à rede"));
+    out << QStringLiteral("\nSituação de revogação (consultada em %1; consulta à rede: %2):\n")
+               .arg(fileinfo::UtcDateText(result.checkedAt), verify::networkText(result));
     for (const verify::SignatureResult& signer : result.signers) {
         out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
         for (const verify::ChainLinkStatus& link : signer.status.chain)
-            out << QStringLiteral("    ") << link.certificate.simpleName << QStringLiteral(": ")
+            out << QStringLiteral("    ") << link.certificate.displayName << QStringLiteral(": ")
                 << signature::revocationSummary(link.revocation) << '\n';
     }
 }
