@@ -1,13 +1,18 @@
 // Writes the files tools/bench/report measures: COUNT documents of 1 KB
 // (many/NNNN.slv, each signed anew), one document with 10 signers
 // (dez.slv), all under a test root (root.pem) with the authorities'
-// revocation lists inside, so that they verify offline.
+// revocation lists inside, so that they verify offline. Beside them, the
+// documents tools/report-pages renders: three signers, an expired signer
+// time-stamped in time, a tampered document, 24 signers, and a signer
+// outside ICP-Brasil (its root in estrangeiro-raiz.pem).
 //   selavia-report-fixture FOLDER [COUNT]
 
+#include "tools/fixtures/CadesFixtures.h"
 #include "tools/fixtures/FixtureBuilder.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 namespace fx = selavia::fixtures;
@@ -34,6 +39,40 @@ fx::SignerSpec signer(int n)
             .attributes = {fx::documentNameAttribute("contrato.pdf")}};
 }
 
+// The documents whose reports are looked at, page by page.
+void writeReportPages(const std::string& folder)
+{
+    const std::time_t now = std::time(nullptr);
+    fx::writeFile(folder + "/tres.slv",
+                  fx::makeSignedMessage(document({signer(1), signer(2), signer(3)})));
+    fx::SignerSpec expired = signer(1);
+    expired.cert = fx::issueEndEntity(
+        fx::icpBrasilHierarchy().intermediate, "MARIA DA SILVA:12345678901",
+        {fx::icpPersonal("01021980", "12345678901")}, now - 400 * 86400, now - 86400);
+    const fx::TokenSpec stamp{.tsa = fx::makeTsa(fx::icpBrasilHierarchy().intermediate,
+                                                 fx::TsaUsage::TimeStamping, now - 600 * 86400,
+                                                 now + 600 * 86400),
+                              .genTime = now - 200 * 86400};
+    fx::writeFile(folder + "/carimbo.slv",
+                  fx::withTimeStamp(fx::makeSignedMessage(document({expired})), 0, stamp));
+    const fx::MessageSpec good = document({signer(1)});
+    fx::writeFile(folder + "/violado.slv",
+                  fx::tamperContent(fx::makeSignedMessage(good), good.content));
+    std::vector<fx::SignerSpec> many;
+    for (int n = 1; n <= 24; ++n)
+        many.push_back(signer(n));
+    fx::writeFile(folder + "/vinte-e-quatro.slv", fx::makeSignedMessage(document(std::move(many))));
+    const fx::Cert root = fx::makeCertificate(
+        {.subject = {{"C", "PT"}, {"CN", "Raiz Estrangeira \u202Eacnerefer"}}, .ca = true});
+    fx::MessageSpec foreign;
+    foreign.content = std::string(1000, 'x');
+    foreign.signers = {
+        {.cert = fx::makeCertificate({.subject = {{"CN", "JOANA ESTRANGEIRA"}}, .issuer = &root})}};
+    foreign.crls = {fx::makeCrl(root, {})};
+    fx::writeFile(folder + "/estrangeiro.slv", fx::makeSignedMessage(foreign));
+    fx::writeFile(folder + "/estrangeiro-raiz.pem", root.pem());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -54,5 +93,6 @@ int main(int argc, char** argv)
         ten.push_back(signer(n));
     fx::writeFile(folder + "/dez.slv", fx::makeSignedMessage(document(std::move(ten))));
     fx::writeFile(folder + "/root.pem", fx::icpBrasilHierarchy().root.pem());
+    writeReportPages(folder);
     return 0;
 }
