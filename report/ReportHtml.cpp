@@ -143,6 +143,25 @@ QStringList trustSourceItems(const sig::TrustSources& sources)
     return lines;
 }
 
+// The lists of accepted policies the signers' policies were judged
+// against, each once, with the date its issuer promised the next.
+QStringList policyListItems(const ValidationResult& document)
+{
+    QStringList lines;
+    for (const SignatureResult& signer : document.signers) {
+        if (!signer.policy || signer.policy->listName.isEmpty())
+            continue;
+        const QString item = esc(signer.policy->listName) +
+                             QStringLiteral(" — próxima atualização prevista: ") +
+                             esc(signer.policy->listNextUpdate.isValid()
+                                     ? fileinfo::UtcDateText(signer.policy->listNextUpdate)
+                                     : QStringLiteral("não informada"));
+        if (!lines.contains(item))
+            lines << item;
+    }
+    return lines;
+}
+
 QString checkSection(const ValidationResult& document)
 {
     return QStringLiteral("<p>") + line(QStringLiteral("Programa"), esc(programText())) +
@@ -151,7 +170,13 @@ QString checkSection(const ValidationResult& document)
                     QStringLiteral(", pelo relógio deste computador")) +
            line(QStringLiteral("Consulta à rede"), esc(verify::networkText(document))) +
            QStringLiteral("</p>") + label(QStringLiteral("Fontes de confiança:")) +
-           items(trustSourceItems(document.trustSources));
+           items(trustSourceItems(document.trustSources)) +
+           label(QStringLiteral("Listas de políticas de assinatura usadas:")) + [&] {
+               const QStringList lists = policyListItems(document);
+               return lists.isEmpty() ? items({QStringLiteral("nenhuma: nenhuma assinatura "
+                                                              "declara política da ICP-Brasil")})
+                                      : items(lists);
+           }();
 }
 
 QString signedFileSection(const ValidationResult& document)

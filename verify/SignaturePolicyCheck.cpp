@@ -239,6 +239,8 @@ PolicyCheck checkPolicy(const PolicyInputs& inputs, const pol::PolicyCatalogue& 
         findings.add(PolicyCode::Violation,
                      QStringLiteral("uma contra-assinatura declara política de assinatura"));
     if (const pol::KnownPolicy* known = catalogue.find(check.oid)) {
+        check.listName = known->listName;
+        check.listNextUpdate = known->nextUpdate;
         checkListed(inputs, *known, check, findings);
         if (known->nextUpdate.isValid() && inputs.checkedAt > known->nextUpdate)
             warn(check, QStringLiteral("lista de políticas expirada em %1")

@@ -51,6 +51,10 @@ struct PolicyCheck {
     QStringList warnings{};                // changes no verdict: an expired list, a foreign policy
     QStringList checked{};                 // what was checked, Portuguese
     QStringList notChecked{};              // what could not be checked, and why, Portuguese
+    // The list of accepted policies it was judged against ("LPA_CAdES.der")
+    // and when that list said the next would come; empty outside the lists.
+    QString listName{};
+    QDateTime listNextUpdate{};
 };
 
 // One certificate of a path, judged at the status's time.

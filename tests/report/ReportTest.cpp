@@ -244,8 +244,12 @@ TEST_F(ReportTest, ThePolicyIsToldAndTheVerdictIsTheOneGiven)
                                         .checked = {"hash da política", "atributos obrigatórios"},
                                         .notChecked = {"regras de extensão da política"}};
     // Nothing found against it, yet not everything checked: never "conforme".
+    signer.policy->listName = "LPA_CAdES.der";
+    signer.policy->listNextUpdate = QDateTime(QDate(2025, 9, 10), QTime(12, 0), Qt::UTC);
     QString text = reportText(document);
-    expectInOrder(text, {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
+    expectInOrder(text, {"Listas de políticas de assinatura usadas:",
+                         "• LPA_CAdES.der — próxima atualização prevista: 10/09/2025 12:00:00 UTC",
+                         "Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
                          "Política de assinatura", "Política: AD-RT v2.3 (2.16.76.1.7.1.2.2.3)",
                          "Conformidade: conformidade não confirmada",
                          "• conferido: hash da política", "• conferido: atributos obrigatórios",
