@@ -1,5 +1,6 @@
 #include "cli/JsonReport.h"
 
+#include "fileinfo/PathText.h"
 #include "verify/CertificateClass.h"
 #include "verify/Verdict.h"
 
@@ -8,6 +9,7 @@
 namespace selavia::cli {
 namespace {
 
+using fileinfo::withBytesEscaped;
 using verify::ValidationResult;
 
 QJsonValue orNull(const QString& text)
@@ -168,9 +170,12 @@ QJsonObject signerJson(const verify::SignatureResult& signer)
         {"trust_framework", verify::trustFrameworkKey(signer.trustFramework)},
         {"email", signer.email},
         {"signing_time", signer.signingTime},
+        {"signing_time_utc", utcText(signer.claimedSigningTime)},
         {"timestamp_origin", signer.timestampOrigin},
         {"valid_from", signer.validFromText},
+        {"valid_from_utc", utcText(signer.validFrom)},
         {"valid_to", signer.validToText},
+        {"valid_to_utc", utcText(signer.validTo)},
         {"version", signer.version},
         {"serial_number", signer.serialNumber},
         {"thumbprint", signer.thumbprint},
@@ -209,13 +214,15 @@ QJsonValue errorJson(const std::optional<verify::VerificationError>& error)
     // A file that could not be read is told apart from a corrupt one.
     QJsonValue unreadable = QJsonValue::Null;
     if (error->readFailure)
-        unreadable = QJsonObject{{"path", error->unreadablePath},
+        unreadable = QJsonObject{{"path", withBytesEscaped(error->unreadablePath)},
                                  {"number", error->readFailure->number},
                                  {"reason", error->readFailure->description}};
+    // The texts may quote a file's name, whose bytes that are not UTF-8
+    // are escaped as everywhere.
     return QJsonObject{{"code_text", error->codeText},
-                       {"caption", error->caption},
-                       {"text", error->text},
-                       {"detail", error->detail},
+                       {"caption", withBytesEscaped(error->caption)},
+                       {"text", withBytesEscaped(error->text)},
+                       {"detail", withBytesEscaped(error->detail)},
                        {"unreadable_file", unreadable}};
 }
 
@@ -297,12 +304,15 @@ QJsonObject jsonReport(const ValidationResult& result)
     for (const verify::TreeNode& node : result.tree)
         tree.append(nodeJson(node));
     QJsonObject report{
-        {"file", result.filePath},
+        {"file", withBytesEscaped(result.filePath)},
+        {"file_sha256", result.signedFileSha256.isEmpty()
+                            ? QJsonValue(QJsonValue::Null)
+                            : QJsonValue(QString::fromLatin1(result.signedFileSha256.toHex()))},
         {"format", result.pdf || result.pdfFailure != verify::FileFailure::None ? "pdf" : "cms"},
         {"verified", verified},
         {"error", errorJson(result.error)},
         {"signatures_ok", verified && result.signaturesOk},
-        {"original_name", verified ? result.originalName : QString()},
+        {"original_name", verified ? withBytesEscaped(result.originalName) : QString()},
         {"has_extension", verified && result.hasExtension},
         {"content_size",
          verified ? QJsonValue(static_cast<double>(result.contentSize)) : QJsonValue::Null},
