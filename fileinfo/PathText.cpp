@@ -8,9 +8,13 @@ namespace {
 
 constexpr char16_t kEscapedByte = 0xDC00;
 
-bool isEscapedByte(char16_t unit)
+// Whether the unit at `at` stands for a byte: a low surrogate of the
+// escaped range that does not end a pair.
+bool isEscapedByte(QStringView text, qsizetype at)
 {
-    return unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF;
+    const char16_t unit = text[at].unicode();
+    return unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF &&
+           (at == 0 || !QChar::isHighSurrogate(text[at - 1].unicode()));
 }
 
 // The length of the valid UTF-8 sequence at `at`, 0 when there is none
@@ -67,9 +71,10 @@ QString escaped(const QString& text, bool controls)
 {
     QString out;
     out.reserve(text.size());
-    for (const QChar c : text) {
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const QChar c = text[at];
         const char16_t unit = c.unicode();
-        if (isEscapedByte(unit))
+        if (isEscapedByte(text, at))
             out += hexEscape("\\x", unit - kEscapedByte, 2);
         else if (controls && (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)))
             out += hexEscape("\\x", unit, 2);
@@ -114,7 +119,7 @@ QByteArray encodePath(const QString& path)
     qsizetype at = 0;
     while (at < path.size()) {
         qsizetype end = at;
-        while (end < path.size() && !isEscapedByte(path[end].unicode()))
+        while (end < path.size() && !isEscapedByte(path, end))
             ++end;
         bytes += QStringView(path).sliced(at, end - at).toUtf8();
         if (end < path.size()) {
