@@ -289,6 +289,16 @@ QJsonValue pdfJson(const std::optional<verify::PdfResult>& pdf)
     };
 }
 
+// The signed file's own SHA-256; null when it could not be read whole.
+QJsonValue signedFileSha256(const ValidationResult& result)
+{
+    const bool unreadable = result.error && result.error->readFailure &&
+                            result.error->unreadablePath == result.filePath;
+    if (unreadable || result.signedFileSize < 0 || result.signedFileSha256.isEmpty())
+        return QJsonValue::Null;
+    return QString::fromLatin1(result.signedFileSha256.toHex());
+}
+
 } // namespace
 
 QJsonObject jsonReport(const ValidationResult& result)
@@ -305,9 +315,7 @@ QJsonObject jsonReport(const ValidationResult& result)
         tree.append(nodeJson(node));
     QJsonObject report{
         {"file", withBytesEscaped(result.filePath)},
-        {"file_sha256", result.signedFileSha256.isEmpty()
-                            ? QJsonValue(QJsonValue::Null)
-                            : QJsonValue(QString::fromLatin1(result.signedFileSha256.toHex()))},
+        {"file_sha256", signedFileSha256(result)},
         {"format", result.pdf || result.pdfFailure != verify::FileFailure::None ? "pdf" : "cms"},
         {"verified", verified},
         {"error", errorJson(result.error)},
