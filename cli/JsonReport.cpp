@@ -214,15 +214,13 @@ QJsonValue errorJson(const std::optional<verify::VerificationError>& error)
     // A file that could not be read is told apart from a corrupt one.
     QJsonValue unreadable = QJsonValue::Null;
     if (error->readFailure)
-        unreadable = QJsonObject{{"path", withBytesEscaped(error->unreadablePath)},
+        unreadable = QJsonObject{{"path", error->unreadablePath},
                                  {"number", error->readFailure->number},
                                  {"reason", error->readFailure->description}};
-    // The texts may quote a file's name, whose bytes that are not UTF-8
-    // are escaped as everywhere.
     return QJsonObject{{"code_text", error->codeText},
-                       {"caption", withBytesEscaped(error->caption)},
-                       {"text", withBytesEscaped(error->text)},
-                       {"detail", withBytesEscaped(error->detail)},
+                       {"caption", error->caption},
+                       {"text", error->text},
+                       {"detail", error->detail},
                        {"unreadable_file", unreadable}};
 }
 
@@ -289,6 +287,28 @@ QJsonValue pdfJson(const std::optional<verify::PdfResult>& pdf)
     };
 }
 
+// Every string of `value` with the bytes of a name that are not UTF-8
+// escaped: a name may reach any text (the tree's, an error's), and JSON
+// cannot carry the lone surrogates that stand for such bytes.
+QJsonValue withNamesEscaped(const QJsonValue& value)
+{
+    if (value.isString())
+        return withBytesEscaped(value.toString());
+    if (value.isArray()) {
+        QJsonArray array = value.toArray();
+        for (QJsonValueRef item : array)
+            item = withNamesEscaped(item);
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            it.value() = withNamesEscaped(it.value());
+        return object;
+    }
+    return value;
+}
+
 // The signed file's own SHA-256; null when it could not be read whole.
 QJsonValue signedFileSha256(const ValidationResult& result)
 {
@@ -314,13 +334,13 @@ QJsonObject jsonReport(const ValidationResult& result)
     for (const verify::TreeNode& node : result.tree)
         tree.append(nodeJson(node));
     QJsonObject report{
-        {"file", withBytesEscaped(result.filePath)},
+        {"file", result.filePath},
         {"file_sha256", signedFileSha256(result)},
         {"format", result.pdf || result.pdfFailure != verify::FileFailure::None ? "pdf" : "cms"},
         {"verified", verified},
         {"error", errorJson(result.error)},
         {"signatures_ok", verified && result.signaturesOk},
-        {"original_name", verified ? withBytesEscaped(result.originalName) : QString()},
+        {"original_name", verified ? result.originalName : QString()},
         {"has_extension", verified && result.hasExtension},
         {"content_size",
          verified ? QJsonValue(static_cast<double>(result.contentSize)) : QJsonValue::Null},
@@ -343,7 +363,11 @@ QJsonObject jsonReport(const ValidationResult& result)
             signatures.append(pdfSignatureJson(signature, signerObjects));
         report["signatures"] = signatures;
     }
-    return report;
+    // Only a name given to the program can hold such bytes.
+    const bool escapedNames =
+        withBytesEscaped(result.filePath) != result.filePath ||
+        withBytesEscaped(result.detachedContentPath) != result.detachedContentPath;
+    return escapedNames ? withNamesEscaped(report).toObject() : report;
 }
 
 } // namespace selavia::cli
