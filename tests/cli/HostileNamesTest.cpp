@@ -157,6 +157,25 @@ TEST_F(HostileNamesTest, NamesThatAreNotUtf8AreVerifiedAndShownEscaped)
     EXPECT_EQ(runState({path}), cli::exit_status::kSignaturesOk);
     EXPECT_TRUE(out_.startsWith("Arquivo: " + shown + "\n")) << out_.toStdString();
 
+    // A missing file's name, wherever the JSON quotes it.
+    EXPECT_EQ(runState({"--json", raw("falta\xE9.slv")}), cli::exit_status::kVerificationFailed);
+    const QJsonObject error = json()["error"].toObject();
+    EXPECT_TRUE(error["unreadable_file"]["path"].toString().endsWith("/falta\\xE9.slv"))
+        << out_.toStdString();
+    EXPECT_TRUE(error["text"].toString().contains("/falta\\xE9.slv")) << out_.toStdString();
+
+    // The document of a detached signature is read by its bytes too.
+    fx::MessageSpec detached = icpMessage(icpSigner(), {}, "%PDF-1.4 destacado");
+    detached.detached = true;
+    const QString signature = writeRaw("assinatura.p7s", fx::makeSignedMessage(detached));
+    const QString document = writeRaw("contr\xE1to.pdf", "%PDF-1.4 destacado");
+    EXPECT_EQ(runState({"--json", "--content", document, signature}),
+              cli::exit_status::kSignaturesOk)
+        << err_.toStdString();
+    EXPECT_EQ(json()["verified"], true) << out_.toStdString();
+    runState({"--content", document, signature});
+    EXPECT_TRUE(out_.contains("\nVerificação: documento íntegro")) << out_.toStdString();
+
     // Written under names that are not UTF-8 either, byte for byte.
     EXPECT_EQ(runState({"--extract",
                         raw("sa\xED"
@@ -171,7 +190,8 @@ TEST_F(HostileNamesTest, NamesThatAreNotUtf8AreVerifiedAndShownEscaped)
     EXPECT_EQ(entries(), (std::set<std::string>{"caf\xE9.slv",
                                                 "sa\xED"
                                                 "da.pdf",
-                                                "rel\xE1t.pdf", "docs\xE7", "b.slv"}));
+                                                "rel\xE1t.pdf", "docs\xE7", "b.slv",
+                                                "assinatura.p7s", "contr\xE1to.pdf"}));
     EXPECT_EQ(entries("docs\xE7"), (std::set<std::string>{"caf\xE9.pdf", "caf\xE9-relatorio.pdf",
                                                           "b.pdf", "b-relatorio.pdf"}));
 }
