@@ -1,5 +1,6 @@
 #include "cli/JsonReport.h"
 
+#include "fileinfo/PathText.h"
 #include "verify/CertificateClass.h"
 #include "verify/Verdict.h"
 
@@ -8,6 +9,7 @@
 namespace selavia::cli {
 namespace {
 
+using fileinfo::withBytesEscaped;
 using verify::ValidationResult;
 
 QJsonValue orNull(const QString& text)
@@ -170,9 +172,12 @@ QJsonObject signerJson(const verify::SignatureResult& signer)
         {"trust_framework", verify::trustFrameworkKey(signer.trustFramework)},
         {"email", signer.email},
         {"signing_time", signer.signingTime},
+        {"signing_time_utc", utcText(signer.claimedSigningTime)},
         {"timestamp_origin", signer.timestampOrigin},
         {"valid_from", signer.validFromText},
+        {"valid_from_utc", utcText(signer.validFrom)},
         {"valid_to", signer.validToText},
+        {"valid_to_utc", utcText(signer.validTo)},
         {"version", signer.version},
         {"serial_number", signer.serialNumber},
         {"thumbprint", signer.thumbprint},
@@ -284,6 +289,38 @@ QJsonValue pdfJson(const std::optional<verify::PdfResult>& pdf)
     };
 }
 
+// Every string of `value` with the bytes of a name that are not UTF-8
+// escaped: a name may reach any text (the tree's, an error's), and JSON
+// cannot carry the lone surrogates that stand for such bytes.
+QJsonValue withNamesEscaped(const QJsonValue& value)
+{
+    if (value.isString())
+        return withBytesEscaped(value.toString());
+    if (value.isArray()) {
+        QJsonArray array = value.toArray();
+        for (QJsonValueRef item : array)
+            item = withNamesEscaped(item);
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            it.value() = withNamesEscaped(it.value());
+        return object;
+    }
+    return value;
+}
+
+// The signed file's own SHA-256; null when it could not be read whole.
+QJsonValue signedFileSha256(const ValidationResult& result)
+{
+    const bool unreadable = result.error && result.error->readFailure &&
+                            result.error->unreadablePath == result.filePath;
+    if (unreadable || result.signedFileSize < 0 || result.signedFileSha256.isEmpty())
+        return QJsonValue::Null;
+    return QString::fromLatin1(result.signedFileSha256.toHex());
+}
+
 } // namespace
 
 QJsonObject jsonReport(const ValidationResult& result)
@@ -300,6 +337,7 @@ QJsonObject jsonReport(const ValidationResult& result)
         tree.append(nodeJson(node));
     QJsonObject report{
         {"file", result.filePath},
+        {"file_sha256", signedFileSha256(result)},
         {"format", result.pdf || result.pdfFailure != verify::FileFailure::None ? "pdf" : "cms"},
         {"verified", verified},
         {"error", errorJson(result.error)},
@@ -327,7 +365,11 @@ QJsonObject jsonReport(const ValidationResult& result)
             signatures.append(pdfSignatureJson(signature, signerObjects));
         report["signatures"] = signatures;
     }
-    return report;
+    // Only a name given to the program can hold such bytes.
+    const bool escapedNames =
+        withBytesEscaped(result.filePath) != result.filePath ||
+        withBytesEscaped(result.detachedContentPath) != result.detachedContentPath;
+    return escapedNames ? withNamesEscaped(report).toObject() : report;
 }
 
 } // namespace selavia::cli

@@ -1,9 +1,11 @@
 #include "cli/TextReport.h"
 
 #include "fileinfo/FileHandler.h"
+#include "fileinfo/PathText.h"
 #include "verify/CadesText.h"
 #include "verify/CertificateClass.h"
 #include "verify/Conformity.h"
+#include "verify/ResultSummary.h"
 #include "verify/TreeKeys.h"
 #include "verify/Verdict.h"
 
@@ -13,6 +15,7 @@
 namespace selavia::cli {
 namespace {
 
+using fileinfo::printableText;
 using verify::ValidationResult;
 
 QString yesNo(bool value)
@@ -23,19 +26,22 @@ QString yesNo(bool value)
 void writeReasons(const verify::Judgement& judgement, const QString& indent, QTextStream& out)
 {
     for (const verify::VerdictReason& reason : judgement.reasons)
-        out << indent << QStringLiteral("- ") << reason.text << QStringLiteral(" [") << reason.code
-            << QStringLiteral("]\n");
+        out << indent << QStringLiteral("- ") << printableText(reason.text) << QStringLiteral(" [")
+            << printableText(reason.code) << QStringLiteral("]\n");
 }
 
 // The file's verdict and why. The headline is the one the window and the
-// PDF show; the reasons follow one a line with their codes, so it leaves
-// them out.
-void writeVerdict(const verify::Judgement& file, QTextStream& out)
+// PDF show, with what it needs beside it; the reasons follow one a line
+// with their codes, so it leaves them out.
+void writeVerdict(const ValidationResult& result, QTextStream& out)
 {
     verify::Judgement headline;
-    headline.verdict = file.verdict;
-    out << verify::verdictLine(headline) << '\n';
-    writeReasons(file, QStringLiteral("  "), out);
+    headline.verdict = result.verdict.verdict;
+    out << verify::verdictLine(headline);
+    if (const QString qualifier = verify::verdictQualifier(result); !qualifier.isEmpty())
+        out << QLatin1Char(' ') << qualifier;
+    out << '\n';
+    writeReasons(result.verdict, QStringLiteral("  "), out);
 }
 
 // The tree with two blanks of indentation per level; signer nodes name
@@ -50,7 +56,7 @@ void writeTree(const ValidationResult& result, QTextStream& out)
     for (const verify::TreeNode& node : result.tree) {
         const int level = node.parentKey.isEmpty() ? 0 : depth[node.parentKey] + 1;
         depth[node.key] = level;
-        out << QString(level * 2, QLatin1Char(' ')) << node.text;
+        out << QString(level * 2, QLatin1Char(' ')) << printableText(node.text);
         if (auto found = signerCaption.find(node.key); found != signerCaption.end())
             out << QStringLiteral("  [") << found->second << QLatin1Char(']');
         out << '\n';
@@ -68,14 +74,14 @@ void writeCades(const ValidationResult& result, QTextStream& out)
         if (!headed)
             out << QStringLiteral("\nCarimbos do tempo, políticas e contra-assinaturas:\n");
         headed = true;
-        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(printableText(signer.holderName));
         QStringList all{lines.timeStamp, lines.validAtTimestamp, lines.policy};
         all << lines.counterSignatures;
         for (const QString& problem : lines.problems)
             all << QStringLiteral("Problema: ") + problem;
         for (const QString& line : all) {
             if (!line.isEmpty())
-                out << QStringLiteral("    ") << line << '\n';
+                out << QStringLiteral("    ") << printableText(line) << '\n';
         }
     }
 }
@@ -86,10 +92,11 @@ void writeRevocation(const ValidationResult& result, QTextStream& out)
     out << QStringLiteral("\nSituação de revogação (consultada em %1; consulta à rede: %2):\n")
                .arg(fileinfo::UtcDateText(result.checkedAt), verify::networkText(result));
     for (const verify::SignatureResult& signer : result.signers) {
-        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(signer.holderName);
+        out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(printableText(signer.holderName));
         for (const verify::ChainLinkStatus& link : signer.status.chain)
-            out << QStringLiteral("    ") << link.certificate.displayName << QStringLiteral(": ")
-                << signature::revocationSummary(link.revocation) << '\n';
+            out << QStringLiteral("    ") << printableText(link.certificate.displayName)
+                << QStringLiteral(": ")
+                << printableText(signature::revocationSummary(link.revocation)) << '\n';
     }
 }
 
@@ -98,10 +105,25 @@ void writeSignerVerdicts(const ValidationResult& result, QTextStream& out)
 {
     out << QStringLiteral("\nResultado por signatário:\n");
     for (const verify::SignatureResult& signer : result.signers) {
-        out << QStringLiteral("  %1. %2: ").arg(signer.index).arg(signer.holderName)
+        out << QStringLiteral("  %1. %2: ").arg(signer.index).arg(printableText(signer.holderName))
             << verify::verdictWord(signer.judgement.verdict) << '\n';
         writeReasons(signer.judgement, QStringLiteral("    "), out);
     }
+}
+
+// The failure's text, one line of output per line of it: the unreadable
+// file's name, which it quotes, is escaped as every name is.
+QString failureText(const verify::VerificationError& error)
+{
+    QString text = error.text;
+    if (!error.unreadablePath.isEmpty())
+        text.replace(error.unreadablePath, printableText(error.unreadablePath));
+    QStringList lines = text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                            .trimmed()
+                            .split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = printableText(line);
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -110,25 +132,23 @@ QString textReport(const ValidationResult& result)
 {
     QString report;
     QTextStream out(&report);
-    out << QStringLiteral("Arquivo: ") << result.filePath << '\n';
+    out << QStringLiteral("Arquivo: ") << printableText(result.filePath) << '\n';
     if (!result.verified()) {
-        out << QStringLiteral("Verificação: FALHOU\n") << result.error->caption << '\n'
-            << QString(result.error->text)
-                   .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-                   .trimmed()
-            << '\n';
-        writeVerdict(result.verdict, out);
+        out << QStringLiteral("Verificação: FALHOU\n") << printableText(result.error->caption)
+            << '\n'
+            << failureText(*result.error) << '\n';
+        writeVerdict(result, out);
         return report;
     }
     out << QStringLiteral("Verificação: documento íntegro, assinaturas conferem\n")
-        << QStringLiteral("Documento original: ") << result.originalName
+        << QStringLiteral("Documento original: ") << printableText(result.originalName)
         << (result.hasExtension ? QString() : QStringLiteral(" (sem extensão)")) << '\n'
         << QStringLiteral("Tamanho: ") << fileinfo::SizeText(result.contentSize)
         << QStringLiteral(" (") << result.contentSize << QStringLiteral(" bytes)\n")
         << QStringLiteral("SHA-256: ") << result.contentSha256.toHex() << '\n'
         << QStringLiteral("Todos os certificados ICP-Brasil válidos: ")
         << yesNo(result.signaturesOk) << '\n';
-    writeVerdict(result.verdict, out);
+    writeVerdict(result, out);
     out << '\n';
     writeTree(result, out);
     writeCades(result, out);

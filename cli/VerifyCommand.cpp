@@ -2,32 +2,52 @@
 
 #include "cli/Arguments.h"
 #include "cli/InOrder.h"
+#include "cli/OutputNames.h"
+#include "cli/WaitNotices.h"
+#include "fileinfo/PathText.h"
 #include "verify/Verification.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QThread>
-#include <map>
+#include <unistd.h>
 
 namespace selavia::cli {
 namespace {
 
+using fileinfo::printableText;
 using verify::ValidationResult;
 
 QString alreadyThere(const QString& path)
 {
     return QStringLiteral("Não foi gravado: %1 já existe (use --force para substituir).\n")
-        .arg(path);
+        .arg(printableText(path));
+}
+
+// `name` in `folder`, joined as text: nothing of it is looked up.
+QString inFolder(const QString& folder, const QString& name)
+{
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
 }
 
 // What one file asks to be written, and where.
 struct Targets {
-    QString extractPath; // the original document's path
+    QString extractPath; // the original document's path, or its folder
     // In a folder, named by the verified result; set with a folder path.
     std::function<QString(const ValidationResult&)> extractName;
     QString reportPath;
-    QString refused; // why nothing is written for this file (a name taken in this run)
+    bool reportClaimed = false; // its name was claimed for it already
+    QString refused; // why no report is written for this file (its name taken in this run)
+};
+
+// What every file of a run shares.
+struct Run {
+    const Arguments& arguments;
+    const verify::LoadOptions& load;
+    const ReportSupport& reports;
+    OutputNames names;
 };
 
 // Tells a failure to write `path`; true when it was one.
@@ -39,41 +59,59 @@ bool toldFailure(const std::optional<fileinfo::FileError>& failure, const QStrin
     if (failure->number == fileinfo::error_number::kFileExists)
         err << alreadyThere(path);
     else
-        err << QStringLiteral("Não foi possível gravar %1: %2\n").arg(path, failure->text());
+        err << QStringLiteral("Não foi possível gravar %1: %2\n")
+                   .arg(printableText(path), failure->text());
     return true;
 }
 
 // Verifies the file and, when asked and allowed, writes the original
 // document from the verifying read; a refusal or a failure to write is told
 // in `err` and makes `refused` true.
-ValidationResult verifyAndExtract(const QString& file, const Targets& targets, bool force,
-                                  const verify::LoadOptions& load, QTextStream& err, bool& refused)
+ValidationResult verifyAndExtract(const QString& file, const Targets& targets, Run& run,
+                                  QTextStream& err, bool& refused)
 {
     refused = false;
-    verify::Verification verification(load);
+    const bool force = run.arguments.force;
+    verify::Verification verification(run.load);
     verification.readFile(file);
     const bool intoFolder = static_cast<bool>(targets.extractName);
     if (targets.extractPath.isEmpty())
         return verification.run();
-    if (!force && !intoFolder && fileinfo::EntryMayExist(targets.extractPath)) {
-        ValidationResult result = verification.run();
-        if (result.verified()) {
-            err << alreadyThere(targets.extractPath);
-            refused = true;
+    if (!intoFolder) {
+        const QString taken = run.names.claim(targets.extractPath, OutputKind::Document, file);
+        if (!taken.isEmpty() || (!force && fileinfo::EntryMayExist(targets.extractPath))) {
+            ValidationResult result = verification.run();
+            if (result.verified()) {
+                err << (taken.isEmpty() ? alreadyThere(targets.extractPath) : taken);
+                refused = true;
+            }
+            return result;
         }
-        return result;
     }
     // Without --force nothing that appears meanwhile is replaced; with it,
     // the entry itself is, never what a link there points to.
     const fileinfo::Replace replace = force ? fileinfo::Replace::Entry : fileinfo::Replace::Never;
+    // The name in the folder is known only once verified, and claimed then.
+    QString written = targets.extractPath;
+    QString taken;
     if (intoFolder)
-        verification.extractInto(targets.extractPath, targets.extractName, replace);
+        verification.extractInto(
+            targets.extractPath,
+            [&](const ValidationResult& result) {
+                const QString name = targets.extractName(result);
+                written = inFolder(targets.extractPath, name);
+                taken = run.names.claim(written, OutputKind::Document, file);
+                return taken.isEmpty() ? name : QString();
+            },
+            replace);
     else
         verification.extractTo(targets.extractPath, replace);
     ValidationResult result = verification.run();
-    const QString written = intoFolder && result.verified()
-                                ? QDir(targets.extractPath).filePath(targets.extractName(result))
-                                : targets.extractPath;
+    if (!taken.isEmpty()) {
+        err << taken;
+        refused = true;
+        return result;
+    }
     refused = toldFailure(result.outputFailure, written, err);
     return result;
 }
@@ -98,22 +136,25 @@ struct Outcome {
     int status = exit_status::kSignaturesOk;
 };
 
-Outcome verifyOne(const QString& file, const Targets& targets, const Arguments& arguments,
-                  const verify::LoadOptions& load, const ReportSupport& reports,
+Outcome verifyOne(const QString& file, const Targets& targets, Run& run,
                   QJsonDocument::JsonFormat format)
 {
     Outcome outcome;
     QTextStream err(&outcome.err);
-    if (!targets.refused.isEmpty())
-        err << targets.refused;
-    const Targets none;
     bool refused = false;
-    const ValidationResult result = verifyAndExtract(
-        file, targets.refused.isEmpty() ? targets : none, arguments.force, load, err, refused);
-    if (!targets.reportPath.isEmpty() && targets.refused.isEmpty())
+    const ValidationResult result = verifyAndExtract(file, targets, run, err, refused);
+    const QString taken = targets.reportClaimed || targets.reportPath.isEmpty()
+                              ? targets.refused
+                              : run.names.claim(targets.reportPath, OutputKind::Report, file);
+    if (!taken.isEmpty()) {
+        err << taken;
+        refused = true;
+    } else if (!targets.reportPath.isEmpty()) {
         refused =
-            !writeReportOf(result, targets.reportPath, arguments.force, reports, err) || refused;
-    outcome.out = arguments.json
+            !writeReportOf(result, targets.reportPath, run.arguments.force, run.reports, err) ||
+            refused;
+    }
+    outcome.out = run.arguments.json
                       ? QString::fromUtf8(QJsonDocument(jsonReport(result)).toJson(format))
                       : textReport(result);
     if (format == QJsonDocument::Compact)
@@ -121,23 +162,9 @@ Outcome verifyOne(const QString& file, const Targets& targets, const Arguments& 
     outcome.status = exitStatusOf(result);
     if (!targets.extractPath.isEmpty() && !result.verified())
         err << QStringLiteral("Nada foi extraído: a verificação falhou.\n");
-    if (refused || !targets.refused.isEmpty())
+    if (refused)
         outcome.status = exit_status::kCannotWrite;
     return outcome;
-}
-
-// The paths of standard input, one per line; blank lines are skipped.
-QStringList pathsFrom(QTextStream* in)
-{
-    QStringList paths;
-    QString line;
-    while (in != nullptr && in->readLineInto(&line)) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (!line.isEmpty())
-            paths << line;
-    }
-    return paths;
 }
 
 // The original document of a file in a folder: the signed file's name with
@@ -151,32 +178,31 @@ QString extractedName(const QString& signedFile, const ValidationResult& result)
     return suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix;
 }
 
-// Each file's targets in the folders; a file whose name another file of the
-// list took before it writes nothing, whatever --force says.
-std::vector<Targets> folderTargets(const QStringList& files, const Arguments& arguments,
-                                   const ReportSupport& reports)
+// One file of a list, with where its outputs go.
+struct Item {
+    QString file;
+    QString problem; // no file: a line of standard input that is no path
+    Targets targets;
+};
+
+// A file's targets in the folders. Its report's name is known at once and
+// claimed now, in the order of the list; its document's once verified.
+Targets folderTargets(const QString& file, Run& run)
 {
-    std::vector<Targets> all;
-    std::map<QString, QString> claimed; // signed file's base name → the file that took it
-    for (const QString& file : files) {
-        Targets targets;
-        const QString base = QFileInfo(file).completeBaseName();
-        auto [first, fresh] = claimed.emplace(base, file);
-        if (!fresh && (!arguments.extractPath.isEmpty() || !arguments.reportPath.isEmpty()))
-            targets.refused = QStringLiteral("Não foi gravado: o nome de %1 já é o de %2, "
-                                             "dado antes.\n")
-                                  .arg(file, first->second);
-        if (!arguments.extractPath.isEmpty()) {
-            targets.extractPath = arguments.extractPath;
-            targets.extractName = [file](const ValidationResult& result) {
-                return extractedName(file, result);
-            };
-        }
-        if (!arguments.reportPath.isEmpty())
-            targets.reportPath = QDir(arguments.reportPath).filePath(reports.fileName(file));
-        all.push_back(std::move(targets));
+    Targets targets;
+    const Arguments& arguments = run.arguments;
+    if (!arguments.extractPath.isEmpty()) {
+        targets.extractPath = arguments.extractPath;
+        targets.extractName = [file](const ValidationResult& result) {
+            return extractedName(file, result);
+        };
     }
-    return all;
+    if (!arguments.reportPath.isEmpty()) {
+        targets.reportPath = inFolder(arguments.reportPath, run.reports.fileName(file));
+        targets.refused = run.names.claim(targets.reportPath, OutputKind::Report, file);
+        targets.reportClaimed = true;
+    }
+    return targets;
 }
 
 // The folders of --extract and --report, made when missing; false, told in
@@ -184,43 +210,76 @@ std::vector<Targets> folderTargets(const QStringList& files, const Arguments& ar
 bool makeFolders(const Arguments& arguments, QTextStream& err)
 {
     for (const QString& folder : {arguments.extractPath, arguments.reportPath}) {
-        if (!folder.isEmpty() && !QDir().mkpath(folder)) {
-            err << QStringLiteral("Não foi possível criar a pasta %1.\n").arg(folder);
+        if (!folder.isEmpty() && !fileinfo::MakeFolders(folder)) {
+            err << QStringLiteral("Não foi possível criar a pasta %1.\n")
+                       .arg(printableText(folder));
             return false;
         }
     }
     return true;
 }
 
-int verifyMany(const QStringList& files, const Arguments& arguments,
-               const verify::LoadOptions& load, const ReportSupport& reports, QTextStream& out,
-               QTextStream& err)
+// The files of the arguments in their order, "-" standing for the lines of
+// `in`, each read only when asked for.
+std::function<std::optional<Item>()> itemsOf(const QStringList& files, const ByteSource& in,
+                                             Run& run)
 {
-    if (!makeFolders(arguments, err))
+    auto lines = std::make_shared<InputLines>(in);
+    auto next = std::make_shared<qsizetype>(0);
+    return [files, lines, next, &run]() -> std::optional<Item> {
+        while (*next < files.size()) {
+            const QString& file = files[*next];
+            if (file != QLatin1String("-")) {
+                ++*next;
+                return Item{file, {}, folderTargets(file, run)};
+            }
+            std::optional<InputLine> line = lines->next();
+            if (!line) {
+                ++*next;
+                continue;
+            }
+            if (!line->problem.isEmpty())
+                return Item{{}, line->problem, {}};
+            return Item{line->path, {}, folderTargets(line->path, run)};
+        }
+        return std::nullopt;
+    };
+}
+
+int verifyMany(const QStringList& files, const ByteSource& in, Run& run, QTextStream& out,
+               QTextStream& err, WaitNotices& notices)
+{
+    if (!makeFolders(run.arguments, err))
         return exit_status::kCannotWrite;
-    const std::vector<Targets> targets = folderTargets(files, arguments, reports);
     int status = exit_status::kSignaturesOk;
-    runInOrder<Outcome>(
-        static_cast<int>(files.size()), QThread::idealThreadCount(),
-        [&](int n) {
-            const auto index = static_cast<size_t>(n);
+    bool first = true;
+    runInOrder<Item, Outcome>(
+        itemsOf(files, in, run), QThread::idealThreadCount(),
+        [&](Item& item) {
+            if (!item.problem.isEmpty())
+                return Outcome{{}, item.problem, exit_status::kVerificationFailed};
             try {
-                return verifyOne(files[n], targets[index], arguments, load, reports,
-                                 QJsonDocument::Compact);
+                return verifyOne(item.file, item.targets, run, QJsonDocument::Compact);
             } catch (const std::exception&) {
                 // Out of memory, say: this file fails, the others go on.
-                return Outcome{{},
-                               QStringLiteral("Erro interno ao verificar %1.\n").arg(files[n]),
-                               exit_status::kVerificationFailed};
+                return Outcome{
+                    {},
+                    QStringLiteral("Erro interno ao verificar %1.\n").arg(printableText(item.file)),
+                    exit_status::kVerificationFailed};
             }
         },
-        [&](int n, Outcome& outcome) {
-            if (n > 0 && !arguments.json)
-                out << '\n';
-            out << outcome.out;
-            out.flush();
-            err << outcome.err;
-            err.flush();
+        [&](Outcome& outcome) {
+            notices.outside([&] {
+                if (!outcome.out.isEmpty()) {
+                    if (!first && !run.arguments.json)
+                        out << '\n';
+                    first = false;
+                    out << outcome.out;
+                    out.flush();
+                }
+                err << outcome.err;
+                err.flush();
+            });
             status = std::max(status, outcome.status);
         });
     return status;
@@ -239,7 +298,7 @@ QStringList argumentsOf(int argc, char* argv[])
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << fileinfo::decodePath(argv[i]);
     return arguments;
 }
 
@@ -247,8 +306,10 @@ int runOnStandardStreams(const QStringList& arguments, const ReportSupport& repo
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QTextStream in(stdin);
-    return runVerifyCommand(arguments, out, err, {}, &in, reports);
+    Terminal terminal;
+    terminal.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    return runVerifyCommand(arguments, out, err, {}, descriptorSource(STDIN_FILENO), reports,
+                            terminal);
 }
 
 bool asksForReport(const QStringList& arguments)
@@ -259,13 +320,13 @@ bool asksForReport(const QStringList& arguments)
 }
 
 int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
-                     const LoadOptionsSource& loadOptions, QTextStream* in,
-                     const ReportSupport& reports)
+                     const LoadOptionsSource& loadOptions, const ByteSource& in,
+                     const ReportSupport& reports, const Terminal& terminal)
 {
     QString problem;
     const std::optional<Arguments> parsed = parseArguments(arguments, problem);
     if (!parsed) {
-        err << problem << QStringLiteral("\n\n") << usageText();
+        err << printableText(problem) << QStringLiteral("\n\n") << usageText();
         err.flush();
         return exit_status::kUsage;
     }
@@ -285,20 +346,25 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     verify::LoadOptions load = loadOptions ? loadOptions() : verify::LoadOptions();
     load.revocation.offline = load.revocation.offline || parsed->offline;
     load.detachedContentPath = parsed->contentPath;
-    // Only a report pays for a summed file and for what rendering needs.
-    load.sumSignedFile = !parsed->reportPath.isEmpty();
+    // The signed file's own SHA-256 is in every output, from the same read.
+    load.sumSignedFile = true;
+    WaitNotices notices(
+        [&err](const QString& text) {
+            err << text;
+            err.flush();
+        },
+        terminal.errIsTerminal && !load.revocation.offline, terminal.clock);
+    load.revocation.watchFetch = notices.watch();
     std::shared_ptr<void> rendering;
     if (!parsed->reportPath.isEmpty() && reports.prepare)
         rendering = reports.prepare();
-    if (parsed->batch()) {
-        QStringList files;
-        for (const QString& file : parsed->files)
-            files << (file == QLatin1String("-") ? pathsFrom(in) : QStringList{file});
-        return verifyMany(files, *parsed, load, reports, out, err);
-    }
-    const Targets targets{parsed->extractPath, {}, parsed->reportPath, {}};
-    const Outcome outcome =
-        verifyOne(parsed->files.first(), targets, *parsed, load, reports, QJsonDocument::Indented);
+    Run run{*parsed, load, reports, {}};
+    notices.startTicking();
+    if (parsed->batch())
+        return verifyMany(parsed->files, in, run, out, err, notices);
+    const Targets targets{parsed->extractPath, {}, parsed->reportPath, false, {}};
+    const Outcome outcome = verifyOne(parsed->files.first(), targets, run, QJsonDocument::Indented);
+    notices.stopTicking();
     out << outcome.out;
     out.flush();
     err << outcome.err;

@@ -3,6 +3,7 @@
 // `selavia-verify`: what the verify core found, for scripts and people. It
 // renders the ValidationResult and judges nothing of its own.
 
+#include "cli/InputLines.h"
 #include "cli/JsonReport.h"
 #include "cli/TextReport.h"
 #include "fileinfo/FileHandler.h"
@@ -12,6 +13,7 @@
 
 #include <QStringList>
 #include <QTextStream>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,15 +53,25 @@ struct ReportSupport {
 // --help, --version or a usage error. Empty: the system's defaults.
 using LoadOptionsSource = std::function<verify::LoadOptions()>;
 
+// What the command knows of where it runs beyond its streams.
+struct Terminal {
+    // Standard error is a terminal: a wait on the network is told there.
+    bool errIsTerminal = false;
+    // What waits are timed by; empty: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
+};
+
 // Runs the command on `arguments` (without the program name), writing the
 // report to `out` and problems to `err`; returns the exit status. `--offline`
 // forbids requests whatever the options say. The file "-" stands for the
-// paths that `in` gives, one per line. Without `reports`, --report fails.
+// paths that `in` gives, one per line, read as the files are verified.
+// Without `reports`, --report fails.
 int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream& err,
-                     const LoadOptionsSource& loadOptions = {}, QTextStream* in = nullptr,
-                     const ReportSupport& reports = {});
+                     const LoadOptionsSource& loadOptions = {}, const ByteSource& in = {},
+                     const ReportSupport& reports = {}, const Terminal& terminal = {});
 
-// The program's arguments, without its name, as the command takes them.
+// The program's arguments, without its name, as the command takes them: a
+// name that is not UTF-8 keeps its bytes (fileinfo/PathText.h).
 QStringList argumentsOf(int argc, char* argv[]);
 // runVerifyCommand on the process's standard input, output and error.
 int runOnStandardStreams(const QStringList& arguments, const ReportSupport& reports = {});

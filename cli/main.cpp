@@ -1,24 +1,29 @@
 #include "cli/VerifyCommand.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QByteArray>
 #include <QStringList>
+#include <climits>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
 
 // The program that writes reports: installed beside the libraries'
-// programs, or in the same folder in the build tree.
-QString reportProgram()
+// programs, or in the same folder in the build tree. Looked for by the
+// bytes of the names, whatever folder the program sits in.
+QByteArray reportProgram()
 {
-    const QString folder = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).path();
-    for (const QString& candidate : {QStringLiteral(SELAVIA_REPORT_PROGRAM_FROM_BIN),
-                                     QStringLiteral("selavia-verify-report")}) {
-        const QString path = QDir(folder).filePath(candidate);
-        if (QFileInfo(path).isExecutable())
-            return QDir::cleanPath(path);
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return {};
+    const QByteArray path(self, length);
+    const QByteArray folder = path.left(path.lastIndexOf('/') + 1);
+    for (const QByteArray& candidate :
+         {QByteArray(SELAVIA_REPORT_PROGRAM_FROM_BIN), QByteArray("selavia-verify-report")}) {
+        const QByteArray program = folder + candidate;
+        if (::access(program.constData(), X_OK) == 0)
+            return program;
     }
     return {};
 }
@@ -32,7 +37,7 @@ int main(int argc, char* argv[])
 {
     const QStringList arguments = selavia::cli::argumentsOf(argc, argv);
     if (selavia::cli::asksForReport(arguments)) {
-        const QByteArray program = QFile::encodeName(reportProgram());
+        const QByteArray program = reportProgram();
         if (!program.isEmpty())
             ::execv(program.constData(), argv);
     }

@@ -1,11 +1,11 @@
 #include "fileinfo/FileHandler.h"
 
+#include "fileinfo/PathText.h"
 #include "fileinfo/StagedFile.h"
 #include "selavia/SignedFileType.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMimeDatabase>
@@ -86,7 +86,7 @@ QString LastComponent(const QString& path)
 // any spelling). The given name when the folder cannot be listed.
 QString ListedName(const QByteArray& dir, const QString& name)
 {
-    const QByteArray encoded = QFile::encodeName(name);
+    const QByteArray encoded = encodePath(name);
     DIR* stream = ::opendir(dir.isEmpty() ? "/" : dir.constData());
     if (stream == nullptr) {
         return name;
@@ -99,7 +99,7 @@ QString ListedName(const QByteArray& dir, const QString& name)
             break;
         }
         if (caseless.isEmpty()) {
-            const QString candidate = QFile::decodeName(entry->d_name);
+            const QString candidate = decodePath(entry->d_name);
             if (candidate.compare(name, Qt::CaseInsensitive) == 0) {
                 caseless = candidate;
             }
@@ -120,7 +120,7 @@ QString ListedFileName(const QString& path)
     if (slash < 0) {
         dir = ".";
     } else {
-        dir = QFile::encodeName(path.left(slash));
+        dir = encodePath(path.left(slash));
     }
     return ListedName(dir, name);
 }
@@ -247,7 +247,7 @@ enum class TypeRule { Content, NameFirst };
 QString Property(const QString& path, int selector, const FileErrorReporter& reporter,
                  TypeRule typeRule)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = encodePath(path);
     struct stat target {};
     // Looked up on every call, whatever the selector: a file removed since
     // the last call is reported, not described from stale data.
@@ -350,7 +350,7 @@ std::optional<RegularFile> RegularFile::open(const QString& path, FileError* why
         }
         return std::nullopt;
     };
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = encodePath(path);
     if (encoded.isEmpty()) {
         return refused(ReadErrorFromErrno(ENOENT));
     }
@@ -427,7 +427,7 @@ std::optional<FileError> WriteFileBytes(const QString& path, const QByteArray& d
 
 bool FileExists(const QString& path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = encodePath(path);
     struct stat info {};
     return !encoded.isEmpty() && ::stat(encoded.constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
@@ -454,7 +454,7 @@ QString GetLongPath(const QString& path)
     const QStringList components = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString& component : components) {
         const QByteArray parent = walked;
-        walked += '/' + QFile::encodeName(component);
+        walked += '/' + encodePath(component);
         struct stat info {};
         if (::lstat(walked.constData(), &info) != 0) {
             return {};

@@ -1,9 +1,9 @@
 #include "fileinfo/PrivateFolder.h"
 
+#include "fileinfo/PathText.h"
 #include "fileinfo/UniqueFd.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <csignal>
@@ -105,17 +105,17 @@ bool processGone(pid_t pid)
 std::variant<PrivateFolder, FileError> PrivateFolder::create(const QString& base)
 {
     const QString name = QStringLiteral("selavia-%1-XXXXXX").arg(::getpid());
-    QByteArray pattern = QFile::encodeName(QDir(baseFolder(base)).filePath(name));
+    QByteArray pattern = encodePath(QDir(baseFolder(base)).filePath(name));
     // mkdtemp makes the name unique and the mode 0700 in one step.
     if (::mkdtemp(pattern.data()) == nullptr)
         return ErrorFromErrno(errno);
-    return PrivateFolder(QFile::decodeName(pattern));
+    return PrivateFolder(decodePath(pattern));
 }
 
 int PrivateFolder::removeStale(const QString& base)
 {
-    const UniqueFd baseFd(::open(QFile::encodeName(baseFolder(base)).constData(),
-                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd baseFd(
+        ::open(encodePath(baseFolder(base)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!baseFd.valid())
         return 0;
     int removed = 0;
@@ -142,7 +142,7 @@ int PrivateFolder::removeStale(const QString& base)
 bool PrivateFolder::intact() const
 {
     struct stat folder {};
-    return ::lstat(QFile::encodeName(path_).constData(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+    return ::lstat(encodePath(path_).constData(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
            folder.st_uid == ::geteuid() && (folder.st_mode & 077) == 0;
 }
 
@@ -152,9 +152,9 @@ void PrivateFolder::remove() const
         return;
     const QFileInfo folder(path_);
     const UniqueFd parentFd(
-        ::open(QFile::encodeName(folder.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        ::open(encodePath(folder.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.valid())
-        removeEntry(parentFd.get(), QFile::encodeName(folder.fileName()).constData(), 0);
+        removeEntry(parentFd.get(), encodePath(folder.fileName()).constData(), 0);
 }
 
 } // namespace selavia::fileinfo

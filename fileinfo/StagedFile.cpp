@@ -1,6 +1,7 @@
 #include "fileinfo/StagedFile.h"
 
-#include <QFile>
+#include "fileinfo/PathText.h"
+
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
@@ -54,7 +55,7 @@ std::variant<std::pair<UniqueFd, QByteArray>, FileError> createHidden(const QByt
 
 std::variant<StagedFile, FileError> StagedFile::create(const QString& target)
 {
-    const QByteArray encoded = QFile::encodeName(target);
+    const QByteArray encoded = encodePath(target);
     if (encoded.isEmpty() || encoded.endsWith('/'))
         return MakeFileError(error_number::kPathFileAccess);
     const QByteArray folder = folderOf(encoded);
@@ -62,19 +63,19 @@ std::variant<StagedFile, FileError> StagedFile::create(const QString& target)
     if (auto* failure = std::get_if<FileError>(&made))
         return *failure;
     auto& [fd, path] = std::get<0>(made);
-    return StagedFile(std::move(fd), QFile::decodeName(path));
+    return StagedFile(std::move(fd), decodePath(path));
 }
 
 std::variant<StagedFile, FileError> StagedFile::createIn(const QString& folder)
 {
-    QByteArray encoded = QFile::encodeName(folder);
+    QByteArray encoded = encodePath(folder);
     if (!encoded.endsWith('/'))
         encoded += '/';
     auto made = createHidden(encoded, "selavia-copia");
     if (auto* failure = std::get_if<FileError>(&made))
         return *failure;
     auto& [fd, path] = std::get<0>(made);
-    return StagedFile(std::move(fd), QFile::decodeName(path));
+    return StagedFile(std::move(fd), decodePath(path));
 }
 
 StagedFile& StagedFile::operator=(StagedFile&& other) noexcept
@@ -96,7 +97,7 @@ void StagedFile::discard()
 {
     fd_.reset();
     if (!path_.isEmpty())
-        ::unlink(QFile::encodeName(path_).constData());
+        ::unlink(encodePath(path_).constData());
     path_.clear();
 }
 
@@ -124,7 +125,7 @@ std::optional<FileError> StagedFile::write(QByteArrayView bytes)
 bool EntryMayExist(const QString& path)
 {
     struct stat entry {};
-    if (::lstat(QFile::encodeName(path).constData(), &entry) == 0)
+    if (::lstat(encodePath(path).constData(), &entry) == 0)
         return true;
     return errno != ENOENT && errno != ENOTDIR;
 }
@@ -150,7 +151,7 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to)
 
 std::optional<FileError> StagedFile::commit(const QString& target, Replace replace)
 {
-    const QByteArray to = QFile::encodeName(target);
+    const QByteArray to = encodePath(target);
     struct stat existing {};
     const bool exists = ::lstat(to.constData(), &existing) == 0;
     const int lookup = exists ? 0 : errno;
@@ -178,7 +179,7 @@ std::optional<FileError> StagedFile::commit(const QString& target, Replace repla
     }
     if (!fd_.closeChecked())
         return fail(errno);
-    const QByteArray from = QFile::encodeName(path_);
+    const QByteArray from = encodePath(path_);
     // rename() replaces the entry itself: a link is replaced, never followed.
     const int err = replace == Replace::Never
                         ? renameNoReplace(from, to)

@@ -369,13 +369,19 @@ ValidationResult Verification::verifyWithOutputs(sig::MessageInput* input)
     ValidationResult result =
         verifyInput(input, sinkTo([&](QByteArrayView block) { writer.append(block); }));
     std::optional<fileinfo::FileError> written = writer.finish();
-    if (!sameContent(result))
+    if (!sameContent(result)) {
         result.outputFailure = signedFileChanged();
-    else if (result.verified())
-        result.outputFailure =
-            written ? written
-                    : writer.file().commit(
-                          nameOf_ ? QDir(folder_).filePath(nameOf_(result)) : target_, *replace_);
+    } else if (result.verified()) {
+        // An empty name from `nameOf` is a refusal: nothing is put in place.
+        const QString name = nameOf_ ? nameOf_(result) : QString();
+        if (nameOf_ && name.isEmpty())
+            writer.file().discard();
+        else
+            result.outputFailure =
+                written ? written
+                        : writer.file().commit(nameOf_ ? QDir(folder_).filePath(name) : target_,
+                                               *replace_);
+    }
     return result;
 }
 

@@ -39,7 +39,8 @@ public:
     Verification& intoCopy(TemporaryCopy& copy);
     // The original document written to `target` (or into `folder` under the
     // name `nameOf` gives the verified result), staged beside it and put in
-    // place only once verified, under `replace`'s rule.
+    // place only once verified, under `replace`'s rule. An empty name from
+    // `nameOf` writes nothing.
     Verification& extractTo(const QString& target, fileinfo::Replace replace);
     Verification& extractInto(const QString& folder,
                               std::function<QString(const ValidationResult&)> nameOf,

@@ -303,4 +303,16 @@ HttpResponse httpFetch(const HttpRequest& request, FetchControl& control)
     }
 }
 
+HttpResponse httpFetch(const HttpRequest& request, FetchControl& control, const FetchWatch& watch,
+                       FetchKind kind)
+{
+    if (!watch)
+        return httpFetch(request, control);
+    const std::function<void()> ended = watch(request.url, kind);
+    HttpResponse response = httpFetch(request, control);
+    if (ended)
+        ended();
+    return response;
+}
+
 } // namespace selavia::revocation

@@ -3,6 +3,8 @@
 // Plain HTTP through OpenSSL's own client, bounded in time, size and
 // redirects, and cancellable from another thread.
 
+#include "Settings.h"
+
 #include <QByteArray>
 #include <QString>
 #include <atomic>
@@ -80,5 +82,8 @@ struct HttpResponse {
 // Fetches one DER object (a CRL, a certificate, a PKCS#7, an OCSP answer):
 // http only, through http_proxy unless no_proxy names the host.
 HttpResponse httpFetch(const HttpRequest& request, FetchControl& control);
+// The same, told to `watch` (when set) as it starts and as it ends.
+HttpResponse httpFetch(const HttpRequest& request, FetchControl& control, const FetchWatch& watch,
+                       FetchKind kind);
 
 } // namespace selavia::revocation

@@ -98,7 +98,7 @@ std::optional<SignedList> fetched(const QByteArray& url, const Settings& setting
         request.url = at;
         request.maxBytes = kMaxListBytes;
         request.maxRedirects = settings.maxRedirects;
-        return httpFetch(request, control);
+        return httpFetch(request, control, settings.watchFetch, FetchKind::PolicyList);
     };
     HttpResponse list = get(url);
     if (!list.ok())

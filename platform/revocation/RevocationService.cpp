@@ -168,10 +168,11 @@ public:
     const Cache& cache() const { return cache_; }
     FetchControl& control() { return control_; }
 
-    HttpResponse fetch(const QByteArray& url, qint64 maxBytes, const QByteArray& body = {},
-                       const QByteArray& contentType = {})
+    HttpResponse fetch(FetchKind kind, const QByteArray& url, qint64 maxBytes,
+                       const QByteArray& body = {}, const QByteArray& contentType = {})
     {
-        return httpFetch({url, maxBytes, settings_.maxRedirects, body, contentType}, control_);
+        return httpFetch({url, maxBytes, settings_.maxRedirects, body, contentType}, control_,
+                         settings_.watchFetch, kind);
     }
 
     // The index of the cached list at `url` for `issuer`, read once per
@@ -252,7 +253,7 @@ private:
 
     IndexPtr download(const QByteArray& url, X509* issuer)
     {
-        HttpResponse response = fetch(url, settings_.maxCrlBytes);
+        HttpResponse response = fetch(FetchKind::RevocationList, url, settings_.maxCrlBytes);
         if (!response.ok())
             return nullptr;
         IndexPtr index = verifiedIndex(response.body, issuer, url);
@@ -363,8 +364,9 @@ private:
         const QByteArray body = ossl::encoded(i2d_OCSP_REQUEST, request.get());
         if (body.isEmpty())
             return std::nullopt;
-        HttpResponse response = session_->fetch(url, session_->settings().maxSmallBytes, body,
-                                                "application/ocsp-request");
+        HttpResponse response =
+            session_->fetch(FetchKind::Ocsp, url, session_->settings().maxSmallBytes, body,
+                            "application/ocsp-request");
         return response.ok() ? judge(response.body, request.get(), certificate, issuer)
                              : std::nullopt;
     }
@@ -431,7 +433,7 @@ public:
             if (session_->settings().offline || budget <= 0)
                 continue;
             --budget;
-            HttpResponse response = session_->fetch(url, cap);
+            HttpResponse response = session_->fetch(FetchKind::Issuer, url, cap);
             std::vector<std::shared_ptr<X509>> issuers = response.ok()
                                                              ? issuersIn(response.body, certificate)
                                                              : std::vector<std::shared_ptr<X509>>{};

@@ -2,8 +2,21 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace selavia::revocation {
+
+// What a request asks for.
+enum class FetchKind {
+    RevocationList, // a CRL from a distribution point
+    Ocsp,           // an OCSP answer
+    Issuer,         // a missing issuer certificate (caIssuers)
+    PolicyList,     // ITI's list of signature policies or its signature
+};
+
+// Told on the requesting thread as a request starts, with its address;
+// what it returns is called once the request ended, answered or not.
+using FetchWatch = std::function<std::function<void()>(const QByteArray& url, FetchKind kind)>;
 
 // How revocation data may be had: from the network or not, where it is
 // kept, and the bounds on every request.
@@ -23,6 +36,8 @@ struct Settings {
     int parallelism = 4;
     // Where ITI publishes its lists of signature policies.
     QByteArray policyBaseUrl = QByteArrayLiteral("http://politicas.icpbrasil.gov.br");
+    // Empty: nobody is told of requests.
+    FetchWatch watchFetch;
 
     // SELAVIA_OFFLINE=1 forbids requests; the cache folder is
     // $SELAVIA_CACHE_DIR, else $XDG_CACHE_HOME/selavia-reader, else

@@ -192,7 +192,7 @@ TEST_F(ManyFilesTest, ReportAndExtractTakeFoldersAndNeverReplaceWithoutForce)
     EXPECT_EQ(run(QStringList{"--force", "--report", dir_.filePath("rel2")} +
                   QStringList{files[0], twin}),
               cli::exit_status::kCannotWrite);
-    EXPECT_TRUE(err_.contains("já é o de " + files[0])) << err_.toStdString();
+    EXPECT_TRUE(err_.contains("já é o relatório de " + files[0])) << err_.toStdString();
     EXPECT_EQ(entries("rel2"), QStringList({"aprovado-relatorio.pdf"}));
     EXPECT_TRUE(
         pdfText(dir_.filePath("rel2/aprovado-relatorio.pdf")).contains(files[0].section('/', -1)));

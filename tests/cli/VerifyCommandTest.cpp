@@ -87,7 +87,7 @@ const QStringList kMembers = {"file",          "verified",      "error",        
                               "original_name", "has_extension", "content_size",   "content_sha256",
                               "signers",       "tree",          "checked_at",     "offline",
                               "verdict",       "indication",    "sub_indication", "reasons",
-                              "subindication", "format"};
+                              "subindication", "format",        "file_sha256"};
 
 } // namespace
 
@@ -174,7 +174,7 @@ TEST_F(VerifyCommandTest, JsonOfAValidIcpDocumentHasEveryMember)
     EXPECT_EQ(signer["chain"].toArray().size(), 3);
     EXPECT_EQ(signer["chain"].toArray()[2].toString(),
               "Autoridade Certificadora Raiz Brasileira v5");
-    EXPECT_EQ(signer.keys().size(), 33);
+    EXPECT_EQ(signer.keys().size(), 36);
     expectMembers(signer,
                   R"j({"best_signature_time_source": "check",)j"
                   R"j("digest_algorithm": "SHA256", "signature_algorithm": "ecdsa-with-SHA256"})j");
@@ -976,4 +976,68 @@ TEST_F(VerifyCommandTest, APdfIsReportedWithItsSignaturesRevisionsAndChanges)
     EXPECT_EQ(report["verdict"].toString(), "Indeterminado");
     run({plain}, trustingIcp());
     EXPECT_TRUE(out_.contains("o documento PDF não contém assinaturas")) << out_.toStdString();
+}
+
+// The signed file's own hash, from the verifying read, and each signer's
+// times in UTC beside their display texts.
+TEST_F(VerifyCommandTest, JsonGivesTheSignedFileHashAndUtcTimes)
+{
+    const fx::Cert signer = icpSigner("CICLANO:12345678901", "12345678901", fx::utc(2024, 1, 2),
+                                      fx::utc(2034, 1, 2, 3, 4, 5));
+    fx::MessageSpec spec = icpMessage(signer, "contrato.pdf");
+    spec.signers[0].signingTime = fx::utc(2024, 5, 14, 18, 24, 39);
+    const fx::Bytes message = fx::makeSignedMessage(spec);
+    const QString path = dir_.write("datas.slv", message);
+    const QJsonObject report = runJson(path, cli::exit_status::kSignaturesOk);
+    EXPECT_EQ(report["file_sha256"].toString(),
+              QCryptographicHash::hash(bytes(message), QCryptographicHash::Sha256).toHex());
+    const QJsonObject first = report["signers"].toArray()[0].toObject();
+    expectMembers(first, R"j({"signing_time_utc": "2024-05-14T18:24:39Z",)j"
+                         R"j("valid_from_utc": "2024-01-02T00:00:00Z",)j"
+                         R"j("valid_to_utc": "2034-01-02T03:04:05Z"})j");
+    for (const char* display : {"signing_time", "valid_from", "valid_to"})
+        EXPECT_FALSE(first[display].toString().isEmpty()) << display;
+
+    // Without the attribute, and for a file that could not be read.
+    spec.signers[0].signingTime = std::nullopt;
+    const QJsonObject untimed = runJson(dir_.write("sem-data.slv", fx::makeSignedMessage(spec)),
+                                        cli::exit_status::kSignaturesOk);
+    EXPECT_TRUE(untimed["signers"].toArray()[0].toObject()["signing_time_utc"].isNull());
+    const QJsonObject missing =
+        runJson(dir_.filePath("nao-existe.slv"), cli::exit_status::kVerificationFailed);
+    EXPECT_TRUE(missing.contains("file_sha256"));
+    EXPECT_TRUE(missing["file_sha256"].isNull());
+}
+
+// An Aprovado that is not all ICP-Brasil says so beside the verdict.
+TEST_F(VerifyCommandTest, TheTextVerdictSaysWhyAnAprovadoIsNotAllIcpBrasil)
+{
+    const fx::Cert root =
+        fx::makeCertificate({.subject = {{"CN", "Raiz Estrangeira"}}, .ca = true});
+    const fx::Cert signer = fx::makeCertificate({.subject = {{"CN", "JOHN DOE"}}, .issuer = &root});
+    fx::MessageSpec foreign;
+    foreign.content = kContent;
+    foreign.signers = {{.cert = signer}};
+    foreign.extraCertificates = {root};
+    foreign.crls = {fx::makeCrl({.issuer = &root})};
+    struct Case {
+        const char* what;
+        QString path;
+        sig::TrustStore store;
+        int status;
+        QString verdictLine;
+    };
+    const std::vector<Case> cases = {
+        {"foreign", dir_.write("estrangeiro.slv", fx::makeSignedMessage(foreign)),
+         storeTrusting({&root}), cli::exit_status::kNotAllValid,
+         "Resultado: Aprovado (assinatura válida; o signatário não é ICP-Brasil)"},
+        {"ICP-Brasil",
+         dir_.write("icp.slv", fx::makeSignedMessage(withCrls(icpMessage(icpSigner())))),
+         trustingIcp(), cli::exit_status::kSignaturesOk, "Resultado: Aprovado"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(run({c.path}, c.store), c.status) << err_.toStdString();
+        EXPECT_TRUE(out_.contains("\n" + c.verdictLine + "\n")) << out_.toStdString();
+    }
 }

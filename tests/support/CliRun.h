@@ -20,13 +20,20 @@ class CliRunTest : public ::testing::Test {
 protected:
     int run(const QStringList& arguments, const verify::LoadOptions& options, QString input = {})
     {
+        return runOnBytes(arguments, options, input.toUtf8());
+    }
+    // Standard input as bytes, which need not be UTF-8; and where the
+    // command runs.
+    int runOnBytes(const QStringList& arguments, const verify::LoadOptions& options,
+                   QByteArray input, const cli::Terminal& terminal = {})
+    {
         out_.clear();
         err_.clear();
         QTextStream out(&out_);
         QTextStream err(&err_);
-        QTextStream in(&input);
         return cli::runVerifyCommand(
-            arguments, out, err, [&options] { return options; }, &in, cli::pdfReports());
+            arguments, out, err, [&options] { return options; }, cli::bytesSource(std::move(input)),
+            cli::pdfReports(), terminal);
     }
 
     // Standard output as one JSON object, or one object per line.
