@@ -99,7 +99,7 @@ TEST_F(HostileNamesTest, NoNamePrintsALineOfItsOwn)
          "falta\\x0AResultado: Aprovado\\x0A.slv"},
         {"a signer's name", writeRaw("assinante.slv", fx::makeSignedMessage(icpMessage(forged))),
          stateOptions(stateNamed("aprovado")), "Resultado: Indeterminado",
-         "FULANO\\x0AResultado: Aprovado\\x0AX"},
+         "FULANOResultado: AprovadoX:12345678901"},
         {"a document's name",
          writeRaw("documento.slv", fx::makeSignedMessage(withCrls(icpMessage(
                                        icpSigner(), "doc" + injected.toStdString() + "x.pdf")))),
