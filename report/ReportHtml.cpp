@@ -1,6 +1,7 @@
 #include "report/ReportHtml.h"
 
 #include "fileinfo/FileHandler.h"
+#include "fileinfo/PathText.h"
 #include "selavia/Version.h"
 #include "verify/CadesText.h"
 #include "verify/CertificateClass.h"
@@ -182,7 +183,8 @@ QString checkSection(const ValidationResult& document)
 QString signedFileSection(const ValidationResult& document)
 {
     return section(QStringLiteral("Arquivo assinado")) + QStringLiteral("<p>") +
-           line(QStringLiteral("Nome"), name(QFileInfo(document.filePath).fileName())) +
+           line(QStringLiteral("Nome"),
+                esc(fileinfo::printableText(QFileInfo(document.filePath).fileName()))) +
            line(QStringLiteral("Tamanho"), document.signedFileSize >= 0
                                                ? esc(sizeText(document.signedFileSize))
                                                : QStringLiteral("não disponível")) +

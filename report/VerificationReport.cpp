@@ -1,5 +1,6 @@
 #include "report/VerificationReport.h"
 
+#include "fileinfo/PathText.h"
 #include "report/ReportHtml.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -218,7 +219,8 @@ QByteArray renderReport(const verify::ValidationResult& document)
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                          QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm),
                                          QPageLayout::Millimeter));
-        writer.setTitle(kTitle + QStringLiteral(" — ") + QFileInfo(document.filePath).fileName());
+        writer.setTitle(kTitle + QStringLiteral(" — ") +
+                        fileinfo::printableText(QFileInfo(document.filePath).fileName()));
         writer.setCreator(QStringLiteral("Selavia Reader"));
         paint(writer, document);
     }

@@ -1,3 +1,4 @@
+#include "fileinfo/PathText.h"
 #include "report/VerificationReport.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PdfText.h"
@@ -34,7 +35,8 @@ protected:
     // Writes the report of `document` and gives its text, as pdftotext reads it.
     QString reportText(const ValidationResult& document)
     {
-        const QString path = dir_.filePath(report::reportFileName(document.filePath));
+        // One plain name: the signed file's may not be one poppler can be given.
+        const QString path = dir_.filePath("relatorio.pdf");
         const auto failure = report::writeReport(document, path, fileinfo::Replace::Entry);
         EXPECT_FALSE(failure) << (failure ? failure->text().toStdString() : std::string());
         return pdfText(path);
@@ -328,6 +330,16 @@ TEST_F(ReportTest, TextFromTheFileIsShownAsTextNeverAsMarkup)
     const VerdictState state{"marcacao", fx::makeSignedMessage(icpMessage(signer, "<x>.pdf"))};
     const QString text = reportText(load(state));
     EXPECT_TRUE(text.contains("Nome: <b>Fulano</b> & <i>Cia</i>")) << text.toStdString();
+
+    // A file name that is not UTF-8, with a line break: verified, and named
+    // with its byte and its break escaped.
+    const QString raw = fileinfo::decodePath(QByteArray("contr\xE9to\n.slv"));
+    const QString path = dir_.filePath(raw);
+    fx::writeFile(fileinfo::encodePath(path).toStdString(), stateNamed("aprovado").message);
+    const ValidationResult odd =
+        verify::Verification(stateOptions(stateNamed("aprovado"))).readFile(path).run();
+    ASSERT_TRUE(odd.verified());
+    EXPECT_TRUE(reportText(odd).contains("Nome: contr\\xE9to\\x0A.slv"));
 }
 
 // A right-to-left override in an authority's name would reorder the lines
