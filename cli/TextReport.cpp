@@ -48,15 +48,25 @@ void writeVerdict(const ValidationResult& result, QTextStream& out)
 // their class in words, since a terminal has no icons.
 void writeTree(const ValidationResult& result, QTextStream& out)
 {
+    using verify::keys::SignerNode;
     std::map<QString, int> depth;
     std::map<QString, QString> signerCaption;
-    for (const verify::SignatureResult& signer : result.signers)
-        signerCaption[verify::keys::signerNode(verify::keys::SignerNode::Signer, signer.index)] =
+    // The window's "Carimbo de Tempo" is the time the signer claims; here,
+    // beside real time-stamps, it is called what it is.
+    std::map<QString, QString> claimedTime;
+    for (const verify::SignatureResult& signer : result.signers) {
+        signerCaption[verify::keys::signerNode(SignerNode::Signer, signer.index)] =
             verify::signerCaption(signer.certificateClass, signer.trustFramework);
+        claimedTime[verify::keys::signerNode(SignerNode::Time, signer.index)] =
+            QStringLiteral("Data declarada pelo signatário: ") +
+            verify::claimedSigningTimeText(signer);
+    }
     for (const verify::TreeNode& node : result.tree) {
         const int level = node.parentKey.isEmpty() ? 0 : depth[node.parentKey] + 1;
         depth[node.key] = level;
-        out << QString(level * 2, QLatin1Char(' ')) << printableText(node.text);
+        const auto claimed = claimedTime.find(node.key);
+        out << QString(level * 2, QLatin1Char(' '))
+            << printableText(claimed != claimedTime.end() ? claimed->second : node.text);
         if (auto found = signerCaption.find(node.key); found != signerCaption.end())
             out << QStringLiteral("  [") << found->second << QLatin1Char(']');
         out << '\n';

@@ -1,5 +1,6 @@
 #include "verify/Conformity.h"
 
+#include "fileinfo/FileHandler.h"
 #include "verify/DocumentName.h"
 
 #include <QCryptographicHash>
@@ -103,6 +104,14 @@ QString integrityText(const ValidationResult& result)
                           "cobrem")
         .arg(intact)
         .arg(signatures.size());
+}
+
+QString claimedSigningTimeText(const SignatureResult& signer)
+{
+    if (!signer.claimedSigningTime.isValid())
+        return QStringLiteral("não declarada");
+    return fileinfo::ZonedDateText(signer.claimedSigningTime) + QStringLiteral(" — ") +
+           fileinfo::UtcDateText(signer.claimedSigningTime) + QStringLiteral(" (não comprovada)");
 }
 
 QString bestTimeProofText(const SignatureResult& signer)

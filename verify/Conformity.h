@@ -20,6 +20,11 @@ QString integrityText(const ValidationResult& result, const SignatureResult& sig
 // The file's: whether its content verifies under every signature.
 QString integrityText(const ValidationResult& result);
 
+// The signing time the signer's computer claimed, local with its offset
+// and in UTC, said to prove nothing; "não declarada" without one. Not the
+// tree's "Carimbo de Tempo", which a reader takes for a time-stamp.
+QString claimedSigningTimeText(const SignatureResult& signer);
+
 // What proves the signer's best signature time, in words: "carimbo do
 // tempo da assinatura (ACT de Teste)", or that nothing does.
 QString bestTimeProofText(const SignatureResult& signer);

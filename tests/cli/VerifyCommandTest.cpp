@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <tuple>
@@ -322,6 +323,12 @@ TEST_F(VerifyCommandTest, TextReportDrawsTheTreeIndented)
     EXPECT_TRUE(out_.contains("\n  FULANA DE TAL  [Certificado ICP-Brasil - Válido]\n"));
     EXPECT_TRUE(out_.contains("\n    Cpf/Cnpj: 987.654.321-00\n"));
     EXPECT_TRUE(out_.contains("\n      Autoridade Certificadora Raiz Brasileira v5\n"));
+    // The claimed signing time is not called a time-stamp where real ones are told.
+    EXPECT_TRUE(out_.contains(QRegularExpression(
+        R"re(\n    Data declarada pelo signatário: \d\d/\d\d/\d{4} \d\d:\d\d:\d\d [-+]\d\d:\d\d )re"
+        R"re(— \d\d/\d\d/\d{4} \d\d:\d\d:\d\d UTC \(não comprovada\)\n)re")))
+        << out_.toStdString();
+    EXPECT_FALSE(out_.contains("Carimbo de Tempo"));
 }
 
 TEST_F(VerifyCommandTest, ExtractWritesTheOriginalAndRefusesToOverwriteWithoutForce)
