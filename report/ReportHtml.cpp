@@ -338,6 +338,8 @@ QString policyPart(const SignatureResult& signer)
     QStringList lines;
     for (const QString& checked : policy.checked)
         lines << QStringLiteral("conferido: ") + esc(checked);
+    for (const QString& attribute : policy.mandatedAttributes)
+        lines << QStringLiteral("atributo obrigatório ") + esc(attribute);
     for (const verify::PolicyFinding& finding : policy.findings)
         lines << QStringLiteral("contra a política: ") + esc(finding.detail);
     for (const QString& unchecked : policy.notChecked)

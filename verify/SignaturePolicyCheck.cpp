@@ -116,17 +116,22 @@ void checkHash(const PolicyInputs& inputs, const pol::KnownPolicy& known, Policy
 }
 
 void checkAttributes(const QStringList& mandated, const QStringList& present, const QString& kind,
-                     const PolicyInputs& inputs, Findings& findings)
+                     const PolicyInputs& inputs, PolicyCheck& check, Findings& findings)
 {
     for (const QString& oid : mandated) {
-        if (!present.contains(oid))
+        QString status = QStringLiteral("presente");
+        if (!present.contains(oid)) {
+            status = QStringLiteral("ausente");
             findings.add(
                 PolicyCode::Violation,
                 QStringLiteral("atributo %1 obrigatório ausente: %2").arg(kind, nameOfOid(oid)));
-        else if (inputs.emptyAttributeOids.contains(oid))
+        } else if (inputs.emptyAttributeOids.contains(oid)) {
+            status = QStringLiteral("sem valor");
             findings.add(
                 PolicyCode::Violation,
                 QStringLiteral("atributo %1 obrigatório sem valor: %2").arg(kind, nameOfOid(oid)));
+        }
+        check.mandatedAttributes << QStringLiteral("%1: %2 — %3").arg(kind, nameOfOid(oid), status);
     }
 }
 
@@ -160,9 +165,9 @@ void checkRules(const pol::PolicyRules& rules, const PolicyInputs& inputs, Polic
                 Findings& findings)
 {
     checkAttributes(rules.mandatedSignedAttributes, inputs.signedAttributeOids,
-                    QStringLiteral("assinado"), inputs, findings);
+                    QStringLiteral("assinado"), inputs, check, findings);
     checkAttributes(rules.mandatedUnsignedAttributes, inputs.unsignedAttributeOids,
-                    QStringLiteral("não assinado"), inputs, findings);
+                    QStringLiteral("não assinado"), inputs, check, findings);
     checkAlgorithm(rules, inputs, findings);
     check.checked << QStringLiteral("atributos obrigatórios")
                   << QStringLiteral("algoritmo e tamanho da chave");

@@ -51,6 +51,9 @@ struct PolicyCheck {
     QStringList warnings{};                // changes no verdict: an expired list, a foreign policy
     QStringList checked{};                 // what was checked, Portuguese
     QStringList notChecked{};              // what could not be checked, and why, Portuguese
+    // Each attribute the policy mandates and what the signature has of it:
+    // "assinado: tipo de conteúdo (content-type) — presente", Portuguese.
+    QStringList mandatedAttributes{};
     // The list of accepted policies it was judged against ("LPA_CAdES.der")
     // and when that list said the next would come; empty outside the lists.
     QString listName{};

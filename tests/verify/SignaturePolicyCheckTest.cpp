@@ -130,6 +130,9 @@ TEST(PolicyCheckTest, EachMandatedAttributeMissingOrEmptyBreaksThePolicy)
         EXPECT_FALSE(passing.problems.contains("hash da política não conferido"));
         const QStringList all = complete.signedAttributeOids + complete.unsignedAttributeOids;
         ASSERT_GE(all.size(), 4);
+        // Every mandated attribute is listed with what the signature has of it.
+        EXPECT_EQ(passing.mandatedAttributes.size(), all.size());
+        EXPECT_EQ(passing.mandatedAttributes.filter(" — presente").size(), all.size());
         for (const QString& attribute : all) {
             PolicyInputs without = complete;
             without.signedAttributeOids.removeAll(attribute);
@@ -139,6 +142,7 @@ TEST(PolicyCheckTest, EachMandatedAttributeMissingOrEmptyBreaksThePolicy)
                 << attribute.toStdString();
             EXPECT_TRUE(missing.problems.value(0).contains(" obrigatório ausente: "))
                 << joined(missing.problems);
+            EXPECT_EQ(missing.mandatedAttributes.filter(" — ausente").size(), 1);
             PolicyInputs empty = complete;
             empty.emptyAttributeOids = {attribute};
             EXPECT_TRUE(checked(empty).problems.value(0).contains(" obrigatório sem valor: "));
