@@ -99,7 +99,7 @@ void writeCades(const ValidationResult& result, QTextStream& out)
 // Each signer's chain with the revocation status of every certificate.
 void writeRevocation(const ValidationResult& result, QTextStream& out)
 {
-    out << QStringLiteral("\nSituação de revogação (consultada em %1; consulta à rede: %2):\n")
+    out << QStringLiteral("\nSituação de revogação, consultada em %1\nConsulta à rede: %2\n")
                .arg(fileinfo::UtcDateText(result.checkedAt), verify::networkText(result));
     for (const verify::SignatureResult& signer : result.signers) {
         out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(printableText(signer.holderName));

@@ -517,7 +517,11 @@ TEST_F(VerifyCommandTest, RevocationIsReportedPerSignerAndPerChainCertificate)
     EXPECT_TRUE(chain[2].toObject()["revocation"].toObject()["source"].isNull());
 
     EXPECT_EQ(run({path}, options), 1);
-    EXPECT_TRUE(out_.contains("\nSituação de revogação (consultada em ")) << out_.toStdString();
+    EXPECT_TRUE(out_.contains("\nSituação de revogação, consultada em ")) << out_.toStdString();
+    // The list fetched by the run before answers from the cache.
+    EXPECT_TRUE(
+        out_.contains("\nConsulta à rede: permitida, mas nenhuma consulta foi necessária\n"))
+        << out_.toStdString();
     EXPECT_TRUE(out_.contains("\n    BELTRANA: Revogado em 02/01/2026 00:04:05 -03:00 (motivo: "
                               "comprometimento da chave)\n"))
         << out_.toStdString();
