@@ -6,6 +6,7 @@
 #include "tests/support/CliRun.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PdfText.h"
+#include "tests/support/RawNames.h"
 #include "tests/support/VerdictStates.h"
 #include "tools/fixtures/CadesFixtures.h"
 
@@ -13,8 +14,6 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
-#include <dirent.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -28,39 +27,19 @@ namespace {
 
 class HostileNamesTest : public CliRunTest {
 protected:
-    // Qt cannot remove what it cannot name: the names that are not UTF-8
-    // go by their bytes.
-    ~HostileNamesTest() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(fi::encodePath(dir_.path()).toStdString(), ignored);
-    }
+    ~HostileNamesTest() override { removeRaw(dir_.path()); }
     // `bytes` written under the name whose bytes are `name`; its path as the
     // program holds it.
     QString writeRaw(const QByteArray& name, const fx::Bytes& content)
     {
-        const QByteArray path = fi::encodePath(dir_.path()) + '/' + name;
-        fx::writeFile(path.toStdString(), content);
-        return fi::decodePath(path);
+        const QString path = raw(name);
+        fx::writeFile(fi::encodePath(path).toStdString(), content);
+        return path;
     }
-    QString raw(const QByteArray& name) const
-    {
-        return fi::decodePath(fi::encodePath(dir_.path()) + '/' + name);
-    }
-    // The names in a folder of the scratch folder, as bytes.
+    QString raw(const QByteArray& name) const { return rawPath(dir_.path(), name); }
     std::set<std::string> entries(const QByteArray& folder = {}) const
     {
-        std::set<std::string> names;
-        const QByteArray path =
-            fi::encodePath(dir_.path()) + (folder.isEmpty() ? "" : "/" + folder);
-        if (DIR* stream = ::opendir(path.constData())) {
-            while (const dirent* entry = ::readdir(stream)) {
-                if (entry->d_name[0] != '.')
-                    names.insert(entry->d_name);
-            }
-            ::closedir(stream);
-        }
-        return names;
+        return rawEntries(folder.isEmpty() ? dir_.path() : raw(folder));
     }
     int runState(const QStringList& arguments, QByteArray input = {})
     {

@@ -2,11 +2,10 @@
 
 #include "fileinfo/FileHandler.h"
 #include "fileinfo/StagedFile.h"
+#include "tests/support/RawNames.h"
 
 #include <QTemporaryDir>
-#include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -84,32 +83,14 @@ TEST(PathTextTest, PrintedNamesCannotStartOrReorderALine)
 
 class RawNameTest : public testing::Test {
 protected:
-    // Qt cannot remove what it cannot name: the names that are not UTF-8
-    // go by their bytes.
-    ~RawNameTest() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(fi::encodePath(dir_.path()).toStdString(), ignored);
-    }
-    // A name of the folder whose bytes are `name`, as the program holds it.
+    ~RawNameTest() override { selavia::testing::removeRaw(dir_.path()); }
     QString named(const QByteArray& name) const
     {
-        return fi::decodePath(fi::encodePath(dir_.path()) + '/' + name);
+        return selavia::testing::rawPath(dir_.path(), name);
     }
-    // The folder's entries, as bytes.
     std::set<std::string> entries(const QByteArray& folder = {}) const
     {
-        std::set<std::string> names;
-        const QByteArray path =
-            fi::encodePath(dir_.path()) + (folder.isEmpty() ? "" : "/" + folder);
-        if (DIR* stream = ::opendir(path.constData())) {
-            while (const dirent* entry = ::readdir(stream)) {
-                if (entry->d_name[0] != '.')
-                    names.insert(entry->d_name);
-            }
-            ::closedir(stream);
-        }
-        return names;
+        return selavia::testing::rawEntries(folder.isEmpty() ? dir_.path() : named(folder));
     }
     QTemporaryDir dir_;
 };
