@@ -505,9 +505,7 @@ QString signerFacts(const ValidationResult& document, const SignatureResult& sig
         line(QStringLiteral("Integridade"), esc(verify::integrityText(document, signer))) +
         line(QStringLiteral("Algoritmos"), esc(verify::algorithmsText(signer))) +
         line(QStringLiteral("Data declarada pelo signatário"),
-             signer.claimedSigningTime.isValid()
-                 ? esc(bothTimes(signer.claimedSigningTime)) + QStringLiteral(" (não comprovada)")
-                 : QStringLiteral("não declarada")) +
+             esc(verify::claimedSigningTimeText(signer))) +
         line(QStringLiteral("Melhor data comprovada da assinatura"),
              esc(bothTimes(signer.bestSignatureTime) + QStringLiteral("; prova: ") +
                  verify::bestTimeProofText(signer))) +
