@@ -458,42 +458,6 @@ TEST(PdfSignature, ForgedGapsLeaveOutWhatTheyClaimToCover)
     EXPECT_FALSE(verifiesOver(own.toStdString(), covered));
 }
 
-TEST(PdfSignature, CertificationNamesTheSignatureInTheCatalogAndLocksTheField)
-{
-    pdf::SignSpec spec = signSpec();
-    spec.certify = 2;
-    spec.lockFields = {"Nome"};
-    const pdf::Pdf document = pdf::sign(base(), spec);
-    const std::map<int, std::size_t> latest = latestObjects(checkRevisions(document));
-    const pdf::Signature& signature = document.signatures.at(0);
-    const std::string catalog = objectText(document.bytes, latest.at(document.root));
-    EXPECT_NE(catalog.find("/Perms << /DocMDP " + std::to_string(signature.dictionary) + " 0 R >>"),
-              std::string::npos);
-    const std::string value = objectText(document.bytes, latest.at(signature.dictionary));
-    EXPECT_NE(
-        value.find("/TransformMethod /DocMDP /TransformParams << /Type /TransformParams /P 2"),
-        std::string::npos);
-    EXPECT_NE(value.find("/TransformMethod /FieldMDP"), std::string::npos);
-    const std::string field = objectText(document.bytes, latest.at(signature.field));
-    EXPECT_NE(field.find("/Lock << /Type /SigFieldLock /Action /Include /Fields [(Nome)] >>"),
-              std::string::npos);
-    EXPECT_NE(field.find("/V " + std::to_string(signature.dictionary) + " 0 R"), std::string::npos);
-}
-
-TEST(PdfSignature, GovBrShape)
-{
-    const pdf::Pdf document = pdf::sign(base(), pdf::govBrSpec(signer()));
-    const std::map<int, std::size_t> latest = latestObjects(checkRevisions(document));
-    const pdf::Signature& signature = document.signatures.at(0);
-    EXPECT_EQ(signature.cms.compare(0, 2, "\x30\x80"), 0); // BER, indefinite length
-    const std::string value = objectText(document.bytes, latest.at(signature.dictionary));
-    EXPECT_NE(value.find("/SubFilter /adbe.pkcs7.detached"), std::string::npos);
-    const std::string field = objectText(document.bytes, latest.at(signature.field));
-    EXPECT_NE(field.find("/AP << /N "), std::string::npos);
-    EXPECT_NE(field.find("/P " + std::to_string(document.pages.back()) + " 0 R"),
-              std::string::npos);
-}
-
 // Each later revision lists just the objects it adds, changes or frees.
 TEST(PdfLaterRevision, ListsWhatItChanges)
 {
@@ -536,44 +500,6 @@ TEST(PdfLaterRevision, ListsWhatItChanges)
         EXPECT_EQ(used, row.used);
         EXPECT_EQ(sections.back().freed, row.freed);
     }
-}
-
-TEST(PdfLaterRevision, RedefinedSignatureDictionaryDiffersFromTheSignedOne)
-{
-    const pdf::Pdf document = pdf::redefineSignatureDictionary(signedOnce(), 0, "Outro motivo");
-    const pdf::Signature& signature = document.signatures.at(0);
-    const std::map<int, std::size_t> latest = latestObjects(checkRevisions(document));
-    const std::string now = objectText(document.bytes, latest.at(signature.dictionary));
-    EXPECT_GE(latest.at(signature.dictionary), document.revisions[signature.revision].end);
-    EXPECT_NE(now.find("/Reason (Outro motivo)"), std::string::npos);
-    EXPECT_EQ(byteRangeIn(now), signature.byteRange);
-    const std::size_t hex = now.find("/Contents <") + 11;
-    EXPECT_EQ(now.substr(hex, signature.cms.size() * 2),
-              QByteArray::fromStdString(signature.cms).toHex().toUpper().toStdString());
-}
-
-TEST(PdfDss, VriKeysAreTheSha1OfEachSignaturesContents)
-{
-    const pdf::Pdf document =
-        pdf::addDss(signedOnce(), {.certs = {icp().intermediate}, .vri = true});
-    const pdf::Signature& signature = document.signatures.at(0);
-    const fx::Bytes hex = document.bytes.substr(
-        signature.contentsStart + 1, signature.contentsEnd - signature.contentsStart - 2);
-    const QByteArray key =
-        QCryptographicHash::hash(QByteArray::fromHex(QByteArray::fromStdString(hex)),
-                                 QCryptographicHash::Sha1)
-            .toHex()
-            .toUpper();
-    const std::map<int, std::size_t> latest = latestObjects(checkRevisions(document));
-    const std::string catalog = objectText(document.bytes, latest.at(document.root));
-    const long long dss = numberAfter(catalog, "/DSS");
-    ASSERT_GT(dss, 0);
-    const std::string dictionary = objectText(document.bytes, latest.at(static_cast<int>(dss)));
-    EXPECT_NE(dictionary.find("/VRI << /" + key.toStdString() + " << /Cert ["), std::string::npos);
-    const long long cert = numberAfter(dictionary, R"(/Certs \[)");
-    const std::string stream = objectText(document.bytes, latest.at(static_cast<int>(cert)));
-    EXPECT_NE(stream.find("stream\n" + icp().intermediate.der() + "\nendstream"),
-              std::string::npos);
 }
 
 } // namespace
