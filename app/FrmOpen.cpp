@@ -15,6 +15,7 @@
 #include "verify/CadesText.h"
 #include "verify/DetachedDocument.h"
 #include "verify/DocumentName.h"
+#include "verify/ResultSummary.h"
 #include "verify/TreeKeys.h"
 #include "verify/Verification.h"
 
@@ -521,7 +522,7 @@ void FrmOpen::showVerdict()
     // and every reason, one line of its own above the panels.
     const verify::Judgement& verdict = document_.verdict;
     QLabel* label = ui_->lblVerdict;
-    label->setText(verify::verdictLine(verdict));
+    label->setText(verify::verdictHeadline(document_));
     label->setAccessibleDescription(label->text());
     // The report's colours, so that the word looks the same in both.
     label->setStyleSheet(QStringLiteral("font-weight: bold; color: %1;")

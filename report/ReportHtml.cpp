@@ -7,6 +7,7 @@
 #include "verify/CertificateClass.h"
 #include "verify/Conformity.h"
 #include "verify/DocumentName.h"
+#include "verify/ResultSummary.h"
 #include "verify/SignatureTree.h"
 
 #include <QCollator>
@@ -249,8 +250,10 @@ QString noteParagraph(const QString& note)
 
 QString fileVerdictSection(const ValidationResult& document, const Judgement& judgement)
 {
+    const QString qualifier = verify::verdictQualifier(document);
     QString html = section(QStringLiteral("Resultado da verificação")) +
-                   paragraph(verdictWord(judgement.verdict, 28));
+                   paragraph(verdictWord(judgement.verdict, 28)) +
+                   (qualifier.isEmpty() ? QString() : paragraph(esc(qualifier)));
     QString facts = line(QStringLiteral("Indicação"), indicationText(judgement));
     if (document.verified())
         facts += line(QStringLiteral("Assinaturas"), esc(verify::validSignaturesText(document)));

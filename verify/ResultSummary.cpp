@@ -79,4 +79,16 @@ QString verdictQualifier(const ValidationResult& result)
     return QLatin1Char('(') + parts.join(QStringLiteral("; ")) + QLatin1Char(')');
 }
 
+QString verdictHeadline(const ValidationResult& result)
+{
+    QString line = verdictLine(result.verdict);
+    const QString qualifier = verdictQualifier(result);
+    if (!qualifier.isEmpty()) {
+        Judgement word;
+        word.verdict = result.verdict.verdict;
+        line.insert(verdictLine(word).size(), QLatin1Char(' ') + qualifier);
+    }
+    return line;
+}
+
 } // namespace selavia::verify

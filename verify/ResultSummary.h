@@ -14,4 +14,8 @@ namespace selavia::verify {
 // follow the verdict's word; empty when the verdict needs nothing beside it.
 QString verdictQualifier(const ValidationResult& result);
 
+// The file's verdict line with its qualifier after the verdict's word:
+// "Resultado: Aprovado (assinatura válida; o signatário não é ICP-Brasil)".
+QString verdictHeadline(const ValidationResult& result);
+
 } // namespace selavia::verify

@@ -9,6 +9,7 @@
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SlowRevocation.h"
 #include "tests/support/VerdictStates.h"
+#include "verify/ResultSummary.h"
 #include "verify/Verification.h"
 
 #include <QDir>
@@ -77,7 +78,11 @@ TEST_F(WindowVerdictTest, TheVerdictLineSaysWhatTheVerificationFoundForEveryStat
         }
         const auto* line = control<QLabel>(window.get(), "lblVerdict");
         EXPECT_TRUE(line->isVisible());
-        EXPECT_EQ(line->text(), verify::verdictLine(result.verdict));
+        // The command line's and the report's words, with the qualifier an
+        // Aprovado of a signer not valid in ICP-Brasil needs beside it.
+        EXPECT_EQ(line->text(), verify::verdictHeadline(result));
+        EXPECT_EQ(line->text().contains("o certificado ICP-Brasil do signatário não é válido hoje"),
+                  QString(state.name) == "expirado-com-carimbo");
         EXPECT_TRUE(line->text().startsWith("Resultado: " + verify::verdictWord(state.verdict)))
             << line->text().toStdString();
         for (const verify::VerdictReason& reason : result.verdict.reasons)

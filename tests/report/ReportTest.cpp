@@ -216,8 +216,10 @@ TEST_F(ReportTest, EveryPageIsNumberedAndFootedWithTheSignedFilesSum)
 TEST_F(ReportTest, TheTimeStampIsToldAsItWasJudged)
 {
     const QString stamped = reportText(load(stateNamed("expirado-com-carimbo")));
-    expectInOrder(stamped, {"Resultado da verificação", "Aprovado", "Nenhuma ressalva.",
-                            "Signatário 1", "Resultado: Aprovado",
+    expectInOrder(stamped, {"Resultado da verificação", "Aprovado",
+                            "(assinatura válida; o certificado ICP-Brasil do signatário não é "
+                            "válido hoje)",
+                            "Nenhuma ressalva.", "Signatário 1", "Resultado: Aprovado",
                             "Classe do certificado: Certificado ICP-Brasil - Inválido (na data da "
                             "verificação)",
                             "Válido na data do carimbo do tempo (",
