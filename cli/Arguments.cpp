@@ -7,7 +7,7 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO] [--report CAMINHO]\n"
-    "                    [--force] [--content DOCUMENTO] ARQUIVO...\n"
+    "                    [--force] [--content DOCUMENTO] [--at INSTANTE] ARQUIVO...\n"
     "\n"
     "Verifica documentos assinados (.slv, .pdf) e mostra o resultado: Aprovado,\n"
     "Reprovado ou Indeterminado, com os motivos.\n"
@@ -20,6 +20,9 @@ const QString kUsage = QStringLiteral(
     "  --extract CAMINHO   grava o documento original em CAMINHO\n"
     "  --report CAMINHO    grava o relatório de verificação (PDF) em CAMINHO\n"
     "  --force             substitui o que já existir em CAMINHO\n"
+    "  --at INSTANTE       julga na data INSTANTE (ISO 8601 com fuso, por exemplo\n"
+    "                      2026-01-31T12:00:00Z) em vez de agora; sem OCSP, e as\n"
+    "                      listas de revogados valem só se falam dessa data\n"
     "  -h, --help          mostra esta ajuda\n"
     "  --version           mostra a versão\n"
     "\n"
@@ -43,6 +46,11 @@ struct ValueOption {
 const ValueOption kExtract{QStringLiteral("--extract"), QStringLiteral("um caminho")};
 const ValueOption kReport{QStringLiteral("--report"), QStringLiteral("um caminho")};
 const ValueOption kContent{QStringLiteral("--content"), QStringLiteral("um documento")};
+const ValueOption kAt{QStringLiteral("--at"), QStringLiteral("um instante")};
+
+const QString kBadInstant =
+    QStringLiteral("--at precisa de uma data e hora ISO 8601 com fuso horário, por exemplo "
+                   "2026-01-31T12:00:00Z ou 2026-01-31T09:00:00-03:00; recebido: %1");
 
 // "--name VALUE" or "--name=VALUE" at `i`, which moves past the value; false
 // when the argument is not that option. An empty value leaves `problem` set.
@@ -64,7 +72,33 @@ bool valueOption(const QStringList& arguments, qsizetype& i, const ValueOption& 
     return true;
 }
 
+bool instantOption(const QStringList& arguments, qsizetype& i, QDateTime& at, QString& problem)
+{
+    QString text;
+    if (!valueOption(arguments, i, kAt, text, problem))
+        return false;
+    if (problem.isEmpty()) {
+        at = instantArgument(text);
+        if (!at.isValid())
+            problem = kBadInstant.arg(text);
+    }
+    return true;
+}
+
 } // namespace
+
+QDateTime instantArgument(const QString& text)
+{
+    // Qt reads a time without a zone as local time, and a date alone as
+    // midnight: neither names one instant.
+    const QString trimmed = text.trimmed();
+    const qsizetype time = trimmed.indexOf(QLatin1Char('T'));
+    if (time < 0 || trimmed != text)
+        return {};
+    const QDateTime read = QDateTime::fromString(trimmed, Qt::ISODateWithMs);
+    const bool zoned = read.timeSpec() == Qt::UTC || read.timeSpec() == Qt::OffsetFromUTC;
+    return read.isValid() && zoned ? read.toUTC() : QDateTime();
+}
 
 std::optional<Arguments> parseArguments(const QStringList& arguments, QString& problem)
 {
@@ -89,7 +123,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
             parsed.version = true;
         else if (!valueOption(arguments, i, kExtract, parsed.extractPath, problem) &&
                  !valueOption(arguments, i, kReport, parsed.reportPath, problem) &&
-                 !valueOption(arguments, i, kContent, parsed.contentPath, problem))
+                 !valueOption(arguments, i, kContent, parsed.contentPath, problem) &&
+                 !instantOption(arguments, i, parsed.at, problem))
             problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
     }
     if (!problem.isEmpty())

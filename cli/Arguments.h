@@ -3,6 +3,7 @@
 // What `selavia-verify` is asked to do, read from its arguments, and the
 // texts that explain how to ask.
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -19,6 +20,7 @@ struct Arguments {
     QString reportPath;
     QString contentPath; // the document of a detached signature
     QStringList files;   // "-" reads paths from standard input
+    QDateTime at;        // --at: the instant to judge at; invalid: now
 
     // Asks for something other than verifying: nothing is read or judged.
     bool informational() const { return help || version; }
@@ -29,6 +31,11 @@ struct Arguments {
 
 // nullopt with a message in `problem` when the arguments make no sense.
 std::optional<Arguments> parseArguments(const QStringList& arguments, QString& problem);
+
+// An ISO 8601 date and time that names its zone ("2026-01-31T12:00:00Z",
+// "2026-01-31T09:00:00-03:00"); invalid otherwise, a local time included:
+// the same argument must mean the same instant on every machine.
+QDateTime instantArgument(const QString& text);
 
 // The help, printed for --help and after a usage error.
 QString usageText();

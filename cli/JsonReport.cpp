@@ -67,10 +67,10 @@ QJsonObject revocationJson(const signature::RevocationStatus& status)
     };
 }
 
-QJsonArray chainStatusJson(const verify::CertificateStatus& status)
+QJsonArray chainStatusJson(const std::vector<verify::ChainLinkStatus>& links)
 {
     QJsonArray chain;
-    for (const verify::ChainLinkStatus& link : status.chain)
+    for (const verify::ChainLinkStatus& link : links)
         chain.append(QJsonObject{
             {"subject", link.certificate.subject},
             {"thumbprint", link.certificate.thumbprint},
@@ -117,6 +117,7 @@ QJsonValue timestampJson(const std::optional<verify::TimeStampResult>& token)
         {"valid", token->valid},
         {"time", utcText(token->genTime)},
         {"tsa", token->tsaName},
+        {"tsa_chain_status", chainStatusJson(token->tsaChainStatus)},
         {"problems", QJsonArray::fromStringList(token->problems)},
     };
     addJudgement(entry, token->judgement, {});
@@ -183,7 +184,7 @@ QJsonObject signerJson(const verify::SignatureResult& signer)
         {"thumbprint", signer.thumbprint},
         {"chain", chainNamesJson(signer.status)},
         {"revocation", revocationJson(signer.status.revocation)},
-        {"chain_status", chainStatusJson(signer.status)},
+        {"chain_status", chainStatusJson(signer.status.chain)},
         {"timestamp", timestampJson(signer.timestamp)},
         {"content_timestamp", timestampJson(signer.contentTimestamp)},
         {"archive_timestamps", timestampsJson(signer.archiveTimestamps)},
@@ -351,6 +352,8 @@ QJsonObject jsonReport(const ValidationResult& result)
         {"signers", signers},
         {"tree", tree},
         {"checked_at", utcText(result.checkedAt)},
+        {"at_given", result.atGiven},
+        {"trust", result.trust},
         {"offline", result.offline},
         {"verdict", verify::verdictWord(result.verdict.verdict)},
         {"indication", verify::indicationName(result.verdict.indication)},

@@ -99,8 +99,11 @@ void writeCades(const ValidationResult& result, QTextStream& out)
 // Each signer's chain with the revocation status of every certificate.
 void writeRevocation(const ValidationResult& result, QTextStream& out)
 {
-    out << QStringLiteral("\nSituação de revogação, consultada em %1\nConsulta à rede: %2\n")
-               .arg(fileinfo::UtcDateText(result.checkedAt), verify::networkText(result));
+    const QString heading = result.atGiven
+                                ? QStringLiteral("\nSituação de revogação na data de %1\n")
+                                : QStringLiteral("\nSituação de revogação, consultada em %1\n");
+    out << heading.arg(fileinfo::UtcDateText(result.checkedAt))
+        << QStringLiteral("Consulta à rede: %1\n").arg(verify::networkText(result));
     for (const verify::SignatureResult& signer : result.signers) {
         out << QStringLiteral("  %1. %2\n").arg(signer.index).arg(printableText(signer.holderName));
         for (const verify::ChainLinkStatus& link : signer.status.chain)

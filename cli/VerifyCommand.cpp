@@ -346,6 +346,7 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     verify::LoadOptions load = loadOptions ? loadOptions() : verify::LoadOptions();
     load.revocation.offline = load.revocation.offline || parsed->offline;
     load.detachedContentPath = parsed->contentPath;
+    load.at = parsed->at;
     // The signed file's own SHA-256 is in every output, from the same read.
     load.sumSignedFile = true;
     WaitNotices notices(

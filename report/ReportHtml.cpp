@@ -168,8 +168,14 @@ QString checkSection(const ValidationResult& document)
 {
     return QStringLiteral("<p>") + line(QStringLiteral("Programa"), esc(programText())) +
            line(QStringLiteral("Data e hora da verificação"),
-                esc(bothTimes(document.checkedAt)) +
-                    QStringLiteral(", pelo relógio deste computador")) +
+                // A time asked for is not the time the program ran.
+                document.atGiven
+                    ? esc(QStringLiteral("verificação na data de ") +
+                          bothTimes(document.checkedAt)) +
+                          QStringLiteral(", dada ao programa (não é a hora em que ele rodou)")
+                    : esc(bothTimes(document.checkedAt)) +
+                          QStringLiteral(", pelo relógio deste computador")) +
+           line(QStringLiteral("Dados de confiança"), esc(document.trust)) +
            line(QStringLiteral("Consulta à rede"), esc(verify::networkText(document))) +
            QStringLiteral("</p>") + label(QStringLiteral("Fontes de confiança:")) +
            items(trustSourceItems(document.trustSources)) +

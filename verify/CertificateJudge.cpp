@@ -67,6 +67,17 @@ sig::RevocationStatus tooOld(sig::RevocationStatus status, JudgedAt judgedAt)
     return status;
 }
 
+// A revocation dated after the instant judged at: the certificate was not
+// revoked then, which is what its status says; the later date is kept in
+// words.
+sig::RevocationStatus revokedLater(sig::RevocationStatus status)
+{
+    status.state = sig::RevocationState::Good;
+    status.detail =
+        QStringLiteral("na data da verificação; depois, ") + sig::revocationText(status);
+    return status;
+}
+
 ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, JudgedAt judgedAt,
                           bool hasIssuer, CertificateStatus& status)
 {
@@ -88,6 +99,9 @@ ChainLinkStatus judgeLink(const sig::PathLink& link, const QDateTime& at, Judged
     judged.revocationUnknown = hasIssuer && revocation == RevocationVerdict::Unknown;
     if (judged.revocationUnknown && link.revocation.state != sig::RevocationState::Unknown)
         judged.revocation = tooOld(link.revocation, judgedAt);
+    if (judgedAt == JudgedAt::Check && revocation == RevocationVerdict::NotRevoked &&
+        link.revocation.revoked())
+        judged.revocation = revokedLater(link.revocation);
     return judged;
 }
 

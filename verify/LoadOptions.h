@@ -6,6 +6,7 @@
 #include "platform/revocation/Settings.h"
 #include "platform/signature/TrustStore.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -34,6 +35,11 @@ struct LoadOptions {
     // The roots ITI's current lists of policies must be signed under;
     // nullopt: the bundled ICP-Brasil roots.
     std::optional<signature::TrustStore> policyListRoots;
+    // The instant to judge at instead of the time of the check (any time
+    // zone); invalid: now. Proofs of existence count as they always do;
+    // revocation evidence counts only as far as it speaks of this instant,
+    // and no OCSP responder is asked.
+    QDateTime at;
 };
 
 // The phases of a load, in order: the content is hashed, then every

@@ -30,7 +30,8 @@ VerificationError pdfError(const QString& caption, const QString& text)
 
 sig::ValidationServices servicesFor(const pdf::PdfDocument& document, const LoadOptions& options)
 {
-    sig::ValidationServices services = revocation::validationServices(options.revocation);
+    sig::ValidationServices services =
+        revocation::validationServices(options.revocation, options.at);
     if (!document.dss)
         return services;
     sig::CarriedEvidence evidence = sig::evidenceFromDer(
@@ -246,6 +247,8 @@ void judgeAll(sig::MessageInput& file, const pdf::PdfDocument& document, const P
         if (one.data && !current)
             current = currentPolicyCatalogue(*one.data, run.options, run.checkedAt);
     }
+    if (current)
+        result.trust = run.options.trustStore.identifier(current->listDigests);
     const sig::policies::PolicyCatalogue& policies =
         current ? *current : sig::policies::bundledCatalogue();
     PdfResult pdf;

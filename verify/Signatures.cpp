@@ -111,6 +111,7 @@ TimeStampResult judgeToken(const sig::TimeStampToken& token, const QDateTime& ch
                              token.genTime, JudgedAt::TimeStamp);
         for (const ChainLinkStatus& link : tsa.chain)
             result.tsaChain.push_back(link.certificate);
+        result.tsaChainStatus = tsa.chain;
         // A token dated after the check proves nothing about any time: not a
         // forgery of the token itself, but no proof of existence either.
         if (checkedAt.isValid() && token.genTime > checkedAt.addSecs(kClockSkewSeconds))

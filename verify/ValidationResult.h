@@ -105,7 +105,9 @@ struct TimeStampResult {
     QStringList problems;                   // the token's own, then its TSA's path's
     QStringList tokenProblems;              // the token's own: imprint, TSA signature, ESS, usage
     std::vector<CertificateFacts> tsaChain; // the TSA first
-    Judgement judgement;                    // the token as a signature of its own
+    // The same path judged at `genTime`, with each certificate's revocation.
+    std::vector<ChainLinkStatus> tsaChainStatus;
+    Judgement judgement; // the token as a signature of its own
     // Its imprint could not be confirmed (an archive stamp hashed another
     // way than ours): it proves nothing and accuses nothing.
     bool unconfirmed = false;
@@ -251,7 +253,11 @@ struct ValidationResult {
     // otherwise, or when it could not be read whole).
     qint64 signedFileSize = -1;
     QByteArray signedFileSha256;
-    QDateTime checkedAt;                  // UTC, when the certificates were judged
+    QDateTime checkedAt;  // UTC, when the certificates were judged
+    bool atGiven = false; // `checkedAt` was asked for, not the clock's
+    // A short name of the trust anchors, bundled intermediates and lists of
+    // policies the file was judged against: "sha256:" and 16 hex digits.
+    QString trust;
     bool offline = false;                 // judged without any request to the network
     signature::NetworkTally network;      // the requests made and how many were answered
     signature::TrustSources trustSources; // where the trusted roots came from

@@ -66,6 +66,17 @@ void judgeFile(ValidationResult& result)
     result.verdict = judgeFile(failure, judgements);
 }
 
+// The time judged at and what the file is judged against, before anything
+// is read: a file that fails still says both.
+void startResult(ValidationResult& result, const LoadOptions& options)
+{
+    result.atGiven = options.at.isValid();
+    result.checkedAt = result.atGiven ? options.at.toUTC() : QDateTime::currentDateTimeUtc();
+    result.offline = options.revocation.offline;
+    result.trustSources = options.trustStore.sources();
+    result.trust = options.trustStore.identifier(sig::policies::bundledListDigests());
+}
+
 void describe(ValidationResult& result, const sig::SignedData& data, const LoadOptions& options)
 {
     result.contentSize = data.contentSize();
@@ -73,6 +84,8 @@ void describe(ValidationResult& result, const sig::SignedData& data, const LoadO
     // Fetched here, with the rest of what the validation asks of the network.
     const std::optional<sig::policies::PolicyCatalogue> current =
         currentPolicyCatalogue(data, options, result.checkedAt);
+    if (current)
+        result.trust = options.trustStore.identifier(current->listDigests);
     const sig::policies::PolicyCatalogue& policies =
         current ? *current : sig::policies::bundledCatalogue();
     int index = 0;
@@ -215,9 +228,7 @@ ValidationResult Verification::verifyPdfInput(sig::MessageInput& input,
 {
     ValidationResult result;
     result.filePath = path_;
-    result.offline = options_.revocation.offline;
-    result.checkedAt = QDateTime::currentDateTimeUtc();
-    result.trustSources = options_.trustStore.sources();
+    startResult(result, options_);
     // The document is the whole file: summed, and handed on, from the same
     // reads that find and verify its signatures.
     sig::SummingInput summing(input, sink);
@@ -270,16 +281,15 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
     ValidationResult result;
     result.filePath = path_;
     result.detachedContentPath = options_.detachedContentPath;
-    result.offline = options_.revocation.offline;
-    result.checkedAt = QDateTime::currentDateTimeUtc();
-    result.trustSources = options_.trustStore.sources();
+    startResult(result, options_);
     const auto going = [this](LoadPhase phase, qint64 done, qint64 total) {
         if (cancelled_)
             return false;
         return !progress_ || progress_(phase, done, total) ? !cancelled_.load() : false;
     };
     FileSum sum(input, options_.sumSignedFile);
-    sig::ValidationServices services = revocation::validationServices(options_.revocation);
+    sig::ValidationServices services =
+        revocation::validationServices(options_.revocation, options_.at);
     const std::function<sig::NetworkTally()> tally = services.tally;
     sig::SignedData data(options_.trustStore, std::move(services));
     std::optional<fileinfo::FileError> documentUnreadable;

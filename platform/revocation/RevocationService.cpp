@@ -462,14 +462,16 @@ private:
 
 } // namespace
 
-sig::ValidationServices validationServices(const Settings& settings)
+sig::ValidationServices validationServices(const Settings& settings, const QDateTime& at)
 {
     auto session = std::make_shared<Session>(settings);
     sig::ValidationServices services;
+    services.at = at;
     services.revocation.push_back(std::make_shared<CachedCrls>(session));
     if (!settings.offline) {
         services.revocation.push_back(std::make_shared<DownloadedCrls>(session));
-        services.revocation.push_back(std::make_shared<OcspResponder>(session));
+        if (!at.isValid())
+            services.revocation.push_back(std::make_shared<OcspResponder>(session));
     }
     services.issuers = std::make_shared<CaIssuers>(session);
     services.abort = [session] { session->control().abort(); };

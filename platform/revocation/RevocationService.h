@@ -13,6 +13,11 @@ namespace selavia::revocation {
 // The sources, in the order they are asked (after the message's own CRLs):
 // a verified CRL in the cache, a CRL fetched from the distribution points,
 // OCSP; and the caIssuers fetcher. Offline, only the cache answers.
-signature::ValidationServices validationServices(const Settings& settings);
+// Judged at an instant `at` other than now, no OCSP responder is asked: its
+// answer tells of the moment it is asked, and would make the result depend
+// on when the run happened. CRLs are still read and fetched, and count as
+// far as they speak of the instant.
+signature::ValidationServices validationServices(const Settings& settings,
+                                                 const QDateTime& at = {});
 
 } // namespace selavia::revocation

@@ -4,6 +4,7 @@
 #include "OpenSslHandles.h"
 #include "TextDecoding.h"
 
+#include <QCryptographicHash>
 #include <algorithm>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -367,11 +368,21 @@ const KnownPolicy* PolicyCatalogue::find(const QString& oid) const
     return found != policies.end() ? &*found : nullptr;
 }
 
+namespace {
+
+QByteArray listDigest(const QByteArray& der)
+{
+    return QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex();
+}
+
+} // namespace
+
 PolicyCatalogue catalogueOf(const std::vector<std::pair<QString, QByteArray>>& lists,
                             const DocumentSource& documents)
 {
     PolicyCatalogue catalogue;
     for (const auto& [name, der] : lists) {
+        catalogue.listDigests.push_back(listDigest(der));
         const std::optional<PolicyList> list = parsePolicyList(der);
         if (!list) {
             catalogue.problems << QStringLiteral("lista de políticas ilegível: %1").arg(name);
@@ -385,6 +396,20 @@ PolicyCatalogue catalogueOf(const std::vector<std::pair<QString, QByteArray>>& l
             catalogue.nextUpdate = list->nextUpdate;
     }
     return catalogue;
+}
+
+const std::vector<QByteArray>& bundledListDigests()
+{
+    static const std::vector<QByteArray> digests = [] {
+        std::vector<QByteArray> made;
+        for (const EmbeddedFile& file : bundledFiles()) {
+            const QString name = QString::fromLatin1(file.name);
+            if (name.startsWith(QLatin1String("LPA_")))
+                made.push_back(listDigest(bundledFile(name)));
+        }
+        return made;
+    }();
+    return digests;
 }
 
 const PolicyCatalogue& bundledCatalogue()

@@ -87,6 +87,8 @@ struct PolicyCatalogue {
     std::vector<KnownPolicy> policies;
     QDateTime nextUpdate; // the earliest of the lists'; invalid without a list
     QStringList problems; // Portuguese: lists that could not be read
+    // The SHA-256 (lowercase hexadecimal) of each list it was made of.
+    std::vector<QByteArray> listDigests;
     const KnownPolicy* find(const QString& oid) const;
 };
 
@@ -97,6 +99,8 @@ PolicyCatalogue catalogueOf(const std::vector<std::pair<QString, QByteArray>>& l
                             const DocumentSource& documents);
 // The compiled-in lists and policies, read on first use, once per process.
 const PolicyCatalogue& bundledCatalogue();
+// The bundled catalogue's `listDigests`, without reading the lists.
+const std::vector<QByteArray>& bundledListDigests();
 
 // The hash of `data` under the algorithm `digestOid`; empty when OpenSSL
 // does not know it as a hash.

@@ -6,6 +6,7 @@
 #include "SignatureError.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QList>
 #include <algorithm>
@@ -119,6 +120,56 @@ QByteArray sha256Hex(X509* certificate)
         .toHex();
 }
 
+// Every certificate of a PEM file, as the store reads it.
+void digestPemFile(const QByteArray& path, std::vector<QByteArray>& into)
+{
+    const ossl::ErrorQueueGuard guard;
+    ossl::UniqueBio bio(BIO_new_file(path.constData(), "r"));
+    if (!bio)
+        return;
+    while (ossl::UniqueX509 certificate{PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)})
+        into.push_back(sha256Hex(certificate.get()));
+}
+
+// The certificates a hashed folder lookup may find: those under hashed names.
+void digestHashedFolder(const QByteArray& folder, std::vector<QByteArray>& into)
+{
+    DIR* directory = ::opendir(folder.constData());
+    if (directory == nullptr)
+        return;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (isHashedName(entry->d_name))
+            digestPemFile(folder + '/' + entry->d_name, into);
+    }
+    ::closedir(directory);
+}
+
+void sortUnique(std::vector<QByteArray>& digests)
+{
+    std::sort(digests.begin(), digests.end());
+    digests.erase(std::unique(digests.begin(), digests.end()), digests.end());
+}
+
+// The bundled intermediates that may help build paths, once per process.
+const std::vector<QByteArray>& intermediateDigests()
+{
+    static const std::vector<QByteArray> digests = [] {
+        std::vector<QByteArray> made;
+        for (const bundled::EmbeddedCertificate& helper : bundled::helpers()) {
+            if (!bundled::admitted(helper, bundled::helperPins()))
+                continue;
+            made.push_back(
+                QCryptographicHash::hash(QByteArrayView(reinterpret_cast<const char*>(helper.der),
+                                                        static_cast<qsizetype>(helper.size)),
+                                         QCryptographicHash::Sha256)
+                    .toHex());
+        }
+        sortUnique(made);
+        return made;
+    }();
+    return digests;
+}
+
 } // namespace
 
 struct TrustStore::State {
@@ -132,6 +183,12 @@ struct TrustStore::State {
     // lowercase hexadecimal SHA-256 of their DER.
     std::mutex frameworksMutex;
     std::map<QByteArray, TrustFramework> frameworks;
+    // The digests of the certificates added one by one, and of the system
+    // store's, read once when first asked for.
+    std::mutex digestsMutex;
+    std::vector<QByteArray> addedDigests;
+    std::optional<std::vector<QByteArray>> systemDigests;
+    std::map<std::vector<QByteArray>, QString> identifiers;
 
     void tag(const QByteArray& sha256Hex, TrustFramework framework)
     {
@@ -211,6 +268,55 @@ void TrustStore::addTrusted(const QByteArray& derOrPem, TrustFramework framework
         throw SignatureError::fromOpenSsl(code::kCertificateUnreadable);
     ++state_->sources.added;
     state_->tag(sha256Hex(certificate.get()), framework);
+    std::lock_guard lock(state_->digestsMutex);
+    state_->addedDigests.push_back(sha256Hex(certificate.get()));
+    state_->identifiers.clear();
+}
+
+std::vector<QByteArray> TrustStore::anchorDigests() const
+{
+    const TrustSources known = sources();
+    std::lock_guard lock(state_->digestsMutex);
+    if (!state_->systemDigests) {
+        std::vector<QByteArray> system;
+        if (!known.systemFile.isEmpty())
+            digestPemFile(QFile::encodeName(known.systemFile), system);
+        for (const QString& folder : known.systemFolders)
+            digestHashedFolder(QFile::encodeName(folder), system);
+        state_->systemDigests = std::move(system);
+    }
+    std::vector<QByteArray> digests = *state_->systemDigests;
+    digests.insert(digests.end(), state_->addedDigests.begin(), state_->addedDigests.end());
+    for (const BundledAnchor& anchor : known.bundledAnchors)
+        digests.push_back(anchor.sha256Hex);
+    sortUnique(digests);
+    return digests;
+}
+
+QString TrustStore::identifier(const std::vector<QByteArray>& policyListDigests) const
+{
+    {
+        std::lock_guard lock(state_->digestsMutex);
+        if (auto found = state_->identifiers.find(policyListDigests);
+            found != state_->identifiers.end())
+            return found->second;
+    }
+    std::vector<QByteArray> lines;
+    for (const QByteArray& digest : anchorDigests())
+        lines.push_back("anchor " + digest);
+    for (const QByteArray& digest : intermediateDigests())
+        lines.push_back("intermediate " + digest);
+    for (const QByteArray& digest : policyListDigests)
+        lines.push_back("policy-list " + digest);
+    sortUnique(lines);
+    QCryptographicHash sum(QCryptographicHash::Sha256);
+    for (const QByteArray& line : lines)
+        sum.addData(line + '\n');
+    const QString made =
+        QStringLiteral("sha256:") + QString::fromLatin1(sum.result().toHex().left(16));
+    std::lock_guard lock(state_->digestsMutex);
+    state_->identifiers.emplace(policyListDigests, made);
+    return made;
 }
 
 TrustFramework TrustStore::frameworkOf(X509* anchor) const

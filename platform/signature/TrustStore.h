@@ -55,6 +55,21 @@ public:
     X509_STORE* handle() const;
     TrustSources sources() const;
 
+    // The SHA-256 (lowercase hexadecimal) of the DER of every certificate
+    // this store trusts: the bundled roots whose pins match, those added,
+    // and every one of the system file and of the hashed names of the
+    // system folders. Sorted, without repeats. The system's are read once
+    // per store, when first asked for.
+    std::vector<QByteArray> anchorDigests() const;
+
+    // A short name of the data a verification trusted: "sha256:" and the
+    // first 16 hexadecimal digits of the SHA-256 over the sorted lines
+    // "anchor HEX" (`anchorDigests`), "intermediate HEX" (each bundled
+    // intermediate admitted) and "policy-list HEX" (`policyListDigests`, the
+    // SHA-256 of each list used). The same data gives the same name on any
+    // machine, in whatever order it was loaded. Kept per list of lists.
+    QString identifier(const std::vector<QByteArray>& policyListDigests) const;
+
 private:
     struct State;
     explicit TrustStore(std::shared_ptr<State> state) : state_(std::move(state)) {}

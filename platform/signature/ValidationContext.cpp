@@ -384,6 +384,18 @@ ValidationContext::PathFacts ValidationContext::pathFresh(X509* certificate, Cer
     return facts;
 }
 
+namespace {
+
+// Evidence issued after an instant before now tells of that instant: what
+// it does not list was not revoked then. Later sources would say no more.
+bool speaksOfPast(const RevocationStatus& status, const QDateTime& at, const QDateTime& now)
+{
+    return at < now && status.state == RevocationState::Good && status.thisUpdate.isValid() &&
+           status.thisUpdate >= at;
+}
+
+} // namespace
+
 RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer) const
 {
     const ossl::ErrorQueueGuard guard;
@@ -401,6 +413,7 @@ RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer
     RevocationStatus status = unknownStatus(
         QStringLiteral("não consultada na rede, e nem o arquivo nem a cópia local têm a lista"));
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime& at = services_.at.isValid() ? services_.at : now;
     for (const auto& provider : services_.revocation) {
         if (provider->usesNetwork() && !network)
             continue;
@@ -410,7 +423,7 @@ RevocationStatus ValidationContext::revocationOf(X509* certificate, X509* issuer
                                            "rede (lista de revogados e OCSP)");
         if (std::optional<RevocationStatus> answer = provider->check(certificate, issuer))
             status = betterEvidence(status, *answer);
-        if (status.revoked() || revocationCurrent(status, now))
+        if (status.revoked() || revocationCurrent(status, at) || speaksOfPast(status, at, now))
             break;
     }
     std::lock_guard lock(mutex_);

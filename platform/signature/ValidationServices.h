@@ -7,6 +7,7 @@
 
 #include "Revocation.h"
 
+#include <QDateTime>
 #include <QtGlobal>
 #include <functional>
 #include <memory>
@@ -43,6 +44,10 @@ struct ValidationServices {
     // Certificates that help build paths besides the message's own: those
     // the document carrying the message holds (a PDF's DSS).
     std::vector<std::shared_ptr<X509>> documentCertificates{};
+    // The instant the certificates are judged at, when it is not the time of
+    // the check (UTC; invalid: now). The sources are asked until one speaks
+    // of that instant.
+    QDateTime at{};
 };
 
 // Follows the validation phase: `done` of `total` checks finished. Called on

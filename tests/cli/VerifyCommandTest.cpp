@@ -88,7 +88,8 @@ const QStringList kMembers = {"file",          "verified",      "error",        
                               "original_name", "has_extension", "content_size",   "content_sha256",
                               "signers",       "tree",          "checked_at",     "offline",
                               "verdict",       "indication",    "sub_indication", "reasons",
-                              "subindication", "format",        "file_sha256"};
+                              "subindication", "format",        "file_sha256",    "at_given",
+                              "trust"};
 
 } // namespace
 
@@ -629,6 +630,12 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
     for (const char* member :
          {"verdict", "indication", "subindication", "sub_indication", "reasons", "warnings"})
         token.remove(member);
+    // The TSA's path, judged at the token's time, each with its revocation.
+    const QJsonArray tsaChain = token.take("tsa_chain_status").toArray();
+    ASSERT_GE(tsaChain.size(), 2);
+    EXPECT_TRUE(tsaChain[0].toObject()["subject"].toString().contains("ACT de Teste"));
+    for (const QJsonValue& link : tsaChain)
+        EXPECT_TRUE(link.toObject()["revocation"].toObject().contains("this_update"));
     EXPECT_EQ(
         token,
         (QJsonObject{
