@@ -7,7 +7,8 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO] [--report CAMINHO]\n"
-    "                    [--force] [--content DOCUMENTO] ARQUIVO...\n"
+    "                    [--force] [--content DOCUMENTO] [--resume SAIDA.jsonl]\n"
+    "                    ARQUIVO...\n"
     "\n"
     "Verifica documentos assinados (.slv, .pdf) e mostra o resultado: Aprovado,\n"
     "Reprovado ou Indeterminado, com os motivos.\n"
@@ -20,6 +21,10 @@ const QString kUsage = QStringLiteral(
     "  --extract CAMINHO   grava o documento original em CAMINHO\n"
     "  --report CAMINHO    grava o relatório de verificação (PDF) em CAMINHO\n"
     "  --force             substitui o que já existir em CAMINHO\n"
+    "  --resume SAIDA.jsonl\n"
+    "                      com --json: acrescenta as linhas a SAIDA.jsonl em vez\n"
+    "                      de imprimi-las e pula os arquivos que já têm nela uma\n"
+    "                      linha com os mesmos bytes (retoma uma execução parada)\n"
     "  -h, --help          mostra esta ajuda\n"
     "  --version           mostra a versão\n"
     "\n"
@@ -43,6 +48,7 @@ struct ValueOption {
 const ValueOption kExtract{QStringLiteral("--extract"), QStringLiteral("um caminho")};
 const ValueOption kReport{QStringLiteral("--report"), QStringLiteral("um caminho")};
 const ValueOption kContent{QStringLiteral("--content"), QStringLiteral("um documento")};
+const ValueOption kResume{QStringLiteral("--resume"), QStringLiteral("um arquivo")};
 
 // "--name VALUE" or "--name=VALUE" at `i`, which moves past the value; false
 // when the argument is not that option. An empty value leaves `problem` set.
@@ -89,7 +95,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
             parsed.version = true;
         else if (!valueOption(arguments, i, kExtract, parsed.extractPath, problem) &&
                  !valueOption(arguments, i, kReport, parsed.reportPath, problem) &&
-                 !valueOption(arguments, i, kContent, parsed.contentPath, problem))
+                 !valueOption(arguments, i, kContent, parsed.contentPath, problem) &&
+                 !valueOption(arguments, i, kResume, parsed.resumePath, problem))
             problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
     }
     if (!problem.isEmpty())
@@ -102,6 +109,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
         problem = QStringLiteral("\"-\" só pode ser dado uma vez.");
     else if (parsed.force && parsed.extractPath.isEmpty() && parsed.reportPath.isEmpty())
         problem = QStringLiteral("--force só vale com --extract ou --report.");
+    else if (!parsed.resumePath.isEmpty() && !parsed.json)
+        problem = QStringLiteral("--resume só vale com --json.");
     else if (!parsed.contentPath.isEmpty() && parsed.batch())
         problem = QStringLiteral("--content vale para um único ARQUIVO.");
     if (!problem.isEmpty())
