@@ -135,6 +135,25 @@ VerifiedLists& verifiedLists()
     return lists;
 }
 
+// Lists being fetched or fetched, by address and issuer: one document's,
+// or a whole refresh's, so that each is fetched once however many
+// documents need it.
+struct Downloads {
+    std::mutex mutex;
+    std::map<QByteArray, std::shared_future<IndexPtr>> futures;
+};
+
+} // namespace
+
+struct SharedFetches {
+    Downloads lists;
+    // Issuers' certificates by address: small, kept for the refresh.
+    std::mutex mutex;
+    std::map<QByteArray, std::shared_future<HttpResponse>> answers;
+};
+
+namespace {
+
 // The index of `der` when it is a list `issuer` signed; null otherwise.
 IndexPtr verifiedIndex(const QByteArray& der, X509* issuer, const QByteArray& url)
 {
@@ -175,6 +194,39 @@ public:
                          settings_.watchFetch, kind);
     }
 
+    // A small answer (an issuer's certificate): when refreshing a cache,
+    // fetched once per process, whatever documents ask for it at once.
+    HttpResponse fetchSmall(FetchKind kind, const QByteArray& url)
+    {
+        if (!settings_.refresh)
+            return fetch(kind, url, settings_.maxSmallBytes);
+        SharedFetches& shared = *settings_.refresh;
+        std::promise<HttpResponse> promise;
+        std::shared_future<HttpResponse> future;
+        bool mine = false;
+        {
+            std::lock_guard lock(shared.mutex);
+            auto found = shared.answers.find(url);
+            if (found == shared.answers.end()) {
+                future = promise.get_future().share();
+                shared.answers.emplace(url, future);
+                mine = true;
+            } else {
+                future = found->second;
+            }
+        }
+        if (mine) {
+            HttpResponse response;
+            try {
+                response = fetch(kind, url, settings_.maxSmallBytes);
+            } catch (...) {
+                response.failure = QStringLiteral("erro interno");
+            }
+            promise.set_value(std::move(response));
+        }
+        return future.get();
+    }
+
     // The index of the cached list at `url` for `issuer`, read once per
     // document: our sealed index, else the list verified again.
     IndexPtr cachedIndex(const QByteArray& url, X509* issuer)
@@ -198,12 +250,13 @@ public:
         std::shared_future<IndexPtr> future;
         std::promise<IndexPtr> promise;
         bool mine = false;
+        Downloads& downloads = settings_.refresh ? settings_.refresh->lists : downloads_;
         {
-            std::lock_guard lock(mutex_);
-            auto found = downloads_.find(key);
-            if (found == downloads_.end()) {
+            std::lock_guard lock(downloads.mutex);
+            auto found = downloads.futures.find(key);
+            if (found == downloads.futures.end()) {
                 future = promise.get_future().share();
-                downloads_.emplace(key, future);
+                downloads.futures.emplace(key, future);
                 mine = true;
             } else {
                 future = found->second;
@@ -273,7 +326,7 @@ private:
     FetchControl control_;
     std::mutex mutex_;
     std::map<QByteArray, IndexPtr> indexes_;
-    std::map<QByteArray, std::shared_future<IndexPtr>> downloads_;
+    Downloads downloads_;
 };
 
 // What a verified list's index says of `certificate`, listed or not.
@@ -286,7 +339,12 @@ std::optional<sig::RevocationStatus> answerFrom(const CrlIndex& index, X509* cer
     // Another partition than the one at its address says nothing here.
     if (index.partitioned())
         return std::nullopt;
-    return sig::statusFromCrl(index.answerFor(certificate, now), source);
+    const sig::CrlAnswer answer = index.answerFor(certificate, now);
+    // A list past its nextUpdate may still prove a revocation, but not that
+    // there was none: a newer one may list the certificate.
+    if (!answer.current && !answer.listed)
+        return std::nullopt;
+    return sig::statusFromCrl(answer, source);
 }
 
 class CachedCrls : public sig::RevocationProvider {
@@ -433,7 +491,7 @@ public:
             if (session_->settings().offline || budget <= 0)
                 continue;
             --budget;
-            HttpResponse response = session_->fetch(FetchKind::Issuer, url, cap);
+            HttpResponse response = session_->fetchSmall(FetchKind::Issuer, url);
             std::vector<std::shared_ptr<X509>> issuers = response.ok()
                                                              ? issuersIn(response.body, certificate)
                                                              : std::vector<std::shared_ptr<X509>>{};
@@ -462,12 +520,21 @@ private:
 
 } // namespace
 
+std::shared_ptr<SharedFetches> sharedFetches()
+{
+    return std::make_shared<SharedFetches>();
+}
+
 sig::ValidationServices validationServices(const Settings& settings)
 {
     auto session = std::make_shared<Session>(settings);
     sig::ValidationServices services;
-    services.revocation.push_back(std::make_shared<CachedCrls>(session));
-    if (!settings.offline) {
+    if (settings.refresh && !settings.offline) {
+        services.revocation.push_back(std::make_shared<DownloadedCrls>(session));
+    } else {
+        services.revocation.push_back(std::make_shared<CachedCrls>(session));
+    }
+    if (!settings.offline && !settings.refresh) {
         services.revocation.push_back(std::make_shared<DownloadedCrls>(session));
         services.revocation.push_back(std::make_shared<OcspResponder>(session));
     }

@@ -15,4 +15,7 @@ namespace selavia::revocation {
 // OCSP; and the caIssuers fetcher. Offline, only the cache answers.
 signature::ValidationServices validationServices(const Settings& settings);
 
+// What a refresh of the cache shares between its documents (Settings::refresh).
+std::shared_ptr<SharedFetches> sharedFetches();
+
 } // namespace selavia::revocation
