@@ -9,6 +9,7 @@ const QString kUsage = QStringLiteral(
     "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO] [--report CAMINHO]\n"
     "                    [--force] [--content DOCUMENTO] [--resume SAIDA.jsonl]\n"
     "                    ARQUIVO...\n"
+    "       selavia-verify --prefetch ARQUIVO...\n"
     "\n"
     "Verifica documentos assinados (.slv, .pdf) e mostra o resultado: Aprovado,\n"
     "Reprovado ou Indeterminado, com os motivos.\n"
@@ -25,6 +26,10 @@ const QString kUsage = QStringLiteral(
     "                      com --json: acrescenta as linhas a SAIDA.jsonl em vez\n"
     "                      de imprimi-las e pula os arquivos que já têm nela uma\n"
     "                      linha com os mesmos bytes (retoma uma execução parada)\n"
+    "  --prefetch          não verifica: busca e guarda na cache as listas de\n"
+    "                      certificados revogados, os certificados emissores e as\n"
+    "                      listas de políticas de que os ARQUIVOs precisam, e\n"
+    "                      mostra o que buscou, uma linha cada\n"
     "  -h, --help          mostra esta ajuda\n"
     "  --version           mostra a versão\n"
     "\n"
@@ -70,6 +75,25 @@ bool valueOption(const QStringList& arguments, qsizetype& i, const ValueOption& 
     return true;
 }
 
+// The first option given that --prefetch, which verifies nothing, refuses.
+QString prefetchAlone(const Arguments& parsed)
+{
+    const std::pair<bool, const char*> refused[] = {
+        {parsed.json, "--json"},
+        {parsed.offline, "--offline"},
+        {!parsed.extractPath.isEmpty(), "--extract"},
+        {!parsed.reportPath.isEmpty(), "--report"},
+        {!parsed.contentPath.isEmpty(), "--content"},
+        {!parsed.resumePath.isEmpty(), "--resume"},
+        {parsed.force, "--force"},
+    };
+    for (const auto& [given, name] : refused) {
+        if (given)
+            return QString::fromLatin1(name);
+    }
+    return {};
+}
+
 } // namespace
 
 std::optional<Arguments> parseArguments(const QStringList& arguments, QString& problem)
@@ -89,6 +113,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
             parsed.offline = true;
         else if (argument == QLatin1String("--force"))
             parsed.force = true;
+        else if (argument == QLatin1String("--prefetch"))
+            parsed.prefetch = true;
         else if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
             parsed.help = true;
         else if (argument == QLatin1String("--version"))
@@ -109,6 +135,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
         problem = QStringLiteral("\"-\" só pode ser dado uma vez.");
     else if (parsed.force && parsed.extractPath.isEmpty() && parsed.reportPath.isEmpty())
         problem = QStringLiteral("--force só vale com --extract ou --report.");
+    else if (parsed.prefetch && !prefetchAlone(parsed).isEmpty())
+        problem = QStringLiteral("--prefetch não vale com %1.").arg(prefetchAlone(parsed));
     else if (!parsed.resumePath.isEmpty() && !parsed.json)
         problem = QStringLiteral("--resume só vale com --json.");
     else if (!parsed.contentPath.isEmpty() && parsed.batch())

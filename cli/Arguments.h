@@ -15,6 +15,7 @@ struct Arguments {
     bool force = false;
     bool help = false;
     bool version = false;
+    bool prefetch = false; // only fill the revocation cache for the files
     QString extractPath;
     QString reportPath;
     QString contentPath; // the document of a detached signature

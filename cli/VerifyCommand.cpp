@@ -3,6 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/InOrder.h"
 #include "cli/OutputNames.h"
+#include "cli/Prefetch.h"
 #include "cli/Resume.h"
 #include "cli/WaitNotices.h"
 #include "fileinfo/PathText.h"
@@ -373,6 +374,8 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     // the system's trust store.
     verify::LoadOptions load = loadOptions ? loadOptions() : verify::LoadOptions();
     load.revocation.offline = load.revocation.offline || parsed->offline;
+    if (parsed->prefetch)
+        return runPrefetch(*parsed, std::move(load), in, out, err);
     load.detachedContentPath = parsed->contentPath;
     // The signed file's own SHA-256 is in every output, from the same read.
     load.sumSignedFile = true;
