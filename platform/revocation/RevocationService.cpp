@@ -544,7 +544,9 @@ sig::ValidationServices validationServices(const Settings& settings)
         return signature::NetworkTally{session->control().requests(),
                                        session->control().answered()};
     };
-    services.parallelism = settings.parallelism;
+    // Offline, every check is a look in the cache: no thread is worth
+    // starting for it.
+    services.parallelism = settings.offline ? 1 : settings.parallelism;
     return services;
 }
 
