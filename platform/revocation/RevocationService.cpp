@@ -135,6 +135,15 @@ VerifiedLists& verifiedLists()
     return lists;
 }
 
+// Lists of a shared cache this process verified, by the version of their
+// entry: every document of a run asks for the same few, which are then
+// neither read nor summed again.
+VerifiedLists& verifiedEntries()
+{
+    static VerifiedLists lists;
+    return lists;
+}
+
 // Lists being fetched or fetched, by address and issuer: one document's,
 // or a whole refresh's, so that each is fetched once however many
 // documents need it.
@@ -290,9 +299,21 @@ private:
                 return std::make_shared<const CrlIndex>(std::move(*index));
         }
         // No index of ours: the list counts only once verified again.
-        std::optional<QByteArray> der =
-            cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
+        const QString derName = Cache::stemFor("crl", url) + QStringLiteral(".der");
+        const std::optional<QByteArray> version =
+            cache_.shared() ? cache_.identity(derName) : std::nullopt;
+        const QByteArray entryKey =
+            version ? *version + '\n' + fingerprint(issuer) + url : QByteArray();
+        if (version) {
+            if (IndexPtr known = verifiedEntries().find(entryKey))
+                return known;
+        }
+        std::optional<QByteArray> der = cache_.read(derName, settings_.maxCrlBytes);
         IndexPtr index = der ? verifiedIndex(*der, issuer, url) : nullptr;
+        // Read after its version was taken: a list replaced meanwhile is
+        // kept under the older version, which nobody asks for again.
+        if (index && version)
+            verifiedEntries().add(entryKey, index);
         if (index)
             keepIndex(name, *index);
         return index;

@@ -1,3 +1,4 @@
+#include "platform/revocation/Cache.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/HttpTestServer.h"
 
@@ -158,6 +159,40 @@ TEST_F(PrefetchTest, AReadOnlyCacheAnswersOfflineAsTheNetworkWould)
     EXPECT_EQ(prefetch("cache", files_), cli::exit_status::kCannotWrite);
     EXPECT_TRUE(err_.contains("não pode ser gravada")) << err_.toStdString();
     EXPECT_EQ(server_.total(), asked);
+    ::chmod(QFile::encodeName(dir_.filePath("cache")).constData(), 0700);
+}
+
+// A shared cache refreshed while a process reads it: the process reads
+// each list once, until the list is replaced.
+TEST_F(PrefetchTest, AReplacedListInASharedCacheIsReadAgain)
+{
+    ASSERT_EQ(prefetch("cache", files_), cli::exit_status::kSignaturesOk);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir_.filePath("cache")).constData(), 0555), 0);
+    EXPECT_EQ(verifyAll("cache", true).revocations, QStringList({"good", "good"}));
+    const QString entry =
+        dir_.filePath("cache/" +
+                      selavia::revocation::Cache::stemFor(
+                          "crl", QByteArray::fromStdString(server_.url("/ac.crl"))) +
+                      ".der");
+    ASSERT_TRUE(QFileInfo::exists(entry));
+    struct Case {
+        const char* name;
+        std::vector<fx::Cert> revoked;
+        QStringList revocations;
+    };
+    for (const Case& c : std::vector<Case>{{"revoga FULANA", {signers_[0]}, {"revoked", "good"}},
+                                           {"revoga os dois", signers_, {"revoked", "revoked"}},
+                                           {"nenhum", {}, {"good", "good"}}}) {
+        SCOPED_TRACE(c.name);
+        // As a refresher puts it: written beside, renamed into place.
+        const QString beside = dir_.write(
+            "nova.der",
+            fx::crlDer(fx::makeCrl({.issuer = &authority_, .revoked = c.revoked}).get()));
+        ASSERT_EQ(
+            ::rename(QFile::encodeName(beside).constData(), QFile::encodeName(entry).constData()),
+            0);
+        EXPECT_EQ(verifyAll("cache", true).revocations, c.revocations);
+    }
     ::chmod(QFile::encodeName(dir_.filePath("cache")).constData(), 0700);
 }
 
