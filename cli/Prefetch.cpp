@@ -1,7 +1,7 @@
 #include "cli/Prefetch.h"
 
+#include "cli/ExitStatus.h"
 #include "cli/InOrder.h"
-#include "cli/VerifyCommand.h"
 #include "fileinfo/PathText.h"
 #include "platform/revocation/Cache.h"
 #include "platform/revocation/RevocationService.h"

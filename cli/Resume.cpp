@@ -1,6 +1,6 @@
 #include "cli/Resume.h"
 
-#include "cli/VerifyCommand.h"
+#include "cli/ExitStatus.h"
 #include "fileinfo/PathText.h"
 #include "platform/signature/SummingInput.h"
 #include "verify/Verdict.h"
