@@ -7,7 +7,9 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Uso: selavia-verify [--json] [--offline] [--extract CAMINHO] [--report CAMINHO]\n"
-    "                    [--force] [--content DOCUMENTO] [--at INSTANTE] ARQUIVO...\n"
+    "                    [--force] [--content DOCUMENTO] [--at INSTANTE]\n"
+    "                    [--resume SAIDA.jsonl] ARQUIVO...\n"
+    "       selavia-verify --prefetch ARQUIVO...\n"
     "\n"
     "Verifica documentos assinados (.slv, .pdf) e mostra o resultado: Aprovado,\n"
     "Reprovado ou Indeterminado, com os motivos.\n"
@@ -23,6 +25,14 @@ const QString kUsage = QStringLiteral(
     "  --at INSTANTE       julga na data INSTANTE (ISO 8601 com fuso, por exemplo\n"
     "                      2026-01-31T12:00:00Z) em vez de agora; sem OCSP, e as\n"
     "                      listas de revogados valem só se falam dessa data\n"
+    "  --resume SAIDA.jsonl\n"
+    "                      com --json: acrescenta as linhas a SAIDA.jsonl em vez\n"
+    "                      de imprimi-las e pula os arquivos que já têm nela uma\n"
+    "                      linha com os mesmos bytes (retoma uma execução parada)\n"
+    "  --prefetch          não verifica: busca e guarda na cache as listas de\n"
+    "                      certificados revogados, os certificados emissores e as\n"
+    "                      listas de políticas de que os ARQUIVOs precisam, e\n"
+    "                      mostra o que buscou, uma linha cada\n"
     "  -h, --help          mostra esta ajuda\n"
     "  --version           mostra a versão\n"
     "\n"
@@ -51,6 +61,7 @@ const ValueOption kAt{QStringLiteral("--at"), QStringLiteral("um instante")};
 const QString kBadInstant =
     QStringLiteral("--at precisa de uma data e hora ISO 8601 com fuso horário, por exemplo "
                    "2026-01-31T12:00:00Z ou 2026-01-31T09:00:00-03:00; recebido: %1");
+const ValueOption kResume{QStringLiteral("--resume"), QStringLiteral("um arquivo")};
 
 // "--name VALUE" or "--name=VALUE" at `i`, which moves past the value; false
 // when the argument is not that option. An empty value leaves `problem` set.
@@ -85,6 +96,26 @@ bool instantOption(const QStringList& arguments, qsizetype& i, QDateTime& at, QS
     return true;
 }
 
+// The first option given that --prefetch, which verifies nothing, refuses.
+QString prefetchAlone(const Arguments& parsed)
+{
+    const std::pair<bool, const char*> refused[] = {
+        {parsed.json, "--json"},
+        {parsed.offline, "--offline"},
+        {!parsed.extractPath.isEmpty(), "--extract"},
+        {!parsed.reportPath.isEmpty(), "--report"},
+        {!parsed.contentPath.isEmpty(), "--content"},
+        {!parsed.resumePath.isEmpty(), "--resume"},
+        {parsed.force, "--force"},
+        {parsed.at.isValid(), "--at"},
+    };
+    for (const auto& [given, name] : refused) {
+        if (given)
+            return QString::fromLatin1(name);
+    }
+    return {};
+}
+
 } // namespace
 
 QDateTime instantArgument(const QString& text)
@@ -117,6 +148,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
             parsed.offline = true;
         else if (argument == QLatin1String("--force"))
             parsed.force = true;
+        else if (argument == QLatin1String("--prefetch"))
+            parsed.prefetch = true;
         else if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
             parsed.help = true;
         else if (argument == QLatin1String("--version"))
@@ -124,7 +157,8 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
         else if (!valueOption(arguments, i, kExtract, parsed.extractPath, problem) &&
                  !valueOption(arguments, i, kReport, parsed.reportPath, problem) &&
                  !valueOption(arguments, i, kContent, parsed.contentPath, problem) &&
-                 !instantOption(arguments, i, parsed.at, problem))
+                 !instantOption(arguments, i, parsed.at, problem) &&
+                 !valueOption(arguments, i, kResume, parsed.resumePath, problem))
             problem = QStringLiteral("Opção desconhecida: %1").arg(argument);
     }
     if (!problem.isEmpty())
@@ -137,6 +171,10 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, QString& p
         problem = QStringLiteral("\"-\" só pode ser dado uma vez.");
     else if (parsed.force && parsed.extractPath.isEmpty() && parsed.reportPath.isEmpty())
         problem = QStringLiteral("--force só vale com --extract ou --report.");
+    else if (parsed.prefetch && !prefetchAlone(parsed).isEmpty())
+        problem = QStringLiteral("--prefetch não vale com %1.").arg(prefetchAlone(parsed));
+    else if (!parsed.resumePath.isEmpty() && !parsed.json)
+        problem = QStringLiteral("--resume só vale com --json.");
     else if (!parsed.contentPath.isEmpty() && parsed.batch())
         problem = QStringLiteral("--content vale para um único ARQUIVO.");
     if (!problem.isEmpty())

@@ -16,17 +16,23 @@ struct Arguments {
     bool force = false;
     bool help = false;
     bool version = false;
+    bool prefetch = false; // only fill the revocation cache for the files
     QString extractPath;
     QString reportPath;
     QString contentPath; // the document of a detached signature
+    QString resumePath;  // the JSON Lines file a stopped run goes on with
     QStringList files;   // "-" reads paths from standard input
     QDateTime at;        // --at: the instant to judge at; invalid: now
 
     // Asks for something other than verifying: nothing is read or judged.
     bool informational() const { return help || version; }
     // Several files: folders for --extract and --report, one JSON object
-    // per line. Decided by the arguments, not by how many paths "-" gives.
-    bool batch() const { return files.size() > 1 || files.contains(QStringLiteral("-")); }
+    // per line. Decided by the arguments, not by how many paths "-" gives;
+    // a run that can be resumed is always one.
+    bool batch() const
+    {
+        return files.size() > 1 || files.contains(QStringLiteral("-")) || !resumePath.isEmpty();
+    }
 };
 
 // nullopt with a message in `problem` when the arguments make no sense.

@@ -3,6 +3,8 @@
 #include "cli/Arguments.h"
 #include "cli/InOrder.h"
 #include "cli/OutputNames.h"
+#include "cli/Prefetch.h"
+#include "cli/Resume.h"
 #include "cli/WaitNotices.h"
 #include "fileinfo/PathText.h"
 #include "verify/Verification.h"
@@ -10,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QThread>
+#include <atomic>
 #include <unistd.h>
 
 namespace selavia::cli {
@@ -251,13 +254,32 @@ int verifyMany(const QStringList& files, const ByteSource& in, Run& run, QTextSt
 {
     if (!makeFolders(run.arguments, err))
         return exit_status::kCannotWrite;
+    std::unique_ptr<ResumeFile> resume;
+    if (!run.arguments.resumePath.isEmpty()) {
+        QString problem;
+        resume = ResumeFile::open(run.arguments.resumePath, problem);
+        if (!resume) {
+            err << problem << '\n';
+            err.flush();
+            return exit_status::kCannotWrite;
+        }
+    }
     int status = exit_status::kSignaturesOk;
     bool first = true;
+    // Once a line cannot be appended, nothing more is taken: what follows
+    // would be verified for nothing.
+    std::atomic<bool> stopped = false;
+    const std::function<std::optional<Item>()> items = itemsOf(files, in, run);
     runInOrder<Item, Outcome>(
-        itemsOf(files, in, run), QThread::idealThreadCount(),
+        [&]() -> std::optional<Item> { return stopped ? std::nullopt : items(); },
+        QThread::idealThreadCount(),
         [&](Item& item) {
             if (!item.problem.isEmpty())
                 return Outcome{{}, item.problem, exit_status::kVerificationFailed};
+            if (resume) {
+                if (const std::optional<int> done = resume->done(item.file))
+                    return Outcome{{}, {}, *done};
+            }
             try {
                 return verifyOne(item.file, item.targets, run, QJsonDocument::Compact);
             } catch (const std::exception&) {
@@ -270,7 +292,14 @@ int verifyMany(const QStringList& files, const ByteSource& in, Run& run, QTextSt
         },
         [&](Outcome& outcome) {
             notices.outside([&] {
-                if (!outcome.out.isEmpty()) {
+                if (resume && !outcome.out.isEmpty()) {
+                    if (!resume->append(outcome.out.toUtf8())) {
+                        outcome.err += QStringLiteral("Não foi possível gravar em %1.\n")
+                                           .arg(printableText(run.arguments.resumePath));
+                        outcome.status = exit_status::kCannotWrite;
+                        stopped = true;
+                    }
+                } else if (!outcome.out.isEmpty()) {
                     if (!first && !run.arguments.json)
                         out << '\n';
                     first = false;
@@ -345,6 +374,8 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     // the system's trust store.
     verify::LoadOptions load = loadOptions ? loadOptions() : verify::LoadOptions();
     load.revocation.offline = load.revocation.offline || parsed->offline;
+    if (parsed->prefetch)
+        return runPrefetch(*parsed, std::move(load), in, out, err);
     load.detachedContentPath = parsed->contentPath;
     load.at = parsed->at;
     // The signed file's own SHA-256 is in every output, from the same read.

@@ -3,6 +3,7 @@
 // `selavia-verify`: what the verify core found, for scripts and people. It
 // renders the ValidationResult and judges nothing of its own.
 
+#include "cli/ExitStatus.h"
 #include "cli/InputLines.h"
 #include "cli/JsonReport.h"
 #include "cli/TextReport.h"
@@ -19,18 +20,6 @@
 #include <optional>
 
 namespace selavia::cli {
-
-namespace exit_status {
-// Verified, every top-level signer with a valid ICP-Brasil certificate, and
-// no signature of any kind Reprovado.
-inline constexpr int kSignaturesOk = 0;
-// Verified, and anything else.
-inline constexpr int kNotAllValid = 1;
-// The file as a whole could not be verified.
-inline constexpr int kVerificationFailed = 2;
-inline constexpr int kUsage = 64;
-inline constexpr int kCannotWrite = 73;
-} // namespace exit_status
 
 // A result's exit status, before anything it asked to write.
 int exitStatusOf(const verify::ValidationResult& result);

@@ -9,10 +9,13 @@ namespace {
 // Blocks of this size; at most kQueued wait for the consumer.
 constexpr qsizetype kBlock = 1 << 20;
 constexpr std::size_t kQueued = 4;
+// The first block's size when the first bytes are fewer: below what malloc
+// maps on its own.
+constexpr qsizetype kFirstBlock = 64 << 10;
 
 } // namespace
 
-BlockPipe::BlockPipe(Consumer consume) : consume_(std::move(consume)), thread_([this] { run(); }) {}
+BlockPipe::BlockPipe(Consumer consume) : consume_(std::move(consume)) {}
 
 BlockPipe::~BlockPipe()
 {
@@ -23,15 +26,20 @@ void BlockPipe::append(QByteArrayView bytes)
 {
     std::unique_lock lock(mutex_);
     while (!bytes.isEmpty() && !stopped_ && !closing_) {
-        if (!filling_.bytes) {
-            if (spare_.empty()) {
-                filling_.bytes = std::make_unique_for_overwrite<char[]>(kBlock);
-            } else {
-                filling_.bytes = std::move(spare_.back());
-                spare_.pop_back();
-            }
+        if (!filling_.bytes && !spare_.empty()) {
+            filling_.bytes = std::move(spare_.back());
+            filling_.capacity = kBlock;
+            spare_.pop_back();
+        } else if (!filling_.bytes) {
+            filling_.capacity = bytes.size() < kFirstBlock ? kFirstBlock : kBlock;
+            filling_.bytes = std::make_unique_for_overwrite<char[]>(filling_.capacity);
+        } else if (filling_.size + bytes.size() > filling_.capacity && filling_.capacity < kBlock) {
+            auto whole = std::make_unique_for_overwrite<char[]>(kBlock);
+            std::memcpy(whole.get(), filling_.bytes.get(), static_cast<std::size_t>(filling_.size));
+            filling_.bytes = std::move(whole);
+            filling_.capacity = kBlock;
         }
-        const qsizetype take = std::min(bytes.size(), kBlock - filling_.size);
+        const qsizetype take = std::min(bytes.size(), filling_.capacity - filling_.size);
         std::memcpy(filling_.bytes.get() + filling_.size, bytes.data(),
                     static_cast<std::size_t>(take));
         filling_.size += take;
@@ -43,6 +51,8 @@ void BlockPipe::append(QByteArrayView bytes)
 
 void BlockPipe::handOver(std::unique_lock<std::mutex>& lock)
 {
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { run(); });
     changed_.wait(lock, [&] { return queue_.size() < kQueued || stopped_; });
     queue_.push_back(std::move(filling_));
     filling_ = Block{};
@@ -53,6 +63,20 @@ bool BlockPipe::finish()
 {
     {
         std::unique_lock lock(mutex_);
+        if (!thread_.joinable()) {
+            // Less than a block came: consumed here, without a thread.
+            Block last = std::move(filling_);
+            filling_ = Block{};
+            const bool pending = last.size > 0 && !stopped_ && !closing_;
+            closing_ = true;
+            if (pending) {
+                lock.unlock();
+                const bool going = consume_(QByteArrayView(last.bytes.get(), last.size));
+                lock.lock();
+                stopped_ = stopped_ || !going;
+            }
+            return !stopped_;
+        }
         if (filling_.size > 0 && !stopped_ && !closing_)
             handOver(lock);
         closing_ = true;
@@ -79,7 +103,8 @@ void BlockPipe::run()
             lock.lock();
             stopped_ = stopped_ || !going;
         }
-        spare_.push_back(std::move(block.bytes));
+        if (block.capacity == kBlock)
+            spare_.push_back(std::move(block.bytes));
         changed_.notify_all();
     }
 }

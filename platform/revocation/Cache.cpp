@@ -132,6 +132,22 @@ std::optional<QByteArray> Cache::read(const QString& name, qint64 maxBytes) cons
     return bytes;
 }
 
+std::optional<QByteArray> Cache::identity(const QString& name) const
+{
+    if (mode_ == Mode::None || entriesSuspect_)
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(QDir(folder_).filePath(name));
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (mode_ == Mode::Private && info.st_uid != ::geteuid()))
+        return std::nullopt;
+    return QByteArray::number(quint64(info.st_dev)) + ':' +
+           QByteArray::number(quint64(info.st_ino)) + ':' +
+           QByteArray::number(qint64(info.st_size)) + ':' +
+           QByteArray::number(qint64(info.st_ctim.tv_sec)) + '.' +
+           QByteArray::number(qint64(info.st_ctim.tv_nsec));
+}
+
 bool Cache::write(const QString& name, QByteArrayView bytes) const
 {
     if (mode_ != Mode::Private)

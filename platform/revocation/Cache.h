@@ -31,6 +31,10 @@ public:
     // The entry's bytes when it is a regular file of at most `maxBytes`
     // (owned by the user, in the user's own folder); marks it as just used.
     std::optional<QByteArray> read(const QString& name, qint64 maxBytes) const;
+    // What tells this version of the entry from any other: entries are
+    // replaced whole (renamed into place), never rewritten, so its device,
+    // inode, size and time of change. nullopt when read() would not read it.
+    std::optional<QByteArray> identity(const QString& name) const;
     // Puts the entry in place whole, then keeps the folder under its cap.
     // Never in a shared folder.
     bool write(const QString& name, QByteArrayView bytes) const;

@@ -135,6 +135,34 @@ VerifiedLists& verifiedLists()
     return lists;
 }
 
+// Lists of a shared cache this process verified, by the version of their
+// entry: every document of a run asks for the same few, which are then
+// neither read nor summed again.
+VerifiedLists& verifiedEntries()
+{
+    static VerifiedLists lists;
+    return lists;
+}
+
+// Lists being fetched or fetched, by address and issuer: one document's,
+// or a whole refresh's, so that each is fetched once however many
+// documents need it.
+struct Downloads {
+    std::mutex mutex;
+    std::map<QByteArray, std::shared_future<IndexPtr>> futures;
+};
+
+} // namespace
+
+struct SharedFetches {
+    Downloads lists;
+    // Issuers' certificates by address: small, kept for the refresh.
+    std::mutex mutex;
+    std::map<QByteArray, std::shared_future<HttpResponse>> answers;
+};
+
+namespace {
+
 // The index of `der` when it is a list `issuer` signed; null otherwise.
 IndexPtr verifiedIndex(const QByteArray& der, X509* issuer, const QByteArray& url)
 {
@@ -154,8 +182,8 @@ IndexPtr verifiedIndex(const QByteArray& der, X509* issuer, const QByteArray& ur
 // what was already read or fetched.
 class Session {
 public:
-    explicit Session(const Settings& settings)
-        : settings_(settings), cache_(settings.cacheFolder, settings.cacheCapBytes),
+    Session(const Settings& settings, const QDateTime& at)
+        : settings_(settings), at_(at), cache_(settings.cacheFolder, settings.cacheCapBytes),
           control_(std::chrono::milliseconds(settings.requestTimeoutMs),
                    std::chrono::milliseconds(settings.documentBudgetMs))
     {
@@ -165,6 +193,8 @@ public:
     }
 
     const Settings& settings() const { return settings_; }
+    // The instant judged at, when given; invalid: now.
+    const QDateTime& at() const { return at_; }
     const Cache& cache() const { return cache_; }
     FetchControl& control() { return control_; }
 
@@ -173,6 +203,39 @@ public:
     {
         return httpFetch({url, maxBytes, settings_.maxRedirects, body, contentType}, control_,
                          settings_.watchFetch, kind);
+    }
+
+    // A small answer (an issuer's certificate): when refreshing a cache,
+    // fetched once per process, whatever documents ask for it at once.
+    HttpResponse fetchSmall(FetchKind kind, const QByteArray& url)
+    {
+        if (!settings_.refresh)
+            return fetch(kind, url, settings_.maxSmallBytes);
+        SharedFetches& shared = *settings_.refresh;
+        std::promise<HttpResponse> promise;
+        std::shared_future<HttpResponse> future;
+        bool mine = false;
+        {
+            std::lock_guard lock(shared.mutex);
+            auto found = shared.answers.find(url);
+            if (found == shared.answers.end()) {
+                future = promise.get_future().share();
+                shared.answers.emplace(url, future);
+                mine = true;
+            } else {
+                future = found->second;
+            }
+        }
+        if (mine) {
+            HttpResponse response;
+            try {
+                response = fetch(kind, url, settings_.maxSmallBytes);
+            } catch (...) {
+                response.failure = QStringLiteral("erro interno");
+            }
+            promise.set_value(std::move(response));
+        }
+        return future.get();
     }
 
     // The index of the cached list at `url` for `issuer`, read once per
@@ -198,12 +261,13 @@ public:
         std::shared_future<IndexPtr> future;
         std::promise<IndexPtr> promise;
         bool mine = false;
+        Downloads& downloads = settings_.refresh ? settings_.refresh->lists : downloads_;
         {
-            std::lock_guard lock(mutex_);
-            auto found = downloads_.find(key);
-            if (found == downloads_.end()) {
+            std::lock_guard lock(downloads.mutex);
+            auto found = downloads.futures.find(key);
+            if (found == downloads.futures.end()) {
                 future = promise.get_future().share();
-                downloads_.emplace(key, future);
+                downloads.futures.emplace(key, future);
                 mine = true;
             } else {
                 future = found->second;
@@ -237,9 +301,21 @@ private:
                 return std::make_shared<const CrlIndex>(std::move(*index));
         }
         // No index of ours: the list counts only once verified again.
-        std::optional<QByteArray> der =
-            cache_.read(Cache::stemFor("crl", url) + QStringLiteral(".der"), settings_.maxCrlBytes);
+        const QString derName = Cache::stemFor("crl", url) + QStringLiteral(".der");
+        const std::optional<QByteArray> version =
+            cache_.shared() ? cache_.identity(derName) : std::nullopt;
+        const QByteArray entryKey =
+            version ? *version + '\n' + fingerprint(issuer) + url : QByteArray();
+        if (version) {
+            if (IndexPtr known = verifiedEntries().find(entryKey))
+                return known;
+        }
+        std::optional<QByteArray> der = cache_.read(derName, settings_.maxCrlBytes);
         IndexPtr index = der ? verifiedIndex(*der, issuer, url) : nullptr;
+        // Read after its version was taken: a list replaced meanwhile is
+        // kept under the older version, which nobody asks for again.
+        if (index && version)
+            verifiedEntries().add(entryKey, index);
         if (index)
             keepIndex(name, *index);
         return index;
@@ -268,17 +344,19 @@ private:
     }
 
     const Settings settings_;
+    const QDateTime at_;
     const Cache cache_;
     std::optional<QByteArray> key_;
     FetchControl control_;
     std::mutex mutex_;
     std::map<QByteArray, IndexPtr> indexes_;
-    std::map<QByteArray, std::shared_future<IndexPtr>> downloads_;
+    Downloads downloads_;
 };
 
 // What a verified list's index says of `certificate`, listed or not.
 std::optional<sig::RevocationStatus> answerFrom(const CrlIndex& index, X509* certificate,
-                                                X509* issuer, sig::RevocationSource source)
+                                                X509* issuer, sig::RevocationSource source,
+                                                const QDateTime& at)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (!index.appliesTo(certificate, issuer) || !index.issuedBefore(now))
@@ -286,7 +364,15 @@ std::optional<sig::RevocationStatus> answerFrom(const CrlIndex& index, X509* cer
     // Another partition than the one at its address says nothing here.
     if (index.partitioned())
         return std::nullopt;
-    return sig::statusFromCrl(index.answerFor(certificate, now), source);
+    const sig::CrlAnswer answer = index.answerFor(certificate, now);
+    // A list past its nextUpdate may still prove a revocation, but not that
+    // there was none: a newer one may list the certificate. Judged at a
+    // given instant, a list current then, or issued after it, speaks of it.
+    const bool speaks =
+        answer.current || (at.isValid() && (index.current(at) || answer.thisUpdate >= at));
+    if (!speaks && !answer.listed)
+        return std::nullopt;
+    return sig::statusFromCrl(answer, source);
 }
 
 class CachedCrls : public sig::RevocationProvider {
@@ -300,7 +386,8 @@ public:
             IndexPtr index = session_->cachedIndex(url, issuer);
             if (!index)
                 continue;
-            if (auto status = answerFrom(*index, certificate, issuer, sig::RevocationSource::Cache))
+            if (auto status = answerFrom(*index, certificate, issuer, sig::RevocationSource::Cache,
+                                         session_->at()))
                 return status;
         }
         return std::nullopt;
@@ -322,8 +409,8 @@ public:
             IndexPtr index = session_->downloaded(url, issuer);
             if (!index)
                 continue;
-            if (auto status =
-                    answerFrom(*index, certificate, issuer, sig::RevocationSource::Download))
+            if (auto status = answerFrom(*index, certificate, issuer,
+                                         sig::RevocationSource::Download, session_->at()))
                 return status;
         }
         return std::nullopt;
@@ -433,7 +520,7 @@ public:
             if (session_->settings().offline || budget <= 0)
                 continue;
             --budget;
-            HttpResponse response = session_->fetch(FetchKind::Issuer, url, cap);
+            HttpResponse response = session_->fetchSmall(FetchKind::Issuer, url);
             std::vector<std::shared_ptr<X509>> issuers = response.ok()
                                                              ? issuersIn(response.body, certificate)
                                                              : std::vector<std::shared_ptr<X509>>{};
@@ -462,13 +549,22 @@ private:
 
 } // namespace
 
+std::shared_ptr<SharedFetches> sharedFetches()
+{
+    return std::make_shared<SharedFetches>();
+}
+
 sig::ValidationServices validationServices(const Settings& settings, const QDateTime& at)
 {
-    auto session = std::make_shared<Session>(settings);
+    auto session = std::make_shared<Session>(settings, at);
     sig::ValidationServices services;
     services.at = at;
-    services.revocation.push_back(std::make_shared<CachedCrls>(session));
-    if (!settings.offline) {
+    if (settings.refresh && !settings.offline) {
+        services.revocation.push_back(std::make_shared<DownloadedCrls>(session));
+    } else {
+        services.revocation.push_back(std::make_shared<CachedCrls>(session));
+    }
+    if (!settings.offline && !settings.refresh) {
         services.revocation.push_back(std::make_shared<DownloadedCrls>(session));
         if (!at.isValid())
             services.revocation.push_back(std::make_shared<OcspResponder>(session));
@@ -479,7 +575,9 @@ sig::ValidationServices validationServices(const Settings& settings, const QDate
         return signature::NetworkTally{session->control().requests(),
                                        session->control().answered()};
     };
-    services.parallelism = settings.parallelism;
+    // Offline, every check is a look in the cache: no thread is worth
+    // starting for it.
+    services.parallelism = settings.offline ? 1 : settings.parallelism;
     return services;
 }
 

@@ -20,4 +20,7 @@ namespace selavia::revocation {
 signature::ValidationServices validationServices(const Settings& settings,
                                                  const QDateTime& at = {});
 
+// What a refresh of the cache shares between its documents (Settings::refresh).
+std::shared_ptr<SharedFetches> sharedFetches();
+
 } // namespace selavia::revocation

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace selavia::revocation {
 
@@ -18,11 +19,20 @@ enum class FetchKind {
 // what it returns is called once the request ended, answered or not.
 using FetchWatch = std::function<std::function<void()>(const QByteArray& url, FetchKind kind)>;
 
+// What the documents of one cache refresh fetched, shared between them
+// (RevocationService.h makes it).
+struct SharedFetches;
+
 // How revocation data may be had: from the network or not, where it is
 // kept, and the bounds on every request.
 struct Settings {
     bool offline = false; // no request at all; the cache is still read
-    QString cacheFolder;  // empty: no cache
+    // Set when filling a cache that others will read: every revocation
+    // list is fetched anew, whatever the cache holds, no OCSP responder is
+    // asked, and the documents given the same one fetch each list and
+    // issuer once between them.
+    std::shared_ptr<SharedFetches> refresh;
+    QString cacheFolder; // empty: no cache
     // The key that seals the indexes of the cache, kept outside it; empty:
     // no index is believed, and each cached list is verified again.
     QString cacheKeyFile;

@@ -44,6 +44,36 @@ void PhaseRunner::work()
 
 bool PhaseRunner::run(const PhaseProgress& progress, const std::function<void()>& abort)
 {
+    if (threads_ == 1) {
+        // Nothing waits on the network: the checks run here, one after the
+        // other, told as each ends, without a thread to start per document.
+        std::unique_lock lock(mutex_);
+        while (!cancelled_ && !queue_.empty()) {
+            std::function<void()> task = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            try {
+                task();
+            } catch (const std::exception&) {
+            }
+            lock.lock();
+            ++done_;
+            const qint64 done = done_;
+            const qint64 total = total_;
+            lock.unlock();
+            const bool goOn = !progress || progress(done, total);
+            lock.lock();
+            if (!goOn) {
+                cancelled_ = true;
+                queue_.clear();
+                lock.unlock();
+                if (abort)
+                    abort();
+                lock.lock();
+            }
+        }
+        return !cancelled_;
+    }
     std::vector<std::thread> workers;
     {
         std::lock_guard lock(mutex_);

@@ -10,7 +10,8 @@
 namespace selavia::signature {
 
 // Runs a phase's tasks on a bounded number of threads; a task may add more.
-// Progress is told, and cancellation heard, on the thread that runs it.
+// Progress is told, and cancellation heard, on the thread that runs it. With
+// one thread the tasks run on that very thread: nothing is started.
 class PhaseRunner {
 public:
     explicit PhaseRunner(int threads) : threads_(threads < 1 ? 1 : threads) {}

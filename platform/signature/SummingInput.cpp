@@ -95,7 +95,10 @@ void SummingInput::absorb(qint64 offset, QByteArrayView bytes)
 
 void SummingInput::fillUpTo(qint64 end)
 {
-    QByteArray block(kFillBlock, Qt::Uninitialized);
+    // Usually all was read already: nothing to allocate.
+    if (failed_ || summed_ >= end)
+        return;
+    QByteArray block(std::min(kFillBlock, end - summed_), Qt::Uninitialized);
     while (!failed_ && summed_ < end) {
         const qint64 wanted = std::min(kFillBlock, end - summed_);
         const qint64 got = input_.read(summed_, block.data(), wanted);

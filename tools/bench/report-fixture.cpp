@@ -4,8 +4,10 @@
 // revocation lists inside, so that they verify offline. Beside them, the
 // documents tools/report-pages renders: three signers, an expired signer
 // time-stamped in time, a tampered document, 24 signers, and a signer
-// outside ICP-Brasil (its root in estrangeiro-raiz.pem).
-//   selavia-report-fixture FOLDER [COUNT]
+// outside ICP-Brasil (its root in estrangeiro-raiz.pem). With BIG, that
+// many documents of 10 MB besides (big/NNN.slv), which tools/bench/batch
+// times against sha256sum.
+//   selavia-report-fixture FOLDER [COUNT [BIG]]
 
 #include "tools/fixtures/CadesFixtures.h"
 #include "tools/fixtures/FixtureBuilder.h"
@@ -19,11 +21,11 @@ namespace fx = selavia::fixtures;
 
 namespace {
 
-fx::MessageSpec document(std::vector<fx::SignerSpec> signers)
+fx::MessageSpec document(std::vector<fx::SignerSpec> signers, std::size_t size = 1000)
 {
     const fx::Hierarchy icp = fx::icpBrasilHierarchy();
     fx::MessageSpec spec;
-    spec.content = std::string(1000, 'x');
+    spec.content = std::string(size, 'x');
     spec.signers = std::move(signers);
     spec.extraCertificates = {icp.intermediate, icp.root};
     spec.crls = {fx::makeCrl(icp.intermediate, {}), fx::makeCrl(icp.root, {})};
@@ -77,12 +79,19 @@ void writeReportPages(const std::string& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "uso: %s PASTA [QUANTOS]\n", argv[0]);
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "uso: %s PASTA [QUANTOS [GRANDES]]\n", argv[0]);
         return 64;
     }
     const std::string folder = argv[1];
-    const int count = argc == 3 ? std::atoi(argv[2]) : 1000;
+    const int count = argc >= 3 ? std::atoi(argv[2]) : 1000;
+    const int big = argc == 4 ? std::atoi(argv[3]) : 0;
+    for (int n = 0; n < big; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/big/%03d.slv", n);
+        fx::writeFile(folder + name,
+                      fx::makeSignedMessage(document({signer(n)}, std::size_t(10) << 20)));
+    }
     for (int n = 0; n < count; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "/many/%04d.slv", n);
