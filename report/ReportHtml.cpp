@@ -439,9 +439,9 @@ QString frameworkNote(sig::TrustFramework framework)
 {
     if (framework != sig::TrustFramework::GovBr)
         return {};
-    return QStringLiteral(
+    return paragraph(QStringLiteral(
         "<i>Assinatura eletrônica avançada feita pelo serviço gov.br do Governo Federal: aceita "
-        "por órgãos públicos, não é uma assinatura qualificada ICP-Brasil.</i><br>");
+        "por órgãos públicos, não é uma assinatura qualificada ICP-Brasil.</i>"));
 }
 
 QString byteRangeText(const verify::PdfSignatureResult& signature)
@@ -509,7 +509,6 @@ QString signerFacts(const ValidationResult& document, const SignatureResult& sig
              esc(verify::signerCaption(signer.certificateClass, signer.trustFramework)) +
                  QStringLiteral(" (na data da verificação)")) +
         (validAtStamp.isEmpty() ? QString() : esc(validAtStamp) + QStringLiteral("<br>")) +
-        frameworkNote(signer.trustFramework) +
         line(QStringLiteral("Forma e nível"), esc(verify::signatureFormText(document, signer))) +
         line(QStringLiteral("Integridade"), esc(verify::integrityText(document, signer))) +
         line(QStringLiteral("Algoritmos"), esc(verify::algorithmsText(signer))) +
@@ -535,8 +534,9 @@ QString signerSection(const ValidationResult& document, const SignatureResult& s
            (judgement.verdict == verify::Verdict::Rejected
                 ? QString()
                 : noteParagraph(verify::legalPresumptionNote(signer))) +
-           signerFacts(document, signer) + pdfPart(signer, document.pdf) + timeStampsPart(signer) +
-           policyPart(signer) + chainPart(document, signer) + counterSignaturesPart(signer);
+           frameworkNote(signer.trustFramework) + signerFacts(document, signer) +
+           pdfPart(signer, document.pdf) + timeStampsPart(signer) + policyPart(signer) +
+           chainPart(document, signer) + counterSignaturesPart(signer);
 }
 
 QString glossarySection()
