@@ -139,7 +139,9 @@ TEST_F(PrefetchTest, AReadOnlyCacheAnswersOfflineAsTheNetworkWould)
     ASSERT_EQ(prefetch("cache", files_), cli::exit_status::kSignaturesOk);
     const Answer online = verifyAll("outra-cache", false);
     ASSERT_EQ(online.revocations, QStringList({"good", "good"}));
-    ASSERT_EQ(online.sources.first(), "download");
+    // The files run in parallel: one fetched the list, the other may have
+    // found it in the cache the first one filled.
+    ASSERT_TRUE(online.sources.contains("download")) << online.sources.join(' ').toStdString();
     const int asked = server_.total();
 
     ASSERT_EQ(::chmod(QFile::encodeName(dir_.filePath("cache")).constData(), 0555), 0);
