@@ -28,8 +28,9 @@ void checkPdf(const verify::ValidationResult& result, qint64 size)
         require(signature.signer >= 0 &&
                     signature.signer <= static_cast<int>(result.signers.size()),
                 "a signature points at one of the signers");
-        require(signature.documentTimeStamp == signature.timestamp.has_value() ||
-                    !signature.documentTimeStamp,
+        // One of a form not read here is judged as an unsupported signature.
+        require(!signature.documentTimeStamp || signature.timestamp.has_value() ||
+                    signature.signer > 0,
                 "a document time-stamp is judged");
         require(signature.revision >= 0 && signature.revision <= result.pdf->revisions,
                 "a signature closes one of the revisions");
