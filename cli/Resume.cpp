@@ -2,6 +2,7 @@
 
 #include "cli/ExitStatus.h"
 #include "fileinfo/PathText.h"
+#include "fileinfo/StagedFile.h"
 #include "platform/signature/SummingInput.h"
 #include "verify/Verdict.h"
 
@@ -168,17 +169,7 @@ std::optional<int> ResumeFile::done(const QString& path) const
 
 bool ResumeFile::append(const QByteArray& line)
 {
-    qsizetype written = 0;
-    while (written < line.size()) {
-        const ssize_t wrote =
-            ::write(fd_, line.constData() + written, static_cast<size_t>(line.size() - written));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        written += wrote;
-    }
-    return true;
+    return !fileinfo::WriteAll(fd_, line).has_value();
 }
 
 } // namespace selavia::cli

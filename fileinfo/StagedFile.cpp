@@ -107,19 +107,21 @@ std::optional<FileError> StagedFile::fail(int err)
     return ErrorFromErrno(err);
 }
 
-std::optional<FileError> StagedFile::write(QByteArrayView bytes)
+std::optional<FileError> WriteAll(int fd, QByteArrayView bytes)
 {
-    const char* next = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t wrote =
-            retryOnEintr([&] { return ::write(fd_.get(), next, static_cast<size_t>(left)); });
-        if (wrote < 0)
-            return ErrorFromErrno(errno);
-        next += wrote;
-        left -= wrote;
+    while (!bytes.isEmpty()) {
+        const ssize_t wrote = retryOnEintr(
+            [&] { return ::write(fd, bytes.data(), static_cast<size_t>(bytes.size())); });
+        if (wrote <= 0)
+            return ErrorFromErrno(wrote < 0 ? errno : EIO);
+        bytes = bytes.sliced(wrote);
     }
     return std::nullopt;
+}
+
+std::optional<FileError> StagedFile::write(QByteArrayView bytes)
+{
+    return WriteAll(fd_.get(), bytes);
 }
 
 bool EntryMayExist(const QString& path)

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <optional>
 #include <variant>
 
 namespace selavia::fileinfo {
@@ -21,6 +22,10 @@ enum class Replace {
     Never, // nothing: not a file, not a link, not a dangling link
     Entry, // the entry at the path itself, a link included (never its target)
 };
+
+// Writes every byte of `bytes` to `fd`, going on after a signal and after a
+// short write; the error otherwise.
+[[nodiscard]] std::optional<FileError> WriteAll(int fd, QByteArrayView bytes);
 
 class StagedFile {
 public:

@@ -1,5 +1,6 @@
 #include "Cache.h"
 
+#include "fileinfo/StagedFile.h"
 #include "fileinfo/UniqueFd.h"
 
 #include <QCryptographicHash>
@@ -48,21 +49,6 @@ FolderState preparedFolder(const QByteArray& path)
     state.suspect = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0;
     state.usable = (info.st_mode & 077) == 0 || ::chmod(path.constData(), 0700) == 0;
     return state;
-}
-
-bool writeAll(int fd, QByteArrayView bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written =
-            ::write(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
 }
 
 struct Entry {
@@ -160,7 +146,7 @@ bool Cache::write(const QString& name, QByteArrayView bytes) const
         return false;
     // A write-back failure reported only at close leaves no short list in
     // the cache.
-    const bool written = writeAll(file.get(), bytes) && file.closeChecked();
+    const bool written = !fileinfo::WriteAll(file.get(), bytes) && file.closeChecked();
     const QByteArray path = QFile::encodeName(folder.filePath(name));
     if (!written || ::rename(part.constData(), path.constData()) != 0) {
         ::unlink(part.constData());
