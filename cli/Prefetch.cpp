@@ -2,6 +2,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/InOrder.h"
+#include "cli/WaitNotices.h"
 #include "fileinfo/PathText.h"
 #include "platform/revocation/Cache.h"
 #include "platform/revocation/RevocationService.h"
@@ -37,22 +38,8 @@ QString unanswered(const verify::ValidationResult& result)
 
 QString fetchedLine(revocation::FetchKind kind, const QByteArray& url)
 {
-    QString what;
-    switch (kind) {
-    case revocation::FetchKind::RevocationList:
-        what = QStringLiteral("lista de certificados revogados");
-        break;
-    case revocation::FetchKind::Issuer:
-        what = QStringLiteral("certificado emissor");
-        break;
-    case revocation::FetchKind::PolicyList:
-        what = QStringLiteral("lista de políticas de assinatura");
-        break;
-    case revocation::FetchKind::Ocsp:
-        what = QStringLiteral("OCSP");
-        break;
-    }
-    return QStringLiteral("%1: %2\n").arg(what, printableText(QString::fromLatin1(url)));
+    return QStringLiteral("%1: %2\n")
+        .arg(fetchKindText(kind), printableText(QString::fromLatin1(url)));
 }
 
 int runPrefetch(const Arguments& arguments, verify::LoadOptions load, const ByteSource& in,

@@ -25,7 +25,7 @@ std::chrono::steady_clock::time_point WaitNotices::now() const
     return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
 
-QString WaitNotices::kindText(revocation::FetchKind kind)
+QString fetchKindText(revocation::FetchKind kind)
 {
     switch (kind) {
     case revocation::FetchKind::RevocationList:
@@ -67,9 +67,9 @@ void WaitNotices::tell()
         wait.told = true;
         // One line at a time: a newer wait takes the line of an older one.
         clearLocked();
-        write_(
-            QStringLiteral("Aguardando resposta de %1 (%2)…")
-                .arg(fileinfo::printableText(QString::fromLatin1(wait.url)), kindText(wait.kind)));
+        write_(QStringLiteral("Aguardando resposta de %1 (%2)…")
+                   .arg(fileinfo::printableText(QString::fromLatin1(wait.url)),
+                        fetchKindText(wait.kind)));
         lineShown_ = true;
         shownId_ = id;
     }

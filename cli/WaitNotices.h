@@ -17,6 +17,9 @@
 
 namespace selavia::cli {
 
+// What a fetch brings, in words: "lista de certificados revogados", …
+QString fetchKindText(revocation::FetchKind kind);
+
 class WaitNotices {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -44,9 +47,6 @@ public:
     // stopped (or destroyed); does nothing when inactive.
     void startTicking();
     void stopTicking();
-
-    // "lista de certificados revogados", …
-    static QString kindText(revocation::FetchKind kind);
 
 private:
     struct Wait {
