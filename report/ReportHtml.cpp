@@ -175,7 +175,9 @@ QString checkSection(const ValidationResult& document)
                           QStringLiteral(", dada ao programa (não é a hora em que ele rodou)")
                     : esc(bothTimes(document.checkedAt)) +
                           QStringLiteral(", pelo relógio deste computador")) +
-           line(QStringLiteral("Dados de confiança"), esc(document.trust)) +
+           (document.trust.isEmpty()
+                ? QString()
+                : line(QStringLiteral("Dados de confiança"), esc(document.trust))) +
            line(QStringLiteral("Consulta à rede"), esc(verify::networkText(document))) +
            QStringLiteral("</p>") + label(QStringLiteral("Fontes de confiança:")) +
            items(trustSourceItems(document.trustSources)) +
@@ -337,13 +339,10 @@ QString policyPart(const SignatureResult& signer)
     const QString named = policy.name.isEmpty()
                               ? policy.oid
                               : policy.name + QStringLiteral(" (") + policy.oid + QLatin1Char(')');
-    QString conformity = !policy.findings.empty()       ? QStringLiteral("não conforme")
-                         : !policy.notChecked.isEmpty() ? QStringLiteral("conformidade não "
-                                                                         "confirmada")
-                                                        : QStringLiteral("conforme");
-    html += paragraph(line(QStringLiteral("Política"),
-                           orNone(named, QStringLiteral("implícita, sem identificador"))) +
-                      line(QStringLiteral("Conformidade"), esc(conformity)));
+    html +=
+        paragraph(line(QStringLiteral("Política"),
+                       orNone(named, QStringLiteral("implícita, sem identificador"))) +
+                  line(QStringLiteral("Conformidade"), esc(verify::policyConformityWord(policy))));
     QStringList lines;
     for (const QString& checked : policy.checked)
         lines << QStringLiteral("conferido: ") + esc(checked);
@@ -402,10 +401,7 @@ QString chainPart(const ValidationResult& document, const SignatureResult& signe
     // Paragraphs rather than a numbered list: a page break then never
     // repeats a number on the next page.
     // The top of the chain says where it was trusted from, or that it was not.
-    const QString source = verify::anchorSourceText(document, signer.status);
-    const QString anchor = source.isEmpty()
-                               ? QStringLiteral("nenhuma: a cadeia não chega a uma raiz confiável")
-                               : esc(source);
+    const QString anchor = esc(verify::anchorSourceText(document, signer.status));
     for (std::size_t n = 0; n < chain.size(); ++n)
         html += chainEntry(chain[n], static_cast<int>(n + 1),
                            n + 1 == chain.size() ? anchor : QString());
@@ -531,9 +527,7 @@ QString signerSection(const ValidationResult& document, const SignatureResult& s
            paragraph(line(QStringLiteral("Resultado"), verdictWord(judgement.verdict, 12)) +
                      line(QStringLiteral("Indicação"), indicationText(judgement))) +
            reasonsList(judgement) + warningsList(signer.warnings) +
-           (judgement.verdict == verify::Verdict::Rejected
-                ? QString()
-                : noteParagraph(verify::legalPresumptionNote(signer))) +
+           noteParagraph(verify::legalPresumptionNote(signer)) +
            frameworkNote(signer.trustFramework) + signerFacts(document, signer) +
            pdfPart(signer, document.pdf) + timeStampsPart(signer) + policyPart(signer) +
            chainPart(document, signer) + counterSignaturesPart(signer);

@@ -21,18 +21,22 @@ QString validAtTimestampText(const SignatureResult& signer)
 
 } // namespace
 
+QString policyConformityWord(const PolicyCheck& policy)
+{
+    if (!policy.findings.empty())
+        return QStringLiteral("não conforme");
+    return policy.notChecked.isEmpty() ? QStringLiteral("conforme")
+                                       : QStringLiteral("conformidade não confirmada");
+}
+
 QString policyConformityText(const PolicyCheck& policy)
 {
-    QStringList parts;
+    QStringList parts{policyConformityWord(policy)};
     if (!policy.findings.empty()) {
         QStringList against;
         for (const PolicyFinding& finding : policy.findings)
             against << finding.detail;
-        parts << QStringLiteral("não conforme: ") + against.join(QStringLiteral("; "));
-    } else if (!policy.notChecked.isEmpty()) {
-        parts << QStringLiteral("conformidade não confirmada");
-    } else {
-        parts << QStringLiteral("conforme");
+        parts.first() += QStringLiteral(": ") + against.join(QStringLiteral("; "));
     }
     if (!policy.checked.isEmpty())
         parts << QStringLiteral("conferido: ") + policy.checked.join(QStringLiteral(", "));

@@ -22,6 +22,8 @@ QString timeStampNodeText(const TimeStampResult& token);
 // <what>" or "conformidade não confirmada", then what was checked, what
 // was not, and the warnings.
 QString policyConformityText(const PolicyCheck& policy);
+// Its first word alone: "conforme", "não conforme" or "conformidade não confirmada".
+QString policyConformityWord(const PolicyCheck& policy);
 
 struct CadesLines {
     QString timeStamp; // the tree node's text, the time with its offset

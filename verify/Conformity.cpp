@@ -159,7 +159,7 @@ QString certificateSha256(const CertificateFacts& certificate)
 QString anchorSourceText(const ValidationResult& result, const CertificateStatus& status)
 {
     if (!status.chainTrusted || status.chain.empty())
-        return {};
+        return QStringLiteral("nenhuma: a cadeia não chega a uma raiz confiável");
     const QByteArray top = certificateSha256(status.chain.back().certificate).toLatin1();
     for (const signature::BundledAnchor& anchor : result.trustSources.bundledAnchors) {
         if (anchor.sha256Hex == top)
@@ -171,7 +171,8 @@ QString anchorSourceText(const ValidationResult& result, const CertificateStatus
 
 QString legalPresumptionNote(const SignatureResult& signer)
 {
-    if (presumedAuthentic(signer))
+    // A signature that does not hold has nothing to be presumed of.
+    if (presumedAuthentic(signer) || signer.judgement.verdict == Verdict::Rejected)
         return {};
     return QStringLiteral(
         "Assinatura sem certificado ICP-Brasil: só as assinaturas com certificado ICP-Brasil "
@@ -182,9 +183,8 @@ QString legalPresumptionNote(const SignatureResult& signer)
 QString legalPresumptionNote(const ValidationResult& result)
 {
     const auto lacking = std::find_if(
-        result.signers.begin(), result.signers.end(), [](const SignatureResult& signer) {
-            return signer.judgement.verdict != Verdict::Rejected && !presumedAuthentic(signer);
-        });
+        result.signers.begin(), result.signers.end(),
+        [](const SignatureResult& signer) { return !legalPresumptionNote(signer).isEmpty(); });
     if (!result.verified() || lacking == result.signers.end())
         return {};
     return QStringLiteral("Atenção: há assinatura sem certificado ICP-Brasil. Só as assinaturas "

@@ -34,14 +34,14 @@ QString bestTimeProofText(const SignatureResult& signer);
 QString algorithmsText(const SignatureResult& signer);
 
 // Where the top of a chain was trusted from: a bundled root by name, or
-// the system's store; empty when the chain reached no trusted root.
+// the system's store; or that the chain reached none.
 QString anchorSourceText(const ValidationResult& result, const CertificateStatus& status);
 
 // The SHA-256 of a certificate's DER, lowercase hexadecimal.
 QString certificateSha256(const CertificateFacts& certificate);
 
 // Only ICP-Brasil signatures carry the legal presumption of authenticity:
-// the sentence said of any other signature that verifies; empty for an
+// the sentence said of any other signature not Reprovado; empty for an
 // ICP-Brasil signer.
 QString legalPresumptionNote(const SignatureResult& signer);
 
