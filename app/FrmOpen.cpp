@@ -184,8 +184,9 @@ FrmOpen::FrmOpen(desktop::Desktop& desktop, signature::TrustStore trustStore, QW
       ui_(std::make_unique<Ui>())
 {
     // The verification report names the signed file by its SHA-256, summed
-    // from the verifying read.
+    // from the verifying read, and the trust data it was judged against.
     loadOptions_.sumSignedFile = true;
+    loadOptions_.nameTrust = true;
     setObjectName(QStringLiteral("FrmOpen"));
     setWindowTitle(kTitle);
     setWindowIcon(resources::appIcon());

@@ -380,6 +380,8 @@ int runVerifyCommand(const QStringList& arguments, QTextStream& out, QTextStream
     load.at = parsed->at;
     // The signed file's own SHA-256 is in every output, from the same read.
     load.sumSignedFile = true;
+    // The JSON and the report say what the file was judged against.
+    load.nameTrust = parsed->json || !parsed->reportPath.isEmpty();
     WaitNotices notices(
         [&err](const QString& text) {
             err << text;

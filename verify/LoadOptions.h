@@ -40,6 +40,11 @@ struct LoadOptions {
     // revocation evidence counts only as far as it speaks of this instant,
     // and no OCSP responder is asked.
     QDateTime at;
+    // Also name the trust data judged against (ValidationResult::trust).
+    // Naming it reads every certificate of the system's store once per
+    // process, which a plain verification never does: asked for by the
+    // outputs that print it.
+    bool nameTrust = false;
 };
 
 // The phases of a load, in order: the content is hashed, then every

@@ -247,7 +247,7 @@ void judgeAll(sig::MessageInput& file, const pdf::PdfDocument& document, const P
         if (one.data && !current)
             current = currentPolicyCatalogue(*one.data, run.options, run.checkedAt);
     }
-    if (current)
+    if (current && run.options.nameTrust)
         result.trust = run.options.trustStore.identifier(current->listDigests);
     const sig::policies::PolicyCatalogue& policies =
         current ? *current : sig::policies::bundledCatalogue();

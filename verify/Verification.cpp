@@ -74,7 +74,8 @@ void startResult(ValidationResult& result, const LoadOptions& options)
     result.checkedAt = result.atGiven ? options.at.toUTC() : QDateTime::currentDateTimeUtc();
     result.offline = options.revocation.offline;
     result.trustSources = options.trustStore.sources();
-    result.trust = options.trustStore.identifier(sig::policies::bundledListDigests());
+    if (options.nameTrust)
+        result.trust = options.trustStore.identifier(sig::policies::bundledListDigests());
 }
 
 void describe(ValidationResult& result, const sig::SignedData& data, const LoadOptions& options)
@@ -84,7 +85,7 @@ void describe(ValidationResult& result, const sig::SignedData& data, const LoadO
     // Fetched here, with the rest of what the validation asks of the network.
     const std::optional<sig::policies::PolicyCatalogue> current =
         currentPolicyCatalogue(data, options, result.checkedAt);
-    if (current)
+    if (current && options.nameTrust)
         result.trust = options.trustStore.identifier(current->listDigests);
     const sig::policies::PolicyCatalogue& policies =
         current ? *current : sig::policies::bundledCatalogue();
