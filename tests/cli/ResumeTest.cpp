@@ -5,11 +5,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
-#include <map>
 #include <signal.h>
 
 using namespace selavia::testing;
@@ -23,142 +20,97 @@ protected:
     {
         return dir_.write(name, stateNamed(state).message);
     }
-    int run(const QStringList& arguments, QString input = {})
+    int run(const QStringList& arguments, const char* state = "aprovado")
     {
-        return CliRunTest::run(arguments, stateOptions(stateNamed("aprovado")), input);
+        return CliRunTest::run(arguments, stateOptions(stateNamed(state)));
     }
-    // The report line a single run of `path` prints.
-    QByteArray lineOf(const QString& path)
-    {
-        run({"--json", path});
-        return QJsonDocument(json()).toJson(QJsonDocument::Compact) + '\n';
-    }
-    // The objects of the file's lines; every line must be whole JSON.
-    static QList<QJsonObject> linesOf(const QString& path)
-    {
-        QList<QJsonObject> objects;
-        const QByteArray bytes = ScratchFolder::read(path);
-        EXPECT_TRUE(bytes.isEmpty() || bytes.endsWith('\n'));
-        for (const QByteArray& line : bytes.split('\n')) {
-            if (line.isEmpty())
-                continue;
-            QJsonParseError error{};
-            objects << QJsonDocument::fromJson(line, &error).object();
-            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
-        }
-        return objects;
-    }
-    static QStringList filesOf(const QList<QJsonObject>& lines)
+    // The "file" of each line; every line must be whole JSON.
+    static QStringList filesOf(const QByteArray& lines)
     {
         QStringList files;
-        for (const QJsonObject& line : lines)
-            files << line["file"].toString();
+        for (const QByteArray& line : lines.split('\n')) {
+            QJsonParseError error{};
+            if (!line.isEmpty())
+                files << QJsonDocument::fromJson(line, &error).object()["file"].toString();
+            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        }
         return files;
     }
 };
 
-TEST_F(ResumeTest, AsksForJson)
+TEST_F(ResumeTest, RefusesWithoutJsonAndWhileAnotherRunHoldsTheFile)
 {
-    EXPECT_EQ(run({"--resume", dir_.filePath("saida.jsonl"), file("aprovado", "a.slv")}),
-              cli::exit_status::kUsage);
+    const QString output = dir_.filePath("saida.jsonl");
+    EXPECT_EQ(run({"--resume", output, file("aprovado", "a.slv")}), cli::exit_status::kUsage);
     EXPECT_TRUE(err_.startsWith("--resume só vale com --json.")) << err_.toStdString();
-    EXPECT_FALSE(QFile::exists(dir_.filePath("saida.jsonl")));
+    EXPECT_FALSE(QFile::exists(output));
+
+    QString problem;
+    const std::unique_ptr<cli::ResumeFile> held = cli::ResumeFile::open(output, problem);
+    ASSERT_TRUE(held) << problem.toStdString();
+    EXPECT_EQ(run({"--json", "--resume", output, dir_.filePath("a.slv")}),
+              cli::exit_status::kCannotWrite);
+    EXPECT_TRUE(err_.contains("já está sendo usado por outra execução")) << err_.toStdString();
+    EXPECT_EQ(ScratchFolder::read(output), QByteArray());
 }
 
 // What an earlier run left in the file decides what is verified again.
 TEST_F(ResumeTest, VerifiesOnlyWhatTheFileDoesNotHaveForTheSameBytes)
 {
-    struct Case {
-        const char* name;
-        // What the file holds before, from the lines of a.slv, b.slv and a
-        // file that is not there.
-        std::function<QByteArray(const QByteArray& a, const QByteArray& b, const QByteArray& gone)>
-            before;
-        QStringList appended; // the files whose lines the run appends
-    };
     const QString a = file("aprovado", "a.slv");
     const QString b = file("violado", "b.slv");
     const QString gone = dir_.filePath("sumiu.slv");
-    const QByteArray lineA = lineOf(a);
-    const QByteArray lineB = lineOf(b);
-    const QByteArray lineGone = lineOf(gone);
+    const auto lineOf = [this](const QString& path) {
+        run({"--json", path});
+        return QJsonDocument(json()).toJson(QJsonDocument::Compact) + '\n';
+    };
+    const QByteArray lineA = lineOf(a), lineB = lineOf(b), lineGone = lineOf(gone);
     QByteArray changedA = lineA;
     changedA.replace(QJsonDocument::fromJson(lineA).object()["file_sha256"].toString().toLatin1(),
                      QByteArray(64, '0'));
     // The line of a file read then, that cannot be read now.
     QByteArray readThen = lineA;
     readThen.replace(a.toUtf8(), gone.toUtf8());
-    const std::vector<Case> cases = {
-        {"nada", [](auto, auto, auto) { return QByteArray(); }, {a, b, gone}},
-        {"tudo", [](auto x, auto y, auto z) { return x + y + z; }, {}},
-        {"só a", [](auto x, auto, auto) { return x; }, {b, gone}},
-        {"só b", [](auto, auto y, auto) { return y; }, {a, gone}},
-        {"linha cortada", [](auto x, auto y, auto z) { return x + z + y.left(40); }, {b}},
-        {"bytes mudados", [&](auto, auto y, auto z) { return changedA + y + z; }, {a}},
-        {"lido antes, sumiu agora", [&](auto x, auto y, auto) { return x + y + readThen; }, {gone}},
-        {"linha sem JSON", [](auto x, auto y, auto z) { return x + "{\"file\"\n" + y + z; }, {}},
+    const std::vector<std::tuple<const char*, QByteArray, QStringList>> cases = {
+        {"nada", {}, {a, b, gone}},
+        {"tudo", lineA + lineB + lineGone, {}},
+        {"só a", lineA, {b, gone}},
+        {"só b", lineB, {a, gone}},
+        {"linha cortada", lineA + lineGone + lineB.left(40), {b}},
+        {"bytes mudados", changedA + lineB + lineGone, {a}},
+        {"lido antes, sumiu agora", lineA + lineB + readThen, {gone}},
+        {"linha sem JSON", lineA + "{\"file\"\n" + lineB + lineGone, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString output = dir_.filePath(QStringLiteral("%1.jsonl").arg(c.name));
-        const QByteArray before = c.before(lineA, lineB, lineGone);
-        {
-            QFile seed(output);
-            ASSERT_TRUE(seed.open(QIODevice::WriteOnly));
-            seed.write(before);
-        }
+    for (const auto& [name, before, appended] : cases) {
+        SCOPED_TRACE(name);
+        const QString output =
+            dir_.write(QStringLiteral("%1.jsonl").arg(name), before.toStdString());
         // The status is that of every file, skipped or verified.
         EXPECT_EQ(run({"--json", "--resume", output, a, b, gone}),
-                  selavia::cli::exit_status::kVerificationFailed);
+                  cli::exit_status::kVerificationFailed);
         EXPECT_EQ(out_, QString()) << "the lines go to the file";
         const QByteArray after = ScratchFolder::read(output);
         // What was whole is kept as it was; a torn last line is cut off.
         const QByteArray kept = before.left(before.lastIndexOf('\n') + 1);
         ASSERT_TRUE(after.startsWith(kept));
-        QList<QJsonObject> appended;
-        for (const QByteArray& line : after.mid(kept.size()).split('\n'))
-            if (!line.isEmpty())
-                appended << QJsonDocument::fromJson(line).object();
-        EXPECT_EQ(filesOf(appended), c.appended);
+        EXPECT_EQ(filesOf(after.mid(kept.size())), appended);
     }
 }
 
-TEST_F(ResumeTest, TheStatusOfASkippedFileIsThatOfItsLine)
+// A skipped file's status is read back from its line: the same as the run
+// that wrote it, for every state a file can be in.
+TEST_F(ResumeTest, ASkippedFileHasTheStatusOfTheRunThatWroteItsLine)
 {
-    const QString a = file("aprovado", "a.slv");
-    const QString output = dir_.filePath("saida.jsonl");
-    ASSERT_EQ(run({"--json", "--resume", output, a}), cli::exit_status::kSignaturesOk);
-    const QByteArray first = ScratchFolder::read(output);
-    EXPECT_EQ(run({"--json", "--resume", output, a}), cli::exit_status::kSignaturesOk);
-    EXPECT_EQ(ScratchFolder::read(output), first) << "nothing appended";
-
-    struct Case {
-        bool verified;
-        bool signaturesOk;
-        const char* verdict;
-        int status;
-    };
-    for (const Case& c : std::vector<Case>{
-             {true, true, "Aprovado", cli::exit_status::kSignaturesOk},
-             {true, true, "Indeterminado", cli::exit_status::kSignaturesOk},
-             {true, true, "Reprovado", cli::exit_status::kNotAllValid},
-             {true, false, "Aprovado", cli::exit_status::kNotAllValid},
-             {false, false, "Reprovado", cli::exit_status::kVerificationFailed},
-         })
-        EXPECT_EQ(cli::statusOfLine(c.verified, c.signaturesOk, c.verdict), c.status)
-            << c.verified << c.signaturesOk << c.verdict;
-}
-
-TEST_F(ResumeTest, OneRunAtATimePerFile)
-{
-    QString problem;
-    const QString output = dir_.filePath("saida.jsonl");
-    const std::unique_ptr<cli::ResumeFile> held = cli::ResumeFile::open(output, problem);
-    ASSERT_TRUE(held) << problem.toStdString();
-    EXPECT_EQ(run({"--json", "--resume", output, file("aprovado", "a.slv")}),
-              cli::exit_status::kCannotWrite);
-    EXPECT_TRUE(err_.contains("já está sendo usado por outra execução")) << err_.toStdString();
-    EXPECT_EQ(ScratchFolder::read(output), QByteArray());
+    for (const VerdictState& state : verdictStates()) {
+        SCOPED_TRACE(state.name);
+        const QString path = file(state.name, QStringLiteral("%1.slv").arg(state.name));
+        const QString output = dir_.filePath(QStringLiteral("%1.jsonl").arg(state.name));
+        const QStringList arguments{"--json", "--resume", output, path};
+        const int verified = CliRunTest::run(arguments, stateOptions(state));
+        const QByteArray written = ScratchFolder::read(output);
+        EXPECT_EQ(CliRunTest::run(arguments, stateOptions(state)), verified);
+        EXPECT_EQ(ScratchFolder::read(output), written) << "nothing appended";
+    }
 }
 
 // The real program killed in the middle of a list, then run again on the
@@ -166,22 +118,23 @@ TEST_F(ResumeTest, OneRunAtATimePerFile)
 TEST_F(ResumeTest, AKilledRunGoesOnWhereItStopped)
 {
     constexpr int kCount = 3000;
-    const fx::Bytes& message = stateNamed("aprovado").message;
-    QByteArray list;
+    QStringList paths;
     for (int n = 0; n < kCount; ++n)
-        list += dir_.write(QStringLiteral("f%1.slv").arg(n), message).toUtf8() + '\n';
+        paths << file("aprovado", QStringLiteral("f%1.slv").arg(n));
+    const QByteArray list = paths.join('\n').toUtf8() + '\n';
     const QString output = dir_.filePath("saida.jsonl");
     QProcessEnvironment environment = storeHolding(fx::icpBrasilHierarchy().root);
     environment.insert("SELAVIA_OFFLINE", "1");
     environment.insert("SELAVIA_CACHE_DIR", dir_.filePath("cache"));
-    const QStringList arguments{"--json", "--resume", output, "-"};
-
+    const auto start = [&](QProcess& process) {
+        process.setProcessEnvironment(environment);
+        process.start(SELAVIA_VERIFY_BINARY, {"--json", "--resume", output, "-"});
+        EXPECT_TRUE(process.waitForStarted());
+        process.write(list);
+    };
     QProcess killed;
-    killed.setProcessEnvironment(environment);
-    killed.start(SELAVIA_VERIFY_BINARY, arguments);
-    ASSERT_TRUE(killed.waitForStarted());
+    start(killed);
     // Standard input stays open: the run cannot have finished when killed.
-    killed.write(list);
     QElapsedTimer waited;
     waited.start();
     while (ScratchFolder::read(output).count('\n') < 200 && waited.elapsed() < 60000)
@@ -193,26 +146,15 @@ TEST_F(ResumeTest, AKilledRunGoesOnWhereItStopped)
     ASSERT_LT(before, kCount);
 
     QProcess resumed;
-    resumed.setProcessEnvironment(environment);
-    resumed.start(SELAVIA_VERIFY_BINARY, arguments);
-    resumed.write(list);
+    start(resumed);
     resumed.closeWriteChannel();
     ASSERT_TRUE(resumed.waitForFinished(120000));
     EXPECT_EQ(resumed.exitCode(), cli::exit_status::kSignaturesOk);
-    EXPECT_EQ(resumed.readAllStandardOutput(), QByteArray());
-    EXPECT_EQ(resumed.readAllStandardError(), QByteArray());
-
-    const QList<QJsonObject> lines = linesOf(output);
-    std::map<QString, int> seen;
-    for (const QJsonObject& line : lines) {
-        ++seen[line["file"].toString()];
-        EXPECT_EQ(line["verdict"].toString(), "Aprovado");
-        EXPECT_EQ(line["file_sha256"].toString().size(), 64);
-    }
-    EXPECT_EQ(lines.size(), kCount);
-    EXPECT_EQ(seen.size(), static_cast<size_t>(kCount));
-    for (int n = 0; n < kCount; ++n)
-        EXPECT_EQ(seen[dir_.filePath(QStringLiteral("f%1.slv").arg(n))], 1) << n;
+    EXPECT_EQ(resumed.readAllStandardOutput() + resumed.readAllStandardError(), QByteArray());
+    QStringList files = filesOf(ScratchFolder::read(output));
+    files.sort();
+    paths.sort();
+    EXPECT_EQ(files, paths);
 }
 
 } // namespace
