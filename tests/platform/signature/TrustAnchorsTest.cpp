@@ -6,9 +6,9 @@
 #include "tests/support/ScopedEnvironment.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <map>
 #include <openssl/x509.h>
 #include <optional>
 
@@ -281,70 +281,49 @@ TEST_F(TrustAnchorsTest, SystemCertificatesAreFoundByHashInTheFolderOrInTheNamed
 
 TEST_F(TrustAnchorsTest, TheTrustIdentifierNamesTheDataWhateverOrderItWasLoadedIn)
 {
-    auto root = [](const char* name) {
-        return fx::makeCertificate({.subject = {{"CN", name}}, .ca = true});
-    };
-    const fx::Cert a = root("Raiz A");
-    const fx::Cert b = root("Raiz B");
-    const fx::Cert c = root("Raiz C");
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QByteArray listOne = QByteArray(64, 'a');
-    const QByteArray listTwo = QByteArray(64, 'b');
-
-    struct Case {
-        const char* what;
-        std::vector<const fx::Cert*> inFile;   // SSL_CERT_FILE, in this order
-        std::vector<const fx::Cert*> inFolder; // SSL_CERT_DIR, under hashed names
-        std::vector<const fx::Cert*> added;    // trusted one by one
-        std::vector<QByteArray> lists;
-        bool sameAsFirst;
-    };
-    const std::vector<Case> cases = {
-        {"A then B in the file", {&a, &b}, {}, {}, {listOne}, true},
-        {"the same again", {&a, &b}, {}, {}, {listOne}, true},
-        {"B then A", {&b, &a}, {}, {}, {listOne}, true},
-        {"B twice, then A", {&b, &b, &a}, {}, {}, {listOne}, true},
-        {"A in the file, B in the folder", {&a}, {&b}, {}, {listOne}, true},
-        {"A in the file, B added", {&a}, {}, {&b}, {listOne}, true},
-        {"a root more", {&a, &b, &c}, {}, {}, {listOne}, false},
-        {"a root less", {&a}, {}, {}, {listOne}, false},
-        {"another root", {&a, &c}, {}, {}, {listOne}, false},
-        {"another list of policies", {&a, &b}, {}, {}, {listTwo}, false},
-        {"a list more", {&a, &b}, {}, {}, {listOne, listTwo}, false},
-        {"no list", {&a, &b}, {}, {}, {}, false},
-    };
+    std::map<char, fx::Cert> roots;
+    for (const char name : {'a', 'b', 'c'})
+        roots[name] =
+            fx::makeCertificate({.subject = {{"CN", std::string("Raiz ") + name}}, .ca = true});
+    const QByteArray one(64, '1');
+    const QByteArray two(64, '2');
+    // The roots, by letter, in SSL_CERT_FILE in this order, in SSL_CERT_DIR
+    // under hashed names, and trusted one by one; the lists of policies.
+    const std::vector<
+        std::tuple<const char*, const char*, const char*, std::vector<QByteArray>, bool>>
+        cases = {
+            {"ab", "", "", {one}, true},  {"ba", "", "", {one}, true},
+            {"bba", "", "", {one}, true}, {"a", "b", "", {one}, true},
+            {"a", "", "b", {one}, true},  {"abc", "", "", {one}, false},
+            {"a", "", "", {one}, false},  {"ac", "", "", {one}, false},
+            {"ab", "", "", {two}, false}, {"ab", "", "", {one, two}, false},
+            {"ab", "", "", {}, false},
+        };
     QString first;
-    int run = 0;
-    for (const Case& one : cases) {
-        SCOPED_TRACE(one.what);
-        QDir own(folder.filePath(QString::number(++run)));
-        ASSERT_TRUE(own.mkpath("."));
+    int row = 0;
+    for (const auto& [inFile, inFolder, added, lists, sameAsFirst] : cases) {
+        SCOPED_TRACE(::testing::Message() << "row " << ++row);
+        QTemporaryDir own;
         std::string pem;
-        for (const fx::Cert* cert : one.inFile)
-            pem += cert->pem();
-        const QString file = own.filePath("raizes.pem");
-        fx::writeFile(file.toStdString(), pem);
-        ASSERT_TRUE(own.mkpath("pasta"));
-        for (const fx::Cert* cert : one.inFolder) {
-            const unsigned long hash = X509_NAME_hash_ex(X509_get_subject_name(cert->x509.get()),
-                                                         nullptr, nullptr, nullptr);
-            fx::writeFile(
-                own.filePath(QStringLiteral("pasta/%1.0").arg(hash, 8, 16, QLatin1Char('0')))
-                    .toStdString(),
-                cert->pem());
+        for (const char* name = inFile; *name; ++name)
+            pem += roots[*name].pem();
+        fx::writeFile(own.filePath("raizes.pem").toStdString(), pem);
+        for (const char* name = inFolder; *name; ++name) {
+            X509* x509 = roots[*name].x509.get();
+            const unsigned long hash =
+                X509_NAME_hash_ex(X509_get_subject_name(x509), nullptr, nullptr, nullptr);
+            fx::writeFile(own.filePath(QStringLiteral("%1.0").arg(hash, 8, 16, QLatin1Char('0')))
+                              .toStdString(),
+                          roots[*name].pem());
         }
-        environment_.set("SSL_CERT_FILE", QFile::encodeName(file))
-            .set("SSL_CERT_DIR", QFile::encodeName(own.filePath("pasta")));
+        environment_.set("SSL_CERT_FILE", QFile::encodeName(own.filePath("raizes.pem")))
+            .set("SSL_CERT_DIR", QFile::encodeName(own.path()));
         sig::TrustStore store = sig::TrustStore::systemDefault();
-        for (const fx::Cert* cert : one.added)
-            store.addTrusted(QByteArray::fromStdString(cert->der()));
-        const QString id = store.identifier(one.lists);
-        EXPECT_TRUE(QRegularExpression("^sha256:[0-9a-f]{16}$").match(id).hasMatch())
-            << id.toStdString();
-        if (first.isEmpty())
-            first = id;
-        EXPECT_EQ(id == first, one.sameAsFirst) << id.toStdString();
+        for (const char* name = added; *name; ++name)
+            store.addTrusted(QByteArray::fromStdString(roots[*name].der()));
+        const QString id = store.identifier(lists);
+        first = first.isEmpty() ? id : first;
+        EXPECT_EQ(id == first, sameAsFirst) << id.toStdString();
     }
 }
 
