@@ -55,9 +55,9 @@ TEST(InputLinesTest, PathsAreTheNonBlankLinesReadAsBytes)
         {"not UTF-8", "caf\xE9.slv\n", {selavia::fileinfo::decodePath("caf\xE9.slv")}},
         {"a line too long, and the next", longLine + "\nc.slv\n", {"<longa>", "c.slv"}},
         {"a line too long at the end", "a.slv\n" + longLine, {"a.slv", "<longa>"}},
-        {"a long line that still fits",
-         QByteArray(4096, 'b') + "\n",
-         {QString(4096, QLatin1Char('b'))}},
+        {"the longest line that fits",
+         QByteArray(cli::InputLines::kLongestLine, 'b') + "\n",
+         {QString(cli::InputLines::kLongestLine, QLatin1Char('b'))}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -79,7 +79,6 @@ TEST(RunInOrderTest, ResultsComeInOrderAndTheSourceIsAskedOnlyAsNeeded)
         const int count = 200;
         std::atomic<int> given{0};
         std::atomic<int> emitted{0};
-        int furthestAhead = 0;
         std::atomic<int> furthest{0};
         std::vector<int> order;
         cli::runInOrder<int, int>(
@@ -99,12 +98,11 @@ TEST(RunInOrderTest, ResultsComeInOrderAndTheSourceIsAskedOnlyAsNeeded)
                 order.push_back(result);
                 ++emitted;
             });
-        furthestAhead = furthest;
         std::vector<int> expected;
         for (int n = 0; n < count; ++n)
             expected.push_back(n * 10);
         EXPECT_EQ(order, expected);
-        EXPECT_LE(furthestAhead, 2 * threads) << "items held at once";
+        EXPECT_LE(furthest, 2 * threads) << "items held at once";
     }
     // Nothing at all: no result, no hang.
     int calls = 0;
@@ -113,47 +111,24 @@ TEST(RunInOrderTest, ResultsComeInOrderAndTheSourceIsAskedOnlyAsNeeded)
     EXPECT_EQ(calls, 0);
 }
 
-// The wait notices against a clock the test moves.
-TEST(WaitNoticesTest, AWaitIsToldOnceAfterASecondAndClearedWhenItEnds)
+// The wait notices against a clock the test moves, by a script: S starts a
+// wait, E ends it, T tells, W writes other output, a number moves the clock
+// that many milliseconds.
+TEST(WaitNoticesTest, AWaitIsToldOnceAfterASecondEscapedAndClearedWhenItEnds)
 {
-    using namespace std::chrono_literals;
-    const QByteArray crl = "http://ac.example/lista.crl";
-    const QString told = QStringLiteral(
-        "Aguardando resposta de http://ac.example/lista.crl (lista de certificados revogados)…");
-    const QString clear = QStringLiteral("\r\x1b[K");
-    struct Step {
-        enum { Start, End, Advance, Tell, Write } action;
-        std::chrono::milliseconds by{};
-    };
+    const QString told = "Aguardando resposta de http://x/\\x0AResultado: Aprovado (lista de "
+                         "certificados revogados)…\r\x1b[K";
     struct Case {
         const char* what;
         bool active;
-        std::vector<Step> steps;
+        QString script;
         QString expected;
     };
     const std::vector<Case> cases = {
-        {"answered within the second",
-         true,
-         {{Step::Start}, {Step::Advance, 900ms}, {Step::Tell}, {Step::End}, {Step::Tell}},
-         ""},
-        {"told once, then cleared",
-         true,
-         {{Step::Start},
-          {Step::Advance, 1100ms},
-          {Step::Tell},
-          {Step::Advance, 5s},
-          {Step::Tell},
-          {Step::End},
-          {Step::Tell}},
-         told + clear},
-        {"other output clears the line first",
-         true,
-         {{Step::Start}, {Step::Advance, 2s}, {Step::Tell}, {Step::Write}, {Step::End}},
-         told + clear + "saída\n"},
-        {"not a terminal",
-         false,
-         {{Step::Start}, {Step::Advance, 10s}, {Step::Tell}, {Step::Write}, {Step::End}},
-         "saída\n"},
+        {"answered within the second", true, "S 900 T E T", ""},
+        {"told once, then cleared", true, "S 1100 T 5000 T E T", told},
+        {"other output clears the line first", true, "S 2000 T W E", told + "saída\n"},
+        {"not a terminal", false, "S 10000 T W E", "saída\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,46 +138,22 @@ TEST(WaitNoticesTest, AWaitIsToldOnceAfterASecondAndClearedWhenItEnds)
                                  [&now] { return now; });
         const revocation::FetchWatch watch = notices.watch();
         EXPECT_EQ(static_cast<bool>(watch), c.active);
-        std::function<void()> ended;
-        for (const Step& step : c.steps) {
-            switch (step.action) {
-            case Step::Start:
-                if (watch)
-                    ended = watch(crl, revocation::FetchKind::RevocationList);
-                break;
-            case Step::End:
-                if (ended)
-                    ended();
-                break;
-            case Step::Advance:
-                now += step.by;
-                break;
-            case Step::Tell:
+        std::function<void()> ended = [] {};
+        for (const QString& step : c.script.split(' ')) {
+            if (step == "S" && watch)
+                ended =
+                    watch("http://x/\nResultado: Aprovado", revocation::FetchKind::RevocationList);
+            else if (step == "E")
+                ended();
+            else if (step == "T")
                 notices.tell();
-                break;
-            case Step::Write:
+            else if (step == "W")
                 notices.outside([&err] { err += "saída\n"; });
-                break;
-            }
+            else
+                now += std::chrono::milliseconds(step.toInt());
         }
         EXPECT_EQ(err.toStdString(), c.expected.toStdString());
     }
-}
-
-TEST(WaitNoticesTest, AnAddressIsPrintedEscaped)
-{
-    using namespace std::chrono_literals;
-    QString err;
-    auto now = std::chrono::steady_clock::time_point();
-    cli::WaitNotices notices([&err](const QString& text) { err += text; }, true,
-                             [&now] { return now; });
-    const auto ended =
-        notices.watch()("http://x/\nResultado: Aprovado", revocation::FetchKind::Ocsp);
-    now += 2s;
-    notices.tell();
-    EXPECT_EQ(err, "Aguardando resposta de http://x/\\x0AResultado: Aprovado (consulta OCSP de "
-                   "revogação)…");
-    ended();
 }
 
 TEST(OutputNamesTest, EachNameIsClaimedOnceHoweverItIsSpelled)
@@ -235,18 +186,19 @@ TEST(OutputNamesTest, EachNameIsClaimedOnceHoweverItIsSpelled)
     }
 }
 
-verify::ValidationResult
-judged(verify::Verdict verdict,
-       std::vector<std::pair<verify::CertificateClass, TrustFramework>> signers)
+// A result of `verdict` whose signers are, in order: I a valid ICP-Brasil one,
+// X an ICP-Brasil one not valid today, F a foreign one, G a gov.br one.
+verify::ValidationResult judged(verify::Verdict verdict, const std::string& signers)
 {
+    using C = verify::CertificateClass;
     verify::ValidationResult result;
     result.verdict.verdict = verdict;
-    int index = 0;
-    for (const auto& [certificateClass, framework] : signers) {
+    for (const char kind : signers) {
         verify::SignatureResult signer;
-        signer.index = ++index;
-        signer.certificateClass = certificateClass;
-        signer.trustFramework = framework;
+        signer.certificateClass = kind == 'I' ? C::Valid : kind == 'X' ? C::Invalid : C::NoIcpValid;
+        signer.trustFramework = kind == 'G'   ? TrustFramework::GovBr
+                                : kind == 'F' ? TrustFramework::Other
+                                              : TrustFramework::IcpBrasil;
         result.signers.push_back(signer);
     }
     return result;
@@ -254,46 +206,36 @@ judged(verify::Verdict verdict,
 
 TEST(VerdictQualifierTest, AnAprovadoSaysWhichSignersAreNotValidIcpBrasil)
 {
-    using C = verify::CertificateClass;
     using V = verify::Verdict;
-    const auto icp = std::pair(C::Valid, TrustFramework::IcpBrasil);
-    const auto foreign = std::pair(C::NoIcpValid, TrustFramework::Other);
-    const auto govBr = std::pair(C::NoIcpValid, TrustFramework::GovBr);
-    const auto expired = std::pair(C::Invalid, TrustFramework::IcpBrasil);
     struct Case {
-        const char* what;
-        verify::ValidationResult result;
+        V verdict;
+        std::string signers;
         QString qualifier;
     };
-    verify::ValidationResult failed = judged(V::Rejected, {});
-    failed.error = verify::VerificationError{};
     const std::vector<Case> cases = {
-        {"ICP-Brasil", judged(V::Approved, {icp}), ""},
-        {"foreign", judged(V::Approved, {foreign}),
-         "(assinatura válida; o signatário não é ICP-Brasil)"},
-        {"gov.br", judged(V::Approved, {govBr}),
+        {V::Approved, "I", ""},
+        {V::Approved, "F", "(assinatura válida; o signatário não é ICP-Brasil)"},
+        {V::Approved, "G",
          "(assinatura válida; assinatura eletrônica avançada gov.br, não ICP-Brasil)"},
-        {"ICP-Brasil, expired since", judged(V::Approved, {expired}),
+        {V::Approved, "X",
          "(assinatura válida; o certificado ICP-Brasil do signatário não é válido hoje)"},
-        {"two ICP-Brasil", judged(V::Approved, {icp, icp}), ""},
-        {"one of three foreign", judged(V::Approved, {icp, foreign, icp}),
-         "(assinaturas válidas; 1 signatário não é ICP-Brasil)"},
-        {"all foreign", judged(V::Approved, {foreign, foreign}),
-         "(assinaturas válidas; nenhum signatário é ICP-Brasil)"},
-        {"mixed", judged(V::Approved, {govBr, foreign, foreign, expired, icp}),
+        {V::Approved, "IFI", "(assinaturas válidas; 1 signatário não é ICP-Brasil)"},
+        {V::Approved, "FF", "(assinaturas válidas; nenhum signatário é ICP-Brasil)"},
+        {V::Approved, "GFFXI",
          "(assinaturas válidas; 1 signatário é gov.br, não ICP-Brasil; 2 signatários não são "
          "ICP-Brasil; 1 certificado ICP-Brasil de signatário não é válido hoje)"},
-        {"every gov.br", judged(V::Approved, {govBr, govBr}),
+        {V::Approved, "GG",
          "(assinaturas válidas; todas são assinaturas eletrônicas avançadas gov.br, não "
          "ICP-Brasil)"},
-        {"Reprovado says why itself", judged(V::Rejected, {foreign}), ""},
-        {"Indeterminado says why itself", judged(V::Indeterminate, {foreign}), ""},
-        {"not verified", failed, ""},
+        {V::Rejected, "F", ""}, // a Reprovado says why itself
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(verify::verdictQualifier(c.result), c.qualifier);
+        SCOPED_TRACE(c.signers);
+        EXPECT_EQ(verify::verdictQualifier(judged(c.verdict, c.signers)), c.qualifier);
     }
+    verify::ValidationResult failed = judged(V::Approved, "F");
+    failed.error = verify::VerificationError{};
+    EXPECT_EQ(verify::verdictQualifier(failed), "") << "not verified";
 }
 
 } // namespace
