@@ -99,6 +99,14 @@ TEST_F(HostileNamesTest, NamesThatAreNotUtf8AreVerifiedAndShownEscaped)
         << out_.toStdString();
     EXPECT_TRUE(error["text"].toString().contains("/falta\\xE9.slv")) << out_.toStdString();
 
+    // The document beside a detached signature is opened by its bytes too.
+    fx::MessageSpec detached = icpMessage(icpSigner(), {}, "%PDF-1.4 destacado");
+    detached.detached = true;
+    EXPECT_EQ(runState({"--json", "--content", writeRaw("contr\xE1to.pdf", "%PDF-1.4 destacado"),
+                        writeRaw("assinatura.p7s", fx::makeSignedMessage(detached))}),
+              cli::exit_status::kSignaturesOk)
+        << out_.toStdString() << err_.toStdString();
+
     // Written under names that are not UTF-8 either, byte for byte.
     EXPECT_EQ(runState({"--extract",
                         raw("sa\xED"
@@ -113,7 +121,8 @@ TEST_F(HostileNamesTest, NamesThatAreNotUtf8AreVerifiedAndShownEscaped)
     EXPECT_EQ(entries(), (std::set<std::string>{"caf\xE9.slv",
                                                 "sa\xED"
                                                 "da.pdf",
-                                                "rel\xE1t.pdf", "docs\xE7", "b.slv"}));
+                                                "rel\xE1t.pdf", "docs\xE7", "b.slv",
+                                                "assinatura.p7s", "contr\xE1to.pdf"}));
     EXPECT_EQ(entries("docs\xE7"), (std::set<std::string>{"caf\xE9.pdf", "caf\xE9-relatorio.pdf",
                                                           "b.pdf", "b-relatorio.pdf"}));
 }
