@@ -144,21 +144,54 @@ VerifiedLists& verifiedEntries()
     return lists;
 }
 
+// Work that many threads may ask for at once, done once per key: the first
+// to ask does it, the others wait for its answer, later ones get it kept.
+template <typename Value> class OnceByKey {
+public:
+    // `produce()`'s answer for `key`; `onFailure` when it threw.
+    template <typename Produce>
+    Value get(const QByteArray& key, Produce produce, const Value& onFailure)
+    {
+        std::promise<Value> promise;
+        std::shared_future<Value> future;
+        bool mine = false;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = futures_.find(key);
+            if (found == futures_.end()) {
+                future = promise.get_future().share();
+                futures_.emplace(key, future);
+                mine = true;
+            } else {
+                future = found->second;
+            }
+        }
+        if (mine) {
+            try {
+                promise.set_value(produce());
+            } catch (...) {
+                promise.set_value(onFailure);
+            }
+        }
+        return future.get();
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<QByteArray, std::shared_future<Value>> futures_;
+};
+
 // Lists being fetched or fetched, by address and issuer: one document's,
 // or a whole refresh's, so that each is fetched once however many
 // documents need it.
-struct Downloads {
-    std::mutex mutex;
-    std::map<QByteArray, std::shared_future<IndexPtr>> futures;
-};
+using Downloads = OnceByKey<IndexPtr>;
 
 } // namespace
 
 struct SharedFetches {
     Downloads lists;
     // Issuers' certificates by address: small, kept for the refresh.
-    std::mutex mutex;
-    std::map<QByteArray, std::shared_future<HttpResponse>> answers;
+    OnceByKey<HttpResponse> answers;
 };
 
 namespace {
@@ -211,31 +244,10 @@ public:
     {
         if (!settings_.refresh)
             return fetch(kind, url, settings_.maxSmallBytes);
-        SharedFetches& shared = *settings_.refresh;
-        std::promise<HttpResponse> promise;
-        std::shared_future<HttpResponse> future;
-        bool mine = false;
-        {
-            std::lock_guard lock(shared.mutex);
-            auto found = shared.answers.find(url);
-            if (found == shared.answers.end()) {
-                future = promise.get_future().share();
-                shared.answers.emplace(url, future);
-                mine = true;
-            } else {
-                future = found->second;
-            }
-        }
-        if (mine) {
-            HttpResponse response;
-            try {
-                response = fetch(kind, url, settings_.maxSmallBytes);
-            } catch (...) {
-                response.failure = QStringLiteral("erro interno");
-            }
-            promise.set_value(std::move(response));
-        }
-        return future.get();
+        HttpResponse failed;
+        failed.failure = QStringLiteral("erro interno");
+        return settings_.refresh->answers.get(
+            url, [&] { return fetch(kind, url, settings_.maxSmallBytes); }, failed);
     }
 
     // The index of the cached list at `url` for `issuer`, read once per
@@ -257,31 +269,9 @@ public:
     // then cached with its index; null when it could not be had.
     IndexPtr downloaded(const QByteArray& url, X509* issuer)
     {
-        const QByteArray key = url + '\n' + fingerprint(issuer);
-        std::shared_future<IndexPtr> future;
-        std::promise<IndexPtr> promise;
-        bool mine = false;
         Downloads& downloads = settings_.refresh ? settings_.refresh->lists : downloads_;
-        {
-            std::lock_guard lock(downloads.mutex);
-            auto found = downloads.futures.find(key);
-            if (found == downloads.futures.end()) {
-                future = promise.get_future().share();
-                downloads.futures.emplace(key, future);
-                mine = true;
-            } else {
-                future = found->second;
-            }
-        }
-        if (mine) {
-            IndexPtr result;
-            try {
-                result = download(url, issuer);
-            } catch (...) {
-            }
-            promise.set_value(result);
-        }
-        return future.get();
+        return downloads.get(
+            url + '\n' + fingerprint(issuer), [&] { return download(url, issuer); }, nullptr);
     }
 
 private:
