@@ -289,40 +289,53 @@ TEST_F(ReportTest, ACounterSignatureIsToldUnderItsSignatureWithItsOwnVerdict)
                          "Resultado: Reprovado", "código: signature-invalid"});
 }
 
-// A gov.br signer's class is the advanced signature it is, and one
-// sentence says what that is worth; other signers' reports say nothing of it.
-TEST_F(ReportTest, AGovBrSignerIsToldAsAnAdvancedSignatureAndNoOtherIs)
+// The class each signer is shown with, and what it is worth in law: only
+// ICP-Brasil signatures are presumed authentic, so any other that verifies
+// says so, in the file's verdict and in its own section; a gov.br signer's
+// is the advanced signature it is, and one sentence says what that is worth.
+TEST_F(ReportTest, EachClassIsShownWithWhatItIsWorthInLaw)
 {
     ValidationResult document = load(stateNamed("aprovado"));
     ASSERT_EQ(document.signers.size(), 1u);
     verify::SignatureResult& signer = document.signers[0];
-    const QString note = "Assinatura eletrônica avançada feita pelo serviço gov.br do Governo "
-                         "Federal: aceita por órgãos públicos, não é uma assinatura qualificada "
-                         "ICP-Brasil.";
+    const QString govBrNote = "Assinatura eletrônica avançada feita pelo serviço gov.br do "
+                              "Governo Federal: aceita por órgãos públicos, não é uma assinatura "
+                              "qualificada ICP-Brasil.";
+    const QString caveat = "Só as assinaturas com certificado ICP-Brasil têm presunção legal de "
+                           "veracidade (MP 2.200-2/2001, art. 10, § 1º).";
     struct Case {
         sig::TrustFramework framework;
         verify::CertificateClass certificateClass;
         QString caption;
-        bool noted;
+        bool govBr;
+        bool caveat;
     };
     const Case cases[] = {
         {sig::TrustFramework::GovBr, verify::CertificateClass::NoIcpValid,
-         "Classe do certificado: Assinatura eletrônica avançada (gov.br) - Válida", true},
+         "Assinatura eletrônica avançada (gov.br) - Válida", true, true},
         {sig::TrustFramework::GovBr, verify::CertificateClass::NoIcpInvalid,
-         "Classe do certificado: Assinatura eletrônica avançada (gov.br) - Inválida", true},
+         "Assinatura eletrônica avançada (gov.br) - Inválida", true, true},
         {sig::TrustFramework::IcpBrasil, verify::CertificateClass::Valid,
-         "Classe do certificado: Certificado ICP-Brasil - Válido", false},
+         "Certificado ICP-Brasil - Válido", false, false},
+        // An ICP-Brasil certificate under a root trusted by hand is still one.
+        {sig::TrustFramework::Other, verify::CertificateClass::Valid,
+         "Certificado ICP-Brasil - Válido", false, false},
         {sig::TrustFramework::Other, verify::CertificateClass::NoIcpValid,
-         "Classe do certificado: Certificado Desconhecido - Válido", false},
+         "Certificado Desconhecido - Válido", false, true},
+        {sig::TrustFramework::None, verify::CertificateClass::NoIcpInvalid, {}, false, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.caption.toStdString());
+        SCOPED_TRACE(c.caption.toStdString() + " " + std::to_string(static_cast<int>(c.framework)));
         signer.trustFramework = c.framework;
         signer.certificateClass = c.certificateClass;
         // pdftotext breaks long lines where the page does.
         const QString text = reportText(document).simplified();
-        expectInOrder(text, {"Signatário 1", c.caption});
-        EXPECT_EQ(text.contains(note), c.noted) << text.toStdString();
+        expectInOrder(text, {"Resultado da verificação", "Aprovado", "Signatário 1",
+                             "Classe do certificado: " + c.caption});
+        EXPECT_EQ(text.contains(govBrNote), c.govBr) << text.toStdString();
+        EXPECT_EQ(text.contains(caveat), c.caveat);
+        EXPECT_EQ(text.contains("Assinatura sem certificado ICP-Brasil: só as assinaturas"),
+                  c.caveat);
     }
 }
 
@@ -417,38 +430,6 @@ TEST_F(ReportTest, ALongReportsTextIsAllSeenOnceAndEveryPageSaysWhoseItIs)
         EXPECT_EQ(text.count("Número de série do certificado: " + signer.serialNumber), 1);
     EXPECT_EQ(text.count("Âncora de confiança: repositório"), 24);
     EXPECT_TRUE(texts.last().startsWith("Glossário")) << texts.last().left(80).toStdString();
-}
-
-// Only ICP-Brasil signatures are presumed authentic in law: any other that
-// verifies says so, in the file's verdict and in its own section.
-TEST_F(ReportTest, ASignatureOutsideIcpBrasilCarriesTheLegalCaveat)
-{
-    ValidationResult document = load(stateNamed("aprovado"));
-    ASSERT_EQ(document.signers.size(), 1u);
-    const QString caveat = "Só as assinaturas com certificado ICP-Brasil têm presunção legal de "
-                           "veracidade (MP 2.200-2/2001, art. 10, § 1º).";
-    const struct {
-        sig::TrustFramework framework;
-        verify::CertificateClass certificateClass;
-        bool caveat;
-    } cases[] = {
-        {sig::TrustFramework::IcpBrasil, verify::CertificateClass::Valid, false},
-        // An ICP-Brasil certificate under a root trusted by hand is still one.
-        {sig::TrustFramework::Other, verify::CertificateClass::Valid, false},
-        {sig::TrustFramework::Other, verify::CertificateClass::NoIcpValid, true},
-        {sig::TrustFramework::GovBr, verify::CertificateClass::NoIcpValid, true},
-        {sig::TrustFramework::None, verify::CertificateClass::NoIcpInvalid, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.framework));
-        document.signers[0].trustFramework = c.framework;
-        document.signers[0].certificateClass = c.certificateClass;
-        const QString text = reportText(document).simplified();
-        EXPECT_EQ(text.contains(caveat), c.caveat);
-        EXPECT_EQ(text.contains("Assinatura sem certificado ICP-Brasil: só as assinaturas"),
-                  c.caveat);
-        expectInOrder(text, {"Resultado da verificação", "Aprovado"});
-    }
 }
 
 // The report is a Brazilian document whatever the locale it is written in.
