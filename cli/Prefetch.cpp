@@ -36,10 +36,13 @@ QString unanswered(const verify::ValidationResult& result)
 
 } // namespace
 
-QString fetchedLine(revocation::FetchKind kind, const QByteArray& url)
+QString fetchedLine(revocation::FetchKind kind, const QByteArray& url, const QString& failure)
 {
-    return QStringLiteral("%1: %2\n")
-        .arg(fetchKindText(kind), printableText(QString::fromLatin1(url)));
+    const QString fetched =
+        QStringLiteral("%1: %2").arg(fetchKindText(kind), printableText(QString::fromLatin1(url)));
+    return failure.isEmpty()
+               ? fetched + QLatin1Char('\n')
+               : QStringLiteral("Sem resposta: %1 (%2)\n").arg(fetched, printableText(failure));
 }
 
 int runPrefetch(const Arguments& arguments, verify::LoadOptions load, const ByteSource& in,
@@ -59,17 +62,20 @@ int runPrefetch(const Arguments& arguments, verify::LoadOptions load, const Byte
         return exit_status::kCannotWrite;
     }
     settings.refresh = revocation::sharedFetches();
-    // Each address once, as its fetch starts; workers print through here.
+    // Each address once, as its fetch ends, on standard output when it
+    // answered and on standard error when not; workers print through here.
     auto printing = std::make_shared<std::mutex>();
     auto seen = std::make_shared<std::set<QByteArray>>();
-    settings.watchFetch = [printing, seen, &out](const QByteArray& url,
-                                                 revocation::FetchKind kind) {
-        const std::lock_guard lock(*printing);
-        if (seen->insert(url).second) {
-            out << fetchedLine(kind, url);
-            out.flush();
-        }
-        return std::function<void()>();
+    settings.watchFetch = [printing, seen, &out, &err](const QByteArray& url,
+                                                       revocation::FetchKind kind) {
+        return [printing, seen, &out, &err, url, kind](const QString& failure) {
+            const std::lock_guard lock(*printing);
+            if (!seen->insert(url).second)
+                return;
+            QTextStream& stream = failure.isEmpty() ? out : err;
+            stream << fetchedLine(kind, url, failure);
+            stream.flush();
+        };
     };
     load.sumSignedFile = false;
 

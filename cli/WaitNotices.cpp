@@ -44,11 +44,11 @@ revocation::FetchWatch WaitNotices::watch()
 {
     if (!active_)
         return {};
-    return [this](const QByteArray& url, revocation::FetchKind kind) -> std::function<void()> {
+    return [this](const QByteArray& url, revocation::FetchKind kind) -> revocation::FetchEnd {
         const std::lock_guard lock(mutex_);
         const quint64 id = nextId_++;
         waits_.emplace(id, Wait{url, kind, now()});
-        return [this, id] {
+        return [this, id](const QString&) {
             const std::lock_guard lock(mutex_);
             waits_.erase(id);
             if (lineShown_ && shownId_ == id)

@@ -308,10 +308,10 @@ HttpResponse httpFetch(const HttpRequest& request, FetchControl& control, const 
 {
     if (!watch)
         return httpFetch(request, control);
-    const std::function<void()> ended = watch(request.url, kind);
+    const FetchEnd ended = watch(request.url, kind);
     HttpResponse response = httpFetch(request, control);
     if (ended)
-        ended();
+        ended(response.failure);
     return response;
 }
 

@@ -16,8 +16,10 @@ enum class FetchKind {
 };
 
 // Told on the requesting thread as a request starts, with its address;
-// what it returns is called once the request ended, answered or not.
-using FetchWatch = std::function<std::function<void()>(const QByteArray& url, FetchKind kind)>;
+// what it returns is called once the request ended, with why it got no
+// answer (empty when answered).
+using FetchEnd = std::function<void(const QString& failure)>;
+using FetchWatch = std::function<FetchEnd(const QByteArray& url, FetchKind kind)>;
 
 // What the documents of one cache refresh fetched, shared between them
 // (RevocationService.h makes it).

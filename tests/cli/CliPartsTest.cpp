@@ -138,13 +138,13 @@ TEST(WaitNoticesTest, AWaitIsToldOnceAfterASecondEscapedAndClearedWhenItEnds)
                                  [&now] { return now; });
         const revocation::FetchWatch watch = notices.watch();
         EXPECT_EQ(static_cast<bool>(watch), c.active);
-        std::function<void()> ended = [] {};
+        revocation::FetchEnd ended = [](const QString&) {};
         for (const QString& step : c.script.split(' ')) {
             if (step == "S" && watch)
                 ended =
                     watch("http://x/\nResultado: Aprovado", revocation::FetchKind::RevocationList);
             else if (step == "E")
-                ended();
+                ended({});
             else if (step == "T")
                 notices.tell();
             else if (step == "W")

@@ -190,6 +190,21 @@ TEST_F(PrefetchTest, AReplacedListInASharedCacheIsReadAgainAndAStaleOneNeverVouc
     }
 }
 
+// An address that gave no answer is told as such, never among those fetched.
+TEST_F(PrefetchTest, AnAddressWithoutAnswerIsToldApart)
+{
+    server_.route("/ac.crl", HttpReply{.status = 503});
+    EXPECT_EQ(prefetch(), cli::exit_status::kNotAllValid);
+    EXPECT_EQ(out_,
+              "certificado emissor: " + QString::fromStdString(server_.url("/ac.der")) + "\n");
+    EXPECT_EQ(err_.count("Sem resposta: lista de certificados revogados: " +
+                         QString::fromStdString(server_.url("/ac.crl")) + " ("),
+              1)
+        << err_.toStdString();
+    EXPECT_EQ(err_.count("não foi possível obter a situação de revogação"), 2)
+        << err_.toStdString();
+}
+
 TEST_F(PrefetchTest, VerifiesNothingElse)
 {
     const std::vector<std::tuple<QStringList, bool, int, const char*>> cases = {
