@@ -156,6 +156,8 @@ QJsonArray counterSignaturesJson(const std::vector<verify::CounterSignatureResul
             {"level", counter.level},
             {"valid", counter.valid},
             {"problems", QJsonArray::fromStringList(counter.problems)},
+            {"revocation", revocationJson(counter.revocation)},
+            {"chain_status", chainStatusJson(counter.chainStatus)},
         };
         addJudgement(entry, counter.judgement, counter.warnings);
         list.append(entry);

@@ -187,6 +187,8 @@ void judgeCounterSignature(const sig::CounterSignature& counter, const QDateTime
         const CertificateStatus status =
             judgeCertificate(counter.certificate, sig::CertificateRole::Signer, checkedAt);
         result.problems << status.problems;
+        result.revocation = status.revocation;
+        result.chainStatus = status.chain;
         facts = factsAt(status);
     }
     // Nothing to check it with, or an algorithm beyond us: not a forgery.

@@ -125,6 +125,9 @@ struct CounterSignatureResult {
     QStringList problems; // the signature's, then its certificate's
     QStringList warnings;
     Judgement judgement;
+    // Its certificate's revocation and path; empty without its certificate.
+    signature::RevocationStatus revocation;
+    std::vector<ChainLinkStatus> chainStatus;
 };
 
 // One signature of the file, a signer of its message (from 1).

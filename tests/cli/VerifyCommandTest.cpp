@@ -660,6 +660,13 @@ TEST_F(VerifyCommandTest, JsonTellsTheTimeStampTheValidityAtItsTimeThePolicyAndC
     EXPECT_EQ(counter.take("sub_indication").toString(), "TRY_LATER");
     EXPECT_EQ(counter.take("warnings"), QJsonArray());
     EXPECT_EQ(counter.take("level").toInt(), 1);
+    // Its certificate's revocation and path, as a signer's.
+    EXPECT_EQ(counter.take("revocation").toObject()["status"].toString(), "unknown");
+    const QJsonArray counterChain = counter.take("chain_status").toArray();
+    ASSERT_EQ(counterChain.size(), 3);
+    EXPECT_TRUE(
+        counterChain[0].toObject()["subject"].toString().startsWith("CN=TABELIAO DE NOTAS,"));
+    EXPECT_EQ(counterChain[0].toObject()["revocation"].toObject()["status"].toString(), "unknown");
     EXPECT_EQ(counter, (QJsonObject{{"name", "TABELIAO DE NOTAS"},
                                     {"time", counterTime},
                                     {"valid", true},
