@@ -1,10 +1,13 @@
 #include "ParsedCertificates.h"
 
+#include "DerFrame.h"
 #include "OpenSslHandles.h"
 
 #include <QByteArray>
 #include <map>
 #include <mutex>
+#include <openssl/cms.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
@@ -75,6 +78,26 @@ std::shared_ptr<X509> parsed(QByteArrayView der)
     std::shared_ptr<X509> shared = ossl::shared(std::move(certificate));
     memo().keep(key, shared);
     return shared;
+}
+
+ossl::UniqueCms messageSharingThem(QByteArrayView der)
+{
+    std::optional<CertificatesSplit> split = splitCertificates(der);
+    if (!split)
+        return nullptr;
+    ERR_set_mark();
+    const auto* cursor = reinterpret_cast<const unsigned char*>(split->message.constData());
+    ossl::UniqueCms cms(d2i_CMS_ContentInfo(nullptr, &cursor, split->message.size()));
+    bool whole = cms && OBJ_obj2nid(CMS_get0_type(cms.get())) == NID_pkcs7_signed;
+    for (QByteArrayView certificate : split->certificates) {
+        if (!whole)
+            break;
+        const std::shared_ptr<X509> shared = parsed(certificate);
+        // A repeated certificate is refused by OpenSSL here, not when read.
+        whole = shared && CMS_add1_cert(cms.get(), shared.get()) == 1;
+    }
+    ERR_pop_to_mark();
+    return whole ? std::move(cms) : nullptr;
 }
 
 } // namespace selavia::signature::certificates

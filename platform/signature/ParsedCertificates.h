@@ -6,11 +6,11 @@
 // authorities. Keyed by the SHA-256 of the encoding, so that only the very
 // same bytes give the same object.
 
+#include "OpenSslHandles.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <memory>
-
-typedef struct x509_st X509;
 
 namespace selavia::signature::certificates {
 
@@ -21,6 +21,12 @@ QByteArray digestOf(QByteArrayView der);
 // The certificate encoded as `der`, which it must fill exactly; null when
 // it is not one. Shared: never to be modified.
 std::shared_ptr<X509> parsed(QByteArrayView der);
+
+// The signed message encoded as `der` with its certificates taken from
+// those read already, in the message's order; null when it cannot be read
+// so (indefinite lengths, other certificate choices, a certificate given
+// twice), for the caller to read it whole as ever.
+ossl::UniqueCms messageSharingThem(QByteArrayView der);
 
 // How many certificates are kept at most.
 inline constexpr int kMaxRemembered = 1024;

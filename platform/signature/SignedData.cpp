@@ -66,29 +66,6 @@ bool hasSignedAttributes(CMS_SignerInfo* info)
     return CMS_signed_get_attr_count(info) >= 0;
 }
 
-// The message read with its certificates taken from those this process
-// read already, in the order the message gives them; null when it cannot
-// be read so (then it is read whole, as anything else).
-ossl::UniqueCms withSharedCertificates(QByteArrayView binary)
-{
-    std::optional<CertificatesSplit> split = splitCertificates(binary);
-    if (!split)
-        return nullptr;
-    ERR_set_mark();
-    const auto* cursor = reinterpret_cast<const unsigned char*>(split->message.constData());
-    ossl::UniqueCms cms(d2i_CMS_ContentInfo(nullptr, &cursor, split->message.size()));
-    bool whole = cms && OBJ_obj2nid(CMS_get0_type(cms.get())) == NID_pkcs7_signed;
-    for (QByteArrayView der : split->certificates) {
-        if (!whole)
-            break;
-        const std::shared_ptr<X509> certificate = certificates::parsed(der);
-        // A repeated certificate is refused by OpenSSL here, not when read.
-        whole = certificate && CMS_add1_cert(cms.get(), certificate.get()) == 1;
-    }
-    ERR_pop_to_mark();
-    return whole ? std::move(cms) : nullptr;
-}
-
 // `contentGiven`: the content comes from elsewhere, so the message must
 // not hold one.
 ossl::UniqueCms parseSignedData(QByteArrayView binary, bool contentGiven)
@@ -97,7 +74,7 @@ ossl::UniqueCms parseSignedData(QByteArrayView binary, bool contentGiven)
     if (std::optional<int> digests = countDigestAlgorithms(binary);
         digests && *digests > limits::kMaxDigestAlgorithms)
         throw SignatureError::of(code::kLimitExceeded);
-    ossl::UniqueCms cms = withSharedCertificates(binary);
+    ossl::UniqueCms cms = certificates::messageSharingThem(binary);
     if (!cms) {
         const auto* cursor = reinterpret_cast<const unsigned char*>(binary.data());
         cms.reset(d2i_CMS_ContentInfo(nullptr, &cursor, binary.size()));

@@ -142,6 +142,8 @@ TEST(DerFrameTest, CertificatesAreTakenOutOfDefiniteMessagesOnly)
         const QByteArrayView bytes(row.message.data(), static_cast<qsizetype>(row.message.size()));
         const std::optional<sig::CertificatesSplit> split = sig::splitCertificates(bytes);
         ASSERT_EQ(split.has_value(), row.certificates >= 0);
+        const ossl::UniqueCms shared = sig::certificates::messageSharingThem(bytes);
+        EXPECT_EQ(static_cast<bool>(shared), split.has_value());
         if (!split)
             continue;
         ASSERT_EQ(static_cast<int>(split->certificates.size()), row.certificates);
@@ -162,9 +164,10 @@ TEST(DerFrameTest, CertificatesAreTakenOutOfDefiniteMessagesOnly)
         const ossl::UniqueCms whole(
             d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(row.message.size())));
         ASSERT_TRUE(whole);
-        EXPECT_EQ(ossl::encoded(i2d_CMS_ContentInfo, stripped.get()),
-                  ossl::encoded(i2d_CMS_ContentInfo, whole.get()));
-        const ossl::UniqueX509Stack ours(CMS_get1_certs(stripped.get()));
+        const QByteArray wholeDer = ossl::encoded(i2d_CMS_ContentInfo, whole.get());
+        EXPECT_EQ(ossl::encoded(i2d_CMS_ContentInfo, stripped.get()), wholeDer);
+        EXPECT_EQ(ossl::encoded(i2d_CMS_ContentInfo, shared.get()), wholeDer);
+        const ossl::UniqueX509Stack ours(CMS_get1_certs(shared.get()));
         const ossl::UniqueX509Stack theirs(CMS_get1_certs(whole.get()));
         ASSERT_EQ(sk_X509_num(ours.get()), sk_X509_num(theirs.get()));
         for (int i = 0; i < sk_X509_num(ours.get()); ++i)
