@@ -372,4 +372,65 @@ std::optional<int> countDigestAlgorithms(QByteArrayView der)
     return count;
 }
 
+std::optional<CertificatesSplit> splitCertificates(QByteArrayView der)
+{
+    // Each element read here must lie, with a definite length, inside the
+    // one around it.
+    auto within = [&](qint64 offset, qint64 end) -> std::optional<Tlv> {
+        std::optional<Tlv> tlv = readTlv(der, offset);
+        if (!tlv || tlv->length < 0 || tlv->end() > end)
+            return std::nullopt;
+        return tlv;
+    };
+    const qint64 size = der.size();
+    const std::optional<Tlv> contentInfo = within(0, size);
+    if (!contentInfo || contentInfo->tag != kSequence || contentInfo->end() != size)
+        return std::nullopt;
+    const std::optional<Tlv> type = within(contentInfo->contentStart(), size);
+    if (!type || type->tag != kOid)
+        return std::nullopt;
+    const std::optional<Tlv> explicit0 = within(type->end(), size);
+    if (!explicit0 || explicit0->tag != kContext0 || explicit0->end() != size)
+        return std::nullopt;
+    const std::optional<Tlv> signedData = within(explicit0->contentStart(), size);
+    if (!signedData || signedData->tag != kSequence || signedData->end() != size)
+        return std::nullopt;
+    // version, digestAlgorithms, encapContentInfo, then the [0] set.
+    qint64 at = signedData->contentStart();
+    for (int skipped = 0; skipped < 3; ++skipped) {
+        const std::optional<Tlv> element = within(at, size);
+        if (!element)
+            return std::nullopt;
+        at = element->end();
+    }
+    const std::optional<Tlv> set = within(at, size);
+    if (!set || set->tag != kContext0)
+        return std::nullopt;
+    CertificatesSplit split;
+    for (qint64 entry = set->contentStart(); entry < set->end();) {
+        const std::optional<Tlv> certificate = within(entry, set->end());
+        if (!certificate || certificate->tag != kSequence)
+            return std::nullopt;
+        split.certificates.push_back(der.sliced(entry, certificate->end() - entry));
+        entry = certificate->end();
+    }
+    if (split.certificates.empty())
+        return std::nullopt;
+    // The SignedData without the set, then the two levels around it.
+    QByteArray body;
+    body.reserve(size);
+    body.append(der.sliced(signedData->contentStart(), set->start - signedData->contentStart()));
+    body.append(der.sliced(set->end(), size - set->end()));
+    QByteArray inner = QByteArray(1, static_cast<char>(kSequence)) + encodeLength(body.size());
+    inner.append(body);
+    QByteArray wrapped = QByteArray(1, static_cast<char>(kContext0)) + encodeLength(inner.size());
+    wrapped.append(inner);
+    const QByteArrayView typeBytes = der.sliced(type->start, type->end() - type->start);
+    split.message = QByteArray(1, static_cast<char>(kSequence)) +
+                    encodeLength(typeBytes.size() + wrapped.size());
+    split.message.append(typeBytes);
+    split.message.append(wrapped);
+    return split;
+}
+
 } // namespace selavia::signature

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace selavia::signature {
 
@@ -50,5 +51,19 @@ std::optional<qint64> definiteMessageEnd(QByteArrayView head);
 // The number of entries of the SignedData's digestAlgorithms set in the
 // encoded message `der`; nullopt when it cannot be walked to.
 std::optional<int> countDigestAlgorithms(QByteArrayView der);
+
+// A SignedData message with its certificates taken out: `message` is the
+// message without the certificates set (enclosing lengths adjusted),
+// `certificates` the encoding of each entry, in order.
+struct CertificatesSplit {
+    QByteArray message;
+    std::vector<QByteArrayView> certificates; // views into the message given
+};
+
+// Takes the certificates out of the encoded message `der`, so that they
+// can be read apart from it. nullopt unless every element down to the set
+// has a definite length, the message fills `der` exactly, and the set holds
+// only plain certificates (each a SEQUENCE).
+std::optional<CertificatesSplit> splitCertificates(QByteArrayView der);
 
 } // namespace selavia::signature

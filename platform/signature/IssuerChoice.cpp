@@ -1,6 +1,7 @@
 #include "IssuerChoice.h"
 
 #include "OpenSslHandles.h"
+#include "SignatureMemo.h"
 
 #include <openssl/x509_vfy.h>
 
@@ -32,8 +33,7 @@ int checkIssued(X509_STORE_CTX* context, X509* subject, X509* issuer)
 bool signs(X509* issuer, X509* subject)
 {
     const ossl::ErrorQueueGuard guard;
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
-    return key == nullptr || X509_verify(subject, key) == 1;
+    return X509_get0_pubkey(issuer) == nullptr || signatures::certificateSignedBy(subject, issuer);
 }
 
 void chooseBySignature(X509_STORE* store)

@@ -1,6 +1,7 @@
 #include "Ocsp.h"
 
 #include "OpenSslHandles.h"
+#include "SignatureMemo.h"
 #include "TextDecoding.h"
 
 #include <algorithm>
@@ -28,13 +29,12 @@ bool authorisedResponder(X509* signer, X509* issuer, const ASN1_GENERALIZEDTIME*
 {
     if (X509_cmp(signer, issuer) == 0)
         return true;
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
     const QDateTime produced = text::decodeTime(producedAt);
     if (!produced.isValid())
         return false;
     std::time_t when = secondsOf(produced);
-    return X509_check_issued(issuer, signer) == X509_V_OK && key != nullptr &&
-           X509_verify(signer, key) == 1 &&
+    return X509_check_issued(issuer, signer) == X509_V_OK &&
+           signatures::certificateSignedBy(signer, issuer) &&
            (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0 &&
            (X509_get_extended_key_usage(signer) & XKU_OCSP_SIGN) != 0 &&
            X509_cmp_time(X509_get0_notBefore(signer), &when) <= 0 &&

@@ -1,6 +1,7 @@
 #include "Revocation.h"
 
 #include "OpenSslHandles.h"
+#include "SignatureMemo.h"
 #include "TextDecoding.h"
 #include "fileinfo/FileHandler.h"
 
@@ -202,8 +203,7 @@ bool crlIssuedBy(X509_CRL* crl, X509* issuer, const QDateTime& now)
         return false;
     bool trusted = X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(issuer)) == 0;
     trusted = trusted && issuerMaySignCrls(issuer);
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
-    trusted = trusted && key != nullptr && X509_CRL_verify(crl, key) == 1;
+    trusted = trusted && signatures::crlSignedBy(crl, issuer);
     trusted = trusted && compareTime(X509_CRL_get0_lastUpdate(crl), now) < 0;
     trusted = trusted && !hasUnknownCriticalExtension(crl);
     // Delta lists and lists of other issuers' certificates need the base

@@ -5,6 +5,7 @@
 #include "Limits.h"
 #include "MessageEvidence.h"
 #include "OpenSslHandles.h"
+#include "ParsedCertificates.h"
 #include "SignatureError.h"
 #include "TextDecoding.h"
 #include "ValidationContext.h"
@@ -73,8 +74,11 @@ ossl::UniqueCms parseSignedData(QByteArrayView binary, bool contentGiven)
     if (std::optional<int> digests = countDigestAlgorithms(binary);
         digests && *digests > limits::kMaxDigestAlgorithms)
         throw SignatureError::of(code::kLimitExceeded);
-    const auto* cursor = reinterpret_cast<const unsigned char*>(binary.data());
-    ossl::UniqueCms cms(d2i_CMS_ContentInfo(nullptr, &cursor, binary.size()));
+    ossl::UniqueCms cms = certificates::messageSharingThem(binary);
+    if (!cms) {
+        const auto* cursor = reinterpret_cast<const unsigned char*>(binary.data());
+        cms.reset(d2i_CMS_ContentInfo(nullptr, &cursor, binary.size()));
+    }
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed)
         throw SignatureError::fromOpenSsl(code::kNotSignedData);
     checkMessageLimits(cms.get());

@@ -2,6 +2,7 @@
 
 #include "Limits.h"
 #include "OpenSslHandles.h"
+#include "ParsedCertificates.h"
 #include "SignatureError.h"
 #include "SigningCertificate.h"
 #include "TextDecoding.h"
@@ -28,8 +29,12 @@ struct ParsedToken {
 std::optional<ParsedToken> parseToken(QByteArrayView token)
 {
     ParsedToken parsed;
-    const auto* cursor = reinterpret_cast<const unsigned char*>(token.data());
-    parsed.cms.reset(d2i_CMS_ContentInfo(nullptr, &cursor, token.size()));
+    // A time-stamping authority's certificates come with every token.
+    parsed.cms = certificates::messageSharingThem(token);
+    if (!parsed.cms) {
+        const auto* cursor = reinterpret_cast<const unsigned char*>(token.data());
+        parsed.cms.reset(d2i_CMS_ContentInfo(nullptr, &cursor, token.size()));
+    }
     if (!parsed.cms || OBJ_obj2nid(CMS_get0_type(parsed.cms.get())) != NID_pkcs7_signed ||
         OBJ_obj2nid(CMS_get0_eContentType(parsed.cms.get())) != NID_id_smime_ct_TSTInfo)
         return std::nullopt;

@@ -288,8 +288,38 @@ bool ValidationContext::addNewHelpers(const std::vector<std::shared_ptr<X509>>& 
     return added;
 }
 
-std::unique_ptr<StoreRun> ValidationContext::completeChain(X509* certificate,
-                                                           const QDateTime& at) const
+std::shared_ptr<const StoreRun> ValidationContext::completeChain(X509* certificate,
+                                                                 const QDateTime& at) const
+{
+    QByteArray key = fingerprint(certificate);
+    if (key.isEmpty())
+        return completeChainFresh(certificate, at);
+    key += at.isValid() ? QByteArray::number(at.toMSecsSinceEpoch()) : QByteArray("now");
+    const bool network = networkOpen_;
+    std::size_t helpers = 0;
+    {
+        std::lock_guard lock(mutex_);
+        helpers = helpers_.size();
+        // The helpers only grow, so their count tells whether they changed.
+        key += '/' + QByteArray::number(static_cast<qulonglong>(helpers));
+        // A chain built without the network is not what the network might
+        // complete, unless it reached a root and so would not have asked.
+        if (auto found = runs_.find(key);
+            found != runs_.end() &&
+            (!network || found->second.network || found->second.run->trusted()))
+            return found->second.run;
+    }
+    std::shared_ptr<const StoreRun> run = completeChainFresh(certificate, at);
+    std::lock_guard lock(mutex_);
+    // Kept only when it added no helper: then the network, open or not,
+    // changed nothing either.
+    if (helpers_.size() == helpers)
+        runs_.insert_or_assign(key, BuiltRun{run, network});
+    return run;
+}
+
+std::shared_ptr<const StoreRun> ValidationContext::completeChainFresh(X509* certificate,
+                                                                      const QDateTime& at) const
 {
     const ossl::ErrorQueueGuard guard;
     int budget = kMaxIssuerFetches;
@@ -363,7 +393,8 @@ ValidationContext::PathFacts ValidationContext::pathFresh(X509* certificate, Cer
         X509* current = sk_X509_value(chain.get(), depth);
         Link link;
         link.certificate = ossl::shared(ossl::upRef(current));
-        link.problems = run->findings.byDepth[depth];
+        if (auto found = run->findings.byDepth.find(depth); found != run->findings.byDepth.end())
+            link.problems = found->second;
         anyProblem = anyProblem || !link.problems.isEmpty();
         if (depth + 1 < length)
             link.revocation = revocationOf(current, sk_X509_value(chain.get(), depth + 1));

@@ -78,8 +78,13 @@ private:
     PathFacts pathFresh(X509* certificate, CertificateRole role, const QDateTime& at) const;
     RevocationStatus revocationOf(X509* certificate, X509* issuer) const;
     // Builds the chain, checked at `at` (invalid: now), adding bundled or
-    // fetched issuers while it stops short of a trusted root.
-    std::unique_ptr<StoreRun> completeChain(X509* certificate, const QDateTime& at = {}) const;
+    // fetched issuers while it stops short of a trusted root. Built once for
+    // as long as nothing it was built from changed: the same certificate,
+    // time, candidates and access to the network.
+    std::shared_ptr<const StoreRun> completeChain(X509* certificate,
+                                                  const QDateTime& at = {}) const;
+    std::shared_ptr<const StoreRun> completeChainFresh(X509* certificate,
+                                                       const QDateTime& at) const;
     ossl::UniqueX509Stack candidates() const;
     // Adds the certificates not yet known; false when none was new.
     bool addNewHelpers(const std::vector<std::shared_ptr<X509>>& found) const;
@@ -94,6 +99,11 @@ private:
     mutable std::vector<std::shared_ptr<X509>> helpers_;
     mutable std::set<QByteArray> helperKeys_;
     mutable std::map<QByteArray, PathFacts> paths_;
+    struct BuiltRun {
+        std::shared_ptr<const StoreRun> run;
+        bool network = false; // built while the network was open
+    };
+    mutable std::map<QByteArray, BuiltRun> runs_;
     mutable std::map<QByteArray, Answer> revocations_;
 };
 

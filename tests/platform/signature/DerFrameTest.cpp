@@ -1,6 +1,7 @@
 #include "platform/signature/DerFrame.h"
 
 #include "platform/signature/OpenSslHandles.h"
+#include "platform/signature/ParsedCertificates.h"
 #include "platform/signature/SignatureError.h"
 #include "platform/signature/SignedData.h"
 #include "tests/support/Fixtures.h"
@@ -106,6 +107,77 @@ TEST(DerFrameTest, MessagesAreCutAroundTheirContentOrLeftToTheFullParse)
         ASSERT_NE(CMS_get0_content(frame.get()), nullptr);
         EXPECT_EQ(ASN1_STRING_length(*CMS_get0_content(frame.get())), 0);
     }
+}
+
+// The certificates are read apart from the message, once per process; the
+// message without them, with them added back in their order, must be the
+// message read whole.
+TEST(DerFrameTest, CertificatesAreTakenOutOfDefiniteMessagesOnly)
+{
+    const fx::Hierarchy& foreign = fx::foreignHierarchy();
+    fx::MessageSpec spec;
+    spec.content = kContent;
+    spec.signers = {fx::SignerSpec{.cert = fx::issueEndEntity(foreign.intermediate, "FULANO")}};
+    spec.extraCertificates = {foreign.intermediate, foreign.root};
+    spec.crls = {fx::makeCrl(foreign.intermediate, {})};
+    const fx::Bytes der = fx::makeSignedMessage(spec);
+    fx::MessageSpec bare = spec;
+    bare.signers[0].includeCertificate = false;
+    bare.extraCertificates.clear();
+    struct Row {
+        const char* what;
+        fx::Bytes message;
+        int certificates; // -1: left to the full parse
+    };
+    const Row rows[] = {
+        {"definite lengths", der, 3},
+        {"indefinite lengths", fx::encodeAs(der, fx::Encoding::BerIndefinite), -1},
+        {"no certificates", fx::makeSignedMessage(bare), -1},
+        {"a byte after the message", der + std::string(1, '\0'), -1},
+        {"truncated", fx::truncate(der, der.size() - 1), -1},
+        {"not DER at all", hostile::kInnerPastOuterBase64, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QByteArrayView bytes(row.message.data(), static_cast<qsizetype>(row.message.size()));
+        const std::optional<sig::CertificatesSplit> split = sig::splitCertificates(bytes);
+        ASSERT_EQ(split.has_value(), row.certificates >= 0);
+        const ossl::UniqueCms shared = sig::certificates::messageSharingThem(bytes);
+        EXPECT_EQ(static_cast<bool>(shared), split.has_value());
+        if (!split)
+            continue;
+        ASSERT_EQ(static_cast<int>(split->certificates.size()), row.certificates);
+        const auto* cursor = reinterpret_cast<const unsigned char*>(split->message.constData());
+        const ossl::UniqueCms stripped(
+            d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(split->message.size())));
+        ASSERT_TRUE(stripped);
+        const ossl::UniqueX509Stack none(CMS_get1_certs(stripped.get()));
+        EXPECT_TRUE(!none || sk_X509_num(none.get()) == 0);
+        for (QByteArrayView certificate : split->certificates) {
+            const std::shared_ptr<X509> parsed = sig::certificates::parsed(certificate);
+            ASSERT_TRUE(parsed);
+            // The same bytes give the same object; other bytes never do.
+            EXPECT_EQ(sig::certificates::parsed(certificate), parsed);
+            EXPECT_EQ(CMS_add1_cert(stripped.get(), parsed.get()), 1);
+        }
+        cursor = reinterpret_cast<const unsigned char*>(row.message.data());
+        const ossl::UniqueCms whole(
+            d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(row.message.size())));
+        ASSERT_TRUE(whole);
+        const QByteArray wholeDer = ossl::encoded(i2d_CMS_ContentInfo, whole.get());
+        EXPECT_EQ(ossl::encoded(i2d_CMS_ContentInfo, stripped.get()), wholeDer);
+        EXPECT_EQ(ossl::encoded(i2d_CMS_ContentInfo, shared.get()), wholeDer);
+        const ossl::UniqueX509Stack ours(CMS_get1_certs(shared.get()));
+        const ossl::UniqueX509Stack theirs(CMS_get1_certs(whole.get()));
+        ASSERT_EQ(sk_X509_num(ours.get()), sk_X509_num(theirs.get()));
+        for (int i = 0; i < sk_X509_num(ours.get()); ++i)
+            EXPECT_EQ(X509_cmp(sk_X509_value(ours.get(), i), sk_X509_value(theirs.get(), i)), 0);
+    }
+    EXPECT_NE(sig::certificates::parsed(
+                  QByteArrayView(foreign.intermediate.der().data(),
+                                 static_cast<qsizetype>(foreign.intermediate.der().size()))),
+              sig::certificates::parsed(QByteArrayView(
+                  foreign.root.der().data(), static_cast<qsizetype>(foreign.root.der().size()))));
 }
 
 TEST(DerFrameTest, TheMessageEndsWhereItsDefiniteOuterLengthSays)

@@ -2,6 +2,9 @@
 // takes the one whose key signed, wherever the candidates come from and in
 // whatever order.
 
+#include "platform/signature/IssuerChoice.h"
+
+#include "platform/signature/SignatureMemo.h"
 #include "platform/signature/ValidationContext.h"
 #include "tests/support/Fixtures.h"
 
@@ -137,6 +140,52 @@ TEST(IssuerChoiceTest, WhenNoNamesakeSignedThePathStillShowsTheFailingSignature)
     EXPECT_FALSE(facts.chainTrusted);
     EXPECT_TRUE(facts.chain[0].problems.contains("a assinatura do certificado não confere"))
         << joined(facts.chain[0].problems);
+}
+
+// The process remembers what a key said of a signature: asked again, in
+// any order, a namesake whose key did not sign must still be refused, and
+// a certificate the remembered key did not sign as well.
+TEST(IssuerChoiceTest, RememberedSignaturesTellNamesakesApart)
+{
+    const Namesakes pki = makeNamesakes({}, {});
+    const fx::Cert stranger = fx::makeCertificate(
+        {.subject = {{"CN", "SIGNATARIO DA HOMONIMA"}}, .issuer = &pki.other, .version = 1});
+    struct Row {
+        const fx::Cert* subject;
+        const fx::Cert* issuer;
+        bool signs;
+    };
+    const Row rows[] = {
+        {&pki.signer, &pki.issuer, true}, {&pki.signer, &pki.other, false},
+        {&stranger, &pki.issuer, false},  {&stranger, &pki.other, true},
+        {&pki.issuer, &pki.root, true},   {&pki.signer, &pki.root, false},
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
+            // Forwards, then backwards, so that every answer is asked with
+            // the others remembered.
+            const Row& row = rows[round == 1 ? std::size(rows) - 1 - i : i];
+            SCOPED_TRACE(::testing::Message() << "round " << round << ", row " << i);
+            EXPECT_EQ(sig::signatures::certificateSignedBy(row.subject->x509.get(),
+                                                           row.issuer->x509.get()),
+                      row.signs);
+            EXPECT_EQ(sig::issuers::signs(row.issuer->x509.get(), row.subject->x509.get()),
+                      row.signs);
+        }
+    }
+    // Two messages, each with one of the namesakes: each path takes its own.
+    for (const fx::Cert* subject : {&pki.signer, &stranger}) {
+        sig::ValidationContext context(storeTrusting({&pki.root}),
+                                       stackOf({&pki.other, &pki.issuer}),
+                                       sig::ValidationServices{});
+        const sig::ValidationContext::PathFacts facts =
+            context.path(subject->x509.get(), sig::CertificateRole::Signer);
+        ASSERT_EQ(facts.chain.size(), 3u);
+        EXPECT_EQ(X509_cmp(facts.chain[1].certificate.get(),
+                           (subject == &pki.signer ? pki.issuer : pki.other).x509.get()),
+                  0);
+        EXPECT_TRUE(facts.chainTrusted);
+    }
 }
 
 } // namespace

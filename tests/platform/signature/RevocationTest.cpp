@@ -101,6 +101,40 @@ TEST(MessageCrlTest, OnlyAListSignedByTheIssuerAndMeantForItRevokes)
     }
 }
 
+// What a key said of a list is remembered for the process, keyed by both
+// the list and the issuer: a list replaced by another of the same
+// authority, or the same list shown with a namesake, is checked afresh.
+TEST(MessageCrlTest, ARememberedListSignatureIsNeverLentToAnotherListOrNamesake)
+{
+    const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
+    const fx::Cert signer = icpSigner();
+    const fx::Cert impostor = impostorOf("AC Intermediaria de Teste v5");
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto genuine = fx::makeCrl({.issuer = &icp.intermediate, .revoked = {signer}});
+    // The same authority's name and entries, another key: a replaced list.
+    const auto forged =
+        fx::makeCrl({.issuer = &icp.intermediate, .signingKey = impostor.key, .revoked = {signer}});
+    const auto later = fx::makeCrl({.issuer = &icp.intermediate});
+    struct Row {
+        const char* what;
+        X509_CRL* crl;
+        const fx::Cert* issuer;
+        bool trusted;
+    };
+    const Row rows[] = {
+        {"genuine", genuine.get(), &icp.intermediate, true},
+        {"replaced by a forged one", forged.get(), &icp.intermediate, false},
+        {"replaced by a later genuine one", later.get(), &icp.intermediate, true},
+        {"genuine, shown with a namesake", genuine.get(), &impostor, false},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(::testing::Message() << row.what << ", round " << round);
+            EXPECT_EQ(sig::crlIssuedBy(row.crl, row.issuer->x509.get(), now), row.trusted);
+        }
+    }
+}
+
 TEST(MessageCrlTest, TheIntermediateIsRevokedOnlyByItsOwnIssuer)
 {
     const fx::Hierarchy& icp = fx::icpBrasilHierarchy();
