@@ -238,7 +238,8 @@ TimeStampResult failedStamp(const sig::SignatureError& error, const DocumentFind
 void judgeAll(sig::MessageInput& file, const pdf::PdfDocument& document, const PdfRun& run,
               ValidationResult& result)
 {
-    const sig::ValidationServices services = servicesFor(document, run.options);
+    sig::ValidationServices services = servicesFor(document, run.options);
+    services.checkedAt = run.checkedAt;
     std::vector<Verified> verified;
     for (const pdf::PdfSignature& signature : document.signatures)
         verified.push_back(verifyOne(file, signature, services, run));

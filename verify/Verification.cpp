@@ -291,6 +291,7 @@ ValidationResult Verification::verifyInput(sig::MessageInput* input, const sig::
     FileSum sum(input, options_.sumSignedFile);
     sig::ValidationServices services =
         revocation::validationServices(options_.revocation, options_.at);
+    services.checkedAt = result.checkedAt;
     const std::function<sig::NetworkTally()> tally = services.tally;
     sig::SignedData data(options_.trustStore, std::move(services));
     std::optional<fileinfo::FileError> documentUnreadable;

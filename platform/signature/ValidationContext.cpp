@@ -289,8 +289,9 @@ bool ValidationContext::addNewHelpers(const std::vector<std::shared_ptr<X509>>& 
 }
 
 std::shared_ptr<const StoreRun> ValidationContext::completeChain(X509* certificate,
-                                                                 const QDateTime& at) const
+                                                                 const QDateTime& given) const
 {
+    const QDateTime& at = given.isValid() ? given : services_.checkedAt;
     QByteArray key = fingerprint(certificate);
     if (key.isEmpty())
         return completeChainFresh(certificate, at);

@@ -77,7 +77,8 @@ private:
 
     PathFacts pathFresh(X509* certificate, CertificateRole role, const QDateTime& at) const;
     RevocationStatus revocationOf(X509* certificate, X509* issuer) const;
-    // Builds the chain, checked at `at` (invalid: now), adding bundled or
+    // Builds the chain, checked at `at` (invalid: the time of the check, when
+    // the services know it, else now), adding bundled or
     // fetched issuers while it stops short of a trusted root. Built once for
     // as long as nothing it was built from changed: the same certificate,
     // time, candidates and access to the network.

@@ -48,6 +48,10 @@ struct ValidationServices {
     // the check (UTC; invalid: now). The sources are asked until one speaks
     // of that instant.
     QDateTime at{};
+    // The time of the check (UTC; invalid: the clock's, each time). Paths
+    // built without a time of their own are built at it, the instant the
+    // certificates are judged at, so that one build serves both.
+    QDateTime checkedAt{};
 };
 
 // Follows the validation phase: `done` of `total` checks finished. Called on
