@@ -1,11 +1,10 @@
 #include "ParsedCertificates.h"
 
+#include "BoundedMemo.h"
 #include "DerFrame.h"
 #include "OpenSslHandles.h"
 
 #include <QByteArray>
-#include <map>
-#include <mutex>
 #include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -15,32 +14,9 @@
 namespace selavia::signature::certificates {
 namespace {
 
-class Memo {
-public:
-    std::shared_ptr<X509> find(const QByteArray& key)
-    {
-        const std::lock_guard lock(mutex_);
-        const auto found = kept_.find(key);
-        return found != kept_.end() ? found->second : nullptr;
-    }
-
-    void keep(const QByteArray& key, const std::shared_ptr<X509>& certificate)
-    {
-        const std::lock_guard lock(mutex_);
-        // Bounded: past the limit, start over rather than track ages.
-        if (kept_.size() >= static_cast<std::size_t>(kMaxRemembered))
-            kept_.clear();
-        kept_.emplace(key, certificate);
-    }
-
-private:
-    std::mutex mutex_;
-    std::map<QByteArray, std::shared_ptr<X509>> kept_;
-};
-
-Memo& memo()
+BoundedMemo<std::shared_ptr<X509>>& memo()
 {
-    static Memo instance;
+    static BoundedMemo<std::shared_ptr<X509>> instance(kMaxRemembered);
     return instance;
 }
 
@@ -68,8 +44,8 @@ std::shared_ptr<X509> parsed(QByteArrayView der)
     const QByteArray key = digestOf(der);
     if (key.isEmpty())
         return nullptr;
-    if (std::shared_ptr<X509> known = memo().find(key))
-        return known;
+    if (std::optional<std::shared_ptr<X509>> known = memo().find(key))
+        return *known;
     const ossl::ErrorQueueGuard guard;
     const auto* cursor = reinterpret_cast<const unsigned char*>(der.data());
     ossl::UniqueX509 certificate(d2i_X509(nullptr, &cursor, der.size()));

@@ -1,11 +1,10 @@
 #include "SignatureMemo.h"
 
+#include "BoundedMemo.h"
 #include "OpenSslHandles.h"
 #include "ParsedCertificates.h"
 
 #include <QByteArray>
-#include <map>
-#include <mutex>
 #include <openssl/x509.h>
 #include <optional>
 
@@ -14,34 +13,9 @@ namespace {
 
 enum class Kind : char { Certificate = 'C', Crl = 'L' };
 
-class Memo {
-public:
-    std::optional<bool> find(const QByteArray& key)
-    {
-        const std::lock_guard lock(mutex_);
-        const auto found = answers_.find(key);
-        if (found == answers_.end())
-            return std::nullopt;
-        return found->second;
-    }
-
-    void keep(const QByteArray& key, bool answer)
-    {
-        const std::lock_guard lock(mutex_);
-        // Bounded: past the limit, start over rather than track ages.
-        if (answers_.size() >= static_cast<std::size_t>(kMaxRemembered))
-            answers_.clear();
-        answers_.emplace(key, answer);
-    }
-
-private:
-    std::mutex mutex_;
-    std::map<QByteArray, bool> answers_;
-};
-
-Memo& memo()
+BoundedMemo<bool>& memo()
 {
-    static Memo instance;
+    static BoundedMemo<bool> instance(kMaxRemembered);
     return instance;
 }
 
