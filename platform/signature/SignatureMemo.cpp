@@ -43,26 +43,28 @@ template <typename Verify> bool remembered(const QByteArray& key, const Verify& 
     return answer;
 }
 
+// Whether `issuer`'s key signed `object`, verified once per encoding.
+template <typename Signed, typename Encode, typename Verify>
+bool signedBy(Kind kind, Signed* object, X509* issuer, Encode encode, Verify verify)
+{
+    const ossl::ErrorQueueGuard guard;
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    if (object == nullptr || key == nullptr)
+        return false;
+    return remembered(keyOf(kind, ossl::encoded(encode, object), issuer),
+                      [&] { return verify(object, key) == 1; });
+}
+
 } // namespace
 
 bool certificateSignedBy(X509* subject, X509* issuer)
 {
-    const ossl::ErrorQueueGuard guard;
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
-    if (subject == nullptr || key == nullptr)
-        return false;
-    return remembered(keyOf(Kind::Certificate, ossl::encoded(i2d_X509, subject), issuer),
-                      [&] { return X509_verify(subject, key) == 1; });
+    return signedBy(Kind::Certificate, subject, issuer, i2d_X509, X509_verify);
 }
 
 bool crlSignedBy(X509_CRL* crl, X509* issuer)
 {
-    const ossl::ErrorQueueGuard guard;
-    EVP_PKEY* key = X509_get0_pubkey(issuer);
-    if (crl == nullptr || key == nullptr)
-        return false;
-    return remembered(keyOf(Kind::Crl, ossl::encoded(i2d_X509_CRL, crl), issuer),
-                      [&] { return X509_CRL_verify(crl, key) == 1; });
+    return signedBy(Kind::Crl, crl, issuer, i2d_X509_CRL, X509_CRL_verify);
 }
 
 } // namespace selavia::signature::signatures
