@@ -19,6 +19,43 @@ void PhaseRunner::add(std::function<void()> task)
     changed_.notify_all();
 }
 
+void PhaseRunner::runNext(std::unique_lock<std::mutex>& lock)
+{
+    std::function<void()> task = std::move(queue_.front());
+    queue_.pop_front();
+    ++running_;
+    lock.unlock();
+    try {
+        task();
+    } catch (const std::exception&) {
+        // A check that fails leaves its certificate unanswered.
+    }
+    lock.lock();
+    --running_;
+    ++done_;
+    changed_.notify_all();
+}
+
+bool PhaseRunner::tell(std::unique_lock<std::mutex>& lock, const PhaseProgress& progress,
+                       const std::function<void()>& abort)
+{
+    const qint64 done = done_;
+    const qint64 total = total_;
+    lock.unlock();
+    const bool goOn = !progress || progress(done, total);
+    lock.lock();
+    if (!goOn) {
+        cancelled_ = true;
+        queue_.clear();
+        changed_.notify_all();
+        lock.unlock();
+        if (abort)
+            abort();
+        lock.lock();
+    }
+    return goOn;
+}
+
 void PhaseRunner::work()
 {
     std::unique_lock lock(mutex_);
@@ -26,19 +63,7 @@ void PhaseRunner::work()
         changed_.wait(lock, [&] { return cancelled_ || !queue_.empty() || running_ == 0; });
         if (cancelled_ || queue_.empty())
             return;
-        std::function<void()> task = std::move(queue_.front());
-        queue_.pop_front();
-        ++running_;
-        lock.unlock();
-        try {
-            task();
-        } catch (const std::exception&) {
-            // A check that fails leaves its certificate unanswered.
-        }
-        lock.lock();
-        --running_;
-        ++done_;
-        changed_.notify_all();
+        runNext(lock);
     }
 }
 
@@ -49,28 +74,8 @@ bool PhaseRunner::run(const PhaseProgress& progress, const std::function<void()>
         // other, told as each ends, without a thread to start per document.
         std::unique_lock lock(mutex_);
         while (!cancelled_ && !queue_.empty()) {
-            std::function<void()> task = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            try {
-                task();
-            } catch (const std::exception&) {
-            }
-            lock.lock();
-            ++done_;
-            const qint64 done = done_;
-            const qint64 total = total_;
-            lock.unlock();
-            const bool goOn = !progress || progress(done, total);
-            lock.lock();
-            if (!goOn) {
-                cancelled_ = true;
-                queue_.clear();
-                lock.unlock();
-                if (abort)
-                    abort();
-                lock.lock();
-            }
+            runNext(lock);
+            tell(lock, progress, abort);
         }
         return !cancelled_;
     }
@@ -88,21 +93,8 @@ bool PhaseRunner::run(const PhaseProgress& progress, const std::function<void()>
         changed_.wait_for(lock, std::chrono::milliseconds(100));
         if (cancelled_ || !progress)
             continue;
-        const qint64 done = done_;
-        const qint64 total = total_;
-        lock.unlock();
-        const bool goOn = progress(done, total);
-        told = done;
-        lock.lock();
-        if (!goOn) {
-            cancelled_ = true;
-            queue_.clear();
-            changed_.notify_all();
-            lock.unlock();
-            if (abort)
-                abort();
-            lock.lock();
-        }
+        told = done_;
+        tell(lock, progress, abort);
     }
     const bool cancelled = cancelled_;
     const qint64 done = done_;

@@ -27,6 +27,11 @@ public:
 
 private:
     void work();
+    // Both with the lock held on entry and on return. Runs the next task.
+    void runNext(std::unique_lock<std::mutex>& lock);
+    // Tells `progress` how far the phase is; a refusal cancels it.
+    bool tell(std::unique_lock<std::mutex>& lock, const PhaseProgress& progress,
+              const std::function<void()>& abort);
 
     const int threads_;
     std::mutex mutex_;
