@@ -170,9 +170,7 @@ TEST_F(PrefetchTest, AReplacedListInASharedCacheIsReadAgainAndAStaleOneNeverVouc
             listOf({.revoked = revoked, .lastUpdate = now - 3 * 3600, .nextUpdate = nextUpdate});
         // As a refresher puts it: written beside, renamed into place.
         const QString beside = dir_.write("nova.der", list);
-        ASSERT_EQ(
-            ::rename(QFile::encodeName(beside).constData(), QFile::encodeName(entry).constData()),
-            0);
+        ASSERT_EQ(::rename(qPrintable(beside), qPrintable(entry)), 0);
         EXPECT_EQ(verifyAll("cache", true).revocations, revocations) << "offline";
         server_.route("/ac.crl", HttpReply{.body = list});
         EXPECT_EQ(verifyAll(QStringLiteral("online %1").arg(name), false).revocations, revocations)
