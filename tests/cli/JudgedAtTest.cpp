@@ -57,10 +57,9 @@ protected:
 
     QString signedBy(const fx::Cert& cert)
     {
-        fx::MessageSpec spec;
-        spec.signers = {{.cert = cert}};
-        spec.extraCertificates = {authority_};
-        return dir_.write(QStringLiteral("%1.slv").arg(++files_), fx::makeSignedMessage(spec));
+        return dir_.write(QStringLiteral("%1.slv").arg(++files_),
+                          fx::makeSignedMessage(
+                              {.signers = {{.cert = cert}}, .extraCertificates = {authority_}}));
     }
 
     // The report of `path`, judged at `at` unless it is empty.
@@ -168,7 +167,6 @@ TEST_F(JudgedAtTest, AnInstantMustNameItsZone)
         {{"--at", "2026-01-31T12:00:00.250+00:00"}, true},
         {{"--at", "2026-01-31T12:00:00"}, false},
         {{"--at", "2026-01-31"}, false},
-        {{"--at", "31/01/2026 12:00"}, false},
         {{"--at", "ontem"}, false},
         {{"--at", " 2026-01-31T12:00:00Z"}, false},
         {{"--at="}, false},

@@ -28,9 +28,8 @@ protected:
                  .extensions = {
                      {"crlDistributionPoints", "URI:" + server_.url("/ac.crl")},
                      {"authorityInfoAccess", "caIssuers;URI:" + server_.url("/ac.der")}}}));
-            fx::MessageSpec spec;
-            spec.signers = {{.cert = signers_.back()}};
-            files_ << dir_.write(QStringLiteral("%1.slv").arg(name), fx::makeSignedMessage(spec));
+            files_ << dir_.write(QStringLiteral("%1.slv").arg(name),
+                                 fx::makeSignedMessage({.signers = {{.cert = signers_.back()}}}));
         }
         server_.route("/ac.der", HttpReply{.body = authority_.der()});
         server_.route("/ac.crl", HttpReply{.body = listOf({})});
