@@ -115,8 +115,7 @@ TEST_F(JudgedAtTest, EachFileIsJudgedAtTheInstantAsked)
     };
     for (const auto& [signer, days, verdict, status, code] : cases) {
         SCOPED_TRACE(std::to_string(days) + " days ago, " + verdict);
-        const std::time_t when = days ? kNow - days * kDay : 0;
-        const QString at = when ? isoUtc(when) : QString();
+        const QString at = days ? isoUtc(kNow - days * kDay) : QString();
         const QJsonObject report = judge(signedBy(*signer), at);
         EXPECT_EQ(report["verdict"].toString(), verdict);
         EXPECT_EQ(revocation(report), status);
@@ -127,10 +126,9 @@ TEST_F(JudgedAtTest, EachFileIsJudgedAtTheInstantAsked)
         for (const QJsonValue& reason : report["reasons"].toArray())
             codes << reason["code"].toString();
         EXPECT_EQ(codes.contains(code), !code.isEmpty()) << codes.join(' ').toStdString();
-        EXPECT_EQ(report["at_given"].toBool(), when != 0);
-        if (when) {
-            EXPECT_EQ(report["checked_at"].toString(), at);
-        }
+        EXPECT_EQ(report["at_given"].toBool(), days != 0);
+        EXPECT_TRUE(!days || report["checked_at"].toString() == at)
+            << report["checked_at"].toString().toStdString();
     }
 }
 
