@@ -28,14 +28,14 @@ protected:
                  .extensions = {
                      {"crlDistributionPoints", "URI:" + server_.url("/ac.crl")},
                      {"authorityInfoAccess", "caIssuers;URI:" + server_.url("/ac.der")}}}));
-            fx::MessageSpec spec;
-            spec.signers = {{.cert = signers_.back()}};
-            files_ << dir_.write(QStringLiteral("%1.slv").arg(name), fx::makeSignedMessage(spec));
+            files_ << dir_.write(QStringLiteral("%1.slv").arg(name),
+                                 fx::makeSignedMessage({.signers = {{.cert = signers_.back()}}}));
         }
         server_.route("/ac.der", HttpReply{.body = authority_.der()});
         server_.route("/ac.crl", HttpReply{.body = listOf({})});
     }
 
+    QString url(const char* path) const { return QString::fromStdString(server_.url(path)); }
     fx::Bytes listOf(fx::CrlSpec spec) const
     {
         spec.issuer = &authority_;
@@ -63,9 +63,7 @@ protected:
     // Each file's status, and each signer's verdict and revocation.
     struct Answer {
         int status;
-        QStringList verdicts;
-        QStringList revocations;
-        QStringList sources;
+        QStringList verdicts, revocations, sources;
     };
     Answer verifyAll(const QString& cache, bool offline)
     {
@@ -84,13 +82,10 @@ protected:
     QStringList snapshot() const
     {
         QStringList entries;
-        for (const QFileInfo& info :
-             QDir(dir_.filePath("cache"))
-                 .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
-            entries << QStringLiteral("%1 %2 %3")
-                           .arg(info.fileName())
-                           .arg(info.size())
-                           .arg(info.lastModified().toMSecsSinceEpoch());
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+        for (const QFileInfo& info : QDir(dir_.filePath("cache")).entryInfoList(all))
+            entries << info.fileName() + ' ' + QString::number(info.size()) + ' ' +
+                           info.lastModified().toString(Qt::ISODateWithMs);
         return entries;
     }
 
@@ -113,11 +108,8 @@ TEST_F(PrefetchTest, FetchesEachAddressOnceAndAReadOnlyCopyAnswersOfflineAsTheNe
     ASSERT_EQ(prefetch(), cli::exit_status::kSignaturesOk) << err_.toStdString();
     QStringList lines = out_.split('\n', Qt::SkipEmptyParts);
     lines.sort();
-    EXPECT_EQ(lines, QStringList({
-                         "certificado emissor: " + QString::fromStdString(server_.url("/ac.der")),
-                         "lista de certificados revogados: " +
-                             QString::fromStdString(server_.url("/ac.crl")),
-                     }));
+    EXPECT_EQ(lines, QStringList({"certificado emissor: " + url("/ac.der"),
+                                  "lista de certificados revogados: " + url("/ac.crl")}));
     EXPECT_EQ(err_, QString());
     EXPECT_EQ(server_.count("/ac.crl"), 1);
     EXPECT_EQ(server_.count("/ac.der"), 1);
@@ -159,11 +151,8 @@ TEST_F(PrefetchTest, AReplacedListInASharedCacheIsReadAgainAndAStaleOneNeverVouc
     ASSERT_EQ(prefetch(), cli::exit_status::kSignaturesOk);
     const auto readOnly = readOnlyCache();
     EXPECT_EQ(verifyAll("cache", true).revocations, QStringList({"good", "good"}));
-    const QString entry =
-        dir_.filePath("cache/" +
-                      selavia::revocation::Cache::stemFor(
-                          "crl", QByteArray::fromStdString(server_.url("/ac.crl"))) +
-                      ".der");
+    const QString entry = dir_.filePath(
+        "cache/" + selavia::revocation::Cache::stemFor("crl", url("/ac.crl").toUtf8()) + ".der");
     ASSERT_TRUE(QFileInfo::exists(entry));
     const std::time_t now = std::time(nullptr);
     const std::vector<std::tuple<const char*, std::vector<fx::Cert>, std::time_t, QStringList>>
@@ -180,9 +169,7 @@ TEST_F(PrefetchTest, AReplacedListInASharedCacheIsReadAgainAndAStaleOneNeverVouc
             listOf({.revoked = revoked, .lastUpdate = now - 3 * 3600, .nextUpdate = nextUpdate});
         // As a refresher puts it: written beside, renamed into place.
         const QString beside = dir_.write("nova.der", list);
-        ASSERT_EQ(
-            ::rename(QFile::encodeName(beside).constData(), QFile::encodeName(entry).constData()),
-            0);
+        ASSERT_EQ(::rename(qPrintable(beside), qPrintable(entry)), 0);
         EXPECT_EQ(verifyAll("cache", true).revocations, revocations) << "offline";
         server_.route("/ac.crl", HttpReply{.body = list});
         EXPECT_EQ(verifyAll(QStringLiteral("online %1").arg(name), false).revocations, revocations)
@@ -195,34 +182,29 @@ TEST_F(PrefetchTest, AnAddressWithoutAnswerIsToldApart)
 {
     server_.route("/ac.crl", HttpReply{.status = 503});
     EXPECT_EQ(prefetch(), cli::exit_status::kNotAllValid);
-    EXPECT_EQ(out_,
-              "certificado emissor: " + QString::fromStdString(server_.url("/ac.der")) + "\n");
-    EXPECT_EQ(err_.count("Sem resposta: lista de certificados revogados: " +
-                         QString::fromStdString(server_.url("/ac.crl")) + " ("),
+    EXPECT_EQ(out_, "certificado emissor: " + url("/ac.der") + "\n");
+    EXPECT_EQ(err_.count("Sem resposta: lista de certificados revogados: " + url("/ac.crl") + " ("),
               1)
         << err_.toStdString();
     EXPECT_EQ(err_.count("não foi possível obter a situação de revogação"), 2)
         << err_.toStdString();
 }
 
+// Nothing is verified beside a prefetch, nor with what it cannot honour.
 TEST_F(PrefetchTest, VerifiesNothingElse)
 {
-    const std::vector<std::tuple<QStringList, bool, int, const char*>> cases = {
-        {{"--prefetch", "--json", files_[0]}, false, 64, "--prefetch não vale com --json."},
-        {{"--prefetch", "--offline", files_[0]}, false, 64, "--prefetch não vale com --offline."},
-        {{"--prefetch", "--resume", "r.jsonl", files_[0]},
-         false,
-         64,
-         "--prefetch não vale com --resume."},
-        {{"--prefetch", files_[0]}, true, 64, "--prefetch precisa da rede"},
-        {{"--prefetch", dir_.filePath("nada.slv"), files_[0]},
-         false,
-         1,
-         "nada.slv não pôde ser lido"},
+    using namespace cli::exit_status;
+    const std::vector<std::tuple<QStringList, bool, int, QString>> cases = {
+        {{"--json"}, false, kUsage, "--prefetch não vale com --json."},
+        {{"--offline"}, false, kUsage, "--prefetch não vale com --offline."},
+        {{"--resume", "r.jsonl"}, false, kUsage, "--prefetch não vale com --resume."},
+        {{}, true, kUsage, "--prefetch precisa da rede"},
+        {{dir_.filePath("nada.slv")}, false, kNotAllValid, "nada.slv não pôde ser lido"},
     };
-    for (const auto& [arguments, offline, status, err] : cases) {
-        SCOPED_TRACE(arguments.join(' ').toStdString());
-        EXPECT_EQ(run(arguments, "cache", offline), status);
+    for (const auto& [given, offline, status, err] : cases) {
+        SCOPED_TRACE(given.join(' ').toStdString());
+        EXPECT_EQ(run(QStringList{"--prefetch"} + given + QStringList{files_[0]}, "cache", offline),
+                  status);
         EXPECT_TRUE(err_.contains(err)) << err_.toStdString();
         EXPECT_FALSE(out_.contains("Aprovado") || out_.contains("{")) << out_.toStdString();
     }
