@@ -81,6 +81,23 @@ TEST_F(ArchiveEnginesTest, APipeGetsEachLineBeforeTheNextPath)
     EXPECT_EQ(program.exitCode(), selavia::cli::exit_status::kVerificationFailed);
 }
 
+// GNU parallel, on this machine as one of its hosts (-S :), in blocks of
+// seven lines over three processes: every path once, in the order given;
+// its status counts the blocks with a missing file.
+TEST_F(ArchiveEnginesTest, GnuParallelKeepsTheOrderOfThePaths)
+{
+    const QStringList paths = archive(60, 9);
+    const QString list = dir_.write("caminhos.txt", (paths.join('\n') + '\n').toStdString());
+    int status = -1;
+    const QByteArray output =
+        runProgram("sh",
+                   {"-c", "parallel -k --pipe -N 7 -j 3 -S : \"$0\" --json - < \"$1\"",
+                    SELAVIA_VERIFY_BINARY, list},
+                   &status);
+    EXPECT_EQ(filesOfLines(output), paths);
+    EXPECT_GT(status, 0);
+}
+
 // The shipped Indexed Job as Kubernetes reads it: what its pods' script
 // relies on is there, and that script, run once per index, covers the list
 // exactly once, each pod writing a file of its own.
